@@ -1,0 +1,41 @@
+// OEMsgWnd: the automation handle on one message window.
+#pragma once
+
+#include <plume.h>
+
+#include "server/automation_object.h"
+
+namespace plume {
+
+extern const ClassIdentity kOEMsgWndIdentity;
+
+class OEMsgWnd final : public AutomationObject<IOEMsgWnd> {
+public:
+    OEMsgWnd();
+    ~OEMsgWnd() override;
+
+    STDMETHODIMP GetTo(BSTR *address) override;
+    STDMETHODIMP SetTo(BSTR address) override;
+    STDMETHODIMP GetCc(BSTR *address) override;
+    STDMETHODIMP SetCc(BSTR address) override;
+    STDMETHODIMP CancelSend() override;
+    STDMETHODIMP GetSubject(BSTR *subject) override;
+    STDMETHODIMP SetSubject(BSTR subject) override;
+    STDMETHODIMP GetBody(BSTR *body) override;
+    STDMETHODIMP GetBodyLength(LONG *length) override;
+    STDMETHODIMP SetBody(BSTR *body) override;
+    STDMETHODIMP SetBodyHTML(BSTR *body) override;
+    STDMETHODIMP GetWndStyle(enum tagWNDSTYLE *wndStyle) override;
+    STDMETHODIMP SendMail() override;
+    STDMETHODIMP SendKey(LONG keyCode, LONG controlCode, LONG setForeground) override;
+    STDMETHODIMP GetID(LONG *Id) override;
+    STDMETHODIMP GetToolbarByIndex(LONG toolbarIndex, IOEToolbar **newToolbar) override;
+    STDMETHODIMP GetToolbar(LONG toolbarId, IOEToolbar **newToolbar) override;
+    STDMETHODIMP GetMenu(LONG menuIdx, IOEMenu **newMenu) override;
+    STDMETHODIMP GetMenuItem(LONG itemId, IOEMenuItem **item) override;
+    STDMETHODIMP GetIHTMLDocument2(IDispatch **html) override;
+    STDMETHODIMP GetBcc(BSTR *address) override;
+    STDMETHODIMP SetBcc(BSTR address) override;
+};
+
+}  // namespace plume

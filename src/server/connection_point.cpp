@@ -1,0 +1,178 @@
+#include "server/connection_point.h"
+
+#include <new>
+#include <vector>
+
+#include "server/log.h"
+
+namespace plume {
+
+ConnectionPoint::~ConnectionPoint() = default;
+
+STDMETHODIMP ConnectionPoint::QueryInterface(REFIID iid, void** out) {
+    if (!out) return E_POINTER;
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IConnectionPoint)) {
+        *out = static_cast<IConnectionPoint*>(this);
+        AddRef();
+        return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+}
+
+STDMETHODIMP ConnectionPoint::GetConnectionInterface(IID* iid) {
+    if (!iid) return E_POINTER;
+    *iid = eventsIid_;
+    return S_OK;
+}
+
+STDMETHODIMP ConnectionPoint::GetConnectionPointContainer(IConnectionPointContainer** out) {
+    if (!out) return E_POINTER;
+    *out = container_;
+    container_->AddRef();
+    return S_OK;
+}
+
+STDMETHODIMP ConnectionPoint::Advise(IUnknown* sink, DWORD* cookie) {
+    if (!cookie) return E_POINTER;
+    *cookie = 0;
+    if (!sink) return CONNECT_E_CANNOTCONNECT;
+    com_ptr<IDispatch> events;
+    if (FAILED(sink->QueryInterface(eventsIid_, events.put_void())) || !events)
+        return CONNECT_E_CANNOTCONNECT;
+    try {
+        sinks_.emplace(nextCookie_, std::move(events));
+    } catch (...) {
+        return CONNECT_E_CANNOTCONNECT;
+    }
+    *cookie = nextCookie_++;
+    return S_OK;
+}
+
+STDMETHODIMP ConnectionPoint::Unadvise(DWORD cookie) {
+    auto it = sinks_.find(cookie);
+    if (it == sinks_.end()) return CONNECT_E_NOCONNECTION;
+    com_ptr<IDispatch> sink = std::move(it->second);
+    sinks_.erase(it);
+    sink.reset();  // the sink's Release may re-enter this object
+    return S_OK;
+}
+
+STDMETHODIMP ConnectionPoint::EnumConnections(IEnumConnections** out) {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    try {
+        std::vector<CONNECTDATA> items;
+        items.reserve(sinks_.size());
+        for (auto& [cookie, sink] : sinks_) items.push_back({sink.get(), cookie});
+        return CreateConnectionEnumerator(items.data(), items.size(), out);
+    } catch (...) {
+        return E_FAIL;
+    }
+}
+
+HRESULT ConnectionPoint::Fire(DISPID dispid, std::initializer_list<long> args) {
+    std::vector<VARIANTARG> params(args.size());
+    size_t i = args.size();
+    for (long value : args) {  // reverse order: last argument first
+        --i;
+        VariantInit(&params[i]);
+        V_VT(&params[i]) = VT_I4;
+        V_I4(&params[i]) = value;
+    }
+    DISPPARAMS dp = {params.data(), nullptr, static_cast<UINT>(params.size()), 0};
+
+    HRESULT last = S_OK;
+    DWORD cookie = 0;
+    for (;;) {
+        auto it = sinks_.upper_bound(cookie);
+        if (it == sinks_.end()) break;
+        cookie = it->first;
+        com_ptr<IDispatch> sink = it->second;  // stays alive even if unadvised during the call
+        HRESULT hr = sink->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &dp,
+                                  nullptr, nullptr, nullptr);
+        if (FAILED(hr)) {
+            last = hr;
+            Log(4, "ConnectionPoint::Fire: sink %lu failed dispid %ld with %08lx.\n",
+                static_cast<unsigned long>(cookie), static_cast<long>(dispid),
+                static_cast<unsigned long>(hr));
+        }
+    }
+    return last;
+}
+
+namespace {
+
+class ConnectionEnumerator final : public IEnumConnections {
+public:
+    explicit ConnectionEnumerator(std::vector<CONNECTDATA> items) : items_(std::move(items)) {
+        for (auto& c : items_) c.pUnk->AddRef();
+    }
+    ~ConnectionEnumerator() {
+        for (auto& c : items_) c.pUnk->Release();
+    }
+
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+        if (!out) return E_POINTER;
+        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IEnumConnections)) {
+            *out = static_cast<IEnumConnections*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&refs_); }
+    STDMETHODIMP_(ULONG) Release() override {
+        LONG n = InterlockedDecrement(&refs_);
+        if (n == 0) delete this;
+        return n;
+    }
+
+    STDMETHODIMP Next(ULONG count, CONNECTDATA* out, ULONG* fetched) override {
+        if (!out || (count > 1 && !fetched)) return E_POINTER;
+        ULONG n = 0;
+        while (n < count && pos_ < items_.size()) {
+            out[n] = items_[pos_++];
+            out[n].pUnk->AddRef();  // caller releases
+            ++n;
+        }
+        if (fetched) *fetched = n;
+        return n == count ? S_OK : S_FALSE;
+    }
+    STDMETHODIMP Skip(ULONG count) override {
+        size_t left = items_.size() - pos_;
+        if (count > left) { pos_ = items_.size(); return S_FALSE; }
+        pos_ += count;
+        return S_OK;
+    }
+    STDMETHODIMP Reset() override { pos_ = 0; return S_OK; }
+    STDMETHODIMP Clone(IEnumConnections** out) override {
+        if (!out) return E_POINTER;
+        auto* copy = new (std::nothrow) ConnectionEnumerator(items_);
+        if (!copy) return E_OUTOFMEMORY;
+        copy->pos_ = pos_;
+        *out = copy;
+        return S_OK;
+    }
+
+private:
+    LONG refs_ = 1;
+    std::vector<CONNECTDATA> items_;
+    size_t pos_ = 0;
+};
+
+}  // namespace
+
+HRESULT CreateConnectionEnumerator(const CONNECTDATA* items, size_t count, IEnumConnections** out) {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    try {
+        *out = new ConnectionEnumerator(std::vector<CONNECTDATA>(items, items + count));
+        return S_OK;
+    } catch (...) {
+        return E_FAIL;
+    }
+}
+
+}  // namespace plume

@@ -1,0 +1,17 @@
+// The library's exported entry points.
+#include <windows.h>
+
+#include "server/module.h"
+
+extern "C" {
+
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+    if (reason == DLL_PROCESS_ATTACH) plume::SetModuleInstance(instance);
+    return TRUE;
+}
+
+__declspec(dllexport) DWORD GetLibraryVersion() { return 3233; }
+
+__declspec(dllexport) void ExitServer() {}
+
+}  // extern "C"

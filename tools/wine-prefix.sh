@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# Creates (idempotently) the project's Wine prefix: headless graphics driver
+# unless PLUME_DISPLAY=1, per-program Windows versions for the two client
+# variants, and a persistent wineserver. Usage: tools/wine-prefix.sh [--reset]
+set -euo pipefail
+. "$(dirname "$0")/wine-env.sh"
+
+if [ "${1:-}" = "--reset" ]; then
+  wineserver -k 2>/dev/null || true
+  rm -rf "$WINEPREFIX"
+fi
+
+want_driver=null
+[ "${PLUME_DISPLAY:-0}" = "1" ] && want_driver=x11
+stamp="$WINEPREFIX/.plume-prefix"
+
+reg_import() { # apply a .reg file through regedit, output to a file
+  local f; f=$(mktemp --suffix=.reg)
+  printf '%s\n' "$@" > "$f"
+  wine regedit /S "$(winepath -w "$f")" >"$f.log" 2>&1 </dev/null || true
+  rm -f "$f" "$f.log"
+}
+
+if [ ! -f "$stamp" ] || [ "$(cat "$stamp")" != "$want_driver" ]; then
+  mkdir -p "$WINEPREFIX"
+  wineserver -k 2>/dev/null || true
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    wineboot -i >"$WINEPREFIX/../wineboot.log" 2>&1 </dev/null || true
+    wineserver -w
+  fi
+  if [ "$want_driver" = "null" ]; then driver_line='"Graphics"="null"'; else driver_line='"Graphics"=-'; fi
+  reg_import 'REGEDIT4' '' \
+    '[HKEY_CURRENT_USER\Software\Wine\Drivers]' "$driver_line" '' \
+    '[HKEY_CURRENT_USER\Software\Wine\AppDefaults\msimn.exe]' '"Version"="winxp64"' '' \
+    '[HKEY_CURRENT_USER\Software\Wine\AppDefaults\winmail.exe]' '"Version"="vista"' '' \
+    '[HKEY_CURRENT_USER\Software\Wine\WineDbg]' '"ShowCrashDialog"=dword:00000000'
+  wineserver -w
+  echo "$want_driver" > "$stamp"
+fi
+
+# One persistent server with detached streams, so that test runs do not wait
+# on pipes inherited by Wine's services.
+
+wineserver -p </dev/null >/dev/null 2>&1 || true
+wine wineboot </dev/null >/dev/null 2>&1 || true
