@@ -1,14 +1,18 @@
 #include "manager/plume_obj.h"
 
+#include "manager/identifiers.h"
+
 namespace plume {
 
 const ClassIdentity kPLUMEObjIdentity = {IID_IPLUMEObj, CLSID_PLUMEObj, DIID_IPLUMEObjEvents};
 
-PLUMEObj::PLUMEObj() : AutomationObject(kPLUMEObjIdentity) {}
+PLUMEObj::PLUMEObj() : AutomationObject(kPLUMEObjIdentity), plumeId_(NextRootObjectId()) {}
 
 PLUMEObj::~PLUMEObj() = default;
 
-STDMETHODIMP PLUMEObj::GetID(LONG*) { return NotImplemented("GetID"); }
+STDMETHODIMP PLUMEObj::GetID(LONG* id) {
+    return Call("GetID", id, [&] { *id = plumeId_; });
+}
 STDMETHODIMP PLUMEObj::GetMenu(LONG, IOEMenu**) { return NotImplemented("GetMenu"); }
 STDMETHODIMP PLUMEObj::GetMsgWnd(LONG, IOEMsgWnd**) { return NotImplemented("GetMsgWnd"); }
 STDMETHODIMP PLUMEObj::CreateToolbarInMsgWnd(enum tagWNDSTYLE, IOEToolbar**) { return NotImplemented("CreateToolbarInMsgWnd"); }

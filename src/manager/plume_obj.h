@@ -14,6 +14,8 @@ public:
     PLUMEObj();
     ~PLUMEObj() override;
 
+    LONG plumeId() const { return plumeId_; }
+
     STDMETHODIMP GetID(LONG *Id) override;
     STDMETHODIMP GetMenu(LONG index, IOEMenu **menu) override;
     STDMETHODIMP GetMsgWnd(LONG msgWndId, IOEMsgWnd **msgWnd) override;
@@ -48,6 +50,9 @@ public:
     STDMETHODIMP ComposeMessage() override;
     STDMETHODIMP GetMsgWndMenu(enum tagWNDSTYLE wndStyle, LONG index, IOEMenu **menu) override;
     STDMETHODIMP GetMsgWndMenuItem(enum tagWNDSTYLE wndStyle, LONG itemId, IOEMenuItem **item) override;
+
+private:
+    const LONG plumeId_;
 };
 
 }  // namespace plume
