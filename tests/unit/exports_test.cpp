@@ -8,6 +8,7 @@
 #include <string>
 
 #include "test_paths.h"
+#include "proc_address.h"
 #include "unique_any.h"
 
 namespace {
@@ -15,10 +16,10 @@ namespace {
 TEST(Exports, VersionAndEntryPoints) {
     plume::unique_hmodule dll(LoadLibraryW(plume::test::LibraryPathW().c_str()));
     ASSERT_TRUE(dll);
-    auto version = reinterpret_cast<DWORD (*)()>(GetProcAddress(dll.get(), "GetLibraryVersion"));
+    auto version = plume::GetProcAs<DWORD (*)()>(dll.get(), "GetLibraryVersion");
     ASSERT_NE(nullptr, version);
     EXPECT_EQ(3233u, version());
-    auto exitServer = reinterpret_cast<void (*)()>(GetProcAddress(dll.get(), "ExitServer"));
+    auto exitServer = plume::GetProcAs<void (*)()>(dll.get(), "ExitServer");
     ASSERT_NE(nullptr, exitServer);
     exitServer();  // has no effect
     exitServer();
