@@ -2,6 +2,7 @@
 
 #include <windows.h>
 #include <cstring>
+#include <initializer_list>
 
 namespace plume {
 namespace {

@@ -63,8 +63,9 @@ LRESULT CALLBACK PLUMEWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPa
 
 // Posting operations (client UI thread). Records change hands with the post;
 // when the post fails they are freed here.
-LRESULT PostButtonClick(LONG toolbarId, LONG buttonId, HWND window);
-LRESULT PostMenuItemClick(HWND window, LONG menuIndex, LONG itemId);
+// `window`: the message window's handle, or -1 for the main window.
+LRESULT PostButtonClick(LONG toolbarId, LONG buttonId, INT64 window);
+LRESULT PostMenuItemClick(INT64 window, LONG menuIndex, LONG itemId);
 void PostMessageDownload(int code);
 void PostMsgWndCreated(HWND window);
 // Waits for the closed events when `hasToolbarHost`; otherwise only posts.

@@ -77,6 +77,10 @@ public:
     OEMenuItem* FindMenuItem(LONG itemId);
     // True when all six registries are empty (read under registryLock).
     bool RegistriesEmpty();
+    size_t RegisteredObjectCount();
+    // Server thread: disconnects every registered object from its remote
+    // clients, which releases the references they hold.
+    void DisconnectAllObjects();
     // Registered roots, in registration order (take registryLock around use).
     const std::vector<PLUMEObj*>& RootObjects() const { return roots_.items(); }
 
@@ -110,8 +114,9 @@ public:
     HANDLE databaseChangeDone() const { return databaseChangeDone_.get(); }
     HANDLE folderChangeDone() const { return folderChangeDone_.get(); }
     // Resets `event`, posts `message` to the callback window and waits, pumping,
-    // until the raise operation sets it. A failed post does not wait.
-    void PostAndWait(HANDLE event, UINT message, WPARAM wParam, LPARAM lParam);
+    // until the raise operation sets it (or shutdown releases every waiter).
+    // False when the post failed: the caller still owns what it posted.
+    bool PostAndWait(HANDLE event, UINT message, WPARAM wParam, LPARAM lParam);
 
     critical_section& registryLock() { return registryLock_; }
     critical_section& storeLock() { return storeLock_; }
@@ -130,6 +135,8 @@ public:
     LONG sendButtonCommand = 0;
     LONG lastOutboxMessageId = -1;
     std::deque<LONGLONG> pendingSendCommands;
+    // Queues a replay of the client's send command once a send has passed.
+    void SendAndReceiveMessages();
 
     // Raise operations (server thread, from the callback window).
     void RaiseOnButtonClicked(LONG toolbarId, LONG buttonId, LONGLONG msgWndId);

@@ -15,6 +15,25 @@ public:
     ~PLUMEObj() override;
 
     LONG plumeId() const { return plumeId_; }
+    LONG RegistryKey() const { return plumeId_; }
+    // Forgets the selected-message enumeration (the folder changed).
+    void ResetSelectedMessagePos() { selectedMessagePos_ = -1; }
+
+    // Event deliveries to this object's sinks.
+    void FireOnToolbarButtonMsgWndClicked(LONG toolbarId, LONG buttonId, LONG msgWndId);
+    void FireOnSendButtonMsgWndClicked(LONG msgWndId);
+    void FireOnNewMsgWnd(LONG msgWndId);
+    void FireOnMsgWndClosed(LONG msgWndId, LONG isMainWindow);
+    void FireOnToolbarButtonClicked(LONG toolbarId, LONG buttonId);
+    void FireOnMenuItemClicked(LONG menuIndex, LONG menuItemId);
+    void FireOnMsgWndMenuItemClicked(LONG menuIndex, LONG menuItemId, LONG msgWndId);
+    void FireOnFolderSelectionChanged(LONG folderId);
+    void FireOnMessageSelectionChanged();
+    void FireOnCurrentMessageChanged(LONG msgId);
+    void FireOnMessageDownloadStarted();
+    void FireOnMessageDownloadFinished();
+    void FireOnNewMessageInOutbox(LONG msgId);
+    void FireOnDatabaseChange(LONG dt, LONG folderId, LONG objId, LONG newParentId);
 
     STDMETHODIMP GetID(LONG *Id) override;
     STDMETHODIMP GetMenu(LONG index, IOEMenu **menu) override;
@@ -52,7 +71,15 @@ public:
     STDMETHODIMP GetMsgWndMenuItem(enum tagWNDSTYLE wndStyle, LONG itemId, IOEMenuItem **item) override;
 
 private:
+    // True when `msgWndId` names a known message window (a bound OEMsgWnd
+    // can be made for it).
+    bool CanBind(LONG msgWndId);
+
     const LONG plumeId_;
+    LONG selectedMessagePos_ = -1;
+    LONG toolbarPos_ = -1;
+    LONG msgWndPos_ = -1;
+    LONG menuItemPos_ = 0;
 };
 
 }  // namespace plume

@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "server/module.h"
+#include "server/server_lifecycle.h"
 
 extern "C" {
 
@@ -9,6 +10,8 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
     if (reason == DLL_PROCESS_ATTACH) plume::SetModuleInstance(instance);
     return TRUE;
 }
+
+__declspec(dllexport) void StartServer(HWND hostWindow) { plume::StartServer(hostWindow); }
 
 __declspec(dllexport) DWORD GetLibraryVersion() { return 3233; }
 
