@@ -59,7 +59,7 @@ OEPluginMsgWnd* AddMsgWnd(HWND window, bool noToolbar) {
     record->window = window;
     record->previousProc = reinterpret_cast<WNDPROC>(GetWindowLongPtrA(window, GWLP_WNDPROC));
     SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(MsgWndProc));
-    if (!noToolbar) record->toolbarHost = std::make_unique<OEToolbarHost>();
+    if (!noToolbar) record->toolbarHost = OEToolbarHost::NewMsgWndHost();
     cs_lock hold(ListLock());
     List().push_back(record.get());
     return record.release();
@@ -246,6 +246,8 @@ LRESULT CALLBACK MsgWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
             Callbacks().onMsgWndSendButton(hwnd, id == kSecondSendCommand ? 1 : 0);
             return 1;
         }
+        // The window's own copy of a library button toggles and drops down.
+        if (record->toolbarHost) record->toolbarHost->OfferMsgWndCommand(hwnd, id);
         break;
     }
     case WM_TIMER:
