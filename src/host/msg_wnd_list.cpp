@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "host/hooks.h"
+#include "host/msg_content.h"
 #include "manager/callback_window.h"
 #include "server/log.h"
 #include "ui/toolbar_registry.h"
@@ -162,6 +163,7 @@ void InitMsgWnd(OEPluginMsgWnd* record, HWND window) {
         record->initialized = 1;
         record->styleCopy = 0;
     }
+    if (GetDocument(record) && record->toolbarHost) record->toolbarHost->SetKeyTarget(record->browserWindow);
     if (Callbacks().onMsgWndLifecycle) Callbacks().onMsgWndLifecycle(window, 1);
 }
 
@@ -273,6 +275,10 @@ LRESULT CALLBACK MsgWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
         break;
     }
 
+    if (message == m.setBody) {
+        SetBodyNow(record, reinterpret_cast<const wchar_t*>(wParam), lParam != 0);
+        return 1;
+    }
     if (message == m.destroyMsgWnd) return RunRemoval(record, hwnd, message, wParam, lParam);
     return RouteCommand(record->previousProc, hwnd, message, wParam, lParam);
 }

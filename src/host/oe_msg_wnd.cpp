@@ -1,5 +1,6 @@
 #include "host/oe_msg_wnd.h"
 
+#include "host/msg_content.h"
 #include "host/msg_wnd_list.h"
 #include "manager/plume_manager.h"
 
@@ -29,21 +30,51 @@ void OEMsgWnd::FireOnMenuItemClicked(LONG menuIndex, LONG menuItemId) {
 }
 void OEMsgWnd::FireOnClose(LONG isMainWindow) { Fire("OnClose", 3, {isMainWindow}); }
 
-STDMETHODIMP OEMsgWnd::GetTo(BSTR*) { return NotImplemented("GetTo"); }
-STDMETHODIMP OEMsgWnd::SetTo(BSTR) { return NotImplemented("SetTo"); }
-STDMETHODIMP OEMsgWnd::GetCc(BSTR*) { return NotImplemented("GetCc"); }
-STDMETHODIMP OEMsgWnd::SetCc(BSTR) { return NotImplemented("SetCc"); }
+STDMETHODIMP OEMsgWnd::GetTo(BSTR* address) {
+    return Call("GetTo", address, [&] { *address = record_ ? GetEnvelopeField(record_, kEnvelopeTo).detach() : nullptr; });
+}
+STDMETHODIMP OEMsgWnd::SetTo(BSTR address) {
+    return Call("SetTo", [&] {
+        if (record_) SetEnvelopeField(record_, kEnvelopeTo, address);
+    });
+}
+STDMETHODIMP OEMsgWnd::GetCc(BSTR* address) {
+    return Call("GetCc", address, [&] { *address = record_ ? GetEnvelopeField(record_, kEnvelopeCc).detach() : nullptr; });
+}
+STDMETHODIMP OEMsgWnd::SetCc(BSTR address) {
+    return Call("SetCc", [&] {
+        if (record_) SetEnvelopeField(record_, kEnvelopeCc, address);
+    });
+}
 STDMETHODIMP OEMsgWnd::CancelSend() {
     return Call("CancelSend", [&] {
         if (record_) record_->cancelSend = 1;
     });
 }
-STDMETHODIMP OEMsgWnd::GetSubject(BSTR*) { return NotImplemented("GetSubject"); }
-STDMETHODIMP OEMsgWnd::SetSubject(BSTR) { return NotImplemented("SetSubject"); }
-STDMETHODIMP OEMsgWnd::GetBody(BSTR*) { return NotImplemented("GetBody"); }
-STDMETHODIMP OEMsgWnd::GetBodyLength(LONG*) { return NotImplemented("GetBodyLength"); }
-STDMETHODIMP OEMsgWnd::SetBody(BSTR*) { return NotImplemented("SetBody"); }
-STDMETHODIMP OEMsgWnd::SetBodyHTML(BSTR*) { return NotImplemented("SetBodyHTML"); }
+STDMETHODIMP OEMsgWnd::GetSubject(BSTR* subject) {
+    return Call("GetSubject", subject, [&] { *subject = record_ ? GetEnvelopeField(record_, kEnvelopeSubject).detach() : nullptr; });
+}
+STDMETHODIMP OEMsgWnd::SetSubject(BSTR subject) {
+    return Call("SetSubject", [&] {
+        if (record_) SetEnvelopeField(record_, kEnvelopeSubject, subject);
+    });
+}
+STDMETHODIMP OEMsgWnd::GetBody(BSTR* body) {
+    return Call("GetBody", body, [&] { *body = record_ ? plume::GetBody(record_).detach() : nullptr; });
+}
+STDMETHODIMP OEMsgWnd::GetBodyLength(LONG* length) {
+    return Call("GetBodyLength", length, [&] { *length = record_ ? plume::GetBodyLength(record_) : 0; });
+}
+STDMETHODIMP OEMsgWnd::SetBody(BSTR* body) {
+    return Call("SetBody", [&] {
+        if (record_) plume::SetBody(record_, body ? *body : nullptr);
+    });
+}
+STDMETHODIMP OEMsgWnd::SetBodyHTML(BSTR* body) {
+    return Call("SetBodyHTML", [&] {
+        if (record_) plume::SetBodyHTML(record_, body ? *body : nullptr);
+    });
+}
 STDMETHODIMP OEMsgWnd::GetWndStyle(enum tagWNDSTYLE* wndStyle) {
     return Call("GetWndStyle", wndStyle, [&] { *wndStyle = static_cast<tagWNDSTYLE>(plume::GetWndStyle(record_)); });
 }
@@ -65,8 +96,16 @@ STDMETHODIMP OEMsgWnd::GetToolbarByIndex(LONG, IOEToolbar**) { return NotImpleme
 STDMETHODIMP OEMsgWnd::GetToolbar(LONG, IOEToolbar**) { return NotImplemented("GetToolbar"); }
 STDMETHODIMP OEMsgWnd::GetMenu(LONG, IOEMenu**) { return NotImplemented("GetMenu"); }
 STDMETHODIMP OEMsgWnd::GetMenuItem(LONG, IOEMenuItem**) { return NotImplemented("GetMenuItem"); }
-STDMETHODIMP OEMsgWnd::GetIHTMLDocument2(IDispatch**) { return NotImplemented("GetIHTMLDocument2"); }
-STDMETHODIMP OEMsgWnd::GetBcc(BSTR*) { return NotImplemented("GetBcc"); }
-STDMETHODIMP OEMsgWnd::SetBcc(BSTR) { return NotImplemented("SetBcc"); }
+STDMETHODIMP OEMsgWnd::GetIHTMLDocument2(IDispatch** html) {
+    return Call("GetIHTMLDocument2", html, [&] { *html = record_ ? GetDocumentDispatch(record_) : nullptr; });
+}
+STDMETHODIMP OEMsgWnd::GetBcc(BSTR* address) {
+    return Call("GetBcc", address, [&] { *address = record_ ? GetEnvelopeField(record_, kEnvelopeBcc).detach() : nullptr; });
+}
+STDMETHODIMP OEMsgWnd::SetBcc(BSTR address) {
+    return Call("SetBcc", [&] {
+        if (record_) SetEnvelopeField(record_, kEnvelopeBcc, address);
+    });
+}
 
 }  // namespace plume

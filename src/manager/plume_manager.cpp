@@ -31,13 +31,17 @@ void WaitPumping(HANDLE event, HANDLE alsoEnds) {
         DWORD r = MsgWaitForMultipleObjectsEx(count, handles, INFINITE, QS_ALLEVENTS, 0);
         if (r < WAIT_OBJECT_0 + count) return;
         if (r != WAIT_OBJECT_0 + count) continue;
+        // Everything already queued is taken now: the wait only wakes again
+        // for messages that arrive later.
         MSG msg;
-        if (!PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE)) continue;
-        PeekMessageA(&msg, msg.hwnd, msg.message, msg.message, PM_REMOVE);
-        const bool input = (msg.message >= WM_KEYFIRST && msg.message <= 0x108) ||
-                           (msg.message >= WM_MOUSEFIRST && msg.message <= 0x20D);
-        if (input) msg.message = 0;  // dispatched without effect
-        DispatchMessageA(&msg);
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE)) {
+            PeekMessageA(&msg, msg.hwnd, msg.message, msg.message, PM_REMOVE);
+            const bool input = (msg.message >= WM_KEYFIRST && msg.message <= 0x108) ||
+                               (msg.message >= WM_MOUSEFIRST && msg.message <= 0x20D);
+            if (input) msg.message = 0;  // dispatched without effect
+            DispatchMessageA(&msg);
+            if (WaitForMultipleObjects(count, handles, FALSE, 0) < WAIT_OBJECT_0 + count) return;
+        }
     }
 }
 
