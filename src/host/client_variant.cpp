@@ -22,6 +22,8 @@ bool IsWindowsMail() {
     return g_windowsMail == 1;
 }
 
+void SetWindowsMailForTesting(int value) { InterlockedExchange(&g_windowsMail, value); }
+
 bool IsHostProcess() {
     if (g_hostState != 0) return g_hostState == 2;
     g_hostState = 1;

@@ -131,6 +131,8 @@ void OEPluginToolbar::CreateToolbarWindow(HWND parent) {
     info.cxIdeal = LOWORD(buttonSize) * shown;
     info.wID = id;
     SendMessageA(rb, kRbInsertBandA, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&info));
+    // The rebar shows a new band's child even when the band is hidden.
+    if (hidden) ShowWindow(window, SW_HIDE);
     if (!all.empty()) {
         locked_ref<OEPluginButton> last(all.back());
         if (last) UpdateBandSize(last.get());

@@ -1,0 +1,266 @@
+// Windows in the client's shape for toolbar tests: a top-level window with
+// a "SizableRebar" that holds one or two "ReBarWindow32" controls, the last
+// of which carries the client's own toolbar as band 101; and readers of
+// what the real controls hold.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <commctrl.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "host/client_variant.h"
+#include "ui/toolbar_registry.h"
+
+namespace plume::test {
+
+constexpr int kClientBand = 101;
+constexpr int kSendCommand = 40411;
+
+// WM_COMMAND identifiers the client's window procedure received.
+inline std::vector<int>& ClientCommands() {
+    static std::vector<int> commands;
+    return commands;
+}
+
+inline LRESULT CALLBACK ClientMainProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_COMMAND) ClientCommands().push_back(LOWORD(wParam));
+    return DefWindowProcA(hwnd, message, wParam, lParam);
+}
+
+// The library's subclass of the main window, as the hook layer installs it.
+inline WNDPROC& PreviousMainProc() {
+    static WNDPROC previous = nullptr;
+    return previous;
+}
+inline LRESULT CALLBACK RoutingProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    return RouteCommand(PreviousMainProc(), hwnd, message, wParam, lParam);
+}
+
+// A container passes commands and notifications on to its parent, as the
+// client's does.
+inline LRESULT CALLBACK ContainerProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_COMMAND || message == WM_NOTIFY) return SendMessageA(GetParent(hwnd), message, wParam, lParam);
+    return DefWindowProcA(hwnd, message, wParam, lParam);
+}
+
+struct ClientWindow {
+    HWND main = nullptr;
+    HWND sizable = nullptr;
+    std::vector<HWND> rebars;
+    HWND clientToolbar = nullptr;
+
+    // `rebarCount` rebars; the client's toolbar (with the Send command when
+    // `withSend`) goes into the last one.
+    explicit ClientWindow(int rebarCount, bool withSend = false, bool routed = true) {
+        INITCOMMONCONTROLSEX icc{sizeof icc, ICC_BAR_CLASSES | ICC_COOL_CLASSES};
+        InitCommonControlsEx(&icc);
+        WNDCLASSA wc{};
+        wc.lpfnWndProc = ClientMainProc;
+        wc.lpszClassName = "PlumeTestClientMain";
+        RegisterClassA(&wc);
+        wc.lpfnWndProc = ContainerProc;
+        wc.lpszClassName = "SizableRebar";
+        RegisterClassA(&wc);
+        main = CreateWindowA("PlumeTestClientMain", "client", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 800, 600,
+                             nullptr, nullptr, nullptr, nullptr);
+        if (routed)
+            PreviousMainProc() = reinterpret_cast<WNDPROC>(
+                SetWindowLongPtrA(main, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(RoutingProc)));
+        sizable = CreateWindowA("SizableRebar", "", WS_CHILD | WS_VISIBLE, 0, 0, 800, 120, main, nullptr, nullptr,
+                                nullptr);
+        for (int i = 0; i < rebarCount; ++i)
+            rebars.push_back(CreateWindowExA(0, REBARCLASSNAMEA, "", WS_CHILD | WS_VISIBLE | RBS_VARHEIGHT | CCS_NODIVIDER,
+                                             0, 60 * i, 800, 60, sizable, nullptr, nullptr, nullptr));
+        if (rebars.empty()) return;
+        HWND rb = rebars.back();
+        clientToolbar = CreateWindowExA(0, TOOLBARCLASSNAMEA, "", WS_CHILD | WS_VISIBLE | TBSTYLE_FLAT | CCS_NORESIZE |
+                                        CCS_NODIVIDER | CCS_NOPARENTALIGN, 0, 0, 400, 30, rb, nullptr, nullptr, nullptr);
+        SendMessageA(clientToolbar, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
+        std::vector<TBBUTTON> buttons;
+        for (int id : {40100, withSend ? kSendCommand : 40200}) {
+            TBBUTTON b{};
+            b.iBitmap = I_IMAGENONE;
+            b.idCommand = id;
+            b.fsState = TBSTATE_ENABLED;
+            b.fsStyle = BTNS_BUTTON;
+            b.iString = -1;
+            buttons.push_back(b);
+        }
+        SendMessageA(clientToolbar, TB_ADDBUTTONSA, buttons.size(), reinterpret_cast<LPARAM>(buttons.data()));
+        REBARBANDINFOA band{};
+        band.cbSize = REBARBANDINFOA_V6_SIZE;
+        band.fMask = RBBIM_CHILD | RBBIM_ID | RBBIM_CHILDSIZE | RBBIM_SIZE | RBBIM_STYLE;
+        band.fStyle = RBBS_CHILDEDGE;
+        band.hwndChild = clientToolbar;
+        band.wID = kClientBand;
+        band.cyMinChild = 30;
+        band.cx = 400;
+        SendMessageA(rb, RB_INSERTBANDA, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&band));
+    }
+    ~ClientWindow() { DestroyWindow(main); }
+    ClientWindow(const ClientWindow&) = delete;
+    ClientWindow& operator=(const ClientWindow&) = delete;
+};
+
+// What a rebar and a toolbar control hold.
+inline std::vector<UINT> BandIds(HWND rebar) {
+    std::vector<UINT> ids;
+    const int n = static_cast<int>(SendMessageA(rebar, RB_GETBANDCOUNT, 0, 0));
+    for (int i = 0; i < n; ++i) {
+        REBARBANDINFOA info{};
+        info.cbSize = REBARBANDINFOA_V6_SIZE;
+        info.fMask = RBBIM_ID;
+        SendMessageA(rebar, RB_GETBANDINFOA, i, reinterpret_cast<LPARAM>(&info));
+        ids.push_back(info.wID);
+    }
+    return ids;
+}
+
+inline REBARBANDINFOA BandInfo(HWND rebar, UINT id) {
+    REBARBANDINFOA info{};
+    info.cbSize = REBARBANDINFOA_V6_SIZE;
+    info.fMask = RBBIM_ID | RBBIM_STYLE | RBBIM_CHILD | RBBIM_CHILDSIZE | RBBIM_SIZE | RBBIM_IDEALSIZE;
+    const LRESULT index = SendMessageA(rebar, RB_IDTOINDEX, id, 0);
+    SendMessageA(rebar, RB_GETBANDINFOA, index, reinterpret_cast<LPARAM>(&info));
+    return info;
+}
+
+inline std::string ButtonText(HWND toolbar, int id) {
+    char text[512] = {};
+    if (SendMessageA(toolbar, TB_GETBUTTONTEXTA, id, reinterpret_cast<LPARAM>(text)) < 0) return "<none>";
+    return text;
+}
+
+inline TBBUTTONINFOA ButtonInfo(HWND toolbar, int id) {
+    TBBUTTONINFOA info{};
+    info.cbSize = sizeof info;
+    info.dwMask = TBIF_STYLE | TBIF_STATE | TBIF_IMAGE | TBIF_COMMAND;
+    SendMessageA(toolbar, TB_GETBUTTONINFOA, id, reinterpret_cast<LPARAM>(&info));
+    return info;
+}
+
+inline std::string TooltipText(HWND toolbar, int id) {
+    HWND tips = reinterpret_cast<HWND>(SendMessageA(toolbar, TB_GETTOOLTIPS, 0, 0));
+    if (!tips) return "<no tooltips>";
+    char text[1100] = {};
+    TOOLINFOA info{};
+    info.cbSize = sizeof info;
+    info.hwnd = toolbar;
+    info.uId = id;
+    info.lpszText = text;
+    SendMessageA(tips, TTM_GETTOOLINFOA, 0, reinterpret_cast<LPARAM>(&info));
+    return text;
+}
+
+// Presses and releases the mouse on a button of the real control.
+inline void ClickButton(HWND toolbar, int id) {
+    RECT r{};
+    SendMessageA(toolbar, TB_GETRECT, id, reinterpret_cast<LPARAM>(&r));
+    const LPARAM at = MAKELPARAM((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+    SendMessageA(toolbar, WM_MOUSEMOVE, 0, at);
+    SendMessageA(toolbar, WM_LBUTTONDOWN, MK_LBUTTON, at);
+    SendMessageA(toolbar, WM_LBUTTONUP, 0, at);
+}
+
+// Presses the drop-down arrow of a BTNS_DROPDOWN button.
+inline void ClickArrow(HWND toolbar, int id) {
+    RECT r{};
+    SendMessageA(toolbar, TB_GETRECT, id, reinterpret_cast<LPARAM>(&r));
+    const LPARAM at = MAKELPARAM(r.right - 3, (r.top + r.bottom) / 2);
+    SendMessageA(toolbar, WM_LBUTTONDOWN, MK_LBUTTON, at);
+    SendMessageA(toolbar, WM_LBUTTONUP, 0, at);
+}
+
+// A 24-bit bitmap file of one colour; returns its path.
+inline std::string WriteBitmapFile(const std::string& name, int w, int h, COLORREF color) {
+    char dir[MAX_PATH];
+    GetTempPathA(MAX_PATH, dir);
+    std::string path = std::string(dir) + name;
+    const int stride = (w * 3 + 3) & ~3;
+    BITMAPFILEHEADER file{};
+    BITMAPINFOHEADER info{};
+    info.biSize = sizeof info;
+    info.biWidth = w;
+    info.biHeight = h;
+    info.biPlanes = 1;
+    info.biBitCount = 24;
+    info.biSizeImage = stride * h;
+    file.bfType = 0x4D42;
+    file.bfOffBits = sizeof file + sizeof info;
+    file.bfSize = file.bfOffBits + info.biSizeImage;
+    std::vector<BYTE> pixels(info.biSizeImage);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            BYTE* p = &pixels[y * stride + x * 3];
+            p[0] = GetBValue(color);
+            p[1] = GetGValue(color);
+            p[2] = GetRValue(color);
+        }
+    HANDLE f = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD written;
+    WriteFile(f, &file, sizeof file, &written, nullptr);
+    WriteFile(f, &info, sizeof info, &written, nullptr);
+    WriteFile(f, pixels.data(), static_cast<DWORD>(pixels.size()), &written, nullptr);
+    CloseHandle(f);
+    return path;
+}
+
+// Popup menus shown while a MenuWatcher lives: their items are recorded as
+// the menu opens, and the menu is closed at once.
+struct MenuItemSeen {
+    UINT id;
+    UINT state;
+    UINT type;
+    std::string text;
+    HBITMAP checkedBitmap;
+    HBITMAP uncheckedBitmap;
+};
+inline std::vector<std::vector<MenuItemSeen>>& MenusSeen() {
+    static std::vector<std::vector<MenuItemSeen>> menus;
+    return menus;
+}
+inline void CALLBACK CloseMenuSoon(HWND, UINT, UINT_PTR id, DWORD) {
+    KillTimer(nullptr, id);
+    EndMenu();
+}
+inline LRESULT CALLBACK WatchMenus(int code, WPARAM wParam, LPARAM lParam) {
+    auto* c = reinterpret_cast<CWPSTRUCT*>(lParam);
+    if (code == HC_ACTION && c->message == WM_INITMENUPOPUP) {
+        HMENU menu = reinterpret_cast<HMENU>(c->wParam);
+        std::vector<MenuItemSeen> items;
+        for (int i = 0, n = GetMenuItemCount(menu); i < n; ++i) {
+            char text[300] = {};
+            MENUITEMINFOA info{};
+            info.cbSize = sizeof info;
+            info.fMask = MIIM_ID | MIIM_STATE | MIIM_FTYPE | MIIM_STRING | MIIM_CHECKMARKS;
+            info.dwTypeData = text;
+            info.cch = sizeof text;
+            GetMenuItemInfoA(menu, i, TRUE, &info);
+            items.push_back({info.wID, info.fState, info.fType, text, info.hbmpChecked, info.hbmpUnchecked});
+        }
+        MenusSeen().push_back(items);
+        SetTimer(nullptr, 0, 1, CloseMenuSoon);
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+struct MenuWatcher {
+    HHOOK hook;
+    MenuWatcher() : hook(SetWindowsHookExA(WH_CALLWNDPROC, WatchMenus, nullptr, GetCurrentThreadId())) {
+        MenusSeen().clear();
+    }
+    ~MenuWatcher() { UnhookWindowsHookEx(hook); }
+    MenuWatcher(const MenuWatcher&) = delete;
+    MenuWatcher& operator=(const MenuWatcher&) = delete;
+};
+
+// Leaves the variant forced by a test as it found it.
+struct VariantScope {
+    explicit VariantScope(bool windowsMail) { SetWindowsMailForTesting(windowsMail ? 1 : 0); }
+    ~VariantScope() { SetWindowsMailForTesting(-1); }
+};
+
+}  // namespace plume::test

@@ -1,0 +1,611 @@
+// The toolbar host and buttons against real rebar and toolbar controls in a
+// window of the client's shape: bands, styles, images, tooltips, states,
+// clicks, drop-down and chevron menus, the client's own toolbar, message
+// window copies, threads and leaks.
+#include <atomic>
+#include <thread>
+
+#include "toolbar_fixture.h"
+#include "ui/toolbar_records.h"
+#include "ui/toolbar_registry.h"
+
+namespace plume {
+namespace {
+
+using test::BandIds;
+using test::BandInfo;
+using test::ButtonInfo;
+using test::ButtonText;
+using test::ClientWindow;
+
+struct Click {
+    LONG toolbarId;
+    LONG buttonId;
+    INT64 window;
+};
+std::vector<Click> g_clicks;
+LRESULT RecordClick(LONG toolbarId, LONG buttonId, INT64 window) {
+    g_clicks.push_back({toolbarId, buttonId, window});
+    return 0;
+}
+
+class ToolbarHostTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        g_clicks.clear();
+        test::ClientCommands().clear();
+        baseline_ = LiveUiResources();
+        red_ = test::WriteBitmapFile("plume_red.bmp", 16, 16, RGB(255, 0, 0));
+        green_ = test::WriteBitmapFile("plume_green.bmp", 16, 16, RGB(0, 255, 0));
+    }
+    void TearDown() override {
+        OEToolbarRegistry::Destroy();
+        const UiResourceCounts now = LiveUiResources();
+        EXPECT_EQ(baseline_.toolbars, now.toolbars);
+        EXPECT_EQ(baseline_.buttons, now.buttons);
+        EXPECT_EQ(baseline_.imageLists, now.imageLists);
+        EXPECT_EQ(baseline_.bitmaps, now.bitmaps);
+        EXPECT_EQ(baseline_.menus, now.menus);
+    }
+
+    OEToolbarHost& MainHost() { return OEToolbarRegistry::Get(true)->mainHost(); }
+
+    static ButtonPtr AddNamed(OEPluginToolbar& tb, const std::string& name, const std::string& image) {
+        auto b = std::make_shared<OEPluginButton>();
+        cs_lock hold(tb.lock);
+        cs_lock holdButton(b->lock);
+        b->SetName(name);
+        b->SetImageNormal(image);
+        b->SetImageMouseOver("");
+        b->clickHandler = RecordClick;
+        AddButton(tb, b);
+        return b;
+    }
+    static ButtonPtr AddSeparator(OEPluginToolbar& tb) {
+        auto b = std::make_shared<OEPluginButton>();
+        cs_lock hold(tb.lock);
+        b->separator = true;
+        AddButton(tb, b);
+        return b;
+    }
+    static ButtonPtr AddSub(const ButtonPtr& parent, const std::string& name) {
+        auto b = std::make_shared<OEPluginButton>();
+        cs_lock hold(parent->lock);
+        b->SetName(name);
+        b->SetImageNormal("");
+        b->clickHandler = RecordClick;
+        AddSubButton(parent, b);
+        return b;
+    }
+    static LRESULT State(const OEPluginToolbar& tb, const ButtonPtr& b) {
+        return tb.Send(TB_GETSTATE, b->commandId, 0);
+    }
+
+    UiResourceCounts baseline_{};
+    std::string red_, green_;
+};
+
+TEST_F(ToolbarHostTest, MainWindowBandComesAndGoesWithAttachAndDetach) {
+    test::VariantScope oe(false);
+    ClientWindow client(1);
+    ToolbarPtr tb = MainHost().NewToolbar();
+    EXPECT_EQ(baseline_.toolbars + 1, LiveUiResources().toolbars) << "the record counter must move";
+    ButtonPtr alpha = AddNamed(*tb, "Alpha", red_);
+    ButtonPtr sep = AddSeparator(*tb);
+    ButtonPtr beta = AddNamed(*tb, "Beta", "C:\\no\\such\\file.bmp");
+    EXPECT_EQ(alpha->commandId + 1, sep->commandId);
+    EXPECT_EQ(sep->commandId + 1, beta->commandId);
+    EXPECT_EQ(nullptr, tb->window) << "no window before the host is attached";
+
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        ASSERT_EQ(1, MainHost().Attach(client.main, 1));
+        EXPECT_TRUE(MainHost().attached());
+        EXPECT_EQ(client.main, MainHost().hostWindow());
+        EXPECT_EQ(client.clientToolbar, MainHost().hostToolbar());
+        EXPECT_EQ(0, MainHost().kind());
+        EXPECT_EQ((std::vector<UINT>{101, static_cast<UINT>(tb->id)}), BandIds(client.rebars[0]));
+
+        HWND w = tb->window;
+        ASSERT_TRUE(IsWindow(w));
+        EXPECT_EQ(client.rebars[0], GetParent(w));
+        const REBARBANDINFOA band = BandInfo(client.rebars[0], tb->id);
+        EXPECT_EQ(w, band.hwndChild);
+        EXPECT_EQ(static_cast<UINT>(RBBS_BREAK | RBBS_CHILDEDGE | RBBS_USECHEVRON),
+                  band.fStyle & (RBBS_BREAK | RBBS_CHILDEDGE | RBBS_USECHEVRON | RBBS_HIDDEN));
+        const LONG style = GetWindowLongA(w, GWL_STYLE);
+        EXPECT_EQ(0x5000884C, style & 0x5000994C) << std::hex << style;
+        EXPECT_EQ(static_cast<LRESULT>(TBSTYLE_EX_DRAWDDARROWS | TBSTYLE_EX_HIDECLIPPEDBUTTONS),
+                  SendMessageA(w, TB_GETEXTENDEDSTYLE, 0, 0));
+
+        ASSERT_EQ(3, SendMessageA(w, TB_BUTTONCOUNT, 0, 0));
+        EXPECT_EQ("Alpha", ButtonText(w, alpha->commandId));
+        EXPECT_EQ("Beta", ButtonText(w, beta->commandId));
+        EXPECT_EQ(0, ButtonInfo(w, alpha->commandId).iImage);
+        EXPECT_EQ(-1, ButtonInfo(w, beta->commandId).iImage) << "a missing file leaves the button without image";
+        EXPECT_EQ(BTNS_SEP, ButtonInfo(w, sep->commandId).fsStyle & BTNS_SEP);
+        EXPECT_EQ(BTNS_AUTOSIZE, ButtonInfo(w, alpha->commandId).fsStyle);
+        HIMAGELIST list = reinterpret_cast<HIMAGELIST>(SendMessageA(w, TB_GETIMAGELIST, 0, 0));
+        HIMAGELIST hot = reinterpret_cast<HIMAGELIST>(SendMessageA(w, TB_GETHOTIMAGELIST, 0, 0));
+        int cx = 0, cy = 0;
+        ImageList_GetIconSize(list, &cx, &cy);
+        EXPECT_EQ(16, cx);
+        EXPECT_EQ(16, cy);
+        EXPECT_EQ(1, ImageList_GetImageCount(list));
+        EXPECT_EQ(1, ImageList_GetImageCount(hot));
+        EXPECT_EQ(baseline_.imageLists + 2, LiveUiResources().imageLists);
+
+        EXPECT_EQ(reinterpret_cast<LONG_PTR>(OEToolbarHost::SizableRebarProc),
+                  GetWindowLongPtrA(client.sizable, GWLP_WNDPROC));
+        EXPECT_EQ(reinterpret_cast<LONG_PTR>(OEToolbarHost::RebarProc),
+                  GetWindowLongPtrA(client.rebars[0], GWLP_WNDPROC));
+        EXPECT_EQ(reinterpret_cast<LONG_PTR>(OEToolbarHost::ClientToolbarProc),
+                  GetWindowLongPtrA(client.clientToolbar, GWLP_WNDPROC));
+
+        MainHost().Detach();
+        EXPECT_FALSE(MainHost().attached());
+        EXPECT_FALSE(IsWindow(w));
+        EXPECT_EQ(nullptr, tb->window);
+        EXPECT_EQ(std::vector<UINT>{101}, BandIds(client.rebars[0]));
+        EXPECT_EQ(reinterpret_cast<LONG_PTR>(test::ContainerProc), GetWindowLongPtrA(client.sizable, GWLP_WNDPROC));
+        EXPECT_EQ(baseline_.imageLists, LiveUiResources().imageLists);
+        EXPECT_EQ(3u, tb->Buttons().size()) << "buttons stay with the record";
+    }
+}
+
+TEST_F(ToolbarHostTest, WindowsMailPutsTheBandIntoTheSecondRebar) {
+    test::VariantScope wm(true);
+    {
+        ClientWindow client(2);
+        ToolbarPtr tb = MainHost().NewToolbar();
+        ButtonPtr text = AddNamed(*tb, "Text", red_);
+        ButtonPtr bare = AddNamed(*tb, "", red_);
+        MainHost().Attach(client.main, 1);
+        EXPECT_EQ(std::vector<UINT>{}, BandIds(client.rebars[0]));
+        EXPECT_EQ((std::vector<UINT>{101, static_cast<UINT>(tb->id)}), BandIds(client.rebars[1]));
+        EXPECT_EQ(BTNS_AUTOSIZE | BTNS_SHOWTEXT, ButtonInfo(tb->window, text->commandId).fsStyle);
+        EXPECT_EQ(BTNS_AUTOSIZE, ButtonInfo(tb->window, bare->commandId).fsStyle);
+        EXPECT_EQ("", ButtonText(tb->window, bare->commandId).substr(0, 0));
+        EXPECT_NE("Text", ButtonText(tb->window, bare->commandId)) << "an empty name must not take another's text";
+        MainHost().Detach();
+    }
+    // Only one rebar: on Windows Mail there is no place for the band.
+    ClientWindow single(1);
+    OEToolbarHost host;
+    ToolbarPtr tb = host.NewToolbar();
+    host.Attach(single.main, 1);
+    EXPECT_FALSE(host.attached());
+    EXPECT_EQ(nullptr, tb->window);
+    EXPECT_EQ(std::vector<UINT>{101}, BandIds(single.rebars[0]));
+}
+
+TEST_F(ToolbarHostTest, ShowLargeButtonsAndTextRowsReachTheControls) {
+    test::VariantScope oe(false);
+    ClientWindow client(1);
+    ToolbarPtr tb = MainHost().NewToolbar();
+    tb->Show(false);
+    tb->SetMaxTextRows(0);
+    AddNamed(*tb, "A", red_);
+    MainHost().Attach(client.main, 1);
+    HWND rb = client.rebars[0];
+    EXPECT_FALSE(IsWindowVisible(tb->window));
+    EXPECT_EQ(static_cast<UINT>(RBBS_HIDDEN), BandInfo(rb, tb->id).fStyle & RBBS_HIDDEN);
+    EXPECT_EQ(0, SendMessageA(tb->window, TB_GETTEXTROWS, 0, 0));
+
+    tb->Show(true);
+    EXPECT_EQ(0u, BandInfo(rb, tb->id).fStyle & RBBS_HIDDEN);
+    EXPECT_TRUE(IsWindowVisible(tb->window));
+    tb->SetLargeButtons(false);
+    EXPECT_EQ(TBSTYLE_LIST, SendMessageA(tb->window, TB_GETSTYLE, 0, 0) & TBSTYLE_LIST);
+    tb->SetLargeButtons(true);
+    EXPECT_EQ(0, SendMessageA(tb->window, TB_GETSTYLE, 0, 0) & TBSTYLE_LIST);
+    tb->SetMaxTextRows(2);
+    EXPECT_EQ(2, SendMessageA(tb->window, TB_GETTEXTROWS, 0, 0));
+}
+
+TEST_F(ToolbarHostTest, PictureSizeAndMaskColourDecideTheImageLists) {
+    test::VariantScope oe(false);
+    ClientWindow client(1);
+    LONG cx = 0, cy = 0;
+
+    ToolbarPtr sized = MainHost().NewToolbar();
+    EXPECT_EQ(0, sized->GetPictureSize(&cx, &cy));
+    EXPECT_EQ(16, cx);
+    EXPECT_EQ(16, cy);
+    sized->pictureWidth = sized->pictureHeight = -1;
+    EXPECT_EQ(1, sized->SetPictureSize(24, 20));
+    std::string big = test::WriteBitmapFile("plume_big.bmp", 24, 20, RGB(0, 0, 255));
+    AddNamed(*sized, "Sized", big);
+
+    // Green pixels are transparent for this toolbar, red ones for the default.
+    ToolbarPtr masked = MainHost().NewToolbar();
+    masked->maskColor = RGB(0, 255, 0);
+    ButtonPtr greenButton = AddNamed(*masked, "G", green_);
+    ToolbarPtr plain = MainHost().NewToolbar();
+    ButtonPtr redButton = AddNamed(*plain, "R", red_);
+    ButtonPtr greenOnPlain = AddNamed(*plain, "G", green_);
+
+    ToolbarPtr zero = MainHost().NewToolbar();
+    EXPECT_EQ(1, zero->SetPictureSize(0, 0));
+    ToolbarPtr huge = MainHost().NewToolbar();
+    EXPECT_EQ(1, huge->SetPictureSize(100000, 100000));
+    AddNamed(*huge, "H", red_);
+
+    ToolbarPtr wrap = MainHost().NewToolbar();
+    wrap->wrapsHostToolbar = true;
+    EXPECT_EQ(0, wrap->SetPictureSize(24, 24));
+    EXPECT_EQ(0, wrap->GetPictureSize(&cx, &cy));
+    EXPECT_EQ(-1, cx);
+    EXPECT_EQ(-1, cy);
+
+    MainHost().Attach(client.main, 1);
+    auto iconSize = [](const ToolbarPtr& tb) {
+        int w = 0, h = 0;
+        ImageList_GetIconSize(reinterpret_cast<HIMAGELIST>(SendMessageA(tb->window, TB_GETIMAGELIST, 0, 0)), &w, &h);
+        return std::make_pair(w, h);
+    };
+    EXPECT_EQ(std::make_pair(24, 20), iconSize(sized));
+    EXPECT_EQ(std::make_pair(16, 16), iconSize(zero));
+    EXPECT_EQ(0, sized->SetPictureSize(32, 32)) << "the image list exists";
+    EXPECT_EQ(1, sized->GetPictureSize(&cx, &cy));
+    EXPECT_EQ(24, cx);
+
+    // Draw each image on white: a transparent image leaves the white.
+    auto drawn = [](const ToolbarPtr& tb, const ButtonPtr& b) {
+        HIMAGELIST list = reinterpret_cast<HIMAGELIST>(SendMessageA(tb->window, TB_GETIMAGELIST, 0, 0));
+        HDC screen = GetDC(nullptr);
+        HDC dc = CreateCompatibleDC(screen);
+        HBITMAP bmp = CreateCompatibleBitmap(screen, 16, 16);
+        ReleaseDC(nullptr, screen);
+        HGDIOBJ old = SelectObject(dc, bmp);
+        RECT r{0, 0, 16, 16};
+        FillRect(dc, &r, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+        ImageList_Draw(list, ButtonInfo(tb->window, b->commandId).iImage, dc, 0, 0, ILD_TRANSPARENT);
+        COLORREF c = GetPixel(dc, 8, 8);
+        SelectObject(dc, old);
+        DeleteObject(bmp);
+        DeleteDC(dc);
+        return c;
+    };
+    EXPECT_EQ(RGB(255, 255, 255), drawn(masked, greenButton));
+    EXPECT_EQ(RGB(255, 255, 255), drawn(plain, redButton)) << "255 is the default mask colour";
+    EXPECT_EQ(RGB(0, 255, 0), drawn(plain, greenOnPlain));
+
+    // A picture size no image list can have: the control stays without band.
+    EXPECT_TRUE(IsWindow(huge->window));
+    EXPECT_EQ(-1, SendMessageA(client.rebars[0], RB_IDTOINDEX, huge->id, 0));
+    HWND hugeWindow = huge->window;
+    {
+        cs_lock hold(huge->lock);
+        huge->Destroy();
+    }
+    EXPECT_FALSE(IsWindow(hugeWindow));
+}
+
+TEST_F(ToolbarHostTest, TooltipsNeedEnablingBeforeTheWindowExists) {
+    test::VariantScope oe(false);
+    ClientWindow client(1);
+    ToolbarPtr tips = MainHost().NewToolbar();
+    tips->EnableTooltips(true);
+    ButtonPtr b = AddNamed(*tips, "T", red_);
+    {
+        cs_lock hold(b->lock);
+        b->SetTooltip("First tip");
+    }
+    ToolbarPtr none = MainHost().NewToolbar();
+    ButtonPtr c = AddNamed(*none, "N", red_);
+    MainHost().Attach(client.main, 1);
+
+    EXPECT_EQ(TBSTYLE_TOOLTIPS, GetWindowLongA(tips->window, GWL_STYLE) & TBSTYLE_TOOLTIPS);
+    EXPECT_EQ("First tip", test::TooltipText(tips->window, b->commandId));
+    {
+        cs_lock hold(b->lock);
+        b->SetTooltip(std::string(2000, 'x'));
+    }
+    // Wine reads back at most 80 characters; the long text must arrive intact as far as that.
+    const std::string longTip = test::TooltipText(tips->window, b->commandId);
+    EXPECT_GE(longTip.size(), 80u);
+    EXPECT_LE(longTip.size(), 1023u);
+    EXPECT_EQ(std::string(longTip.size(), 'x'), longTip);
+
+    none->EnableTooltips(true);
+    EXPECT_FALSE(none->tooltips) << "too late: the window exists";
+    EXPECT_EQ(0, GetWindowLongA(none->window, GWL_STYLE) & TBSTYLE_TOOLTIPS);
+}
+
+TEST_F(ToolbarHostTest, ButtonSettersChangeTheControl) {
+    test::VariantScope oe(false);
+    ClientWindow client(1);
+    ToolbarPtr tb = MainHost().NewToolbar();
+    ButtonPtr b = AddNamed(*tb, "Name", red_);
+    ButtonPtr parent = AddNamed(*tb, "Parent", red_);
+    MainHost().Attach(client.main, 1);
+    HWND w = tb->window;
+    cs_lock hold(b->lock);
+
+    EXPECT_EQ(TBSTATE_ENABLED, State(*tb, b));
+    b->SetEnabled(false);
+    EXPECT_EQ(0, State(*tb, b) & TBSTATE_ENABLED);
+    b->SetEnabled(true);
+    b->SetShown(false);
+    EXPECT_EQ(TBSTATE_HIDDEN, State(*tb, b) & TBSTATE_HIDDEN);
+    b->SetShown(true);
+    b->SetChecked(true);
+    EXPECT_EQ(0, State(*tb, b) & TBSTATE_CHECKED) << "checked shows only with the check style";
+    b->SetCheckStyle(true);
+    b->SetChecked(true);
+    EXPECT_EQ(TBSTATE_CHECKED, State(*tb, b) & TBSTATE_CHECKED);
+
+    b->SetName("Renamed");
+    EXPECT_EQ("Renamed", ButtonText(w, b->commandId));
+    b->SetName(std::string(400, 'n'));
+    EXPECT_EQ(std::string(255, 'n'), ButtonText(w, b->commandId));
+
+    b->SetImageNormal(green_);
+    EXPECT_EQ(0, ButtonInfo(w, b->commandId).iImage) << "the image is replaced in place";
+    b->SetPicture(nullptr);
+    EXPECT_EQ(I_IMAGENONE, ButtonInfo(w, b->commandId).iImage);
+
+    EXPECT_EQ(0, ButtonInfo(w, parent->commandId).fsStyle & BTNS_DROPDOWN);
+    AddSub(parent, "Sub");
+    EXPECT_EQ(BTNS_DROPDOWN, ButtonInfo(w, parent->commandId).fsStyle & BTNS_DROPDOWN);
+}
+
+TEST_F(ToolbarHostTest, ClicksTakeTheRoadOfOneClick) {
+    test::VariantScope oe(false);
+    ClientWindow client(1);
+    ToolbarPtr tb = MainHost().NewToolbar();
+    ButtonPtr plain = AddNamed(*tb, "Plain", red_);
+    ButtonPtr check = AddNamed(*tb, "Check", red_);
+    check->checkStyle = true;
+    ButtonPtr popup = AddNamed(*tb, "Popup", red_);
+    popup->popupStyle = true;
+    ButtonPtr shown = AddSub(popup, "Shown");
+    ButtonPtr hiddenSub = AddSub(popup, "Hidden");
+    hiddenSub->hidden = true;
+    ButtonPtr lonelyPopup = AddNamed(*tb, "Lonely", red_);
+    lonelyPopup->popupStyle = true;
+    MainHost().Attach(client.main, 1);
+    HWND w = tb->window;
+
+    test::ClickButton(w, plain->commandId);
+    ASSERT_EQ(1u, g_clicks.size());
+    EXPECT_EQ(tb->id, g_clicks[0].toolbarId);
+    EXPECT_EQ(plain->commandId, g_clicks[0].buttonId);
+    EXPECT_EQ(-1, g_clicks[0].window);
+    EXPECT_EQ(std::vector<int>{plain->commandId}, test::ClientCommands()) << "the command still reaches the client";
+
+    test::ClickButton(w, check->commandId);
+    EXPECT_TRUE(check->checked);
+    test::ClickButton(w, check->commandId);
+    EXPECT_FALSE(check->checked);
+    EXPECT_EQ(3u, g_clicks.size());
+
+    {
+        test::MenuWatcher watcher;
+        test::ClickButton(w, popup->commandId);
+        ASSERT_EQ(1u, test::MenusSeen().size()) << "a popup-style button opens its menu";
+        ASSERT_EQ(1u, test::MenusSeen()[0].size()) << "hidden sub-buttons stay out";
+        EXPECT_EQ(static_cast<UINT>(shown->commandId), test::MenusSeen()[0][0].id);
+        EXPECT_EQ("Shown", test::MenusSeen()[0][0].text);
+        EXPECT_EQ(3u, g_clicks.size()) << "and raises no click";
+
+        test::ClickArrow(w, popup->commandId);
+        EXPECT_EQ(2u, test::MenusSeen().size()) << "the arrow opens it too";
+    }
+    test::ClickButton(w, lonelyPopup->commandId);
+    EXPECT_EQ(4u, g_clicks.size()) << "without sub-buttons a popup-style button clicks";
+
+    // A chosen menu item comes back as WM_COMMAND through the rebar.
+    SendMessageA(client.rebars[0], WM_COMMAND, shown->commandId, 0);
+    ASSERT_EQ(5u, g_clicks.size());
+    EXPECT_EQ(tb->id, g_clicks[4].toolbarId);
+    EXPECT_EQ(shown->commandId, g_clicks[4].buttonId);
+
+    // Another window: its handle goes with the click, the check state stays.
+    HWND other = CreateWindowA("STATIC", "", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+    RouteCommand(DefWindowProcA, other, WM_COMMAND, check->commandId, 0);
+    ASSERT_EQ(6u, g_clicks.size());
+    EXPECT_EQ(reinterpret_cast<INT64>(other), g_clicks[5].window);
+    EXPECT_FALSE(check->checked);
+    DestroyWindow(other);
+
+    // A button removed while its click is in flight is found no more.
+    const LONG id = plain->commandId;
+    {
+        cs_lock hold(plain->lock);
+        plain->Destroy();
+    }
+    EXPECT_FALSE(LockedButtonRecord(id));
+    EXPECT_TRUE(LockedButtonRecord(check->commandId));
+    EXPECT_EQ(tb->id, LockedButtonRecord(check->commandId).toolbarId());
+    RouteCommand(DefWindowProcA, client.main, WM_COMMAND, id, 0);
+    EXPECT_EQ(6u, g_clicks.size());
+    EXPECT_EQ(3, SendMessageA(w, TB_BUTTONCOUNT, 0, 0));
+}
+
+TEST_F(ToolbarHostTest, WrappingTheClientsToolbarAddsButtonsAndGuardsThem) {
+    test::VariantScope oe(false);
+    ClientWindow client(1);
+    HIMAGELIST clientList = ImageList_Create(16, 16, ILC_COLOR32 | ILC_MASK, 0, 4);
+    SendMessageA(client.clientToolbar, TB_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(clientList));
+    ToolbarPtr tb = MainHost().NewToolbar();
+    tb->wrapsHostToolbar = true;
+    ButtonPtr mine = AddNamed(*tb, "Mine", red_);
+    MainHost().Attach(client.main, 1);
+    HWND w = client.clientToolbar;
+
+    EXPECT_EQ(w, tb->window);
+    EXPECT_EQ(std::vector<UINT>{101}, BandIds(client.rebars[0])) << "no band of its own";
+    EXPECT_EQ(3, SendMessageA(w, TB_BUTTONCOUNT, 0, 0));
+    EXPECT_EQ("Mine", ButtonText(w, mine->commandId));
+    EXPECT_EQ(1, ImageList_GetImageCount(clientList));
+
+    SendMessageA(w, TB_ENABLEBUTTON, mine->commandId, FALSE);
+    EXPECT_EQ(TBSTATE_ENABLED, SendMessageA(w, TB_GETSTATE, mine->commandId, 0) & TBSTATE_ENABLED);
+    SendMessageA(w, TB_ENABLEBUTTON, 40100, FALSE);
+    EXPECT_EQ(0, SendMessageA(w, TB_GETSTATE, 40100, 0) & TBSTATE_ENABLED) << "the client's own buttons obey";
+    HIMAGELIST other = ImageList_Create(16, 16, ILC_COLOR32, 0, 1);
+    EXPECT_EQ(1, SendMessageA(w, TB_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(other)));
+    EXPECT_EQ(reinterpret_cast<LRESULT>(clientList), SendMessageA(w, TB_GETIMAGELIST, 0, 0));
+
+    // The client rebuilds its toolbar's buttons; the next attach puts ours back.
+    SendMessageA(w, TB_DELETEBUTTON, SendMessageA(w, TB_COMMANDTOINDEX, mine->commandId, 0), 0);
+    MainHost().Attach(client.main, 1);
+    EXPECT_EQ("Mine", ButtonText(w, mine->commandId));
+
+    {
+        cs_lock hold(tb->lock);
+        tb->Destroy();
+    }
+    EXPECT_EQ(2, SendMessageA(w, TB_BUTTONCOUNT, 0, 0)) << "destroying the record takes its buttons away";
+    MainHost().Detach();
+    EXPECT_NE(reinterpret_cast<LONG_PTR>(OEToolbarHost::ClientToolbarProc), GetWindowLongPtrA(w, GWLP_WNDPROC));
+    EXPECT_EQ(0, SendMessageA(w, TB_SETIMAGELIST, 0, 0) == 1);
+    ImageList_Destroy(clientList);
+    ImageList_Destroy(other);
+}
+
+TEST_F(ToolbarHostTest, MessageWindowsGetCopiesOfTheTemplatesTheirKindAsks) {
+    test::VariantScope oe(false);
+    OEToolbarHost& templates = OEToolbarRegistry::Get(true)->msgWndTemplates();
+    ToolbarPtr sendOnly = templates.NewToolbar();
+    sendOnly->wndStyleMask = 2;  // OE_MSG_SEND_WND
+    sendOnly->ownerId = 7;
+    ButtonPtr toggle = AddNamed(*sendOnly, "Toggle", red_);
+    toggle->checkStyle = true;
+    ToolbarPtr anyWindow = templates.NewToolbar();
+    anyWindow->wndStyleMask = 1 | 2;
+    AddNamed(*anyWindow, "Any", red_);
+
+    ClientWindow compose(1, true, false);
+    ClientWindow read(1, false, false);
+    auto composeHost = OEToolbarHost::NewMsgWndHost();
+    auto readHost = OEToolbarHost::NewMsgWndHost();
+    ASSERT_EQ(2u, composeHost->Toolbars().size());
+    composeHost->Attach(compose.main, 0);
+    readHost->Attach(read.main, 0);
+    EXPECT_EQ(2, composeHost->kind());
+    EXPECT_EQ(1, readHost->kind());
+    EXPECT_EQ((std::vector<UINT>{101, static_cast<UINT>(sendOnly->id), static_cast<UINT>(anyWindow->id)}),
+              BandIds(compose.rebars[0]));
+    EXPECT_EQ((std::vector<UINT>{101, static_cast<UINT>(anyWindow->id)}), BandIds(read.rebars[0]));
+    EXPECT_EQ(1, readHost->FindToolbar(anyWindow->id)->wndStyleMask) << "a matching copy takes the window's kind";
+    EXPECT_EQ(nullptr, sendOnly->window) << "templates never get windows";
+
+    ToolbarPtr copy = composeHost->FindToolbar(sendOnly->id);
+    ASSERT_TRUE(copy);
+    EXPECT_NE(copy, sendOnly);
+    EXPECT_EQ(7, copy->ownerId);
+    ButtonPtr copied = composeHost->FindButton(toggle->commandId);
+    ASSERT_TRUE(copied);
+    EXPECT_NE(copied, toggle);
+    EXPECT_EQ("Toggle", ButtonText(copy->window, toggle->commandId));
+
+    // A click in the message window: its copy toggles, the template posts.
+    composeHost->OfferMsgWndCommand(compose.main, toggle->commandId);
+    RouteCommand(DefWindowProcA, compose.main, WM_COMMAND, toggle->commandId, 0);
+    EXPECT_TRUE(copied->checked);
+    EXPECT_FALSE(toggle->checked);
+    ASSERT_EQ(1u, g_clicks.size());
+    EXPECT_EQ(sendOnly->id, g_clicks[0].toolbarId);
+    EXPECT_EQ(reinterpret_cast<INT64>(compose.main), g_clicks[0].window);
+
+    HWND copyWindow = copy->window;
+    composeHost.reset();
+    readHost.reset();
+    EXPECT_FALSE(IsWindow(copyWindow));
+    EXPECT_EQ(std::vector<UINT>{101}, BandIds(compose.rebars[0]));
+}
+
+TEST_F(ToolbarHostTest, ChevronMenuListsTheClippedButtons) {
+    test::VariantScope oe(false);
+    ClientWindow client(1);
+    ToolbarPtr tb = MainHost().NewToolbar();
+    std::vector<ButtonPtr> buttons;
+    for (int i = 0; i < 12; ++i) buttons.push_back(AddNamed(*tb, "Button " + std::to_string(i), red_));
+    buttons[11]->hidden = true;
+    MainHost().Attach(client.main, 1);
+    MoveWindow(client.sizable, 0, 0, 160, 120, TRUE);
+    MoveWindow(client.rebars[0], 0, 0, 160, 60, TRUE);
+    RECT band{};
+    SendMessageA(client.rebars[0], RB_GETRECT, SendMessageA(client.rebars[0], RB_IDTOINDEX, tb->id, 0),
+                 reinterpret_cast<LPARAM>(&band));
+    ASSERT_LT(band.right - band.left, 200) << "the band must be narrow for this test";
+
+    test::MenuWatcher watcher;
+    NMREBARCHEVRON chevron{};
+    chevron.hdr.hwndFrom = client.rebars[0];
+    chevron.hdr.code = RBN_CHEVRONPUSHED;
+    chevron.uBand = static_cast<UINT>(SendMessageA(client.rebars[0], RB_IDTOINDEX, tb->id, 0));
+    chevron.wID = tb->id;
+    EXPECT_EQ(0, SendMessageA(client.sizable, WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&chevron)));
+    ASSERT_EQ(1u, test::MenusSeen().size());
+    const auto& items = test::MenusSeen()[0];
+    ASSERT_FALSE(items.empty());
+    EXPECT_LT(items.size(), 11u) << "buttons that fit stay out";
+    EXPECT_EQ(static_cast<UINT>(buttons[10]->commandId), items.back().id) << "the hidden last button stays out";
+    EXPECT_EQ("Button 10", items.back().text);
+    EXPECT_NE(nullptr, items.back().checkedBitmap) << "menu items carry the button's image";
+}
+
+TEST_F(ToolbarHostTest, AThousandButtonsComeAndGoWithoutLeaks) {
+    test::VariantScope oe(false);
+    ClientWindow client(1);
+    ToolbarPtr tb = MainHost().NewToolbar();
+    MainHost().Attach(client.main, 1);
+    for (int i = 0; i < 1000; ++i) AddNamed(*tb, "B", red_);
+    EXPECT_EQ(1000, SendMessageA(tb->window, TB_BUTTONCOUNT, 0, 0));
+    EXPECT_EQ(1000, ImageList_GetImageCount(
+                        reinterpret_cast<HIMAGELIST>(SendMessageA(tb->window, TB_GETIMAGELIST, 0, 0))));
+    EXPECT_EQ(baseline_.buttons + 1000, LiveUiResources().buttons);
+    OEToolbarRegistry::RemoveToolbarsOf(-1);
+    EXPECT_EQ(std::vector<UINT>{101}, BandIds(client.rebars[0]));
+    EXPECT_EQ(baseline_.buttons, LiveUiResources().buttons);
+    EXPECT_EQ(baseline_.imageLists, LiveUiResources().imageLists);
+}
+
+TEST_F(ToolbarHostTest, ControlsBelongToTheClientThreadWhoeverAsks) {
+    test::VariantScope oe(false);
+    ClientWindow client(1);
+    MainHost().Attach(client.main, 1);
+    ToolbarPtr tb;
+    std::atomic<bool> done{false};
+    auto pumpUntil = [&] {
+        while (!done) {
+            MsgWaitForMultipleObjectsEx(0, nullptr, 10, QS_ALLINPUT, 0);
+            MSG msg;
+            while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+        }
+    };
+    std::thread server([&] {
+        tb = MainHost().NewToolbar();
+        {
+            cs_lock hold(tb->lock);
+            tb->EnsureWindow(3, false);
+        }
+        AddNamed(*tb, "From the server", red_);
+        done = true;
+    });
+    pumpUntil();
+    server.join();
+    ASSERT_TRUE(IsWindow(tb->window));
+    EXPECT_EQ(GetCurrentThreadId(), GetWindowThreadProcessId(tb->window, nullptr));
+    EXPECT_EQ(3, tb->ownerId);
+    EXPECT_EQ("From the server", ButtonText(tb->window, tb->Buttons()[0]->commandId));
+
+    HWND w = tb->window;
+    done = false;
+    std::thread destroyer([&] {
+        cs_lock hold(tb->lock);
+        tb->Destroy();
+        done = true;
+    });
+    pumpUntil();
+    destroyer.join();
+    EXPECT_FALSE(IsWindow(w));
+    EXPECT_EQ(std::vector<UINT>{101}, BandIds(client.rebars[0]));
+}
+
+}  // namespace
+}  // namespace plume
