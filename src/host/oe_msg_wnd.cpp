@@ -3,6 +3,8 @@
 #include "host/msg_content.h"
 #include "host/msg_wnd_list.h"
 #include "manager/plume_manager.h"
+#include "ui/oe_toolbar.h"
+#include "ui/toolbar_registry.h"
 
 namespace plume {
 
@@ -92,8 +94,35 @@ STDMETHODIMP OEMsgWnd::SendKey(LONG keyCode, LONG controlCode, LONG setForegroun
 STDMETHODIMP OEMsgWnd::GetID(LONG* id) {
     return Call("GetID", id, [&] { *id = RegistryKey(); });
 }
-STDMETHODIMP OEMsgWnd::GetToolbarByIndex(LONG, IOEToolbar**) { return NotImplemented("GetToolbarByIndex"); }
-STDMETHODIMP OEMsgWnd::GetToolbar(LONG, IOEToolbar**) { return NotImplemented("GetToolbar"); }
+namespace {
+
+// A toolbar object bound to a toolbar of `host` (found locked, let go again).
+com_ptr<OEToolbar> ToolbarOf(OEToolbarHost& host, const ToolbarPtr& found, LONG ownerId) {
+    locked_ref<OEPluginToolbar> record(found);
+    if (!record) return nullptr;
+    com_ptr<OEToolbar> toolbar = MakeObject<OEToolbar>();
+    toolbar->Bind(record->id, ownerId, host.serial());
+    return toolbar;
+}
+
+}  // namespace
+
+STDMETHODIMP OEMsgWnd::GetToolbarByIndex(LONG toolbarIndex, IOEToolbar** newToolbar) {
+    return Call("GetToolbarByIndex", newToolbar, [&] {
+        *newToolbar = nullptr;
+        if (!record_ || !record_->toolbarHost) return;
+        OEToolbarHost& host = *record_->toolbarHost;
+        *newToolbar = ToolbarOf(host, host.ToolbarAt(toolbarIndex, -1), -1).detach();
+    });
+}
+STDMETHODIMP OEMsgWnd::GetToolbar(LONG toolbarId, IOEToolbar** newToolbar) {
+    return Call("GetToolbar", newToolbar, [&] {
+        *newToolbar = nullptr;
+        if (!record_ || !record_->toolbarHost) return;
+        OEToolbarHost& host = *record_->toolbarHost;
+        *newToolbar = ToolbarOf(host, host.FindToolbar(toolbarId), creatorId_).detach();
+    });
+}
 STDMETHODIMP OEMsgWnd::GetMenu(LONG, IOEMenu**) { return NotImplemented("GetMenu"); }
 STDMETHODIMP OEMsgWnd::GetMenuItem(LONG, IOEMenuItem**) { return NotImplemented("GetMenuItem"); }
 STDMETHODIMP OEMsgWnd::GetIHTMLDocument2(IDispatch** html) {

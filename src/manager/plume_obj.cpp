@@ -7,6 +7,7 @@
 #include "host/oe_msg_wnd.h"
 #include "manager/identifiers.h"
 #include "manager/plume_manager.h"
+#include "ui/oe_toolbar.h"
 #include "ui/toolbar_registry.h"
 
 namespace plume {
@@ -228,38 +229,79 @@ STDMETHODIMP PLUMEObj::GetMsgWndMenu(enum tagWNDSTYLE, LONG, IOEMenu** menu) {
 
 // Toolbars.
 STDMETHODIMP PLUMEObj::CreateToolbar(IOEToolbar** newToolbar) {
-    return Call("CreateToolbar", newToolbar, [&] { NoObject(newToolbar); });
+    return Call("CreateToolbar", newToolbar, [&] {
+        *newToolbar = nullptr;
+        com_ptr<OEToolbar> toolbar = MakeObject<OEToolbar>();
+        throw_if_failed(toolbar->Create(plumeId_));
+        *newToolbar = toolbar.detach();
+    });
 }
 
-STDMETHODIMP PLUMEObj::CreateToolbarInMsgWnd(enum tagWNDSTYLE, IOEToolbar** newToolbar) {
-    return Call("CreateToolbarInMsgWnd", newToolbar, [&] { NoObject(newToolbar); });
+STDMETHODIMP PLUMEObj::CreateToolbarInMsgWnd(enum tagWNDSTYLE wndStyle, IOEToolbar** newToolbar) {
+    return Call("CreateToolbarInMsgWnd", newToolbar, [&] {
+        *newToolbar = nullptr;
+        com_ptr<OEToolbar> toolbar = MakeObject<OEToolbar>();
+        throw_if_failed(toolbar->CreateInMsgWnd(wndStyle, plumeId_));
+        *newToolbar = toolbar.detach();
+    });
 }
 
 STDMETHODIMP PLUMEObj::GetOEToolbar(IOEToolbar** newToolbar) {
-    return Call("GetOEToolbar", newToolbar, [&] { NoObject(newToolbar); });
+    return Call("GetOEToolbar", newToolbar, [&] {
+        com_ptr<OEToolbar> toolbar = MakeObject<OEToolbar>();
+        toolbar->WrapHostToolbar(0, plumeId_);
+        *newToolbar = toolbar.detach();
+    });
 }
 
-STDMETHODIMP PLUMEObj::GetOEToolbarInMsgWnd(enum tagWNDSTYLE, IOEToolbar** newToolbar) {
-    return Call("GetOEToolbarInMsgWnd", newToolbar, [&] { NoObject(newToolbar); });
+STDMETHODIMP PLUMEObj::GetOEToolbarInMsgWnd(enum tagWNDSTYLE wndStyle, IOEToolbar** newToolbar) {
+    return Call("GetOEToolbarInMsgWnd", newToolbar, [&] {
+        com_ptr<OEToolbar> toolbar = MakeObject<OEToolbar>();
+        toolbar->WrapHostToolbar(wndStyle, plumeId_);
+        *newToolbar = toolbar.detach();
+    });
 }
 
-STDMETHODIMP PLUMEObj::GetToolbar(LONG, IOEToolbar** newToolbar) {
-    return Call("GetToolbar", newToolbar, [&] { NoObject(newToolbar); });
+STDMETHODIMP PLUMEObj::GetToolbar(LONG toolbarId, IOEToolbar** newToolbar) {
+    return Call("GetToolbar", newToolbar, [&] {
+        *newToolbar = nullptr;
+        bool owned;
+        {
+            locked_ref<OEPluginToolbar> record(OEToolbarRegistry::FindToolbar(toolbarId));
+            owned = record && record->ownerId == plumeId_;
+        }
+        if (!owned) return;
+        com_ptr<OEToolbar> toolbar = MakeObject<OEToolbar>();
+        toolbar->Bind(toolbarId, plumeId_, 0);
+        *newToolbar = toolbar.detach();
+    });
 }
 
 STDMETHODIMP PLUMEObj::GetFirstToolbarID(LONG* toolbarId) {
     return Call("GetFirstToolbarID", toolbarId, [&] {
-        toolbarPos_ = -1;
-        *toolbarId = -1;
+        toolbarPos_ = 1;
+        ToolbarPtr first = OEToolbarRegistry::ToolbarAt(0, plumeId_);
+        *toolbarId = first ? first->id : -1;
+        if (!first) toolbarPos_ = -1;
     });
 }
 
 STDMETHODIMP PLUMEObj::GetNextToolbarID(LONG* toolbarId) {
-    return Call("GetNextToolbarID", toolbarId, [&] { *toolbarId = -1; });
+    return Call("GetNextToolbarID", toolbarId, [&] {
+        *toolbarId = -1;
+        if (toolbarPos_ < 0) return;
+        ToolbarPtr next = OEToolbarRegistry::ToolbarAt(toolbarPos_, plumeId_);
+        if (!next) {
+            toolbarPos_ = -1;
+            return;
+        }
+        *toolbarId = next->id;
+        ++toolbarPos_;
+    });
 }
 
 STDMETHODIMP PLUMEObj::RemoveAllToolbars() {
-    return Call("RemoveAllToolbars", [] {});
+    return Call("RemoveAllToolbars", [&] { OEToolbarRegistry::RemoveToolbarsOf(plumeId_); });
 }
 
 // Store and sending.

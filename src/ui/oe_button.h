@@ -4,6 +4,7 @@
 #include <plume.h>
 
 #include "server/automation_object.h"
+#include "ui/toolbar_records.h"
 
 namespace plume {
 
@@ -16,6 +17,11 @@ public:
 
     // Key of the manager's registry.
     LONG RegistryKey() const;
+
+    // Makes the object stand for an existing button of `toolbarId`;
+    // `hostSerial` as for OEToolbar::Bind.
+    void Bind(LONG buttonId, LONG toolbarId, LONG hostSerial);
+    void SetHost(LONG hostSerial) { hostSerial_ = hostSerial; }
 
     // Event deliveries to this object's sinks.
     void FireOnClick();
@@ -48,7 +54,20 @@ public:
     STDMETHODIMP SetPictureMouseOver(IPictureDisp *over) override;
 
 private:
-    LONG id_ = -1;
+    // The record, locked: a new pending one when the object has none yet.
+    locked_ref<OEPluginButton> Record();
+    // Create / CreateSeparator: `setup` fills the new record before it joins.
+    template <typename Setup>
+    void Join(LONG toolbarId, Setup setup);
+    // CreateSubButton / CreateSubSeparator.
+    template <typename Setup>
+    HRESULT NewSub(const char* method, IOEButton** out, Setup setup);
+
+    LONG buttonId_ = -1;
+    LONG subCursor_ = 0;
+    LONG toolbarId_ = -1;
+    ButtonPtr pending_;  // made by this object, not yet in a toolbar
+    LONG hostSerial_ = 0;
 };
 
 }  // namespace plume

@@ -4,8 +4,11 @@
 #include <plume.h>
 
 #include "server/automation_object.h"
+#include "ui/toolbar_records.h"
 
 namespace plume {
+
+class OEButton;
 
 extern const ClassIdentity kOEToolbarIdentity;
 
@@ -16,6 +19,13 @@ public:
 
     // Key of the manager's registry.
     LONG RegistryKey() const;
+
+    // Makes the object stand for an existing toolbar; `hostSerial` names the
+    // message window's host it was obtained from (0: the registry).
+    void Bind(LONG toolbarId, LONG ownerId, LONG hostSerial);
+    // A new record that wraps the client's own toolbar: of the main window
+    // (wndStyle 0) or of message windows of `wndStyle`.
+    void WrapHostToolbar(LONG wndStyle, LONG plumeId);
 
     // Event deliveries to this object's sinks.
     void FireOnButtonClicked(LONG buttonId);
@@ -42,7 +52,15 @@ public:
     STDMETHODIMP GetPictureSize(LONG *cx, LONG *cy, LONG *res) override;
 
 private:
-    LONG id_ = -1;
+    // The record, locked; created in the main host when there is none yet.
+    locked_ref<OEPluginToolbar> Record();
+    // A new button object on this toolbar (its host's, when obtained from one).
+    com_ptr<OEButton> NewButton();
+
+    LONG toolbarId_ = -1;
+    LONG ownerId_ = -1;
+    LONG cursor_ = 0;
+    LONG hostSerial_ = 0;
 };
 
 }  // namespace plume
