@@ -31,8 +31,12 @@ End Class
 
 Dim root, toolbar, button, events, buttonCookie, rootCookie, i
 Set root = CreateObject("PLUME.PLUMEObj")
-Set toolbar = root.CreateToolbar()
+' Tooltips must be asked for before the toolbar's window exists, so the
+' toolbar object is made first and placed afterwards (root.CreateToolbar()
+' does both at once).
+Set toolbar = CreateObject("PLUME.OEToolbar")
 toolbar.EnableTooltips 1
+toolbar.Create root.GetID()
 Set button = toolbar.CreateButton("Hello", "", "")
 button.SetTooltip "Prints a line for every click"
 WScript.Echo "toolbar " & toolbar.GetID() & " with button " & button.GetID()
