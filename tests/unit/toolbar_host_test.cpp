@@ -609,3 +609,50 @@ TEST_F(ToolbarHostTest, ControlsBelongToTheClientThreadWhoeverAsks) {
 
 }  // namespace
 }  // namespace plume
+
+namespace plume {
+namespace {
+
+// The server thread changes buttons while the client thread attaches,
+// clicks and detaches: neither may wait for the other for ever.
+TEST_F(ToolbarHostTest, ServerChangesWhileTheClientThreadAttachesAndClicks) {
+    test::VariantScope oe(false);
+    ClientWindow client(1);
+    ToolbarPtr tb = MainHost().NewToolbar();
+    ButtonPtr fixed = AddNamed(*tb, "Fixed", red_);
+    std::atomic<bool> done{false};
+    std::thread server([&] {
+        for (int i = 0; i < 60; ++i) {
+            ButtonPtr b = AddNamed(*tb, "Temp", red_);
+            {
+                cs_lock hold(b->lock);
+                b->SetName("Renamed");
+                b->SetShown(i % 2 == 0);
+            }
+            ButtonPtr sub = AddSub(fixed, "Sub");
+            cs_lock hold(b->lock);
+            b->Destroy();
+            cs_lock holdSub(sub->lock);
+            sub->Destroy();
+        }
+        done = true;
+    });
+    int rounds = 0;
+    while (!done) {
+        MainHost().Attach(client.main, 1);
+        if (tb->window) test::ClickButton(tb->window, fixed->commandId);
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+        MainHost().Detach();
+        ++rounds;
+    }
+    server.join();
+    EXPECT_GT(rounds, 0);
+    EXPECT_EQ(1u, tb->Buttons().size());
+    EXPECT_FALSE(fixed->HasSubButtons());
+    MainHost().Attach(client.main, 1);
+    EXPECT_EQ(1, SendMessageA(tb->window, TB_BUTTONCOUNT, 0, 0));
+}
+
+}  // namespace
+}  // namespace plume
