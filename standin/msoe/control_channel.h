@@ -1,0 +1,18 @@
+// The control channel: a late-bound automation object ("PLUMEStandin.Client")
+// through which tests and scripts in other processes act as the user and read
+// back what the client's windows show. Its class object is registered on the
+// client's user-interface thread, so every call runs there.
+#pragma once
+
+#include <windows.h>
+
+namespace msoe {
+
+// {5E1D2C3B-7A4F-4C1E-9B2D-8F6A0C1E3D71}
+constexpr CLSID kClsidStandinClient = {0x5e1d2c3b, 0x7a4f, 0x4c1e, {0x9b, 0x2d, 0x8f, 0x6a, 0x0c, 0x1e, 0x3d, 0x71}};
+
+// Registers the class object (CLSCTX_LOCAL_SERVER); false on failure.
+bool RegisterControlChannel();
+void RevokeControlChannel();
+
+}  // namespace msoe
