@@ -57,6 +57,15 @@ ClientOptions ParseCommandLine(const wchar_t* commandLine) {
         std::wstring a = argv[i];
         if (_wcsicmp(a.c_str(), L"/resetstore") == 0) o.resetStore = true;
         else if (_wcsicmp(a.c_str(), L"/nosave") == 0) o.noSave = true;
+        else if (_wcsnicmp(a.c_str(), L"/watch:", 7) == 0) {
+            for (const wchar_t* p = a.c_str() + 7; *p;) {
+                wchar_t* end = nullptr;
+                unsigned long n = wcstoul(p, &end, 0);
+                if (end == p) break;
+                o.watch.push_back(static_cast<UINT>(n));
+                p = *end == L',' ? end + 1 : end;
+            }
+        }
         else if (_wcsnicmp(a.c_str(), L"/mailurl:", 9) == 0) {
             o.composeOnly = true;
             std::wstring url = a.substr(9);
@@ -165,6 +174,7 @@ __declspec(dllexport) void MsoeSetLibraryStarted(BOOL started) { Client::Get().l
 
 __declspec(dllexport) int MsoeRun() {
     Client& c = Client::Get();
+    if (!c.options.watch.empty()) WatchFromStart(c.main ? c.main->hwnd() : g_composeOnly ? g_composeOnly->hwnd() : nullptr, c.options.watch);
     if (c.main) c.main->Build();
     else if (g_composeOnly) g_composeOnly->Build();
     RegisterControlChannel();

@@ -21,6 +21,7 @@ struct ClientOptions {
     std::wstring mailto;         // address (and ?subject=) from /mailurl:mailto:...
     bool resetStore = false;     // /resetstore: start from the seed file
     bool noSave = false;         // /nosave: do not write the store back
+    std::vector<UINT> watch;     // /watch:n,n,...: record these messages reaching the host window from the start
 };
 
 ClientOptions ParseCommandLine(const wchar_t* commandLine);

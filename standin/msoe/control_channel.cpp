@@ -782,7 +782,7 @@ std::vector<MethodEntry>& Methods() {
              return Value::Long(record ? static_cast<long>(record->id) : -1);
          }},
         {L"TreeItems", [](Args&) {
-             // Every tree item in display order: Array(depth, text, folder number).
+             // Every tree item in display order: Array(depth, text, item parameter).
              MainWindow& main = Main(L"TreeItems");
              HWND tree = main.tree();
              std::vector<Value> out;
@@ -795,8 +795,8 @@ std::vector<MethodEntry>& Methods() {
                      tv.pszText = text;
                      tv.cchTextMax = 256;
                      SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&tv));
-                     auto* record = reinterpret_cast<const FolderRecord*>(tv.lParam);
-                     out.push_back(Value::Array({Value::Long(depth), Value::Str(text), Value::Long(record ? static_cast<long>(record->id) : -1)}));
+                     // The item parameter as the tree holds it, in decimal.
+                     out.push_back(Value::Array({Value::Long(depth), Value::Str(text), Value::Str(std::to_wstring(static_cast<unsigned long long>(tv.lParam)))}));
                      walk(reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CHILD, reinterpret_cast<LPARAM>(item))), depth + 1);
                  }
              };
@@ -889,6 +889,18 @@ std::vector<MethodEntry>& Methods() {
         {L"GetField", [](Args& a) {
              NoteWindow* n = Note(a.Long(0), L"GetField");
              return Value::Str(RichEditText(FieldOf(n, a.Long(1), L"GetField")));
+         }},
+        {L"FieldRawText", [](Args& a) {
+             // The control's own text (EM_GETTEXTEX), objects as the control gives them.
+             NoteWindow* n = Note(a.Long(0), L"FieldRawText");
+             HWND f = FieldOf(n, a.Long(1), L"FieldRawText");
+             GETTEXTLENGTHEX len{GTL_DEFAULT, 1200};
+             LRESULT count = SendMessageW(f, EM_GETTEXTLENGTHEX, reinterpret_cast<WPARAM>(&len), 0);
+             std::wstring text(static_cast<size_t>(count > 0 ? count : 0) + 1, L'\0');
+             GETTEXTEX get{static_cast<DWORD>(text.size() * sizeof(wchar_t)), GT_DEFAULT, 1200, nullptr, nullptr};
+             LRESULT got = SendMessageW(f, EM_GETTEXTEX, reinterpret_cast<WPARAM>(&get), reinterpret_cast<LPARAM>(text.data()));
+             text.resize(static_cast<size_t>(got > 0 ? got : 0));
+             return Value::Str(text);
          }},
         {L"FieldObjects", [](Args& a) {
              NoteWindow* n = Note(a.Long(0), L"FieldObjects");
@@ -1000,6 +1012,14 @@ std::vector<MethodEntry>& Methods() {
 bool RegisterControlChannel() {
     if (g_cookie) return true;
     return SUCCEEDED(CoRegisterClassObject(kClsidStandinClient, &g_classObject, CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE, &g_cookie));
+}
+
+void WatchFromStart(HWND hwnd, const std::vector<UINT>& messages) {
+    g_watch.hwnd = hwnd;
+    g_watch.messages = std::set<UINT>(messages.begin(), messages.end());
+    g_watch.seen.clear();
+    if (!g_watch.sent) g_watch.sent.reset(SetWindowsHookExW(WH_CALLWNDPROC, WatchSent, nullptr, GetCurrentThreadId()));
+    if (!g_watch.posted) g_watch.posted.reset(SetWindowsHookExW(WH_GETMESSAGE, WatchPosted, nullptr, GetCurrentThreadId()));
 }
 
 void RevokeControlChannel() {

@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include <vector>
+
 namespace msoe {
 
 // {5E1D2C3B-7A4F-4C1E-9B2D-8F6A0C1E3D71}
@@ -14,5 +16,8 @@ constexpr CLSID kClsidStandinClient = {0x5e1d2c3b, 0x7a4f, 0x4c1e, {0x9b, 0x2d, 
 // Registers the class object (CLSCTX_LOCAL_SERVER); false on failure.
 bool RegisterControlChannel();
 void RevokeControlChannel();
+// Starts recording the given messages as they reach `hwnd`, before the
+// control object exists (command-line switch /watch:n,n,...).
+void WatchFromStart(HWND hwnd, const std::vector<UINT>& messages);
 
 }  // namespace msoe

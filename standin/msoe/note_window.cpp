@@ -250,6 +250,7 @@ void NoteWindow::Build() {
         case kIdBcc: value = init_.bcc; recipients = true; break;
         case kIdSubject: value = init_.subject; break;
         }
+        if (!wm) UseObjectCharacter(field);
         // Known recipients show resolved; on Outlook Express each is an object.
         if (recipients && init_.resolved && !wm) SetResolvedRecipients(field, value);
         else SetRichEditText(field, value);

@@ -2,6 +2,7 @@
 
 #include <richedit.h>
 #include <richole.h>
+#include <commctrl.h>
 #include <shlobj.h>
 
 #include <vector>
@@ -233,5 +234,28 @@ void ResolveRecipients(HWND edit) {
 }
 
 long LiveRecipientObjects() { return g_live; }
+
+namespace {
+
+LRESULT CALLBACK ObjectCharacterProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DWORD_PTR) {
+    if (msg == WM_NCDESTROY) RemoveWindowSubclass(hwnd, ObjectCharacterProc, 1);
+    LRESULT result = DefSubclassProc(hwnd, msg, wp, lp);
+    auto* get = reinterpret_cast<const GETTEXTEX*>(wp);
+    if (msg != EM_GETTEXTEX || result <= 0 || !get || !lp || get->codepage != 1200 || (get->flags & GT_SELECTION)) return result;
+    plume::com_ptr<IRichEditOle> ole;
+    SendMessageW(hwnd, EM_GETOLEINTERFACE, 0, reinterpret_cast<LPARAM>(ole.put()));
+    if (!ole) return result;
+    auto* text = reinterpret_cast<wchar_t*>(lp);
+    for (LONG i = 0, n = ole->GetObjectCount(); i < n; ++i) {
+        REOBJECT reo{};
+        reo.cbStruct = sizeof(reo);
+        if (SUCCEEDED(ole->GetObject(i, &reo, REO_GETOBJ_NO_INTERFACES)) && reo.cp >= 0 && reo.cp < result) text[reo.cp] = 0xFFFC;
+    }
+    return result;
+}
+
+}  // namespace
+
+void UseObjectCharacter(HWND edit) { SetWindowSubclass(edit, ObjectCharacterProc, 1, 0); }
 
 }  // namespace msoe

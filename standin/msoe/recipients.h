@@ -20,5 +20,8 @@ void SetResolvedRecipients(HWND edit, const std::wstring& recipients);
 // Turns typed text into recipient objects (Check Names).
 void ResolveRecipients(HWND edit);
 long LiveRecipientObjects();
+// Makes EM_GETTEXTEX of the control give U+FFFC for each embedded object, as
+// the system's rich-edit control does (Wine's gives a space).
+void UseObjectCharacter(HWND edit);
 
 }  // namespace msoe
