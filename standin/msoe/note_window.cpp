@@ -8,6 +8,7 @@
 
 #include "client.h"
 #include "commands.h"
+#include "main_window.h"
 #include "menus.h"
 #include "recipients.h"
 #include "settings.h"
@@ -164,9 +165,17 @@ NoteWindow* NoteWindow::Make(const NoteInit& init, bool build) {
         registered = true;
     }
     auto* note = new NoteWindow(init);
+    // Message windows open cascaded over the main window.
+    int x = CW_USEDEFAULT, y = CW_USEDEFAULT;
+    if (Client::Get().main) {
+        RECT rc{};
+        GetWindowRect(Client::Get().main->hwnd(), &rc);
+        int step = 28 * static_cast<int>(Client::Get().notes.size() % 6);
+        x = rc.left + 90 + step;
+        y = rc.top + 70 + step;
+    }
     HWND hwnd = CreateWindowExW(0, kNoteClass, init.kind == NoteKind::Read ? L"" : L"New Message",
-                                WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, CW_USEDEFAULT, CW_USEDEFAULT, 720, 560, nullptr, nullptr,
-                                g_instance, note);
+                                WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, x, y, 720, 540, nullptr, nullptr, g_instance, note);
     if (!hwnd) return nullptr;  // the window procedure deleted the object
     Client::Get().notes.push_back(note);
     if (build) note->Build();
