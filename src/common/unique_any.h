@@ -41,7 +41,7 @@ private:
 namespace detail {
 inline void CloseKey(HKEY key) { RegCloseKey(key); }
 inline void CloseKernelHandle(HANDLE h) { CloseHandle(h); }
-inline void FreeModuleHandle(HMODULE m) { FreeLibrary(m); }
+inline void FreeLibraryHandle(HMODULE m) { FreeLibrary(m); }
 inline void DeleteGdiObject(HGDIOBJ o) { DeleteObject(o); }
 inline void DestroyMenuHandle(HMENU m) { DestroyMenu(m); }
 inline void DestroyImageList(HIMAGELIST l) { ImageList_Destroy(l); }
@@ -53,7 +53,7 @@ inline void DeleteDc(HDC dc) { DeleteDC(dc); }
 
 using unique_hkey = unique_any<HKEY, detail::CloseKey>;
 using unique_handle = unique_any<HANDLE, detail::CloseKernelHandle>;
-using unique_hmodule = unique_any<HMODULE, detail::FreeModuleHandle>;
+using unique_hmodule = unique_any<HMODULE, detail::FreeLibraryHandle>;
 using unique_hbitmap = unique_any<HBITMAP, detail::DeleteGdiObject>;
 using unique_hmenu = unique_any<HMENU, detail::DestroyMenuHandle>;
 using unique_himagelist = unique_any<HIMAGELIST, detail::DestroyImageList>;

@@ -7,12 +7,28 @@
 
 namespace plume {
 
+struct OEPluginMsgWnd;
+
 extern const ClassIdentity kOEMsgWndIdentity;
 
 class OEMsgWnd final : public AutomationObject<IOEMsgWnd> {
 public:
     OEMsgWnd();
     ~OEMsgWnd() override;
+
+    // Key of the manager's registry: the bound window's id, -1 unbound.
+    LONG RegistryKey() const;
+
+    // Binds the object to a message window (-1: the first preview pane) and
+    // holds the window's record until released. Unbound when none matches.
+    void Bind(LONG msgWndId);
+    bool bound() const { return record_ != nullptr; }
+    void SetCreatorId(LONG plumeId) { creatorId_ = plumeId; }
+
+    // Event deliveries to this object's sinks.
+    void FireOnToolbarButtonClicked(LONG toolbarId, LONG buttonId);
+    void FireOnMenuItemClicked(LONG menuIndex, LONG menuItemId);
+    void FireOnClose(LONG isMainWindow);
 
     STDMETHODIMP GetTo(BSTR *address) override;
     STDMETHODIMP SetTo(BSTR address) override;
@@ -36,6 +52,10 @@ public:
     STDMETHODIMP GetIHTMLDocument2(IDispatch **html) override;
     STDMETHODIMP GetBcc(BSTR *address) override;
     STDMETHODIMP SetBcc(BSTR address) override;
+
+private:
+    OEPluginMsgWnd* record_ = nullptr;  // its lock is held while set
+    LONG creatorId_ = -1;
 };
 
 }  // namespace plume

@@ -1,46 +1,274 @@
 #include "manager/plume_obj.h"
 
+#include <commctrl.h>
+
+#include "host/hooks.h"
+#include "host/msg_wnd_list.h"
+#include "host/oe_msg_wnd.h"
+#include "manager/identifiers.h"
+#include "manager/plume_manager.h"
+#include "ui/toolbar_registry.h"
+
 namespace plume {
 
 const ClassIdentity kPLUMEObjIdentity = {IID_IPLUMEObj, CLSID_PLUMEObj, DIID_IPLUMEObjEvents};
 
-PLUMEObj::PLUMEObj() : AutomationObject(kPLUMEObjIdentity) {}
+namespace {
 
-PLUMEObj::~PLUMEObj() = default;
+constexpr WPARAM kOpenCurrentMessage = MAKEWPARAM(40100, 1);
+constexpr WPARAM kNewMessage = 40465;
 
-STDMETHODIMP PLUMEObj::GetID(LONG*) { return NotImplemented("GetID"); }
-STDMETHODIMP PLUMEObj::GetMenu(LONG, IOEMenu**) { return NotImplemented("GetMenu"); }
-STDMETHODIMP PLUMEObj::GetMsgWnd(LONG, IOEMsgWnd**) { return NotImplemented("GetMsgWnd"); }
-STDMETHODIMP PLUMEObj::CreateToolbarInMsgWnd(enum tagWNDSTYLE, IOEToolbar**) { return NotImplemented("CreateToolbarInMsgWnd"); }
-STDMETHODIMP PLUMEObj::GetOEToolbarInMsgWnd(enum tagWNDSTYLE, IOEToolbar**) { return NotImplemented("GetOEToolbarInMsgWnd"); }
-STDMETHODIMP PLUMEObj::GetFirstMsgWndID(LONG*) { return NotImplemented("GetFirstMsgWndID"); }
-STDMETHODIMP PLUMEObj::GetNextMsgWndID(LONG*) { return NotImplemented("GetNextMsgWndID"); }
-STDMETHODIMP PLUMEObj::GetActiveMsgWndID(LONG*) { return NotImplemented("GetActiveMsgWndID"); }
-STDMETHODIMP PLUMEObj::SendKey(LONG, LONG, LONG) { return NotImplemented("SendKey"); }
-STDMETHODIMP PLUMEObj::CreateToolbar(IOEToolbar**) { return NotImplemented("CreateToolbar"); }
-STDMETHODIMP PLUMEObj::GetOEToolbar(IOEToolbar**) { return NotImplemented("GetOEToolbar"); }
-STDMETHODIMP PLUMEObj::GetFirstToolbarID(LONG*) { return NotImplemented("GetFirstToolbarID"); }
-STDMETHODIMP PLUMEObj::GetNextToolbarID(LONG*) { return NotImplemented("GetNextToolbarID"); }
-STDMETHODIMP PLUMEObj::GetToolbar(LONG, IOEToolbar**) { return NotImplemented("GetToolbar"); }
-STDMETHODIMP PLUMEObj::RemoveAllToolbars() { return NotImplemented("RemoveAllToolbars"); }
-STDMETHODIMP PLUMEObj::GetFirstMenuItemID(LONG*) { return NotImplemented("GetFirstMenuItemID"); }
-STDMETHODIMP PLUMEObj::GetNextMenuItemID(LONG*) { return NotImplemented("GetNextMenuItemID"); }
-STDMETHODIMP PLUMEObj::GetMenuItem(LONG, IOEMenuItem**) { return NotImplemented("GetMenuItem"); }
-STDMETHODIMP PLUMEObj::RemoveAllMenuItems() { return NotImplemented("RemoveAllMenuItems"); }
-STDMETHODIMP PLUMEObj::SendAndReceiveMessages() { return NotImplemented("SendAndReceiveMessages"); }
-STDMETHODIMP PLUMEObj::SendMessage(LONG, LONG) { return NotImplemented("SendMessage"); }
-STDMETHODIMP PLUMEObj::GetOEMainWindow(LONG*) { return NotImplemented("GetOEMainWindow"); }
-STDMETHODIMP PLUMEObj::GetSelectedFolderID(LONG*) { return NotImplemented("GetSelectedFolderID"); }
-STDMETHODIMP PLUMEObj::GetFirstSelectedMessageID(LONG*) { return NotImplemented("GetFirstSelectedMessageID"); }
-STDMETHODIMP PLUMEObj::GetNextSelectedMessageID(LONG*) { return NotImplemented("GetNextSelectedMessageID"); }
-STDMETHODIMP PLUMEObj::GetCurrentMessageID(LONG*) { return NotImplemented("GetCurrentMessageID"); }
-STDMETHODIMP PLUMEObj::SetSelectedMessageID(LONG) { return NotImplemented("SetSelectedMessageID"); }
-STDMETHODIMP PLUMEObj::AddSelectedMessageID(LONG) { return NotImplemented("AddSelectedMessageID"); }
-STDMETHODIMP PLUMEObj::IsAnyMessageSelected(LONG*) { return NotImplemented("IsAnyMessageSelected"); }
-STDMETHODIMP PLUMEObj::SetSelectedFolderID(LONG) { return NotImplemented("SetSelectedFolderID"); }
-STDMETHODIMP PLUMEObj::OpenCurrentMessage() { return NotImplemented("OpenCurrentMessage"); }
-STDMETHODIMP PLUMEObj::ComposeMessage() { return NotImplemented("ComposeMessage"); }
-STDMETHODIMP PLUMEObj::GetMsgWndMenu(enum tagWNDSTYLE, LONG, IOEMenu**) { return NotImplemented("GetMsgWndMenu"); }
-STDMETHODIMP PLUMEObj::GetMsgWndMenuItem(enum tagWNDSTYLE, LONG, IOEMenuItem**) { return NotImplemented("GetMsgWndMenuItem"); }
+// Object results of subsystems that are not part of this build: none.
+template <typename T>
+void NoObject(T** out) {
+    *out = nullptr;
+}
+
+}  // namespace
+
+PLUMEObj::PLUMEObj() : AutomationObject(kPLUMEObjIdentity), plumeId_(NextRootObjectId()) {
+    PLUMEManager::Get(true)->AddRootObject(this);
+}
+
+PLUMEObj::~PLUMEObj() {
+    if (PLUMEManager* manager = PLUMEManager::Get(false)) manager->RemoveRootObject(this);
+}
+
+// Events.
+void PLUMEObj::FireOnToolbarButtonMsgWndClicked(LONG toolbarId, LONG buttonId, LONG msgWndId) {
+    Fire("OnToolbarButtonMsgWndClicked", 9, {toolbarId, buttonId, msgWndId});
+}
+void PLUMEObj::FireOnSendButtonMsgWndClicked(LONG msgWndId) {
+    Fire("OnSendButtonMsgWndClicked", 10, {msgWndId});
+}
+void PLUMEObj::FireOnNewMsgWnd(LONG msgWndId) {
+    if (CanBind(msgWndId)) Fire("OnNewMsgWnd", 11, {msgWndId});
+}
+void PLUMEObj::FireOnMsgWndClosed(LONG msgWndId, LONG isMainWindow) {
+    if (isMainWindow || CanBind(msgWndId)) Fire("OnMsgWndClosed", 12, {msgWndId, isMainWindow});
+}
+void PLUMEObj::FireOnToolbarButtonClicked(LONG toolbarId, LONG buttonId) {
+    Fire("OnToolbarButtonClicked", 1, {toolbarId, buttonId});
+}
+void PLUMEObj::FireOnMenuItemClicked(LONG menuIndex, LONG menuItemId) {
+    Fire("OnMenuItemClicked", 2, {menuIndex, menuItemId});
+}
+void PLUMEObj::FireOnMsgWndMenuItemClicked(LONG menuIndex, LONG menuItemId, LONG msgWndId) {
+    Fire("OnMsgWndMenuItemClicked", 14, {menuIndex, menuItemId, msgWndId});
+}
+void PLUMEObj::FireOnFolderSelectionChanged(LONG folderId) { Fire("OnFolderSelectionChanged", 3, {folderId}); }
+void PLUMEObj::FireOnMessageSelectionChanged() { Fire("OnMessageSelectionChanged", 4); }
+void PLUMEObj::FireOnCurrentMessageChanged(LONG msgId) { Fire("OnCurrentMessageChanged", 5, {msgId}); }
+void PLUMEObj::FireOnMessageDownloadStarted() { Fire("OnMessageDownloadStarted", 6); }
+void PLUMEObj::FireOnMessageDownloadFinished() { Fire("OnMessageDownloadFinished", 7); }
+void PLUMEObj::FireOnNewMessageInOutbox(LONG msgId) { Fire("OnNewMessageInOutbox", 8, {msgId}); }
+void PLUMEObj::FireOnDatabaseChange(LONG dt, LONG folderId, LONG objId, LONG newParentId) {
+    Fire("OnDatabaseChange", 13, {dt, folderId, objId, newParentId});
+}
+
+bool PLUMEObj::CanBind(LONG msgWndId) {
+    // A temporary object, bound and released again, as a client would get it.
+    com_ptr<OEMsgWnd> probe = MakeObject<OEMsgWnd>();
+    probe->Bind(msgWndId);
+    probe->SetCreatorId(plumeId_);
+    return probe->bound();
+}
+
+// Identity and windows.
+STDMETHODIMP PLUMEObj::GetID(LONG* id) {
+    return Call("GetID", id, [&] { *id = plumeId_; });
+}
+
+STDMETHODIMP PLUMEObj::GetOEMainWindow(LONG* wndHandle) {
+    return Call("GetOEMainWindow", wndHandle,
+                [&] { *wndHandle = static_cast<LONG>(reinterpret_cast<INT_PTR>(MainWindow())); });
+}
+
+STDMETHODIMP PLUMEObj::GetMsgWnd(LONG msgWndId, IOEMsgWnd** msgWnd) {
+    return Call("GetMsgWnd", msgWnd, [&] {
+        *msgWnd = nullptr;
+        com_ptr<OEMsgWnd> object = MakeObject<OEMsgWnd>();
+        object->Bind(msgWndId);
+        object->SetCreatorId(plumeId_);
+        if (object->bound()) *msgWnd = object.detach();
+    });
+}
+
+STDMETHODIMP PLUMEObj::GetFirstMsgWndID(LONG* msgWndId) {
+    return Call("GetFirstMsgWndID", msgWndId, [&] {
+        msgWndPos_ = 1;
+        OEPluginMsgWnd* record = GetMsgWndByIndex(0, false);
+        *msgWndId = record ? record->id() : -1;
+        if (!record) msgWndPos_ = -1;
+    });
+}
+
+STDMETHODIMP PLUMEObj::GetNextMsgWndID(LONG* msgWndId) {
+    return Call("GetNextMsgWndID", msgWndId, [&] {
+        *msgWndId = -1;
+        if (msgWndPos_ == -1) return;
+        OEPluginMsgWnd* record = GetMsgWndByIndex(msgWndPos_, false);
+        if (!record) {
+            msgWndPos_ = -1;
+            return;
+        }
+        *msgWndId = record->id();
+        ++msgWndPos_;
+    });
+}
+
+STDMETHODIMP PLUMEObj::GetActiveMsgWndID(LONG* msgWndId) {
+    return Call("GetActiveMsgWndID", msgWndId, [&] { *msgWndId = GetActiveMsgWndId(); });
+}
+
+STDMETHODIMP PLUMEObj::SendKey(LONG keyCode, LONG controlCode, LONG setForeground) {
+    return Call("SendKey", [&] {
+        SendKeys(&OEToolbarRegistry::Get(true)->mainHost(), keyCode, controlCode, setForeground);
+    });
+}
+
+STDMETHODIMP PLUMEObj::OpenCurrentMessage() {
+    return Call("OpenCurrentMessage", [&] { PostMessageA(MainWindow(), WM_COMMAND, kOpenCurrentMessage, 0); });
+}
+
+STDMETHODIMP PLUMEObj::ComposeMessage() {
+    return Call("ComposeMessage", [&] { PostMessageA(MainWindow(), WM_COMMAND, kNewMessage, 0); });
+}
+
+// Selection.
+STDMETHODIMP PLUMEObj::GetSelectedFolderID(LONG* selFolderId) {
+    return Call("GetSelectedFolderID", selFolderId,
+                [&] { *selFolderId = PLUMEManager::Get(true)->selectedFolderId; });
+}
+
+STDMETHODIMP PLUMEObj::GetCurrentMessageID(LONG* msgId) {
+    return Call("GetCurrentMessageID", msgId, [&] { *msgId = PLUMEManager::Get(true)->currentMessageId; });
+}
+
+STDMETHODIMP PLUMEObj::GetFirstSelectedMessageID(LONG* msgId) {
+    return Call("GetFirstSelectedMessageID", msgId, [&] {
+        PLUMEManager* manager = PLUMEManager::Get(true);
+        cs_lock hold(manager->storeLock());
+        const auto& ids = manager->selectedMessageIds;
+        *msgId = selectedMessagePos_ = ids.empty() ? -1 : ids.front();
+    });
+}
+
+STDMETHODIMP PLUMEObj::GetNextSelectedMessageID(LONG* msgId) {
+    return Call("GetNextSelectedMessageID", msgId, [&] {
+        LONG next = -1;
+        if (selectedMessagePos_ != -1) {
+            PLUMEManager* manager = PLUMEManager::Get(true);
+            cs_lock hold(manager->storeLock());
+            const auto& ids = manager->selectedMessageIds;
+            for (size_t i = 0; i + 1 < ids.size(); ++i) {
+                if (ids[i] == selectedMessagePos_) {
+                    next = ids[i + 1];
+                    break;
+                }
+            }
+        }
+        *msgId = selectedMessagePos_ = next;
+    });
+}
+
+STDMETHODIMP PLUMEObj::IsAnyMessageSelected(LONG* any) {
+    return Call("IsAnyMessageSelected", any, [&] {
+        HWND list = ListView();
+        *any = IsWindow(list) && ::SendMessageA(list, LVM_GETSELECTEDCOUNT, 0, 0) != 0 ? 1 : 0;
+    });
+}
+
+STDMETHODIMP PLUMEObj::SetSelectedMessageID(LONG) {
+    return Call("SetSelectedMessageID", [] {});
+}
+
+STDMETHODIMP PLUMEObj::AddSelectedMessageID(LONG) {
+    return Call("AddSelectedMessageID", [] {});
+}
+
+STDMETHODIMP PLUMEObj::SetSelectedFolderID(LONG) {
+    return Call("SetSelectedFolderID", [] {});
+}
+
+// Menu items owned by this root.
+STDMETHODIMP PLUMEObj::GetFirstMenuItemID(LONG* itemId) {
+    if (!itemId) return E_POINTER;
+    menuItemPos_ = 0;
+    return GetNextMenuItemID(itemId);
+}
+
+STDMETHODIMP PLUMEObj::GetNextMenuItemID(LONG* itemId) {
+    return Call("GetNextMenuItemID", itemId, [&] {
+        std::vector<LONG> ids = PLUMEManager::Get(true)->MenuItemIdsOf(plumeId_);
+        *itemId = menuItemPos_ >= 0 && static_cast<size_t>(menuItemPos_) < ids.size() ? ids[menuItemPos_] : -1;
+        ++menuItemPos_;
+    });
+}
+
+STDMETHODIMP PLUMEObj::RemoveAllMenuItems() {
+    return Call("RemoveAllMenuItems", [&] { PLUMEManager::Get(true)->RemoveMenuItemRecordsOf(plumeId_); });
+}
+
+STDMETHODIMP PLUMEObj::GetMenuItem(LONG, IOEMenuItem** item) {
+    return Call("GetMenuItem", item, [&] { NoObject(item); });
+}
+
+STDMETHODIMP PLUMEObj::GetMsgWndMenuItem(enum tagWNDSTYLE, LONG, IOEMenuItem** item) {
+    return Call("GetMsgWndMenuItem", item, [&] { NoObject(item); });
+}
+
+STDMETHODIMP PLUMEObj::GetMenu(LONG, IOEMenu** menu) {
+    return Call("GetMenu", menu, [&] { NoObject(menu); });
+}
+
+STDMETHODIMP PLUMEObj::GetMsgWndMenu(enum tagWNDSTYLE, LONG, IOEMenu** menu) {
+    return Call("GetMsgWndMenu", menu, [&] { NoObject(menu); });
+}
+
+// Toolbars.
+STDMETHODIMP PLUMEObj::CreateToolbar(IOEToolbar** newToolbar) {
+    return Call("CreateToolbar", newToolbar, [&] { NoObject(newToolbar); });
+}
+
+STDMETHODIMP PLUMEObj::CreateToolbarInMsgWnd(enum tagWNDSTYLE, IOEToolbar** newToolbar) {
+    return Call("CreateToolbarInMsgWnd", newToolbar, [&] { NoObject(newToolbar); });
+}
+
+STDMETHODIMP PLUMEObj::GetOEToolbar(IOEToolbar** newToolbar) {
+    return Call("GetOEToolbar", newToolbar, [&] { NoObject(newToolbar); });
+}
+
+STDMETHODIMP PLUMEObj::GetOEToolbarInMsgWnd(enum tagWNDSTYLE, IOEToolbar** newToolbar) {
+    return Call("GetOEToolbarInMsgWnd", newToolbar, [&] { NoObject(newToolbar); });
+}
+
+STDMETHODIMP PLUMEObj::GetToolbar(LONG, IOEToolbar** newToolbar) {
+    return Call("GetToolbar", newToolbar, [&] { NoObject(newToolbar); });
+}
+
+STDMETHODIMP PLUMEObj::GetFirstToolbarID(LONG* toolbarId) {
+    return Call("GetFirstToolbarID", toolbarId, [&] {
+        toolbarPos_ = -1;
+        *toolbarId = -1;
+    });
+}
+
+STDMETHODIMP PLUMEObj::GetNextToolbarID(LONG* toolbarId) {
+    return Call("GetNextToolbarID", toolbarId, [&] { *toolbarId = -1; });
+}
+
+STDMETHODIMP PLUMEObj::RemoveAllToolbars() {
+    return Call("RemoveAllToolbars", [] {});
+}
+
+// Store and sending.
+STDMETHODIMP PLUMEObj::SendAndReceiveMessages() {
+    return Call("SendAndReceiveMessages", [&] { PLUMEManager::Get(true)->SendAndReceiveMessages(); });
+}
+
+STDMETHODIMP PLUMEObj::SendMessage(LONG, LONG) {
+    return Call("SendMessage", [] {});
+}
 
 }  // namespace plume

@@ -14,6 +14,27 @@ public:
     PLUMEObj();
     ~PLUMEObj() override;
 
+    LONG plumeId() const { return plumeId_; }
+    LONG RegistryKey() const { return plumeId_; }
+    // Forgets the selected-message enumeration (the folder changed).
+    void ResetSelectedMessagePos() { selectedMessagePos_ = -1; }
+
+    // Event deliveries to this object's sinks.
+    void FireOnToolbarButtonMsgWndClicked(LONG toolbarId, LONG buttonId, LONG msgWndId);
+    void FireOnSendButtonMsgWndClicked(LONG msgWndId);
+    void FireOnNewMsgWnd(LONG msgWndId);
+    void FireOnMsgWndClosed(LONG msgWndId, LONG isMainWindow);
+    void FireOnToolbarButtonClicked(LONG toolbarId, LONG buttonId);
+    void FireOnMenuItemClicked(LONG menuIndex, LONG menuItemId);
+    void FireOnMsgWndMenuItemClicked(LONG menuIndex, LONG menuItemId, LONG msgWndId);
+    void FireOnFolderSelectionChanged(LONG folderId);
+    void FireOnMessageSelectionChanged();
+    void FireOnCurrentMessageChanged(LONG msgId);
+    void FireOnMessageDownloadStarted();
+    void FireOnMessageDownloadFinished();
+    void FireOnNewMessageInOutbox(LONG msgId);
+    void FireOnDatabaseChange(LONG dt, LONG folderId, LONG objId, LONG newParentId);
+
     STDMETHODIMP GetID(LONG *Id) override;
     STDMETHODIMP GetMenu(LONG index, IOEMenu **menu) override;
     STDMETHODIMP GetMsgWnd(LONG msgWndId, IOEMsgWnd **msgWnd) override;
@@ -48,6 +69,17 @@ public:
     STDMETHODIMP ComposeMessage() override;
     STDMETHODIMP GetMsgWndMenu(enum tagWNDSTYLE wndStyle, LONG index, IOEMenu **menu) override;
     STDMETHODIMP GetMsgWndMenuItem(enum tagWNDSTYLE wndStyle, LONG itemId, IOEMenuItem **item) override;
+
+private:
+    // True when `msgWndId` names a known message window (a bound OEMsgWnd
+    // can be made for it).
+    bool CanBind(LONG msgWndId);
+
+    const LONG plumeId_;
+    LONG selectedMessagePos_ = -1;
+    LONG toolbarPos_ = -1;
+    LONG msgWndPos_ = -1;
+    LONG menuItemPos_ = 0;
 };
 
 }  // namespace plume

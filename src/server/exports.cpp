@@ -2,6 +2,8 @@
 #include <windows.h>
 
 #include "server/module.h"
+#include "server/self_registration.h"
+#include "server/server_lifecycle.h"
 
 extern "C" {
 
@@ -10,8 +12,14 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
     return TRUE;
 }
 
+__declspec(dllexport) void StartServer(HWND hostWindow) { plume::StartServer(hostWindow); }
+
 __declspec(dllexport) DWORD GetLibraryVersion() { return 3233; }
 
 __declspec(dllexport) void ExitServer() {}
+
+__declspec(dllexport) HRESULT WINAPI DllRegisterServer() { return plume::RegisterServer(); }
+
+__declspec(dllexport) HRESULT WINAPI DllUnregisterServer() { return plume::UnregisterServer(); }
 
 }  // extern "C"

@@ -1,12 +1,21 @@
 #include "ui/oe_button.h"
 
+#include "manager/plume_manager.h"
+
 namespace plume {
 
 const ClassIdentity kOEButtonIdentity = {IID_IOEButton, CLSID_OEButton, DIID_IOEButtonEvents};
 
-OEButton::OEButton() : AutomationObject(kOEButtonIdentity) {}
+OEButton::OEButton() : AutomationObject(kOEButtonIdentity) { PLUMEManager::Get(true)->AddButton(this); }
 
-OEButton::~OEButton() = default;
+OEButton::~OEButton() {
+    if (PLUMEManager* manager = PLUMEManager::Get(false)) manager->RemoveButton(this);
+}
+
+LONG OEButton::RegistryKey() const { return id_; }
+
+void OEButton::FireOnClick() { Fire("OnClick", 1); }
+void OEButton::FireOnMsgWndClick(LONG msgWndId) { Fire("OnMsgWndClick", 2, {msgWndId}); }
 
 STDMETHODIMP OEButton::Create(LONG, BSTR, BSTR, BSTR) { return NotImplemented("Create"); }
 STDMETHODIMP OEButton::CreateSeparator(LONG) { return NotImplemented("CreateSeparator"); }

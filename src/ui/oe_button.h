@@ -14,6 +14,13 @@ public:
     OEButton();
     ~OEButton() override;
 
+    // Key of the manager's registry.
+    LONG RegistryKey() const;
+
+    // Event deliveries to this object's sinks.
+    void FireOnClick();
+    void FireOnMsgWndClick(LONG msgWndId);
+
     STDMETHODIMP Create(LONG toolbarId, BSTR name, BSTR bmpNormal, BSTR bmpMouseOver) override;
     STDMETHODIMP CreateSeparator(LONG toolbarId) override;
     STDMETHODIMP Destroy() override;
@@ -39,6 +46,9 @@ public:
     STDMETHODIMP CreateSubSeparator(IOEButton **newButton) override;
     STDMETHODIMP SetPicture(IPictureDisp *normal) override;
     STDMETHODIMP SetPictureMouseOver(IPictureDisp *over) override;
+
+private:
+    LONG id_ = -1;
 };
 
 }  // namespace plume

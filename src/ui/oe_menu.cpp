@@ -1,12 +1,23 @@
 #include "ui/oe_menu.h"
 
+#include "manager/plume_manager.h"
+
 namespace plume {
 
 const ClassIdentity kOEMenuIdentity = {IID_IOEMenu, CLSID_OEMenu, DIID_IOEMenuEvents};
 
-OEMenu::OEMenu() : AutomationObject(kOEMenuIdentity) {}
+OEMenu::OEMenu() : AutomationObject(kOEMenuIdentity) { PLUMEManager::Get(true)->AddMenu(this); }
 
-OEMenu::~OEMenu() = default;
+OEMenu::~OEMenu() {
+    if (PLUMEManager* manager = PLUMEManager::Get(false)) manager->RemoveMenu(this);
+}
+
+LONG OEMenu::RegistryKey() const { return id_; }
+
+void OEMenu::FireOnItemClicked(LONG itemId) { Fire("OnItemClicked", 1, {itemId}); }
+void OEMenu::FireOnMsgWndItemClicked(LONG itemId, LONG msgWndId) {
+    Fire("OnMsgWndItemClicked", 2, {itemId, msgWndId});
+}
 
 STDMETHODIMP OEMenu::GetIndex(LONG*) { return NotImplemented("GetIndex"); }
 STDMETHODIMP OEMenu::CreateItem(BSTR, ::OEMenuItem**) { return NotImplemented("CreateItem"); }

@@ -14,6 +14,15 @@ public:
     OEMenu();
     ~OEMenu() override;
 
+    // Key of the manager's registry.
+    LONG RegistryKey() const;
+    // plumeId of the root object that obtained the menu.
+    LONG ownerId() const { return ownerId_; }
+
+    // Event deliveries to this object's sinks.
+    void FireOnItemClicked(LONG itemId);
+    void FireOnMsgWndItemClicked(LONG itemId, LONG msgWndId);
+
     STDMETHODIMP GetIndex(LONG *unnamed_0) override;
     STDMETHODIMP CreateItem(BSTR name, ::OEMenuItem **item) override;
     STDMETHODIMP CreateItemBefore(BSTR name, BSTR before, LONG subString, IOEMenuItem **item) override;
@@ -21,6 +30,10 @@ public:
     STDMETHODIMP CreateSeparatorBefore(BSTR before, LONG subString, IOEMenuItem **separator) override;
     STDMETHODIMP CreateItemAt(BSTR name, LONG position, IOEMenuItem **item) override;
     STDMETHODIMP CreateSeparatorAt(LONG position, IOEMenuItem **item) override;
+
+private:
+    LONG id_ = -1;
+    LONG ownerId_ = -1;
 };
 
 }  // namespace plume

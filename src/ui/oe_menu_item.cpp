@@ -1,12 +1,21 @@
 #include "ui/oe_menu_item.h"
 
+#include "manager/plume_manager.h"
+
 namespace plume {
 
 const ClassIdentity kOEMenuItemIdentity = {IID_IOEMenuItem, CLSID_OEMenuItem, DIID_IOEMenuItemEvents};
 
-OEMenuItem::OEMenuItem() : AutomationObject(kOEMenuItemIdentity) {}
+OEMenuItem::OEMenuItem() : AutomationObject(kOEMenuItemIdentity) { PLUMEManager::Get(true)->AddMenuItem(this); }
 
-OEMenuItem::~OEMenuItem() = default;
+OEMenuItem::~OEMenuItem() {
+    if (PLUMEManager* manager = PLUMEManager::Get(false)) manager->RemoveMenuItem(this);
+}
+
+LONG OEMenuItem::RegistryKey() const { return id_; }
+
+void OEMenuItem::FireOnClick() { Fire("OnClick", 1); }
+void OEMenuItem::FireOnMsgWndClick(LONG msgWndId) { Fire("OnMsgWndClick", 2, {msgWndId}); }
 
 STDMETHODIMP OEMenuItem::GetID(LONG*) { return NotImplemented("GetID"); }
 STDMETHODIMP OEMenuItem::Create(LONG, BSTR) { return NotImplemented("Create"); }

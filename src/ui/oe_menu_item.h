@@ -14,6 +14,13 @@ public:
     OEMenuItem();
     ~OEMenuItem() override;
 
+    // Key of the manager's registry.
+    LONG RegistryKey() const;
+
+    // Event deliveries to this object's sinks.
+    void FireOnClick();
+    void FireOnMsgWndClick(LONG msgWndId);
+
     STDMETHODIMP GetID(LONG *Id) override;
     STDMETHODIMP Create(LONG menuId, BSTR name) override;
     STDMETHODIMP Destroy() override;
@@ -30,6 +37,9 @@ public:
     STDMETHODIMP SetText(BSTR name) override;
     STDMETHODIMP GetText(BSTR *name) override;
     STDMETHODIMP CreateAt(LONG menuId, BSTR name, LONG position) override;
+
+private:
+    LONG id_ = -1;
 };
 
 }  // namespace plume

@@ -1,12 +1,23 @@
 #include "ui/oe_toolbar.h"
 
+#include "manager/plume_manager.h"
+
 namespace plume {
 
 const ClassIdentity kOEToolbarIdentity = {IID_IOEToolbar, CLSID_OEToolbar, DIID_IOEToolbarEvents};
 
-OEToolbar::OEToolbar() : AutomationObject(kOEToolbarIdentity) {}
+OEToolbar::OEToolbar() : AutomationObject(kOEToolbarIdentity) { PLUMEManager::Get(true)->AddToolbar(this); }
 
-OEToolbar::~OEToolbar() = default;
+OEToolbar::~OEToolbar() {
+    if (PLUMEManager* manager = PLUMEManager::Get(false)) manager->RemoveToolbar(this);
+}
+
+LONG OEToolbar::RegistryKey() const { return id_; }
+
+void OEToolbar::FireOnButtonClicked(LONG buttonId) { Fire("OnButtonClicked", 1, {buttonId}); }
+void OEToolbar::FireOnButtonMsgWndClicked(LONG buttonId, LONG msgWndId) {
+    Fire("OnButtonMsgWndClicked", 2, {buttonId, msgWndId});
+}
 
 STDMETHODIMP OEToolbar::SetShown(LONG) { return NotImplemented("SetShown"); }
 STDMETHODIMP OEToolbar::CreateButton(BSTR, BSTR, BSTR, IOEButton**) { return NotImplemented("CreateButton"); }

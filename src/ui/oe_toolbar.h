@@ -14,6 +14,13 @@ public:
     OEToolbar();
     ~OEToolbar() override;
 
+    // Key of the manager's registry.
+    LONG RegistryKey() const;
+
+    // Event deliveries to this object's sinks.
+    void FireOnButtonClicked(LONG buttonId);
+    void FireOnButtonMsgWndClicked(LONG buttonId, LONG msgWndId);
+
     STDMETHODIMP SetShown(LONG show) override;
     STDMETHODIMP CreateButton(BSTR name, BSTR bmpNormal, BSTR bmpMouseOver, IOEButton **unnamed_0) override;
     STDMETHODIMP CreateSeparator(IOEButton **unnamed_0) override;
@@ -33,6 +40,9 @@ public:
     STDMETHODIMP GetMaskColor(LONG *color) override;
     STDMETHODIMP SetPictureSize(LONG cx, LONG cy, LONG *res) override;
     STDMETHODIMP GetPictureSize(LONG *cx, LONG *cy, LONG *res) override;
+
+private:
+    LONG id_ = -1;
 };
 
 }  // namespace plume

@@ -1,9 +1,29 @@
 #include <gtest/gtest.h>
 #include <objbase.h>
+#include <oleauto.h>
+
+#include "test_paths.h"
+
+namespace {
+
+// Registers the library's type library in the test prefix, as installation
+// does, so that objects answer IDispatch from it.
+class TypeLibRegistration : public ::testing::Environment {
+public:
+    void SetUp() override {
+        ITypeLib* lib = nullptr;
+        HRESULT hr = LoadTypeLibEx(plume::test::LibraryPathW().c_str(), REGKIND_REGISTER, &lib);
+        ASSERT_EQ(S_OK, hr) << "registering the type library";
+        lib->Release();
+    }
+};
+
+}  // namespace
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     CoInitialize(nullptr);
+    ::testing::AddGlobalTestEnvironment(new TypeLibRegistration);
     int rc = RUN_ALL_TESTS();
     CoUninitialize();
     return rc;

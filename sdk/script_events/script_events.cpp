@@ -1,0 +1,361 @@
+#include "script_events.h"
+
+#include <oleauto.h>
+#include <olectl.h>
+
+#include <cwchar>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "bstr.h"
+#include "com_ptr.h"
+#include "unique_any.h"
+
+using plume::bstr;
+using plume::com_ptr;
+
+const CLSID CLSID_PLUMEScriptEvents = {0x4938EC9E, 0xEDCF, 0x4F55, {0xA6, 0x8F, 0x4E, 0x59, 0xD4, 0xFC, 0x5F, 0xD8}};
+
+namespace {
+
+HINSTANCE g_module = nullptr;
+volatile LONG g_objects = 0;
+volatile LONG g_locks = 0;
+
+// Forwards the events of one source to a handler object by name.
+class ForwardingSink final : public IDispatch {
+public:
+    ForwardingSink(const IID& eventsIid, ITypeInfo* events, IDispatch* handler, std::wstring prefix)
+        : eventsIid_(eventsIid), events_(events), handler_(handler), prefix_(std::move(prefix)) {
+        InterlockedIncrement(&g_objects);
+    }
+    ~ForwardingSink() { InterlockedDecrement(&g_objects); }
+
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+        if (!out) return E_POINTER;
+        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) || IsEqualIID(iid, eventsIid_)) {
+            *out = static_cast<IDispatch*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&refs_); }
+    STDMETHODIMP_(ULONG) Release() override {
+        LONG n = InterlockedDecrement(&refs_);
+        if (n == 0) delete this;
+        return n;
+    }
+    STDMETHODIMP GetTypeInfoCount(UINT* n) override {
+        if (!n) return E_POINTER;
+        *n = 1;
+        return S_OK;
+    }
+    STDMETHODIMP GetTypeInfo(UINT index, LCID, ITypeInfo** out) override {
+        if (!out) return E_POINTER;
+        if (index != 0) return DISP_E_BADINDEX;
+        return events_.copy_to(out);
+    }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
+        return events_->GetIDsOfNames(names, count, ids);
+    }
+    STDMETHODIMP Invoke(DISPID id, REFIID, LCID lcid, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*,
+                        UINT*) override {
+        bstr name;
+        UINT got = 0;
+        if (FAILED(events_->GetNames(id, name.put(), 1, &got)) || got == 0) return S_OK;
+        std::wstring method = prefix_ + name.str();
+        LPOLESTR names[] = {method.data()};
+        DISPID target = DISPID_UNKNOWN;
+        if (FAILED(handler_->GetIDsOfNames(IID_NULL, names, 1, lcid, &target))) return S_OK;
+        DISPPARAMS none = {nullptr, nullptr, 0, 0};
+        VARIANT ignored;
+        VariantInit(&ignored);
+        handler_->Invoke(target, IID_NULL, lcid, DISPATCH_METHOD, params ? params : &none, &ignored, nullptr,
+                         nullptr);
+        VariantClear(&ignored);
+        return S_OK;  // a handler's failure stays with the handler
+    }
+
+private:
+    LONG refs_ = 1;
+    IID eventsIid_;
+    com_ptr<ITypeInfo> events_;
+    com_ptr<IDispatch> handler_;
+    std::wstring prefix_;
+};
+
+// The default source interface of `source`'s class.
+HRESULT FindEventInterface(IUnknown* source, ITypeInfo** out, IID* iid) {
+    com_ptr<IProvideClassInfo> provide;
+    HRESULT hr = source->QueryInterface(IID_IProvideClassInfo, provide.put_void());
+    if (FAILED(hr)) return hr;
+    com_ptr<ITypeInfo> cls;
+    if (FAILED(hr = provide->GetClassInfo(cls.put()))) return hr;
+    TYPEATTR* attr = nullptr;
+    if (FAILED(hr = cls->GetTypeAttr(&attr))) return hr;
+    const WORD impls = attr->cImplTypes;
+    cls->ReleaseTypeAttr(attr);
+    for (UINT i = 0; i < impls; ++i) {
+        INT flags = 0;
+        if (FAILED(cls->GetImplTypeFlags(i, &flags))) continue;
+        if ((flags & (IMPLTYPEFLAG_FDEFAULT | IMPLTYPEFLAG_FSOURCE)) != (IMPLTYPEFLAG_FDEFAULT | IMPLTYPEFLAG_FSOURCE))
+            continue;
+        HREFTYPE ref = 0;
+        if (FAILED(hr = cls->GetRefTypeOfImplType(i, &ref))) return hr;
+        if (FAILED(hr = cls->GetRefTypeInfo(ref, out))) return hr;
+        if (FAILED(hr = (*out)->GetTypeAttr(&attr))) return hr;
+        *iid = attr->guid;
+        (*out)->ReleaseTypeAttr(attr);
+        return S_OK;
+    }
+    return CONNECT_E_NOCONNECTION;
+}
+
+enum : DISPID { kConnect = 1, kDisconnect = 2, kWait = 3, kConnections = 4 };
+
+class ScriptEvents final : public IDispatch {
+public:
+    ScriptEvents() { InterlockedIncrement(&g_objects); }
+    ~ScriptEvents() {
+        for (auto& [cookie, c] : connections_) c.point->Unadvise(c.adviseCookie);
+        InterlockedDecrement(&g_objects);
+    }
+
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+        if (!out) return E_POINTER;
+        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch)) {
+            *out = static_cast<IDispatch*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&refs_); }
+    STDMETHODIMP_(ULONG) Release() override {
+        LONG n = InterlockedDecrement(&refs_);
+        if (n == 0) delete this;
+        return n;
+    }
+    STDMETHODIMP GetTypeInfoCount(UINT* n) override {
+        if (!n) return E_POINTER;
+        *n = 0;
+        return S_OK;
+    }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
+        static const std::pair<const wchar_t*, DISPID> kNames[] = {
+            {L"Connect", kConnect}, {L"Disconnect", kDisconnect}, {L"Wait", kWait}, {L"Connections", kConnections}};
+        HRESULT hr = S_OK;
+        for (UINT i = 0; i < count; ++i) {
+            ids[i] = DISPID_UNKNOWN;
+            if (i == 0)
+                for (auto& [name, id] : kNames)
+                    if (_wcsicmp(names[0], name) == 0) ids[0] = id;
+            if (ids[i] == DISPID_UNKNOWN) hr = DISP_E_UNKNOWNNAME;
+        }
+        return hr;
+    }
+    STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT* result, EXCEPINFO*,
+                        UINT* argErr) override {
+        const UINT argc = params ? params->cArgs : 0;
+        // Arguments in declaration order.
+        auto arg = [&](UINT k) -> VARIANT* { return k < argc ? &params->rgvarg[argc - 1 - k] : nullptr; };
+        switch (id) {
+        case kConnect: {
+            if (argc < 2 || argc > 3) return DISP_E_BADPARAMCOUNT;
+            com_ptr<IUnknown> source, handler;
+            if (!AsObject(arg(0), source) || !AsObject(arg(1), handler)) {
+                if (argErr) *argErr = argc - 1;
+                return DISP_E_TYPEMISMATCH;
+            }
+            std::wstring prefix;
+            if (argc == 3) {
+                VARIANT text;
+                VariantInit(&text);
+                if (FAILED(VariantChangeType(&text, arg(2), 0, VT_BSTR))) return DISP_E_TYPEMISMATCH;
+                prefix = V_BSTR(&text) ? V_BSTR(&text) : L"";
+                VariantClear(&text);
+            }
+            LONG cookie = 0;
+            HRESULT hr = Connect(source.get(), handler.get(), prefix, &cookie);
+            if (FAILED(hr)) return hr;
+            if (result) {
+                VariantInit(result);
+                V_VT(result) = VT_I4;
+                V_I4(result) = cookie;
+            }
+            return S_OK;
+        }
+        case kDisconnect: {
+            if (argc != 1) return DISP_E_BADPARAMCOUNT;
+            VARIANT v;
+            VariantInit(&v);
+            if (FAILED(VariantChangeType(&v, arg(0), 0, VT_I4))) return DISP_E_TYPEMISMATCH;
+            auto it = connections_.find(V_I4(&v));
+            if (it == connections_.end()) return CONNECT_E_NOCONNECTION;
+            it->second.point->Unadvise(it->second.adviseCookie);
+            connections_.erase(it);
+            return S_OK;
+        }
+        case kWait: {
+            if (argc != 1) return DISP_E_BADPARAMCOUNT;
+            VARIANT v;
+            VariantInit(&v);
+            if (FAILED(VariantChangeType(&v, arg(0), 0, VT_I4))) return DISP_E_TYPEMISMATCH;
+            Wait(V_I4(&v) < 0 ? 0 : static_cast<DWORD>(V_I4(&v)));
+            return S_OK;
+        }
+        case kConnections:
+            if (result) {
+                VariantInit(result);
+                V_VT(result) = VT_I4;
+                V_I4(result) = static_cast<LONG>(connections_.size());
+            }
+            return S_OK;
+        default:
+            return DISP_E_MEMBERNOTFOUND;
+        }
+    }
+
+private:
+    struct Connection {
+        com_ptr<IConnectionPoint> point;
+        DWORD adviseCookie;
+    };
+
+    static bool AsObject(VARIANT* v, com_ptr<IUnknown>& out) {
+        if (!v) return false;
+        if (V_VT(v) == (VT_VARIANT | VT_BYREF)) v = V_VARIANTREF(v);
+        IUnknown* p = nullptr;
+        if (V_VT(v) == VT_DISPATCH) p = V_DISPATCH(v);
+        else if (V_VT(v) == VT_UNKNOWN) p = V_UNKNOWN(v);
+        else if (V_VT(v) == (VT_DISPATCH | VT_BYREF)) p = *V_DISPATCHREF(v);
+        if (!p) return false;
+        out = com_ptr<IUnknown>(p);
+        return true;
+    }
+
+    HRESULT Connect(IUnknown* source, IUnknown* handler, const std::wstring& prefix, LONG* cookie) {
+        com_ptr<ITypeInfo> events;
+        IID iid{};
+        HRESULT hr = FindEventInterface(source, events.put(), &iid);
+        if (FAILED(hr)) return hr;
+        com_ptr<IDispatch> target;
+        if (FAILED(hr = handler->QueryInterface(IID_IDispatch, target.put_void()))) return hr;
+        com_ptr<IConnectionPointContainer> container;
+        if (FAILED(hr = source->QueryInterface(IID_IConnectionPointContainer, container.put_void()))) return hr;
+        com_ptr<IConnectionPoint> point;
+        if (FAILED(hr = container->FindConnectionPoint(iid, point.put()))) return hr;
+        auto sink = com_ptr<IDispatch>::attach(new ForwardingSink(iid, events.get(), target.get(), prefix));
+        DWORD adviseCookie = 0;
+        if (FAILED(hr = point->Advise(sink.get(), &adviseCookie))) return hr;
+        *cookie = nextCookie_++;
+        connections_[*cookie] = {point, adviseCookie};
+        return S_OK;
+    }
+
+    // Pumps this thread's messages (incoming event calls among them) for a while.
+    static void Wait(DWORD milliseconds) {
+        const DWORD start = GetTickCount();
+        for (;;) {
+            MSG msg;
+            while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+                TranslateMessage(&msg);
+                DispatchMessageW(&msg);
+            }
+            DWORD elapsed = GetTickCount() - start;
+            if (elapsed >= milliseconds) return;
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, milliseconds - elapsed, QS_ALLINPUT);
+        }
+    }
+
+    LONG refs_ = 1;
+    LONG nextCookie_ = 1;
+    std::map<LONG, Connection> connections_;
+};
+
+class Factory final : public IClassFactory {
+public:
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+        if (!out) return E_POINTER;
+        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IClassFactory)) {
+            *out = static_cast<IClassFactory*>(this);
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
+        if (outer) return CLASS_E_NOAGGREGATION;
+        if (!out) return E_POINTER;
+        *out = nullptr;
+        auto object = com_ptr<IDispatch>::attach(new (std::nothrow) ScriptEvents);
+        if (!object) return E_OUTOFMEMORY;
+        return object->QueryInterface(iid, out);
+    }
+    STDMETHODIMP LockServer(BOOL lock) override {
+        lock ? InterlockedIncrement(&g_locks) : InterlockedDecrement(&g_locks);
+        return S_OK;
+    }
+} g_factory;
+
+constexpr const char* kProgId = "PLUME.ScriptEvents";
+
+std::string ClsidText() {
+    wchar_t text[64];
+    StringFromGUID2(CLSID_PLUMEScriptEvents, text, 64);
+    return plume::WideToAnsi(text);
+}
+
+bool SetKey(const std::string& path, const char* name, const std::string& value) {
+    plume::unique_hkey key;
+    if (RegCreateKeyExA(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, key.put(), nullptr))
+        return false;
+    return RegSetValueExA(key.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                          static_cast<DWORD>(value.size() + 1)) == ERROR_SUCCESS;
+}
+
+}  // namespace
+
+extern "C" {
+
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+    if (reason == DLL_PROCESS_ATTACH) g_module = instance;
+    return TRUE;
+}
+
+__declspec(dllexport) HRESULT WINAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (!IsEqualCLSID(clsid, CLSID_PLUMEScriptEvents)) return CLASS_E_CLASSNOTAVAILABLE;
+    return g_factory.QueryInterface(iid, out);
+}
+
+__declspec(dllexport) HRESULT WINAPI DllCanUnloadNow() { return g_objects == 0 && g_locks == 0 ? S_OK : S_FALSE; }
+
+__declspec(dllexport) HRESULT WINAPI DllRegisterServer() {
+    char path[MAX_PATH];
+    if (!GetModuleFileNameA(g_module, path, MAX_PATH)) return E_FAIL;
+    const std::string clsid = "CLSID\\" + ClsidText();
+    bool ok = SetKey(clsid, nullptr, "PLUME script events") && SetKey(clsid + "\\InprocServer32", nullptr, path) &&
+              SetKey(clsid + "\\InprocServer32", "ThreadingModel", "Apartment") &&
+              SetKey(clsid + "\\ProgID", nullptr, kProgId) && SetKey(kProgId, nullptr, "PLUME script events") &&
+              SetKey(std::string(kProgId) + "\\CLSID", nullptr, ClsidText());
+    return ok ? S_OK : SELFREG_E_CLASS;
+}
+
+__declspec(dllexport) HRESULT WINAPI DllUnregisterServer() {
+    const std::string clsid = "CLSID\\" + ClsidText();
+    for (const std::string& key : {clsid + "\\InprocServer32", clsid + "\\ProgID", clsid,
+                                   std::string(kProgId) + "\\CLSID", std::string(kProgId)})
+        RegDeleteKeyA(HKEY_CLASSES_ROOT, key.c_str());
+    return S_OK;
+}
+
+}  // extern "C"

@@ -1,0 +1,284 @@
+#include "host/msg_wnd_list.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "host/hooks.h"
+#include "host/msg_content.h"
+#include "manager/callback_window.h"
+#include "server/log.h"
+#include "ui/toolbar_registry.h"
+
+namespace plume {
+namespace {
+
+critical_section& ListLock() {
+    static critical_section* lock = new critical_section;
+    return *lock;
+}
+std::vector<OEPluginMsgWnd*>& List() {
+    static auto* list = new std::vector<OEPluginMsgWnd*>;
+    return *list;
+}
+
+OEPluginMsgWnd* FindUnlocked(HWND window) {
+    for (OEPluginMsgWnd* r : List()) {
+        if (window == reinterpret_cast<HWND>(-1)) {
+            if (r->isPreview || r->window == window) return r;
+        } else if (r->window == window) {
+            return r;
+        }
+    }
+    return nullptr;
+}
+
+OEPluginMsgWnd* Locked(OEPluginMsgWnd* record, bool lockIt) {
+    if (record && lockIt) LockMsgWnd(record);
+    return record;
+}
+
+// Takes and dispatches messages while any are waiting; a WM_QUIT is put back
+// for the client's own loop.
+void PumpWaiting() {
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE)) {
+        if (!GetMessageA(&msg, nullptr, 0, 0)) {
+            PostQuitMessage(static_cast<int>(msg.wParam));
+            return;
+        }
+        DispatchMessageA(&msg);
+    }
+}
+
+}  // namespace
+
+OEPluginMsgWnd::OEPluginMsgWnd() = default;
+OEPluginMsgWnd::~OEPluginMsgWnd() = default;
+
+OEPluginMsgWnd* AddMsgWnd(HWND window, bool noToolbar) {
+    auto record = std::make_unique<OEPluginMsgWnd>();
+    record->window = window;
+    record->previousProc = reinterpret_cast<WNDPROC>(GetWindowLongPtrA(window, GWLP_WNDPROC));
+    SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(MsgWndProc));
+    if (!noToolbar) record->toolbarHost = std::make_unique<OEToolbarHost>();
+    cs_lock hold(ListLock());
+    List().push_back(record.get());
+    return record.release();
+}
+
+void RemoveMsgWnd(HWND window) {
+    OEPluginMsgWnd* record;
+    {
+        cs_lock hold(ListLock());
+        record = FindUnlocked(window);
+        if (!record) return;
+    }
+    // Both locks, without blocking the thread's messages: a server-thread
+    // client that holds the record is served meanwhile.
+    for (;;) {
+        if (ListLock().try_lock()) {
+            if (record->lock.try_lock()) break;
+            ListLock().unlock();
+        }
+        PumpWaiting();
+    }
+    auto& list = List();
+    list.erase(std::remove(list.begin(), list.end(), record), list.end());
+
+    if (record->document) {
+        record->document->Release();
+        record->document = nullptr;
+    }
+    record->toolbarHost.reset();
+    if (record->previousProc) {
+        SetWindowLongPtrA(record->window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(record->previousProc));
+        record->previousProc = nullptr;
+    }
+    record->lock.unlock();
+    PostMessageA(record->window, Messages().unlockMsg, 0, 0);
+    record->closing = 1;
+    while (record->waiters > 0) Sleep(100);
+    delete record;
+    ListLock().unlock();
+}
+
+OEPluginMsgWnd* FindMsgWnd(HWND window, bool lockIt) {
+    cs_lock hold(ListLock());
+    return Locked(FindUnlocked(window), lockIt);
+}
+
+OEPluginMsgWnd* GetMsgWndByIndex(int index, bool lockIt) {
+    cs_lock hold(ListLock());
+    if (index < 0 || static_cast<size_t>(index) >= List().size()) return nullptr;
+    return Locked(List()[index], lockIt);
+}
+
+OEPluginMsgWnd* FindPreviewMsgWnd(bool lockIt) { return FindMsgWnd(reinterpret_cast<HWND>(-1), lockIt); }
+
+size_t MsgWndCount() {
+    cs_lock hold(ListLock());
+    return List().size();
+}
+
+LONG GetActiveMsgWndId() {
+    cs_lock hold(ListLock());
+    HWND w = GetForegroundWindow();
+    if (!w) return -1;
+    while (IsWindow(w)) {
+        for (OEPluginMsgWnd* r : List()) {
+            HWND top = r->window;
+            if (!r->toolbarHost)
+                for (HWND p = GetParent(top); p; p = GetParent(p)) top = p;
+            if (top == w) return r->id();
+        }
+        w = GetWindow(w, GW_HWNDNEXT);
+    }
+    return -1;
+}
+
+void LockMsgWnd(OEPluginMsgWnd* record) {
+    InterlockedIncrement(&record->waiters);
+    record->lock.lock();
+    InterlockedDecrement(&record->waiters);
+}
+
+void UnlockMsgWnd(OEPluginMsgWnd* record) {
+    record->lock.unlock();
+    PostMessageA(record->window, Messages().unlockMsg, 0, 0);
+}
+
+LONG GetWndStyle(const OEPluginMsgWnd* record) {
+    if (!record) return 0;
+    if (record->toolbarHost) return record->toolbarHost->kind();
+    if (!record->isPreview) return 16;  // OE_OTHER_WND
+    return record->isEmpty ? 8 : 4;     // OE_EMPTY_MSG_WND : OE_CURRENT_MSG_WND
+}
+
+void InitMsgWnd(OEPluginMsgWnd* record, HWND window) {
+    if (record->initialized || record->closing) return;
+    if (record->toolbarHost) {
+        record->initialized = record->toolbarHost->Attach(window, 0);
+        record->styleCopy = record->toolbarHost->kind();
+    } else {
+        record->initialized = 1;
+        record->styleCopy = 0;
+    }
+    if (GetDocument(record) && record->toolbarHost) record->toolbarHost->SetKeyTarget(record->browserWindow);
+    if (Callbacks().onMsgWndLifecycle) Callbacks().onMsgWndLifecycle(window, 1);
+}
+
+void PressSend(OEToolbarHost* host, int which) {
+    if (host && host->hostToolbar())
+        PostMessageA(host->hostToolbar(), WM_COMMAND, which ? kSecondSendCommand : kSendCommand, -1);
+}
+
+void SendKeys(OEToolbarHost* host, LONG keyCode, LONG controlCode, LONG setForeground) {
+    if (!host || !host->keyTarget()) return;
+    const BYTE key = static_cast<BYTE>(keyCode), control = static_cast<BYTE>(controlCode);
+    HWND previous = nullptr;
+    if (setForeground) {
+        previous = GetForegroundWindow();
+        SetForegroundWindow(host->hostWindow());
+    }
+    if (control) keybd_event(control, 0, 0, 0);
+    keybd_event(key, 0, 0, 0);
+    keybd_event(key, 0, KEYEVENTF_KEYUP, 0);
+    if (control) keybd_event(control, 0, KEYEVENTF_KEYUP, 0);
+    if (setForeground && previous) SetForegroundWindow(previous);
+}
+
+namespace {
+
+void EndSending(OEPluginMsgWnd* record) {
+    if (!record->sending) return;
+    record->sending = 0;
+    if (Callbacks().onBusyCounter) Callbacks().onBusyCounter(2);
+}
+
+void StartSending(OEPluginMsgWnd* record) {
+    if (record->sending) return;
+    if (Callbacks().onBusyCounter) Callbacks().onBusyCounter(1);
+    record->sending = 1;
+}
+
+// The removal that runs once per window, on "PLUME_WM_DESTROY".
+LRESULT RunRemoval(OEPluginMsgWnd* record, HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    SetPropA(hwnd, "PLUME_MsgWndDestroying", reinterpret_cast<HANDLE>(1));
+    LRESULT result = RouteCommand(record->previousProc, hwnd, message, wParam, lParam);
+    const bool hasHost = record->toolbarHost != nullptr;
+    if (!hasHost) RemoveMsgWnd(hwnd);
+    if (Callbacks().onMsgWndLifecycle) Callbacks().onMsgWndLifecycle(hwnd, 2);
+    if (hasHost) RemoveMsgWnd(hwnd);
+    if (Callbacks().onShutdown) Callbacks().onShutdown(0);
+    return result;
+}
+
+}  // namespace
+
+LRESULT CALLBACK MsgWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    OEPluginMsgWnd* record;
+    {
+        cs_lock hold(ListLock());
+        record = FindUnlocked(hwnd);
+    }
+    if (!record || !record->previousProc) return 0;
+    const RegisteredMessages& m = Messages();
+
+    switch (message) {
+    case WM_DESTROY:
+        EndSending(record);
+        if (GetPropA(hwnd, "PLUME_MsgWndDestroying") != reinterpret_cast<HANDLE>(1)) {
+            SetPropA(hwnd, "PLUME_MsgWndDestroying", reinterpret_cast<HANDLE>(1));
+            WNDPROC previous = record->previousProc;
+            CallWindowProcA(MsgWndProc, hwnd, m.destroyMsgWnd, 0, 0);
+            // The record is gone now; the client still sees its WM_DESTROY.
+            return CallWindowProcA(previous, hwnd, message, wParam, lParam);
+        }
+        break;
+    case WM_COMMAND: {
+        const WORD id = LOWORD(wParam);
+        const bool ours = lParam == -1;
+        const bool isSend = id == kSendCommand || id == kSecondSendCommand;
+        if (!Callbacks().onMsgWndSendButton || ours) {
+            if (ours && id == kSendCommand) StartSending(record);
+        } else if (isSend) {
+            if (record->sendPending) return 1;  // a second press while the first is reported
+            record->sendPending = 1;
+            record->cancelSend = 0;
+            Callbacks().onMsgWndSendButton(hwnd, id == kSecondSendCommand ? 1 : 0);
+            return 1;
+        }
+        break;
+    }
+    case WM_TIMER:
+        if (!record->initialized) {
+            InitMsgWnd(record, hwnd);
+            KillTimer(hwnd, record->timer);
+            record->timer = 0;
+        }
+        break;
+    case WM_INITMENU:
+        record->lastInitMenu = reinterpret_cast<HMENU>(wParam);
+        break;
+    case WM_MENUSELECT:
+        record->lastMenuSelect = LOWORD(wParam);
+        break;
+    case WM_PARENTNOTIFY:
+        if (LOWORD(wParam) == WM_CREATE && !record->timer) record->timer = SetTimer(hwnd, 1, 100, nullptr);
+        break;
+    case kSendingEnded:
+        EndSending(record);
+        break;
+    default:
+        break;
+    }
+
+    if (message == m.setBody) {
+        SetBodyNow(record, reinterpret_cast<const wchar_t*>(wParam), lParam != 0);
+        return 1;
+    }
+    if (message == m.destroyMsgWnd) return RunRemoval(record, hwnd, message, wParam, lParam);
+    return RouteCommand(record->previousProc, hwnd, message, wParam, lParam);
+}
+
+}  // namespace plume

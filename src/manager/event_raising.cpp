@@ -1,0 +1,228 @@
+// The raise operations: one piece of client activity, carried to the server
+// thread by the callback window, delivered to the sinks of every object
+// concerned, in a fixed order, through the event gate.
+#include <vector>
+
+#include "com_ptr.h"
+#include "host/msg_wnd_list.h"
+#include "host/oe_msg_wnd.h"
+#include "manager/plume_manager.h"
+#include "manager/plume_obj.h"
+#include "server/log.h"
+#include "ui/oe_button.h"
+#include "ui/oe_menu.h"
+#include "ui/oe_menu_item.h"
+#include "ui/oe_toolbar.h"
+#include "ui/toolbar_registry.h"
+
+namespace plume {
+namespace {
+
+// Enters the gate for one raise operation and leaves it on every path.
+class GateScope {
+public:
+    explicit GateScope(PLUMEManager* manager) : manager_(manager), entered_(manager->EnterEvent()) {}
+    ~GateScope() {
+        if (entered_) manager_->LeaveEvent();
+    }
+    GateScope(const GateScope&) = delete;
+    GateScope& operator=(const GateScope&) = delete;
+    explicit operator bool() const { return entered_; }
+
+private:
+    PLUMEManager* manager_;
+    bool entered_;
+};
+
+// Sets a poster's completion event when the operation ends, on every path.
+class SetOnExit {
+public:
+    explicit SetOnExit(HANDLE event) : event_(event) {}
+    ~SetOnExit() { SetEvent(event_); }
+    SetOnExit(const SetOnExit&) = delete;
+    SetOnExit& operator=(const SetOnExit&) = delete;
+
+private:
+    HANDLE event_;
+};
+
+}  // namespace
+
+template <typename Fire>
+void PLUMEManager::ForEachRoot(Fire fire) {
+    cs_lock hold(registryLock_);
+    // Held, so that a sink that releases a root does not end the walk under it.
+    std::vector<com_ptr<PLUMEObj>> roots;
+    roots.reserve(roots_.size());
+    for (PLUMEObj* root : roots_.items()) roots.emplace_back(root);
+    for (auto& root : roots) fire(*root);
+}
+
+void PLUMEManager::RaiseOnButtonClicked(LONG toolbarId, LONG buttonId, LONGLONG msgWndId) {
+    GateScope gate(this);
+    if (!gate) return;
+    LockedButtonRecord record(buttonId);
+    if (!record) {
+        Log(0, "RaiseOnButtonClicked: Cannot find object\n");
+        return;
+    }
+    const bool main = msgWndId == -1;
+    const LONG window = static_cast<LONG>(msgWndId);
+    if (OEButton* button = FindButton(buttonId)) {
+        com_ptr<OEButton> hold(button);
+        main ? button->FireOnClick() : button->FireOnMsgWndClick(window);
+    }
+    if (OEToolbar* toolbar = FindToolbar(record.toolbarId())) {
+        com_ptr<OEToolbar> hold(toolbar);
+        main ? toolbar->FireOnButtonClicked(buttonId) : toolbar->FireOnButtonMsgWndClicked(buttonId, window);
+    }
+    if (OEMsgWnd* msgWnd = FindMsgWnd(window)) {
+        com_ptr<OEMsgWnd> hold(msgWnd);
+        msgWnd->FireOnToolbarButtonClicked(toolbarId, buttonId);
+    }
+    if (PLUMEObj* root = FindRootObject(record.ownerId())) {
+        com_ptr<PLUMEObj> hold(root);
+        main ? root->FireOnToolbarButtonClicked(toolbarId, buttonId)
+             : root->FireOnToolbarButtonMsgWndClicked(toolbarId, buttonId, window);
+    }
+}
+
+void PLUMEManager::RaiseOnMenuItemClicked(LONG menuIndex, LONG itemId, LONGLONG msgWndId) {
+    GateScope gate(this);
+    if (!gate) return;
+    cs_lock hold(registryLock_);
+    MenuItemRecord record;
+    if (!FindMenuItemRecord(itemId, &record)) {
+        Log(0, "RaiseOnMenuItemClicked: Cannot find class representation\n");
+        return;
+    }
+    const bool main = msgWndId == -1;
+    const LONG window = static_cast<LONG>(msgWndId);
+    if (OEMenuItem* item = FindMenuItem(itemId)) {
+        com_ptr<OEMenuItem> keep(item);
+        main ? item->FireOnClick() : item->FireOnMsgWndClick(window);
+    }
+    if (OEMenu* menu = FindMenu(record.menuId)) {
+        com_ptr<OEMenu> keep(menu);
+        main ? menu->FireOnItemClicked(itemId) : menu->FireOnMsgWndItemClicked(itemId, window);
+    }
+    if (OEMsgWnd* msgWnd = FindMsgWnd(window)) {
+        com_ptr<OEMsgWnd> keep(msgWnd);
+        msgWnd->FireOnMenuItemClicked(menuIndex, itemId);
+    }
+    if (PLUMEObj* root = FindRootObject(record.ownerId)) {
+        com_ptr<PLUMEObj> keep(root);
+        main ? root->FireOnMenuItemClicked(menuIndex, itemId)
+             : root->FireOnMsgWndMenuItemClicked(menuIndex, itemId, window);
+    }
+}
+
+void PLUMEManager::RaiseOnFolderSelectionChanged(LONG folderId) {
+    SetOnExit done(folderChangeDone_.get());
+    GateScope gate(this);
+    if (!gate) return;
+    ForEachRoot([&](PLUMEObj& root) {
+        root.ResetSelectedMessagePos();
+        root.FireOnFolderSelectionChanged(folderId);
+    });
+}
+
+void PLUMEManager::RaiseOnMessageSelectionChanged() {
+    GateScope gate(this);
+    if (gate) ForEachRoot([](PLUMEObj& root) { root.FireOnMessageSelectionChanged(); });
+}
+
+void PLUMEManager::RaiseOnCurrentMessageChanged(LONG msgId) {
+    GateScope gate(this);
+    if (gate) ForEachRoot([&](PLUMEObj& root) { root.FireOnCurrentMessageChanged(msgId); });
+}
+
+void PLUMEManager::RaiseOnMessageDownloadStartedEvent() {
+    GateScope gate(this);
+    if (gate) ForEachRoot([](PLUMEObj& root) { root.FireOnMessageDownloadStarted(); });
+}
+
+void PLUMEManager::RaiseOnMessageDownloadFinishedEvent() {
+    Log(0, "PLUMEManager::RaiseOnMessageDownloadFinishedEvent.\n");
+    GateScope gate(this);
+    if (!gate) {
+        Log(0, "PLUMEManager::RaiseOnMessageDownloadFinishedEvent. EnterEvent fail.\n");
+        return;
+    }
+    Log(0, "PLUMEManager::RaiseOnMessageDownloadFinishedEvent. Set the download /  upload ended.\n");
+    firstSendPassed = 0;
+    // The client settles its transfer before the end is reported.
+    Sleep(1500);
+    int index = 0;
+    ForEachRoot([&](PLUMEObj& root) {
+        Log(0, "PLUMEManager::RaiseOnMessageDownloadFinishedEvent. OnMessageDownloadFinished Count = %d.\n",
+            index++);
+        root.FireOnMessageDownloadFinished();
+    });
+}
+
+void PLUMEManager::RaiseOnNewMsgWnd(LONG msgWndId) {
+    GateScope gate(this);
+    if (!gate) {
+        Log(0, "PLUMEManager::RaiseOnNewMsgWnd: Can't enter event.\n");
+        return;
+    }
+    ForEachRoot([&](PLUMEObj& root) { root.FireOnNewMsgWnd(msgWndId); });
+}
+
+void PLUMEManager::RaiseOnMsgWndClosed(LONG msgWndId, LONG isMainWindow) {
+    SetOnExit done(msgWndClosedDone_.get());
+    GateScope gate(this);
+    if (!gate) {
+        Log(0, "PLUMEManager::RaiseOnMsgWndClosed: Can't enter event.\n");
+        return;
+    }
+    cs_lock hold(registryLock_);
+    if (OEMsgWnd* msgWnd = FindMsgWnd(msgWndId)) {
+        com_ptr<OEMsgWnd> keep(msgWnd);
+        msgWnd->FireOnClose(isMainWindow);
+    }
+    ForEachRoot([&](PLUMEObj& root) { root.FireOnMsgWndClosed(msgWndId, isMainWindow); });
+}
+
+void PLUMEManager::RaiseOnSendButtonMsgWndClicked(HWND window, LONG which) {
+    GateScope gate(this);
+    if (!gate) {
+        Log(0, "PLUMEManager::RaiseOnSendButtonMsgWndClicked: Can't enter event.\n");
+        return;
+    }
+    const LONG msgWndId = static_cast<LONG>(reinterpret_cast<INT_PTR>(window));
+    ForEachRoot([&](PLUMEObj& root) { root.FireOnSendButtonMsgWndClicked(msgWndId); });
+    OEPluginMsgWnd* record = plume::FindMsgWnd(window, true);
+    if (!record) {
+        Log(0, "PLUMEManager::RaiseOnSendButtonMsgWndClicked: Can't get OEPluginMsgWnd\n");
+        return;
+    }
+    record->sendPending = 0;
+    if (!record->cancelSend) {
+        sendButtonCommand = which;
+        PressSend(record->toolbarHost.get(), which);
+    }
+    UnlockMsgWnd(record);
+}
+
+void PLUMEManager::RaiseOnNewMessageInOutbox(LONG msgId) {
+    Log(0, "PLUMEManager::RaiseOnNewMessageInOutbox: %ld.\n", msgId);
+    GateScope gate(this);
+    if (gate) ForEachRoot([&](PLUMEObj& root) { root.FireOnNewMessageInOutbox(msgId); });
+}
+
+void PLUMEManager::RaiseOnDatabaseChange(LONG code, LONG folderId, LONG objectId, LONG newParentId) {
+    SetOnExit done(databaseChangeDone_.get());
+    GateScope gate(this);
+    if (!gate) return;
+    ForEachRoot([&](PLUMEObj& root) { root.FireOnDatabaseChange(code, folderId, objectId, newParentId); });
+}
+
+void PLUMEManager::SendAndReceiveMessages() {
+    Log(0, "PLUMEManager::SendAndReceiveMessages.\n");
+    cs_lock hold(registryLock_);
+    if (firstSendPassed && pendingSendCommands.empty()) pendingSendCommands.push_back(-1);
+}
+
+}  // namespace plume

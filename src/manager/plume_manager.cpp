@@ -1,0 +1,249 @@
+#include "manager/plume_manager.h"
+
+#include <algorithm>
+
+#include "host/oe_msg_wnd.h"
+#include "manager/callback_window.h"
+#include "manager/plume_obj.h"
+#include "com_ptr.h"
+#include "server/init_object.h"
+#include "server/log.h"
+#include "ui/oe_button.h"
+#include "ui/oe_menu.h"
+#include "ui/oe_menu_item.h"
+#include "ui/oe_toolbar.h"
+
+namespace plume {
+namespace {
+
+PLUMEManager* volatile g_manager = nullptr;
+// Set once shutdown begins, so that posters waiting for an event that will no
+// longer be raised go on (the raise operations do nothing from then on).
+unique_handle& WaitersReleased() {
+    static unique_handle* event = new unique_handle(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    return *event;
+}
+
+void WaitPumping(HANDLE event, HANDLE alsoEnds) {
+    HANDLE handles[2] = {event, alsoEnds};
+    const DWORD count = alsoEnds ? 2 : 1;
+    for (;;) {
+        DWORD r = MsgWaitForMultipleObjectsEx(count, handles, INFINITE, QS_ALLEVENTS, 0);
+        if (r < WAIT_OBJECT_0 + count) return;
+        if (r != WAIT_OBJECT_0 + count) continue;
+        // Everything already queued is taken now: the wait only wakes again
+        // for messages that arrive later.
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE)) {
+            PeekMessageA(&msg, msg.hwnd, msg.message, msg.message, PM_REMOVE);
+            const bool input = (msg.message >= WM_KEYFIRST && msg.message <= 0x108) ||
+                               (msg.message >= WM_MOUSEFIRST && msg.message <= 0x20D);
+            if (input) msg.message = 0;  // dispatched without effect
+            DispatchMessageA(&msg);
+            if (WaitForMultipleObjects(count, handles, FALSE, 0) < WAIT_OBJECT_0 + count) return;
+        }
+    }
+}
+
+}  // namespace
+
+void PLUMEStoreListener::OnStoreChange(int, int, int, int, int, int, int) {}
+
+void WaitWithMessagePump(HANDLE event) { WaitPumping(event, nullptr); }
+
+PLUMEManager* PLUMEManager::Get(bool create) {
+    if (!g_manager && create) g_manager = new PLUMEManager;
+    return g_manager;
+}
+
+void PLUMEManager::DestroyInstance() {
+    delete g_manager;
+    g_manager = nullptr;
+}
+
+PLUMEManager::PLUMEManager()
+    : msgWndClosedDone_(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
+      databaseChangeDone_(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
+      folderChangeDone_(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {
+    ResetEvent(WaitersReleased().get());
+    g_manager = this;  // the callback window's creation may look for it
+    callbackWindow_ = CreateCallbackWindow();
+}
+
+PLUMEManager::~PLUMEManager() {
+    RemovePropA(callbackWindow_, "VEXHANDLE");
+    {
+        cs_lock store(storeLock_);
+        cs_lock registry(registryLock_);
+        menuItemRecords_.clear();
+        selectedMessageIds.clear();
+    }
+    if (callbackWindow_) DestroyWindow(callbackWindow_);
+    callbackWindow_ = nullptr;
+    ReleaseInitObject();
+}
+
+// Registries.
+#define PLUME_REGISTRY_OPS(Type, Name, member)                                  \
+    void PLUMEManager::Add##Name(Type* obj) {                                   \
+        cs_lock hold(registryLock_);                                            \
+        member.Add(obj);                                                        \
+    }                                                                           \
+    void PLUMEManager::Remove##Name(Type* obj) {                                \
+        cs_lock hold(registryLock_);                                            \
+        member.Remove(obj);                                                     \
+    }                                                                           \
+    Type* PLUMEManager::Find##Name(LONG id) {                                   \
+        cs_lock hold(registryLock_);                                            \
+        return member.Find(id);                                                 \
+    }
+PLUME_REGISTRY_OPS(PLUMEObj, RootObject, roots_)
+PLUME_REGISTRY_OPS(OEMsgWnd, MsgWnd, msgWnds_)
+PLUME_REGISTRY_OPS(OEToolbar, Toolbar, toolbars_)
+PLUME_REGISTRY_OPS(OEButton, Button, buttons_)
+PLUME_REGISTRY_OPS(OEMenu, Menu, menus_)
+PLUME_REGISTRY_OPS(OEMenuItem, MenuItem, menuItems_)
+#undef PLUME_REGISTRY_OPS
+
+bool PLUMEManager::RegistriesEmpty() {
+    cs_lock hold(registryLock_);
+    return roots_.empty() && msgWnds_.empty() && toolbars_.empty() && buttons_.empty() && menus_.empty() &&
+           menuItems_.empty();
+}
+
+size_t PLUMEManager::RegisteredObjectCount() {
+    cs_lock hold(registryLock_);
+    return roots_.size() + msgWnds_.size() + toolbars_.size() + buttons_.size() + menus_.size() +
+           menuItems_.size();
+}
+
+namespace {
+template <typename T>
+void Collect(const ObjectRegistry<T>& registry, std::vector<com_ptr<IDispatch>>& out) {
+    for (T* item : registry.items()) out.emplace_back(static_cast<IDispatch*>(item));
+}
+}  // namespace
+
+void PLUMEManager::DisconnectAllObjects() {
+    std::vector<com_ptr<IDispatch>> objects;  // held while their stubs let go
+    {
+        cs_lock hold(registryLock_);
+        Collect(roots_, objects);
+        Collect(msgWnds_, objects);
+        Collect(toolbars_, objects);
+        Collect(buttons_, objects);
+        Collect(menus_, objects);
+        Collect(menuItems_, objects);
+    }
+    for (auto& object : objects) CoDisconnectObject(object.get(), 0);
+}
+
+// Menu-item records.
+void PLUMEManager::AddMenuItemRecord(LONG itemId, LONG menuId, LONG parentItemId) {
+    MenuItemRecord record;
+    record.itemId = itemId;
+    record.menuId = menuId;
+    cs_lock hold(registryLock_);
+    if (parentItemId != -1) {
+        auto parent = std::find_if(menuItemRecords_.begin(), menuItemRecords_.end(),
+                                   [&](const MenuItemRecord& r) { return r.itemId == parentItemId; });
+        if (parent != menuItemRecords_.end()) record.ownerId = parent->ownerId;
+    } else {
+        for (OEMenu* menu : menus_.items()) {
+            if (menu->RegistryKey() == menuId) {
+                record.ownerId = menu->ownerId();
+                break;
+            }
+        }
+    }
+    menuItemRecords_.push_back(record);
+}
+
+bool PLUMEManager::FindMenuItemRecord(LONG itemId, MenuItemRecord* out) {
+    cs_lock hold(registryLock_);
+    for (const MenuItemRecord& r : menuItemRecords_) {
+        if (r.itemId == itemId) {
+            *out = r;
+            return true;
+        }
+    }
+    return false;
+}
+
+void PLUMEManager::RemoveMenuItemRecord(LONG itemId) {
+    cs_lock hold(registryLock_);
+    menuItemRecords_.erase(std::remove_if(menuItemRecords_.begin(), menuItemRecords_.end(),
+                                          [&](const MenuItemRecord& r) { return r.itemId == itemId; }),
+                           menuItemRecords_.end());
+}
+
+std::vector<LONG> PLUMEManager::MenuItemIdsOf(LONG ownerId) {
+    cs_lock hold(registryLock_);
+    std::vector<LONG> ids;
+    for (const MenuItemRecord& r : menuItemRecords_)
+        if (r.ownerId == ownerId) ids.push_back(r.itemId);
+    return ids;
+}
+
+void PLUMEManager::RemoveMenuItemRecordsOf(LONG ownerId, void (*removeFromMenus)(LONG itemId)) {
+    cs_lock hold(registryLock_);
+    for (LONG itemId : MenuItemIdsOf(ownerId)) {
+        if (removeFromMenus) removeFromMenus(itemId);
+        auto it = std::find_if(menuItemRecords_.begin(), menuItemRecords_.end(),
+                               [&](const MenuItemRecord& r) { return r.itemId == itemId && r.ownerId == ownerId; });
+        if (it != menuItemRecords_.end()) menuItemRecords_.erase(it);
+    }
+}
+
+LONG PLUMEManager::TakeMenuId() {
+    cs_lock hold(registryLock_);
+    return nextMenuId_++;
+}
+
+// The event gate.
+bool PLUMEManager::EnterEvent() {
+    cs_lock hold(gateLock_);
+    if (shuttingDown_) return false;
+    ++eventsInProgress_;
+    return true;
+}
+
+void PLUMEManager::LeaveEvent() {
+    cs_lock hold(gateLock_);
+    --eventsInProgress_;
+}
+
+void PLUMEManager::SetShuttingDown() {
+    {
+        cs_lock hold(gateLock_);
+        shuttingDown_ = 1;
+    }
+    SetEvent(WaitersReleased().get());
+}
+
+bool PLUMEManager::ShuttingDown() {
+    cs_lock hold(gateLock_);
+    return shuttingDown_ != 0;
+}
+
+LONG PLUMEManager::EventsInProgress() {
+    cs_lock hold(gateLock_);
+    return eventsInProgress_;
+}
+
+bool PLUMEManager::PostAndWait(HANDLE event, UINT message, WPARAM wParam, LPARAM lParam) {
+    ResetEvent(event);
+    if (!PostMessageA(callbackWindow_, message, wParam, lParam)) return false;
+    WaitPumping(event, WaitersReleased().get());
+    return true;
+}
+
+void PLUMEManager::OnStoreChange(int code, int kind, int folderId, int objectId, int, int b, int) {
+    if (kind != 1) return;
+    if (!(code & 0x1D) && code != 576 && code != 544) return;  // 258 and 514 stay internal
+    auto* record = new TransactionRecord{folderId, objectId, code == 576 ? b : -1, code};
+    if (!PostAndWait(databaseChangeDone_.get(), Messages().databaseChange, reinterpret_cast<WPARAM>(record), 0))
+        delete record;
+}
+
+}  // namespace plume

@@ -1,0 +1,189 @@
+// PLUMEManager: the process-wide singleton that ties the library together.
+// It owns the registries of live automation objects, the menu-item ownership
+// records, the hidden callback window, the event gate, the waits of the
+// client UI thread and the selection and sending state.
+//
+// Lifecycle: created by the first Get(true) (normally on the server thread,
+// which then owns the callback window), destroyed by the server thread with
+// DestroyInstance() after its message loop ended.
+// Threads: raise operations and automation methods run on the server thread;
+// hooks, WaitWithMessagePump and the shutdown sequence on the client UI
+// thread. Lock order where two are held: storeLock before registryLock.
+#pragma once
+
+#include <windows.h>
+
+#include <deque>
+#include <memory>
+#include <vector>
+
+#include "manager/object_registry.h"
+#include "sync.h"
+#include "unique_any.h"
+
+namespace plume {
+
+class PLUMEObj;
+class OEMsgWnd;
+class OEToolbar;
+class OEButton;
+class OEMenu;
+class OEMenuItem;
+
+// Receives store transactions from the store watcher.
+class PLUMEStoreListener {
+public:
+    virtual void OnStoreChange(int code, int kind, int folderId, int objectId, int a, int b, int c);
+
+protected:
+    ~PLUMEStoreListener() = default;
+};
+
+// Which root object owns a menu item. Every field -1 until set.
+struct MenuItemRecord {
+    LONG ownerId = -1;
+    LONG menuId = -1;
+    LONG itemId = -1;
+};
+
+class PLUMEManager final : public PLUMEStoreListener {
+public:
+    // The singleton; constructed first when it does not exist and `create` is set.
+    static PLUMEManager* Get(bool create);
+    // Destroys the singleton (server thread, at the end) and clears the pointer.
+    static void DestroyInstance();
+
+    PLUMEManager(const PLUMEManager&) = delete;
+    PLUMEManager& operator=(const PLUMEManager&) = delete;
+
+    // Registries; each operation takes registryLock for its own duration.
+    void AddRootObject(PLUMEObj* obj);
+    void RemoveRootObject(PLUMEObj* obj);
+    PLUMEObj* FindRootObject(LONG plumeId);
+    void AddMsgWnd(OEMsgWnd* obj);
+    void RemoveMsgWnd(OEMsgWnd* obj);
+    OEMsgWnd* FindMsgWnd(LONG msgWndId);
+    void AddToolbar(OEToolbar* obj);
+    void RemoveToolbar(OEToolbar* obj);
+    OEToolbar* FindToolbar(LONG toolbarId);
+    void AddButton(OEButton* obj);
+    void RemoveButton(OEButton* obj);
+    OEButton* FindButton(LONG buttonId);
+    void AddMenu(OEMenu* obj);
+    void RemoveMenu(OEMenu* obj);
+    OEMenu* FindMenu(LONG menuId);
+    void AddMenuItem(OEMenuItem* obj);
+    void RemoveMenuItem(OEMenuItem* obj);
+    OEMenuItem* FindMenuItem(LONG itemId);
+    // True when all six registries are empty (read under registryLock).
+    bool RegistriesEmpty();
+    size_t RegisteredObjectCount();
+    // Server thread: disconnects every registered object from its remote
+    // clients, which releases the references they hold.
+    void DisconnectAllObjects();
+    // Registered roots, in registration order (take registryLock around use).
+    const std::vector<PLUMEObj*>& RootObjects() const { return roots_.items(); }
+
+    // Menu-item ownership records.
+    void AddMenuItemRecord(LONG itemId, LONG menuId, LONG parentItemId);
+    // A copy of the first record for `itemId`; false when there is none.
+    bool FindMenuItemRecord(LONG itemId, MenuItemRecord* out);
+    void RemoveMenuItemRecord(LONG itemId);
+    // Item ids of the records owned by `ownerId`, in record order.
+    std::vector<LONG> MenuItemIdsOf(LONG ownerId);
+    // Removes the records of `ownerId`; each item leaves the client's menus
+    // through `removeFromMenus` first, when given.
+    void RemoveMenuItemRecordsOf(LONG ownerId, void (*removeFromMenus)(LONG itemId) = nullptr);
+    // Next OEMenu id (post-incremented).
+    LONG TakeMenuId();
+
+    // The event gate.
+    bool EnterEvent();
+    void LeaveEvent();
+    // From now on no event is raised; posters waiting on a completion event
+    // are released.
+    void SetShuttingDown();
+    bool ShuttingDown();
+    LONG EventsInProgress();
+
+    // OnStoreChange posts the change and waits until it has been raised.
+    void OnStoreChange(int code, int kind, int folderId, int objectId, int a, int b, int c) override;
+
+    HWND callbackWindow() const { return callbackWindow_; }
+    HANDLE msgWndClosedDone() const { return msgWndClosedDone_.get(); }
+    HANDLE databaseChangeDone() const { return databaseChangeDone_.get(); }
+    HANDLE folderChangeDone() const { return folderChangeDone_.get(); }
+    // Resets `event`, posts `message` to the callback window and waits, pumping,
+    // until the raise operation sets it (or shutdown releases every waiter).
+    // False when the post failed: the caller still owns what it posted.
+    bool PostAndWait(HANDLE event, UINT message, WPARAM wParam, LPARAM lParam);
+
+    critical_section& registryLock() { return registryLock_; }
+    critical_section& storeLock() { return storeLock_; }
+
+    // Selection (guarded by storeLock where said).
+    LONG selectedFolderId = -1;
+    std::vector<LONG> selectedMessageIds;
+    LONG currentMessageId = -1;
+
+    // Sending state.
+    volatile LONG sendBusy = 0;
+    LONG rootFolderId = 0;
+    LONG outboxFolderId = -1;
+    LONG holdingFolderId = -1;
+    LONG firstSendPassed = 0;
+    LONG sendButtonCommand = 0;
+    LONG lastOutboxMessageId = -1;
+    std::deque<LONGLONG> pendingSendCommands;
+    // Queues a replay of the client's send command once a send has passed.
+    void SendAndReceiveMessages();
+
+    // Raise operations (server thread, from the callback window).
+    void RaiseOnButtonClicked(LONG toolbarId, LONG buttonId, LONGLONG msgWndId);
+    void RaiseOnMenuItemClicked(LONG menuIndex, LONG itemId, LONGLONG msgWndId);
+    void RaiseOnFolderSelectionChanged(LONG folderId);
+    void RaiseOnMessageSelectionChanged();
+    void RaiseOnCurrentMessageChanged(LONG msgId);
+    void RaiseOnMessageDownloadStartedEvent();
+    void RaiseOnMessageDownloadFinishedEvent();
+    void RaiseOnNewMsgWnd(LONG msgWndId);
+    void RaiseOnMsgWndClosed(LONG msgWndId, LONG isMainWindow);
+    void RaiseOnSendButtonMsgWndClicked(HWND window, LONG which);
+    void RaiseOnNewMessageInOutbox(LONG msgId);
+    void RaiseOnDatabaseChange(LONG code, LONG folderId, LONG objectId, LONG newParentId);
+
+private:
+    PLUMEManager();
+    ~PLUMEManager();
+
+    // Calls `fire` on every root object, in registration order, under
+    // registryLock. Roots are held while the walk runs, so a sink may release
+    // or create roots meanwhile.
+    template <typename Fire>
+    void ForEachRoot(Fire fire);
+
+    ObjectRegistry<PLUMEObj> roots_;
+    ObjectRegistry<OEMsgWnd> msgWnds_;
+    ObjectRegistry<OEToolbar> toolbars_;
+    ObjectRegistry<OEButton> buttons_;
+    ObjectRegistry<OEMenu> menus_;
+    ObjectRegistry<OEMenuItem> menuItems_;
+    LONG nextMenuId_ = 0;
+    std::vector<MenuItemRecord> menuItemRecords_;
+
+    HWND callbackWindow_ = nullptr;
+    LONG shuttingDown_ = 0;
+    LONG eventsInProgress_ = 0;
+    critical_section gateLock_;
+    unique_handle msgWndClosedDone_;
+    unique_handle databaseChangeDone_;
+    unique_handle folderChangeDone_;
+    critical_section registryLock_;
+    critical_section storeLock_;
+};
+
+// Waits for `event` while dispatching the thread's non-input messages;
+// keyboard and mouse input that arrives meanwhile is discarded.
+void WaitWithMessagePump(HANDLE event);
+
+}  // namespace plume

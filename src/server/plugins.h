@@ -1,0 +1,18 @@
+// Plug-ins listed in the registry ("SOFTWARE\Vexlor\PLUME\Plugins" under
+// HKEY_LOCAL_MACHINE, then HKEY_CURRENT_USER), loaded on the server thread
+// before the class objects are registered and unloaded when it ends.
+#pragma once
+
+#include <windows.h>
+
+namespace plume {
+
+void LoadPlugins();
+void LoadPluginsInKey(HKEY key);
+void LoadPluginFromString(const char* text);
+// Frees libraries and releases objects, in load order.
+void UnloadPlugins();
+// Number of entries in the plug-in table.
+int PluginCount();
+
+}  // namespace plume

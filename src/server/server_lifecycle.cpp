@@ -1,0 +1,239 @@
+#include "server/server_lifecycle.h"
+
+#include <objbase.h>
+
+#include "host/client_variant.h"
+#include "host/hooks.h"
+#include "host/msg_wnd_list.h"
+#include "manager/callback_window.h"
+#include "manager/plume_manager.h"
+#include "manager/selection.h"
+#include "server/class_objects.h"
+#include "server/init_object.h"
+#include "server/log.h"
+#include "server/plugins.h"
+#include "ui/toolbar_registry.h"
+#include "unique_any.h"
+
+namespace plume {
+namespace {
+
+HWND g_hostWindow = nullptr;
+HANDLE g_serverThread = nullptr;
+DWORD g_serverThreadId = 0;
+DWORD g_releaseGraceMs = 30000;
+
+constexpr UINT kRepostedWhileStarting = WM_USER + 19;  // 0x413
+// Thread message to the server thread: disconnect every object from its
+// remote clients (shutdown found clients that never release them).
+constexpr UINT kDisconnectClients = WM_APP + 0x3A;
+
+// Takes one waiting message, if any; a WM_QUIT is given back to the queue so
+// that the client's own loop still sees it.
+void PumpKeepingQuit() {
+    MSG msg;
+    if (!PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE)) return;
+    if (!GetMessageA(&msg, nullptr, 0, 0)) {
+        PostMessageA(msg.hwnd, msg.message, msg.wParam, msg.lParam);
+        return;
+    }
+    DispatchMessageA(&msg);
+}
+
+// One pass of StartServer's waits. False when a WM_QUIT ended the wait.
+bool PumpWhileStarting() {
+    MSG msg;
+    if (!PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE)) return true;
+    if (!GetMessageA(&msg, nullptr, 0, 0)) return false;
+    if (msg.message == kRepostedWhileStarting)
+        PostMessageA(msg.hwnd, msg.message, msg.wParam, msg.lParam);
+    else
+        DispatchMessageA(&msg);
+    return true;
+}
+
+// Host callbacks (client UI thread).
+void OnShutdown(int endSession) { ShutdownServer(endSession); }
+
+void OnFolderTreeNotify(HWND treeView) {
+    PLUMEManager::Get(true);
+    SetSelectedFolderName(treeView);
+}
+
+void OnMessageDownload(int code) {
+    PLUMEManager::Get(true);
+    PostMessageDownload(code);
+}
+
+void OnMsgWndLifecycle(HWND window, int what) {
+    PLUMEManager::Get(true);
+    if (what == 1) {
+        PostMsgWndCreated(window);
+    } else if (what == 2) {
+        OEPluginMsgWnd* record = FindMsgWnd(window, false);
+        PostMsgWndClosed(window, record && record->toolbarHost);
+    }
+}
+
+void OnMsgWndSendButton(HWND window, int which) {
+    PLUMEManager::Get(true);
+    PostMsgWndSendButton(window, which);
+}
+
+int OnBusyCounter(int op) {
+    PLUMEManager* manager = PLUMEManager::Get(true);
+    switch (op) {
+    case 1: InterlockedIncrement(&manager->sendBusy); return 0;
+    case 2: InterlockedDecrement(&manager->sendBusy); return 0;
+    case 3: return manager->sendBusy > 0 ? 1 : 0;
+    default: return 0;
+    }
+}
+
+void SetNamedEvent(const char* name, bool set) {
+    unique_handle event(CreateEventA(nullptr, TRUE, FALSE, name));
+    if (!event) return;
+    if (set)
+        SetEvent(event.get());
+    else
+        ResetEvent(event.get());
+}
+
+// Runs the server loop until WM_QUIT.
+void RunServerLoop(PLUMEManager* manager) {
+    MSG msg;
+    while (GetMessageA(&msg, nullptr, 0, 0)) {
+        if (!msg.hwnd && msg.message == kDisconnectClients) {
+            if (manager) manager->DisconnectAllObjects();
+            continue;
+        }
+        DispatchMessageA(&msg);
+    }
+}
+
+DWORD WINAPI ServerProc(LPVOID) {
+    if (CoInitialize(nullptr) != S_OK) return 0;
+    LoadPlugins();
+    ClassObjectRegistration server;
+    HRESULT registered = server.Register();
+    if (FAILED(registered)) Log(0, "ServerProc: Error registering server register_class_objects.\n");
+    PLUMEManager* manager = PLUMEManager::Get(true);
+
+    LONG awaited = 0;
+    if (AdoptInitObject()) {
+        // A failing count is taken as "nothing to wait for": the client must
+        // not wait for ever on plug-ins that cannot be counted.
+        if (FAILED(InitObjectStart()) || FAILED(InitObjectAwaited(&awaited))) {
+            Log(0, "ServerProc: the plug-in counter failed.\n");
+            awaited = 0;
+        }
+    }
+    // With the class objects unregistered nothing could report: do not keep
+    // the client waiting.
+    if (awaited <= 0 || FAILED(registered)) SetPluginsInitialized();
+
+    unique_handle shutdownEvent(CreateEventA(nullptr, TRUE, FALSE, "PLUME_SHUTDOWN_EVENT"));
+    unique_handle initEvent(CreateEventA(nullptr, TRUE, FALSE, "PLUME_INIT_EVENT"));
+    ResetEvent(shutdownEvent.get());
+    SetEvent(initEvent.get());
+
+    if (server.registered()) RunServerLoop(manager);
+    server.Revoke();
+    Sleep(1000);
+
+    shutdownEvent.reset();
+    initEvent.reset();
+    UnloadPlugins();
+    PLUMEManager::DestroyInstance();
+    CoUninitialize();
+    return 0;
+}
+
+}  // namespace
+
+HANDLE ServerThread() { return g_serverThread; }
+
+void SetReleaseGracePeriod(DWORD milliseconds) { g_releaseGraceMs = milliseconds; }
+
+void StartServer(HWND hostWindow) {
+    if (g_serverThread || !IsHostProcess() || !hostWindow) return;
+    g_hostWindow = hostWindow;
+    AttachPlugin(hostWindow, nullptr);
+    HostNotifyCallbacks& cb = Callbacks();
+    cb.onShutdown = OnShutdown;
+    cb.onFolderTreeNotify = OnFolderTreeNotify;
+    cb.onMessageDownload = OnMessageDownload;
+    cb.onMsgWndLifecycle = OnMsgWndLifecycle;
+    cb.onMsgWndSendButton = OnMsgWndSendButton;
+    cb.onBusyCounter = OnBusyCounter;
+
+    // Without the counting object no plug-in is awaited.
+    HRESULT hr = CreateInitObject();
+    if (FAILED(hr)) Log(0, "StartServer: no plug-in counter %08lx.\n", static_cast<unsigned long>(hr));
+
+    g_serverThread = CreateThread(nullptr, 0, ServerProc, nullptr, 0, &g_serverThreadId);
+    if (!g_serverThread) {
+        Log(0, "COM Server: CreateThread failed.\n");
+        return;
+    }
+
+    while (!PLUMEManager::Get(false)) {
+        if (!PumpWhileStarting()) break;
+        Sleep(10);
+        // A server thread that ended without a manager (COM refused) ends the wait.
+        if (WaitForSingleObject(g_serverThread, 0) == WAIT_OBJECT_0) break;
+    }
+    unique_handle initialized(CreateEventA(nullptr, TRUE, FALSE, "PLUME_PLUGINS_INITIALIZED_EVENT"));
+    while (WaitForSingleObject(initialized.get(), 0) == WAIT_TIMEOUT) {
+        if (!PumpWhileStarting()) break;
+        if (WaitForSingleObject(g_serverThread, 0) == WAIT_OBJECT_0) break;
+    }
+}
+
+void ShutdownServer(int endSession) {
+    if (!endSession && (MsgWndCount() > 0 || MainWindow())) return;
+    OEToolbarRegistry::Destroy();
+    PLUMEManager* manager = PLUMEManager::Get(false);
+    if (manager) {
+        manager->SetShuttingDown();
+        while (manager->EventsInProgress() > 0) {
+            PumpKeepingQuit();
+            Sleep(100);
+        }
+    }
+    SetNamedEvent("PLUME_INIT_EVENT", false);
+    SetNamedEvent("PLUME_SHUTDOWN_EVENT", true);
+    if (!g_serverThread) return;
+
+    if (!endSession && manager) {
+        // Clients release their objects when they see the shutdown event. A
+        // client that died never will: after a quiet grace period its objects
+        // are disconnected on the server thread.
+        size_t lastCount = manager->RegisteredObjectCount();
+        DWORD lastChange = GetTickCount();
+        while (!manager->RegistriesEmpty()) {
+            PumpKeepingQuit();
+            Sleep(100);
+            size_t count = manager->RegisteredObjectCount();
+            if (count != lastCount) {
+                lastCount = count;
+                lastChange = GetTickCount();
+            } else if (GetTickCount() - lastChange >= g_releaseGraceMs) {
+                Log(0, "ShutdownServer: disconnecting %u objects that clients did not release.\n",
+                    static_cast<unsigned>(count));
+                PostThreadMessageA(g_serverThreadId, kDisconnectClients, 0, 0);
+                lastChange = GetTickCount();
+            }
+        }
+    }
+    DetachHooks();
+    PostThreadMessageA(g_serverThreadId, WM_QUIT, 0, 0);
+    while (WaitForSingleObject(g_serverThread, 0) == WAIT_TIMEOUT) {
+        PumpKeepingQuit();
+        Sleep(10);
+    }
+    CloseHandle(g_serverThread);
+    g_serverThread = nullptr;
+}
+
+}  // namespace plume

@@ -1,0 +1,396 @@
+// The COM behaviour every automation class shares: factories, interfaces,
+// late binding through the type library, connection points and error info.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <ocidl.h>
+#include <olectl.h>
+#include <plume.h>
+
+#include <string>
+#include <vector>
+
+#include "bstr.h"
+#include "com_ptr.h"
+#include "recording_sink.h"
+#include "server/automation_object.h"
+#include "server/class_objects.h"
+#include "server/connection_point.h"
+
+using plume::bstr;
+using plume::com_ptr;
+using plume::test::RecordingSink;
+
+namespace {
+
+struct ClassCase {
+    const char* name;
+    const CLSID& clsid;
+    const IID& iid;
+    const IID& events;
+};
+
+const ClassCase kClassCases[] = {
+    {"PLUMEObj", CLSID_PLUMEObj, IID_IPLUMEObj, DIID_IPLUMEObjEvents},
+    {"OEMsgWnd", CLSID_OEMsgWnd, IID_IOEMsgWnd, DIID_IOEMsgWndEvents},
+    {"OEToolbar", CLSID_OEToolbar, IID_IOEToolbar, DIID_IOEToolbarEvents},
+    {"OEButton", CLSID_OEButton, IID_IOEButton, DIID_IOEButtonEvents},
+    {"OEMenu", CLSID_OEMenu, IID_IOEMenu, DIID_IOEMenuEvents},
+    {"OEMenuItem", CLSID_OEMenuItem, IID_IOEMenuItem, DIID_IOEMenuItemEvents},
+};
+
+com_ptr<IUnknown> Create(const CLSID& clsid) {
+    com_ptr<IUnknown> obj;
+    IClassFactory* factory = plume::FindClassFactory(clsid);
+    EXPECT_NE(nullptr, factory);
+    if (factory) {
+        EXPECT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IUnknown, obj.put_void()));
+    }
+    return obj;
+}
+
+com_ptr<IDispatch> CreateRoot() {
+    return Create(CLSID_PLUMEObj).query<IDispatch>(IID_IDispatch);
+}
+
+DISPID IdOf(IDispatch* d, const wchar_t* name) {
+    DISPID id = DISPID_UNKNOWN;
+    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+    EXPECT_EQ(S_OK, d->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id)) << "name";
+    return id;
+}
+
+// Calls a method by DISPID as a script host does; args in declaration order.
+HRESULT CallMethod(IDispatch* d, DISPID id, std::vector<VARIANT> args, VARIANT* result, EXCEPINFO* excep = nullptr,
+                   UINT* argErr = nullptr) {
+    std::vector<VARIANT> reversed(args.rbegin(), args.rend());
+    DISPPARAMS dp = {reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
+    EXCEPINFO local{};
+    HRESULT hr = d->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &dp, result,
+                           excep ? excep : &local, argErr);
+    if (!excep) {
+        SysFreeString(local.bstrSource);
+        SysFreeString(local.bstrDescription);
+        SysFreeString(local.bstrHelpFile);
+    }
+    return hr;
+}
+
+VARIANT Long(long v) {
+    VARIANT x;
+    VariantInit(&x);
+    V_VT(&x) = VT_I4;
+    V_I4(&x) = v;
+    return x;
+}
+
+class ComPlumbingTest : public ::testing::Test {
+protected:
+    void SetUp() override { baseline_ = plume::LiveObjectCount(); }
+    void TearDown() override { EXPECT_EQ(baseline_, plume::LiveObjectCount()) << "objects leaked"; }
+    LONG baseline_ = 0;
+};
+
+TEST_F(ComPlumbingTest, FactoriesCreateEveryClassAndRefuseAggregation) {
+    for (const ClassCase& c : kClassCases) {
+        SCOPED_TRACE(c.name);
+        IClassFactory* factory = plume::FindClassFactory(c.clsid);
+        ASSERT_NE(nullptr, factory);
+
+        IUnknown* outer = reinterpret_cast<IUnknown*>(factory);
+        void* untouched = reinterpret_cast<void*>(0x1234);
+        EXPECT_EQ(CLASS_E_NOAGGREGATION, factory->CreateInstance(outer, IID_IUnknown, &untouched));
+        EXPECT_EQ(reinterpret_cast<void*>(0x1234), untouched);
+        EXPECT_EQ(static_cast<HRESULT>(0x80040110), CLASS_E_NOAGGREGATION);
+
+        // An interface the class does not have: the query result, no object left.
+        void* out = nullptr;
+        LONG before = plume::LiveObjectCount();
+        EXPECT_EQ(E_NOINTERFACE, factory->CreateInstance(nullptr, IID_IPersist, &out));
+        EXPECT_EQ(nullptr, out);
+        EXPECT_EQ(before, plume::LiveObjectCount());
+
+        com_ptr<IUnknown> obj;
+        ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, c.iid, obj.put_void()));
+        EXPECT_EQ(before + 1, plume::LiveObjectCount());
+
+        EXPECT_EQ(S_OK, factory->LockServer(TRUE));
+        EXPECT_EQ(1, plume::ServerLockCount());
+        EXPECT_EQ(S_OK, factory->LockServer(FALSE));
+        EXPECT_EQ(0, plume::ServerLockCount());
+    }
+    EXPECT_EQ(nullptr, plume::FindClassFactory(IID_IDispatch));
+}
+
+TEST_F(ComPlumbingTest, EachObjectAnswersItsInterfacesAndNoOthers) {
+    for (const ClassCase& c : kClassCases) {
+        SCOPED_TRACE(c.name);
+        com_ptr<IUnknown> obj = Create(c.clsid);
+        ASSERT_TRUE(obj);
+        const IID* supported[] = {&IID_IUnknown, &IID_IDispatch, &c.iid, &IID_IProvideClassInfo,
+                                  &IID_ISupportErrorInfo, &IID_IConnectionPointContainer};
+        for (const IID* iid : supported) {
+            com_ptr<IUnknown> p;
+            EXPECT_EQ(S_OK, obj->QueryInterface(*iid, p.put_void()));
+            EXPECT_TRUE(p);
+        }
+        // Identity: IUnknown is the same pointer whatever it was reached from.
+        com_ptr<IUnknown> u1 = obj.query<IUnknown>(IID_IUnknown);
+        com_ptr<IUnknown> u2 = obj.query<IConnectionPointContainer>(IID_IConnectionPointContainer)
+                                   .query<IUnknown>(IID_IUnknown);
+        EXPECT_EQ(u1.get(), u2.get());
+
+        const IID* refused[] = {&IID_IConnectionPoint, &IID_IPersist, &IID_IClassFactory, &c.events,
+                                c.clsid == CLSID_PLUMEObj ? &IID_IOEMsgWnd : &IID_IPLUMEObj};
+        for (const IID* iid : refused) {
+            void* p = reinterpret_cast<void*>(1);
+            EXPECT_EQ(E_NOINTERFACE, obj->QueryInterface(*iid, &p));
+            EXPECT_EQ(nullptr, p);
+        }
+        EXPECT_EQ(E_POINTER, obj->QueryInterface(IID_IUnknown, nullptr));
+
+        com_ptr<ISupportErrorInfo> sei = obj.query<ISupportErrorInfo>(IID_ISupportErrorInfo);
+        EXPECT_EQ(S_OK, sei->InterfaceSupportsErrorInfo(c.iid));
+        EXPECT_EQ(S_OK, sei->InterfaceSupportsErrorInfo(IID_IPersist));
+
+        com_ptr<IProvideClassInfo> pci = obj.query<IProvideClassInfo>(IID_IProvideClassInfo);
+        EXPECT_EQ(E_POINTER, pci->GetClassInfo(nullptr));
+        com_ptr<ITypeInfo> classInfo;
+        ASSERT_EQ(S_OK, pci->GetClassInfo(classInfo.put()));
+        TYPEATTR* attr = nullptr;
+        ASSERT_EQ(S_OK, classInfo->GetTypeAttr(&attr));
+        EXPECT_EQ(TKIND_COCLASS, attr->typekind);
+        EXPECT_TRUE(IsEqualCLSID(c.clsid, attr->guid));
+        classInfo->ReleaseTypeAttr(attr);
+
+        com_ptr<IDispatch> disp = obj.query<IDispatch>(IID_IDispatch);
+        UINT count = 0;
+        EXPECT_EQ(S_OK, disp->GetTypeInfoCount(&count));
+        EXPECT_EQ(1u, count);
+        com_ptr<ITypeInfo> ifaceInfo;
+        ASSERT_EQ(S_OK, disp->GetTypeInfo(0, 0, ifaceInfo.put()));
+        ASSERT_EQ(S_OK, ifaceInfo->GetTypeAttr(&attr));
+        EXPECT_TRUE(IsEqualIID(c.iid, attr->guid));
+        ifaceInfo->ReleaseTypeAttr(attr);
+        EXPECT_EQ(DISP_E_BADINDEX, disp->GetTypeInfo(1, 0, ifaceInfo.put()));
+    }
+}
+
+TEST_F(ComPlumbingTest, LateBoundCallsGoThroughTheTypeLibrary) {
+    com_ptr<IDispatch> root = CreateRoot();
+    ASSERT_TRUE(root);
+
+    // Names map to 0x60020000 + position, case-insensitively as scripts expect.
+    EXPECT_EQ(0x60020000, IdOf(root.get(), L"GetID"));
+    EXPECT_EQ(0x60020000, IdOf(root.get(), L"getid"));
+    EXPECT_EQ(0x60020008, IdOf(root.get(), L"SendKey"));
+    EXPECT_EQ(0x60020021, IdOf(root.get(), L"GetMsgWndMenuItem"));
+
+    DISPID id = 0;
+    LPOLESTR unknown[] = {const_cast<LPOLESTR>(L"NoSuchMethod")};
+    EXPECT_EQ(DISP_E_UNKNOWNNAME, root->GetIDsOfNames(IID_NULL, unknown, 1, 0, &id));
+    LPOLESTR known[] = {const_cast<LPOLESTR>(L"GetID")};
+    EXPECT_EQ(DISP_E_UNKNOWNINTERFACE, root->GetIDsOfNames(IID_IDispatch, known, 1, 0, &id));
+
+    // The retval comes back as the result; the vtable agrees with Invoke.
+    VARIANT result;
+    VariantInit(&result);
+    ASSERT_EQ(S_OK, CallMethod(root.get(), 0x60020000, {}, &result));
+    EXPECT_EQ(VT_I4, V_VT(&result));
+    LONG direct = 0;
+    ASSERT_EQ(S_OK, root.query<IPLUMEObj>(IID_IPLUMEObj)->GetID(&direct));
+    EXPECT_EQ(direct, V_I4(&result));
+    EXPECT_GE(direct, 1);
+
+    // Wrong argument count, unknown DISPID, wrong interface id.
+    EXPECT_EQ(DISP_E_BADPARAMCOUNT, CallMethod(root.get(), 0x60020000, {Long(1)}, &result));
+    EXPECT_EQ(DISP_E_BADPARAMCOUNT, CallMethod(root.get(), 0x60020008, {Long(1)}, nullptr));
+    EXPECT_EQ(DISP_E_MEMBERNOTFOUND, CallMethod(root.get(), 0x60020099, {}, &result));
+    DISPPARAMS none = {nullptr, nullptr, 0, 0};
+    EXPECT_EQ(DISP_E_UNKNOWNINTERFACE,
+              root->Invoke(0x60020000, IID_IDispatch, 0, DISPATCH_METHOD, &none, &result, nullptr, nullptr));
+
+    // A string argument that reads as a number is coerced; one that does not is refused.
+    VARIANT text;
+    VariantInit(&text);
+    V_VT(&text) = VT_BSTR;
+    V_BSTR(&text) = SysAllocString(L"65");
+    EXPECT_EQ(S_OK, CallMethod(root.get(), 0x60020008, {text, Long(0), Long(0)}, nullptr));
+    SysFreeString(V_BSTR(&text));
+    V_BSTR(&text) = SysAllocString(L"not a number");
+    // (Wine's type-library Invoke does not report the argument's position.)
+    EXPECT_EQ(DISP_E_TYPEMISMATCH, CallMethod(root.get(), 0x60020008, {text, Long(0), Long(0)}, nullptr));
+    VariantClear(&text);
+}
+
+TEST_F(ComPlumbingTest, FailedCallsLeaveErrorInfoNamingTheMethod) {
+    com_ptr<IPLUMEObj> root = Create(CLSID_PLUMEObj).query<IPLUMEObj>(IID_IPLUMEObj);
+    EXPECT_EQ(E_POINTER, root->GetID(nullptr));
+
+    // A failing method reached late-bound: the exception names the method.
+    com_ptr<IDispatch> item = Create(CLSID_OEMenuItem).query<IDispatch>(IID_IDispatch);
+    SetErrorInfo(0, nullptr);
+    EXCEPINFO excep{};
+    VARIANT result;
+    VariantInit(&result);
+    EXPECT_EQ(DISP_E_EXCEPTION, CallMethod(item.get(), IdOf(item.get(), L"GetText"), {}, &result, &excep));
+    EXPECT_EQ(E_NOTIMPL, excep.scode);
+    EXPECT_STREQ(L"GetText", excep.bstrSource);
+    EXPECT_NE(nullptr, excep.bstrDescription);
+    SysFreeString(excep.bstrSource);
+    SysFreeString(excep.bstrDescription);
+    SysFreeString(excep.bstrHelpFile);
+
+    // Called through the vtable, the error information is the thread's.
+    SetErrorInfo(0, nullptr);
+    BSTR text = nullptr;
+    EXPECT_EQ(E_NOTIMPL, item.query<IOEMenuItem>(IID_IOEMenuItem)->GetText(&text));
+    com_ptr<IErrorInfo> info;
+    ASSERT_EQ(S_OK, GetErrorInfo(0, info.put()));
+    bstr source, description;
+    GUID guid{};
+    info->GetSource(source.put());
+    info->GetDescription(description.put());
+    info->GetGUID(&guid);
+    EXPECT_EQ(L"GetText", source.str());
+    EXPECT_FALSE(description.empty());
+    EXPECT_TRUE(IsEqualIID(IID_IOEMenuItem, guid));
+}
+
+TEST_F(ComPlumbingTest, ErrorMappingOfMethodBodies) {
+    struct Case {
+        std::function<void()> body;
+        HRESULT hr;
+        std::wstring description;
+    };
+    const Case cases[] = {
+        {[] {}, S_OK, L""},
+        {[] { plume::throw_com_error(E_INVALIDARG, L"bad argument"); }, E_INVALIDARG, L"bad argument"},
+        {[] { throw std::runtime_error("it broke"); }, E_FAIL, L"it broke"},
+        {[] { throw std::bad_alloc(); }, E_FAIL, L"bad allocation"},
+        {[] { throw static_cast<HRESULT>(0x80070005); }, static_cast<HRESULT>(0x80070005), L""},
+    };
+    for (const Case& c : cases) {
+        SetErrorInfo(0, nullptr);
+        HRESULT hr = plume::GuardedCall("SomeMethod", IID_IOEButton, c.body);
+        EXPECT_EQ(c.hr, hr);
+        com_ptr<IErrorInfo> info;
+        HRESULT got = GetErrorInfo(0, info.put());
+        if (SUCCEEDED(c.hr)) {
+            EXPECT_EQ(S_FALSE, got);
+            continue;
+        }
+        ASSERT_EQ(S_OK, got);
+        bstr source, description;
+        GUID guid{};
+        info->GetSource(source.put());
+        info->GetDescription(description.put());
+        info->GetGUID(&guid);
+        EXPECT_EQ(L"SomeMethod", source.str());
+        EXPECT_EQ(c.description, description.str());
+        EXPECT_TRUE(IsEqualIID(IID_IOEButton, guid));
+    }
+}
+
+TEST_F(ComPlumbingTest, ConnectionPointCookiesAndEnumeration) {
+    for (const ClassCase& c : kClassCases) {
+        SCOPED_TRACE(c.name);
+        com_ptr<IConnectionPointContainer> cpc =
+            Create(c.clsid).query<IConnectionPointContainer>(IID_IConnectionPointContainer);
+        IEnumConnectionPoints* ecp = nullptr;
+        EXPECT_EQ(E_NOTIMPL, cpc->EnumConnectionPoints(&ecp));
+
+        com_ptr<IConnectionPoint> cp;
+        IConnectionPoint* wrong = reinterpret_cast<IConnectionPoint*>(1);
+        EXPECT_EQ(CONNECT_E_NOCONNECTION, cpc->FindConnectionPoint(IID_IDispatch, &wrong));
+        EXPECT_EQ(nullptr, wrong);
+        EXPECT_EQ(CONNECT_E_NOCONNECTION, cpc->FindConnectionPoint(c.iid, &wrong));
+        EXPECT_EQ(E_POINTER, cpc->FindConnectionPoint(c.events, nullptr));
+        ASSERT_EQ(S_OK, cpc->FindConnectionPoint(c.events, cp.put()));
+
+        IID iid{};
+        EXPECT_EQ(S_OK, cp->GetConnectionInterface(&iid));
+        EXPECT_TRUE(IsEqualIID(c.events, iid));
+        com_ptr<IConnectionPointContainer> back;
+        EXPECT_EQ(S_OK, cp->GetConnectionPointContainer(back.put()));
+        EXPECT_EQ(cpc.get(), back.get());
+
+        com_ptr<RecordingSink> a = com_ptr<RecordingSink>::attach(new RecordingSink(c.events));
+        com_ptr<RecordingSink> other = com_ptr<RecordingSink>::attach(new RecordingSink(IID_IPersist));
+        DWORD cookie = 77;
+        EXPECT_EQ(CONNECT_E_CANNOTCONNECT, cp->Advise(other.get(), &cookie));
+        EXPECT_EQ(S_OK, cp->Advise(a.get(), &cookie));
+        EXPECT_EQ(1u, cookie) << "a refused sink does not use up a cookie";
+        EXPECT_EQ(2, a->refs());
+        EXPECT_EQ(S_OK, cp->Advise(a.get(), &cookie));
+        EXPECT_EQ(2u, cookie);
+        EXPECT_EQ(S_OK, cp->Unadvise(1));
+        EXPECT_EQ(CONNECT_E_NOCONNECTION, cp->Unadvise(1));
+        EXPECT_EQ(CONNECT_E_NOCONNECTION, cp->Unadvise(42));
+        EXPECT_EQ(S_OK, cp->Advise(a.get(), &cookie));
+        EXPECT_EQ(3u, cookie) << "cookies are never reused";
+
+        com_ptr<IEnumConnections> e;
+        ASSERT_EQ(S_OK, cp->EnumConnections(e.put()));
+        // Unadvising while an enumeration is open leaves the snapshot intact.
+        EXPECT_EQ(S_OK, cp->Unadvise(2));
+        CONNECTDATA data[4] = {};
+        ULONG fetched = 0;
+        EXPECT_EQ(S_FALSE, e->Next(4, data, &fetched));
+        ASSERT_EQ(2u, fetched);
+        EXPECT_EQ(2u, data[0].dwCookie);
+        EXPECT_EQ(3u, data[1].dwCookie);
+        for (ULONG i = 0; i < fetched; ++i) data[i].pUnk->Release();
+        EXPECT_EQ(S_OK, cp->Unadvise(3));
+        e.reset();
+        EXPECT_EQ(1, a->refs()) << "every sink reference was given back";
+    }
+}
+
+// A container that only counts references, to drive ConnectionPoint directly.
+class CountingContainer : public IConnectionPointContainer {
+public:
+    STDMETHODIMP QueryInterface(REFIID, void** out) override { *out = nullptr; return E_NOINTERFACE; }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++refs; }
+    STDMETHODIMP_(ULONG) Release() override { return --refs; }
+    STDMETHODIMP EnumConnectionPoints(IEnumConnectionPoints**) override { return E_NOTIMPL; }
+    STDMETHODIMP FindConnectionPoint(REFIID, IConnectionPoint**) override { return E_NOTIMPL; }
+    LONG refs = 1;
+};
+
+TEST_F(ComPlumbingTest, FireDeliversToEverySinkInCookieOrder) {
+    CountingContainer container;
+    plume::ConnectionPoint cp(&container, DIID_IOEToolbarEvents);
+    std::vector<com_ptr<RecordingSink>> sinks;
+    std::vector<DWORD> order;
+    for (int i = 0; i < 4; ++i) {
+        sinks.push_back(com_ptr<RecordingSink>::attach(new RecordingSink(DIID_IOEToolbarEvents)));
+        DWORD cookie = 0;
+        ASSERT_EQ(S_OK, cp.Advise(sinks.back().get(), &cookie));
+        sinks.back()->onCall = [&order, cookie](const plume::test::SinkCall&) { order.push_back(cookie); };
+    }
+    // Sink 2 fails, sink 3 unadvises itself and sink 4 during its call.
+    sinks[1]->result = E_ACCESSDENIED;
+    sinks[2]->onCall = [&](const plume::test::SinkCall&) {
+        order.push_back(3);
+        EXPECT_EQ(S_OK, cp.Unadvise(3));
+        EXPECT_EQ(S_OK, cp.Unadvise(4));
+    };
+
+    EXPECT_EQ(E_ACCESSDENIED, cp.Fire(2, {30100, 123456}));
+    EXPECT_EQ((std::vector<DWORD>{1, 2, 3}), order);
+    ASSERT_EQ(1u, sinks[0]->calls.size());
+    EXPECT_EQ(2, sinks[0]->calls[0].dispid);
+    EXPECT_EQ((std::vector<long>{30100, 123456}), sinks[0]->calls[0].args);
+    EXPECT_EQ(DISPATCH_METHOD, sinks[0]->lastFlags);
+    EXPECT_TRUE(sinks[3]->calls.empty());
+    EXPECT_EQ(2u, cp.ConnectionCount());
+
+    order.clear();
+    sinks[1]->result = S_OK;
+    EXPECT_EQ(S_OK, cp.Fire(1, {}));
+    EXPECT_EQ((std::vector<DWORD>{1, 2}), order);
+    EXPECT_TRUE(sinks[1]->calls.back().args.empty());
+    EXPECT_EQ(1, container.refs) << "the container's count is only borrowed";
+}
+
+}  // namespace

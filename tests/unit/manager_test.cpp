@@ -1,0 +1,291 @@
+// The manager in this process: registries, identifiers, the event gate, the
+// callback window's protocol and the raise operations, driven by posting
+// the internal messages exactly as the hook layer does.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <objbase.h>
+#include <plume.h>
+
+#include <string>
+#include <vector>
+
+#include "com_ptr.h"
+#include "host/msg_wnd_list.h"
+#include "manager/callback_window.h"
+#include "manager/identifiers.h"
+#include "manager/object_registry.h"
+#include "manager/plume_manager.h"
+#include "manager/plume_obj.h"
+#include "recording_sink.h"
+#include "server/class_objects.h"
+#include "server/log.h"
+#include "server/server_lifecycle.h"
+
+using plume::com_ptr;
+using plume::PLUMEManager;
+using plume::test::RecordingSink;
+
+namespace {
+
+// Dispatches what is queued for this thread (the callback window lives here).
+void Pump() {
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+}
+
+struct Root {
+    com_ptr<IPLUMEObj> obj;
+    com_ptr<RecordingSink> sink = com_ptr<RecordingSink>::attach(new RecordingSink(DIID_IPLUMEObjEvents));
+    DWORD cookie = 0;
+
+    Root() {
+        IClassFactory* factory = plume::FindClassFactory(CLSID_PLUMEObj);
+        EXPECT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IPLUMEObj, obj.put_void()));
+        com_ptr<IConnectionPoint> cp;
+        obj.query<IConnectionPointContainer>(IID_IConnectionPointContainer)
+            ->FindConnectionPoint(DIID_IPLUMEObjEvents, cp.put());
+        EXPECT_EQ(S_OK, cp->Advise(sink.get(), &cookie));
+    }
+    LONG id() {
+        LONG id = -1;
+        obj->GetID(&id);
+        return id;
+    }
+    std::vector<DISPID> dispids() const {
+        std::vector<DISPID> out;
+        for (const auto& c : sink->calls) out.push_back(c.dispid);
+        return out;
+    }
+};
+
+// Collects the library's diagnostic lines while alive.
+class LogCapture {
+public:
+    LogCapture() {
+        plume::SetLogObserver([this](int, const char* text) { lines.push_back(text); });
+    }
+    ~LogCapture() { plume::SetLogObserver(nullptr); }
+    bool Saw(const std::string& text) const {
+        for (const auto& l : lines)
+            if (l == text) return true;
+        return false;
+    }
+    std::vector<std::string> lines;
+};
+
+TEST(Identifiers, CountersStartWhereTheProtocolSaysAndNeverRepeat) {
+    // Root ids are shared with objects other tests made; only order is checked.
+    Root a, b;
+    EXPECT_GE(a.id(), 1);
+    EXPECT_EQ(a.id() + 1, b.id());
+    LONG released = b.id();
+    b.obj.reset();
+    Root c;
+    EXPECT_EQ(released + 1, c.id()) << "a released id is not reused";
+
+    LONG t1 = plume::NextToolbarId(), t2 = plume::NextToolbarId();
+    EXPECT_GE(t1, 30100);
+    EXPECT_EQ(t1 + 1, t2);
+    LONG b1 = plume::NextButtonId();
+    EXPECT_GE(b1, 60100);
+    EXPECT_EQ(b1 + 1, plume::NextButtonId());
+}
+
+TEST(ObjectRegistry, KeepsOrderAndRemovesEveryEntryOfAnObject) {
+    struct Item {
+        LONG key;
+        LONG RegistryKey() const { return key; }
+    };
+    Item x{5}, y{7}, z{5};
+    plume::ObjectRegistry<Item> r;
+    r.Add(&x);
+    r.Add(&y);
+    r.Add(&x);  // duplicates are not checked
+    r.Add(&z);
+    EXPECT_EQ(&x, r.Find(5)) << "the first match";
+    EXPECT_EQ(nullptr, r.Find(6));
+    r.Remove(&x);
+    EXPECT_EQ(2u, r.size());
+    EXPECT_EQ(&z, r.Find(5));
+    r.Remove(&y);
+    r.Remove(&z);
+    EXPECT_TRUE(r.empty());
+}
+
+TEST(Manager, RootObjectsRegisterThemselvesForTheirLifetime) {
+    PLUMEManager* manager = PLUMEManager::Get(true);
+    ASSERT_NE(nullptr, manager);
+    EXPECT_EQ(manager, PLUMEManager::Get(false));
+    EXPECT_TRUE(IsWindow(manager->callbackWindow()));
+    char cls[64] = "";
+    GetClassNameA(manager->callbackWindow(), cls, sizeof cls);
+    EXPECT_STREQ("PLUME Callback Window sink", cls);
+
+    LONG id;
+    {
+        Root r;
+        id = r.id();
+        EXPECT_NE(nullptr, manager->FindRootObject(id));
+        EXPECT_FALSE(manager->RegistriesEmpty());
+    }
+    EXPECT_EQ(nullptr, manager->FindRootObject(id));
+    EXPECT_TRUE(manager->RegistriesEmpty());
+}
+
+TEST(Manager, MenuItemRecordsInheritTheirOwner) {
+    PLUMEManager* manager = PLUMEManager::Get(true);
+    manager->AddMenuItemRecord(50101, 3, -1);   // no such menu: no owner
+    manager->AddMenuItemRecord(50102, 3, 999);  // parent without a record: no owner
+    plume::MenuItemRecord record;
+    ASSERT_TRUE(manager->FindMenuItemRecord(50102, &record));
+    EXPECT_EQ(-1, record.ownerId);
+    EXPECT_EQ(3, record.menuId);
+    EXPECT_EQ(50102, record.itemId);
+    EXPECT_EQ((std::vector<LONG>{50101, 50102}), manager->MenuItemIdsOf(-1));
+    manager->RemoveMenuItemRecord(50101);
+    EXPECT_FALSE(manager->FindMenuItemRecord(50101, &record));
+    manager->RemoveMenuItemRecordsOf(-1);
+    EXPECT_TRUE(manager->MenuItemIdsOf(-1).empty());
+
+    LONG menu = manager->TakeMenuId();
+    EXPECT_EQ(menu + 1, manager->TakeMenuId());
+}
+
+TEST(CallbackWindow, DownloadNoticesReachEveryRootInOrder) {
+    Root first, second;
+    plume::PostMessageDownload(0);
+    plume::PostMessageDownload(5);  // neither started nor finished: nothing
+    plume::PostMessageDownload(plume::DownloadFinishedCode());
+    Pump();
+    EXPECT_EQ((std::vector<DISPID>{6, 7}), first.dispids());
+    EXPECT_EQ((std::vector<DISPID>{6, 7}), second.dispids());
+    // The finished code follows the client: 14 for Windows Mail (version 6).
+    OSVERSIONINFOA v{sizeof v};
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    GetVersionExA(&v);
+#pragma GCC diagnostic pop
+    EXPECT_EQ(v.dwMajorVersion == 6 ? 14 : 13, plume::DownloadFinishedCode());
+}
+
+TEST(CallbackWindow, FolderChangeWaitsUntilRaisedAndResetsEnumerations) {
+    Root root;
+    // Posting and waiting on the thread that owns the window: the wait itself
+    // dispatches the message, so it returns once the event was raised.
+    plume::PostFolderSelectionChanged(7);
+    ASSERT_EQ(1u, root.sink->calls.size());
+    EXPECT_EQ(3, root.sink->calls[0].dispid);
+    EXPECT_EQ(std::vector<long>{7}, root.sink->calls[0].args);
+    LONG next = 0;
+    EXPECT_EQ(S_OK, root.obj->GetNextSelectedMessageID(&next));
+    EXPECT_EQ(-1, next);
+}
+
+TEST(CallbackWindow, UnmatchedRecordsAreLoggedAndTheGateStaysBalanced) {
+    PLUMEManager* manager = PLUMEManager::Get(true);
+    Root root;
+    LogCapture log;
+    plume::PostMenuItemClick(-1, 2, 50999);
+    plume::PostButtonClick(30999, 60999, -1);
+    PostMessageA(manager->callbackWindow(), plume::kPluginInitialized, 0, 0);  // no init object
+    PostMessageA(manager->callbackWindow(), plume::kFolderNotify, 0, 0);
+    Pump();
+    EXPECT_TRUE(log.Saw("RaiseOnMenuItemClicked: Cannot find class representation\n"));
+    EXPECT_TRUE(log.Saw("RaiseOnButtonClicked: Cannot find object\n"));
+    EXPECT_TRUE(log.Saw("PLUMEWndProc: Can't identify message.\n"));
+    EXPECT_TRUE(log.Saw("PLUMEWndProc: WM_FOLDERNOTIFY.\n"));
+    EXPECT_TRUE(root.sink->calls.empty());
+    EXPECT_EQ(0, manager->EventsInProgress());
+}
+
+TEST(CallbackWindow, ASinkThatFailsOrReleasesItsRootDoesNotStopDelivery) {
+    Root a, b, c;
+    a.sink->result = E_FAIL;
+    // b's sink drops the last reference to its own root during the event.
+    IPLUMEObj* bObj = b.obj.detach();
+    b.sink->onCall = [&](const plume::test::SinkCall&) {
+        if (bObj) {
+            com_ptr<IConnectionPoint> cp;
+            com_ptr<IPLUMEObj>::attach(bObj)
+                .query<IConnectionPointContainer>(IID_IConnectionPointContainer)
+                ->FindConnectionPoint(DIID_IPLUMEObjEvents, cp.put());
+            cp->Unadvise(b.cookie);
+            bObj = nullptr;
+        }
+    };
+    plume::PostCurrentMessageChanged(42);
+    plume::PostSelectionChanged();
+    Pump();
+    EXPECT_EQ((std::vector<DISPID>{5, 4}), a.dispids());
+    EXPECT_EQ(std::vector<DISPID>{5}, b.dispids()) << "unadvised during the first event";
+    EXPECT_EQ((std::vector<DISPID>{5, 4}), c.dispids());
+    EXPECT_EQ(std::vector<long>{42}, c.sink->calls[0].args);
+    EXPECT_EQ(1, b.sink->refs()) << "the connection's reference was given back";
+}
+
+TEST(EventGate, NothingIsRaisedOnceShutdownBegins) {
+    PLUMEManager* manager = PLUMEManager::Get(true);
+    Root root;
+    ASSERT_TRUE(manager->EnterEvent());
+    EXPECT_EQ(1, manager->EventsInProgress());
+    manager->LeaveEvent();
+    EXPECT_EQ(0, manager->EventsInProgress());
+
+    manager->SetShuttingDown();
+    EXPECT_FALSE(manager->EnterEvent());
+    EXPECT_EQ(0, manager->EventsInProgress());
+    plume::PostMessageDownload(0);
+    // A poster waiting for a folder event is released rather than left hanging.
+    plume::PostFolderSelectionChanged(3);
+    Pump();
+    EXPECT_TRUE(root.sink->calls.empty());
+}
+
+LRESULT CALLBACK CountingProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    auto* seen = reinterpret_cast<std::vector<UINT>*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+    if (seen && (message == WM_KEYDOWN || message == WM_LBUTTONDOWN || message == WM_NULL ||
+                 message == WM_USER + 5))
+        seen->push_back(message);
+    return DefWindowProcA(hwnd, message, wParam, lParam);
+}
+
+TEST(WaitWithMessagePump, DispatchesPostedMessagesAndSwallowsInput) {
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = CountingProc;
+    wc.lpszClassName = "PlumeWaitTest";
+    RegisterClassA(&wc);
+    HWND window = CreateWindowA("PlumeWaitTest", "", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(nullptr, window);
+    std::vector<UINT> seen;
+    SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&seen));
+
+    plume::unique_handle event(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    PostMessageA(window, WM_KEYDOWN, 'A', 0);
+    PostMessageA(window, WM_USER + 5, 0, 0);
+    PostMessageA(window, WM_LBUTTONDOWN, 0, 0);
+    HANDLE setter = CreateThread(
+        nullptr, 0,
+        [](LPVOID e) -> DWORD {
+            Sleep(300);
+            SetEvent(static_cast<HANDLE>(e));
+            return 0;
+        },
+        event.get(), 0, nullptr);
+    plume::WaitWithMessagePump(event.get());
+    WaitForSingleObject(setter, INFINITE);
+    CloseHandle(setter);
+    // Input was dispatched as message 0; the posted message went through.
+    EXPECT_EQ((std::vector<UINT>{WM_NULL, WM_USER + 5, WM_NULL}), seen);
+    DestroyWindow(window);
+}
+
+TEST(Lifecycle, StartServerOutsideTheMailClientDoesNothing) {
+    HWND window = CreateWindowA("STATIC", "", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    plume::StartServer(window);
+    EXPECT_EQ(nullptr, plume::ServerThread());
+    plume::StartServer(nullptr);
+    EXPECT_EQ(nullptr, plume::ServerThread());
+    DestroyWindow(window);
+}
+
+}  // namespace
