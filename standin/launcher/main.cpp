@@ -8,6 +8,7 @@
 #include <string>
 
 #include "msoe.h"
+#include "proc_address.h"
 #include "unique_any.h"
 
 namespace {
@@ -30,11 +31,6 @@ bool HasSwitch(const wchar_t* commandLine, const wchar_t* name) {
 
 using StartServerFn = void(WINAPI*)(HWND);
 
-template <typename F>
-F Export(HMODULE module, const char* name) {
-    return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-}
-
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int show) {
@@ -43,9 +39,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int show) {
     // The engine stays loaded for the life of the process.
     HMODULE engine = LoadLibraryW((folder + L"msoe.dll").c_str());
     if (!engine) return 100;
-    auto startup = Export<MsoeStartupFn>(engine, "MsoeStartup");
-    auto setStarted = Export<MsoeSetLibraryStartedFn>(engine, "MsoeSetLibraryStarted");
-    auto run = Export<MsoeRunFn>(engine, "MsoeRun");
+    auto startup = plume::GetProcAs<MsoeStartupFn>(engine, "MsoeStartup");
+    auto setStarted = plume::GetProcAs<MsoeSetLibraryStartedFn>(engine, "MsoeSetLibraryStarted");
+    auto run = plume::GetProcAs<MsoeRunFn>(engine, "MsoeRun");
     if (!startup || !setStarted || !run) return 101;
 
     HWND host = nullptr;
@@ -54,7 +50,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int show) {
     if (!HasSwitch(commandLine, L"/nolibrary")) {
         plume::unique_hmodule library(LoadLibraryW((folder + L"plumesrv.dll").c_str()));
         if (library) {
-            if (auto start = Export<StartServerFn>(library.get(), "StartServer")) {
+            if (auto start = plume::GetProcAs<StartServerFn>(library.get(), "StartServer")) {
                 start(host);
                 setStarted(TRUE);
                 library.release();  // the server runs inside the client until it ends

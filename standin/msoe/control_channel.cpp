@@ -1,6 +1,7 @@
 #include "control_channel.h"
 
 #include <commctrl.h>
+#include <oleacc.h>
 #include <oleauto.h>
 #include <richedit.h>
 #include <richole.h>
@@ -1007,11 +1008,32 @@ std::vector<MethodEntry>& Methods() {
     return methods;
 }
 
+LRESULT CALLBACK ControlWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    static const UINT getControl = RegisterWindowMessageA(kGetControlMessage);
+    if (msg == getControl) {
+        plume::com_ptr<IDispatch> object = plume::com_ptr<IDispatch>::attach(new ControlObject());
+        return LresultFromObject(IID_IDispatch, wp, object.get());
+    }
+    return DefWindowProcW(hwnd, msg, wp, lp);
+}
+
+plume::unique_hwnd g_controlWindow;
+
 }  // namespace
 
 bool RegisterControlChannel() {
-    if (g_cookie) return true;
-    return SUCCEEDED(CoRegisterClassObject(kClsidStandinClient, &g_classObject, CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE, &g_cookie));
+    if (!g_controlWindow) {
+        WNDCLASSEXW wc{};
+        wc.cbSize = sizeof(wc);
+        wc.lpfnWndProc = ControlWindowProc;
+        wc.hInstance = g_instance;
+        wc.lpszClassName = kControlWindowClass;
+        RegisterClassExW(&wc);
+        g_controlWindow.reset(CreateWindowExW(0, kControlWindowClass, nullptr, 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, g_instance, nullptr));
+    }
+    if (!g_cookie)
+        CoRegisterClassObject(kClsidStandinClient, &g_classObject, CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE, &g_cookie);
+    return g_cookie != 0 || g_controlWindow;
 }
 
 void WatchFromStart(HWND hwnd, const std::vector<UINT>& messages) {
@@ -1023,6 +1045,7 @@ void WatchFromStart(HWND hwnd, const std::vector<UINT>& messages) {
 }
 
 void RevokeControlChannel() {
+    g_controlWindow.reset();
     if (g_cookie) CoRevokeClassObject(g_cookie);
     g_cookie = 0;
     g_watch.sent.reset();

@@ -48,7 +48,8 @@ protected:
         }
         client.reset();
     }
-    void StartClient(const std::wstring& arguments = L"/resetstore /nosave") {
+    // The stand-in alone: the library is not loaded (its own suites load it).
+    void StartClient(const std::wstring& arguments = L"/resetstore /nosave /nolibrary") {
         client = StandinProcess::Start(g_variant, arguments);
         main = client->Call(L"MainWindow").Hwnd();
     }

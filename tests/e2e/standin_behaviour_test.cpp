@@ -187,7 +187,7 @@ TEST_F(StandinBehaviour, HeldTransferEndsWhenTheTestFinishesIt) {
 
 TEST_F(StandinBehaviour, StoreReadyAtStartAndRowsOpenWithCommand40100) {
     client->Close();
-    StartClient(L"/resetstore /nosave /watch:0x13A0,0x8B6");
+    StartClient(L"/resetstore /nosave /nolibrary /watch:0x13A0,0x8B6");
     std::vector<Seen> seen = Watched(*client);
     ASSERT_EQ(seen.size(), 1u);
     EXPECT_EQ(seen[0].msg, 0x13A0u);

@@ -162,6 +162,36 @@ TEST(PlumeInitObject, CountsReportsAndNotifiesTheCallbackWindow) {
     ASSERT_EQ(reported(object.get(), &n), S_OK);
     EXPECT_EQ(n, 1) << "one count shared by every client";
     EXPECT_EQ(plugin->SetAwaitedCount(-1), E_INVALIDARG);
+
+    // Handed to another apartment, as the library hands it to its server thread.
+    IStream* stream = nullptr;
+    ASSERT_EQ(CoMarshalInterThreadInterfaceInStream(IID_IPLUMEInitObject, object.get(), &stream), S_OK);
+    struct Result {
+        IStream* stream;
+        HRESULT start, awaited, reported;
+        LONG count;
+    } result{stream, E_FAIL, E_FAIL, E_FAIL, -1};
+    unique_handle thread(CreateThread(nullptr, 0, [](void* p) -> DWORD {
+        auto* r = static_cast<Result*>(p);
+        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        IUnknown* o = nullptr;
+        if (SUCCEEDED(CoGetInterfaceAndReleaseStream(r->stream, IID_IPLUMEInitObject, reinterpret_cast<void**>(&o)))) {
+            void** v = *reinterpret_cast<void***>(o);
+            r->start = reinterpret_cast<HRESULT(STDMETHODCALLTYPE*)(IUnknown*)>(v[9])(o);
+            r->awaited = reinterpret_cast<HRESULT(STDMETHODCALLTYPE*)(IUnknown*, LONG*)>(v[7])(o, &r->count);
+            LONG reported = -1;
+            r->reported = reinterpret_cast<HRESULT(STDMETHODCALLTYPE*)(IUnknown*, LONG*)>(v[8])(o, &reported);
+            o->Release();
+        }
+        CoUninitialize();
+        return 0;
+    }, &result, 0, nullptr));
+    ASSERT_TRUE(StandinProcess::WaitFor([&] { return WaitForSingleObject(thread.get(), 0) == WAIT_OBJECT_0; }, 10000));
+    EXPECT_EQ(result.start, S_OK);
+    EXPECT_EQ(result.awaited, S_OK);
+    EXPECT_EQ(result.count, 2);
+    EXPECT_EQ(result.reported, S_OK);
+
     unique_hkey key;
     RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Vexlor\\PLUME\\InitObject", 0, KEY_SET_VALUE, key.put());
     RegDeleteValueW(key.get(), L"AwaitedPlugins");

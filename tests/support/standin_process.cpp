@@ -1,5 +1,7 @@
 #include "standin_process.h"
 
+#include <oleacc.h>
+
 #include <stdexcept>
 
 #include "bstr.h"
@@ -19,6 +21,24 @@ std::wstring HrText(HRESULT hr) {
 }
 
 }  // namespace
+
+IDispatch* ControlOf(DWORD pid) {
+    // The client's message-only control window hands out the object; the
+    // class registration is not used, so a client that died earlier in the
+    // same Wine session does not get in the way.
+    static const UINT getControl = RegisterWindowMessageA("PLUMEStandin.GetControl");
+    for (HWND w = nullptr; (w = FindWindowExW(HWND_MESSAGE, w, L"PLUMEStandin Control Window", nullptr));) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(w, &owner);
+        if (owner != pid) continue;
+        DWORD_PTR result = 0;
+        if (!SendMessageTimeoutW(w, getControl, 0, 0, SMTO_ABORTIFHUNG, 3000, &result) || !result) return nullptr;
+        IDispatch* control = nullptr;
+        if (FAILED(ObjectFromLresult(static_cast<LRESULT>(result), IID_IDispatch, 0, reinterpret_cast<void**>(&control)))) return nullptr;
+        return control;
+    }
+    return nullptr;
+}
 
 const wchar_t* ExecutableName(ClientVariant variant) {
     return variant == ClientVariant::WindowsMail ? L"winmail.exe" : L"msimn.exe";
@@ -99,17 +119,7 @@ std::unique_ptr<StandinProcess> StandinProcess::Start(ClientVariant variant, con
     while (true) {
         if (WaitForSingleObject(p->process_, 0) == WAIT_OBJECT_0)
             Throw(std::wstring(ExecutableName(variant)) + L" ended at start with code " + std::to_wstring(p->exitCode()));
-        IDispatch* control = nullptr;
-        if (SUCCEEDED(CoCreateInstance(kClsidStandinClient, nullptr, CLSCTX_LOCAL_SERVER, IID_IDispatch,
-                                       reinterpret_cast<void**>(&control)))) {
-            p->control_ = control;
-            Var pid;
-            CallError error;
-            // Another client still registered answers with its own id: wait for ours.
-            if (p->TryCall(L"ProcessId", {}, &pid, &error) && static_cast<DWORD>(pid.Long()) == p->pid_) return p;
-            p->control_ = nullptr;
-            control->Release();
-        }
+        if ((p->control_ = ControlOf(p->pid_))) return p;
         if (GetTickCount() - start > timeoutMs) {
             p->Kill();
             Throw(std::wstring(ExecutableName(variant)) + L": the control object did not answer in time");

@@ -19,8 +19,11 @@ const wchar_t* ExecutableName(ClientVariant variant);
 // Folder of the running executable, with a trailing backslash.
 std::wstring OwnFolder();
 
-// {5E1D2C3B-7A4F-4C1E-9B2D-8F6A0C1E3D71}
+// {5E1D2C3B-7A4F-4C1E-9B2D-8F6A0C1E3D71}: "PLUMEStandin.Client", for scripts.
 extern const CLSID kClsidStandinClient;
+// The control object of the client running as process `pid`, reached through
+// its control window; null when it has none (yet). Caller releases.
+IDispatch* ControlOf(DWORD pid);
 
 // An owned VARIANT with readers that fail the call (throw) on a wrong type.
 class Var {
