@@ -43,3 +43,4 @@ fi
 
 wineserver -p </dev/null >/dev/null 2>&1 || true
 wine wineboot </dev/null >/dev/null 2>&1 || true
+"$(dirname "$0")/standin-registry.sh"

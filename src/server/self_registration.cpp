@@ -1,6 +1,7 @@
 #include "server/self_registration.h"
 
 #include <oleauto.h>
+#include <cstdio>
 #include <olectl.h>
 
 #include <plume.h>
@@ -44,7 +45,44 @@ void SetValue(const std::string& path, const std::string& value) {
     if (r != ERROR_SUCCESS) throw_com_error(HRESULT_FROM_WIN32(r), AnsiToWide(("Cannot write " + path).c_str()));
 }
 
+std::string NeutralLocaleKey(const TLIBATTR& attr) {
+    char version[32];
+    snprintf(version, sizeof version, "\\%x.%x\\0", attr.wMajorVerNum, attr.wMinorVerNum);
+    return "TypeLib\\" + GuidText(attr.guid) + version;
+}
+
 }  // namespace
+
+HRESULT RegisterPlumeTypeLib(const wchar_t* path) {
+    com_ptr<ITypeLib> lib;
+    HRESULT hr = LoadTypeLib(path, lib.put());
+    if (SUCCEEDED(hr)) hr = RegisterTypeLib(lib.get(), const_cast<wchar_t*>(path), nullptr);
+    TLIBATTR* attr = nullptr;
+    if (SUCCEEDED(hr)) hr = lib->GetLibAttr(&attr);
+    if (FAILED(hr)) return hr;
+    const std::string key = NeutralLocaleKey(*attr) + (attr->syskind == SYS_WIN64 ? "\\win64" : "\\win32");
+    lib->ReleaseTLibAttr(attr);
+    try {
+        SetValue(key, WideToAnsi(path));
+    } catch (const com_error& e) {
+        return e.hr();
+    }
+    return S_OK;
+}
+
+HRESULT UnregisterPlumeTypeLib(const wchar_t* path) {
+    com_ptr<ITypeLib> lib;
+    HRESULT hr = LoadTypeLib(path, lib.put());
+    TLIBATTR* attr = nullptr;
+    if (SUCCEEDED(hr)) hr = lib->GetLibAttr(&attr);
+    if (FAILED(hr)) return hr;
+    const std::string neutral = NeutralLocaleKey(*attr);
+    for (const char* kind : {"\\win32", "\\win64", ""})
+        RegDeleteKeyA(HKEY_CLASSES_ROOT, (neutral + kind).c_str());
+    hr = UnRegisterTypeLib(attr->guid, attr->wMajorVerNum, attr->wMinorVerNum, attr->lcid, attr->syskind);
+    lib->ReleaseTLibAttr(attr);
+    return hr;
+}
 
 std::string GetOEFullPath() {
     unique_hkey key;
@@ -107,10 +145,7 @@ HRESULT RegisterServer() {
     }
     wchar_t widePath[MAX_PATH] = {};
     MultiByteToWideChar(CP_ACP, 0, modulePath, -1, widePath, MAX_PATH - 1);
-    com_ptr<ITypeLib> lib;
-    if (FAILED(LoadTypeLib(widePath, lib.put())) || FAILED(RegisterTypeLib(lib.get(), widePath, nullptr)))
-        return SELFREG_E_TYPELIB;
-    lib.reset();
+    if (FAILED(RegisterPlumeTypeLib(widePath))) return SELFREG_E_TYPELIB;
     try {
         for (const ClassKey& k : kClassKeys) RegisterClassKeys(false, k.clsid, client, k.name, k.progId, LIBID_PLUME);
     } catch (const com_error& e) {
@@ -130,14 +165,7 @@ HRESULT UnregisterServer() {
     }
     wchar_t widePath[MAX_PATH] = {};
     MultiByteToWideChar(CP_ACP, 0, modulePath, -1, widePath, MAX_PATH - 1);
-    com_ptr<ITypeLib> lib;
-    HRESULT hr = LoadTypeLib(widePath, lib.put());
-    TLIBATTR* attr = nullptr;
-    if (SUCCEEDED(hr)) hr = lib->GetLibAttr(&attr);
-    if (SUCCEEDED(hr)) {
-        hr = UnRegisterTypeLib(attr->guid, attr->wMajorVerNum, attr->wMinorVerNum, attr->lcid, attr->syskind);
-        lib->ReleaseTLibAttr(attr);
-    }
+    HRESULT hr = UnregisterPlumeTypeLib(widePath);
     if (FAILED(hr)) {
         Log(0, "UnregisterServer: Error perform.\n");
         return hr;

@@ -10,6 +10,13 @@ namespace plume {
 // Full path of the client executable from its "InstallRoot", empty on failure.
 std::string GetOEFullPath();
 
+// Registers the type library in the file at `path`, also under the neutral
+// locale: Wine finds a library registered for 1033 only when asked for 1033,
+// and its type-library marshaller asks for locale 0.
+HRESULT RegisterPlumeTypeLib(const wchar_t* path);
+// Removes what RegisterPlumeTypeLib wrote.
+HRESULT UnregisterPlumeTypeLib(const wchar_t* path);
+
 HRESULT RegisterServer();
 HRESULT UnregisterServer();
 

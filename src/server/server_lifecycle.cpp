@@ -113,11 +113,13 @@ void RunServerLoop(PLUMEManager* manager) {
 
 DWORD WINAPI ServerProc(LPVOID) {
     if (CoInitialize(nullptr) != S_OK) return 0;
+    Log(4, "ServerProc: starting.\n");
     LoadPlugins();
     ClassObjectRegistration server;
     HRESULT registered = server.Register();
     if (FAILED(registered)) Log(0, "ServerProc: Error registering server register_class_objects.\n");
     PLUMEManager* manager = PLUMEManager::Get(true);
+    Log(4, "ServerProc: manager created.\n");
 
     LONG awaited = 0;
     if (AdoptInitObject()) {
@@ -137,6 +139,7 @@ DWORD WINAPI ServerProc(LPVOID) {
     ResetEvent(shutdownEvent.get());
     SetEvent(initEvent.get());
 
+    Log(4, "ServerProc: running.\n");
     if (server.registered()) RunServerLoop(manager);
     server.Revoke();
     Sleep(1000);
@@ -171,6 +174,9 @@ void StartServer(HWND hostWindow) {
     HRESULT hr = CreateInitObject();
     if (FAILED(hr)) Log(0, "StartServer: no plug-in counter %08lx.\n", static_cast<unsigned long>(hr));
 
+    // Opened before the server thread can set it: a named event lives only
+    // while someone holds a handle to it.
+    unique_handle initialized(CreateEventA(nullptr, TRUE, FALSE, "PLUME_PLUGINS_INITIALIZED_EVENT"));
     g_serverThread = CreateThread(nullptr, 0, ServerProc, nullptr, 0, &g_serverThreadId);
     if (!g_serverThread) {
         Log(0, "COM Server: CreateThread failed.\n");
@@ -183,7 +189,6 @@ void StartServer(HWND hostWindow) {
         // A server thread that ended without a manager (COM refused) ends the wait.
         if (WaitForSingleObject(g_serverThread, 0) == WAIT_OBJECT_0) break;
     }
-    unique_handle initialized(CreateEventA(nullptr, TRUE, FALSE, "PLUME_PLUGINS_INITIALIZED_EVENT"));
     while (WaitForSingleObject(initialized.get(), 0) == WAIT_TIMEOUT) {
         if (!PumpWhileStarting()) break;
         if (WaitForSingleObject(g_serverThread, 0) == WAIT_OBJECT_0) break;

@@ -1,0 +1,61 @@
+// The client's executable: a thin launcher. It loads the engine (msoe.dll),
+// lets it create the host window, loads the automation library
+// (plumesrv.dll) from its own folder and calls its StartServer with that
+// window, then runs the client. Without the library, or without its
+// StartServer export, the client runs alone.
+#include <windows.h>
+
+#include <string>
+
+#include "msoe.h"
+#include "proc_address.h"
+#include "unique_any.h"
+
+namespace {
+
+std::wstring OwnFolder() {
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring p = path;
+    return p.substr(0, p.find_last_of(L'\\') + 1);
+}
+
+bool HasSwitch(const wchar_t* commandLine, const wchar_t* name) {
+    int argc = 0;
+    LPWSTR* argv = CommandLineToArgvW(commandLine, &argc);
+    bool found = false;
+    for (int i = 1; argv && i < argc; ++i) found = found || _wcsicmp(argv[i], name) == 0;
+    LocalFree(argv);
+    return found;
+}
+
+using StartServerFn = void(WINAPI*)(HWND);
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int show) {
+    const std::wstring folder = OwnFolder();
+    const wchar_t* commandLine = GetCommandLineW();
+    // The engine stays loaded for the life of the process.
+    HMODULE engine = LoadLibraryW((folder + L"msoe.dll").c_str());
+    if (!engine) return 100;
+    auto startup = plume::GetProcAs<MsoeStartupFn>(engine, "MsoeStartup");
+    auto setStarted = plume::GetProcAs<MsoeSetLibraryStartedFn>(engine, "MsoeSetLibraryStarted");
+    auto run = plume::GetProcAs<MsoeRunFn>(engine, "MsoeRun");
+    if (!startup || !setStarted || !run) return 101;
+
+    HWND host = nullptr;
+    if (int rc = startup(commandLine, show, &host)) return 110 + rc;
+
+    if (!HasSwitch(commandLine, L"/nolibrary")) {
+        plume::unique_hmodule library(LoadLibraryW((folder + L"plumesrv.dll").c_str()));
+        if (library) {
+            if (auto start = plume::GetProcAs<StartServerFn>(library.get(), "StartServer")) {
+                start(host);
+                setStarted(TRUE);
+                library.release();  // the server runs inside the client until it ends
+            }
+        }
+    }
+    return run();
+}

@@ -1,0 +1,54 @@
+// The running client: its windows, its store and its options. Everything
+// here lives on the client's user-interface thread unless said otherwise.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "store.h"
+
+namespace msoe {
+
+class MainWindow;
+class NoteWindow;
+class SendDialog;
+
+struct ClientOptions {
+    bool composeOnly = false;    // /mailurl:...: a compose window without the main window
+    std::wstring mailto;         // address (and ?subject=) from /mailurl:mailto:...
+    bool resetStore = false;     // /resetstore: start from the seed file
+    bool noSave = false;         // /nosave: do not write the store back
+    std::vector<UINT> watch;     // /watch:n,n,...: record these messages reaching the host window from the start
+};
+
+ClientOptions ParseCommandLine(const wchar_t* commandLine);
+
+class Client {
+public:
+    static Client& Get();
+
+    ClientOptions options;
+    MainWindow* main = nullptr;          // none in compose-only mode and after the main window is gone
+    std::vector<NoteWindow*> notes;      // open message windows, oldest first
+    SendDialog* sendDialog = nullptr;
+    std::wstring storePath;              // where the store is saved
+    std::wstring loadError;              // why the store could not be loaded, if it could not
+    bool libraryStarted = false;         // plumesrv.dll was loaded and StartServer called
+    DWORD uiThread = 0;
+
+    // Loads the store (saved file, else the seed next to the executable).
+    void LoadStore();
+    void SaveStore();
+    // Starts a send as the client does: command 0xAA4 to the send dialog.
+    void StartSend();
+    // The window that receives the client's status messages (0x08B6, 0x13A0).
+    HWND StatusTarget() const;
+    // A top-level window of the client went away: quit when none is left.
+    void WindowGone();
+    NoteWindow* FindNote(HWND hwnd) const;
+};
+
+}  // namespace msoe

@@ -1,0 +1,153 @@
+// The client's local message store: folders and messages in memory, loaded
+// from and saved to a text file. Every change is committed under the store's
+// lock and then told to the listeners on the committing thread, so store
+// components that wrap this model can report transactions where they happen.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "sync.h"
+#include "variant.h"
+
+namespace msoe {
+
+enum class FolderRole { Root, Inbox, Outbox, SentItems, DeletedItems, Drafts, Holding, User };
+
+constexpr uint32_t kLocalFolderKind = 1;
+
+// What a folder tree item's lParam points at. The folder number is the
+// 64-bit field at byte offset 16; the layout must not change.
+struct FolderRecord {
+    uint32_t size;         // sizeof(FolderRecord)
+    uint32_t kind;         // 1: local folder
+    uint32_t flags;
+    uint32_t unread;       // unread messages when the record was last refreshed
+    int64_t id;            // offset 16: the folder number
+    int64_t parentId;      // -1 for the root
+    uint32_t total;
+    uint32_t reserved;
+};
+static_assert(offsetof(FolderRecord, id) == 16, "folder number must sit at offset 16");
+
+struct Folder {
+    int64_t id = 0;
+    int64_t parentId = -1;
+    FolderRole role = FolderRole::User;
+    std::wstring name;
+};
+
+struct Message {
+    int64_t id = 0;
+    int64_t folderId = 0;
+    std::wstring from;      // "Display Name <address>"
+    std::wstring to;        // recipients separated by "; "
+    std::wstring cc;
+    std::wstring bcc;
+    std::wstring subject;
+    std::wstring date;      // "YYYY-MM-DD HH:MM"
+    bool read = false;
+    bool html = false;
+    int priority = 3;       // 1 high, 3 normal, 5 low
+    std::wstring body;      // HTML source for html messages, else text
+    std::wstring deletedMark;  // the body property "X_PLUME_DELETED", if set
+};
+
+// One committed change.
+struct StoreChange {
+    enum Kind { MessageInserted, MessageDeleted, MessageUpdated, FolderInserted, FolderDeleted, FolderUpdated };
+    Kind kind;
+    int64_t folderId;   // folder of the message, or the folder itself
+    int64_t objectId;   // message id, or folder id
+    int64_t oldParent;  // folders: parent before the change
+    int64_t newParent;  // folders: parent after the change
+    bool wasRead;       // messages: read flag before an update
+    bool isRead;        // messages: read flag after the change
+};
+
+class StoreListener {
+public:
+    // Called after the change is committed, outside the store's lock, on the
+    // thread that committed it.
+    virtual void OnStoreChange(const StoreChange& change) = 0;
+
+protected:
+    ~StoreListener() = default;
+};
+
+class Store {
+public:
+    // The one store of the process.
+    static Store& Instance();
+
+    explicit Store(Variant variant);
+    Store(const Store&) = delete;
+    Store& operator=(const Store&) = delete;
+
+    Variant variant() const { return variant_; }
+    // Fixed folder numbers of the local store for this variant.
+    static int64_t FolderIdForRole(Variant variant, FolderRole role);
+    int64_t FolderIdForRole(FolderRole role) const { return FolderIdForRole(variant_, role); }
+
+    // Replaces the contents with those of a store or seed file. False with
+    // `error` set when the file is missing or malformed; the store is then unchanged.
+    bool Load(const std::wstring& path, std::wstring* error);
+    bool Save(const std::wstring& path, std::wstring* error) const;
+    // Parses text in the file format (UTF-8).
+    bool LoadFromText(const std::string& text, std::wstring* error);
+    std::string SaveToText() const;
+
+    // Queries return copies taken under the lock.
+    std::vector<Folder> Folders() const;
+    std::optional<Folder> GetFolder(int64_t id) const;
+    std::vector<Message> MessagesIn(int64_t folderId) const;
+    std::optional<Message> GetMessage(int64_t id) const;
+    size_t UnreadCount(int64_t folderId) const;
+    size_t MessageCount(int64_t folderId) const;
+    // Highest message id in the folder; -1 when it is empty.
+    int64_t LastMessageId(int64_t folderId) const;
+    // The record a folder tree item points at; stable while the folder exists.
+    const FolderRecord* Record(int64_t folderId) const;
+
+    // Changes. Each returns false (or -1) for an unknown folder or message.
+    int64_t InsertMessage(Message message);             // new id
+    bool MoveMessage(int64_t messageId, int64_t folderId);
+    bool DeleteMessage(int64_t messageId);
+    bool SetRead(int64_t messageId, bool read);
+    int64_t CreateFolder(int64_t parentId, const std::wstring& name);
+    bool RenameFolder(int64_t folderId, const std::wstring& name);
+    bool MoveFolder(int64_t folderId, int64_t newParentId);
+    bool DeleteFolder(int64_t folderId);  // user folders only, with their messages
+
+    void AddListener(StoreListener* listener);
+    void RemoveListener(StoreListener* listener);
+
+private:
+    struct FolderEntry {
+        Folder folder;
+        std::unique_ptr<FolderRecord> record;
+    };
+    FolderEntry* FindFolder(int64_t id);
+    const FolderEntry* FindFolder(int64_t id) const;
+    Message* FindMessage(int64_t id);
+    void RefreshRecord(FolderEntry& entry);
+    void RefreshRecord(int64_t folderId);
+    void Notify(const StoreChange& change);
+
+    Variant variant_;
+    mutable plume::critical_section lock_;
+    std::vector<std::unique_ptr<FolderEntry>> folders_;
+    std::vector<Message> messages_;   // in insertion order
+    std::vector<std::unique_ptr<FolderRecord>> retiredRecords_;
+    int64_t nextMessageId_ = 1;
+    int64_t nextFolderId_ = 100;
+    plume::critical_section listenersLock_;
+    std::vector<StoreListener*> listeners_;
+};
+
+}  // namespace msoe

@@ -1,0 +1,70 @@
+// Shared by the end-to-end suites of the stand-in client.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <commctrl.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "standin_process.h"
+
+namespace plume::test {
+
+extern ClientVariant g_variant;
+inline bool IsWm() { return g_variant == ClientVariant::WindowsMail; }
+
+// Folder numbers of the local store.
+inline long InboxId() { return 2; }
+inline long SentItemsId() { return 3; }
+inline long OutboxId() { return IsWm() ? 4 : 5; }
+inline long DeletedItemsId() { return IsWm() ? 5 : 4; }
+inline long HoldingId() { return IsWm() ? 6 : 7; }
+
+inline std::wstring ClassOf(HWND hwnd) {
+    wchar_t name[256] = {};
+    GetClassNameW(hwnd, name, 256);
+    return name;
+}
+
+inline std::wstring TextOf(HWND hwnd) {
+    wchar_t text[512] = {};
+    GetWindowTextW(hwnd, text, 512);
+    return text;
+}
+
+// First descendant of `parent` with that class (all levels).
+HWND FindDescendant(HWND parent, const wchar_t* className);
+
+// A client of the variant under test, started fresh for each test.
+class StandinTest : public testing::Test {
+protected:
+    void SetUp() override { StartClient(); }
+    void TearDown() override {
+        if (client) {
+            EXPECT_TRUE(client->Close()) << "the client had to be ended by force";
+        }
+        client.reset();
+    }
+    // The stand-in alone: the library is not loaded (its own suites load it).
+    void StartClient(const std::wstring& arguments = L"/resetstore /nosave /nolibrary") {
+        client = StandinProcess::Start(g_variant, arguments);
+        main = client->Call(L"MainWindow").Hwnd();
+    }
+    Var Call(const wchar_t* m, const std::vector<Var>& a = {}) { return client->Call(m, a); }
+    // The message windows that are open, oldest first.
+    std::vector<HWND> Notes() {
+        std::vector<HWND> out;
+        for (const Var& v : Call(L"MessageWindows").Array()) out.push_back(v.Hwnd());
+        return out;
+    }
+    // Waits until the client has dealt with what was posted to it.
+    void Settle() { Call(L"Pump", {50}); }
+
+    std::unique_ptr<StandinProcess> client;
+    HWND main = nullptr;
+};
+
+}  // namespace plume::test

@@ -1,0 +1,24 @@
+// End-to-end suites against the stand-in mail client. One run covers one
+// client variant: --variant=oe (msimn.exe) or --variant=wm (winmail.exe).
+#include <gtest/gtest.h>
+#include <objbase.h>
+
+#include <cstring>
+
+#include "e2e_common.h"
+
+namespace plume::test {
+ClientVariant g_variant = ClientVariant::OutlookExpress;
+}
+
+int main(int argc, char** argv) {
+    testing::InitGoogleTest(&argc, argv);
+    for (int i = 1; i < argc; ++i) {
+        if (strcmp(argv[i], "--variant=wm") == 0) plume::test::g_variant = plume::test::ClientVariant::WindowsMail;
+        else if (strcmp(argv[i], "--variant=oe") == 0) plume::test::g_variant = plume::test::ClientVariant::OutlookExpress;
+    }
+    if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 2;
+    int rc = RUN_ALL_TESTS();
+    CoUninitialize();
+    return rc;
+}

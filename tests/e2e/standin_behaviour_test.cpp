@@ -1,0 +1,276 @@
+// What the stand-in does when driven as a user: menus through the messages
+// Windows sends, toolbar clicks through the real control, folder changes,
+// sending, transfers, store changes from worker threads, and clear errors
+// for bad input.
+#include <algorithm>
+
+#include "e2e_common.h"
+
+namespace plume::test {
+namespace {
+
+long H(HWND h) { return static_cast<long>(reinterpret_cast<LONG_PTR>(h)); }
+
+struct Seen {
+    HWND hwnd;
+    UINT msg;
+    WPARAM wp;
+    LPARAM lp;
+};
+
+std::vector<Seen> Watched(StandinProcess& c) {
+    std::vector<Seen> out;
+    for (const Var& v : c.Call(L"WatchedMessages").Array()) {
+        std::vector<Var> e = v.Array();
+        out.push_back({e[0].Hwnd(), static_cast<UINT>(e[1].Long()), static_cast<WPARAM>(static_cast<ULONG>(e[2].Long())),
+                       static_cast<LPARAM>(e[3].Long())});
+    }
+    return out;
+}
+
+bool HasSubject(StandinProcess& c, long folder, const std::wstring& subject) {
+    for (const Var& v : c.Call(L"Messages", {folder}).Array())
+        if (v.Array()[3].Str() == subject) return true;
+    return false;
+}
+
+using StandinBehaviour = StandinTest;
+
+TEST_F(StandinBehaviour, FolderChangeRetitlesTheMainWindow) {
+    Call(L"WatchMessages", {H(main), std::vector<long>{WM_SETTEXT}});
+    Call(L"SelectFolder", {SentItemsId()});
+    EXPECT_EQ(TextOf(main), IsWm() ? L"Sent Items - Windows Mail" : L"Sent Items - Outlook Express");
+    EXPECT_EQ(Watched(*client).size(), 1u) << "one WM_SETTEXT per folder change";
+    EXPECT_EQ(Call(L"ListColumns").Array()[1].Str(), L"To");
+    EXPECT_EQ(Call(L"Rows").Array().size(), Call(L"Messages", {SentItemsId()}).Array().size());
+    Call(L"SelectFolder", {L"Project Phoenix"});
+    EXPECT_EQ(Call(L"SelectedFolder").Long(), 100);
+    EXPECT_EQ(Call(L"ListColumns").Array()[1].Str(), L"From");
+}
+
+TEST_F(StandinBehaviour, MenuChoiceSendsTheMessagesOfAMenuBandPopup) {
+    std::vector<long> watched = {WM_MENUSELECT, WM_ENTERMENULOOP, WM_INITMENU, WM_INITMENUPOPUP, WM_EXITMENULOOP, WM_COMMAND};
+    Call(L"WatchMessages", {H(main), watched});
+    EXPECT_EQ(Call(L"ChooseMenuItem", {H(main), L"Message\\New Message"}).Long(), 40465);
+    Settle();
+    std::vector<Seen> seen = Watched(*client);
+    ASSERT_GE(seen.size(), 8u);
+    // The band's pop-up index arrives in WM_MENUSELECT before the pop-up opens,
+    // and WM_INITMENU names the pop-up that WM_INITMENUPOPUP then initialises.
+    EXPECT_EQ(seen[0].msg, static_cast<UINT>(WM_MENUSELECT));
+    EXPECT_EQ(LOWORD(seen[0].wp), 4) << "Message is the fifth pop-up";
+    EXPECT_TRUE(HIWORD(seen[0].wp) & MF_POPUP);
+    EXPECT_EQ(seen[1].msg, static_cast<UINT>(WM_ENTERMENULOOP));
+    EXPECT_EQ(seen[2].msg, static_cast<UINT>(WM_INITMENU));
+    EXPECT_EQ(seen[3].msg, static_cast<UINT>(WM_INITMENUPOPUP));
+    EXPECT_EQ(seen[2].wp, seen[3].wp);
+    EXPECT_NE(seen[3].wp, static_cast<WPARAM>(seen[0].lp)) << "the pop-up, not the menu bar";
+    EXPECT_EQ(seen[4].msg, static_cast<UINT>(WM_MENUSELECT));
+    EXPECT_EQ(LOWORD(seen[4].wp), 40465);
+    EXPECT_EQ(seen[5].msg, static_cast<UINT>(WM_MENUSELECT));
+    EXPECT_EQ(HIWORD(seen[5].wp), 0xFFFF) << "the menu closes";
+    EXPECT_EQ(seen[6].msg, static_cast<UINT>(WM_EXITMENULOOP));
+    EXPECT_EQ(seen[7].msg, static_cast<UINT>(WM_COMMAND));
+    EXPECT_EQ(seen[7].wp, 40465u);
+    ASSERT_EQ(Notes().size(), 1u);
+
+    // Reading a pop-up back happens inside the client.
+    bool open = false;
+    for (const Var& item : Call(L"MenuItems", {H(main), L"File"}).Array())
+        if (item.Array()[0].Long() == 40100) open = item.Array()[1].Str() == L"&Open\tCtrl+O";
+    EXPECT_TRUE(open);
+    HWND note = Notes()[0];
+    std::vector<Var> noteMenus = Call(L"MenuBar", {H(note)}).Array();
+    ASSERT_FALSE(noteMenus.empty());
+    EXPECT_EQ(noteMenus[0].Str(), L"File");
+    bool sendLater = false;
+    for (const Var& item : Call(L"MenuItems", {H(note), L"File"}).Array()) sendLater |= item.Array()[0].Long() == 40225;
+    EXPECT_TRUE(sendLater) << "Send Later is command 40225";
+}
+
+TEST_F(StandinBehaviour, ToolbarClickReachesTheWindowThroughItsContainers) {
+    HWND toolbar = Call(L"ClientToolbar", {H(main)}).Hwnd();
+    Call(L"WatchMessages", {H(main), std::vector<long>{WM_COMMAND}});
+    Call(L"ClickButton", {H(main), 40465});
+    std::vector<Seen> seen = Watched(*client);
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(LOWORD(seen[0].wp), 40465);
+    EXPECT_EQ(reinterpret_cast<HWND>(seen[0].lp), toolbar) << "the click comes from the toolbar, passed on by SizableRebar";
+    ASSERT_EQ(Notes().size(), 1u);
+
+    SendMessageW(toolbar, TB_ENABLEBUTTON, 40122, FALSE);
+    CallError error{};
+    EXPECT_FALSE(client->TryCall(L"ClickButton", {H(main), 40122}, nullptr, &error));
+    EXPECT_NE(error.description.find(L"disabled"), std::wstring::npos);
+
+    // A command posted to a message window's own toolbar reaches the window.
+    HWND note = Notes()[0];
+    Call(L"TypeText", {H(note), 1001, L"carlos.mendes@adventure.example"});
+    Call(L"TypeText", {H(note), 1004, L"Posted to the toolbar"});
+    EXPECT_EQ(TextOf(note), L"Posted to the toolbar") << "the window takes the subject as its title";
+    HWND noteToolbar = Call(L"ClientToolbar", {H(note)}).Hwnd();
+    PostMessageW(noteToolbar, WM_COMMAND, 40225, -1);
+    ASSERT_TRUE(StandinProcess::WaitFor([&] { return !IsWindow(note); }));
+    EXPECT_TRUE(HasSubject(*client, OutboxId(), L"Posted to the toolbar"));
+}
+
+TEST_F(StandinBehaviour, SendingPutsTheMessageInTheOutboxAndStartsATransfer) {
+    Call(L"WatchMessages", {0, std::vector<long>{0x9C3F, 0xAA4, 0x8B6}});
+    HWND dialog = Call(L"SendDialog").Hwnd();
+    EXPECT_EQ(ClassOf(dialog), L"#32770");
+    EXPECT_FALSE(IsWindowVisible(dialog));
+
+    // Send Later: into the Outbox, no transfer.
+    HWND later = Call(L"NewMessage").Hwnd();
+    Call(L"TypeText", {H(later), 1001, L"Anna Berg <anna.berg@northwind.example>"});
+    Call(L"TypeText", {H(later), 1004, L"E2E later"});
+    Call(L"TypeText", {H(later), 0, L"Body typed by the test"});
+    Call(L"ChooseMenuItem", {H(later), L"File\\Send Later"});
+    ASSERT_TRUE(StandinProcess::WaitFor([&] { return !IsWindow(later); }));
+    EXPECT_TRUE(HasSubject(*client, OutboxId(), L"E2E later"));
+    std::vector<Seen> seen = Watched(*client);
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].msg, 0x9C3Fu);
+    EXPECT_EQ(seen[0].hwnd, later);
+
+    // Send: 0x9C3F to the window, then 0xAA4 to the send dialog, and the
+    // transfer moves the Outbox to Sent Items between 0x08B6 0 and 13/14.
+    Call(L"WatchMessages", {0, std::vector<long>{0x9C3F, 0xAA4, 0x8B6}});
+    HWND now = Call(L"NewMessage").Hwnd();
+    Call(L"TypeText", {H(now), 1001, L"ben.okafor@contoso.example"});
+    Call(L"TypeText", {H(now), 1004, L"E2E now"});
+    Call(L"SendNote", {H(now)});
+    ASSERT_TRUE(StandinProcess::WaitFor([&] { return !IsWindow(now); }));
+    ASSERT_TRUE(Call(L"WaitTransferIdle", {5000}).Bool());
+    seen = Watched(*client);
+    ASSERT_EQ(seen.size(), 4u);
+    EXPECT_EQ(seen[0].msg, 0x9C3Fu);
+    EXPECT_EQ(seen[0].hwnd, now);
+    EXPECT_EQ(seen[1].msg, 0xAA4u);
+    EXPECT_EQ(seen[1].hwnd, dialog);
+    EXPECT_EQ(seen[2].msg, 0x8B6u);
+    EXPECT_EQ(seen[2].hwnd, main);
+    EXPECT_EQ(seen[2].wp, 0u);
+    EXPECT_EQ(seen[3].msg, 0x8B6u);
+    EXPECT_EQ(seen[3].wp, IsWm() ? 14u : 13u);
+    EXPECT_TRUE(Call(L"Messages", {OutboxId()}).Array().empty());
+    EXPECT_TRUE(HasSubject(*client, SentItemsId(), L"E2E now"));
+    EXPECT_TRUE(HasSubject(*client, SentItemsId(), L"E2E later"));
+
+    // No recipient: the window stays and says why.
+    HWND empty = Call(L"NewMessage").Hwnd();
+    Call(L"SendNote", {H(empty)});
+    Settle();
+    EXPECT_TRUE(IsWindow(empty));
+    EXPECT_FALSE(Call(L"NoteInfo", {H(empty)}).Array()[4].Str().empty());
+}
+
+TEST_F(StandinBehaviour, HeldTransferEndsWhenTheTestFinishesIt) {
+    Call(L"HoldTransfers", {1});
+    Call(L"WatchMessages", {H(main), std::vector<long>{0x8B6}});
+    Call(L"ClickButton", {H(main), 40160});
+    Call(L"Pump", {300});
+    std::vector<Var> state = Call(L"TransferState").Array();
+    EXPECT_TRUE(state[0].Bool()) << "still running";
+    EXPECT_TRUE(Call(L"Messages", {OutboxId()}).Array().empty()) << "its work is done";
+    // A second start while one runs is not a second transfer.
+    Call(L"StartSend");
+    EXPECT_EQ(Call(L"TransferState").Array()[3].Long(), 1);
+    ASSERT_EQ(Watched(*client).size(), 1u);
+    Call(L"FinishTransfer");
+    std::vector<Seen> seen = Watched(*client);
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[1].wp, IsWm() ? 14u : 13u);
+    CallError error{};
+    EXPECT_FALSE(client->TryCall(L"FinishTransfer", {}, nullptr, &error));
+}
+
+TEST_F(StandinBehaviour, StoreReadyAtStartAndRowsOpenWithCommand40100) {
+    client->Close();
+    StartClient(L"/resetstore /nosave /nolibrary /watch:0x13A0,0x8B6");
+    std::vector<Seen> seen = Watched(*client);
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].msg, 0x13A0u);
+    EXPECT_EQ(seen[0].wp, 0u);
+    EXPECT_EQ(seen[0].lp, 0);
+
+    Call(L"SelectRows", {std::vector<long>{1, 2}});
+    EXPECT_EQ(Call(L"SelectedRows").Longs(), (std::vector<long>{1, 2}));
+    EXPECT_EQ(Call(L"FocusedRow").Long(), 1);
+    Call(L"SelectRows", {0});
+    long first = Call(L"Rows").Array()[0].Array()[0].Long();
+    EXPECT_EQ(Call(L"PreviewMessage").Long(), first);
+    PostMessageW(main, WM_COMMAND, MAKEWPARAM(40100, 1), 0);
+    ASSERT_TRUE(StandinProcess::WaitFor([&] { return Notes().size() == 1; }));
+    EXPECT_EQ(Call(L"NoteInfo", {H(Notes()[0])}).Array()[1].Long(), first);
+    EXPECT_EQ(Call(L"NoteInfo", {H(Notes()[0])}).Array()[0].Str(), L"read");
+}
+
+TEST_F(StandinBehaviour, StoreChangesFromAWorkerThreadReachTheList) {
+    size_t before = Call(L"Rows").Array().size();
+    long id = Call(L"CommitOnWorker", {L"insert", InboxId(), L"From a worker"}).Long();
+    ASSERT_GT(id, 0);
+    ASSERT_TRUE(StandinProcess::WaitFor([&] { return Call(L"Rows").Array().size() == before + 1; }));
+    auto rowOf = [&] {
+        for (const Var& r : Call(L"Rows").Array())
+            if (r.Array()[0].Long() == id) return r.Array();
+        return std::vector<Var>{};
+    };
+    ASSERT_FALSE(rowOf().empty());
+    EXPECT_EQ(rowOf()[3].Str(), L"From a worker");
+    EXPECT_FALSE(rowOf()[5].Bool());
+    Call(L"CommitOnWorker", {L"read", id});
+    EXPECT_TRUE(rowOf()[5].Bool());
+    Call(L"CommitOnWorker", {L"move", id, DeletedItemsId()});
+    ASSERT_TRUE(StandinProcess::WaitFor([&] { return Call(L"Rows").Array().size() == before; }));
+    long folder = Call(L"CommitOnWorker", {L"createfolder", 1, L"Worker folder"}).Long();
+    ASSERT_TRUE(StandinProcess::WaitFor([&] {
+        for (const Var& item : Call(L"TreeItems").Array())
+            if (item.Array()[1].Str() == L"Worker folder") return true;
+        return false;
+    }));
+    EXPECT_EQ(Call(L"SelectFolder", {folder}).Long(), folder);
+}
+
+TEST_F(StandinBehaviour, BadInputGetsAClearErrorAndTheClientLivesOn) {
+    struct Case {
+        const wchar_t* method;
+        std::vector<Var> args;
+        const wchar_t* says;
+    };
+    HWND note = Call(L"NewMessage").Hwnd();
+    std::vector<Case> cases = {
+        {L"SelectFolder", {9999}, L"9999"},
+        {L"SelectFolder", {L"No Such Folder"}, L"No Such Folder"},
+        {L"SelectRows", {5000}, L"no row 5000"},
+        {L"Messages", {424242}, L"424242"},
+        {L"MessageInfo", {-5}, L"no message"},
+        {L"GetField", {12345, 1001}, L"no window 12345"},
+        {L"GetField", {H(main), 1001}, L"not a message window"},
+        {L"GetField", {H(note), 1999}, L"no field 1999"},
+        {L"ClickButton", {H(main), 1}, L"no toolbar button"},
+        {L"ChooseMenuItem", {H(main), L"Nope"}, L"no menu 'Nope'"},
+        {L"ChooseMenuItem", {H(main), L"File\\Nope"}, L"no item 'Nope'"},
+        {L"ChooseMenuItem", {H(main), L"File\\New"}, L"names a menu"},
+        {L"MenuItems", {H(main), L"File\\Open"}, L"names an item"},
+        {L"CommitOnWorker", {L"bogus"}, L"unknown operation"},
+        {L"CommitOnWorker", {L"delete", 99999}, L"no message 99999"},
+        {L"TypeText", {H(note)}, L"missing argument"},
+        {L"SelectRows", {L"not a number"}, L"number"},
+    };
+    for (const Case& c : cases) {
+        CallError error{};
+        EXPECT_FALSE(client->TryCall(c.method, c.args, nullptr, &error)) << std::string(c.method, c.method + wcslen(c.method));
+        EXPECT_TRUE(FAILED(error.hr));
+        EXPECT_NE(error.description.find(c.says), std::wstring::npos)
+            << "description of " << std::string(c.method, c.method + wcslen(c.method)) << ": "
+            << std::string(error.description.begin(), error.description.end());
+    }
+    CallError unknown{};
+    EXPECT_FALSE(client->TryCall(L"NoSuchMethod", {}, nullptr, &unknown));
+    EXPECT_EQ(unknown.hr, DISP_E_UNKNOWNNAME);
+    EXPECT_EQ(static_cast<DWORD>(Call(L"ProcessId").Long()), client->pid());
+}
+
+}  // namespace
+}  // namespace plume::test

@@ -1,0 +1,281 @@
+// The server's whole life inside a process the library takes for the mail
+// client: StartServer on windows this test makes, objects reached over COM
+// as a client process would, events on real sinks, and the shutdown that
+// the main window's destruction starts.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <objbase.h>
+#include <plume.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "com_ptr.h"
+#include "host/client_variant.h"
+#include "host/hooks.h"
+#include "host/msg_wnd_list.h"
+#include "manager/plume_manager.h"
+#include "recording_sink.h"
+#include "server/self_registration.h"
+#include "server/server_lifecycle.h"
+#include "unique_any.h"
+
+using plume::com_ptr;
+using plume::test::RecordingSink;
+
+namespace {
+
+std::wstring LibraryPath() {
+    wchar_t path[MAX_PATH];
+    DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring dir(path, n);
+    dir = dir.substr(0, dir.find_last_of(L"\\/"));
+    return dir.substr(0, dir.find_last_of(L"\\/") + 1) + L"plumesrv.dll";
+}
+
+// The named events as a plug-in sees them: it holds handles of its own, so
+// their state outlives the server's handles.
+struct NamedEvents {
+    plume::unique_handle init{CreateEventA(nullptr, TRUE, FALSE, "PLUME_INIT_EVENT")};
+    plume::unique_handle shutdown{CreateEventA(nullptr, TRUE, FALSE, "PLUME_SHUTDOWN_EVENT")};
+    plume::unique_handle plugins{CreateEventA(nullptr, TRUE, FALSE, "PLUME_PLUGINS_INITIALIZED_EVENT")};
+};
+
+bool Signalled(const plume::unique_handle& event) { return WaitForSingleObject(event.get(), 0) == WAIT_OBJECT_0; }
+
+// Dispatches this thread's messages until `done` or the time is up.
+bool PumpUntil(const std::function<bool()>& done, DWORD milliseconds = 10000) {
+    const DWORD start = GetTickCount();
+    while (!done()) {
+        if (GetTickCount() - start > milliseconds) return false;
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+    }
+    return true;
+}
+
+int g_seen413 = 0;
+
+LRESULT CALLBACK ClientProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_USER + 19) ++g_seen413;
+    return DefWindowProcA(hwnd, message, wParam, lParam);
+}
+
+class ServerLifecycle : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        ASSERT_EQ(S_OK, plume::RegisterPlumeTypeLib(LibraryPath().c_str()));
+    }
+    void SetUp() override {
+        WNDCLASSA wc{};
+        wc.lpfnWndProc = ClientProc;
+        for (const char* name : {"ThorBrowserWndClass", "ATH_Note", "ME_DocHost"}) {
+            wc.lpszClassName = name;
+            RegisterClassA(&wc);
+        }
+        g_seen413 = 0;
+    }
+    void TearDown() override {
+        for (HWND w : windows_)
+            if (IsWindow(w)) DestroyWindow(w);
+        EXPECT_EQ(nullptr, plume::ServerThread()) << "the server is still running";
+    }
+
+    HWND MakeWindow(const char* cls, HWND parent = nullptr) {
+        HWND w = CreateWindowA(cls, cls, parent ? WS_CHILD | WS_VISIBLE : WS_OVERLAPPEDWINDOW, 0, 0, 300, 200,
+                               parent, nullptr, nullptr, nullptr);
+        windows_.push_back(w);
+        return w;
+    }
+
+    static com_ptr<IPLUMEObj> CreateRoot() {
+        com_ptr<IPLUMEObj> root;
+        EXPECT_EQ(S_OK, CoCreateInstance(CLSID_PLUMEObj, nullptr, CLSCTX_LOCAL_SERVER, IID_IPLUMEObj,
+                                         root.put_void()));
+        return root;
+    }
+
+    static DWORD Advise(IUnknown* source, const IID& events, IUnknown* sink) {
+        com_ptr<IConnectionPointContainer> cpc;
+        source->QueryInterface(IID_IConnectionPointContainer, cpc.put_void());
+        com_ptr<IConnectionPoint> cp;
+        EXPECT_EQ(S_OK, cpc->FindConnectionPoint(events, cp.put()));
+        DWORD cookie = 0;
+        EXPECT_EQ(S_OK, cp->Advise(sink, &cookie));
+        return cookie;
+    }
+
+    std::vector<HWND> windows_;
+};
+
+TEST_F(ServerLifecycle, StartsInTheClientAndStopsWithItsMainWindow) {
+    EXPECT_TRUE(plume::IsHostProcess());
+    NamedEvents events;
+    HWND main = MakeWindow("ThorBrowserWndClass");
+    plume::StartServer(main);
+    ASSERT_NE(nullptr, plume::ServerThread());
+    EXPECT_NE(nullptr, plume::PLUMEManager::Get(false));
+    EXPECT_TRUE(Signalled(events.init));
+    EXPECT_TRUE(Signalled(events.plugins)) << "no plug-in is awaited";
+    EXPECT_FALSE(Signalled(events.shutdown));
+    EXPECT_EQ(reinterpret_cast<LONG_PTR>(plume::MainWndProc), GetWindowLongPtrA(main, GWLP_WNDPROC));
+
+    // A second start does nothing.
+    HANDLE thread = plume::ServerThread();
+    plume::StartServer(main);
+    EXPECT_EQ(thread, plume::ServerThread());
+
+    {
+        com_ptr<IPLUMEObj> root = CreateRoot();
+        ASSERT_TRUE(root);
+        LONG id = 0, window = 0;
+        EXPECT_EQ(S_OK, root->GetID(&id));
+        EXPECT_EQ(1, id) << "the first root object of the process";
+        EXPECT_EQ(S_OK, root->GetOEMainWindow(&window));
+        EXPECT_EQ(static_cast<LONG>(reinterpret_cast<INT_PTR>(main)), window);
+        com_ptr<IPLUMEObj> second = CreateRoot();
+        EXPECT_EQ(S_OK, second->GetID(&id));
+        EXPECT_EQ(2, id);
+    }
+
+    DestroyWindow(main);
+    EXPECT_EQ(nullptr, plume::ServerThread());
+    EXPECT_EQ(nullptr, plume::PLUMEManager::Get(false));
+    EXPECT_TRUE(Signalled(events.shutdown));
+    EXPECT_FALSE(Signalled(events.init));
+}
+
+TEST_F(ServerLifecycle, NothingStartsWithoutAWindow) {
+    plume::StartServer(nullptr);
+    EXPECT_EQ(nullptr, plume::ServerThread());
+}
+
+TEST_F(ServerLifecycle, StartupWaitKeepsMessage0x413AndConsumesAQuit) {
+    HWND main = MakeWindow("ThorBrowserWndClass");
+    PostMessageA(main, WM_USER + 19, 0, 0);
+    plume::StartServer(main);
+    EXPECT_EQ(0, g_seen413) << "not dispatched while StartServer waits";
+    MSG msg;
+    EXPECT_TRUE(PeekMessageA(&msg, main, WM_USER + 19, WM_USER + 19, PM_NOREMOVE)) << "still queued";
+    PumpUntil([] { return g_seen413 == 1; }, 1000);
+    EXPECT_EQ(1, g_seen413);
+    DestroyWindow(main);
+    EXPECT_EQ(nullptr, plume::ServerThread());
+
+    // A WM_QUIT taken by the first wait ends that wait and is not given back.
+    HWND again = MakeWindow("ThorBrowserWndClass");
+    PostQuitMessage(7);
+    plume::StartServer(again);
+    EXPECT_FALSE(PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE));
+    PumpUntil([] { return plume::PLUMEManager::Get(false) != nullptr; });
+    DestroyWindow(again);
+}
+
+TEST_F(ServerLifecycle, MessageWindowsAreReportedAndKeepTheServerAlive) {
+    HWND main = MakeWindow("ThorBrowserWndClass");
+    plume::StartServer(main);
+    com_ptr<IPLUMEObj> root = CreateRoot();
+    auto sink = com_ptr<RecordingSink>::attach(new RecordingSink(DIID_IPLUMEObjEvents));
+    Advise(root.get(), DIID_IPLUMEObjEvents, sink.get());
+
+    // The hook sees the new message window; its first child starts the
+    // timer whose first tick reports it.
+    HWND note = MakeWindow("ATH_Note");
+    ASSERT_NE(nullptr, plume::FindMsgWnd(note, false));
+    MakeWindow("ME_DocHost", note);
+    const LONG noteId = static_cast<LONG>(reinterpret_cast<INT_PTR>(note));
+    ASSERT_TRUE(PumpUntil([&] { return !sink->calls.empty(); }));
+    EXPECT_EQ(11, sink->calls[0].dispid);
+    EXPECT_EQ(std::vector<long>{noteId}, sink->calls[0].args);
+
+    LONG first = 0, next = 0;
+    EXPECT_EQ(S_OK, root->GetFirstMsgWndID(&first));
+    EXPECT_EQ(noteId, first);
+    EXPECT_EQ(S_OK, root->GetNextMsgWndID(&next));
+    EXPECT_EQ(-1, next);
+    EXPECT_EQ(S_OK, root->GetNextMsgWndID(&next));
+    EXPECT_EQ(-1, next);
+    {
+        com_ptr<IOEMsgWnd> msgWnd;
+        ASSERT_EQ(S_OK, root->GetMsgWnd(noteId, msgWnd.put()));
+        ASSERT_TRUE(msgWnd);
+        LONG id = 0;
+        msgWnd->GetID(&id);
+        EXPECT_EQ(noteId, id);
+        com_ptr<IOEMsgWnd> none;
+        EXPECT_EQ(S_OK, root->GetMsgWnd(12345, none.put()));
+        EXPECT_FALSE(none);
+        EXPECT_EQ(S_OK, root->GetMsgWnd(-1, none.put())) << "no preview pane here";
+        EXPECT_FALSE(none);
+    }
+
+    // The main window goes first: the server waits for the message window.
+    DestroyWindow(main);
+    EXPECT_NE(nullptr, plume::ServerThread());
+    EXPECT_EQ(S_OK, root->GetOEMainWindow(&first));
+    EXPECT_EQ(0, first);
+
+    // Closing it reports the close (and waits until that was raised).
+    sink->calls.clear();
+    root.reset();
+    // The sink was advised on a root that is gone now: advise a new one.
+    com_ptr<IPLUMEObj> other = CreateRoot();
+    auto closeSink = com_ptr<RecordingSink>::attach(new RecordingSink(DIID_IPLUMEObjEvents));
+    DWORD cookie = Advise(other.get(), DIID_IPLUMEObjEvents, closeSink.get());
+    closeSink->onCall = [&](const plume::test::SinkCall& call) {
+        // A client releases its objects when the window closes.
+        if (call.dispid == 12) {
+            com_ptr<IConnectionPointContainer> cpc = other.query<IConnectionPointContainer>(
+                IID_IConnectionPointContainer);
+            com_ptr<IConnectionPoint> cp;
+            cpc->FindConnectionPoint(DIID_IPLUMEObjEvents, cp.put());
+            cp->Unadvise(cookie);
+        }
+    };
+    // Release the root from a posted message once the close was heard, as a
+    // plug-in that sees "PLUME_SHUTDOWN_EVENT" does.
+    HWND note2 = note;
+    DestroyWindow(note2);
+    ASSERT_EQ(1u, closeSink->calls.size());
+    EXPECT_EQ(12, closeSink->calls[0].dispid);
+    EXPECT_EQ((std::vector<long>{noteId, 0}), closeSink->calls[0].args);
+    other.reset();
+    // With the root released the pending shutdown can finish.
+    EXPECT_TRUE(PumpUntil([] { return plume::ServerThread() == nullptr; }) || plume::ServerThread() == nullptr);
+}
+
+TEST_F(ServerLifecycle, EndSessionDoesNotWaitForClients) {
+    NamedEvents events;
+    HWND main = MakeWindow("ThorBrowserWndClass");
+    plume::StartServer(main);
+    com_ptr<IPLUMEObj> root = CreateRoot();
+    ASSERT_TRUE(root);
+    SendMessageA(main, WM_ENDSESSION, 0, 0);  // the session does not end: nothing
+    EXPECT_NE(nullptr, plume::ServerThread());
+    SendMessageA(main, WM_ENDSESSION, 1, 0);
+    EXPECT_EQ(nullptr, plume::ServerThread());
+    EXPECT_TRUE(Signalled(events.shutdown));
+    // The proxy's object is gone with the server.
+    LONG id = 0;
+    EXPECT_NE(S_OK, root->GetID(&id));
+    root.reset();
+}
+
+TEST_F(ServerLifecycle, ObjectsNobodyReleasesAreDisconnectedAfterAQuietPeriod) {
+    plume::SetReleaseGracePeriod(1500);
+    HWND main = MakeWindow("ThorBrowserWndClass");
+    plume::StartServer(main);
+    com_ptr<IPLUMEObj> held = CreateRoot();  // never released before the shutdown
+    ASSERT_TRUE(held);
+    const DWORD start = GetTickCount();
+    DestroyWindow(main);
+    const DWORD took = GetTickCount() - start;
+    EXPECT_EQ(nullptr, plume::ServerThread());
+    EXPECT_GE(took, 1400u) << "clients get the grace period first";
+    LONG id = 0;
+    EXPECT_NE(S_OK, held->GetID(&id)) << "disconnected";
+}
+
+}  // namespace

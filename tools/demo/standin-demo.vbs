@@ -1,0 +1,68 @@
+' Drives the stand-in mail client through its control object, one step per run:
+'   cscript //nologo standin-demo.vbs <step>
+' Each step prints what the client shows and ends with "STEP OK <step>".
+' (Wine's script host stops silently on an error, so the last line matters.)
+stage = WScript.Arguments(0)
+Set c = CreateObject("PLUMEStandin.Client")
+main = c.MainWindow
+
+Select Case stage
+Case "overview"
+    WScript.Echo "Client: " & c.Variant & " (process " & c.ProcessId & "), library started: " & c.LibraryStarted
+    WScript.Echo "Main window: " & c.WindowClass(main) & " """ & c.WindowText(main) & """"
+    WScript.Echo "Folders:"
+    For Each f In c.Folders
+        WScript.Echo "  " & f(0) & "  " & f(1) & "  (" & f(4) & " messages, " & f(3) & " unread)"
+    Next
+    rows = c.Rows
+    WScript.Echo "Inbox rows: " & (UBound(rows) + 1)
+    For i = 0 To 4
+        r = rows(i)
+        WScript.Echo "  " & r(2) & " | " & r(3) & " | " & r(4)
+    Next
+    WScript.Echo "Toolbar:"
+    For Each f In c.ToolbarButtons(main)
+        WScript.Echo "  " & f(0) & " " & f(1)
+    Next
+    c.SelectRows 2
+    c.Pump 200
+    WScript.Echo "Preview shows message " & c.PreviewMessage & ": " & Left(Replace(c.PreviewText, vbCrLf, " "), 70)
+Case "open"
+    c.SelectRows 5
+    note = c.OpenSelected
+    WScript.Echo "Opened """ & c.WindowText(note) & """ from " & c.GetField(note, 1002)
+    WScript.Echo "  To: " & c.GetField(note, 1001)
+    WScript.Echo "  Body: " & Left(Replace(c.BodyText(note), vbCr, " "), 70)
+Case "compose"
+    For Each note In c.MessageWindows
+        c.CloseNote note
+    Next
+    c.Pump 100
+    note = c.NewMessage
+    c.TypeText note, 1001, "Anna Berg <anna.berg@northwind.example>"
+    c.TypeText note, 1004, "Minutes of the offsite"
+    c.TypeText note, 0, "Hi Anna," & vbCrLf & vbCrLf & "here are the minutes of the offsite." & vbCrLf & vbCrLf & "Jamie"
+    c.ResolveNames note
+    WScript.Echo "Composing """ & c.WindowText(note) & """ to " & c.GetField(note, 1001)
+Case "send"
+    For Each note In c.MessageWindows
+        c.SendNote note
+    Next
+    WScript.Echo "Sent; transfer finished: " & c.WaitTransferIdle(5000)
+    c.SelectFolder "Sent Items"
+    c.Pump 200
+    rows = c.Rows
+    If c.Variant = "WM" Then outbox = 4 Else outbox = 5
+    WScript.Echo "Sent Items now has " & (UBound(rows) + 1) & " messages; the Outbox has " & (UBound(c.Messages(outbox)) + 1)
+    c.SelectRows 0
+    c.Pump 200
+Case "menu"
+    items = c.MenuItems(main, "Tools")
+    WScript.Echo "Tools menu:"
+    For Each f In items
+        If f(1) <> "" Then WScript.Echo "  " & f(0) & "  " & Replace(f(1), vbTab, "  ")
+    Next
+Case "quit"
+    c.Quit
+End Select
+WScript.Echo "STEP OK " & stage
