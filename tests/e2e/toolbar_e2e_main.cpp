@@ -1,0 +1,31 @@
+// The toolbar end-to-end suite against one client variant: --variant=oe
+// (msimn.exe) or --variant=wm (winmail.exe). The library registers itself
+// first, as installation does, so that its interfaces can be marshalled
+// between this process and the client.
+#include <gtest/gtest.h>
+#include <objbase.h>
+
+#include <cstring>
+
+#include "e2e_common.h"
+
+namespace plume::test {
+ClientVariant g_variant = ClientVariant::OutlookExpress;
+}
+
+int main(int argc, char** argv) {
+    testing::InitGoogleTest(&argc, argv);
+    for (int i = 1; i < argc; ++i) {
+        if (strcmp(argv[i], "--variant=wm") == 0) plume::test::g_variant = plume::test::ClientVariant::WindowsMail;
+        else if (strcmp(argv[i], "--variant=oe") == 0) plume::test::g_variant = plume::test::ClientVariant::OutlookExpress;
+    }
+    if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 2;
+    HMODULE library = LoadLibraryW((plume::test::OwnFolder() + L"plumesrv.dll").c_str());
+    auto registerServer = library ? reinterpret_cast<HRESULT(WINAPI*)()>(
+                                        reinterpret_cast<void*>(GetProcAddress(library, "DllRegisterServer")))
+                                  : nullptr;
+    if (!registerServer || FAILED(registerServer())) return 3;
+    int rc = RUN_ALL_TESTS();
+    CoUninitialize();
+    return rc;
+}
