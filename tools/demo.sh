@@ -64,15 +64,26 @@ restart_wine() { # after a client died: its class registration must go
   wine wineboot </dev/null >/dev/null 2>&1 || true
 }
 printf 'Set c = CreateObject("PLUMEStandin.Client")\nWScript.Echo "PONG " & c.ProcessId\n' > "$root/tools/demo/ping.vbs"
+# The library and the script event helper, registered as installation does.
+( cd "$PLUME_BUILD/bin" && wine regsvr32 /s plumesrv.dll plumescript.dll </dev/null >/dev/null 2>&1 ) || true
+toolbar_script="$(winepath -w "$root/tools/demo/toolbar-demo.vbs")"
+toolbar_step() { # a step of the toolbar script (library only)
+  local log; log=$(wine cscript //nologo "$toolbar_script" "$1" "$(winepath -w "$root/tools/demo/images")" 2>&1 </dev/null | tr -d '\r')
+  printf '%s\n' "$log" | { grep -av '^STEP OK' || true; } | sed 's/^/  /'
+  printf '%s\n' "$log" | grep -aq "^STEP OK $1\$" || { echo "demo step '$1' failed" >&2; exit 1; }
+}
 
 for exe in msimn winmail; do
   echo "== $exe.exe"
+  library=1
   if ! start_client "$exe"; then
+    library=0
     echo "  The client did not come up with plumesrv.dll loaded (the library stopped it at start);"
     echo "  the demo goes on with the client alone (/nolibrary)."
     restart_wine
     start_client "$exe" /nolibrary || { echo "the client did not come up" >&2; exit 1; }
   fi
+  if [ "$library" = 1 ]; then toolbar_step toolbar; sleep 0.5; shot "$exe-0-toolbar"; fi
   step overview; shot "$exe-1-main"
   if [ "$exe" = msimn ]; then
     step open; shot "$exe-2-read"
