@@ -117,7 +117,8 @@ TEST_F(ServerLifecycle, StartsInTheClientAndStopsWithItsMainWindow) {
     plume::StartServer(main);
     ASSERT_NE(nullptr, plume::ServerThread());
     EXPECT_NE(nullptr, plume::PLUMEManager::Get(false));
-    EXPECT_TRUE(Signalled(events.init));
+    // The server thread sets the init event just after the one StartServer waits for.
+    EXPECT_TRUE(PumpUntil([&] { return Signalled(events.init); }, 5000));
     EXPECT_TRUE(Signalled(events.plugins)) << "no plug-in is awaited";
     EXPECT_FALSE(Signalled(events.shutdown));
     EXPECT_EQ(reinterpret_cast<LONG_PTR>(plume::MainWndProc), GetWindowLongPtrA(main, GWLP_WNDPROC));
