@@ -1,6 +1,7 @@
 #include "script_events.h"
 
 #include <oleauto.h>
+#include <dispex.h>
 #include <olectl.h>
 
 #include <cwchar>
@@ -19,6 +20,9 @@ const CLSID CLSID_PLUMEScriptEvents = {0x4938EC9E, 0xEDCF, 0x4F55, {0xA6, 0x8F, 
 
 namespace {
 
+// Not in MinGW's uuid library.
+const IID kIID_IDispatchEx = {0xA6EF9860, 0xC720, 0x11D0, {0x93, 0x37, 0x00, 0xA0, 0xC9, 0x0D, 0xCA, 0xA9}};
+
 HINSTANCE g_module = nullptr;
 volatile LONG g_objects = 0;
 volatile LONG g_locks = 0;
@@ -26,9 +30,14 @@ volatile LONG g_locks = 0;
 // Forwards the events of one source to a handler object by name.
 class ForwardingSink final : public IDispatch {
 public:
-    ForwardingSink(const IID& eventsIid, ITypeInfo* events, IDispatch* handler, std::wstring prefix)
-        : eventsIid_(eventsIid), events_(events), handler_(handler), prefix_(std::move(prefix)) {
+    // `names`: the event interface's member names by DISPID, read once here:
+    // the source's type information may live in the source's process, and
+    // asking it from inside an event call would re-enter that process.
+    ForwardingSink(const IID& eventsIid, std::map<DISPID, std::wstring> names, IDispatch* handler,
+                   std::wstring prefix)
+        : eventsIid_(eventsIid), names_(std::move(names)), handler_(handler), prefix_(std::move(prefix)) {
         InterlockedIncrement(&g_objects);
+        handler->QueryInterface(kIID_IDispatchEx, handlerEx_.put_void());
     }
     ~ForwardingSink() { InterlockedDecrement(&g_objects); }
 
@@ -50,31 +59,32 @@ public:
     }
     STDMETHODIMP GetTypeInfoCount(UINT* n) override {
         if (!n) return E_POINTER;
-        *n = 1;
+        *n = 0;
         return S_OK;
     }
-    STDMETHODIMP GetTypeInfo(UINT index, LCID, ITypeInfo** out) override {
-        if (!out) return E_POINTER;
-        if (index != 0) return DISP_E_BADINDEX;
-        return events_.copy_to(out);
-    }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
-        return events_->GetIDsOfNames(names, count, ids);
-    }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
     STDMETHODIMP Invoke(DISPID id, REFIID, LCID lcid, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*,
                         UINT*) override {
-        bstr name;
-        UINT got = 0;
-        if (FAILED(events_->GetNames(id, name.put(), 1, &got)) || got == 0) return S_OK;
-        std::wstring method = prefix_ + name.str();
-        LPOLESTR names[] = {method.data()};
-        DISPID target = DISPID_UNKNOWN;
-        if (FAILED(handler_->GetIDsOfNames(IID_NULL, names, 1, lcid, &target))) return S_OK;
+        auto name = names_.find(id);
+        if (name == names_.end()) return S_OK;
+        bstr method((prefix_ + name->second).c_str());
         DISPPARAMS none = {nullptr, nullptr, 0, 0};
         VARIANT ignored;
         VariantInit(&ignored);
-        handler_->Invoke(target, IID_NULL, lcid, DISPATCH_METHOD, params ? params : &none, &ignored, nullptr,
-                         nullptr);
+        DISPID target = DISPID_UNKNOWN;
+        // Script objects (VBScript classes, JScript objects) answer names
+        // through IDispatchEx only.
+        if (handlerEx_) {
+            if (SUCCEEDED(handlerEx_->GetDispID(method.get(), fdexNameCaseInsensitive, &target)))
+                handlerEx_->InvokeEx(target, lcid, DISPATCH_METHOD, params ? params : &none, &ignored, nullptr,
+                                     nullptr);
+        } else {
+            LPOLESTR names[] = {method.get()};
+            if (SUCCEEDED(handler_->GetIDsOfNames(IID_NULL, names, 1, lcid, &target)))
+                handler_->Invoke(target, IID_NULL, lcid, DISPATCH_METHOD, params ? params : &none, &ignored,
+                                 nullptr, nullptr);
+        }
         VariantClear(&ignored);
         return S_OK;  // a handler's failure stays with the handler
     }
@@ -82,10 +92,29 @@ public:
 private:
     LONG refs_ = 1;
     IID eventsIid_;
-    com_ptr<ITypeInfo> events_;
+    std::map<DISPID, std::wstring> names_;
     com_ptr<IDispatch> handler_;
+    com_ptr<IDispatchEx> handlerEx_;
     std::wstring prefix_;
 };
+
+// Member names of an event interface by DISPID.
+std::map<DISPID, std::wstring> EventNames(ITypeInfo* events) {
+    std::map<DISPID, std::wstring> names;
+    TYPEATTR* attr = nullptr;
+    if (FAILED(events->GetTypeAttr(&attr))) return names;
+    const WORD count = attr->cFuncs;
+    events->ReleaseTypeAttr(attr);
+    for (UINT i = 0; i < count; ++i) {
+        FUNCDESC* f = nullptr;
+        if (FAILED(events->GetFuncDesc(i, &f))) continue;
+        bstr name;
+        UINT got = 0;
+        if (SUCCEEDED(events->GetNames(f->memid, name.put(), 1, &got)) && got) names[f->memid] = name.str();
+        events->ReleaseFuncDesc(f);
+    }
+    return names;
+}
 
 // The default source interface of `source`'s class.
 HRESULT FindEventInterface(IUnknown* source, ITypeInfo** out, IID* iid) {
@@ -250,7 +279,8 @@ private:
         if (FAILED(hr = source->QueryInterface(IID_IConnectionPointContainer, container.put_void()))) return hr;
         com_ptr<IConnectionPoint> point;
         if (FAILED(hr = container->FindConnectionPoint(iid, point.put()))) return hr;
-        auto sink = com_ptr<IDispatch>::attach(new ForwardingSink(iid, events.get(), target.get(), prefix));
+        auto sink =
+            com_ptr<IDispatch>::attach(new ForwardingSink(iid, EventNames(events.get()), target.get(), prefix));
         DWORD adviseCookie = 0;
         if (FAILED(hr = point->Advise(sink.get(), &adviseCookie))) return hr;
         *cookie = nextCookie_++;

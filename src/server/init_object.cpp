@@ -11,8 +11,9 @@ const CLSID CLSID_PLUMEInitObject = {0x12BAF052, 0x264C, 0x464B, {0x9D, 0x58, 0x
 const IID IID_IPLUMEInitObject = {0x12BAF051, 0x264C, 0x464B, {0x9D, 0x58, 0xC8, 0x3B, 0x37, 0x81, 0xDD, 0x4D}};
 
 // The three methods the library calls, at positions 7, 8 and 9 after the
-// seven slots of IUnknown and IDispatch. Not in an unnamed namespace: GCC
-// would then know every implementation, find none, and drop the calls.
+// seven slots of IUnknown and IDispatch. Implemented in another module, so
+// it must not have internal linkage: with no implementation visible, the
+// compiler would take every call through it for unreachable.
 struct IPLUMEInitObject : public IDispatch {
     virtual HRESULT STDMETHODCALLTYPE GetAwaitedCount(LONG* count) = 0;   // 7
     virtual HRESULT STDMETHODCALLTYPE GetReportedCount(LONG* count) = 0;  // 8

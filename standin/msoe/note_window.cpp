@@ -184,6 +184,7 @@ NoteWindow* NoteWindow::Make(const NoteInit& init, bool build) {
 }
 
 LRESULT CALLBACK NoteWindow::Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    if (msg == WM_NOTIFYFORMAT) return UnicodeNotifications(wp, lp);
     if (msg == WM_NCCREATE) {
         auto* note = static_cast<NoteWindow*>(reinterpret_cast<CREATESTRUCTW*>(lp)->lpCreateParams);
         note->hwnd_ = hwnd;

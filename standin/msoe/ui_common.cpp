@@ -10,6 +10,11 @@
 
 namespace msoe {
 
+LRESULT UnicodeNotifications(WPARAM, LPARAM command) {
+    return command == NF_QUERY ? NFR_UNICODE : 0;
+}
+
+
 HINSTANCE g_instance = nullptr;
 
 namespace {
@@ -23,6 +28,8 @@ LRESULT ForwardToParent(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
 
 LRESULT CALLBACK SizableRebarProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
+    case WM_NOTIFYFORMAT:
+        return UnicodeNotifications(wp, lp);
     case WM_COMMAND:
     case WM_NOTIFY:
         return ForwardToParent(hwnd, msg, wp, lp);
@@ -42,6 +49,8 @@ LRESULT CALLBACK SizableRebarProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
 // "Outlook Express Message List").
 LRESULT CALLBACK FillContainerProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
+    case WM_NOTIFYFORMAT:
+        return UnicodeNotifications(wp, lp);
     case WM_COMMAND:
     case WM_NOTIFY:
         return ForwardToParent(hwnd, msg, wp, lp);
@@ -62,6 +71,8 @@ LRESULT CALLBACK FillContainerProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
 // "Outlook Express Message View": the message list above, the preview below.
 LRESULT CALLBACK MessageViewProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
+    case WM_NOTIFYFORMAT:
+        return UnicodeNotifications(wp, lp);
     case WM_COMMAND:
     case WM_NOTIFY:
         return ForwardToParent(hwnd, msg, wp, lp);
@@ -86,6 +97,8 @@ LRESULT CALLBACK MessageViewProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
 
 LRESULT CALLBACK EnvelopeProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
+    case WM_NOTIFYFORMAT:
+        return UnicodeNotifications(wp, lp);
     case WM_COMMAND:
     case WM_NOTIFY:
         return ForwardToParent(hwnd, msg, wp, lp);
@@ -166,6 +179,7 @@ struct MimeEditData {
 int MimeHeaderHeight(const MimeEditData* d) { return d && d->header ? 58 : 0; }
 
 LRESULT CALLBACK MimeEditProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    if (msg == WM_NOTIFYFORMAT) return UnicodeNotifications(wp, lp);
     if (msg == WM_NCCREATE) {
         auto* cs = reinterpret_cast<CREATESTRUCTW*>(lp);
         SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(cs->lpCreateParams));

@@ -42,6 +42,10 @@ HFONT UiLargeFont();
 // A "SizableRebar" child of `parent` holding `rebars` "ReBarWindow32"
 // controls stacked from the top. It passes WM_COMMAND and WM_NOTIFY on to
 // its parent, as the client's containers do.
+// Answer to WM_NOTIFYFORMAT: this client's windows take Unicode
+// notifications, also when a subclass with an ANSI procedure sits in front.
+LRESULT UnicodeNotifications(WPARAM from, LPARAM command);
+
 HWND CreateSizableRebar(HWND parent, int rebars);
 // The n-th "ReBarWindow32" of a sizable rebar (0-based), or null.
 HWND RebarAt(HWND sizableRebar, int index);

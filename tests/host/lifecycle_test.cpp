@@ -117,9 +117,9 @@ TEST_F(ServerLifecycle, StartsInTheClientAndStopsWithItsMainWindow) {
     plume::StartServer(main);
     ASSERT_NE(nullptr, plume::ServerThread());
     EXPECT_NE(nullptr, plume::PLUMEManager::Get(false));
-    // The server thread sets the init event just after the one StartServer waits for.
-    EXPECT_TRUE(PumpUntil([&] { return Signalled(events.init); }, 5000));
     EXPECT_TRUE(Signalled(events.plugins)) << "no plug-in is awaited";
+    // The init event follows right after, on the server thread.
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(events.init.get(), 5000));
     EXPECT_FALSE(Signalled(events.shutdown));
     EXPECT_EQ(reinterpret_cast<LONG_PTR>(plume::MainWndProc), GetWindowLongPtrA(main, GWLP_WNDPROC));
 
@@ -226,25 +226,25 @@ TEST_F(ServerLifecycle, MessageWindowsAreReportedAndKeepTheServerAlive) {
     auto closeSink = com_ptr<RecordingSink>::attach(new RecordingSink(DIID_IPLUMEObjEvents));
     DWORD cookie = Advise(other.get(), DIID_IPLUMEObjEvents, closeSink.get());
     closeSink->onCall = [&](const plume::test::SinkCall& call) {
-        // A client releases its objects when the window closes.
-        if (call.dispid == 12) {
+        // A client lets go of everything when the last window closes.
+        if (call.dispid == 12 && other) {
             com_ptr<IConnectionPointContainer> cpc = other.query<IConnectionPointContainer>(
                 IID_IConnectionPointContainer);
             com_ptr<IConnectionPoint> cp;
             cpc->FindConnectionPoint(DIID_IPLUMEObjEvents, cp.put());
             cp->Unadvise(cookie);
+            other.reset();
         }
     };
-    // Release the root from a posted message once the close was heard, as a
-    // plug-in that sees "PLUME_SHUTDOWN_EVENT" does.
-    HWND note2 = note;
-    DestroyWindow(note2);
+    const DWORD start = GetTickCount();
+    DestroyWindow(note);
     ASSERT_EQ(1u, closeSink->calls.size());
     EXPECT_EQ(12, closeSink->calls[0].dispid);
     EXPECT_EQ((std::vector<long>{noteId, 0}), closeSink->calls[0].args);
-    other.reset();
-    // With the root released the pending shutdown can finish.
-    EXPECT_TRUE(PumpUntil([] { return plume::ServerThread() == nullptr; }) || plume::ServerThread() == nullptr);
+    // The close of the last window ran the pending shutdown, without waiting
+    // for a grace period.
+    EXPECT_EQ(nullptr, plume::ServerThread());
+    EXPECT_LT(GetTickCount() - start, 10000u);
 }
 
 TEST_F(ServerLifecycle, EndSessionDoesNotWaitForClients) {
