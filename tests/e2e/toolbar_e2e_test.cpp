@@ -263,6 +263,31 @@ TEST_F(ToolbarE2E, ComposeWindowsGetTheirToolbarAndClicksReachTheWindowObject) {
                   log.heard);
     }
     Call(L"CloseNote", {H(note)});
+
+    // A read window has no Send button: the toolbar stays out of it, while
+    // a toolbar for every kind of message window comes in.
+    com_ptr<IOEToolbar> anyKind;
+    ASSERT_EQ(S_OK, root_->CreateToolbarInMsgWnd(static_cast<tagWNDSTYLE>(OE_MSG_SEND_WND | OE_MSG_DETAIL_WND),
+                                                 anyKind.put()));
+    com_ptr<IOEButton> everywhere = Button(anyKind.get(), L"Everywhere", red_.get());
+    Call(L"SelectFolder", {InboxId()});
+    Call(L"SelectRows", {0});
+    HWND read = Call(L"OpenSelected").Hwnd();
+    auto has = [&](HWND window, LONG id) {
+        for (const Var& v : Call(L"Toolbars", {H(window)}).Array())
+            for (auto& b : Buttons(v.Hwnd()))
+                if (std::get<0>(b) == id) return true;
+        return false;
+    };
+    ASSERT_TRUE(StandinProcess::WaitFor([&] { return has(read, Id(everywhere.get())); }));
+    EXPECT_FALSE(has(read, buttonId));
+    com_ptr<IOEMsgWnd> readWindow;
+    ASSERT_EQ(S_OK, root_->GetMsgWnd(static_cast<LONG>(H(read)), readWindow.put()));
+    tagWNDSTYLE kind = OE_MSG_INVALID;
+    readWindow->GetWndStyle(&kind);
+    EXPECT_EQ(OE_MSG_DETAIL_WND, kind);
+    readWindow.reset();
+    Call(L"CloseNote", {H(read)});
     EXPECT_EQ(S_OK, root_->RemoveAllToolbars());
 }
 
