@@ -118,14 +118,19 @@ size_t PLUMEManager::RegisteredObjectCount() {
 }
 
 namespace {
+// Each object and its connection point, which is marshalled as an identity
+// of its own when a client advises a sink.
 template <typename T>
-void Collect(const ObjectRegistry<T>& registry, std::vector<com_ptr<IDispatch>>& out) {
-    for (T* item : registry.items()) out.emplace_back(static_cast<IDispatch*>(item));
+void Collect(const ObjectRegistry<T>& registry, std::vector<com_ptr<IUnknown>>& out) {
+    for (T* item : registry.items()) {
+        out.emplace_back(static_cast<IDispatch*>(item));
+        out.emplace_back(item->ConnectionPointIdentity());
+    }
 }
 }  // namespace
 
 void PLUMEManager::DisconnectAllObjects() {
-    std::vector<com_ptr<IDispatch>> objects;  // held while their stubs let go
+    std::vector<com_ptr<IUnknown>> objects;  // held while their stubs let go
     {
         cs_lock hold(registryLock_);
         Collect(roots_, objects);

@@ -125,6 +125,8 @@ public:
     }
 
     size_t SinkCount() const { return connectionPoint_.ConnectionCount(); }
+    // The connection point's own COM identity (its stub is not the object's).
+    IUnknown* ConnectionPointIdentity() { return static_cast<IConnectionPoint*>(&connectionPoint_); }
 
 protected:
     // Runs a method body under the error mapping of every automation method.

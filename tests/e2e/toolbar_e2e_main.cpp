@@ -1,6 +1,6 @@
 // The toolbar end-to-end suite against one client variant: --variant=oe
-// (msimn.exe) or --variant=wm (winmail.exe). The library registers itself
-// first, as installation does, so that its interfaces can be marshalled
+// (msimn.exe) or --variant=wm (winmail.exe). The library (and the script
+// event helper) register themselves first, as installation does, so that its interfaces can be marshalled
 // between this process and the client.
 #include <gtest/gtest.h>
 #include <objbase.h>
@@ -20,11 +20,14 @@ int main(int argc, char** argv) {
         else if (strcmp(argv[i], "--variant=oe") == 0) plume::test::g_variant = plume::test::ClientVariant::OutlookExpress;
     }
     if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 2;
-    HMODULE library = LoadLibraryW((plume::test::OwnFolder() + L"plumesrv.dll").c_str());
-    auto registerServer = library ? reinterpret_cast<HRESULT(WINAPI*)()>(
-                                        reinterpret_cast<void*>(GetProcAddress(library, "DllRegisterServer")))
-                                  : nullptr;
-    if (!registerServer || FAILED(registerServer())) return 3;
+    // The library and the script event helper the script clients use.
+    for (const wchar_t* name : {L"plumesrv.dll", L"plumescript.dll"}) {
+        HMODULE library = LoadLibraryW((plume::test::OwnFolder() + name).c_str());
+        auto registerServer = library ? reinterpret_cast<HRESULT(WINAPI*)()>(
+                                            reinterpret_cast<void*>(GetProcAddress(library, "DllRegisterServer")))
+                                      : nullptr;
+        if (!registerServer || FAILED(registerServer())) return 3;
+    }
     int rc = RUN_ALL_TESTS();
     CoUninitialize();
     return rc;

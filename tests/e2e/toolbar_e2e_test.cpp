@@ -5,6 +5,8 @@
 #include <plume.h>
 
 #include <algorithm>
+#include <fstream>
+#include <sstream>
 
 #include "bstr.h"
 #include "com_ptr.h"
@@ -351,6 +353,62 @@ TEST_F(ToolbarE2E, BadInputGivesClearResultsAndTheClientLivesOn) {
     EXPECT_EQ(S_OK, root_->RemoveAllToolbars());
     EXPECT_FALSE(IsWindow(w));
     EXPECT_EQ(static_cast<long>(client->pid()), Call(L"ProcessId").Long()) << "the client still answers";
+}
+
+// Starts `cscript //nologo script` with its output going to `outputFile`.
+PROCESS_INFORMATION StartScript(const std::wstring& script, const std::wstring& outputFile) {
+    SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
+    HANDLE out = CreateFileW(outputFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, 0, nullptr);
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdOutput = out;
+    si.hStdError = out;
+    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    std::wstring command = L"cscript.exe //nologo \"" + script + L"\"";
+    PROCESS_INFORMATION pi{};
+    EXPECT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi));
+    CloseHandle(out);
+    return pi;
+}
+
+std::string FirstLine(const std::wstring& file) {
+    std::ifstream in(WideToUtf8(file.c_str()));
+    std::string line;
+    std::getline(in, line);
+    return line;
+}
+
+TEST_F(ToolbarE2E, AToolbarWhoseClientWasKilledStaysHarmless) {
+    const std::wstring output = OwnFolder() + L"hold_toolbar.out";
+    PROCESS_INFORMATION pi = StartScript(OwnFolder() + L"scripts\\hold_toolbar.vbs", output);
+    ASSERT_TRUE(StandinProcess::WaitFor([&] { return FirstLine(output).rfind("holding", 0) == 0; }, 30000));
+    std::istringstream ids(FirstLine(output).substr(8));
+    long toolbarId = 0, buttonId = 0;
+    ids >> toolbarId >> buttonId;
+    TerminateProcess(pi.hProcess, 9);
+    WaitForSingleObject(pi.hProcess, 5000);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+
+    // Its toolbar stays; clicks whose listeners are gone harm nobody.
+    HWND rebar = LibraryRebar();
+    EXPECT_GE(SendMessageW(rebar, RB_IDTOINDEX, toolbarId, 0), 0);
+    for (int i = 0; i < 3; ++i) Call(L"ClickButton", {H(main), buttonId});
+    StandinProcess::PumpFor(300);
+    com_ptr<IOEToolbar> other;
+    EXPECT_EQ(S_OK, root_->GetToolbar(toolbarId, other.put()));
+    EXPECT_FALSE(other) << "it belongs to the dead client's root";
+    EXPECT_EQ(S_OK, root_->RemoveAllToolbars());
+    EXPECT_GE(SendMessageW(rebar, RB_IDTOINDEX, toolbarId, 0), 0) << "another root cannot remove it";
+    EXPECT_EQ(static_cast<long>(client->pid()), Call(L"ProcessId").Long());
+
+    // Closing the client takes the toolbar away; the dead client's references
+    // are let go after the library's quiet period.
+    root_.reset();
+    Call(L"Quit");
+    EXPECT_TRUE(client->WaitForExit(60000));
+    client.reset();
 }
 
 }  // namespace
