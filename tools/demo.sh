@@ -16,6 +16,10 @@ export WINEPREFIX="$PLUME_BUILD/wineprefix-x11"
 # the prefix's COM service; start that prefix's server afresh.
 wineserver -k 2>/dev/null || true
 PLUME_DISPLAY=1 "$root/tools/wine-prefix.sh" >/dev/null
+# The library and the script helper, registered as their installer does.
+for dll in plumesrv plumescript; do
+  wine regsvr32 /s "$(winepath -w "$PLUME_BUILD/bin/$dll.dll")" >/dev/null 2>&1 </dev/null
+done
 # Wine draws the window frames itself (there may be no window manager).
 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1 </dev/null
 export LANG=C.UTF-8 LC_ALL=C.UTF-8
@@ -46,7 +50,7 @@ shot() { import -window root "$out/$1.png" && echo "  screenshot: $out/$1.png"; 
 wait_for_client() { # true once the control object answers; false when the client is gone or silent
   for _ in $(seq 1 60); do
     kill -0 "$client_pid" 2>/dev/null || return 1
-    wine cscript //nologo "$(winepath -w "$root/tools/demo/ping.vbs")" 2>/dev/null </dev/null | grep -q PONG && return 0
+    wine cscript //nologo "$(winepath -w "$out/ping.vbs")" 2>/dev/null </dev/null | grep -q PONG && return 0
     sleep 0.2
   done
   return 1
@@ -63,9 +67,7 @@ restart_wine() { # after a client died: its class registration must go
   wineserver -p </dev/null >/dev/null 2>&1 || true
   wine wineboot </dev/null >/dev/null 2>&1 || true
 }
-printf 'Set c = CreateObject("PLUMEStandin.Client")\nWScript.Echo "PONG " & c.ProcessId\n' > "$root/tools/demo/ping.vbs"
-# The library and the script event helper, registered as installation does.
-( cd "$PLUME_BUILD/bin" && wine regsvr32 /s plumesrv.dll plumescript.dll </dev/null >/dev/null 2>&1 ) || true
+printf 'Set c = CreateObject("PLUMEStandin.Client")\nWScript.Echo "PONG " & c.ProcessId\n' > "$out/ping.vbs"
 toolbar_script="$(winepath -w "$root/tools/demo/toolbar-demo.vbs")"
 toolbar_step() { # a step of the toolbar script (library only)
   local log; log=$(wine cscript //nologo "$toolbar_script" "$1" "$(winepath -w "$root/tools/demo/images")" 2>&1 </dev/null | tr -d '\r')
@@ -83,6 +85,12 @@ for exe in msimn winmail; do
     restart_wine
     start_client "$exe" /nolibrary || { echo "the client did not come up" >&2; exit 1; }
   fi
+  # A plug-in script listens to the library's events while the user works.
+  monitor_log="$out/$exe-plugin.log"
+  seconds=8; [ "$exe" = msimn ] && seconds=20
+  wine cscript //nologo "$(winepath -w "$root/examples/scripts/event_monitor.vbs")" "$seconds" >"$monitor_log" 2>&1 </dev/null &
+  monitor_pid=$!
+  for _ in $(seq 1 50); do grep -q "connected" "$monitor_log" 2>/dev/null && break; sleep 0.2; done
   if [ "$library" = 1 ]; then toolbar_step toolbar; sleep 0.5; shot "$exe-0-toolbar"; fi
   step overview; shot "$exe-1-main"
   if [ "$exe" = msimn ]; then
@@ -91,9 +99,12 @@ for exe in msimn winmail; do
     step menu
     step send; shot "$exe-4-sent"
   fi
+  wait "$monitor_pid" 2>/dev/null || true
+  echo "  What the plug-in heard:"
+  tr -d '\r' <"$monitor_log" | grep -a '^plug-in:' | sed 's/^/  /'
   step quit
   wait "$client_pid" 2>/dev/null || true
   client_pid=""
 done
-rm -f "$root/tools/demo/ping.vbs"
+rm -f "$out/ping.vbs"
 echo "Screenshots are in $out"

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "bstr.h"
+#include "com_object.h"
 #include "com_ptr.h"
 #include "unique_any.h"
 
@@ -28,7 +29,7 @@ volatile LONG g_objects = 0;
 volatile LONG g_locks = 0;
 
 // Forwards the events of one source to a handler object by name.
-class ForwardingSink final : public IDispatch {
+class ForwardingSink final : public plume::ref_counted<IDispatch> {
 public:
     // `names`: the event interface's member names by DISPID, read once here:
     // the source's type information may live in the source's process, and
@@ -39,24 +40,9 @@ public:
         InterlockedIncrement(&g_objects);
         handler->QueryInterface(kIID_IDispatchEx, handlerEx_.put_void());
     }
-    ~ForwardingSink() { InterlockedDecrement(&g_objects); }
+    ~ForwardingSink() override { InterlockedDecrement(&g_objects); }
 
-    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-        if (!out) return E_POINTER;
-        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) || IsEqualIID(iid, eventsIid_)) {
-            *out = static_cast<IDispatch*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&refs_); }
-    STDMETHODIMP_(ULONG) Release() override {
-        LONG n = InterlockedDecrement(&refs_);
-        if (n == 0) delete this;
-        return n;
-    }
+
     STDMETHODIMP GetTypeInfoCount(UINT* n) override {
         if (!n) return E_POINTER;
         *n = 0;
@@ -90,7 +76,12 @@ public:
     }
 
 private:
-    LONG refs_ = 1;
+    void* Cast(REFIID iid) override {
+        return IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) || IsEqualIID(iid, eventsIid_)
+                   ? static_cast<IDispatch*>(this)
+                   : nullptr;
+    }
+
     IID eventsIid_;
     std::map<DISPID, std::wstring> names_;
     com_ptr<IDispatch> handler_;
@@ -145,30 +136,14 @@ HRESULT FindEventInterface(IUnknown* source, ITypeInfo** out, IID* iid) {
 
 enum : DISPID { kConnect = 1, kDisconnect = 2, kWait = 3, kConnections = 4 };
 
-class ScriptEvents final : public IDispatch {
+class ScriptEvents final : public plume::ref_counted<IDispatch> {
 public:
     ScriptEvents() { InterlockedIncrement(&g_objects); }
-    ~ScriptEvents() {
+    ~ScriptEvents() override {
         for (auto& [cookie, c] : connections_) c.point->Unadvise(c.adviseCookie);
         InterlockedDecrement(&g_objects);
     }
 
-    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-        if (!out) return E_POINTER;
-        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch)) {
-            *out = static_cast<IDispatch*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&refs_); }
-    STDMETHODIMP_(ULONG) Release() override {
-        LONG n = InterlockedDecrement(&refs_);
-        if (n == 0) delete this;
-        return n;
-    }
     STDMETHODIMP GetTypeInfoCount(UINT* n) override {
         if (!n) return E_POINTER;
         *n = 0;
@@ -303,24 +278,17 @@ private:
         }
     }
 
-    LONG refs_ = 1;
+    void* Cast(REFIID iid) override {
+        return IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) ? static_cast<IDispatch*>(this) : nullptr;
+    }
+
     LONG nextCookie_ = 1;
     std::map<LONG, Connection> connections_;
 };
 
-class Factory final : public IClassFactory {
+class Factory final : public plume::static_class_factory {
 public:
-    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-        if (!out) return E_POINTER;
-        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IClassFactory)) {
-            *out = static_cast<IClassFactory*>(this);
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    Factory() : static_class_factory(&g_locks) {}
     STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
         if (outer) return CLASS_E_NOAGGREGATION;
         if (!out) return E_POINTER;
@@ -328,10 +296,6 @@ public:
         auto object = com_ptr<IDispatch>::attach(new (std::nothrow) ScriptEvents);
         if (!object) return E_OUTOFMEMORY;
         return object->QueryInterface(iid, out);
-    }
-    STDMETHODIMP LockServer(BOOL lock) override {
-        lock ? InterlockedIncrement(&g_locks) : InterlockedDecrement(&g_locks);
-        return S_OK;
     }
 } g_factory;
 

@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "com_object.h"
 #include "host/oe_msg_wnd.h"
 #include "manager/plume_obj.h"
 #include "server/error_info.h"
@@ -18,20 +19,9 @@ volatile LONG g_serverLocks = 0;
 
 // One static instance per class; never deleted, so counting is not needed.
 template <typename T>
-class ClassFactory final : public IClassFactory {
+class ClassFactory final : public static_class_factory {
 public:
-    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-        if (!out) return E_POINTER;
-        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IClassFactory)) {
-            *out = static_cast<IClassFactory*>(this);
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
-
+    ClassFactory() : static_class_factory(&g_serverLocks) {}
     STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
         if (outer) return CLASS_E_NOAGGREGATION;
         if (!out) return E_POINTER;
@@ -45,11 +35,6 @@ public:
         HRESULT hr = object->QueryInterface(iid, out);
         object->Release();
         return hr;
-    }
-    STDMETHODIMP LockServer(BOOL lock) override {
-        if (lock) InterlockedIncrement(&g_serverLocks);
-        else InterlockedDecrement(&g_serverLocks);
-        return S_OK;
     }
 };
 

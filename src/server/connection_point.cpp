@@ -3,6 +3,7 @@
 #include <new>
 #include <vector>
 
+#include "com_object.h"
 #include "server/log.h"
 
 namespace plume {
@@ -103,30 +104,13 @@ HRESULT ConnectionPoint::Fire(DISPID dispid, std::initializer_list<long> args) {
 
 namespace {
 
-class ConnectionEnumerator final : public IEnumConnections {
+class ConnectionEnumerator final : public ref_counted<IEnumConnections> {
 public:
     explicit ConnectionEnumerator(std::vector<CONNECTDATA> items) : items_(std::move(items)) {
         for (auto& c : items_) c.pUnk->AddRef();
     }
-    ~ConnectionEnumerator() {
+    ~ConnectionEnumerator() override {
         for (auto& c : items_) c.pUnk->Release();
-    }
-
-    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-        if (!out) return E_POINTER;
-        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IEnumConnections)) {
-            *out = static_cast<IEnumConnections*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&refs_); }
-    STDMETHODIMP_(ULONG) Release() override {
-        LONG n = InterlockedDecrement(&refs_);
-        if (n == 0) delete this;
-        return n;
     }
 
     STDMETHODIMP Next(ULONG count, CONNECTDATA* out, ULONG* fetched) override {
@@ -157,7 +141,12 @@ public:
     }
 
 private:
-    LONG refs_ = 1;
+    void* Cast(REFIID iid) override {
+        return IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IEnumConnections)
+                   ? static_cast<IEnumConnections*>(this)
+                   : nullptr;
+    }
+
     std::vector<CONNECTDATA> items_;
     size_t pos_ = 0;
 };

@@ -17,6 +17,7 @@
 
 #include <string>
 
+#include "com_object.h"
 #include "com_ptr.h"
 #include "plumeinit.h"
 #include "unique_any.h"
@@ -66,27 +67,11 @@ LONG ReadAwaitedCount() {
     return static_cast<LONG>(value);
 }
 
-class InitObject final : public IPLUMEInitObject {
+class InitObject final : public plume::ref_counted<IPLUMEInitObject> {
 public:
     InitObject() { InterlockedIncrement(&g_objects); }
-    ~InitObject() { ObjectGone(); }
+    ~InitObject() override { ObjectGone(); }
 
-    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-        if (!out) return E_POINTER;
-        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) || IsEqualIID(iid, IID_IPLUMEInitObject)) {
-            *out = static_cast<IPLUMEInitObject*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&refs_); }
-    STDMETHODIMP_(ULONG) Release() override {
-        LONG n = InterlockedDecrement(&refs_);
-        if (n == 0) delete this;
-        return n;
-    }
     STDMETHODIMP GetTypeInfoCount(UINT* count) override {
         if (!count) return E_POINTER;
         *count = TypeInfo() ? 1 : 0;
@@ -136,7 +121,11 @@ public:
     }
 
 private:
-    LONG refs_ = 1;
+    void* Cast(REFIID iid) override {
+        return IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) || IsEqualIID(iid, IID_IPLUMEInitObject)
+                   ? static_cast<IPLUMEInitObject*>(this)
+                   : nullptr;
+    }
 };
 
 class Factory final : public IClassFactory {

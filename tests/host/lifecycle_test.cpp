@@ -24,6 +24,15 @@
 using plume::com_ptr;
 using plume::test::RecordingSink;
 
+// The plug-in counter as a plug-in reaches it (positions 7 to 11).
+struct IPLUMEInitObjectForPlugins : public IDispatch {
+    virtual HRESULT STDMETHODCALLTYPE GetAwaitedCount(LONG* count) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetReportedCount(LONG* count) = 0;
+    virtual HRESULT STDMETHODCALLTYPE Start() = 0;
+    virtual HRESULT STDMETHODCALLTYPE ReportInitialized() = 0;
+    virtual HRESULT STDMETHODCALLTYPE SetAwaitedCount(LONG count) = 0;
+};
+
 namespace {
 
 std::wstring LibraryPath() {
@@ -146,6 +155,57 @@ TEST_F(ServerLifecycle, StartsInTheClientAndStopsWithItsMainWindow) {
     EXPECT_EQ(nullptr, plume::PLUMEManager::Get(false));
     EXPECT_TRUE(Signalled(events.shutdown));
     EXPECT_FALSE(Signalled(events.init));
+}
+
+// Sets the counter's awaited plug-ins for the next start; restores on exit.
+class AwaitedPlugins {
+public:
+    explicit AwaitedPlugins(DWORD count) {
+        RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Vexlor\\PLUME\\InitObject", 0, nullptr, 0, KEY_ALL_ACCESS,
+                        nullptr, key_.put(), nullptr);
+        RegSetValueExA(key_.get(), "AwaitedPlugins", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&count),
+                       sizeof count);
+    }
+    ~AwaitedPlugins() { RegDeleteValueA(key_.get(), "AwaitedPlugins"); }
+
+private:
+    plume::unique_hkey key_;
+};
+
+// A plug-in that reports its initialisation from a thread of its own, once
+// the server's callback window exists.
+DWORD WINAPI ReportingPlugin(LPVOID) {
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    for (int i = 0; i < 500 && !FindWindowA("PLUME Callback Window sink", nullptr); ++i) Sleep(10);
+    Sleep(300);  // the server waits meanwhile
+    IPLUMEInitObjectForPlugins* counter = nullptr;
+    const CLSID clsid = {0x12BAF052, 0x264C, 0x464B, {0x9D, 0x58, 0xC8, 0x3B, 0x37, 0x81, 0xDD, 0x4C}};
+    const IID iid = {0x12BAF051, 0x264C, 0x464B, {0x9D, 0x58, 0xC8, 0x3B, 0x37, 0x81, 0xDD, 0x4D}};
+    HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_ALL, iid, reinterpret_cast<void**>(&counter));
+    if (SUCCEEDED(hr)) {
+        hr = counter->ReportInitialized();
+        counter->Release();
+    }
+    CoUninitialize();
+    return SUCCEEDED(hr) ? 0 : 1;
+}
+
+TEST_F(ServerLifecycle, StartServerWaitsForAwaitedPluginsToReport) {
+    AwaitedPlugins one(1);
+    NamedEvents events;
+    HWND main = MakeWindow("ThorBrowserWndClass");
+    HANDLE plugin = CreateThread(nullptr, 0, ReportingPlugin, nullptr, 0, nullptr);
+    const DWORD start = GetTickCount();
+    plume::StartServer(main);
+    const DWORD took = GetTickCount() - start;
+    DWORD pluginResult = 99;
+    WaitForSingleObject(plugin, 10000);
+    GetExitCodeThread(plugin, &pluginResult);
+    CloseHandle(plugin);
+    EXPECT_EQ(0u, pluginResult) << "the plug-in could not report";
+    EXPECT_TRUE(Signalled(events.plugins));
+    EXPECT_GE(took, 300u) << "StartServer returned before the plug-in reported";
+    DestroyWindow(main);
 }
 
 TEST_F(ServerLifecycle, NothingStartsWithoutAWindow) {

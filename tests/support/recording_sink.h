@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "com_object.h"
+
 namespace plume::test {
 
 struct SinkCall {
@@ -16,26 +18,9 @@ struct SinkCall {
     std::vector<long> args;  // in declaration order
 };
 
-class RecordingSink final : public IDispatch {
+class RecordingSink final : public ref_counted<IDispatch> {
 public:
     explicit RecordingSink(const IID& eventsIid) : eventsIid_(eventsIid) {}
-
-    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-        if (!out) return E_POINTER;
-        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) || IsEqualIID(iid, eventsIid_)) {
-            *out = static_cast<IDispatch*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&refs_); }
-    STDMETHODIMP_(ULONG) Release() override {
-        LONG n = InterlockedDecrement(&refs_);
-        if (n == 0) delete this;
-        return n;
-    }
     STDMETHODIMP GetTypeInfoCount(UINT* n) override { *n = 0; return S_OK; }
     STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
     STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
@@ -56,11 +41,15 @@ public:
     std::function<void(const SinkCall&)> onCall;
     HRESULT result = S_OK;
     WORD lastFlags = 0;
-    LONG refs() const { return refs_; }
 
 private:
+    void* Cast(REFIID iid) override {
+        return IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) || IsEqualIID(iid, eventsIid_)
+                   ? static_cast<IDispatch*>(this)
+                   : nullptr;
+    }
+
     IID eventsIid_;
-    LONG refs_ = 1;
 };
 
 }  // namespace plume::test

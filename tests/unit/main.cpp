@@ -15,6 +15,13 @@ public:
         HRESULT hr = LoadTypeLibEx(plume::test::LibraryPathW().c_str(), REGKIND_REGISTER, &lib);
         ASSERT_EQ(S_OK, hr) << "registering the type library";
         lib->Release();
+        // The script helper, a COM class the plug-in tests load by ProgID.
+        HMODULE helper = LoadLibraryW((plume::test::BinaryDirW() + L"plumescript.dll").c_str());
+        ASSERT_NE(nullptr, helper);
+        auto reg = reinterpret_cast<HRESULT(WINAPI*)()>(
+            reinterpret_cast<void*>(GetProcAddress(helper, "DllRegisterServer")));
+        ASSERT_EQ(S_OK, reg ? reg() : E_FAIL);
+        FreeLibrary(helper);
     }
 };
 

@@ -11,7 +11,11 @@
 #include "host/hooks.h"
 #include "host/msg_content.h"
 #include "host/msg_wnd_list.h"
+#include "com_ptr.h"
 #include "manager/callback_window.h"
+#include "server/class_objects.h"
+
+#include <plume.h>
 
 namespace {
 
@@ -174,6 +178,44 @@ TEST(RebuildDocument, KeepsEverythingAroundTheBody) {
     EXPECT_EQ(L"<HTML><BODY>new</BODY></HTML>", plume::RebuildDocument(L"<HTML><BODY>", L"new"));
     // The search is case-sensitive, as the document object writes upper case.
     EXPECT_EQ(L"<HTML><BODY>x</BODY></HTML>", plume::RebuildDocument(L"<html><body></body></html>", L"x"));
+}
+
+}  // namespace
+
+namespace {
+
+// An OEMsgWnd made through its class object is never bound: every call
+// succeeds with nothing.
+TEST(UnboundMessageWindow, AnswersEveryCallWithNothing) {
+    IClassFactory* factory = plume::FindClassFactory(CLSID_OEMsgWnd);
+    plume::com_ptr<IOEMsgWnd> w;
+    ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IOEMsgWnd, w.put_void()));
+    LONG id = 0, length = 7;
+    EXPECT_EQ(S_OK, w->GetID(&id));
+    EXPECT_EQ(-1, id);
+    EXPECT_EQ(S_OK, w->GetBodyLength(&length));
+    EXPECT_EQ(0, length);
+    tagWNDSTYLE style = OE_OTHER_WND;
+    EXPECT_EQ(S_OK, w->GetWndStyle(&style));
+    EXPECT_EQ(OE_MSG_INVALID, style);
+    BSTR text = reinterpret_cast<BSTR>(1);
+    EXPECT_EQ(S_OK, w->GetSubject(&text));
+    EXPECT_EQ(nullptr, text);
+    EXPECT_EQ(S_OK, w->GetBody(&text));
+    EXPECT_EQ(nullptr, text);
+    IDispatch* document = reinterpret_cast<IDispatch*>(1);
+    EXPECT_EQ(S_OK, w->GetIHTMLDocument2(&document));
+    EXPECT_EQ(nullptr, document);
+    EXPECT_EQ(S_OK, w->SetBody(nullptr));
+    EXPECT_EQ(S_OK, w->SetBodyHTML(nullptr));
+    EXPECT_EQ(S_OK, w->SetTo(nullptr));
+    EXPECT_EQ(S_OK, w->SendMail());
+    EXPECT_EQ(S_OK, w->CancelSend());
+    EXPECT_EQ(S_OK, w->SendKey(0x141, 0, 0));
+    // Out pointers come first.
+    EXPECT_EQ(E_POINTER, w->GetTo(nullptr));
+    EXPECT_EQ(E_POINTER, w->GetBodyLength(nullptr));
+    EXPECT_EQ(E_POINTER, w->GetWndStyle(nullptr));
 }
 
 }  // namespace
