@@ -91,6 +91,14 @@ for exe in msimn winmail; do
   wine cscript //nologo "$(winepath -w "$root/examples/scripts/event_monitor.vbs")" "$seconds" >"$monitor_log" 2>&1 </dev/null &
   monitor_pid=$!
   for _ in $(seq 1 50); do grep -q "connected" "$monitor_log" 2>/dev/null && break; sleep 0.2; done
+  stamper_pid=""
+  if [ "$exe" = msimn ] && [ "$library" = 1 ]; then
+    # A second plug-in stamps new messages and stops a Send without a subject.
+    stamper_log="$out/$exe-stamper.log"
+    wine cscript //nologo "$(winepath -w "$root/examples/scripts/subject_stamper.vbs")" 20 >"$stamper_log" 2>&1 </dev/null &
+    stamper_pid=$!
+    for _ in $(seq 1 50); do grep -q "stamping" "$stamper_log" 2>/dev/null && break; sleep 0.2; done
+  fi
   if [ "$library" = 1 ]; then toolbar_step toolbar; sleep 0.5; shot "$exe-0-toolbar"; fi
   step overview; shot "$exe-1-main"
   if [ "$exe" = msimn ]; then
@@ -98,10 +106,16 @@ for exe in msimn winmail; do
     step compose; shot "$exe-3-compose"
     step menu
     step send; shot "$exe-4-sent"
+    if [ -n "$stamper_pid" ]; then step nosubject; shot "$exe-5-cancelled"; step closeall; fi
   fi
   wait "$monitor_pid" 2>/dev/null || true
-  echo "  What the plug-in heard:"
+  echo "  What the event monitor heard:"
   tr -d '\r' <"$monitor_log" | grep -a '^plug-in:' | sed 's/^/  /'
+  if [ -n "$stamper_pid" ]; then
+    wait "$stamper_pid" 2>/dev/null || true
+    echo "  What the subject stamper did:"
+    tr -d '\r' <"$stamper_log" | grep -a '^plug-in:' | sed 's/^/  /'
+  fi
   step quit
   wait "$client_pid" 2>/dev/null || true
   client_pid=""

@@ -56,6 +56,23 @@ Case "send"
     WScript.Echo "Sent Items now has " & (UBound(rows) + 1) & " messages; the Outbox has " & (UBound(c.Messages(outbox)) + 1)
     c.SelectRows 0
     c.Pump 200
+Case "nosubject"
+    note = c.NewMessage
+    c.TypeText note, 1001, "Anna Berg <anna.berg@northwind.example>"
+    c.Pump 1000
+    WScript.Echo "Composing a message with the subject """ & c.GetField(note, 1004) & """ only; pressing Send"
+    c.SendNote note
+    c.Pump 500
+    If UBound(c.MessageWindows) >= 0 Then
+        WScript.Echo "The window is still open: the plug-in cancelled the Send"
+    Else
+        WScript.Echo "The window closed: the message was sent"
+    End If
+Case "closeall"
+    For Each note In c.MessageWindows
+        c.CloseNote note
+    Next
+    c.Pump 200
 Case "menu"
     items = c.MenuItems(main, "Tools")
     WScript.Echo "Tools menu:"
