@@ -1,3 +1,4 @@
+#include "com_object.h"
 #include "control_channel.h"
 
 #include <commctrl.h>
@@ -464,24 +465,8 @@ struct MethodEntry {
 
 std::vector<MethodEntry>& Methods();
 
-class ControlObject final : public IDispatch {
+class ControlObject final : public plume::ref_counted<IDispatch> {
 public:
-    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-        if (!out) return E_POINTER;
-        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch)) {
-            *out = static_cast<IDispatch*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&refs_); }
-    STDMETHODIMP_(ULONG) Release() override {
-        LONG n = InterlockedDecrement(&refs_);
-        if (n == 0) delete this;
-        return n;
-    }
     STDMETHODIMP GetTypeInfoCount(UINT* count) override {
         if (!count) return E_POINTER;
         *count = 0;
@@ -539,22 +524,19 @@ private:
         excep->scode = hr;
         return DISP_E_EXCEPTION;
     }
-    LONG refs_ = 1;
+
+private:
+    void* Cast(REFIID iid) override {
+        return IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) ? static_cast<IDispatch*>(this) : nullptr;
+    }
 };
 
-class ClassObject final : public IClassFactory {
+// Locks have no effect: the client lives as long as its windows.
+volatile LONG g_locks = 0;
+
+class ClassObject final : public plume::static_class_factory {
 public:
-    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-        if (!out) return E_POINTER;
-        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IClassFactory)) {
-            *out = static_cast<IClassFactory*>(this);
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    ClassObject() : static_class_factory(&g_locks) {}
     STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
         if (outer) return CLASS_E_NOAGGREGATION;
         if (!out) return E_POINTER;
@@ -563,7 +545,6 @@ public:
         object->Release();
         return hr;
     }
-    STDMETHODIMP LockServer(BOOL) override { return S_OK; }
 };
 
 ClassObject g_classObject;

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "script_process.h"
 #include "bstr.h"
 #include "com_ptr.h"
 #include "e2e_common.h"
@@ -355,22 +356,6 @@ TEST_F(ToolbarE2E, BadInputGivesClearResultsAndTheClientLivesOn) {
     EXPECT_EQ(static_cast<long>(client->pid()), Call(L"ProcessId").Long()) << "the client still answers";
 }
 
-// Starts `cscript //nologo script` with its output going to `outputFile`.
-PROCESS_INFORMATION StartScript(const std::wstring& script, const std::wstring& outputFile) {
-    SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
-    HANDLE out = CreateFileW(outputFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, 0, nullptr);
-    STARTUPINFOW si{};
-    si.cb = sizeof si;
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdOutput = out;
-    si.hStdError = out;
-    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    std::wstring command = L"cscript.exe //nologo \"" + script + L"\"";
-    PROCESS_INFORMATION pi{};
-    EXPECT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi));
-    CloseHandle(out);
-    return pi;
-}
 
 std::string FirstLine(const std::wstring& file) {
     std::ifstream in(WideToUtf8(file.c_str()));

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "bitmap_file.h"
 #include "host/client_variant.h"
 #include "ui/toolbar_registry.h"
 
@@ -177,36 +178,8 @@ inline void ClickArrow(HWND toolbar, int id) {
 
 // A 24-bit bitmap file of one colour; returns its path.
 inline std::string WriteBitmapFile(const std::string& name, int w, int h, COLORREF color) {
-    char dir[MAX_PATH];
-    GetTempPathA(MAX_PATH, dir);
-    std::string path = std::string(dir) + name;
-    const int stride = (w * 3 + 3) & ~3;
-    BITMAPFILEHEADER file{};
-    BITMAPINFOHEADER info{};
-    info.biSize = sizeof info;
-    info.biWidth = w;
-    info.biHeight = h;
-    info.biPlanes = 1;
-    info.biBitCount = 24;
-    info.biSizeImage = stride * h;
-    file.bfType = 0x4D42;
-    file.bfOffBits = sizeof file + sizeof info;
-    file.bfSize = file.bfOffBits + info.biSizeImage;
-    std::vector<BYTE> pixels(info.biSizeImage);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            BYTE* p = &pixels[y * stride + x * 3];
-            p[0] = GetBValue(color);
-            p[1] = GetGValue(color);
-            p[2] = GetRValue(color);
-        }
-    HANDLE f = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    DWORD written;
-    WriteFile(f, &file, sizeof file, &written, nullptr);
-    WriteFile(f, &info, sizeof info, &written, nullptr);
-    WriteFile(f, pixels.data(), static_cast<DWORD>(pixels.size()), &written, nullptr);
-    CloseHandle(f);
-    return path;
+    std::wstring path = WriteBitmapFile(std::wstring(name.begin(), name.end()).c_str(), w, h, color);
+    return std::string(path.begin(), path.end());
 }
 
 // Popup menus shown while a MenuWatcher lives: their items are recorded as
