@@ -24,23 +24,35 @@ LRESULT ForwardToParent(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     return parent ? SendMessageW(parent, msg, wp, lp) : 0;
 }
 
-// ---------------------------------------------------------------- SizableRebar
-
-LRESULT CALLBACK SizableRebarProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+// What every container window does with the messages it does not handle
+// itself: Unicode notifications, commands and notifications passed on to the
+// parent (as the client's containers do), the rest to the default procedure.
+LRESULT ContainerDefault(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
     case WM_NOTIFYFORMAT:
         return UnicodeNotifications(wp, lp);
     case WM_COMMAND:
     case WM_NOTIFY:
         return ForwardToParent(hwnd, msg, wp, lp);
-    case WM_ERASEBKGND: {
-        RECT rc;
-        GetClientRect(hwnd, &rc);
-        FillRect(reinterpret_cast<HDC>(wp), &rc, GetSysColorBrush(COLOR_BTNFACE));
-        return 1;
-    }
     }
     return DefWindowProcW(hwnd, msg, wp, lp);
+}
+
+LRESULT PaintButtonFace(HWND hwnd, HDC dc) {
+    RECT rc;
+    GetClientRect(hwnd, &rc);
+    FillRect(dc, &rc, GetSysColorBrush(COLOR_BTNFACE));
+    return 1;
+}
+
+// ---------------------------------------------------------------- SizableRebar
+
+LRESULT CALLBACK SizableRebarProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    switch (msg) {
+    case WM_ERASEBKGND:
+        return PaintButtonFace(hwnd, reinterpret_cast<HDC>(wp));
+    }
+    return ContainerDefault(hwnd, msg, wp, lp);
 }
 
 // ---------------------------------------------------------------- containers
@@ -49,11 +61,6 @@ LRESULT CALLBACK SizableRebarProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
 // "Outlook Express Message List").
 LRESULT CALLBACK FillContainerProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
-    case WM_NOTIFYFORMAT:
-        return UnicodeNotifications(wp, lp);
-    case WM_COMMAND:
-    case WM_NOTIFY:
-        return ForwardToParent(hwnd, msg, wp, lp);
     case WM_SIZE:
         if (HWND child = GetWindow(hwnd, GW_CHILD)) MoveWindow(child, 0, 0, LOWORD(lp), HIWORD(lp), TRUE);
         return 0;
@@ -65,17 +72,12 @@ LRESULT CALLBACK FillContainerProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         }
         return 0;
     }
-    return DefWindowProcW(hwnd, msg, wp, lp);
+    return ContainerDefault(hwnd, msg, wp, lp);
 }
 
 // "Outlook Express Message View": the message list above, the preview below.
 LRESULT CALLBACK MessageViewProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
-    case WM_NOTIFYFORMAT:
-        return UnicodeNotifications(wp, lp);
-    case WM_COMMAND:
-    case WM_NOTIFY:
-        return ForwardToParent(hwnd, msg, wp, lp);
     case WM_SIZE: {
         int w = LOWORD(lp), h = HIWORD(lp);
         int listHeight = h * 45 / 100;
@@ -85,28 +87,19 @@ LRESULT CALLBACK MessageViewProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         if (preview) MoveWindow(preview, 0, listHeight + 4, w, h - listHeight - 4, TRUE);
         return 0;
     }
-    case WM_ERASEBKGND: {
-        RECT rc;
-        GetClientRect(hwnd, &rc);
-        FillRect(reinterpret_cast<HDC>(wp), &rc, GetSysColorBrush(COLOR_BTNFACE));
-        return 1;
+    case WM_ERASEBKGND:
+        return PaintButtonFace(hwnd, reinterpret_cast<HDC>(wp));
     }
-    }
-    return DefWindowProcW(hwnd, msg, wp, lp);
+    return ContainerDefault(hwnd, msg, wp, lp);
 }
 
 LRESULT CALLBACK EnvelopeProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
-    case WM_NOTIFYFORMAT:
-        return UnicodeNotifications(wp, lp);
-    case WM_COMMAND:
-    case WM_NOTIFY:
-        return ForwardToParent(hwnd, msg, wp, lp);
     case WM_CTLCOLORSTATIC:
         SetBkMode(reinterpret_cast<HDC>(wp), TRANSPARENT);
         return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
     }
-    return DefWindowProcW(hwnd, msg, wp, lp);
+    return ContainerDefault(hwnd, msg, wp, lp);
 }
 
 // ---------------------------------------------------------------- browser view
