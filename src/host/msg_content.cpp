@@ -5,9 +5,10 @@
 #include <richole.h>
 
 #include "com_ptr.h"
-#include "host/client_variant.h"
+#include "client_variant.h"
 #include "host/msg_wnd_list.h"
 #include "manager/callback_window.h"
+#include "issued_pointers.h"
 #include "proc_address.h"
 
 namespace plume {
@@ -187,13 +188,29 @@ LONG GetBodyLength(OEPluginMsgWnd* record) {
 }
 
 namespace {
+
+// Texts that a "WM_SET_BODY" of this library carries while it is sent.
+issued_pointers& BodyTexts() {
+    static issued_pointers* texts = new issued_pointers;
+    return *texts;
+}
+
 int SendBody(OEPluginMsgWnd* record, const wchar_t* text, bool html) {
     if (record->closing) return 0;
     std::wstring copy = text ? text : L"";
-    return static_cast<int>(SendMessageA(record->window, Messages().setBody,
-                                         reinterpret_cast<WPARAM>(copy.c_str()), html ? 1 : 0));
+    BodyTexts().issue(copy.c_str());
+    const LRESULT result = SendMessageA(record->window, Messages().setBody,
+                                        reinterpret_cast<WPARAM>(copy.c_str()), html ? 1 : 0);
+    BodyTexts().withdraw(copy.c_str());
+    return static_cast<int>(result);
 }
+
 }  // namespace
+
+const wchar_t* ClaimBodyText(WPARAM wParam) {
+    const auto* text = reinterpret_cast<const wchar_t*>(wParam);
+    return BodyTexts().contains(text) ? text : nullptr;
+}
 
 int SetBody(OEPluginMsgWnd* record, const wchar_t* text) { return SendBody(record, text, false); }
 int SetBodyHTML(OEPluginMsgWnd* record, const wchar_t* text) { return SendBody(record, text, true); }

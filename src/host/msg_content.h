@@ -35,6 +35,9 @@ LONG GetBodyLength(OEPluginMsgWnd* record);
 // 1 when the request reached the window, 0 when the record is closing.
 int SetBody(OEPluginMsgWnd* record, const wchar_t* text);
 int SetBodyHTML(OEPluginMsgWnd* record, const wchar_t* text);
+// The text of a "WM_SET_BODY" that this library is sending, or null for a
+// wParam it did not send (another program's post).
+const wchar_t* ClaimBodyText(WPARAM wParam);
 // Runs on the window's thread for "WM_SET_BODY".
 int SetBodyNow(OEPluginMsgWnd* record, const wchar_t* text, bool html);
 // The document's IDispatch with a reference for the caller, or null.
