@@ -9,11 +9,13 @@
 #pragma once
 
 #include <windows.h>
+#include <mshtml.h>
 #include <oleauto.h>
 
 #include <string>
 
 #include "bstr.h"
+#include "com_ptr.h"
 
 namespace plume {
 
@@ -24,8 +26,11 @@ constexpr int kEnvelopeCc = 1003;
 constexpr int kEnvelopeSubject = 1004;
 constexpr int kEnvelopeBcc = 1026;
 
-// Obtains the record's document and body window; false when there is none.
-bool GetDocument(OEPluginMsgWnd* record);
+// The body's document for the calling thread, and the record's body window;
+// null when there is none. The body's HTML engine belongs to the window's
+// thread: each thread uses and releases only what it obtained itself (a
+// proxy on the server thread), so nothing is kept on the record.
+com_ptr<IHTMLDocument2> GetDocument(OEPluginMsgWnd* record);
 // None when the control is missing.
 bstr GetEnvelopeField(OEPluginMsgWnd* record, int controlId);
 // The control's answer to EM_SETTEXTEX; 0 when it is missing.

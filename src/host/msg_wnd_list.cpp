@@ -117,10 +117,6 @@ void RemoveMsgWnd(HWND window) {
     auto& list = List();
     list.erase(std::remove(list.begin(), list.end(), record), list.end());
 
-    if (record->document) {
-        record->document->Release();
-        record->document = nullptr;
-    }
     record->toolbarHost.reset();
     if (record->previousProc) {
         SetWindowLongPtrA(record->window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(record->previousProc));

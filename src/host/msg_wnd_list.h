@@ -29,7 +29,6 @@ struct OEPluginMsgWnd {
     LONG isPreview = 0;
     std::unique_ptr<OEToolbarHost> toolbarHost;  // separate message windows only
     UINT_PTR timer = 0;
-    IDispatch* document = nullptr;  // the body's IHTMLDocument2, owned reference
     LONG lastMenuSelect = -1;
     HMENU lastInitMenu = nullptr;
     critical_section lock;

@@ -55,4 +55,58 @@ private:
     std::vector<BYTE> data_;
 };
 
+// A whole key's values (not its sub-keys), or that the key is missing, put
+// back when the scope ends.
+class ScopedRegistryKey {
+public:
+    ScopedRegistryKey(HKEY root, const wchar_t* path) : root_(root), path_(path) {
+        HKEY key = nullptr;
+        existed_ = RegOpenKeyExW(root_, path_.c_str(), 0, KEY_QUERY_VALUE, &key) == ERROR_SUCCESS;
+        if (!existed_) return;
+        for (DWORD i = 0;; ++i) {
+            wchar_t name[16384];
+            DWORD nameLength = 16384, type = 0, size = 0;
+            if (RegEnumValueW(key, i, name, &nameLength, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) break;
+            Value v{name, type, std::vector<BYTE>(size)};
+            nameLength = 16384;
+            RegEnumValueW(key, i, name, &nameLength, nullptr, &type, v.data.data(), &size);
+            values_.push_back(std::move(v));
+        }
+        RegCloseKey(key);
+    }
+    ~ScopedRegistryKey() {
+        if (!existed_) {
+            RegDeleteKeyW(root_, path_.c_str());
+            return;
+        }
+        HKEY key = nullptr;
+        if (RegCreateKeyExW(root_, path_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
+            ERROR_SUCCESS)
+            return;
+        // Values the test added go; the saved ones come back.
+        for (;;) {
+            wchar_t name[16384];
+            DWORD nameLength = 16384;
+            if (RegEnumValueW(key, 0, name, &nameLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+            if (RegDeleteValueW(key, name) != ERROR_SUCCESS) break;
+        }
+        for (const Value& v : values_)
+            RegSetValueExW(key, v.name.c_str(), 0, v.type, v.data.data(), static_cast<DWORD>(v.data.size()));
+        RegCloseKey(key);
+    }
+    ScopedRegistryKey(const ScopedRegistryKey&) = delete;
+    ScopedRegistryKey& operator=(const ScopedRegistryKey&) = delete;
+
+private:
+    struct Value {
+        std::wstring name;
+        DWORD type;
+        std::vector<BYTE> data;
+    };
+    HKEY root_;
+    std::wstring path_;
+    bool existed_ = false;
+    std::vector<Value> values_;
+};
+
 }  // namespace plume::test
