@@ -154,35 +154,33 @@ void ClearMainWindow(int endSession) {
 namespace {
 
 void OnWindowCreated(WPARAM wParam, LPARAM lParam) {
-    {
-        HWND window = reinterpret_cast<HWND>(wParam);
-        const CREATESTRUCTA* cs = reinterpret_cast<CBT_CREATEWNDA*>(lParam)->lpcs;
-        char buffer[1024];
-        const char* name = cs->lpszClass;
-        if (name && (reinterpret_cast<UINT_PTR>(name) >> 16) == 0) {
-            name = GetClassNameA(window, buffer, 1023) ? buffer : nullptr;
+    HWND window = reinterpret_cast<HWND>(wParam);
+    const CREATESTRUCTA* cs = reinterpret_cast<CBT_CREATEWNDA*>(lParam)->lpcs;
+    char buffer[1024];
+    const char* name = cs->lpszClass;
+    if (name && (reinterpret_cast<UINT_PTR>(name) >> 16) == 0) {
+        name = GetClassNameA(window, buffer, 1023) ? buffer : nullptr;
+    }
+    if (!name) {
+    } else if (strcmp(name, "ATH_Note") == 0) {
+        AddMsgWnd(window, false);
+    } else if (cs->hwndParent && strcmp(name, "##MimeEdit_Server") == 0) {
+        if (IsChild(g_state.mainWindow, cs->hwndParent)) {
+            HWND list = FindMessageListView();
+            OEPluginMsgWnd* record = AddMsgWnd(window, true);
+            if (list && record) record->isPreview = 1;
         }
-        if (!name) {
-        } else if (strcmp(name, "ATH_Note") == 0) {
-            AddMsgWnd(window, false);
-        } else if (cs->hwndParent && strcmp(name, "##MimeEdit_Server") == 0) {
-            if (IsChild(g_state.mainWindow, cs->hwndParent)) {
-                HWND list = FindMessageListView();
-                OEPluginMsgWnd* record = AddMsgWnd(window, true);
-                if (list && record) record->isPreview = 1;
-            }
-        } else if (strcmp(name, "ToolbarWindow32") == 0) {
-            if (OEPluginMsgWnd* preview = FindPreviewMsgWnd(false)) {
-                if (!(IsWindow(g_state.listView) && SendMessageA(g_state.listView, LVM_GETSELECTEDCOUNT, 0, 0)))
-                    preview->isEmpty = 1;
-            }
-        } else if (!g_state.mainWindow && IsMainWindowClass(name)) {
-            SubclassMainWindow(window);
-            Log(4, "CallWndProc: Hook ThorBrowserWndClass: %08x : %08x -> %08x.\n",
-                static_cast<unsigned>(reinterpret_cast<UINT_PTR>(window)),
-                static_cast<unsigned>(reinterpret_cast<UINT_PTR>(g_state.previousMainProc)),
-                static_cast<unsigned>(reinterpret_cast<UINT_PTR>(&MainWndProc)));
+    } else if (strcmp(name, "ToolbarWindow32") == 0) {
+        if (OEPluginMsgWnd* preview = FindPreviewMsgWnd(false)) {
+            if (!(IsWindow(g_state.listView) && SendMessageA(g_state.listView, LVM_GETSELECTEDCOUNT, 0, 0)))
+                preview->isEmpty = 1;
         }
+    } else if (!g_state.mainWindow && IsMainWindowClass(name)) {
+        SubclassMainWindow(window);
+        Log(4, "CallWndProc: Hook ThorBrowserWndClass: %08x : %08x -> %08x.\n",
+            static_cast<unsigned>(reinterpret_cast<UINT_PTR>(window)),
+            static_cast<unsigned>(reinterpret_cast<UINT_PTR>(g_state.previousMainProc)),
+            static_cast<unsigned>(reinterpret_cast<UINT_PTR>(&MainWndProc)));
     }
 }
 
