@@ -5,6 +5,7 @@
 #include "host/oe_msg_wnd.h"
 #include "manager/callback_window.h"
 #include "manager/plume_obj.h"
+#include "manager/selection.h"
 #include "com_ptr.h"
 #include "server/init_object.h"
 #include "server/log.h"
@@ -67,6 +68,7 @@ PLUMEManager::PLUMEManager()
       folderChangeDone_(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {
     ResetEvent(WaitersReleased().get());
     g_manager = this;  // the callback window's creation may look for it
+    CreateSelectionComponents(*this);
     callbackWindow_ = CreateCallbackWindow();
 }
 
@@ -77,6 +79,7 @@ PLUMEManager::~PLUMEManager() {
         cs_lock registry(registryLock_);
         menuItemRecords_.clear();
         selectedMessageIds.clear();
+        selectedMessagesStored = false;
     }
     if (callbackWindow_) DestroyWindow(callbackWindow_);
     callbackWindow_ = nullptr;

@@ -29,6 +29,8 @@ class OEToolbar;
 class OEButton;
 class OEMenu;
 class OEMenuItem;
+class VexMessageList;
+class PLUMEMessageStore;
 
 // Receives store transactions from the store watcher.
 class PLUMEStoreListener {
@@ -124,7 +126,11 @@ public:
     // Selection (guarded by storeLock where said).
     LONG selectedFolderId = -1;
     std::vector<LONG> selectedMessageIds;
+    bool selectedMessagesStored = false;  // false: no selection stored yet (or it was dropped)
     LONG currentMessageId = -1;
+    // The message-list binder and the store watcher, made by the constructor.
+    std::shared_ptr<VexMessageList> messageList;
+    std::shared_ptr<PLUMEMessageStore> messageStore;
 
     // Sending state.
     volatile LONG sendBusy = 0;

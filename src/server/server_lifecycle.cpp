@@ -57,7 +57,20 @@ void OnShutdown(int endSession) { ShutdownServer(endSession); }
 
 void OnFolderTreeNotify(HWND treeView) {
     PLUMEManager::Get(true);
-    SetSelectedFolderName(treeView);
+    try {
+        SetSelectedFolderName(treeView);
+    } catch (...) {
+        Log(0, "OnFolderTreeNotify: failed.\n");
+    }
+}
+
+void OnSelectionChanged(int count, int* rows, int focusedRow, int flag) {
+    PLUMEManager::Get(true);
+    try {
+        SetSelectedMessages(count, rows, focusedRow, flag);
+    } catch (...) {
+        Log(0, "OnSelectionChanged: failed.\n");
+    }
 }
 
 void OnMessageDownload(int code) {
@@ -165,6 +178,7 @@ void StartServer(HWND hostWindow) {
     HostNotifyCallbacks& cb = Callbacks();
     cb.onShutdown = OnShutdown;
     cb.onFolderTreeNotify = OnFolderTreeNotify;
+    cb.onSelectionChanged = OnSelectionChanged;
     cb.onMessageDownload = OnMessageDownload;
     cb.onMsgWndLifecycle = OnMsgWndLifecycle;
     cb.onMsgWndSendButton = OnMsgWndSendButton;
@@ -231,6 +245,7 @@ void ShutdownServer(int endSession) {
             }
         }
     }
+    if (manager) ClearMessageList(*manager);
     DetachHooks();
     PostThreadMessageA(g_serverThreadId, WM_QUIT, 0, 0);
     while (WaitForSingleObject(g_serverThread, 0) == WAIT_TIMEOUT) {
