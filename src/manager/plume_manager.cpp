@@ -29,7 +29,9 @@ void WaitPumping(HANDLE event, HANDLE alsoEnds) {
     HANDLE handles[2] = {event, alsoEnds};
     const DWORD count = alsoEnds ? 2 : 1;
     for (;;) {
-        DWORD r = MsgWaitForMultipleObjectsEx(count, handles, INFINITE, QS_ALLEVENTS, 0);
+        // Messages sent by other threads (the server thread reaching the
+        // client's controls) wake the wait too; QS_ALLEVENTS leaves them out.
+        DWORD r = MsgWaitForMultipleObjectsEx(count, handles, INFINITE, QS_ALLEVENTS | QS_SENDMESSAGE, 0);
         if (r < WAIT_OBJECT_0 + count) return;
         if (r != WAIT_OBJECT_0 + count) continue;
         // Everything already queued is taken now: the wait only wakes again

@@ -8,20 +8,8 @@
 namespace plume::test {
 namespace {
 
-class MessageWindows : public LibraryTest {
+class MessageWindows : public RootObjectTest {
 protected:
-    void SetUp() override {
-        LibraryTest::SetUp();
-        root_ = CreateRoot();
-        ASSERT_TRUE(root_);
-        sink_ = Listen(root_.get(), DIID_IPLUMEObjEvents);
-    }
-    void TearDown() override {
-        // Clients let go of their objects before the client closes.
-        root_.reset();
-        LibraryTest::TearDown();
-    }
-
     // Waits until the library reported `note` as a new message window.
     bool Reported(HWND note) {
         return StandinProcess::WaitFor([&] {
@@ -46,8 +34,6 @@ protected:
         return text.str();
     }
 
-    com_ptr<IPLUMEObj> root_;
-    RecordingSink* sink_ = nullptr;
 };
 
 TEST_F(MessageWindows, ComposeWindowEnvelopeRoundTrips) {

@@ -11,19 +11,8 @@ constexpr DISPID kOnMessageSelectionChanged = 4;
 constexpr DISPID kOnCurrentMessageChanged = 5;
 constexpr long kLocalFoldersNumber = 1;  // the tree's root folder, reported as 0
 
-class Selection : public LibraryTest {
+class Selection : public RootObjectTest {
 protected:
-    void SetUp() override {
-        LibraryTest::SetUp();
-        root_ = CreateRoot();
-        ASSERT_TRUE(root_);
-        sink_ = Listen(root_.get(), DIID_IPLUMEObjEvents);
-    }
-    void TearDown() override {
-        root_.reset();
-        LibraryTest::TearDown();
-    }
-
     // Message ids of the list's rows, in row order.
     std::vector<long> RowIds() {
         std::vector<long> ids;
@@ -59,8 +48,6 @@ protected:
         }, 10000);
     }
 
-    com_ptr<IPLUMEObj> root_;
-    RecordingSink* sink_ = nullptr;
 };
 
 TEST_F(Selection, WhatTheUserSelectsIsWhatTheListAndPreviewShow) {

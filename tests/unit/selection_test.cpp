@@ -17,6 +17,7 @@
 #include "host/vex_message_list.h"
 #include "manager/plume_manager.h"
 #include "manager/selection.h"
+#include "fake_message_list.h"
 #include "recording_sink.h"
 #include "server/class_objects.h"
 #include "server/log.h"
@@ -29,12 +30,12 @@ using plume::test::RecordingSink;
 
 namespace {
 
-// The client's contract, stated once.
-constexpr int kFillSlot = 4;
-constexpr int kTableSlotOE = 20;
+using plume::test::AnyFn;
+
+// The client's contract, stated once (the fake class's slots are in
+// fake_message_list.h).
+using plume::test::kFillSlot;
 constexpr int kTableSlotWM = 21;
-constexpr int kRowMessageIdSlot = 25;
-constexpr int kRowIndexSlot = 26;
 constexpr size_t kFolderNumberAt = 16;
 constexpr size_t kParentAt = 24;
 constexpr size_t kKindByteAtWM = 109;
@@ -50,93 +51,8 @@ void Pump() {
     while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
 }
 
-// ----------------------------------------------------------- a client list class
-
-using AnyFn = void (*)();
-
-struct FakeList {
-    const AnyFn* vtbl;
-    LONG refs = 1;
-    std::vector<INT64> rows;      // message ids in row order
-    HRESULT fillResult = S_OK;
-    HRESULT tableResult = S_OK;   // GetMessageTable
-    HRESULT rowResult = S_OK;     // the table's two lookups
-    std::vector<UINT_PTR> lastFill;  // id and the four passed-through arguments
-    INT64 lastIndexQuery = 0;
-};
-
-ULONG STDMETHODCALLTYPE ListAddRef(FakeList* self) { return ++self->refs; }
-ULONG STDMETHODCALLTYPE ListRelease(FakeList* self) { return --self->refs; }
-HRESULT STDMETHODCALLTYPE ListQI(FakeList* self, REFIID, void** out) {
-    ++self->refs;
-    *out = self;
-    return S_OK;
-}
-HRESULT STDMETHODCALLTYPE Other(FakeList*) { return E_NOTIMPL; }
-HRESULT STDMETHODCALLTYPE Fill(FakeList* self, INT64 id, UINT_PTR a3, UINT_PTR a4, UINT_PTR a5, UINT_PTR a6) {
-    self->lastFill = {static_cast<UINT_PTR>(id), a3, a4, a5, a6};
-    return self->fillResult;
-}
-
-// The table is a second identity of the same object with its own table.
-struct FakeTable {
-    const AnyFn* vtbl;
-    FakeList* list;
-};
-ULONG STDMETHODCALLTYPE TableAddRef(FakeTable* self) { return ++self->list->refs; }
-ULONG STDMETHODCALLTYPE TableRelease(FakeTable* self) { return --self->list->refs; }
-HRESULT STDMETHODCALLTYPE RowMessageId(FakeTable* self, INT32 row, INT64* id) {
-    if (FAILED(self->list->rowResult)) return self->list->rowResult;
-    if (row < 0 || row >= static_cast<INT32>(self->list->rows.size())) return E_INVALIDARG;
-    *id = self->list->rows[row];
-    return S_OK;
-}
-HRESULT STDMETHODCALLTYPE RowIndex(FakeTable* self, INT64 id, INT32* row) {
-    self->list->lastIndexQuery = id;
-    if (FAILED(self->list->rowResult)) return self->list->rowResult;
-    for (size_t i = 0; i < self->list->rows.size(); ++i)
-        if (self->list->rows[i] == id) {
-            *row = static_cast<INT32>(i);
-            return S_OK;
-        }
-    return E_INVALIDARG;
-}
-
-AnyFn g_tableVtbl[27];
-FakeTable* TableOf(FakeList* list) {
-    static FakeTable table;
-    table = {g_tableVtbl, list};
-    return &table;
-}
-HRESULT STDMETHODCALLTYPE GetTable(FakeList* self, FakeTable** out) {
-    *out = nullptr;
-    if (FAILED(self->tableResult)) return self->tableResult;
-    *out = TableOf(self);
-    ++self->refs;
-    return S_OK;
-}
-
-// The class's virtual table, shared by every object as the client's is.
-AnyFn g_listVtbl[22];
-void BuildTables() {
-    for (auto& e : g_listVtbl) e = reinterpret_cast<AnyFn>(Other);
-    for (auto& e : g_tableVtbl) e = reinterpret_cast<AnyFn>(Other);
-    g_listVtbl[0] = reinterpret_cast<AnyFn>(ListQI);
-    g_listVtbl[1] = reinterpret_cast<AnyFn>(ListAddRef);
-    g_listVtbl[2] = reinterpret_cast<AnyFn>(ListRelease);
-    g_listVtbl[kFillSlot] = reinterpret_cast<AnyFn>(Fill);
-    g_listVtbl[kTableSlotOE] = reinterpret_cast<AnyFn>(GetTable);
-    g_tableVtbl[1] = reinterpret_cast<AnyFn>(TableAddRef);
-    g_tableVtbl[2] = reinterpret_cast<AnyFn>(TableRelease);
-    g_tableVtbl[kRowMessageIdSlot] = reinterpret_cast<AnyFn>(RowMessageId);
-    g_tableVtbl[kRowIndexSlot] = reinterpret_cast<AnyFn>(RowIndex);
-}
-
-using FillFn = HRESULT(STDMETHODCALLTYPE*)(FakeList*, INT64, UINT_PTR, UINT_PTR, UINT_PTR, UINT_PTR);
-// Calls slot 4 through the class table, as the client does.
-HRESULT ClientFills(FakeList* list, INT64 id) {
-    return reinterpret_cast<FillFn>(list->vtbl[kFillSlot])(list, id, 3, 0, 0x55, 0x66);
-}
+using plume::test::ClientFills;
+using plume::test::FakeList;
 
 // The Outlook Express binder, reaching the test's class.
 class TestBinder final : public plume::VexMessageListOE {
@@ -182,16 +98,16 @@ private:
 };
 
 TEST(MessageListBinder, PatchesSlotFourBindsOnSuccessAndLooksRowsUp) {
-    BuildTables();
-    FakeList list{g_listVtbl};
+    plume::test::BuildFakeListTables();
+    FakeList list{plume::test::g_fakeListVtbl};
     list.rows = {0x100000007LL, 12, 13};
     auto binder = std::make_shared<TestBinder>(&list);
     BinderScope scope(binder);
-    const AnyFn original = g_listVtbl[kFillSlot];
+    const AnyFn original = plume::test::g_fakeListVtbl[kFillSlot];
 
     ASSERT_EQ(S_OK, binder->SetHook());
     EXPECT_TRUE(binder->hooked());
-    EXPECT_NE(original, g_listVtbl[kFillSlot]);
+    EXPECT_NE(original, plume::test::g_fakeListVtbl[kFillSlot]);
 
     // -1 and failures reach the client but bind nothing.
     EXPECT_EQ(S_OK, ClientFills(&list, -1));
@@ -224,28 +140,28 @@ TEST(MessageListBinder, PatchesSlotFourBindsOnSuccessAndLooksRowsUp) {
     binder->Clear();
     binder->RemoveHook();
     EXPECT_FALSE(binder->hooked());
-    EXPECT_EQ(original, g_listVtbl[kFillSlot]);
+    EXPECT_EQ(original, plume::test::g_fakeListVtbl[kFillSlot]);
     EXPECT_EQ(1, list.refs) << "every reference the binder took was given back";
 }
 
 TEST(MessageListBinder, LeavesAnEntryThatSomeoneElseReplacedAndReportsCreationFailures) {
-    BuildTables();
-    FakeList list{g_listVtbl};
-    const AnyFn original = g_listVtbl[kFillSlot];
+    plume::test::BuildFakeListTables();
+    FakeList list{plume::test::g_fakeListVtbl};
+    const AnyFn original = plume::test::g_fakeListVtbl[kFillSlot];
     {
         auto binder = std::make_shared<TestBinder>(&list);
         ASSERT_EQ(S_OK, binder->SetHook());
-        const AnyFn ours = g_listVtbl[kFillSlot];
-        const AnyFn theirs = reinterpret_cast<AnyFn>(Other);
-        plume::WriteTableEntry(reinterpret_cast<plume::MessageListMethod*>(&g_listVtbl[kFillSlot]),
+        const AnyFn ours = plume::test::g_fakeListVtbl[kFillSlot];
+        const AnyFn theirs = reinterpret_cast<AnyFn>(plume::test::FakeOther);
+        plume::WriteTableEntry(reinterpret_cast<plume::MessageListMethod*>(&plume::test::g_fakeListVtbl[kFillSlot]),
                                reinterpret_cast<plume::MessageListMethod>(theirs));
         binder->RemoveHook();
-        EXPECT_EQ(theirs, g_listVtbl[kFillSlot]);
+        EXPECT_EQ(theirs, plume::test::g_fakeListVtbl[kFillSlot]);
         EXPECT_TRUE(binder->hooked());
         // Back to ours: now the destructor undoes the patch.
-        g_listVtbl[kFillSlot] = ours;
+        plume::test::g_fakeListVtbl[kFillSlot] = ours;
     }
-    EXPECT_EQ(original, g_listVtbl[kFillSlot]);
+    EXPECT_EQ(original, plume::test::g_fakeListVtbl[kFillSlot]);
 
     std::vector<std::string> lines;
     plume::SetLogObserver([&](int, const char* text) { lines.push_back(text); });
@@ -254,7 +170,7 @@ TEST(MessageListBinder, LeavesAnEntryThatSomeoneElseReplacedAndReportsCreationFa
     EXPECT_EQ(REGDB_E_CLASSNOTREG, failing.SetHook());
     plume::SetLogObserver(nullptr);
     EXPECT_FALSE(failing.hooked());
-    EXPECT_EQ(original, g_listVtbl[kFillSlot]);
+    EXPECT_EQ(original, plume::test::g_fakeListVtbl[kFillSlot]);
     ASSERT_EQ(1u, lines.size());
     EXPECT_EQ("VexMessageListOE::SetHook: GetMessageList 80040154.\n", lines[0]);
 }
@@ -459,7 +375,7 @@ void ResetSelection() {
 class SelectionTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        BuildTables();
+        plume::test::BuildFakeListTables();
         plume::SetWindowsMailForTesting(1);
         ResetSelection();
         binder_ = std::make_shared<TestBinder>(&fake_);
@@ -494,7 +410,7 @@ protected:
         client_->Tick();  // finds the list view
     }
 
-    FakeList fake_{g_listVtbl};
+    FakeList fake_{plume::test::g_fakeListVtbl};
     std::shared_ptr<TestBinder> binder_;
     std::unique_ptr<BinderScope> scope_;
     std::unique_ptr<ClientWindows> client_;
@@ -653,6 +569,43 @@ TEST_F(SelectionTest, SelectingFolderIdsWalksTheParentChain) {
     EXPECT_NE(std::find(lines.begin(), lines.end(), "PLUMEManager::FindHTreeItem: Parent is null 400.\n"),
               lines.end());
     EXPECT_EQ((std::vector<long>{100, 0}), root.ArgsOf(kOnFolderSelectionChanged));
+}
+
+// While the client UI thread waits for the folder event, the server thread's
+// requests to the client's controls are served: they come as messages sent
+// from another thread, which a wait for QS_ALLEVENTS alone never wakes for.
+TEST(FolderWait, ServesMessagesThatOtherThreadsSend) {
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = [](HWND h, UINT m, WPARAM w, LPARAM l) -> LRESULT {
+        return m == WM_APP + 9 ? 77 : DefWindowProcA(h, m, w, l);
+    };
+    wc.lpszClassName = "PlumeTestWaitTarget";
+    RegisterClassA(&wc);
+    struct Shared {
+        HWND target;
+        HANDLE done;
+        LRESULT sent = 0;
+        DWORD_PTR answer = 0;
+    } shared{CreateWindowA("PlumeTestWaitTarget", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr),
+             CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+    Pump();
+    HANDLE sender = CreateThread(
+        nullptr, 0,
+        [](void* p) -> DWORD {
+            auto* s = static_cast<Shared*>(p);
+            Sleep(50);
+            s->sent = SendMessageTimeoutA(s->target, WM_APP + 9, 0, 0, SMTO_NORMAL, 5000, &s->answer);
+            SetEvent(s->done);
+            return 0;
+        },
+        &shared, 0, nullptr);
+    plume::WaitWithMessagePump(shared.done);
+    EXPECT_NE(0, shared.sent) << "the send was not served while the thread waited";
+    EXPECT_EQ(77u, shared.answer);
+    WaitForSingleObject(sender, 10000);
+    CloseHandle(sender);
+    CloseHandle(shared.done);
+    DestroyWindow(shared.target);
 }
 
 // The client UI thread of the next test: the client's windows, hooked, on a
