@@ -36,8 +36,12 @@ Sub Say(text)
 End Sub
 
 Function SubjectOf(msgId)
+    Dim info
     SubjectOf = "message " & msgId
-    If IsObject(client) Then SubjectOf = client.MessageInfo(msgId)(4)
+    If IsObject(client) Then
+        info = client.MessageInfo(msgId)
+        SubjectOf = info(4)
+    End If
 End Function
 
 seconds = 20

@@ -141,6 +141,9 @@ TEST_F(Selection, FoldersFollowTheUserTheTreeAndCom) {
     Ticks();
     EXPECT_EQ(kLocalFoldersNumber, Call(L"SelectedFolder").Long());
     EXPECT_EQ(0, Get(&IPLUMEObj::GetSelectedFolderID));
+    // The client's one list object and its table: the object the library made
+    // to reach the class, and every rebinding, left nothing behind.
+    EXPECT_EQ(2, Call(L"ListObjects").Long());
 }
 
 TEST_F(Selection, AFolderDeletedWhileSelectedAndAnEmptyFolder) {

@@ -85,7 +85,11 @@ Case "select"
     c.Pump 300
     c.SelectRows Array(0, 2)
     c.Pump 500
-    WScript.Echo "Selected rows " & Join(c.SelectedRows, ", ") & " of Sent Items"
+    shown = ""
+    For Each r In c.SelectedRows
+        shown = shown & " " & r
+    Next
+    WScript.Echo "Selected rows" & shown & " of Sent Items"
     c.SelectFolder "Inbox"
     c.Pump 300
     c.SelectRows 1
