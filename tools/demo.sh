@@ -110,8 +110,18 @@ for exe in msimn winmail; do
     stamper_pid=$!
     for _ in $(seq 1 50); do grep -q "stamping" "$stamper_log" 2>/dev/null && break; sleep 0.2; done
   fi
+  # A third plug-in prints the subjects of the messages the user selects.
+  reader_log="$out/$exe-selection.log"
+  wine cscript //nologo "$(winepath -w "$root/examples/scripts/selection_reader.vbs")" 8 >"$reader_log" 2>&1 </dev/null &
+  reader_pid=$!
+  for _ in $(seq 1 50); do grep -q "following" "$reader_log" 2>/dev/null && break; sleep 0.2; done
   toolbar_step toolbar; sleep 0.5; shot "$exe-0-toolbar"
   step overview; shot "$exe-1-main"
+  step select; shot "$exe-1-selected"
+  wait "$reader_pid" 2>/dev/null || true
+  echo "  What the selection reader heard:"
+  from_script <"$reader_log" | grep -a '^plug-in:' | sed 's/^/  /'
+
   if [ "$exe" = msimn ]; then
     step open; shot "$exe-2-read"
     step compose; shot "$exe-3-compose"

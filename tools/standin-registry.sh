@@ -17,6 +17,7 @@ oe_root='%USERPROFILE%\Local Settings\Application Data\Identities\'"$identity"'\
 wm_root='%USERPROFILE%\AppData\Local\Microsoft\Windows Mail\'
 control_clsid='{5E1D2C3B-7A4F-4C1E-9B2D-8F6A0C1E3D71}'
 init_clsid='{12BAF052-264C-464B-9D58-C83B3781DD4C}'
+list_clsid='{233A9692-667E-11D1-9DFB-006097D50408}'
 
 # REG_EXPAND_SZ in REGEDIT4 syntax (bytes of the ANSI text).
 expand_sz() { printf '%s\0' "$1" | od -An -tx1 -v | tr -s ' \n' ',' | sed 's/^,//; s/,$//'; }
@@ -91,6 +92,14 @@ reg=$(mktemp --suffix=.reg)
   echo
   echo "[HKEY_CLASSES_ROOT\\CLSID\\$control_clsid\\ProgID]"
   echo '@="PLUMEStandin.Client"'
+  echo
+  # The client's message-list class, created in-process from msoe.dll.
+  echo "[HKEY_CLASSES_ROOT\\CLSID\\$list_clsid]"
+  echo '@="Message List"'
+  echo
+  echo "[HKEY_CLASSES_ROOT\\CLSID\\$list_clsid\\InprocServer32]"
+  echo "@=$(q "$bin_win\\msoe.dll")"
+  echo '"ThreadingModel"="Both"'
   echo
 } > "$reg"
 wine regedit /S "$(winepath -w "$reg")" >"$reg.log" 2>&1 </dev/null || { cat "$reg.log"; exit 1; }

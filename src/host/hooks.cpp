@@ -5,6 +5,7 @@
 
 #include "client_variant.h"
 #include "entry_guard.h"
+#include "host/list_selection.h"
 #include "host/msg_wnd_list.h"
 #include "manager/callback_window.h"
 #include "log.h"
@@ -98,7 +99,13 @@ void Tick() {
             if (HWND lv = FindChildWindow(g_state.messageView, ListViewClass())) g_state.listView = lv;
         }
     }
-    // Polling the selection arrives with the selection code.
+    if (!g_state.settingSelection) {
+        try {
+            PollSelection();
+        } catch (...) {
+            Log(0, "Tick: polling the selection failed.\n");
+        }
+    }
 }
 
 }  // namespace

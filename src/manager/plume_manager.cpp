@@ -5,6 +5,7 @@
 #include "host/oe_msg_wnd.h"
 #include "manager/callback_window.h"
 #include "manager/plume_obj.h"
+#include "manager/selection.h"
 #include "com_ptr.h"
 #include "server/init_object.h"
 #include "log.h"
@@ -36,7 +37,9 @@ void WaitPumping(HANDLE event, HANDLE alsoEnds) {
     HANDLE handles[2] = {event, alsoEnds};
     const DWORD count = alsoEnds ? 2 : 1;
     for (;;) {
-        DWORD r = MsgWaitForMultipleObjectsEx(count, handles, INFINITE, QS_ALLEVENTS, 0);
+        // Messages sent by other threads (the server thread reaching the
+        // client's controls) wake the wait too; QS_ALLEVENTS leaves them out.
+        DWORD r = MsgWaitForMultipleObjectsEx(count, handles, INFINITE, QS_ALLEVENTS | QS_SENDMESSAGE, 0);
         if (r < WAIT_OBJECT_0 + count) return;
         if (r == WAIT_FAILED) {
             // A handle that cannot be waited on never becomes signalled.
@@ -93,6 +96,7 @@ PLUMEManager::PLUMEManager()
       folderChangeDone_(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {
     ResetEvent(WaitersReleased().get());
     g_manager = this;  // the callback window's creation may look for it
+    CreateSelectionComponents(*this);
     callbackWindow_ = CreateCallbackWindow();
 }
 
@@ -103,6 +107,7 @@ PLUMEManager::~PLUMEManager() {
         cs_lock registry(registryLock_);
         menuItemRecords_.clear();
         selectedMessageIds.clear();
+        selectedMessagesStored = false;
     }
     if (callbackWindow_) DestroyWindow(callbackWindow_);
     callbackWindow_ = nullptr;

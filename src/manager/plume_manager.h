@@ -33,6 +33,8 @@ class OEButton;
 class OEMenu;
 class OEMenuItem;
 struct OEPluginMsgWnd;
+class VexMessageList;
+class PLUMEMessageStore;
 
 // Receives store transactions from the store watcher.
 class PLUMEStoreListener {
@@ -135,7 +137,11 @@ public:
     // Selection (guarded by storeLock where said).
     LONG selectedFolderId = -1;
     std::vector<LONG> selectedMessageIds;
+    bool selectedMessagesStored = false;  // false: no selection stored yet (or it was dropped)
     LONG currentMessageId = -1;
+    // The message-list binder and the store watcher, made by the constructor.
+    std::shared_ptr<VexMessageList> messageList;
+    std::shared_ptr<PLUMEMessageStore> messageStore;
 
     // Sending state.
     volatile LONG sendBusy = 0;

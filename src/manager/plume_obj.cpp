@@ -3,10 +3,12 @@
 #include <commctrl.h>
 
 #include "host/hooks.h"
+#include "host/list_selection.h"
 #include "host/msg_wnd_list.h"
 #include "host/oe_msg_wnd.h"
 #include "manager/identifiers.h"
 #include "manager/plume_manager.h"
+#include "manager/selection.h"
 #include "ui/oe_toolbar.h"
 #include "server/error_info.h"
 #include "ui/toolbar_registry.h"
@@ -149,49 +151,34 @@ STDMETHODIMP PLUMEObj::GetCurrentMessageID(LONG* msgId) {
 }
 
 STDMETHODIMP PLUMEObj::GetFirstSelectedMessageID(LONG* msgId) {
-    return Call("GetFirstSelectedMessageID", msgId, [&] {
-        PLUMEManager* manager = PLUMEManager::Get(true);
-        cs_lock hold(manager->storeLock());
-        const auto& ids = manager->selectedMessageIds;
-        *msgId = selectedMessagePos_ = ids.empty() ? -1 : ids.front();
-    });
+    return Call("GetFirstSelectedMessageID", msgId, [&] { *msgId = selectedMessagePos_ = GetFirstSelectedId(); });
 }
 
 STDMETHODIMP PLUMEObj::GetNextSelectedMessageID(LONG* msgId) {
-    return Call("GetNextSelectedMessageID", msgId, [&] {
-        LONG next = -1;
-        if (selectedMessagePos_ != -1) {
-            PLUMEManager* manager = PLUMEManager::Get(true);
-            cs_lock hold(manager->storeLock());
-            const auto& ids = manager->selectedMessageIds;
-            for (size_t i = 0; i + 1 < ids.size(); ++i) {
-                if (ids[i] == selectedMessagePos_) {
-                    next = ids[i + 1];
-                    break;
-                }
-            }
-        }
-        *msgId = selectedMessagePos_ = next;
-    });
+    return Call("GetNextSelectedMessageID", msgId,
+                [&] { *msgId = selectedMessagePos_ = GetNextSelectedId(selectedMessagePos_); });
 }
 
 STDMETHODIMP PLUMEObj::IsAnyMessageSelected(LONG* any) {
-    return Call("IsAnyMessageSelected", any, [&] {
-        HWND list = ListView();
-        *any = IsWindow(list) && ::SendMessageA(list, LVM_GETSELECTEDCOUNT, 0, 0) != 0 ? 1 : 0;
+    return Call("IsAnyMessageSelected", any, [&] { *any = IsAnyRowSelected(); });
+}
+
+STDMETHODIMP PLUMEObj::SetSelectedMessageID(LONG msgId) {
+    return Call("SetSelectedMessageID", [&] {
+        const int row = GetMessageIndex(msgId);
+        if (row != -1 || msgId == -1) SetSelectedRows(1, &row);
     });
 }
 
-STDMETHODIMP PLUMEObj::SetSelectedMessageID(LONG) {
-    return Call("SetSelectedMessageID", [] {});
+STDMETHODIMP PLUMEObj::AddSelectedMessageID(LONG msgId) {
+    return Call("AddSelectedMessageID", [&] {
+        const int row = GetMessageIndex(msgId);
+        if (row != -1) AddSelectedRow(row);
+    });
 }
 
-STDMETHODIMP PLUMEObj::AddSelectedMessageID(LONG) {
-    return Call("AddSelectedMessageID", [] {});
-}
-
-STDMETHODIMP PLUMEObj::SetSelectedFolderID(LONG) {
-    return Call("SetSelectedFolderID", [] {});
+STDMETHODIMP PLUMEObj::SetSelectedFolderID(LONG selFolderId) {
+    return Call("SetSelectedFolderID", [&] { SelectFolderID(selFolderId); });
 }
 
 // Menu items owned by this root.

@@ -68,6 +68,10 @@ void OnFolderTreeNotify(HWND treeView) {
     if (ManagerOrDrop("OnFolderTreeNotify")) SetSelectedFolderName(treeView);
 }
 
+void OnSelectionChanged(int count, int* rows, int focusedRow, int flag) {
+    if (ManagerOrDrop("OnSelectionChanged")) SetSelectedMessages(count, rows, focusedRow, flag);
+}
+
 void OnMessageDownload(int code) {
     if (ManagerOrDrop("OnMessageDownload")) PostMessageDownload(code);
 }
@@ -186,6 +190,7 @@ void StartServer(HWND hostWindow) {
     HostNotifyCallbacks& cb = Callbacks();
     cb.onShutdown = OnShutdown;
     cb.onFolderTreeNotify = OnFolderTreeNotify;
+    cb.onSelectionChanged = OnSelectionChanged;
     cb.onMessageDownload = OnMessageDownload;
     cb.onMsgWndLifecycle = OnMsgWndLifecycle;
     cb.onMsgWndSendButton = OnMsgWndSendButton;
@@ -263,6 +268,7 @@ void ShutdownServer(int endSession) {
             }
         }
     }
+    if (manager) ClearMessageList(*manager);
     DetachHooks();
     PostThreadMessageA(g_serverThreadId, WM_QUIT, 0, 0);
     while (WaitForSingleObject(g_serverThread, 0) == WAIT_TIMEOUT) {

@@ -19,6 +19,7 @@
 #include "com_ptr.h"
 #include "commands.h"
 #include "main_window.h"
+#include "message_list.h"
 #include "recipients.h"
 #include "note_window.h"
 #include "send_dialog.h"
@@ -750,7 +751,14 @@ std::vector<MethodEntry>& Methods() {
                  id = a.Long(0);
              }
              if (!main.SelectFolder(id)) Fail(L"SelectFolder: no folder " + std::to_wstring(id));
+             // The window shows the folder once the notification has returned.
+             if (!PumpUntil([&] { return !main.folderChangePending(); }, kMaxWaitMs))
+                 Fail(L"SelectFolder: the window did not change to folder " + std::to_wstring(id));
              return Value::Long(static_cast<long>(id));
+         }},
+        {L"Retitle", [](Args&) {
+             Main(L"Retitle").Retitle();
+             return Value::Bool(true);
          }},
         {L"SelectedFolder", [](Args&) {
              MainWindow& main = Main(L"SelectedFolder");
@@ -812,6 +820,25 @@ std::vector<MethodEntry>& Methods() {
              main.SelectRows(rows);
              return Value::Bool(true);
          }},
+        {L"FocusRow", [](Args& a) {
+             MainWindow& main = Main(L"FocusRow");
+             long r = a.Long(0);
+             if (r < 0 || r >= static_cast<long>(main.rows().size())) Fail(L"FocusRow: no row " + std::to_wstring(r));
+             LVITEMW st{};
+             st.stateMask = LVIS_FOCUSED;
+             st.state = LVIS_FOCUSED;
+             SendMessageW(main.listView(), LVM_SETITEMSTATE, static_cast<WPARAM>(r), reinterpret_cast<LPARAM>(&st));
+             return Value::Bool(true);
+         }},
+        {L"MessageTableFails", [](Args& a) {
+             SetMessageTableFailing(a.Long(0) != 0);
+             return Value::Bool(true);
+         }},
+        {L"GetMessageTableFails", [](Args& a) {
+             SetGetMessageTableFailing(a.Long(0) != 0);
+             return Value::Bool(true);
+         }},
+        {L"ListObjects", [](Args&) { return Value::Long(LiveMessageListObjects()); }},
         {L"SelectedRows", [](Args&) { return LongArray(Main(L"SelectedRows").SelectedRows()); }},
         {L"FocusedRow", [](Args&) { return Value::Long(Main(L"FocusedRow").FocusedRow()); }},
         {L"PreviewMessage", [](Args&) { return Value::Long(static_cast<long>(Main(L"PreviewMessage").previewMessage())); }},

@@ -9,6 +9,7 @@
 #include "client.h"
 #include "commands.h"
 #include "menus.h"
+#include "message_list.h"
 #include "note_window.h"
 #include "send_dialog.h"
 #include "settings.h"
@@ -19,7 +20,14 @@ namespace {
 
 // The tree's top item on Outlook Express stands above the folders; its
 // record carries folder number 0.
-FolderRecord g_topRecord = {sizeof(FolderRecord), kLocalFolderKind, 0, 0, 0, -1, 0, 0};
+const FolderRecord& TopRecord() {
+    static FolderRecord record = [] {
+        FolderRecord r{};
+        r.Set(0, -1, L"Outlook Express", kLocalFolderKindByte);
+        return r;
+    }();
+    return record;
+}
 
 constexpr int kTreeWidth = 200;
 constexpr int kPaneCaption = 22;
@@ -114,6 +122,7 @@ MainWindow* MainWindow::Create(int show) {
 MainWindow::MainWindow(HWND hwnd) : hwnd_(hwnd) {}
 
 MainWindow::~MainWindow() {
+    if (list_) list_->Release();
     if (menuBar_) DestroyMenu(menuBar_);
     if (treeImages_) ImageList_Destroy(treeImages_);
 }
@@ -176,6 +185,7 @@ void MainWindow::Build() {
         col.iSubItem = i;
         SendMessageW(listView_, LVM_INSERTCOLUMNW, i, reinterpret_cast<LPARAM>(&col));
     }
+    list_ = NewMessageList();
     previewContent_ = std::make_shared<HtmlContent>();
     preview_ = CreateMimeEdit(messageView_, previewContent_, true);
 
@@ -217,6 +227,9 @@ LRESULT MainWindow::Handle(UINT msg, WPARAM wp, LPARAM lp) {
         return 0;
     case kMsgStoreChanged:
         ApplyStoreChanges();
+        return 0;
+    case kMsgFolderSelected:
+        ShowSelectedFolder();
         return 0;
     case kMsgTransferStatus:
         if (wp == 0) {
@@ -347,9 +360,10 @@ LRESULT MainWindow::OnNotify(NMHDR* hdr) {
         auto* nm = reinterpret_cast<NMTREEVIEWW*>(hdr);
         auto* record = reinterpret_cast<const FolderRecord*>(nm->itemNew.lParam);
         folder_ = record ? record->id : -1;
-        FillList();
-        Retitle();
-        UpdateStatus();
+        // As the client does, the window changes folders once the tree's
+        // notification has returned.
+        if (!folderChangePending_) PostMessageW(hwnd_, kMsgFolderSelected, 0, 0);
+        folderChangePending_ = true;
         return 0;
     }
     if (hdr->hwndFrom == listView_) {
@@ -419,7 +433,7 @@ void MainWindow::FillTree() {
     };
     HTREEITEM top = nullptr;
     if (!wm) {
-        top = insert(TVI_ROOT, L"Outlook Express", &g_topRecord, 2);
+        top = insert(TVI_ROOT, L"Outlook Express", &TopRecord(), 2);
         treeItems_[0] = top;
     }
     // Children in the client's order: special folders first, then by name.
@@ -482,6 +496,15 @@ bool MainWindow::SelectFolder(int64_t folderId) {
     return true;
 }
 
+void MainWindow::ShowSelectedFolder() {
+    if (!folderChangePending_) return;
+    folderChangePending_ = false;
+    // The title first: the new folder's list is filled after it.
+    Retitle();
+    FillList();
+    UpdateStatus();
+}
+
 void MainWindow::Retitle() {
     std::wstring title = ProductName(CurrentVariant());
     if (folder_ > 0) {
@@ -500,8 +523,11 @@ void MainWindow::FillList() {
     fillingList_ = true;
     SendMessageW(listView_, LVM_DELETEALLITEMS, 0, 0);
     rows_.clear();
-    std::vector<Message> messages = folder_ > 0 ? store.MessagesIn(folder_) : std::vector<Message>{};
-    std::stable_sort(messages.begin(), messages.end(), [](const Message& a, const Message& b) { return a.date > b.date; });
+    // The list object orders the rows; the view shows them in its order.
+    FillMessageList(list_, folder_ > 0 ? folder_ : -1);
+    std::vector<Message> messages;
+    for (int64_t id : MessageListRows(list_))
+        if (auto m = store.GetMessage(id)) messages.push_back(*m);
     auto folder = store.GetFolder(folder_);
     bool outgoing = folder && (folder->role == FolderRole::Outbox || folder->role == FolderRole::SentItems ||
                                folder->role == FolderRole::Drafts);

@@ -41,7 +41,10 @@ public:
 
     int64_t currentFolder() const { return folder_; }
     // Selects a folder in the tree as the user does; false for an unknown folder.
+    // The list follows once the tree's notification has returned.
     bool SelectFolder(int64_t folderId);
+    // A folder change that the tree reported and the window has not shown yet.
+    bool folderChangePending() const { return folderChangePending_; }
     // Rows of the list: message ids in row order (the message table).
     const std::vector<int64_t>& rows() const { return rows_; }
     int RowOfMessage(int64_t messageId) const;
@@ -59,6 +62,8 @@ public:
     void DeleteSelected();
     void MarkSelected(bool read);
     void SetStatusText(const std::wstring& text);
+    // Sets the title from the shown folder (whether or not it changed).
+    void Retitle();
 
     // StoreListener: any thread.
     void OnStoreChange(const StoreChange& change) override;
@@ -77,7 +82,7 @@ private:
     void FillList();
     void UpdatePreview();
     void UpdateStatus();
-    void Retitle();
+    void ShowSelectedFolder();
     void ApplyStoreChanges();
 
     HWND hwnd_ = nullptr;
@@ -90,7 +95,9 @@ private:
     std::shared_ptr<HtmlContent> previewContent_;
     std::map<int64_t, HTREEITEM> treeItems_;
     int64_t folder_ = -1;
+    IUnknown* list_ = nullptr;  // the message-list object behind the list view
     std::vector<int64_t> rows_;
+    bool folderChangePending_ = false;
     int64_t previewMessage_ = -1;
     bool fillingList_ = false;
     bool fillingTree_ = false;

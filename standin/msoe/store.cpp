@@ -54,6 +54,22 @@ bool ParseInt(const std::string& text, int64_t* value) {
 
 }  // namespace
 
+void FolderRecord::Set(int64_t folderId, int64_t parent, const std::wstring& folderName, uint8_t kindByte) {
+    *this = FolderRecord{};
+    size = sizeof(FolderRecord);
+    id = folderId;
+    parentId = parent;
+    info[101 - offsetof(FolderRecord, info)] = kindByte;
+    info[109 - offsetof(FolderRecord, info)] = kindByte;
+    SetName(folderName);
+}
+
+void FolderRecord::SetName(const std::wstring& folderName) {
+    int n = WideCharToMultiByte(CP_ACP, 0, folderName.c_str(), -1, nameText, sizeof nameText - 1, nullptr, nullptr);
+    nameText[n > 0 ? n - 1 : 0] = 0;
+    name = nameText;
+}
+
 Store& Store::Instance() {
     static Store store(CurrentVariant());
     return store;
@@ -260,11 +276,7 @@ bool Store::LoadFromText(const std::string& text, std::wstring* error) {
 
     for (auto& e : folders) {
         e->record = std::make_unique<FolderRecord>();
-        *e->record = FolderRecord{};
-        e->record->size = sizeof(FolderRecord);
-        e->record->kind = kLocalFolderKind;
-        e->record->id = e->folder.id;
-        e->record->parentId = e->folder.parentId;
+        e->record->Set(e->folder.id, e->folder.parentId, e->folder.name, kLocalFolderKindByte);
     }
     {
         plume::cs_lock hold(lock_);
@@ -433,7 +445,7 @@ int64_t Store::CreateFolder(int64_t parentId, const std::wstring& name) {
         auto e = std::make_unique<FolderEntry>();
         e->folder = Folder{nextFolderId_++, parentId, FolderRole::User, name};
         e->record = std::make_unique<FolderRecord>();
-        *e->record = FolderRecord{sizeof(FolderRecord), kLocalFolderKind, 0, 0, e->folder.id, parentId, 0, 0};
+        e->record->Set(e->folder.id, parentId, name, kLocalFolderKindByte);
         change = {StoreChange::FolderInserted, e->folder.id, e->folder.id, parentId, parentId, false, false};
         folders_.push_back(std::move(e));
     }
@@ -448,6 +460,7 @@ bool Store::RenameFolder(int64_t folderId, const std::wstring& name) {
         FolderEntry* e = FindFolder(folderId);
         if (!e || name.empty() || e->folder.role == FolderRole::Root) return false;
         e->folder.name = name;
+        e->record->SetName(name);
         change = {StoreChange::FolderUpdated, folderId, folderId, e->folder.parentId, e->folder.parentId, false, false};
     }
     Notify(change);

@@ -19,21 +19,31 @@ namespace msoe {
 
 enum class FolderRole { Root, Inbox, Outbox, SentItems, DeletedItems, Drafts, Holding, User };
 
-constexpr uint32_t kLocalFolderKind = 1;
+// The kind byte of a local folder in a folder record.
+constexpr uint8_t kLocalFolderKindByte = 3;
 
-// What a folder tree item's lParam points at. The folder number is the
-// 64-bit field at byte offset 16; the layout must not change.
+// What a folder tree item's lParam points at, laid out as the store's folder
+// records are: the folder number at byte offset 16, the parent's at 24, the
+// 8-bit name at 32 and the kind byte at 101 (Outlook Express) or 109 (Windows
+// Mail). The layout must not change.
 struct FolderRecord {
     uint32_t size;         // sizeof(FolderRecord)
-    uint32_t kind;         // 1: local folder
     uint32_t flags;
     uint32_t unread;       // unread messages when the record was last refreshed
-    int64_t id;            // offset 16: the folder number
-    int64_t parentId;      // -1 for the root
     uint32_t total;
-    uint32_t reserved;
+    int64_t id;            // offset 16: the folder number
+    int64_t parentId;      // offset 24: -1 for the root
+    const char* name;      // offset 32: points into nameText
+    uint8_t info[88];      // offsets 40 to 127; kind bytes at 101 and 109
+    char nameText[128];
+
+    void Set(int64_t folderId, int64_t parent, const std::wstring& folderName, uint8_t kindByte);
+    void SetName(const std::wstring& folderName);
 };
 static_assert(offsetof(FolderRecord, id) == 16, "folder number must sit at offset 16");
+static_assert(offsetof(FolderRecord, parentId) == 24, "parent number must sit at offset 24");
+static_assert(offsetof(FolderRecord, name) == 32, "name must sit at offset 32");
+static_assert(offsetof(FolderRecord, info) + 69 == 109, "kind bytes must sit in info");
 
 struct Folder {
     int64_t id = 0;

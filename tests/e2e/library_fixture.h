@@ -87,5 +87,24 @@ protected:
     std::vector<com_ptr<RecordingSink>> sinks_;
 };
 
+// A library test with one root object whose events are recorded.
+class RootObjectTest : public LibraryTest {
+protected:
+    void SetUp() override {
+        LibraryTest::SetUp();
+        root_ = CreateRoot();
+        ASSERT_TRUE(root_);
+        sink_ = Listen(root_.get(), DIID_IPLUMEObjEvents);
+    }
+    void TearDown() override {
+        // Clients let go of their objects before the client closes.
+        root_.reset();
+        LibraryTest::TearDown();
+    }
+
+    com_ptr<IPLUMEObj> root_;
+    RecordingSink* sink_ = nullptr;
+};
+
 
 }  // namespace plume::test

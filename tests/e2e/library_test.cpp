@@ -49,10 +49,10 @@ TEST_F(LibraryTest, RootObjectsKnowTheClientsMainWindow) {
     com_ptr<IPLUMEObj> second = CreateRoot();
     ASSERT_EQ(S_OK, second->GetID(&id));
     EXPECT_EQ(2, id);
-    // Nothing is selected before the selection is tracked.
+    // The client starts on its Inbox, folder 2 in both clients.
     LONG folder = 0;
     EXPECT_EQ(S_OK, root->GetSelectedFolderID(&folder));
-    EXPECT_EQ(-1, folder);
+    EXPECT_EQ(2, folder);
 }
 
 TEST_F(LibraryTest, TransfersRaiseDownloadStartedAndFinished) {

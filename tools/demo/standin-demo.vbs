@@ -79,6 +79,21 @@ Case "menu"
     For Each f In items
         If f(1) <> "" Then WScript.Echo "  " & f(0) & "  " & Replace(f(1), vbTab, "  ")
     Next
+Case "select"
+    ' The user opens Sent Items, picks two messages, then goes back to the Inbox.
+    c.SelectFolder "Sent Items"
+    c.Pump 300
+    c.SelectRows Array(0, 2)
+    c.Pump 500
+    shown = ""
+    For Each r In c.SelectedRows
+        shown = shown & " " & r
+    Next
+    WScript.Echo "Selected rows" & shown & " of Sent Items"
+    c.SelectFolder "Inbox"
+    c.Pump 300
+    c.SelectRows 1
+    c.Pump 500
 Case "quit"
     c.Quit
 End Select

@@ -1,0 +1,244 @@
+// Folder and message selection in the running client: what a user selects
+// in the real tree and list reaches the methods and events, and selections
+// set over COM move the real controls.
+#include "library_fixture.h"
+
+namespace plume::test {
+namespace {
+
+constexpr DISPID kOnFolderSelectionChanged = 3;
+constexpr DISPID kOnMessageSelectionChanged = 4;
+constexpr DISPID kOnCurrentMessageChanged = 5;
+constexpr long kLocalFoldersNumber = 1;  // the tree's root folder, reported as 0
+
+class Selection : public RootObjectTest {
+protected:
+    // Message ids of the list's rows, in row order.
+    std::vector<long> RowIds() {
+        std::vector<long> ids;
+        for (const Var& row : Call(L"Rows").Array()) ids.push_back(row.Array()[0].Long());
+        return ids;
+    }
+    LONG Get(HRESULT (STDMETHODCALLTYPE IPLUMEObj::*method)(LONG*)) {
+        LONG v = -99;
+        EXPECT_EQ(S_OK, (root_.get()->*method)(&v));
+        return v;
+    }
+    std::vector<long> Enumerated() {
+        std::vector<long> ids;
+        for (LONG id = Get(&IPLUMEObj::GetFirstSelectedMessageID); id != -1 && ids.size() < 100;
+             id = Get(&IPLUMEObj::GetNextSelectedMessageID))
+            ids.push_back(id);
+        return ids;
+    }
+    std::vector<long> Args(DISPID dispid) {
+        std::vector<long> out;
+        for (const auto& c : CallsOf(sink_, dispid)) out.push_back(c.args.empty() ? 0 : c.args[0]);
+        return out;
+    }
+    // Several ticks of the client, and the events they post.
+    void Ticks() {
+        Call(L"Pump", {350});
+        StandinProcess::PumpFor(200);
+    }
+    bool WaitFolder(long id, size_t count = 1) {
+        return StandinProcess::WaitFor([&] {
+            auto args = Args(kOnFolderSelectionChanged);
+            return std::count(args.begin(), args.end(), id) >= static_cast<long>(count);
+        }, 10000);
+    }
+
+};
+
+TEST_F(Selection, WhatTheUserSelectsIsWhatTheListAndPreviewShow) {
+    const std::vector<long> ids = RowIds();
+    ASSERT_GE(ids.size(), 5u);
+    Call(L"SelectRows", {std::vector<long>{2}});
+    ASSERT_TRUE(StandinProcess::WaitFor([&] { return Args(kOnCurrentMessageChanged) == std::vector<long>{ids[2]}; }));
+    ASSERT_TRUE(StandinProcess::WaitFor([&] { return Get(&IPLUMEObj::GetFirstSelectedMessageID) == ids[2]; }));
+    EXPECT_EQ(ids[2], Get(&IPLUMEObj::GetCurrentMessageID));
+    EXPECT_EQ(Call(L"PreviewMessage").Long(), Get(&IPLUMEObj::GetCurrentMessageID));
+    EXPECT_EQ((std::vector<long>{ids[2]}), Enumerated());
+
+    // Three rows chosen out of order give one event; ids come in list order.
+    sink_->calls.clear();
+    Call(L"SelectRows", {std::vector<long>{4, 1, 3}});
+    ASSERT_TRUE(WaitForEvent(sink_, kOnMessageSelectionChanged));
+    Ticks();
+    EXPECT_EQ(1u, CallsOf(sink_, kOnMessageSelectionChanged).size());
+    EXPECT_EQ((std::vector<long>{ids[1], ids[3], ids[4]}), Enumerated());
+    EXPECT_EQ(ids[4], Get(&IPLUMEObj::GetCurrentMessageID)) << "the focused row";
+    EXPECT_EQ((std::vector<long>{ids[4]}), Args(kOnCurrentMessageChanged));
+    // The current message is announced before the selection.
+    EXPECT_EQ((std::vector<DISPID>{kOnCurrentMessageChanged, kOnMessageSelectionChanged}),
+              Dispids(sink_, {kOnCurrentMessageChanged, kOnMessageSelectionChanged}));
+
+    // Focus moved to a row outside the selection keeps the current message.
+    Call(L"FocusRow", {0});
+    Ticks();
+    EXPECT_EQ(ids[4], Get(&IPLUMEObj::GetCurrentMessageID));
+
+    // An empty selection: -1, once.
+    sink_->calls.clear();
+    Call(L"SelectRows", {std::vector<long>{}});
+    ASSERT_TRUE(WaitForEvent(sink_, kOnCurrentMessageChanged));
+    Ticks();
+    EXPECT_EQ((std::vector<long>{-1}), Args(kOnCurrentMessageChanged));
+    EXPECT_EQ(-1, Call(L"PreviewMessage").Long());
+    LONG any = -1;
+    EXPECT_EQ(S_OK, root_->IsAnyMessageSelected(&any));
+    EXPECT_EQ(0, any);
+}
+
+TEST_F(Selection, SettingMessagesOverComMovesTheRealList) {
+    const std::vector<long> ids = RowIds();
+    ASSERT_GE(ids.size(), 4u);
+    EXPECT_EQ(S_OK, root_->SetSelectedMessageID(ids[3]));
+    EXPECT_EQ((std::vector<long>{3}), Call(L"SelectedRows").Longs());
+    EXPECT_EQ(3, Call(L"FocusedRow").Long());
+    EXPECT_EQ(ids[3], Get(&IPLUMEObj::GetCurrentMessageID));
+    EXPECT_EQ(ids[3], Call(L"PreviewMessage").Long());
+
+    EXPECT_EQ(S_OK, root_->AddSelectedMessageID(ids[0]));
+    EXPECT_EQ((std::vector<long>{0, 3}), Call(L"SelectedRows").Longs());
+    Ticks();
+    EXPECT_EQ((std::vector<long>{ids[0], ids[3]}), Enumerated());
+
+    // Ids that are not in the shown folder change nothing.
+    EXPECT_EQ(S_OK, root_->SetSelectedMessageID(987654));
+    EXPECT_EQ(S_OK, root_->AddSelectedMessageID(987654));
+    EXPECT_EQ((std::vector<long>{0, 3}), Call(L"SelectedRows").Longs());
+
+    EXPECT_EQ(S_OK, root_->SetSelectedMessageID(-1));
+    EXPECT_TRUE(Call(L"SelectedRows").Longs().empty());
+    Ticks();
+    EXPECT_EQ(-1, Get(&IPLUMEObj::GetCurrentMessageID));
+    EXPECT_TRUE(Enumerated().empty());
+}
+
+TEST_F(Selection, FoldersFollowTheUserTheTreeAndCom) {
+    Call(L"SelectFolder", {SentItemsId()});
+    ASSERT_TRUE(WaitFolder(SentItemsId()));
+    EXPECT_EQ(SentItemsId(), Get(&IPLUMEObj::GetSelectedFolderID));
+
+    EXPECT_EQ(S_OK, root_->SetSelectedFolderID(OutboxId()));
+    ASSERT_TRUE(WaitFolder(OutboxId()));
+    EXPECT_EQ(OutboxId(), Call(L"SelectedFolder").Long());
+    EXPECT_NE(std::wstring::npos, TextOf(main).find(L"Outbox"));
+    // The new folder's rows answer at once.
+    Call(L"SelectRows", {std::vector<long>{0}});
+    ASSERT_TRUE(StandinProcess::WaitFor([&] { return Get(&IPLUMEObj::GetCurrentMessageID) == RowIds()[0]; }));
+
+    // Retitling without a change raises the event again.
+    Call(L"Retitle");
+    ASSERT_TRUE(WaitFolder(OutboxId(), 2));
+
+    // The tree's root folder is reported as 0; unknown folders select nothing.
+    EXPECT_EQ(S_OK, root_->SetSelectedFolderID(kLocalFoldersNumber));
+    ASSERT_TRUE(WaitFolder(0));
+    EXPECT_EQ(kLocalFoldersNumber, Call(L"SelectedFolder").Long());
+    EXPECT_EQ(S_OK, root_->SetSelectedFolderID(424242));
+    Ticks();
+    EXPECT_EQ(kLocalFoldersNumber, Call(L"SelectedFolder").Long());
+    EXPECT_EQ(0, Get(&IPLUMEObj::GetSelectedFolderID));
+    // The client's one list object and its table: the object the library made
+    // to reach the class, and every rebinding, left nothing behind.
+    EXPECT_EQ(2, Call(L"ListObjects").Long());
+}
+
+TEST_F(Selection, AFolderDeletedWhileSelectedAndAnEmptyFolder) {
+    long folder = Call(L"CommitOnWorker", {L"createfolder", InboxId(), L"Projects"}).Long();
+    ASSERT_GT(folder, 0);
+    Settle();
+    EXPECT_EQ(S_OK, root_->SetSelectedFolderID(folder));
+    ASSERT_TRUE(WaitFolder(folder));
+    Ticks();
+    EXPECT_TRUE(RowIds().empty());
+    EXPECT_EQ(-1, Get(&IPLUMEObj::GetFirstSelectedMessageID));
+    EXPECT_EQ(-1, Get(&IPLUMEObj::GetCurrentMessageID));
+
+    // The client falls back to its Inbox.
+    Call(L"CommitOnWorker", {L"deletefolder", folder});
+    ASSERT_TRUE(WaitFolder(InboxId()));
+    EXPECT_EQ(InboxId(), Get(&IPLUMEObj::GetSelectedFolderID));
+    Call(L"SelectRows", {std::vector<long>{1}});
+    ASSERT_TRUE(StandinProcess::WaitFor([&] { return Get(&IPLUMEObj::GetCurrentMessageID) == RowIds()[1]; }));
+}
+
+TEST_F(Selection, AComponentThatAnswersErrorsReportsNoStaleIds) {
+    const std::vector<long> ids = RowIds();
+    Call(L"SelectRows", {std::vector<long>{1}});
+    ASSERT_TRUE(StandinProcess::WaitFor([&] { return Get(&IPLUMEObj::GetFirstSelectedMessageID) == ids[1]; }));
+
+    // The table fails: the stored selection is dropped, nothing stale remains.
+    Call(L"MessageTableFails", {1});
+    Call(L"SelectRows", {std::vector<long>{2, 3}});
+    Ticks();
+    EXPECT_EQ(-1, Get(&IPLUMEObj::GetFirstSelectedMessageID));
+    Call(L"MessageTableFails", {0});
+    ASSERT_TRUE(StandinProcess::WaitFor([&] { return Enumerated() == std::vector<long>{ids[2], ids[3]}; }));
+
+    // No table at all for the next folder: every tick says the selection changed.
+    Call(L"GetMessageTableFails", {1});
+    Call(L"SelectFolder", {SentItemsId()});
+    ASSERT_TRUE(WaitFolder(SentItemsId()));
+    sink_->calls.clear();
+    Ticks();
+    EXPECT_GE(CallsOf(sink_, kOnMessageSelectionChanged).size(), 2u);
+    EXPECT_TRUE(Enumerated().empty());
+    EXPECT_EQ(S_OK, root_->SetSelectedMessageID(RowIds()[0]));
+    EXPECT_TRUE(Call(L"SelectedRows").Longs().empty()) << "no row is known without a table";
+    Call(L"GetMessageTableFails", {0});
+    // The client keeps working.
+    Call(L"SelectFolder", {InboxId()});
+    Call(L"SelectRows", {std::vector<long>{0}});
+    ASSERT_TRUE(StandinProcess::WaitFor([&] { return Get(&IPLUMEObj::GetCurrentMessageID) == ids[0]; }));
+}
+
+// The message-list class unregistered (Outlook Express creates it through
+// the registry); the registration is put back whatever happens.
+class SelectionWithoutListClass : public Selection {
+protected:
+    static constexpr const wchar_t* kKey = L"CLSID\\{233A9692-667E-11D1-9DFB-006097D50408}";
+    void SetUp() override {
+        if (IsWm()) GTEST_SKIP() << "Windows Mail reaches the class through msoe.dll, not the registry";
+        wchar_t value[1024] = L"";
+        DWORD size = sizeof value;
+        std::wstring server = std::wstring(kKey) + L"\\InprocServer32";
+        ASSERT_EQ(ERROR_SUCCESS, RegGetValueW(HKEY_CLASSES_ROOT, server.c_str(), nullptr, RRF_RT_REG_SZ, nullptr,
+                                              value, &size));
+        saved_ = value;
+        ASSERT_EQ(ERROR_SUCCESS, RegDeleteTreeW(HKEY_CLASSES_ROOT, kKey));
+        removed_ = true;
+        Selection::SetUp();
+    }
+    void TearDown() override {
+        if (!IsWm()) Selection::TearDown();
+        if (removed_) {
+            std::wstring server = std::wstring(kKey) + L"\\InprocServer32";
+            EXPECT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_CLASSES_ROOT, kKey, nullptr, REG_SZ, L"Message List",
+                                                     sizeof L"Message List"));
+            EXPECT_EQ(ERROR_SUCCESS,
+                      RegSetKeyValueW(HKEY_CLASSES_ROOT, server.c_str(), nullptr, REG_SZ, saved_.c_str(),
+                                      static_cast<DWORD>((saved_.size() + 1) * sizeof(wchar_t))));
+            EXPECT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_CLASSES_ROOT, server.c_str(), L"ThreadingModel", REG_SZ,
+                                                     L"Both", sizeof L"Both"));
+        }
+    }
+    std::wstring saved_;
+    bool removed_ = false;
+};
+
+TEST_F(SelectionWithoutListClass, TheClientKeepsWorkingAndNoMessageIsReported) {
+    Call(L"SelectRows", {std::vector<long>{1}});
+    Ticks();
+    EXPECT_GE(CallsOf(sink_, kOnMessageSelectionChanged).size(), 2u);
+    EXPECT_EQ(-1, Get(&IPLUMEObj::GetFirstSelectedMessageID));
+    EXPECT_EQ(-1, Get(&IPLUMEObj::GetCurrentMessageID));
+    EXPECT_EQ(S_OK, root_->SetSelectedFolderID(SentItemsId()));
+    ASSERT_TRUE(WaitFolder(SentItemsId()));
+    EXPECT_EQ(SentItemsId(), Call(L"SelectedFolder").Long());
+}
+
+}  // namespace
+}  // namespace plume::test

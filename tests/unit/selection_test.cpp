@@ -1,0 +1,676 @@
+// Folder and message selection against real tree and list views made here,
+// and the message-list binder against a client list class of the test's own
+// and against the stand-in's msoe.dll.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <commctrl.h>
+#include <objbase.h>
+#include <plume.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "com_ptr.h"
+#include "client_variant.h"
+#include "host/hooks.h"
+#include "host/vex_message_list.h"
+#include "manager/plume_manager.h"
+#include "manager/selection.h"
+#include "fake_message_list.h"
+#include "recording_sink.h"
+#include "server/class_objects.h"
+#include "log.h"
+#include "test_paths.h"
+#include "ui/toolbar_registry.h"
+
+using plume::com_ptr;
+using plume::PLUMEManager;
+using plume::test::RecordingSink;
+
+namespace {
+
+using plume::test::AnyFn;
+
+// The client's contract, stated once (the fake class's slots are in
+// fake_message_list.h).
+using plume::test::kFillSlot;
+constexpr int kTableSlotWM = 21;
+constexpr size_t kFolderNumberAt = 16;
+constexpr size_t kParentAt = 24;
+constexpr size_t kKindByteAtWM = 109;
+constexpr BYTE kLocalKindByte = 3;
+constexpr BYTE kNewsKindByte = 0;
+constexpr DISPID kOnFolderSelectionChanged = 3;
+constexpr DISPID kOnMessageSelectionChanged = 4;
+constexpr DISPID kOnCurrentMessageChanged = 5;
+const IID kListIidWM = {0x51A0B0D3, 0x7AFE, 0x4081, {0xBF, 0x82, 0xF8, 0x7A, 0xE3, 0x63, 0x73, 0xDD}};
+
+void Pump() {
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+}
+
+using plume::test::ClientFills;
+using plume::test::FakeList;
+
+// The Outlook Express binder, reaching the test's class.
+class TestBinder final : public plume::VexMessageListOE {
+public:
+    explicit TestBinder(FakeList* prototype) : prototype_(prototype) {}
+    HRESULT GetMessageList(IUnknown** object) override {
+        if (FAILED(createResult)) return createResult;
+        ++prototype_->refs;
+        *object = reinterpret_cast<IUnknown*>(prototype_);
+        return S_OK;
+    }
+    HRESULT createResult = S_OK;
+
+private:
+    FakeList* prototype_;
+};
+
+// Puts a binder in the manager for a test and the previous one back after.
+// The manager's own binder is unhooked meanwhile, as it may have patched
+// the class of the test.
+class BinderScope {
+public:
+    explicit BinderScope(std::shared_ptr<plume::VexMessageList> binder) {
+        PLUMEManager* m = PLUMEManager::Get(true);
+        plume::cs_lock hold(m->storeLock());
+        previous_ = m->messageList;
+        m->messageList = std::move(binder);
+        if (previous_) {
+            wasHooked_ = previous_->hooked();
+            previous_->RemoveHook();
+        }
+    }
+    ~BinderScope() {
+        PLUMEManager* m = PLUMEManager::Get(true);
+        plume::cs_lock hold(m->storeLock());
+        m->messageList = previous_;
+        if (previous_ && wasHooked_) previous_->SetHook();
+    }
+
+private:
+    std::shared_ptr<plume::VexMessageList> previous_;
+    bool wasHooked_ = false;
+};
+
+TEST(MessageListBinder, PatchesSlotFourBindsOnSuccessAndLooksRowsUp) {
+    plume::test::BuildFakeListTables();
+    FakeList list{plume::test::g_fakeListVtbl};
+    list.rows = {0x100000007LL, 12, 13};
+    auto binder = std::make_shared<TestBinder>(&list);
+    BinderScope scope(binder);
+    const AnyFn original = plume::test::g_fakeListVtbl[kFillSlot];
+
+    ASSERT_EQ(S_OK, binder->SetHook());
+    EXPECT_TRUE(binder->hooked());
+    EXPECT_NE(original, plume::test::g_fakeListVtbl[kFillSlot]);
+
+    // -1 and failures reach the client but bind nothing.
+    EXPECT_EQ(S_OK, ClientFills(&list, -1));
+    EXPECT_TRUE(binder->IsEmpty());
+    list.fillResult = E_FAIL;
+    EXPECT_EQ(E_FAIL, ClientFills(&list, 2));
+    EXPECT_TRUE(binder->IsEmpty());
+
+    list.fillResult = S_FALSE;
+    EXPECT_EQ(S_FALSE, ClientFills(&list, 2));
+    EXPECT_EQ((std::vector<UINT_PTR>{2, 3, 0, 0x55, 0x66}), list.lastFill);
+    ASSERT_FALSE(binder->IsEmpty());
+    EXPECT_EQ(7, plume::GetMessageId(0));  // low 32 bits
+    EXPECT_EQ(13, plume::GetMessageId(2));
+    EXPECT_EQ(-1, plume::GetMessageId(3));
+    EXPECT_EQ(1, plume::GetMessageIndex(12));
+    EXPECT_EQ(-1, plume::GetMessageIndex(-1));
+    EXPECT_EQ(0xFFFFFFFFLL, list.lastIndexQuery);  // ids go out zero-extended
+    list.rowResult = E_UNEXPECTED;
+    EXPECT_EQ(-1, plume::GetMessageId(1));
+    EXPECT_EQ(-1, plume::GetMessageIndex(12));
+    list.rowResult = S_OK;
+
+    // A list whose table cannot be had stays unbound.
+    list.tableResult = E_OUTOFMEMORY;
+    list.fillResult = S_OK;
+    ClientFills(&list, 3);
+    EXPECT_TRUE(binder->IsEmpty());
+
+    binder->Clear();
+    binder->RemoveHook();
+    EXPECT_FALSE(binder->hooked());
+    EXPECT_EQ(original, plume::test::g_fakeListVtbl[kFillSlot]);
+    EXPECT_EQ(1, list.refs) << "every reference the binder took was given back";
+}
+
+TEST(MessageListBinder, LeavesAnEntryThatSomeoneElseReplacedAndReportsCreationFailures) {
+    plume::test::BuildFakeListTables();
+    FakeList list{plume::test::g_fakeListVtbl};
+    const AnyFn original = plume::test::g_fakeListVtbl[kFillSlot];
+    {
+        auto binder = std::make_shared<TestBinder>(&list);
+        ASSERT_EQ(S_OK, binder->SetHook());
+        const AnyFn ours = plume::test::g_fakeListVtbl[kFillSlot];
+        const AnyFn theirs = reinterpret_cast<AnyFn>(plume::test::FakeOther);
+        plume::WriteTableEntry(reinterpret_cast<plume::MessageListMethod*>(&plume::test::g_fakeListVtbl[kFillSlot]),
+                               reinterpret_cast<plume::MessageListMethod>(theirs));
+        binder->RemoveHook();
+        EXPECT_EQ(theirs, plume::test::g_fakeListVtbl[kFillSlot]);
+        EXPECT_TRUE(binder->hooked());
+        // Back to ours: now the destructor undoes the patch.
+        plume::test::g_fakeListVtbl[kFillSlot] = ours;
+    }
+    EXPECT_EQ(original, plume::test::g_fakeListVtbl[kFillSlot]);
+
+    std::vector<std::string> lines;
+    plume::SetLogObserver([&](int, const char* text) { lines.push_back(text); });
+    TestBinder failing(&list);
+    failing.createResult = REGDB_E_CLASSNOTREG;
+    EXPECT_EQ(REGDB_E_CLASSNOTREG, failing.SetHook());
+    plume::SetLogObserver(nullptr);
+    EXPECT_FALSE(failing.hooked());
+    EXPECT_EQ(original, plume::test::g_fakeListVtbl[kFillSlot]);
+    ASSERT_EQ(1u, lines.size());
+    EXPECT_EQ("VexMessageListOE::SetHook: GetMessageList 80040154.\n", lines[0]);
+}
+
+TEST(MessageListBinder, WindowsMailReachesTheClientClassThroughMsoeBesideTheExecutable) {
+    // The binder lets go of the module; the client holds its own.
+    HMODULE msoe = LoadLibraryW((plume::test::BinaryDirW() + L"msoe.dll").c_str());
+    ASSERT_NE(nullptr, msoe);
+    BinderScope scope(nullptr);
+    plume::VexMessageListWM binder;
+    com_ptr<IUnknown> object;
+    ASSERT_EQ(S_OK, binder.GetMessageList(object.put()));
+    ASSERT_TRUE(object);
+    com_ptr<IUnknown> again;
+    EXPECT_EQ(S_OK, object->QueryInterface(kListIidWM, again.put_void()));
+
+    auto** table = *reinterpret_cast<AnyFn**>(object.get());
+    const AnyFn original = table[kFillSlot];
+    ASSERT_EQ(S_OK, binder.SetHook());
+    EXPECT_NE(original, table[kFillSlot]);
+    // Its message table is at slot 21 and answers nothing for an empty list.
+    using GetTableFn = HRESULT(STDMETHODCALLTYPE*)(IUnknown*, IUnknown**);
+    com_ptr<IUnknown> messageTable;
+    EXPECT_EQ(S_OK, reinterpret_cast<GetTableFn>(table[kTableSlotWM])(object.get(), messageTable.put()));
+    binder.SetMessageList(object.get());
+    EXPECT_FALSE(binder.IsEmpty());
+    EXPECT_EQ(-1, binder.GetMessageId(0));
+    binder.Clear();
+    binder.RemoveHook();
+    EXPECT_EQ(original, table[kFillSlot]);
+    messageTable.reset();
+    again.reset();
+    object.reset();
+    FreeLibrary(msoe);
+}
+
+// ----------------------------------------------------------- the client's windows
+
+// A folder record as the client's tree items point at.
+struct Folder {
+    BYTE bytes[128] = {};
+    Folder(INT64 number, INT64 parent, BYTE kind) {
+        memcpy(bytes + kFolderNumberAt, &number, sizeof number);
+        memcpy(bytes + kParentAt, &parent, sizeof parent);
+        bytes[kKindByteAtWM] = kind;
+    }
+};
+
+struct ClientState {
+    bool retitleAtOnce = true;
+    HWND main = nullptr;
+};
+ClientState* g_client = nullptr;
+constexpr UINT kRetitleLater = WM_APP + 7;
+
+// The client's main window: it retitles when the tree selects a folder,
+// at once or once the notification has returned.
+LRESULT CALLBACK ClientMain(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_NOTIFY && reinterpret_cast<NMHDR*>(lParam)->code == TVN_SELCHANGEDA) {
+        if (g_client && g_client->retitleAtOnce)
+            SetWindowTextA(hwnd, "folder");
+        else
+            PostMessageA(hwnd, kRetitleLater, 0, 0);
+        return 0;
+    }
+    if (message == kRetitleLater) SetWindowTextA(hwnd, "folder");
+    return DefWindowProcA(hwnd, message, wParam, lParam);
+}
+
+// Windows in the client's shape on the calling thread, hooked by the library.
+struct ClientWindows {
+    HWND main = nullptr, tree = nullptr, list = nullptr;
+    HTREEITEM root = nullptr, inbox = nullptr, sub = nullptr, news = nullptr, orphan = nullptr, zero = nullptr;
+    std::vector<std::unique_ptr<Folder>> folders;
+
+    ClientWindows() {
+        INITCOMMONCONTROLSEX icc{sizeof icc, ICC_TREEVIEW_CLASSES | ICC_LISTVIEW_CLASSES};
+        InitCommonControlsEx(&icc);
+        WNDCLASSA wc{};
+        wc.lpfnWndProc = ClientMain;
+        wc.lpszClassName = "ThorBrowserWndClass";
+        RegisterClassA(&wc);
+        wc.lpfnWndProc = DefWindowProcA;
+        wc.lpszClassName = "Outlook Express Message View";
+        RegisterClassA(&wc);
+        wc.lpszClassName = "Outlook Express Message List";
+        RegisterClassA(&wc);
+        main = CreateWindowA("ThorBrowserWndClass", "client", WS_OVERLAPPEDWINDOW, 0, 0, 800, 600, nullptr, nullptr,
+                             nullptr, nullptr);
+        tree = CreateWindowA(WC_TREEVIEWA, "", WS_CHILD | WS_VISIBLE, 0, 0, 200, 600, main, nullptr, nullptr, nullptr);
+        HWND view = CreateWindowA("Outlook Express Message View", "", WS_CHILD | WS_VISIBLE, 200, 0, 600, 600, main,
+                                  nullptr, nullptr, nullptr);
+        HWND holder = CreateWindowA("Outlook Express Message List", "", WS_CHILD | WS_VISIBLE, 0, 0, 600, 300, view,
+                                    nullptr, nullptr, nullptr);
+        list = CreateWindowA(WC_LISTVIEWA, "", WS_CHILD | WS_VISIBLE | LVS_REPORT | LVS_SHOWSELALWAYS, 0, 0, 600, 300,
+                             holder, nullptr, nullptr, nullptr);
+        for (int i = 0; i < 6; ++i) {
+            LVITEMA item{};
+            item.mask = LVIF_TEXT;
+            item.iItem = i;
+            item.pszText = const_cast<char*>("row");
+            SendMessageA(list, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item));
+        }
+        root = Add(TVI_ROOT, 1, -1, kLocalKindByte);
+        inbox = Add(root, 2, 1, kLocalKindByte);
+        sub = Add(inbox, 100, 2, kLocalKindByte);
+        news = Add(root, 300, 1, kNewsKindByte);
+        orphan = Add(root, 400, 999, kLocalKindByte);  // its parent is nowhere
+        zero = Add(root, 0, 1, kLocalKindByte);
+    }
+    ~ClientWindows() { DestroyWindow(main); }
+
+    HTREEITEM Add(HTREEITEM parent, INT64 number, INT64 parentNumber, BYTE kind) {
+        folders.push_back(std::make_unique<Folder>(number, parentNumber, kind));
+        TVINSERTSTRUCTA ins{};
+        ins.hParent = parent;
+        ins.hInsertAfter = TVI_LAST;
+        ins.item.mask = TVIF_PARAM | TVIF_TEXT;
+        ins.item.pszText = const_cast<char*>("folder");
+        ins.item.lParam = reinterpret_cast<LPARAM>(folders.back()->bytes);
+        return reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&ins)));
+    }
+    HTREEITEM Caret() const {
+        return reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
+    }
+    void Select(HTREEITEM item) { SendMessageA(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(item)); }
+    // Rows as a user leaves them: these selected, `focused` focused.
+    void Rows(std::vector<int> selected, int focused) {
+        LVITEMA none{};
+        none.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+        SendMessageA(list, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&none));
+        for (int r : selected) {
+            LVITEMA st{};
+            st.stateMask = st.state = LVIS_SELECTED;
+            SendMessageA(list, LVM_SETITEMSTATE, r, reinterpret_cast<LPARAM>(&st));
+        }
+        if (focused >= 0) {
+            LVITEMA st{};
+            st.stateMask = st.state = LVIS_FOCUSED;
+            SendMessageA(list, LVM_SETITEMSTATE, focused, reinterpret_cast<LPARAM>(&st));
+        }
+    }
+    std::vector<int> Selected() const {
+        std::vector<int> rows;
+        for (int r = -1; (r = static_cast<int>(SendMessageA(list, LVM_GETNEXTITEM, r, LVNI_SELECTED))) != -1;)
+            rows.push_back(r);
+        return rows;
+    }
+    void Tick() {
+        SendMessageA(main, WM_TIMER, 1, 0);
+        Pump();
+    }
+};
+
+struct Root {
+    com_ptr<IPLUMEObj> obj;
+    com_ptr<RecordingSink> sink = com_ptr<RecordingSink>::attach(new RecordingSink(DIID_IPLUMEObjEvents));
+    Root() {
+        EXPECT_EQ(S_OK, plume::FindClassFactory(CLSID_PLUMEObj)->CreateInstance(nullptr, IID_IPLUMEObj,
+                                                                                  obj.put_void()));
+        com_ptr<IConnectionPoint> cp;
+        obj.query<IConnectionPointContainer>(IID_IConnectionPointContainer)
+            ->FindConnectionPoint(DIID_IPLUMEObjEvents, cp.put());
+        DWORD cookie = 0;
+        EXPECT_EQ(S_OK, cp->Advise(sink.get(), &cookie));
+    }
+    std::vector<DISPID> Events() const {
+        std::vector<DISPID> out;
+        for (const auto& c : sink->calls) out.push_back(c.dispid);
+        return out;
+    }
+    std::vector<long> ArgsOf(DISPID id) const {
+        std::vector<long> out;
+        for (const auto& c : sink->calls)
+            if (c.dispid == id) out.push_back(c.args.empty() ? 0 : c.args[0]);
+        return out;
+    }
+    LONG Get(HRESULT (STDMETHODCALLTYPE IPLUMEObj::*method)(LONG*)) {
+        LONG v = -99;
+        EXPECT_EQ(S_OK, (obj.get()->*method)(&v));
+        return v;
+    }
+};
+
+void InstallCallbacks() {
+    plume::HostNotifyCallbacks& cb = plume::Callbacks();
+    cb.onFolderTreeNotify = plume::SetSelectedFolderName;
+    cb.onSelectionChanged = [](int count, int* rows, int focused, int flag) {
+        plume::SetSelectedMessages(count, rows, focused, flag);
+    };
+}
+
+void ResetSelection() {
+    PLUMEManager* m = PLUMEManager::Get(true);
+    plume::cs_lock hold(m->storeLock());
+    m->selectedFolderId = -1;
+    m->currentMessageId = -1;
+    m->selectedMessageIds.clear();
+    m->selectedMessagesStored = false;
+}
+
+class SelectionTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        plume::test::BuildFakeListTables();
+        plume::SetWindowsMailForTesting(1);
+        ResetSelection();
+        binder_ = std::make_shared<TestBinder>(&fake_);
+        scope_ = std::make_unique<BinderScope>(binder_);
+        ASSERT_EQ(S_OK, binder_->SetHook());
+        fake_.rows = {501, 502, 503, 504, 505, 506};
+        client_ = std::make_unique<ClientWindows>();
+        plume::AttachPlugin(client_->main, nullptr);
+        InstallCallbacks();
+        SetWindowTextA(client_->main, "client");  // the hook layer finds the tree
+        g_state_.main = client_->main;
+        g_client = &g_state_;
+    }
+    void TearDown() override {
+        g_client = nullptr;
+        plume::Callbacks() = plume::HostNotifyCallbacks{};
+        plume::DetachHooks();
+        client_.reset();
+        plume::OEToolbarRegistry::Destroy();
+        plume::OEToolbarRegistry::Reopen();  // the next test starts afresh
+        binder_->Clear();
+        scope_.reset();
+        binder_.reset();
+        ResetSelection();
+        plume::SetWindowsMailForTesting(-1);
+        Pump();
+    }
+    // The user picks a folder; the client fills its list for it.
+    void OpenFolder(HTREEITEM item, INT64 number) {
+        client_->Select(item);
+        Pump();
+        ClientFills(&fake_, number);
+        client_->Tick();  // finds the list view
+    }
+
+    FakeList fake_{plume::test::g_fakeListVtbl};
+    std::shared_ptr<TestBinder> binder_;
+    std::unique_ptr<BinderScope> scope_;
+    std::unique_ptr<ClientWindows> client_;
+    ClientState g_state_;
+};
+
+TEST_F(SelectionTest, RowsBecomeOneEventPerChangeWithTheCurrentMessageFirst) {
+    Root root;
+    OpenFolder(client_->inbox, 2);
+    root.sink->calls.clear();
+
+    client_->Rows({4, 1, 2}, 4);  // three rows, chosen out of list order
+    client_->Tick();
+    client_->Tick();
+    EXPECT_EQ((std::vector<DISPID>{kOnCurrentMessageChanged, kOnMessageSelectionChanged}), root.Events());
+    EXPECT_EQ(505, root.Get(&IPLUMEObj::GetCurrentMessageID));
+    EXPECT_EQ(502, root.Get(&IPLUMEObj::GetFirstSelectedMessageID));
+    EXPECT_EQ(503, root.Get(&IPLUMEObj::GetNextSelectedMessageID));
+    EXPECT_EQ(505, root.Get(&IPLUMEObj::GetNextSelectedMessageID));
+    EXPECT_EQ(-1, root.Get(&IPLUMEObj::GetNextSelectedMessageID));
+    EXPECT_EQ(-1, root.Get(&IPLUMEObj::GetNextSelectedMessageID));
+
+    // The same rows selected in another order, focus on one of them: nothing new.
+    root.sink->calls.clear();
+    client_->Rows({2, 4, 1}, 4);
+    client_->Tick();
+    EXPECT_TRUE(root.Events().empty());
+
+    // Focus on a row outside the selection keeps the current message.
+    client_->Rows({1, 2}, 5);
+    client_->Tick();
+    EXPECT_EQ((std::vector<DISPID>{kOnMessageSelectionChanged}), root.Events());
+    EXPECT_EQ(505, root.Get(&IPLUMEObj::GetCurrentMessageID));
+
+    // Nothing selected: the current message becomes -1, once.
+    root.sink->calls.clear();
+    client_->Rows({}, 5);
+    client_->Tick();
+    client_->Tick();
+    EXPECT_EQ((std::vector<DISPID>{kOnCurrentMessageChanged, kOnMessageSelectionChanged}), root.Events());
+    EXPECT_EQ((std::vector<long>{-1}), root.ArgsOf(kOnCurrentMessageChanged));
+    EXPECT_EQ(-1, root.Get(&IPLUMEObj::GetFirstSelectedMessageID));
+    LONG any = -1;
+    EXPECT_EQ(S_OK, root.obj->IsAnyMessageSelected(&any));
+    EXPECT_EQ(0, any);
+}
+
+TEST_F(SelectionTest, SettingMessagesOverComMovesTheListAndReportsAtOnce) {
+    Root root;
+    OpenFolder(client_->inbox, 2);
+    root.sink->calls.clear();
+
+    EXPECT_EQ(S_OK, root.obj->SetSelectedMessageID(504));
+    EXPECT_EQ((std::vector<int>{3}), client_->Selected());
+    EXPECT_EQ(3, SendMessageA(client_->list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_FOCUSED));
+    EXPECT_EQ(504, root.Get(&IPLUMEObj::GetCurrentMessageID));
+    EXPECT_EQ(504, root.Get(&IPLUMEObj::GetFirstSelectedMessageID));
+
+    EXPECT_EQ(S_OK, root.obj->AddSelectedMessageID(501));
+    EXPECT_EQ((std::vector<int>{0, 3}), client_->Selected());
+    EXPECT_EQ(504, root.Get(&IPLUMEObj::GetFirstSelectedMessageID)) << "added rows wait for the next tick";
+    client_->Tick();
+    EXPECT_EQ(501, root.Get(&IPLUMEObj::GetFirstSelectedMessageID));
+
+    // Unknown ids change nothing.
+    EXPECT_EQ(S_OK, root.obj->SetSelectedMessageID(9999));
+    EXPECT_EQ(S_OK, root.obj->AddSelectedMessageID(9999));
+    EXPECT_EQ((std::vector<int>{0, 3}), client_->Selected());
+
+    LONG any = 0;
+    EXPECT_EQ(S_OK, root.obj->IsAnyMessageSelected(&any));
+    EXPECT_EQ(1, any);
+    EXPECT_EQ(S_OK, root.obj->SetSelectedMessageID(-1));
+    EXPECT_TRUE(client_->Selected().empty());
+    EXPECT_EQ(S_OK, root.obj->IsAnyMessageSelected(&any));
+    EXPECT_EQ(0, any);
+    client_->Tick();
+    EXPECT_EQ(-1, root.Get(&IPLUMEObj::GetCurrentMessageID));
+}
+
+TEST_F(SelectionTest, UnboundListsAndVanishedRowsReportNoStaleIds) {
+    Root root;
+    OpenFolder(client_->inbox, 2);
+    client_->Rows({0, 1}, 0);
+    client_->Tick();
+    EXPECT_EQ(501, root.Get(&IPLUMEObj::GetFirstSelectedMessageID));
+
+    // Rows gone between the poll and the lookup: the selection is dropped
+    // without a report, and comes back once rows answer again.
+    root.sink->calls.clear();
+    fake_.rowResult = E_INVALIDARG;
+    client_->Rows({0, 1, 2}, 0);
+    client_->Tick();
+    EXPECT_TRUE(root.Events().empty());
+    EXPECT_EQ(-1, root.Get(&IPLUMEObj::GetFirstSelectedMessageID));
+    fake_.rowResult = S_OK;
+    client_->Tick();
+    EXPECT_EQ((std::vector<DISPID>{kOnMessageSelectionChanged}), root.Events());
+
+    // A list the client never filled: every tick says the selection changed.
+    binder_->Clear();
+    root.sink->calls.clear();
+    client_->Tick();
+    client_->Tick();
+    EXPECT_EQ((std::vector<DISPID>{kOnMessageSelectionChanged, kOnMessageSelectionChanged}), root.Events());
+    EXPECT_EQ(-1, root.Get(&IPLUMEObj::GetFirstSelectedMessageID));
+}
+
+TEST_F(SelectionTest, EveryRetitleReportsTheTreeFolderAndKindsDecide) {
+    Root root;
+    std::vector<std::string> lines;
+    plume::SetLogObserver([&](int, const char* text) { lines.push_back(text); });
+    g_state_.retitleAtOnce = false;
+
+    OpenFolder(client_->inbox, 2);
+    client_->Rows({1}, 1);
+    client_->Tick();
+    EXPECT_EQ(502, root.Get(&IPLUMEObj::GetFirstSelectedMessageID));
+    SetWindowTextA(client_->main, "same folder");
+    client_->Select(client_->root);
+    Pump();
+    client_->Select(client_->news);
+    Pump();
+    client_->Select(client_->zero);
+    Pump();
+    plume::SetLogObserver(nullptr);
+    EXPECT_EQ((std::vector<long>{2, 2, 0, -1, -1}), root.ArgsOf(kOnFolderSelectionChanged));
+    EXPECT_EQ(-1, root.Get(&IPLUMEObj::GetSelectedFolderID));
+    EXPECT_NE(std::find(lines.begin(), lines.end(),
+                        "PLUMEManager::SetSelectedFolderName: Not local folder selected 300:2.\n"),
+              lines.end());
+    // After a folder change the enumeration starts again from GetFirst.
+    EXPECT_EQ(-1, root.Get(&IPLUMEObj::GetNextSelectedMessageID));
+    EXPECT_EQ(502, root.Get(&IPLUMEObj::GetFirstSelectedMessageID)) << "kept while no local folder is shown";
+}
+
+TEST_F(SelectionTest, SelectingFolderIdsWalksTheParentChain) {
+    Root root;
+    std::vector<std::string> lines;
+    plume::SetLogObserver([&](int, const char* text) { lines.push_back(text); });
+    EXPECT_EQ(S_OK, root.obj->SetSelectedFolderID(100));
+    Pump();
+    EXPECT_EQ(client_->sub, client_->Caret());
+    EXPECT_EQ(100, root.Get(&IPLUMEObj::GetSelectedFolderID));
+    EXPECT_EQ(S_OK, root.obj->SetSelectedFolderID(1));
+    Pump();
+    EXPECT_EQ(client_->root, client_->Caret());
+    EXPECT_EQ(0, root.Get(&IPLUMEObj::GetSelectedFolderID));
+
+    // A chain that does not reach the root, and unknown folders: nothing moves.
+    EXPECT_EQ(S_OK, root.obj->SetSelectedFolderID(400));
+    EXPECT_EQ(S_OK, root.obj->SetSelectedFolderID(12345));
+    Pump();
+    plume::SetLogObserver(nullptr);
+    EXPECT_EQ(client_->root, client_->Caret());
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "PLUMEManager::FindHTreeItem: Parent is null 400.\n"),
+              lines.end());
+    EXPECT_EQ((std::vector<long>{100, 0}), root.ArgsOf(kOnFolderSelectionChanged));
+}
+
+// While the client UI thread waits for the folder event, the server thread's
+// requests to the client's controls are served: they come as messages sent
+// from another thread, which a wait for QS_ALLEVENTS alone never wakes for.
+TEST(FolderWait, ServesMessagesThatOtherThreadsSend) {
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = [](HWND h, UINT m, WPARAM w, LPARAM l) -> LRESULT {
+        return m == WM_APP + 9 ? 77 : DefWindowProcA(h, m, w, l);
+    };
+    wc.lpszClassName = "PlumeTestWaitTarget";
+    RegisterClassA(&wc);
+    struct Shared {
+        HWND target;
+        HANDLE done;
+        LRESULT sent = 0;
+        DWORD_PTR answer = 0;
+    } shared{CreateWindowA("PlumeTestWaitTarget", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr),
+             CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+    Pump();
+    HANDLE sender = CreateThread(
+        nullptr, 0,
+        [](void* p) -> DWORD {
+            auto* s = static_cast<Shared*>(p);
+            Sleep(50);
+            s->sent = SendMessageTimeoutA(s->target, WM_APP + 9, 0, 0, SMTO_NORMAL, 5000, &s->answer);
+            SetEvent(s->done);
+            return 0;
+        },
+        &shared, 0, nullptr);
+    plume::WaitWithMessagePump(shared.done);
+    EXPECT_NE(0, shared.sent) << "the send was not served while the thread waited";
+    EXPECT_EQ(77u, shared.answer);
+    WaitForSingleObject(sender, 10000);
+    CloseHandle(sender);
+    CloseHandle(shared.done);
+    DestroyWindow(shared.target);
+}
+
+// The client UI thread of the next test: the client's windows, hooked, on a
+// thread of their own that retitles inside the tree's notification.
+struct UiThread {
+    HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HWND tree = nullptr;
+    HTREEITEM sub = nullptr;
+    HANDLE thread = nullptr;
+
+    static DWORD WINAPI Run(void* p) {
+        auto* self = static_cast<UiThread*>(p);
+        {
+            ClientWindows windows;
+            plume::AttachPlugin(windows.main, nullptr);
+            InstallCallbacks();
+            SetWindowTextA(windows.main, "client");
+            self->tree = windows.tree;
+            self->sub = windows.sub;
+            SetEvent(self->ready);
+            while (MsgWaitForMultipleObjects(1, &self->stop, FALSE, INFINITE, QS_ALLINPUT) != WAIT_OBJECT_0) Pump();
+            plume::Callbacks() = plume::HostNotifyCallbacks{};
+            plume::DetachHooks();
+        }
+        return 0;
+    }
+};
+
+TEST_F(SelectionTest, AClientThatRetitlesInsideTheNotificationCannotDeadlockTheServerThread) {
+    // This thread owns the callback window, as the server thread does.
+    client_.reset();
+    plume::DetachHooks();
+    Root root;
+    UiThread ui;
+    ClientState state;  // retitles at once
+    g_client = &state;
+    ui.thread = CreateThread(nullptr, 0, UiThread::Run, &ui, 0, nullptr);
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(ui.ready, 10000));
+    // A deadlock would hang here; the watchdog turns it into a failure.
+    HANDLE watchdog = CreateThread(
+        nullptr, 0,
+        [](void* done) -> DWORD {
+            if (WaitForSingleObject(done, 20000) == WAIT_TIMEOUT) {
+                fprintf(stderr, "SetSelectedFolderID deadlocked\n");
+                TerminateProcess(GetCurrentProcess(), 3);
+            }
+            return 0;
+        },
+        ui.stop, 0, nullptr);
+
+    EXPECT_EQ(S_OK, root.obj->SetSelectedFolderID(100));
+    const DWORD start = GetTickCount();
+    while (root.ArgsOf(kOnFolderSelectionChanged).empty() && GetTickCount() - start < 10000) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+        Pump();
+    }
+    EXPECT_EQ((std::vector<long>{100}), root.ArgsOf(kOnFolderSelectionChanged));
+    EXPECT_EQ(ui.sub, reinterpret_cast<HTREEITEM>(SendMessageA(ui.tree, TVM_GETNEXTITEM, TVGN_CARET, 0)));
+
+    SetEvent(ui.stop);
+    WaitForSingleObject(ui.thread, 10000);
+    WaitForSingleObject(watchdog, 10000);
+    for (HANDLE h : {ui.thread, watchdog, ui.ready, ui.stop}) CloseHandle(h);
+}
+
+}  // namespace
