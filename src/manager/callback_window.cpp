@@ -2,6 +2,8 @@
 
 #include <objbase.h>
 
+#include <set>
+
 #include "host/client_variant.h"
 #include "manager/plume_manager.h"
 #include "server/init_object.h"
@@ -35,6 +37,30 @@ namespace {
 const struct LoadTimeRegistration {
     LoadTimeRegistration() { Messages(); }
 } g_loadTimeRegistration;
+}  // namespace
+
+namespace {
+
+// Folder notices this library posted and the window procedure has not taken
+// yet: 0xAA4 can be posted by any process, its lParam is touched only when it
+// is one of these.
+critical_section& SentFolderBlocksLock() {
+    static critical_section* lock = new critical_section;
+    return *lock;
+}
+std::set<const void*>& SentFolderBlocks() {
+    static auto* blocks = new std::set<const void*>;
+    return *blocks;
+}
+void RememberFolderBlock(const void* block) {
+    cs_lock hold(SentFolderBlocksLock());
+    SentFolderBlocks().insert(block);
+}
+bool TakeFolderBlock(const void* block) {
+    cs_lock hold(SentFolderBlocksLock());
+    return block && SentFolderBlocks().erase(block) == 1;
+}
+
 }  // namespace
 
 int DownloadFinishedCode() {
@@ -110,8 +136,12 @@ LRESULT CALLBACK PLUMEWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPa
     } else if (message == kFolderSelectionChanged) {
         Log(4, "PLUMEWndProc: WM_FOLDERNOTIFY+PLUME_MSG_BASE.\n");
         auto* block = reinterpret_cast<FolderNotifyBlock*>(lParam);
-        manager->RaiseOnFolderSelectionChanged(block ? block->folderIdAgain : -1);
-        CoTaskMemFree(block);
+        if (TakeFolderBlock(block)) {
+            manager->RaiseOnFolderSelectionChanged(block->folderIdAgain);
+            CoTaskMemFree(block);
+        } else {
+            Log(0, "PLUMEWndProc: folder notice not posted by the library ignored.\n");
+        }
     } else if (message == kPluginInitialized && HaveInitObject()) {
         Log(4, "PLUMEWndProc: WM_PLUME_INIT_NOTIFICATION_MSG_CODE.\n");
         LONG awaited = 0, reported = 0;
@@ -179,8 +209,10 @@ void PostFolderSelectionChanged(LONG folderId) {
     auto* block = static_cast<FolderNotifyBlock*>(CoTaskMemAlloc(sizeof(FolderNotifyBlock)));
     if (!block) return;
     *block = {8, folderId, folderId};
+    RememberFolderBlock(block);
     if (!manager->PostAndWait(manager->folderChangeDone(), kFolderSelectionChanged, 0,
-                              reinterpret_cast<LPARAM>(block)))
+                              reinterpret_cast<LPARAM>(block)) &&
+        TakeFolderBlock(block))
         CoTaskMemFree(block);
 }
 
