@@ -141,9 +141,12 @@ void DispatchToManager(PLUMEManager* manager, UINT message, WPARAM wParam, LPARA
         Log(4, "PLUMEWndProc: WM_FOLDERNOTIFY.\n");
     } else if (message == kFolderSelectionChanged) {
         Log(4, "PLUMEWndProc: WM_FOLDERNOTIFY+PLUME_MSG_BASE.\n");
-        auto* block = ClaimRecord<FolderNotifyBlock>(static_cast<WPARAM>(lParam));
-        if (block) manager->RaiseOnFolderSelectionChanged(block->folderIdAgain);
-        CoTaskMemFree(block);
+        if (auto* block = ClaimRecord<FolderNotifyBlock>(static_cast<WPARAM>(lParam))) {
+            manager->RaiseOnFolderSelectionChanged(block->folderIdAgain);
+            CoTaskMemFree(block);
+        } else {
+            Log(0, "PLUMEWndProc: folder notice not posted by the library ignored.\n");
+        }
     } else if (message == kPluginInitialized && HaveInitObject()) {
         Log(4, "PLUMEWndProc: WM_PLUME_INIT_NOTIFICATION_MSG_CODE.\n");
         LONG awaited = 0, reported = 0;
