@@ -107,9 +107,9 @@ for exe in msimn winmail; do
     if [ "$library" = 1 ]; then
       # A third plug-in adds menu items; the user opens and chooses them.
       menus_log="$out/$exe-menus.log"
-      wine cscript //nologo "$(winepath -w "$root/examples/scripts/menu_items.vbs")" 12 >"$menus_log" 2>&1 </dev/null &
+      wine cscript //nologo "$(winepath -w "$root/examples/scripts/menu_items.vbs")" 60 >"$menus_log" 2>&1 </dev/null &
       menus_pid=$!
-      for _ in $(seq 1 50); do grep -q "menu items ready" "$menus_log" 2>/dev/null && break; sleep 0.2; done
+      for _ in $(seq 1 150); do grep -q "menu items ready" "$menus_log" 2>/dev/null && break; sleep 0.2; done
       menu_step open; sleep 0.5; shot "$exe-6-menu"
       menu_step choose
       wait "$menus_pid" 2>/dev/null || true

@@ -2,7 +2,8 @@
 ' acts when they are chosen. In the main window's Tools menu: a check-style
 ' item, a greyed one and a sub-menu; in the Tools menu of compose windows:
 ' "PLUME Stamp Subject", which stamps the subject of the window it is chosen
-' in. Items enter a menu when the user opens it.
+' in. Items enter a menu when the user opens it. The plug-in ends after the
+' given time or when the user chooses Tools > PLUME More > Stop This Plug-in.
 '
 '   cscript //nologo menu_items.vbs [seconds]
 '
@@ -14,8 +15,8 @@ Const OE_MSG_SEND_WND = 2
 Const MAIN_TOOLS = 3      ' File, Edit, View, Tools
 Const COMPOSE_TOOLS = 5   ' File, Edit, View, Insert, Format, Tools
 
-Dim root, events, cookie, seconds, started
-Dim tools, watch, greyed, more, stamp
+Dim root, events, cookie, seconds, started, stopping
+Dim tools, watch, greyed, more, stopItem, stamp
 
 Sub Say(text)
     WScript.Echo "plug-in: " & text
@@ -26,6 +27,9 @@ Class MenuHandler
     Public Sub OnMenuItemClicked(menuIndex, itemId)
         If itemId = watch.GetID() Then
             Say "Watch folder is now " & IIf(watch.IsChecked(), "on", "off")
+        ElseIf itemId = stopItem.GetID() Then
+            Say "asked to stop"
+            stopping = True
         Else
             Say "chose item " & itemId & " of menu " & menuIndex
         End If
@@ -57,16 +61,17 @@ watch.SetChecked 1
 Set greyed = tools.CreateItem("PLUME Archive (nothing selected)")
 greyed.SetEnabled 0
 Set more = tools.CreateItem("PLUME More")
-more.CreateSubItem "Open Settings"
-more.CreateSeparator
 more.CreateSubItem "About PLUME"
+more.CreateSeparator
+Set stopItem = more.CreateSubItem("Stop This Plug-in")
 Set stamp = root.GetMsgWndMenu(OE_MSG_SEND_WND, COMPOSE_TOOLS).CreateItem("PLUME Stamp Subject")
 
 Set events = CreateObject("PLUME.ScriptEvents")
 cookie = events.Connect(root, New MenuHandler, "")
 Say "menu items ready"
 started = Timer
-Do While Timer - started < seconds
+stopping = False
+Do While Timer - started < seconds And Not stopping
     events.Wait 200
 Loop
 events.Disconnect cookie

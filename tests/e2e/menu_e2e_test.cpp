@@ -35,20 +35,8 @@ struct Entry {
     bool separator, checked, greyed, sub;
 };
 
-class MenuE2E : public StandinTest {
+class MenuE2E : public LibraryClientTest {
 protected:
-    void SetUp() override {
-        StartClient(L"/resetstore /nosave");  // with the library
-        ASSERT_TRUE(StandinProcess::WaitFor([&] { return Call(L"LibraryStarted").Bool(); }, 15000))
-            << "the library did not start";
-        root_ = NewObject<IPLUMEObj>(CLSID_PLUMEObj, IID_IPLUMEObj);
-        ASSERT_TRUE(root_);
-    }
-    void TearDown() override {
-        root_.reset();
-        StandinTest::TearDown();
-    }
-
     static std::vector<Entry> Entries(const Var& items) {
         std::vector<Entry> out;
         for (const Var& v : items.Array()) {
@@ -100,8 +88,6 @@ protected:
         Call(L"CloseMenu");
         ASSERT_TRUE(StandinProcess::WaitFor([&] { return Call(L"MenuState").Array()[1].Long() == 0; }, 5000));
     }
-
-    com_ptr<IPLUMEObj> root_;
 };
 
 TEST_F(MenuE2E, ItemsEnterTheClientsPopupWhenItOpensInPlaceAndState) {

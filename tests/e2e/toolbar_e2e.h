@@ -14,9 +14,12 @@
 #include <string>
 #include <vector>
 
+#include <plume.h>
+
 #include "bitmap_file.h"
 #include "com_object.h"
 #include "com_ptr.h"
+#include "e2e_common.h"
 #include "standin_process.h"
 
 namespace plume::test {
@@ -110,5 +113,26 @@ com_ptr<Interface> NewObject(const CLSID& clsid, const IID& iid) {
     EXPECT_EQ(S_OK, hr) << "creating an object of the running client";
     return object;
 }
+
+// A client of the variant under test with the library loaded, and a root
+// object of it.
+class LibraryClientTest : public StandinTest {
+protected:
+    void SetUp() override {
+        StartClient(L"/resetstore /nosave");  // with the library
+        // The control channel answers while StartServer still waits for the
+        // plug-ins; the client's windows come after it.
+        ASSERT_TRUE(StandinProcess::WaitFor([&] { return Call(L"LibraryStarted").Bool(); }, 15000))
+            << "the library did not start";
+        root_ = NewObject<IPLUMEObj>(CLSID_PLUMEObj, IID_IPLUMEObj);
+        ASSERT_TRUE(root_);
+    }
+    void TearDown() override {
+        root_.reset();
+        StandinTest::TearDown();
+    }
+
+    com_ptr<IPLUMEObj> root_;
+};
 
 }  // namespace plume::test

@@ -19,16 +19,11 @@ namespace {
 
 long H(HWND h) { return static_cast<long>(reinterpret_cast<LONG_PTR>(h)); }
 
-class ToolbarE2E : public StandinTest {
+class ToolbarE2E : public LibraryClientTest {
 protected:
     void SetUp() override {
-        StartClient(L"/resetstore /nosave");  // with the library
-        // The control channel answers while StartServer still waits for the
-        // plug-ins; the client's windows come after it.
-        ASSERT_TRUE(StandinProcess::WaitFor([&] { return Call(L"LibraryStarted").Bool(); }, 15000))
-            << "the library did not start";
-        root_ = NewObject<IPLUMEObj>(CLSID_PLUMEObj, IID_IPLUMEObj);
-        ASSERT_TRUE(root_);
+        LibraryClientTest::SetUp();
+        if (HasFatalFailure()) return;
         rebar_ = GetParent(Call(L"ClientToolbar", {H(main)}).Hwnd());
         // The main window's toolbars attach on the library's 100 ms tick: a
         // probe toolbar gets its window then.
@@ -39,11 +34,6 @@ protected:
         red_ = bstr(WriteBitmapFile(L"plume_e2e_red.bmp", 16, 16, RGB(200, 30, 30)).c_str());
         blue_ = bstr(WriteBitmapFile(L"plume_e2e_blue.bmp", 24, 24, RGB(30, 30, 200)).c_str());
     }
-    void TearDown() override {
-        root_.reset();
-        StandinTest::TearDown();
-    }
-
     static LONG Id(IOEToolbar* t) {
         LONG id = -2;
         EXPECT_EQ(S_OK, t->GetID(&id));
@@ -80,7 +70,6 @@ protected:
         return IsWm() ? FindWindowExW(sizable, first, L"ReBarWindow32", nullptr) : first;
     }
 
-    com_ptr<IPLUMEObj> root_;
     HWND rebar_ = nullptr;
     bstr red_, blue_;
 };

@@ -2,9 +2,9 @@
 ' the plug-in examples/scripts/menu_items.vbs runs:
 '   cscript //nologo menu-demo.vbs <step>
 ' "open" opens Tools > PLUME More as a user does and leaves it open (for the
-' screenshot); "choose" closes it, chooses the check-style item twice and
-' stamps a new message's subject through its Tools menu. Ends with
-' "STEP OK <step>".
+' screenshot); "choose" closes it, chooses the check-style item twice,
+' stamps a new message's subject through its Tools menu and stops the
+' plug-in through its menu. Ends with "STEP OK <step>".
 stage = WScript.Arguments(0)
 Set c = CreateObject("PLUMEStandin.Client")
 main = c.MainWindow
@@ -27,9 +27,14 @@ End Sub
 Select Case stage
 Case "open"
     c.OpenMenu main, "Tools\PLUME More"
-    For i = 1 To 5000
-        If c.MenuState()(0) Then Exit For
-    Next
+    started = Timer
+    Do
+        state = c.MenuState
+    Loop Until state(0) Or state(2) <> "" Or Timer - started > 10
+    If Not state(0) Then
+        WScript.Echo "The menu did not open: " & state(2)
+        WScript.Quit 1
+    End If
     WScript.Echo "Tools, as the user sees it:"
     ShowOpen 0
     WScript.Echo "PLUME More:"
@@ -37,10 +42,13 @@ Case "open"
 Case "choose"
     c.CloseMenu
     For i = 1 To 5000
-        If c.MenuState()(1) = 0 Then Exit For
+        state = c.MenuState
+        If state(1) = 0 Then Exit For
     Next
     c.ChooseMenuItem main, "Tools\PLUME Watch Folder"
+    c.Pump 500
     c.ChooseMenuItem main, "Tools\PLUME Watch Folder"
+    c.Pump 500
     note = c.NewMessage
     c.TypeText note, 1004, "Quarterly figures"
     c.ChooseMenuItem note, "Tools\PLUME Stamp Subject"
@@ -48,5 +56,6 @@ Case "choose"
     WScript.Echo "Subject after choosing Tools > PLUME Stamp Subject: """ & c.GetField(note, 1004) & """"
     c.CloseNote note
     c.Pump 500
+    c.ChooseMenuItem main, "Tools\PLUME More\Stop This Plug-in"
 End Select
 WScript.Echo "STEP OK " & stage
