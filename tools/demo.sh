@@ -46,14 +46,15 @@ cleanup() {
 }
 trap cleanup EXIT
 
-script="$(winepath -w "$root/tools/demo/standin-demo.vbs")"
 # The script host writes in the console's code page (437 here), not UTF-8.
 from_script() { iconv -f CP437 -t UTF-8 | tr -d '\r'; }
-step() { # runs one step of the script; fails when it does not finish
-  local log; log=$(wine cscript //nologo "$script" "$1" 2>&1 </dev/null | from_script)
+run_step() { # $1: demo script, $2: step, more: its arguments; fails when the step does not finish
+  local script; script="$(winepath -w "$root/tools/demo/$1")"; shift
+  local log; log=$(wine cscript //nologo "$script" "$@" 2>&1 </dev/null | from_script)
   printf '%s\n' "$log" | { grep -av '^STEP OK' || true; } | sed 's/^/  /'
   printf '%s\n' "$log" | grep -aq "^STEP OK $1\$" || { echo "demo step '$1' failed" >&2; exit 1; }
 }
+step() { run_step standin-demo.vbs "$1"; }
 shot() { import -window root "$out/$1.png" && echo "  screenshot: $out/$1.png"; }
 wait_for_client() { # true once the control object answers; false when the client is gone or silent
   for _ in $(seq 1 60); do
@@ -84,12 +85,8 @@ client_failed() { # the demo is the product's smoke test: a client that does not
   exit 1
 }
 printf 'Set c = CreateObject("PLUMEStandin.Client")\nWScript.Echo "PONG " & c.ProcessId & " " & c.LibraryStarted\n' > "$out/ping.vbs"
-toolbar_script="$(winepath -w "$root/tools/demo/toolbar-demo.vbs")"
-toolbar_step() { # a step of the toolbar script
-  local log; log=$(wine cscript //nologo "$toolbar_script" "$1" "$(winepath -w "$root/tools/demo/images")" 2>&1 </dev/null | from_script)
-  printf '%s\n' "$log" | { grep -av '^STEP OK' || true; } | sed 's/^/  /'
-  printf '%s\n' "$log" | grep -aq "^STEP OK $1\$" || { echo "demo step '$1' failed" >&2; exit 1; }
-}
+toolbar_step() { run_step toolbar-demo.vbs "$1" "$(winepath -w "$root/tools/demo/images")"; }
+menu_step() { run_step menu-demo.vbs "$1"; }
 
 for exe in msimn winmail; do
   echo "== $exe.exe"
@@ -128,6 +125,16 @@ for exe in msimn winmail; do
     step menu
     step send; shot "$exe-4-sent"
     if [ -n "$stamper_pid" ]; then step nosubject; shot "$exe-5-cancelled"; step closeall; fi
+    # A fourth plug-in adds menu items; the user opens and chooses them.
+    menus_log="$out/$exe-menus.log"
+    wine cscript //nologo "$(winepath -w "$root/examples/scripts/menu_items.vbs")" 60 >"$menus_log" 2>&1 </dev/null &
+    menus_pid=$!
+    for _ in $(seq 1 150); do grep -q "menu items ready" "$menus_log" 2>/dev/null && break; sleep 0.2; done
+    menu_step open; sleep 0.5; shot "$exe-6-menu"
+    menu_step choose
+    wait "$menus_pid" 2>/dev/null || true
+    echo "  What the menu plug-in did:"
+    from_script <"$menus_log" | grep -a '^plug-in:' | sed 's/^/  /'
   fi
   wait "$monitor_pid" 2>/dev/null || true
   echo "  What the event monitor heard:"

@@ -44,5 +44,9 @@ std::string WideToAnsi(const wchar_t* text, int length = -1);
 std::wstring AnsiToWide(const char* text, int length = -1);
 std::string WideToUtf8(const wchar_t* text, int length = -1);
 std::wstring Utf8ToWide(const char* text, int length = -1);
+// An automation string in the ANSI code page; null reads as empty.
+inline std::string AnsiFromBstr(BSTR text) {
+    return text ? WideToAnsi(text, static_cast<int>(SysStringLen(text))) : std::string();
+}
 
 }  // namespace plume

@@ -9,6 +9,7 @@
 #include "host/msg_wnd_list.h"
 #include "manager/callback_window.h"
 #include "log.h"
+#include "ui/menu_registry.h"
 #include "ui/toolbar_registry.h"
 
 namespace plume {
@@ -136,6 +137,7 @@ void AttachPlugin(HWND hostWindow, HINSTANCE) {
     char name[1024] = "";
     GetClassNameA(hostWindow, name, 1023);
     if (IsMainWindowClass(name)) {
+        OEMenuRegistry::Global(true, hostWindow)->SetKind(0);
         SubclassMainWindow(hostWindow);
     } else if (strcmp(name, "ATH_Note") == 0) {
         AddMsgWnd(hostWindow, false);
@@ -149,6 +151,7 @@ void DetachHooks() {
         UnhookWindowsHookEx(g_state.hookHandle);
         g_state.hookHandle = nullptr;
     }
+    OEMenuRegistry::DestroyGlobal();
 }
 
 void ClearMainWindow(int endSession) {
@@ -230,6 +233,15 @@ LRESULT MainWndProcBody(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_INITMENU:
         g_lastInitMenu = reinterpret_cast<HMENU>(wParam);
         break;
+    case WM_INITMENUPOPUP: {
+        LRESULT result = CallWindowProcA(g_state.previousMainProc, hwnd, message, wParam, lParam);
+        if (auto menus = OEMenuRegistry::Global(false)) {
+            if (reinterpret_cast<HMENU>(wParam) == g_lastInitMenu)
+                menus->SyncPopup(reinterpret_cast<HMENU>(wParam), g_lastMenuSelect);
+            menus->ApplyStates();
+        }
+        return result;
+    }
     case WM_MENUSELECT:
         g_lastMenuSelect = LOWORD(wParam);
         break;

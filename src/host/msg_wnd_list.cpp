@@ -9,6 +9,7 @@
 #include "host/msg_content.h"
 #include "manager/callback_window.h"
 #include "log.h"
+#include "ui/menu_registry.h"
 #include "ui/toolbar_registry.h"
 
 namespace plume {
@@ -81,7 +82,11 @@ OEPluginMsgWnd* AddMsgWnd(HWND window, bool noToolbar) {
     record->window = window;
     record->previousProc = reinterpret_cast<WNDPROC>(GetWindowLongPtrA(window, GWLP_WNDPROC));
     SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(MsgWndProc));
-    if (!noToolbar) record->toolbarHost = OEToolbarHost::NewMsgWndHost();
+    if (!noToolbar) {
+        record->toolbarHost = OEToolbarHost::NewMsgWndHost();
+        constexpr LONG kAllMsgWnd = 23;
+        record->menu = std::make_shared<OEMenuRegistry>(*OEMenuRegistry::Global(true), kAllMsgWnd);
+    }
     cs_lock hold(ListLock());
     List().push_back(record.get());
     return record.release();
@@ -118,6 +123,8 @@ void RemoveMsgWnd(HWND window) {
     list.erase(std::remove(list.begin(), list.end(), record), list.end());
 
     record->toolbarHost.reset();
+    if (record->menu) record->menu->Detach();
+    record->menu.reset();
     if (record->previousProc) {
         SetWindowLongPtrA(record->window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(record->previousProc));
         record->previousProc = nullptr;
@@ -193,6 +200,7 @@ void InitMsgWnd(OEPluginMsgWnd* record, HWND window) {
         record->initialized = 1;
         record->styleCopy = 0;
     }
+    if (record->menu) record->menu->SetKind(record->styleCopy);
     if (GetDocument(record) && record->toolbarHost) record->toolbarHost->SetKeyTarget(record->browserWindow);
     if (Callbacks().onMsgWndLifecycle) Callbacks().onMsgWndLifecycle(window, 1);
 }
@@ -283,6 +291,7 @@ LRESULT MsgWndProcBody(OEPluginMsgWnd* record, HWND hwnd, UINT message, WPARAM w
         }
         // The window's own copy of a library button toggles and drops down.
         if (record->toolbarHost) record->toolbarHost->OfferMsgWndCommand(hwnd, id);
+        if (record->menu && record->menu->MenuItemCommand(reinterpret_cast<INT64>(hwnd), id)) return 0;
         break;
     }
     case WM_TIMER:
@@ -295,6 +304,15 @@ LRESULT MsgWndProcBody(OEPluginMsgWnd* record, HWND hwnd, UINT message, WPARAM w
     case WM_INITMENU:
         record->lastInitMenu = reinterpret_cast<HMENU>(wParam);
         break;
+    case WM_INITMENUPOPUP: {
+        LRESULT result = CallWindowProcA(record->previousProc, hwnd, message, wParam, lParam);
+        if (record->menu) {
+            if (reinterpret_cast<HMENU>(wParam) == record->lastInitMenu)
+                record->menu->SyncPopup(reinterpret_cast<HMENU>(wParam), record->lastMenuSelect);
+            record->menu->ApplyStates();
+        }
+        return result;
+    }
     case WM_MENUSELECT:
         record->lastMenuSelect = LOWORD(wParam);
         break;

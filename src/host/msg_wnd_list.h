@@ -20,6 +20,7 @@
 namespace plume {
 
 class OEToolbarHost;
+class OEMenuRegistry;
 
 struct OEPluginMsgWnd {
     HWND window = nullptr;
@@ -28,6 +29,9 @@ struct OEPluginMsgWnd {
     WNDPROC previousProc = nullptr;
     LONG isPreview = 0;
     std::unique_ptr<OEToolbarHost> toolbarHost;  // separate message windows only
+    // The window's menu items (separate message windows only); automation
+    // objects may hold it after the window is gone.
+    std::shared_ptr<OEMenuRegistry> menu;
     UINT_PTR timer = 0;
     LONG lastMenuSelect = -1;
     HMENU lastInitMenu = nullptr;

@@ -3,6 +3,9 @@
 #include "host/msg_content.h"
 #include "host/msg_wnd_list.h"
 #include "manager/plume_manager.h"
+#include "ui/menu_registry.h"
+#include "ui/oe_menu.h"
+#include "ui/oe_menu_item.h"
 #include "ui/oe_toolbar.h"
 #include "ui/toolbar_registry.h"
 
@@ -132,8 +135,23 @@ STDMETHODIMP OEMsgWnd::GetToolbar(LONG toolbarId, IOEToolbar** newToolbar) {
         *newToolbar = ToolbarOf(host, host.FindToolbar(toolbarId), creatorId_).detach();
     });
 }
-STDMETHODIMP OEMsgWnd::GetMenu(LONG, IOEMenu**) { return NotImplemented("GetMenu"); }
-STDMETHODIMP OEMsgWnd::GetMenuItem(LONG, IOEMenuItem**) { return NotImplemented("GetMenuItem"); }
+STDMETHODIMP OEMsgWnd::GetMenu(LONG menuIdx, IOEMenu** newMenu) {
+    return Call("GetMenu", newMenu, [&] {
+        com_ptr<OEMenu> menu = MakeObject<OEMenu>();
+        if (record_) menu->Bind(menuIdx, record_->styleCopy, record_->menu, creatorId_);
+        *newMenu = menu.detach();
+    });
+}
+STDMETHODIMP OEMsgWnd::GetMenuItem(LONG itemId, IOEMenuItem** item) {
+    return Call("GetMenuItem", item, [&] {
+        *item = nullptr;
+        OEPluginMenuItem found;
+        if (!record_ || !record_->menu || !record_->menu->FindItem(itemId, &found)) return;
+        com_ptr<OEMenuItem> object = MakeObject<OEMenuItem>();
+        object->Bind(found.id, -1, found.menuIndex, record_->styleCopy, record_->menu);
+        *item = object.detach();
+    });
+}
 STDMETHODIMP OEMsgWnd::GetIHTMLDocument2(IDispatch** html) {
     return Call("GetIHTMLDocument2", html, [&] { *html = record_ ? GetDocumentDispatch(record_) : nullptr; });
 }

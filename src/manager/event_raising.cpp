@@ -101,30 +101,32 @@ void PLUMEManager::RaiseOnButtonClicked(LONG toolbarId, LONG buttonId, LONGLONG 
 void PLUMEManager::RaiseOnMenuItemClicked(LONG menuIndex, LONG itemId, LONGLONG msgWndId) {
     GateScope gate(this);
     if (!gate) return;
-    MenuItemRecord record;
-    if (!FindMenuItemRecord(itemId, &record)) {
-        Log(0, "RaiseOnMenuItemClicked: Cannot find class representation\n");
-        return;
-    }
     const bool main = msgWndId == -1;
     const LONG window = static_cast<LONG>(msgWndId);
-    if (OEMenuItem* item = FindMenuItem(itemId)) {
-        com_ptr<OEMenuItem> keep(item);
-        main ? item->FireOnClick() : item->FireOnMsgWndClick(window);
+    // Everything the fan-out reaches is found and held under the lock; the
+    // sinks run after it is let go.
+    com_ptr<OEMenuItem> item;
+    com_ptr<OEMenu> menu;
+    com_ptr<OEMsgWnd> msgWnd;
+    com_ptr<PLUMEObj> root;
+    {
+        cs_lock hold(registryLock_);
+        MenuItemRecord record;
+        if (!FindMenuItemRecord(itemId, &record)) {
+            Log(0, "RaiseOnMenuItemClicked: Cannot find class representation\n");
+            return;
+        }
+        item = com_ptr<OEMenuItem>(FindMenuItem(itemId));
+        menu = com_ptr<OEMenu>(FindMenu(record.menuId));
+        msgWnd = com_ptr<OEMsgWnd>(FindMsgWnd(window));
+        root = com_ptr<PLUMEObj>(FindRootObject(record.ownerId));
     }
-    if (OEMenu* menu = FindMenu(record.menuId)) {
-        com_ptr<OEMenu> keep(menu);
-        main ? menu->FireOnItemClicked(itemId) : menu->FireOnMsgWndItemClicked(itemId, window);
-    }
-    if (OEMsgWnd* msgWnd = FindMsgWnd(window)) {
-        com_ptr<OEMsgWnd> keep(msgWnd);
-        msgWnd->FireOnMenuItemClicked(menuIndex, itemId);
-    }
-    if (PLUMEObj* root = FindRootObject(record.ownerId)) {
-        com_ptr<PLUMEObj> keep(root);
+    if (item) main ? item->FireOnClick() : item->FireOnMsgWndClick(window);
+    if (menu) main ? menu->FireOnItemClicked(itemId) : menu->FireOnMsgWndItemClicked(itemId, window);
+    if (msgWnd) msgWnd->FireOnMenuItemClicked(menuIndex, itemId);
+    if (root)
         main ? root->FireOnMenuItemClicked(menuIndex, itemId)
              : root->FireOnMsgWndMenuItemClicked(menuIndex, itemId, window);
-    }
 }
 
 void PLUMEManager::RaiseOnFolderSelectionChanged(LONG folderId) {

@@ -241,13 +241,21 @@ std::vector<LONG> PLUMEManager::MenuItemIdsOf(LONG ownerId) {
 }
 
 void PLUMEManager::RemoveMenuItemRecordsOf(LONG ownerId, void (*removeFromMenus)(LONG itemId)) {
-    cs_lock hold(registryLock_);
-    for (LONG itemId : MenuItemIdsOf(ownerId)) {
-        if (removeFromMenus) removeFromMenus(itemId);
-        auto it = std::find_if(menuItemRecords_.begin(), menuItemRecords_.end(),
-                               [&](const MenuItemRecord& r) { return r.itemId == itemId && r.ownerId == ownerId; });
-        if (it != menuItemRecords_.end()) menuItemRecords_.erase(it);
+    std::vector<LONG> ids;
+    {
+        cs_lock hold(registryLock_);
+        for (auto it = menuItemRecords_.begin(); it != menuItemRecords_.end();) {
+            if (it->ownerId != ownerId) {
+                ++it;
+                continue;
+            }
+            ids.push_back(it->itemId);
+            it = menuItemRecords_.erase(it);
+        }
     }
+    // Outside the registry lock, which the client's thread takes on its way out.
+    if (removeFromMenus)
+        for (LONG itemId : ids) removeFromMenus(itemId);
 }
 
 LONG PLUMEManager::TakeMenuId() {

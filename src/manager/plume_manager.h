@@ -104,8 +104,8 @@ public:
     void RemoveMenuItemRecord(LONG itemId);
     // Item ids of the records owned by `ownerId`, in record order.
     std::vector<LONG> MenuItemIdsOf(LONG ownerId);
-    // Removes the records of `ownerId`; each item leaves the client's menus
-    // through `removeFromMenus` first, when given.
+    // Removes the records of `ownerId`; then each item leaves the client's
+    // menus through `removeFromMenus`, when given, with no lock held.
     void RemoveMenuItemRecordsOf(LONG ownerId, void (*removeFromMenus)(LONG itemId) = nullptr);
     // Next OEMenu id (post-incremented).
     LONG TakeMenuId();

@@ -9,6 +9,9 @@
 #include "manager/identifiers.h"
 #include "manager/plume_manager.h"
 #include "manager/selection.h"
+#include "ui/menu_registry.h"
+#include "ui/oe_menu.h"
+#include "ui/oe_menu_item.h"
 #include "ui/oe_toolbar.h"
 #include "server/error_info.h"
 #include "ui/toolbar_registry.h"
@@ -21,12 +24,6 @@ namespace {
 
 constexpr WPARAM kOpenCurrentMessage = MAKEWPARAM(40100, 1);
 constexpr WPARAM kNewMessage = 40465;
-
-// Object results of subsystems that are not part of this build: none.
-template <typename T>
-void NoObject(T** out) {
-    *out = nullptr;
-}
 
 }  // namespace
 
@@ -197,23 +194,46 @@ STDMETHODIMP PLUMEObj::GetNextMenuItemID(LONG* itemId) {
 }
 
 STDMETHODIMP PLUMEObj::RemoveAllMenuItems() {
-    return Call("RemoveAllMenuItems", [&] { PLUMEManager::Get(true)->RemoveMenuItemRecordsOf(plumeId_); });
+    return Call("RemoveAllMenuItems", [&] {
+        PLUMEManager::Get(true)->RemoveMenuItemRecordsOf(plumeId_, [](LONG itemId) {
+            if (auto registry = OEMenuRegistry::Global(false)) registry->DestroyItem(itemId);
+        });
+    });
 }
 
-STDMETHODIMP PLUMEObj::GetMenuItem(LONG, IOEMenuItem** item) {
-    return Call("GetMenuItem", item, [&] { NoObject(item); });
+namespace {
+
+com_ptr<OEMenu> NewMenu(LONG index, LONG kind, LONG ownerId) {
+    com_ptr<OEMenu> menu = MakeObject<OEMenu>();
+    menu->Bind(index, kind, nullptr, ownerId);
+    return menu;
 }
 
-STDMETHODIMP PLUMEObj::GetMsgWndMenuItem(enum tagWNDSTYLE, LONG, IOEMenuItem** item) {
-    return Call("GetMsgWndMenuItem", item, [&] { NoObject(item); });
+// An object for an item some root owns; null when no root does.
+com_ptr<OEMenuItem> OwnedItem(LONG itemId, LONG kind) {
+    MenuItemRecord record;
+    if (!PLUMEManager::Get(true)->FindMenuItemRecord(itemId, &record)) return nullptr;
+    com_ptr<OEMenuItem> item = MakeObject<OEMenuItem>();
+    item->Bind(record.itemId, record.menuId, -1, kind, nullptr);
+    return item;
 }
 
-STDMETHODIMP PLUMEObj::GetMenu(LONG, IOEMenu** menu) {
-    return Call("GetMenu", menu, [&] { NoObject(menu); });
+}  // namespace
+
+STDMETHODIMP PLUMEObj::GetMenuItem(LONG itemId, IOEMenuItem** item) {
+    return Call("GetMenuItem", item, [&] { *item = OwnedItem(itemId, 0).detach(); });
 }
 
-STDMETHODIMP PLUMEObj::GetMsgWndMenu(enum tagWNDSTYLE, LONG, IOEMenu** menu) {
-    return Call("GetMsgWndMenu", menu, [&] { NoObject(menu); });
+STDMETHODIMP PLUMEObj::GetMsgWndMenuItem(enum tagWNDSTYLE wndStyle, LONG itemId, IOEMenuItem** item) {
+    return Call("GetMsgWndMenuItem", item, [&] { *item = OwnedItem(itemId, wndStyle).detach(); });
+}
+
+STDMETHODIMP PLUMEObj::GetMenu(LONG index, IOEMenu** menu) {
+    return Call("GetMenu", menu, [&] { *menu = NewMenu(index, 0, plumeId_).detach(); });
+}
+
+STDMETHODIMP PLUMEObj::GetMsgWndMenu(enum tagWNDSTYLE wndStyle, LONG index, IOEMenu** menu) {
+    return Call("GetMsgWndMenu", menu, [&] { *menu = NewMenu(index, wndStyle, plumeId_).detach(); });
 }
 
 // Toolbars.

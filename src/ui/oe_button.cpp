@@ -13,8 +13,6 @@ const ClassIdentity kOEButtonIdentity = {IID_IOEButton, CLSID_OEButton, DIID_IOE
 
 namespace {
 
-std::string Narrow(BSTR text) { return text ? WideToAnsi(text, static_cast<int>(SysStringLen(text))) : std::string(); }
-
 // The picture behind an IPictureDisp argument; false when it has none (a
 // null argument is a picture of none).
 bool QueryPicture(IPictureDisp* argument, com_ptr<IPicture>* picture) {
@@ -73,7 +71,7 @@ void OEButton::Join(LONG toolbarId, Setup setup) {
 
 STDMETHODIMP OEButton::Create(LONG toolbarId, BSTR name, BSTR bmpNormal, BSTR bmpMouseOver) {
     return Call("Create", [&] {
-        const std::string text = Narrow(name), normal = Narrow(bmpNormal), over = Narrow(bmpMouseOver);
+        const std::string text = AnsiFromBstr(name), normal = AnsiFromBstr(bmpNormal), over = AnsiFromBstr(bmpMouseOver);
         Join(toolbarId, [&](OEPluginButton& b) {
             b.SetName(text);
             b.SetImageNormal(normal);
@@ -114,7 +112,7 @@ HRESULT OEButton::NewSub(const char* method, IOEButton** out, Setup setup) {
 }
 
 STDMETHODIMP OEButton::CreateSubButton(BSTR name, BSTR bmpNormal, BSTR bmpMouseOver, IOEButton** out) {
-    const std::string text = Narrow(name), normal = Narrow(bmpNormal), over = Narrow(bmpMouseOver);
+    const std::string text = AnsiFromBstr(name), normal = AnsiFromBstr(bmpNormal), over = AnsiFromBstr(bmpMouseOver);
     return NewSub("CreateSubButton", out, [&](OEPluginButton& b) {
         b.SetName(text);
         b.SetImageNormal(normal);
@@ -145,28 +143,28 @@ STDMETHODIMP OEButton::SetShown(LONG show) {
 
 STDMETHODIMP OEButton::SetName(BSTR name) {
     return Call("SetName", [&] {
-        const std::string text = Narrow(name);
+        const std::string text = AnsiFromBstr(name);
         if (auto b = Record()) b->SetName(text);
     });
 }
 
 STDMETHODIMP OEButton::SetImageNormal(BSTR bmpNormal) {
     return Call("SetImageNormal", [&] {
-        const std::string path = Narrow(bmpNormal);
+        const std::string path = AnsiFromBstr(bmpNormal);
         if (auto b = Record()) b->SetImageNormal(path);
     });
 }
 
 STDMETHODIMP OEButton::SetImageMouseOver(BSTR bmp) {
     return Call("SetImageMouseOver", [&] {
-        const std::string path = Narrow(bmp);
+        const std::string path = AnsiFromBstr(bmp);
         if (auto b = Record()) b->SetImageMouseOver(path);
     });
 }
 
 STDMETHODIMP OEButton::SetTooltip(BSTR tooltip) {
     return Call("SetTooltip", [&] {
-        const std::string text = Narrow(tooltip);
+        const std::string text = AnsiFromBstr(tooltip);
         if (auto b = Record()) b->SetTooltip(text);
     });
 }

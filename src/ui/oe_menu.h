@@ -1,11 +1,16 @@
-// OEMenu: the automation handle on one menu of a menu bar.
+// OEMenu: the automation handle on one menu of a menu bar, named by its
+// index, in the main window or in message windows.
 #pragma once
 
 #include <plume.h>
 
+#include <memory>
+
 #include "server/automation_object.h"
 
 namespace plume {
+
+class OEMenuRegistry;
 
 extern const ClassIdentity kOEMenuIdentity;
 
@@ -18,6 +23,14 @@ public:
     LONG RegistryKey() const;
     // plumeId of the root object that obtained the menu.
     LONG ownerId() const { return ownerId_; }
+    LONG index() const { return index_; }
+    LONG kind() const { return kind_; }
+    // A message window's registry; null means the process-wide one.
+    const std::shared_ptr<OEMenuRegistry>& registry() const { return registry_; }
+
+    // Stands for menu `index` of windows of `kind` (0: the main window),
+    // under a new menu id, obtained by root `ownerId`.
+    void Bind(LONG index, LONG kind, std::shared_ptr<OEMenuRegistry> registry, LONG ownerId);
 
     // Event deliveries to this object's sinks.
     void FireOnItemClicked(LONG itemId);
@@ -33,7 +46,10 @@ public:
 
 private:
     LONG id_ = -1;
+    LONG index_ = -1;
+    LONG kind_ = 0;
     LONG ownerId_ = -1;
+    std::shared_ptr<OEMenuRegistry> registry_;
 };
 
 }  // namespace plume

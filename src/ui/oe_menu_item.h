@@ -1,11 +1,19 @@
-// OEMenuItem: the automation handle on one menu item.
+// OEMenuItem: the automation handle on one menu item, named by its id in a
+// menu-item registry (a message window's, or the process-wide one). Items
+// outlive their objects; only Destroy (or the root's RemoveAllMenuItems)
+// takes an item away.
 #pragma once
 
 #include <plume.h>
 
+#include <memory>
+#include <string>
+
 #include "server/automation_object.h"
 
 namespace plume {
+
+class OEMenuRegistry;
 
 extern const ClassIdentity kOEMenuItemIdentity;
 
@@ -16,6 +24,10 @@ public:
 
     // Key of the manager's registry.
     LONG RegistryKey() const;
+    LONG menuId() const { return menuId_; }
+
+    // Stands for an existing item.
+    void Bind(LONG itemId, LONG menuId, LONG menuIndex, LONG kind, std::shared_ptr<OEMenuRegistry> registry);
 
     // Event deliveries to this object's sinks.
     void FireOnClick();
@@ -39,7 +51,18 @@ public:
     STDMETHODIMP CreateAt(LONG menuId, BSTR name, LONG position) override;
 
 private:
-    LONG id_ = -1;
+    // The item's registry: the menu's, else the process-wide one.
+    std::shared_ptr<OEMenuRegistry> Registry();
+    // A new item in the menu with `menuId` (none held: nothing happens).
+    void CreateIn(LONG menuId, const std::string& name, const std::string& before, LONG subString, LONG position);
+    // A new sub-item object of this item.
+    HRESULT NewSubItem(const char* method, BSTR name, IOEMenuItem** out);
+
+    LONG itemId_ = -1;
+    LONG menuId_ = -1;
+    LONG menuIndex_ = -1;
+    LONG kind_ = 0;
+    std::shared_ptr<OEMenuRegistry> registry_;
 };
 
 }  // namespace plume

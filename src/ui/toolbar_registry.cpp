@@ -526,7 +526,7 @@ LRESULT RouteCommand(WNDPROC previous, HWND hwnd, UINT message, WPARAM wParam, L
         if (ButtonPtr button = OEToolbarRegistry::FindButton(id))
             OnButtonCommand(button, windowParam, id);
         else if (g_menuRouter)
-            g_menuRouter(hwnd, id);
+            g_menuRouter(windowParam, id);
     }
     return CallWindowProcA(previous, hwnd, message, wParam, lParam);
 }

@@ -155,8 +155,9 @@ critical_section& ToolbarLock();
 LRESULT RouteCommand(WNDPROC previous, HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
 // Where RouteCommand offers command identifiers that are no button's: the
-// menu items. Returns nothing; the message goes on in every case.
-using MenuCommandRouter = void (*)(HWND window, LONG id);
+// menu items, with the window as RouteCommand names it (-1: the main window).
+// Returns nothing; the message goes on in every case.
+using MenuCommandRouter = void (*)(INT64 window, LONG id);
 void SetMenuCommandRouter(MenuCommandRouter router);
 
 }  // namespace plume

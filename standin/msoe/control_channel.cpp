@@ -206,6 +206,8 @@ std::wstring ButtonText(HWND tb, int command) {
     return n > 0 ? std::wstring(text, static_cast<size_t>(n)) : std::wstring();
 }
 
+bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs);
+
 // ---------------------------------------------------------------- menus
 
 std::wstring ItemText(HMENU menu, int pos) {
@@ -251,6 +253,8 @@ int FindItem(HMENU menu, const std::wstring& part) {
     return -1;
 }
 
+// Array(id, text, state, hasSubMenu, position, separator, checked, greyed)
+// for each entry of `menu`.
 Value DescribeMenu(HMENU menu) {
     std::vector<Value> items;
     for (int i = 0; i < GetMenuItemCount(menu); ++i) {
@@ -261,80 +265,226 @@ Value DescribeMenu(HMENU menu) {
         bool separator = info.fType & MFT_SEPARATOR;
         items.push_back(Value::Array({Value::Long(static_cast<long>(info.hSubMenu ? 0 : info.wID)),
                                       Value::Str(separator ? L"" : ItemText(menu, i)), Value::Long(static_cast<long>(info.fState)),
-                                      Value::Bool(info.hSubMenu != nullptr)}));
+                                      Value::Bool(info.hSubMenu != nullptr), Value::Long(i), Value::Bool(separator),
+                                      Value::Bool(info.fState & MFS_CHECKED), Value::Bool(info.fState & MFS_GRAYED)}));
     }
     return Value::Array(items);
 }
 
-// The messages Windows sends while the user opens a pop-up of the menu band
-// and, optionally, chooses an item in it. See docs/standin.md.
-class MenuSession {
-public:
-    MenuSession(const Owner& owner, const std::wstring& path, const wchar_t* method) : owner_(owner) {
-        std::vector<std::wstring> parts = SplitPath(path);
-        int top = FindItem(owner.menuBar, parts[0]);
-        HMENU popup = top >= 0 ? GetSubMenu(owner.menuBar, top) : nullptr;
-        if (!popup) Fail(std::wstring(method) + L": no menu '" + parts[0] + L"'");
-        SendMessageW(owner.hwnd, WM_MENUSELECT, MAKEWPARAM(top, MF_POPUP | MF_HILITE | MF_MOUSESELECT),
-                     reinterpret_cast<LPARAM>(owner.menuBar));
-        SendMessageW(owner.hwnd, WM_ENTERMENULOOP, TRUE, 0);
-        open_ = true;
-        SendMessageW(owner.hwnd, WM_INITMENU, reinterpret_cast<WPARAM>(popup), 0);
-        SendMessageW(owner.hwnd, WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(popup), MAKELPARAM(0, FALSE));
-        popups_.push_back(popup);
-        for (size_t i = 1; i < parts.size(); ++i) {
-            int pos = FindItem(popup, parts[i]);
-            if (pos < 0) { Close(); Fail(std::wstring(method) + L": no item '" + parts[i] + L"' in menu '" + parts[i - 1] + L"'"); }
-            HMENU sub = GetSubMenu(popup, pos);
-            if (!sub) {
-                if (i + 1 != parts.size()) { Close(); Fail(std::wstring(method) + L": '" + parts[i] + L"' has no sub-menu"); }
-                finalPos_ = pos;
-                break;
-            }
-            SendMessageW(owner.hwnd, WM_MENUSELECT, MAKEWPARAM(pos, MF_POPUP | MF_HILITE | MF_MOUSESELECT),
-                         reinterpret_cast<LPARAM>(popup));
-            SendMessageW(owner.hwnd, WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(sub), MAKELPARAM(pos, FALSE));
-            popups_.push_back(sub);
-            popup = sub;
-        }
-    }
-    ~MenuSession() { Close(); }
-    HMENU popup() const { return popups_.back(); }
-    int finalPos() const { return finalPos_; }
+// The pop-up menus open on this thread, innermost first: the menu windows
+// ("#32768") in z-order, each asked for its menu.
+std::vector<HMENU> OpenPopups() {
+    std::vector<HMENU> out;
+    EnumThreadWindows(GetCurrentThreadId(), [](HWND w, LPARAM lp) -> BOOL {
+        if (IsWindowVisible(w) && ClassOf(w) == L"#32768")
+            if (HMENU menu = reinterpret_cast<HMENU>(SendMessageW(w, MN_GETHMENU, 0, 0)))
+                reinterpret_cast<std::vector<HMENU>*>(lp)->push_back(menu);
+        return TRUE;
+    }, reinterpret_cast<LPARAM>(&out));
+    return out;
+}
 
-    // Highlights and chooses the final item; returns its command.
-    UINT Choose(const wchar_t* method) {
-        if (finalPos_ < 0) { Close(); Fail(std::wstring(method) + L": the path names a menu, not an item"); }
-        HMENU menu = popup();
+void PressKey(HWND owner, UINT vk) {
+    PostMessageW(owner, WM_KEYDOWN, vk, 1);
+    PostMessageW(owner, WM_KEYUP, vk, 0xC0000001);
+}
+
+// Moves the open pop-up's highlight to `pos` with the arrow keys (the menu
+// skips separators).
+void KeysTo(HWND owner, HMENU popup, int pos) {
+    std::vector<int> selectable;
+    int current = -1;
+    for (int i = 0; i < GetMenuItemCount(popup); ++i) {
         MENUITEMINFOW info{};
         info.cbSize = sizeof(info);
-        info.fMask = MIIM_ID | MIIM_STATE | MIIM_FTYPE;
-        GetMenuItemInfoW(menu, finalPos_, TRUE, &info);
-        if (info.fType & MFT_SEPARATOR) { Close(); Fail(std::wstring(method) + L": a separator cannot be chosen"); }
-        SendMessageW(owner_.hwnd, WM_MENUSELECT, MAKEWPARAM(info.wID, (info.fState & (MFS_GRAYED | MFS_CHECKED)) | MF_HILITE | MF_MOUSESELECT),
-                     reinterpret_cast<LPARAM>(menu));
-        bool disabled = info.fState & MFS_GRAYED;
-        Close();
-        if (disabled) Fail(std::wstring(method) + L": the item is disabled", E_ACCESSDENIED);
-        PostMessageW(owner_.hwnd, WM_COMMAND, MAKEWPARAM(info.wID, 0), 0);
+        info.fMask = MIIM_STATE | MIIM_FTYPE;
+        GetMenuItemInfoW(popup, i, TRUE, &info);
+        if (info.fType & MFT_SEPARATOR) continue;
+        if (info.fState & MFS_HILITE) current = static_cast<int>(selectable.size());
+        selectable.push_back(i);
+    }
+    int target = static_cast<int>(std::find(selectable.begin(), selectable.end(), pos) - selectable.begin());
+    int n = static_cast<int>(selectable.size());
+    int presses = current < 0 ? target + 1 : (target - current + n) % n;
+    for (int k = 0; k < presses; ++k) PressKey(owner, VK_DOWN);
+}
+
+// The window's menu band: the toolbar of band kBandMenu.
+HWND MenuBandOf(const Owner& owner) {
+    for (int r = 0; HWND rebar = RebarAt(owner.sizable, r); ++r)
+        if (HWND band = GetDlgItem(rebar, kBandMenu)) return band;
+    return nullptr;
+}
+
+// Opens and works a pop-up of the menu band as a user does: a click on the
+// band's button, which runs the menu's own modal loop; arrow keys, Right to
+// open a sub-menu, Return to choose, Escape to close, posted to the window
+// while the loop runs. A timer of the loop takes the steps. See docs/standin.md.
+class MenuDriver {
+public:
+    enum class Goal { Read, Choose, Hold };
+
+    static MenuDriver& Get() {
+        static MenuDriver driver;
+        return driver;
+    }
+
+    // Starts a session; the band's button is clicked now (sent: the loop runs
+    // inside this call) or later (posted: the loop runs after the call).
+    void Start(const Owner& owner, const std::wstring& path, Goal goal, bool now, const wchar_t* method) {
+        if (active_ || !OpenPopups().empty()) Fail(std::wstring(method) + L": a menu is open already", E_FAIL);
+        parts_ = SplitPath(path);
+        int top = FindItem(owner.menuBar, parts_[0]);
+        if (top < 0 || !GetSubMenu(owner.menuBar, top)) Fail(std::wstring(method) + L": no menu '" + parts_[0] + L"'");
+        HWND band = MenuBandOf(owner);
+        RECT rc{};
+        if (!band || !SendMessageW(band, TB_GETRECT, kMenuBandFirst + top, reinterpret_cast<LPARAM>(&rc)))
+            Fail(std::wstring(method) + L": the window has no menu band", E_FAIL);
+        owner_ = owner.hwnd;
+        method_ = method;
+        goal_ = goal;
+        next_ = 1;
+        depth_ = 1;
+        active_ = true;
+        ready_ = false;
+        closing_ = false;
+        error_.clear();
+        result_ = Value();
+        chosen_ = 0;
+        lastProgress_ = GetTickCount();
+        // A timer of the thread: the window may close with the choice.
+        timer_ = SetTimer(nullptr, 0, 20, Tick);
+        const LPARAM at = MAKELPARAM((rc.left + rc.right) / 2, (rc.top + rc.bottom) / 2);
+        if (now) SendMessageW(band, WM_LBUTTONDOWN, MK_LBUTTON, at);
+        else PostMessageW(band, WM_LBUTTONDOWN, MK_LBUTTON, at);
+    }
+
+    // Waits (pumping) until the session is over; its error fails the call.
+    void Finish() {
+        if (!PumpUntil([this] { return !active_; }, kMaxWaitMs)) Stop(L"the menu did not close");
+        if (!error_.empty()) Fail(error_);
+    }
+
+    bool active() const { return active_; }
+    bool ready() const { return ready_; }
+    const std::wstring& error() const { return error_; }
+    Value result() const { return result_; }
+    UINT chosen() const { return chosen_; }
+    HWND owner() const { return owner_; }
+
+    // The innermost open pop-up, or an error.
+    HMENU Innermost(const wchar_t* method) const {
+        std::vector<HMENU> open = OpenPopups();
+        if (open.empty()) Fail(std::wstring(method) + L": no menu is open", E_FAIL);
+        return open.front();
+    }
+
+    // Highlights entry `part` of the innermost pop-up and opens it (a
+    // sub-menu: returns 0) or chooses it (returns its command).
+    UINT Select(const std::wstring& part, const wchar_t* method) {
+        HMENU popup = Innermost(method);
+        int pos = FindItem(popup, part);
+        if (pos < 0) Fail(std::wstring(method) + L": no item '" + part + L"' in the open menu");
+        MENUITEMINFOW info{};
+        info.cbSize = sizeof(info);
+        info.fMask = MIIM_ID | MIIM_STATE | MIIM_FTYPE | MIIM_SUBMENU;
+        GetMenuItemInfoW(popup, pos, TRUE, &info);
+        if (info.fType & MFT_SEPARATOR) Fail(std::wstring(method) + L": a separator cannot be chosen");
+        KeysTo(owner_, popup, pos);
+        if (info.hSubMenu) {
+            PressKey(owner_, VK_RIGHT);
+            return 0;
+        }
+        if (info.fState & MFS_GRAYED) Fail(std::wstring(method) + L": the item is disabled", E_ACCESSDENIED);
+        PressKey(owner_, VK_RETURN);
         return info.wID;
     }
 
-    void Close() {
-        if (!open_) return;
-        open_ = false;
-        SendMessageW(owner_.hwnd, WM_MENUSELECT, MAKEWPARAM(0, 0xFFFF), 0);
-        SendMessageW(owner_.hwnd, WM_EXITMENULOOP, TRUE, 0);
-        if (IsWindowsMail())
-            for (auto it = popups_.rbegin(); it != popups_.rend(); ++it)
-                SendMessageW(owner_.hwnd, WM_UNINITMENUPOPUP, reinterpret_cast<WPARAM>(*it), 0);
+    // Escape once for every open pop-up.
+    size_t Close() {
+        size_t open = OpenPopups().size();
+        for (size_t i = 0; i < open; ++i) PressKey(owner_, VK_ESCAPE);
+        return open;
     }
 
 private:
-    Owner owner_;
-    std::vector<HMENU> popups_;
-    int finalPos_ = -1;
-    bool open_ = false;
+    static void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD) {
+        MenuDriver& d = Get();
+        try {
+            d.Step();
+        } catch (const ControlError& e) {
+            d.error_ = e.text;
+            d.Close();
+            d.closing_ = true;
+        }
+    }
+
+    void Stop(const std::wstring& error) {
+        if (error_.empty()) error_ = error;
+        KillTimer(nullptr, timer_);
+        if (!OpenPopups().empty()) EndMenu();
+        active_ = false;
+    }
+
+    void Step() {
+        std::vector<HMENU> open = OpenPopups();
+        if (closing_) {
+            if (open.empty()) Stop(L"");
+            else if (GetTickCount() - lastProgress_ > kMaxWaitMs) Stop(L"the menu did not close");
+            return;
+        }
+        if (static_cast<int>(open.size()) < depth_) {
+            if (GetTickCount() - lastProgress_ > kMaxWaitMs) Stop(std::wstring(method_) + L": the menu did not open");
+            return;
+        }
+        lastProgress_ = GetTickCount();
+        HMENU popup = open.front();
+        if (next_ < parts_.size()) {
+            const std::wstring& part = parts_[next_];
+            int pos = FindItem(popup, part);
+            if (pos < 0) Fail(std::wstring(method_) + L": no item '" + part + L"' in menu '" + parts_[next_ - 1] + L"'");
+            if (GetSubMenu(popup, pos)) {
+                KeysTo(owner_, popup, pos);
+                PressKey(owner_, VK_RIGHT);
+                ++depth_;
+                ++next_;
+                return;
+            }
+            if (next_ + 1 != parts_.size()) Fail(std::wstring(method_) + L": '" + part + L"' has no sub-menu");
+            if (goal_ != Goal::Choose) Fail(std::wstring(method_) + L": the path names an item, not a menu");
+            chosen_ = Select(part, method_);
+            ++next_;
+            closing_ = true;
+            return;
+        }
+        switch (goal_) {
+        case Goal::Read:
+            result_ = DescribeMenu(popup);
+            Close();
+            closing_ = true;
+            break;
+        case Goal::Choose:
+            Fail(std::wstring(method_) + L": the path names a menu, not an item");
+        case Goal::Hold:
+            ready_ = true;
+            KillTimer(nullptr, timer_);
+            active_ = false;
+            break;
+        }
+    }
+
+    HWND owner_ = nullptr;
+    const wchar_t* method_ = L"";
+    Goal goal_ = Goal::Read;
+    std::vector<std::wstring> parts_;
+    size_t next_ = 1;
+    int depth_ = 1;
+    bool active_ = false, ready_ = false, closing_ = false;
+    std::wstring error_;
+    Value result_;
+    UINT chosen_ = 0;
+    DWORD lastProgress_ = 0;
+    UINT_PTR timer_ = 0;
 };
 
 // ---------------------------------------------------------------- message watch
@@ -722,15 +872,44 @@ std::vector<MethodEntry>& Methods() {
              return Value::Array(out);
          }},
         {L"MenuItems", [](Args& a) {
-             MenuSession session(OwnerOf(a.Long(0), L"MenuItems"), a.Str(1), L"MenuItems");
-             if (session.finalPos() >= 0) Fail(L"MenuItems: the path names an item, not a menu");
-             return DescribeMenu(session.popup());
+             MenuDriver& d = MenuDriver::Get();
+             d.Start(OwnerOf(a.Long(0), L"MenuItems"), a.Str(1), MenuDriver::Goal::Read, true, L"MenuItems");
+             d.Finish();
+             return d.result();
          }},
         {L"ChooseMenuItem", [](Args& a) {
-             MenuSession session(OwnerOf(a.Long(0), L"ChooseMenuItem"), a.Str(1), L"ChooseMenuItem");
-             return Value::Long(static_cast<long>(session.Choose(L"ChooseMenuItem")));
+             MenuDriver& d = MenuDriver::Get();
+             d.Start(OwnerOf(a.Long(0), L"ChooseMenuItem"), a.Str(1), MenuDriver::Goal::Choose, true, L"ChooseMenuItem");
+             d.Finish();
+             return Value::Long(static_cast<long>(d.chosen()));
          }},
-        // Folders.
+        {L"ClosedMenuItems", [](Args& a) {
+             Owner owner = OwnerOf(a.Long(0), L"ClosedMenuItems");
+             int top = FindItem(owner.menuBar, a.Str(1));
+             HMENU popup = top >= 0 ? GetSubMenu(owner.menuBar, top) : nullptr;
+             if (!popup) Fail(L"ClosedMenuItems: no menu '" + a.Str(1) + L"'");
+             return DescribeMenu(popup);
+         }},
+        {L"OpenMenu", [](Args& a) {
+             MenuDriver::Get().Start(OwnerOf(a.Long(0), L"OpenMenu"), a.Str(1), MenuDriver::Goal::Hold, false, L"OpenMenu");
+             return Value::Bool(true);
+         }},
+        {L"MenuState", [](Args&) {
+             MenuDriver& d = MenuDriver::Get();
+             return Value::Array({Value::Bool(d.ready() && !OpenPopups().empty()), Value::Long(static_cast<long>(OpenPopups().size())),
+                                  Value::Str(d.error())});
+         }},
+        {L"OpenMenuItems", [](Args& a) {
+             std::vector<HMENU> open = OpenPopups();
+             if (open.empty()) Fail(L"OpenMenuItems: no menu is open", E_FAIL);
+             long level = a.Long(0, 0);
+             if (level < 0 || level >= static_cast<long>(open.size())) Fail(L"OpenMenuItems: no open menu at level " + std::to_wstring(level));
+             return DescribeMenu(open[open.size() - 1 - static_cast<size_t>(level)]);
+         }},
+        {L"SelectOpenItem", [](Args& a) {
+             return Value::Long(static_cast<long>(MenuDriver::Get().Select(a.Str(0), L"SelectOpenItem")));
+         }},
+        {L"CloseMenu", [](Args&) { return Value::Long(static_cast<long>(MenuDriver::Get().Close())); }},
         {L"Folders", [](Args&) {
              std::vector<Value> out;
              Store& s = Store::Instance();

@@ -19,60 +19,11 @@ namespace {
 
 long H(HWND h) { return static_cast<long>(reinterpret_cast<LONG_PTR>(h)); }
 
-// What every sink of a test heard, in the order it arrived.
-struct Heard {
-    std::string who;
-    DISPID dispid;
-    std::vector<long> args;
-    bool operator==(const Heard& o) const { return who == o.who && dispid == o.dispid && args == o.args; }
-};
-void PrintTo(const Heard& h, std::ostream* os) {
-    *os << h.who << ":" << h.dispid << "(";
-    for (long a : h.args) *os << a << ",";
-    *os << ")";
-}
-
-class EventLog {
-public:
-    // A sink on `source` that records under `who`; `onEvent` runs inside the call.
-    template <typename Interface>
-    void Listen(const com_ptr<Interface>& source, const IID& events, const std::string& who,
-                std::function<void()> onEvent = nullptr) {
-        auto sink = com_ptr<EventSink>::attach(new EventSink(events, [this, who, onEvent](DISPID id, std::vector<long> args) {
-            heard.push_back({who, id, std::move(args)});
-            if (onEvent) onEvent();
-        }));
-        com_ptr<IConnectionPoint> cp;
-        ASSERT_EQ(S_OK, source.template query<IConnectionPointContainer>(IID_IConnectionPointContainer)
-                            ->FindConnectionPoint(events, cp.put()));
-        DWORD cookie = 0;
-        ASSERT_EQ(S_OK, cp->Advise(sink.get(), &cookie));
-        connections_.push_back({cp, cookie});
-    }
-    // Waits (pumping) until `count` events have arrived.
-    bool WaitFor(size_t count) {
-        return StandinProcess::WaitFor([&] { return heard.size() >= count; }, 5000);
-    }
-    ~EventLog() {
-        for (auto& c : connections_) c.first->Unadvise(c.second);
-    }
-
-    std::vector<Heard> heard;
-
-private:
-    std::vector<std::pair<com_ptr<IConnectionPoint>, DWORD>> connections_;
-};
-
-class ToolbarE2E : public StandinTest {
+class ToolbarE2E : public LibraryClientTest {
 protected:
     void SetUp() override {
-        StartClient(L"/resetstore /nosave");  // with the library
-        // The control channel answers while StartServer still waits for the
-        // plug-ins; the client's windows come after it.
-        ASSERT_TRUE(StandinProcess::WaitFor([&] { return Call(L"LibraryStarted").Bool(); }, 15000))
-            << "the library did not start";
-        root_ = NewObject<IPLUMEObj>(CLSID_PLUMEObj, IID_IPLUMEObj);
-        ASSERT_TRUE(root_);
+        LibraryClientTest::SetUp();
+        if (HasFatalFailure()) return;
         rebar_ = GetParent(Call(L"ClientToolbar", {H(main)}).Hwnd());
         // The main window's toolbars attach on the library's 100 ms tick: a
         // probe toolbar gets its window then.
@@ -82,21 +33,6 @@ protected:
         ASSERT_EQ(S_OK, probe->Destroy());
         red_ = bstr(WriteBitmapFile(L"plume_e2e_red.bmp", 16, 16, RGB(200, 30, 30)).c_str());
         blue_ = bstr(WriteBitmapFile(L"plume_e2e_blue.bmp", 24, 24, RGB(30, 30, 200)).c_str());
-    }
-    void TearDown() override {
-        root_.reset();
-        StandinTest::TearDown();
-    }
-
-    template <typename Interface>
-    static com_ptr<Interface> NewObject(const CLSID& clsid, const IID& iid) {
-        com_ptr<Interface> object;
-        HRESULT hr = E_FAIL;
-        StandinProcess::WaitFor(
-            [&] { return SUCCEEDED(hr = CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, iid, object.put_void())); },
-            5000);
-        EXPECT_EQ(S_OK, hr) << "creating an object of the running client";
-        return object;
     }
     static LONG Id(IOEToolbar* t) {
         LONG id = -2;
@@ -134,7 +70,6 @@ protected:
         return IsWm() ? FindWindowExW(sizable, first, L"ReBarWindow32", nullptr) : first;
     }
 
-    com_ptr<IPLUMEObj> root_;
     HWND rebar_ = nullptr;
     bstr red_, blue_;
 };

@@ -227,14 +227,18 @@ TEST_F(ComPlumbingTest, FailedCallsLeaveErrorInfoNamingTheMethod) {
     EXPECT_EQ(E_POINTER, root->GetID(nullptr));
 
     // A failing method reached late-bound: the exception names the method.
+    // (A menu item's name of more than 255 characters is refused.)
     com_ptr<IDispatch> item = Create(CLSID_OEMenuItem).query<IDispatch>(IID_IDispatch);
     SetErrorInfo(0, nullptr);
     EXCEPINFO excep{};
-    VARIANT result;
+    VARIANT result, name;
     VariantInit(&result);
-    EXPECT_EQ(DISP_E_EXCEPTION, CallMethod(item.get(), IdOf(item.get(), L"GetText"), {}, &result, &excep));
-    EXPECT_EQ(E_NOTIMPL, excep.scode);
-    EXPECT_STREQ(L"GetText", excep.bstrSource);
+    VariantInit(&name);
+    V_VT(&name) = VT_BSTR;
+    V_BSTR(&name) = SysAllocString(std::wstring(300, L'n').c_str());
+    EXPECT_EQ(DISP_E_EXCEPTION, CallMethod(item.get(), IdOf(item.get(), L"SetText"), {name}, &result, &excep));
+    EXPECT_EQ(E_INVALIDARG, excep.scode);
+    EXPECT_STREQ(L"SetText", excep.bstrSource);
     EXPECT_NE(nullptr, excep.bstrDescription);
     SysFreeString(excep.bstrSource);
     SysFreeString(excep.bstrDescription);
@@ -242,8 +246,8 @@ TEST_F(ComPlumbingTest, FailedCallsLeaveErrorInfoNamingTheMethod) {
 
     // Called through the vtable, the error information is the thread's.
     SetErrorInfo(0, nullptr);
-    BSTR text = nullptr;
-    EXPECT_EQ(E_NOTIMPL, item.query<IOEMenuItem>(IID_IOEMenuItem)->GetText(&text));
+    EXPECT_EQ(E_INVALIDARG, item.query<IOEMenuItem>(IID_IOEMenuItem)->SetText(V_BSTR(&name)));
+    VariantClear(&name);
     com_ptr<IErrorInfo> info;
     ASSERT_EQ(S_OK, GetErrorInfo(0, info.put()));
     bstr source, description;
@@ -251,7 +255,7 @@ TEST_F(ComPlumbingTest, FailedCallsLeaveErrorInfoNamingTheMethod) {
     info->GetSource(source.put());
     info->GetDescription(description.put());
     info->GetGUID(&guid);
-    EXPECT_EQ(L"GetText", source.str());
+    EXPECT_EQ(L"SetText", source.str());
     EXPECT_FALSE(description.empty());
     EXPECT_TRUE(IsEqualIID(IID_IOEMenuItem, guid));
 }

@@ -12,6 +12,7 @@
 #include "host/msg_wnd_list.h"
 #include "manager/plume_manager.h"
 #include "manager/plume_obj.h"
+#include "heard_events.h"
 #include "recording_sink.h"
 #include "log.h"
 #include "toolbar_fixture.h"
@@ -25,36 +26,10 @@ using test::ButtonInfo;
 using test::ButtonText;
 using test::RecordingSink;
 
-void Pump() {
-    MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
-}
-
-// Every event any sink of a test heard, in order: (who, dispid, args).
-struct Heard {
-    std::string who;
-    DISPID dispid;
-    std::vector<long> args;
-    bool operator==(const Heard& o) const { return who == o.who && dispid == o.dispid && args == o.args; }
-};
-std::vector<Heard> g_heard;
-
-void PrintTo(const Heard& h, std::ostream* os) {
-    *os << h.who << ":" << h.dispid << "(";
-    for (long a : h.args) *os << a << ",";
-    *os << ")";
-}
-
-template <typename Interface>
-com_ptr<RecordingSink> Listen(const com_ptr<Interface>& object, const IID& events, const std::string& who) {
-    auto sink = com_ptr<RecordingSink>::attach(new RecordingSink(events));
-    sink->onCall = [who](const test::SinkCall& c) { g_heard.push_back({who, c.dispid, c.args}); };
-    com_ptr<IConnectionPoint> cp;
-    object.template query<IConnectionPointContainer>(IID_IConnectionPointContainer)->FindConnectionPoint(events, cp.put());
-    DWORD cookie = 0;
-    EXPECT_EQ(S_OK, cp->Advise(sink.get(), &cookie));
-    return sink;
-}
+using test::Heard;
+using test::Listen;
+using test::Pump;
+std::vector<Heard>& g_heard = test::HeardEvents();
 
 class ToolbarClassesTest : public ::testing::Test {
 protected:

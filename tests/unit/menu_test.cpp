@@ -1,0 +1,571 @@
+// Menu items against real pop-up menus this test builds: identifier blocks,
+// placement when a menu opens, states, sub-menus, removal, the window
+// procedures' routing, and the automation classes with their click fan-out.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include <plume.h>
+
+#include "bstr.h"
+#include "heard_events.h"
+#include "host/msg_wnd_list.h"
+#include "manager/plume_manager.h"
+#include "manager/plume_obj.h"
+#include "ui/menu_registry.h"
+#include "ui/oe_menu_item.h"
+#include "ui/toolbar_registry.h"
+
+namespace plume {
+namespace {
+
+using test::Heard;
+using test::Listen;
+using test::Pump;
+
+// What the client's contract fixes.
+constexpr LONG kFirstItemId = 50101;
+constexpr LONG kIdsPerWindow = 1000;
+constexpr const char* kNextIdProperty = "PLUME_MenuNextId";
+constexpr LONG kAllMsgWnd = 23, kSendWnd = 2, kDetailWnd = 1;
+constexpr UINT kGrayed = 3, kChecked = 8;
+constexpr DISPID kOnClick = 1, kOnMsgWndClick = 2;                  // IOEMenuItemEvents
+constexpr DISPID kOnItemClicked = 1, kOnMsgWndItemClicked = 2;      // IOEMenuEvents
+constexpr DISPID kMsgWndOnMenuItemClicked = 2;                      // IOEMsgWndEvents
+constexpr DISPID kRootOnMenuItemClicked = 2, kRootOnMsgWndMenuItemClicked = 14;  // IPLUMEObjEvents
+
+struct Entry {
+    std::string text;  // "-" for a separator
+    UINT id;
+    UINT state;
+    HMENU sub;
+};
+
+std::vector<Entry> Entries(HMENU menu) {
+    std::vector<Entry> out;
+    for (int i = 0; i < GetMenuItemCount(menu); ++i) {
+        char text[1024] = "";
+        MENUITEMINFOA info{};
+        info.cbSize = sizeof info;
+        info.fMask = MIIM_FTYPE | MIIM_ID | MIIM_STATE | MIIM_SUBMENU | MIIM_STRING;
+        info.dwTypeData = text;
+        info.cch = sizeof text - 1;
+        GetMenuItemInfoA(menu, i, TRUE, &info);
+        out.push_back({info.fType & MFT_SEPARATOR ? "-" : text, info.wID, info.fState, info.hSubMenu});
+    }
+    return out;
+}
+
+std::vector<std::string> Texts(HMENU menu) {
+    std::vector<std::string> out;
+    for (const Entry& e : Entries(menu)) out.push_back(e.text);
+    return out;
+}
+
+const Entry* EntryOf(HMENU menu, LONG id, std::vector<Entry>& storage) {
+    storage = Entries(menu);
+    for (const Entry& e : storage)
+        if (e.id == static_cast<UINT>(id)) return &e;
+    return nullptr;
+}
+
+// The client's "Edit" pop-up: four entries of its own.
+HMENU ClientPopup() {
+    HMENU popup = CreatePopupMenu();
+    AppendMenuA(popup, MF_STRING, 100, "&Copy\tCtrl+C");
+    AppendMenuA(popup, MF_STRING, 101, "Select &All");
+    AppendMenuA(popup, MF_SEPARATOR, 0, nullptr);
+    AppendMenuA(popup, MF_STRING, 102, "&Delete");
+    return popup;
+}
+
+struct Clicks {
+    struct Click {
+        INT64 window;
+        LONG menuIndex;
+        LONG itemId;
+        bool operator==(const Click& o) const {
+            return window == o.window && menuIndex == o.menuIndex && itemId == o.itemId;
+        }
+    };
+    static std::vector<Click>& All() {
+        static std::vector<Click> clicks;
+        return clicks;
+    }
+    static LRESULT Record(INT64 window, LONG menuIndex, LONG itemId) {
+        All().push_back({window, menuIndex, itemId});
+        return 0;
+    }
+};
+
+class MenuRegistryTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Clicks::All().clear();
+        popup_ = ClientPopup();
+    }
+    void TearDown() override {
+        registry_.Detach();
+        EXPECT_EQ((std::vector<std::string>{"&Copy\tCtrl+C", "Select &All", "-", "&Delete"}), Texts(popup_))
+            << "detaching leaves the client's menu as it was";
+        DestroyMenu(popup_);
+    }
+    LONG Item(const std::string& name, LONG position = -1, const std::string& before = "", LONG subString = 0,
+              LONG menuIndex = 1, LONG kind = 0) {
+        return registry_.CreateItem(kind, menuIndex, name, before, subString, Clicks::Record, position);
+    }
+
+    HMENU popup_ = nullptr;
+    OEMenuRegistry registry_{nullptr, 0};
+};
+
+TEST(MenuIdentifiers, BlocksOfAThousandReservedThroughTheWindowProperty) {
+    HWND window = CreateWindowA("STATIC", "", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    auto property = [&] { return static_cast<LONG>(reinterpret_cast<INT_PTR>(GetPropA(window, kNextIdProperty))); };
+    OEMenuRegistry first(window, 0);
+    EXPECT_EQ(kFirstItemId, first.nextId());
+    EXPECT_EQ(kFirstItemId + kIdsPerWindow, property());
+    OEMenuRegistry second(window, 0);
+    EXPECT_EQ(kFirstItemId + kIdsPerWindow, second.nextId());
+    EXPECT_EQ(kFirstItemId + 2 * kIdsPerWindow, property());
+    EXPECT_EQ(kFirstItemId, first.CreateItem(0, 0, "a", "", 0, nullptr, -1));
+    EXPECT_EQ(kFirstItemId + 1, first.CreateItem(0, 0, "b", "", 0, nullptr, -1));
+    EXPECT_EQ(kFirstItemId + kIdsPerWindow, second.CreateItem(0, 0, "c", "", 0, nullptr, -1));
+
+    // A property of 0 is as good as none; a registry without a window writes none.
+    SetPropA(window, kNextIdProperty, nullptr);
+    EXPECT_EQ(kFirstItemId, OEMenuRegistry(window, 0).nextId());
+    HWND bare = CreateWindowA("STATIC", "", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    EXPECT_EQ(kFirstItemId, OEMenuRegistry(nullptr, 0).nextId());
+    EXPECT_EQ(nullptr, GetPropA(bare, kNextIdProperty));
+
+    // A copy keeps every item and numbers on from its source.
+    first.SetChecked(kFirstItemId + 1, 1);
+    first.SetEnabled(kFirstItemId + 1, 0);
+    OEMenuRegistry copy(first, kAllMsgWnd);
+    EXPECT_EQ(first.nextId(), copy.nextId());
+    EXPECT_EQ(kAllMsgWnd, copy.kind());
+    OEPluginMenuItem item;
+    ASSERT_TRUE(copy.FindItem(kFirstItemId + 1, &item));
+    EXPECT_EQ("b", item.name);
+    EXPECT_EQ(1, item.checked);
+    EXPECT_EQ(0, item.enabled);
+    EXPECT_EQ(OEPluginMenuItem::kNotInMenu, item.state);
+    EXPECT_EQ(first.nextId(), copy.CreateItem(0, 0, "d", "", 0, nullptr, -1));
+    RemovePropA(window, kNextIdProperty);
+    DestroyWindow(window);
+    DestroyWindow(bare);
+}
+
+TEST_F(MenuRegistryTest, ItemsEnterTheMenuWhenItOpensAtTheirPlaces) {
+    const LONG end = Item("End");
+    const LONG second = Item("Second", 1);
+    const LONG distant = Item("Far", 30);
+    Item("BeforeSelect", -1, "Select", 1);
+    Item("ExactAsWritten", -1, "&Delete", 0);
+    Item("ExactAsShown", -1, "Copy", 0);
+    Item("NoSuchText", -1, "Nowhere", 1);
+    Item("");
+    Item("OtherMenu", -1, "", 0, 2);
+    Item("ForMessageWindows", -1, "", 0, 1, kAllMsgWnd);
+    EXPECT_EQ(4, GetMenuItemCount(popup_)) << "nothing before the menu opens";
+
+    registry_.SyncPopup(popup_, 1);
+    EXPECT_EQ((std::vector<std::string>{"ExactAsShown", "&Copy\tCtrl+C", "Second", "BeforeSelect", "Select &All", "-",
+                                        "ExactAsWritten", "&Delete", "Far", "End", "NoSuchText", "-"}),
+              Texts(popup_));
+    std::vector<Entry> storage;
+    EXPECT_NE(nullptr, EntryOf(popup_, end, storage));
+    EXPECT_NE(nullptr, EntryOf(popup_, second, storage));
+    EXPECT_NE(nullptr, EntryOf(popup_, distant, storage));
+
+    // Opening again adds nothing twice.
+    registry_.SyncPopup(popup_, 1);
+    EXPECT_EQ(12, GetMenuItemCount(popup_));
+
+    // A message window's registry takes the message-window items only.
+    OEMenuRegistry msgWnd(registry_, kSendWnd);
+    HMENU other = ClientPopup();
+    msgWnd.SyncPopup(other, 1);
+    EXPECT_EQ((std::vector<std::string>{"&Copy\tCtrl+C", "Select &All", "-", "&Delete", "ForMessageWindows"}),
+              Texts(other));
+    msgWnd.Detach();
+    DestroyMenu(other);
+}
+
+TEST_F(MenuRegistryTest, SubItemsStatesTextsAndVisibility) {
+    const LONG parent = Item("Tools");
+    const LONG one = registry_.CreateSubItem(parent, "One", Clicks::Record);
+    const LONG separator = registry_.CreateSubItem(parent, "", Clicks::Record);
+    const LONG two = registry_.CreateSubItem(parent, "Two", Clicks::Record);
+    EXPECT_EQ(-1, registry_.CreateSubItem(12345, "Orphan", Clicks::Record));
+    registry_.SyncPopup(popup_, 1);
+    std::vector<Entry> storage;
+    const Entry* tools = EntryOf(popup_, parent, storage);
+    ASSERT_NE(nullptr, tools);
+    ASSERT_NE(nullptr, tools->sub);
+    HMENU sub = tools->sub;
+    EXPECT_EQ((std::vector<std::string>{"One", "-", "Two"}), Texts(sub));
+    EXPECT_EQ(static_cast<UINT>(separator), Entries(sub)[1].id);
+
+    // States reach the menu when it is next opened.
+    registry_.SetEnabled(one, 0);
+    registry_.SetCheck(two, 1);
+    registry_.SetChecked(two, 1);
+    EXPECT_EQ(0u, Entries(sub)[0].state);
+    registry_.ApplyStates();
+    EXPECT_EQ(kGrayed, Entries(sub)[0].state);
+    EXPECT_EQ(kChecked, Entries(sub)[2].state);
+    registry_.SetCheck(two, 0);
+    registry_.ApplyStates();
+    EXPECT_EQ(0u, Entries(sub)[2].state) << "checked shows only with the check style";
+    EXPECT_EQ(0, registry_.IsEnabled(one));
+    EXPECT_EQ(1, registry_.IsChecked(two));
+    EXPECT_EQ(0, registry_.IsChecked(424242));
+
+    // Renaming shows at once; the parent keeps its sub-menu.
+    registry_.SetText(parent, "Tools && More");
+    registry_.SetText(two, "Zwei");
+    EXPECT_EQ("Tools && More", EntryOf(popup_, parent, storage)->text);
+    EXPECT_EQ(sub, EntryOf(popup_, parent, storage)->sub);
+    EXPECT_EQ("Zwei", Entries(sub)[2].text);
+
+    // Hidden at the next opening, back (with its sub-items) at the one after.
+    registry_.SetVisible(parent, 0);
+    EXPECT_EQ(0, registry_.IsVisible(parent));
+    registry_.SyncPopup(popup_, 1);
+    EXPECT_EQ(nullptr, EntryOf(popup_, parent, storage));
+    EXPECT_FALSE(IsMenu(sub)) << "the sub-menu went with its entry";
+    registry_.SetVisible(parent, 1);
+    registry_.SyncPopup(popup_, 1);
+    registry_.ApplyStates();
+    tools = EntryOf(popup_, parent, storage);
+    ASSERT_NE(nullptr, tools);
+    ASSERT_NE(nullptr, tools->sub);
+    EXPECT_EQ((std::vector<std::string>{"One", "-", "Zwei"}), Texts(tools->sub));
+    EXPECT_EQ(kGrayed, Entries(tools->sub)[0].state);
+    sub = tools->sub;
+    registry_.Detach();
+    EXPECT_FALSE(IsMenu(sub)) << "no menu of ours is left behind";
+}
+
+TEST_F(MenuRegistryTest, ChoicesToggleCheckStyleAndReachTheHandler) {
+    const LONG plain = Item("Plain");
+    const LONG check = Item("Check");
+    const LONG silent = registry_.CreateItem(0, 1, "Silent", "", 0, nullptr, -1);
+    registry_.SetCheck(check, 1);
+    EXPECT_TRUE(registry_.MenuItemCommand(-1, plain));
+    EXPECT_TRUE(registry_.MenuItemCommand(0x1234, check));
+    EXPECT_EQ(1, registry_.IsChecked(check));
+    EXPECT_TRUE(registry_.MenuItemCommand(-1, check));
+    EXPECT_EQ(0, registry_.IsChecked(check));
+    EXPECT_EQ(0, registry_.IsChecked(plain));
+    EXPECT_FALSE(registry_.MenuItemCommand(-1, silent)) << "no handler, not handled";
+    EXPECT_FALSE(registry_.MenuItemCommand(-1, 101)) << "the client's own command";
+    EXPECT_EQ((std::vector<Clicks::Click>{{-1, 1, plain}, {0x1234, 1, check}, {-1, 1, check}}), Clicks::All());
+}
+
+TEST_F(MenuRegistryTest, DestroyingTakesEntriesOutAsTheMenuAllows) {
+    const LONG closed = Item("NeverShown", -1, "", 0, 3);
+    const LONG shown = Item("Shown");
+    const LONG parent = Item("Parent");
+    const LONG only = registry_.CreateSubItem(parent, "Only", Clicks::Record);
+    const LONG other = Item("Other");
+    const LONG a = registry_.CreateSubItem(other, "A", Clicks::Record);
+    const LONG b = registry_.CreateSubItem(other, "B", Clicks::Record);
+    registry_.SyncPopup(popup_, 1);
+    std::vector<Entry> storage;
+
+    EXPECT_TRUE(registry_.DestroyItem(closed));
+    EXPECT_FALSE(registry_.DestroyItem(closed)) << "twice";
+    EXPECT_FALSE(registry_.DestroyItem(-1));
+
+    // An entry in the client's menu goes when the menu next opens.
+    EXPECT_TRUE(registry_.DestroyItem(shown));
+    EXPECT_NE(nullptr, EntryOf(popup_, shown, storage));
+    registry_.SyncPopup(popup_, 1);
+    EXPECT_EQ(nullptr, EntryOf(popup_, shown, storage));
+    EXPECT_FALSE(registry_.FindItem(shown, nullptr));
+
+    // Sub-items leave our own sub-menus at once; the last takes the sub-menu along.
+    HMENU onlySub = EntryOf(popup_, parent, storage)->sub;
+    EXPECT_TRUE(registry_.DestroyItem(only));
+    EXPECT_EQ(nullptr, EntryOf(popup_, parent, storage)->sub);
+    EXPECT_FALSE(IsMenu(onlySub));
+    HMENU otherSub = EntryOf(popup_, other, storage)->sub;
+    EXPECT_TRUE(registry_.DestroyItem(a));
+    EXPECT_EQ((std::vector<std::string>{"B"}), Texts(otherSub));
+
+    // A parent takes its sub-items with it.
+    EXPECT_TRUE(registry_.DestroyItem(other));
+    EXPECT_FALSE(registry_.FindItem(b, nullptr));
+    registry_.SyncPopup(popup_, 1);
+    EXPECT_EQ(nullptr, EntryOf(popup_, other, storage));
+    EXPECT_FALSE(IsMenu(otherSub));
+    EXPECT_EQ(1u, registry_.ItemCount()) << "only the parent without sub-items is left";
+}
+
+TEST_F(MenuRegistryTest, NamesAreKeptAsGivenUpTo255Characters) {
+    const std::string marks = "Save && &Send\tCtrl+Q";
+    const LONG id = Item(marks);
+    const LONG longer = Item(std::string(300, 'x'));
+    const LONG longest = Item(std::string(3000, 'y'));
+    EXPECT_EQ(marks, registry_.GetText(id));
+    EXPECT_EQ(std::string(255, 'x'), registry_.GetText(longer));
+    EXPECT_EQ(255u, registry_.GetText(longest).size());
+    EXPECT_EQ(longer, registry_.FindItemByName(std::string(255, 'x')));
+    EXPECT_EQ(-1, registry_.FindItemByName("absent"));
+    registry_.SyncPopup(popup_, 1);
+    std::vector<Entry> storage;
+    EXPECT_EQ(marks, EntryOf(popup_, id, storage)->text);
+    EXPECT_EQ(std::string(255, 'x'), EntryOf(popup_, longer, storage)->text);
+    registry_.SetText(id, "");
+    EXPECT_EQ("-", EntryOf(popup_, id, storage)->text) << "an empty name is a separator";
+}
+
+// The window procedures, the classes and the fan-out: a message window of
+// this test, its client procedure recording the commands it gets.
+std::vector<WORD> g_clientCommands;
+LRESULT CALLBACK NoteProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_COMMAND) g_clientCommands.push_back(LOWORD(wParam));
+    return DefWindowProcA(hwnd, message, wParam, lParam);
+}
+
+class MenuClassesTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (PLUMEManager* m = PLUMEManager::Get(false); m && m->ShuttingDown()) PLUMEManager::DestroyInstance();
+        PLUMEManager::Get(true);
+        test::HeardEvents().clear();
+        g_clientCommands.clear();
+        objects_ = LiveObjectCount();
+        OEMenuRegistry::Global(true);
+    }
+    void TearDown() override {
+        if (note_) {
+            DestroyWindow(note_);
+            EXPECT_EQ(nullptr, FindMsgWnd(note_, false));
+        }
+        OEMenuRegistry::DestroyGlobal();
+        OEToolbarRegistry::Destroy();
+        Pump();
+        EXPECT_EQ(objects_, LiveObjectCount());
+    }
+    static com_ptr<IPLUMEObj> NewRoot() { return com_ptr<IPLUMEObj>::attach(MakeObject<PLUMEObj>().detach()); }
+    static LONG IdOf(IOEMenuItem* item) {
+        LONG id = -2;
+        EXPECT_EQ(S_OK, item->GetID(&id));
+        return id;
+    }
+    static com_ptr<IOEMenuItem> NewItem(IOEMenu* menu, const wchar_t* name) {
+        ::OEMenuItem* raw = nullptr;
+        EXPECT_EQ(S_OK, menu->CreateItem(bstr(name).get(), &raw));
+        return com_ptr<IOEMenuItem>::attach(reinterpret_cast<IOEMenuItem*>(raw));
+    }
+    HWND NewNote() {
+        WNDCLASSA wc{};
+        wc.lpfnWndProc = NoteProc;
+        wc.lpszClassName = "ATH_Note";
+        UnregisterClassA("ATH_Note", nullptr);
+        RegisterClassA(&wc);
+        note_ = CreateWindowA("ATH_Note", "Note", WS_OVERLAPPEDWINDOW, 0, 0, 300, 200, nullptr, nullptr, nullptr,
+                              nullptr);
+        AddMsgWnd(note_, false);
+        return note_;
+    }
+    // What the client's window sees when the user opens menu `index`.
+    static void Open(HWND window, HMENU bar, HMENU popup, int index) {
+        SendMessageA(window, WM_MENUSELECT, MAKEWPARAM(index, MF_POPUP | MF_HILITE), reinterpret_cast<LPARAM>(bar));
+        SendMessageA(window, WM_INITMENU, reinterpret_cast<WPARAM>(popup), 0);
+        SendMessageA(window, WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(popup), MAKELPARAM(0, FALSE));
+    }
+
+    LONG objects_ = 0;
+    HWND note_ = nullptr;
+};
+
+TEST_F(MenuClassesTest, RootMenusCreateEnumerateAndRemoveTheirItems) {
+    com_ptr<IPLUMEObj> root = NewRoot(), other = NewRoot();
+    com_ptr<IOEMenu> menu, second;
+    ASSERT_EQ(S_OK, root->GetMenu(1, menu.put()));
+    ASSERT_EQ(S_OK, root->GetMenu(1, second.put()));
+    LONG index = -2;
+    EXPECT_EQ(S_OK, menu->GetIndex(&index));
+    EXPECT_EQ(1, index);
+    EXPECT_EQ(E_POINTER, menu->GetIndex(nullptr));
+    EXPECT_EQ(E_POINTER, menu->CreateItem(bstr(L"x").get(), nullptr));
+    EXPECT_EQ(E_POINTER, root->GetMenu(1, nullptr));
+
+    com_ptr<IOEMenuItem> first = NewItem(menu.get(), L"First");
+    com_ptr<IOEMenuItem> sub, sep, at, before, otherItem;
+    ASSERT_EQ(S_OK, first->CreateSubItem(bstr(L"Sub").get(), sub.put()));
+    ASSERT_EQ(S_OK, first->CreateSeparator(sep.put()));
+    ASSERT_EQ(S_OK, second->CreateItemAt(bstr(L"At").get(), 0, at.put()));
+    ASSERT_EQ(S_OK, menu->CreateSeparatorBefore(bstr(L"First").get(), 1, before.put()));
+    com_ptr<IOEMenu> strangerMenu;
+    ASSERT_EQ(S_OK, other->GetMenu(2, strangerMenu.put()));
+    otherItem = NewItem(strangerMenu.get(), L"NotMine");
+    const std::vector<LONG> mine = {IdOf(first.get()), IdOf(sub.get()), IdOf(sep.get()), IdOf(at.get()),
+                                    IdOf(before.get())};
+
+    std::vector<LONG> listed;
+    LONG id = -2;
+    for (root->GetFirstMenuItemID(&id); id != -1; root->GetNextMenuItemID(&id)) listed.push_back(id);
+    EXPECT_EQ(mine, listed);
+
+    bstr text;
+    EXPECT_EQ(S_OK, sep->GetText(text.put()));
+    EXPECT_EQ(L"", text.str());
+    EXPECT_EQ(S_OK, first->GetText(text.put()));
+    EXPECT_EQ(L"First", text.str());
+
+    // Any root reaches any item by id.
+    com_ptr<IOEMenuItem> found, none;
+    ASSERT_EQ(S_OK, root->GetMenuItem(IdOf(otherItem.get()), found.put()));
+    ASSERT_TRUE(found);
+    EXPECT_EQ(IdOf(otherItem.get()), IdOf(found.get()));
+    EXPECT_EQ(S_OK, root->GetMenuItem(99, none.put()));
+    EXPECT_FALSE(none);
+
+    // A fresh object stands for nothing; creating in an unknown menu leaves it so.
+    com_ptr<IOEMenuItem> blank = com_ptr<IOEMenuItem>::attach(MakeObject<OEMenuItem>().detach());
+    EXPECT_EQ(-1, IdOf(blank.get()));
+    EXPECT_EQ(S_OK, blank->Create(987654, bstr(L"Lost").get()));
+    EXPECT_EQ(-1, IdOf(blank.get()));
+    LONG value = -2;
+    EXPECT_EQ(S_OK, blank->IsEnabled(&value));
+    EXPECT_EQ(0, value);
+    EXPECT_EQ(S_OK, blank->Destroy());
+
+    // Names of more than 255 characters are refused, empty ones are separators.
+    com_ptr<IOEMenuItem> refused;
+    EXPECT_EQ(E_INVALIDARG, menu->CreateItemAt(bstr(std::wstring(300, L'x')).get(), 0, refused.put()));
+    EXPECT_FALSE(refused);
+    EXPECT_EQ(E_INVALIDARG, first->SetText(bstr(std::wstring(3000, L'x')).get()));
+    EXPECT_EQ(S_OK, first->SetText(bstr(std::wstring(255, L'x')).get()));
+    EXPECT_EQ(S_OK, first->GetText(text.put()));
+    EXPECT_EQ(std::wstring(255, L'x'), text.str());
+
+    auto registry = OEMenuRegistry::Global(false);
+    EXPECT_EQ(6u, registry->ItemCount());
+    EXPECT_EQ(S_OK, root->RemoveAllMenuItems());
+    EXPECT_EQ(1u, registry->ItemCount()) << "the other root's item stays";
+    EXPECT_EQ(S_OK, root->GetFirstMenuItemID(&id));
+    EXPECT_EQ(-1, id);
+    EXPECT_EQ(S_OK, first->IsVisible(&value));
+    EXPECT_EQ(0, value) << "the item is gone";
+    EXPECT_EQ(S_OK, otherItem->Destroy());
+    EXPECT_EQ(S_OK, otherItem->Destroy()) << "twice";
+    EXPECT_EQ(0u, registry->ItemCount());
+}
+
+TEST_F(MenuClassesTest, MainWindowChoiceReachesItemMenuAndOwningRootInOrder) {
+    com_ptr<IPLUMEObj> root = NewRoot(), stranger = NewRoot();
+    com_ptr<IOEMenu> menu;
+    ASSERT_EQ(S_OK, root->GetMenu(3, menu.put()));
+    com_ptr<IOEMenuItem> item = NewItem(menu.get(), L"Go");
+    const LONG id = IdOf(item.get());
+    auto s1 = Listen(item, DIID_IOEMenuItemEvents, "item");
+    auto s2 = Listen(menu, DIID_IOEMenuEvents, "menu");
+    auto s3 = Listen(root, DIID_IPLUMEObjEvents, "root");
+    auto s4 = Listen(stranger, DIID_IPLUMEObjEvents, "stranger");
+    // Sinks may call back into the objects: no lock of the library is held.
+    s1->onCall = [&](const test::SinkCall& c) {
+        test::HeardEvents().push_back({"item", c.dispid, c.args});
+        LONG checked = -1;
+        EXPECT_EQ(S_OK, item->IsChecked(&checked));
+        com_ptr<IOEMenuItem> again;
+        EXPECT_EQ(S_OK, root->GetMenuItem(id, again.put()));
+    };
+
+    RouteMenuCommand(-1, id);
+    EXPECT_TRUE(test::HeardEvents().empty()) << "events arrive through the callback window";
+    Pump();
+    EXPECT_EQ((std::vector<Heard>{{"item", kOnClick, {}},
+                                  {"menu", kOnItemClicked, {id}},
+                                  {"root", kRootOnMenuItemClicked, {3, id}}}),
+              test::HeardEvents());
+
+    // Destroyed while its choice is on the way: nobody hears it.
+    test::HeardEvents().clear();
+    RouteMenuCommand(-1, id);
+    EXPECT_EQ(S_OK, item->Destroy());
+    Pump();
+    EXPECT_TRUE(test::HeardEvents().empty());
+}
+
+TEST_F(MenuClassesTest, MessageWindowsGetTheirItemsAndConsumeTheirChoices) {
+    com_ptr<IPLUMEObj> root = NewRoot();
+    com_ptr<IOEMenu> forAll, forMain;
+    ASSERT_EQ(S_OK, root->GetMsgWndMenu(static_cast<tagWNDSTYLE>(kAllMsgWnd), 2, forAll.put()));
+    ASSERT_EQ(S_OK, root->GetMenu(2, forMain.put()));
+    com_ptr<IOEMenuItem> shared = NewItem(forAll.get(), L"Everywhere");
+    com_ptr<IOEMenuItem> mainOnly = NewItem(forMain.get(), L"MainOnly");
+    const LONG sharedId = IdOf(shared.get());
+
+    HWND note = NewNote();
+    OEPluginMsgWnd* record = FindMsgWnd(note, false);
+    ASSERT_NE(nullptr, record);
+    ASSERT_TRUE(record->menu);
+    record->menu->SetKind(kSendWnd);
+    record->styleCopy = kSendWnd;
+
+    // Made after the window: only for that window.
+    com_ptr<IOEMsgWnd> msgWnd;
+    ASSERT_EQ(S_OK, root->GetMsgWnd(record->id(), msgWnd.put()));
+    com_ptr<IOEMenu> own;
+    ASSERT_EQ(S_OK, msgWnd->GetMenu(2, own.put()));
+    com_ptr<IOEMenuItem> ownItem = NewItem(own.get(), L"ThisWindow");
+    const LONG ownId = IdOf(ownItem.get());
+    com_ptr<IOEMenuItem> foundOwn, foundNone;
+    ASSERT_EQ(S_OK, msgWnd->GetMenuItem(ownId, foundOwn.put()));
+    ASSERT_TRUE(foundOwn);
+    EXPECT_EQ(ownId, IdOf(foundOwn.get()));
+    EXPECT_EQ(S_OK, msgWnd->GetMenuItem(12, foundNone.put()));
+    EXPECT_FALSE(foundNone);
+    com_ptr<IOEMenu> detailOnly;
+    ASSERT_EQ(S_OK, root->GetMsgWndMenu(static_cast<tagWNDSTYLE>(kDetailWnd), 2, detailOnly.put()));
+    com_ptr<IOEMenuItem> late = NewItem(detailOnly.get(), L"Late");
+
+    HMENU bar = CreateMenu();
+    HMENU file = CreatePopupMenu(), edit = CreatePopupMenu(), view = ClientPopup();
+    AppendMenuA(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(file), "&File");
+    AppendMenuA(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(edit), "&Edit");
+    AppendMenuA(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(view), "&View");
+    Open(note, bar, view, 2);
+    EXPECT_EQ((std::vector<std::string>{"&Copy\tCtrl+C", "Select &All", "-", "&Delete", "Everywhere", "ThisWindow"}),
+              Texts(view));
+    // A sub-menu opening is not a menu of the bar: nothing is added to it.
+    Open(note, bar, file, 0);
+    SendMessageA(note, WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(edit), MAKELPARAM(1, FALSE));
+    EXPECT_EQ(0, GetMenuItemCount(edit));
+
+    auto s1 = Listen(shared, DIID_IOEMenuItemEvents, "item");
+    auto s2 = Listen(forAll, DIID_IOEMenuEvents, "menu");
+    auto s3 = Listen(msgWnd, DIID_IOEMsgWndEvents, "window");
+    auto s4 = Listen(root, DIID_IPLUMEObjEvents, "root");
+    SendMessageA(note, WM_COMMAND, MAKEWPARAM(sharedId, 0), 0);
+    SendMessageA(note, WM_COMMAND, MAKEWPARAM(101, 0), 0);
+    EXPECT_EQ(std::vector<WORD>{101}, g_clientCommands) << "the window consumes its items' commands";
+    Pump();
+    const long w = record->id();
+    EXPECT_EQ((std::vector<Heard>{{"item", kOnMsgWndClick, {w}},
+                                  {"menu", kOnMsgWndItemClicked, {sharedId, w}},
+                                  {"window", kMsgWndOnMenuItemClicked, {2, sharedId}},
+                                  {"root", kRootOnMsgWndMenuItemClicked, {2, sharedId, w}}}),
+              test::HeardEvents());
+
+    // The window's registry goes with the window and takes its entries along.
+    msgWnd.reset();
+    DestroyWindow(note);
+    note_ = nullptr;
+    EXPECT_EQ((std::vector<std::string>{"&Copy\tCtrl+C", "Select &All", "-", "&Delete"}), Texts(view));
+    EXPECT_EQ(S_OK, ownItem->SetText(bstr(L"After").get())) << "an object outliving its window";
+    EXPECT_EQ(S_OK, root->RemoveAllMenuItems());
+    DestroyMenu(bar);
+}
+
+}  // namespace
+}  // namespace plume
