@@ -2,9 +2,9 @@
 
 #include <cstring>
 
-#include "host/client_variant.h"
+#include "client_variant.h"
 #include "manager/selection.h"
-#include "server/log.h"
+#include "log.h"
 
 namespace plume {
 namespace {

@@ -10,6 +10,7 @@
 #include "manager/plume_manager.h"
 #include "manager/selection.h"
 #include "ui/oe_toolbar.h"
+#include "server/error_info.h"
 #include "ui/toolbar_registry.h"
 
 namespace plume {
@@ -30,7 +31,7 @@ void NoObject(T** out) {
 }  // namespace
 
 PLUMEObj::PLUMEObj() : AutomationObject(kPLUMEObjIdentity), plumeId_(NextRootObjectId()) {
-    PLUMEManager::Get(true)->AddRootObject(this);
+    if (PLUMEManager* manager = PLUMEManager::Get(true)) manager->AddRootObject(this);
 }
 
 PLUMEObj::~PLUMEObj() {
@@ -126,7 +127,8 @@ STDMETHODIMP PLUMEObj::GetActiveMsgWndID(LONG* msgWndId) {
 
 STDMETHODIMP PLUMEObj::SendKey(LONG keyCode, LONG controlCode, LONG setForeground) {
     return Call("SendKey", [&] {
-        SendKeys(&OEToolbarRegistry::Get(true)->mainHost(), keyCode, controlCode, setForeground);
+        if (auto registry = OEToolbarRegistry::Get(true))
+            SendKeys(&registry->mainHost(), keyCode, controlCode, setForeground);
     });
 }
 
@@ -219,7 +221,7 @@ STDMETHODIMP PLUMEObj::CreateToolbar(IOEToolbar** newToolbar) {
     return Call("CreateToolbar", newToolbar, [&] {
         *newToolbar = nullptr;
         com_ptr<OEToolbar> toolbar = MakeObject<OEToolbar>();
-        throw_if_failed(toolbar->Create(plumeId_));
+        ThrowIfFailedKeepingDescription(toolbar->Create(plumeId_));
         *newToolbar = toolbar.detach();
     });
 }
@@ -228,7 +230,7 @@ STDMETHODIMP PLUMEObj::CreateToolbarInMsgWnd(enum tagWNDSTYLE wndStyle, IOEToolb
     return Call("CreateToolbarInMsgWnd", newToolbar, [&] {
         *newToolbar = nullptr;
         com_ptr<OEToolbar> toolbar = MakeObject<OEToolbar>();
-        throw_if_failed(toolbar->CreateInMsgWnd(wndStyle, plumeId_));
+        ThrowIfFailedKeepingDescription(toolbar->CreateInMsgWnd(wndStyle, plumeId_));
         *newToolbar = toolbar.detach();
     });
 }

@@ -5,12 +5,12 @@
 #include <algorithm>
 #include <vector>
 
-#include "host/client_variant.h"
+#include "client_variant.h"
 #include "host/hooks.h"
 #include "host/vex_message_list.h"
 #include "manager/callback_window.h"
 #include "manager/plume_manager.h"
-#include "server/log.h"
+#include "log.h"
 #include "store/message_store.h"
 
 namespace plume {
@@ -41,7 +41,9 @@ HTREEITEM NextItem(HWND tree, UINT how, HTREEITEM item) {
     return reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_GETNEXTITEM, how, reinterpret_cast<LPARAM>(item)));
 }
 
+// The binder with a reference of the caller's; null without a manager.
 std::shared_ptr<VexMessageList> MessageList(PLUMEManager* manager) {
+    if (!manager) return nullptr;
     cs_lock hold(manager->storeLock());
     return manager->messageList;
 }
@@ -68,7 +70,8 @@ void ClearMessageList(PLUMEManager& manager) {
 }
 
 void SetSelectedFolderName(HWND treeView) {
-    PLUMEManager* manager = PLUMEManager::Get(true);
+    PLUMEManager* manager = PLUMEManager::Get(false);
+    if (!manager) return;
     auto item = reinterpret_cast<HTREEITEM>(SendMessageA(treeView, TVM_GETNEXTITEM, TVGN_CARET, 0));
     if (!item) {
         Log(0, "PLUMEManager::SetSelectedFolderName: Can't get selection %08x.\n",
@@ -128,7 +131,8 @@ HTREEITEM FindChildTreeItem(HWND tree, HTREEITEM parentItem, LONG folderId) {
 }
 
 HTREEITEM FindHTreeItem(HWND tree, HTREEITEM root, LONG folderId) {
-    PLUMEManager* manager = PLUMEManager::Get(true);
+    PLUMEManager* manager = PLUMEManager::Get(false);
+    if (!manager) return nullptr;
     if (folderId == manager->rootFolderId) return root;
     std::shared_ptr<PLUMEMessageStore> store;
     {
@@ -172,8 +176,8 @@ void SelectFolderID(LONG folderId) {
 }
 
 void SetSelectedMessages(int count, const int* rows, int focusedRow, int) {
-    PLUMEManager* manager = PLUMEManager::Get(true);
-    if (manager->selectedFolderId == -1) return;
+    PLUMEManager* manager = PLUMEManager::Get(false);
+    if (!manager || manager->selectedFolderId == -1) return;
     std::shared_ptr<VexMessageList> list = MessageList(manager);
     if (!list || list->IsEmpty()) {
         {
@@ -221,7 +225,8 @@ void SetSelectedMessages(int count, const int* rows, int focusedRow, int) {
 }
 
 void BindMessageList(IUnknown* object, LONG) {
-    PLUMEManager* manager = PLUMEManager::Get(true);
+    PLUMEManager* manager = PLUMEManager::Get(false);
+    if (!manager) return;
     cs_lock hold(manager->storeLock());
     if (!manager->messageList) return;
     manager->messageList->Clear();
@@ -229,25 +234,26 @@ void BindMessageList(IUnknown* object, LONG) {
 }
 
 LONG GetMessageIndex(LONG messageId) {
-    std::shared_ptr<VexMessageList> list = MessageList(PLUMEManager::Get(true));
+    std::shared_ptr<VexMessageList> list = MessageList(PLUMEManager::Get(false));
     return list ? list->GetMessageIndex(messageId) : -1;
 }
 
 LONG GetMessageId(LONG row) {
-    std::shared_ptr<VexMessageList> list = MessageList(PLUMEManager::Get(true));
+    std::shared_ptr<VexMessageList> list = MessageList(PLUMEManager::Get(false));
     return list ? list->GetMessageId(row) : -1;
 }
 
 LONG GetFirstSelectedId() {
-    PLUMEManager* manager = PLUMEManager::Get(true);
+    PLUMEManager* manager = PLUMEManager::Get(false);
+    if (!manager) return -1;
     cs_lock hold(manager->storeLock());
     const auto& ids = manager->selectedMessageIds;
     return ids.empty() ? -1 : ids.front();
 }
 
 LONG GetNextSelectedId(LONG previousId) {
-    if (previousId == -1) return -1;
-    PLUMEManager* manager = PLUMEManager::Get(true);
+    PLUMEManager* manager = PLUMEManager::Get(false);
+    if (previousId == -1 || !manager) return -1;
     cs_lock hold(manager->storeLock());
     const auto& ids = manager->selectedMessageIds;
     for (size_t i = 0; i + 1 < ids.size(); ++i)

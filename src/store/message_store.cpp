@@ -2,7 +2,7 @@
 
 #include <commctrl.h>
 
-#include "host/client_variant.h"
+#include "client_variant.h"
 #include "host/hooks.h"
 
 namespace plume {

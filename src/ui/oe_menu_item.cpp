@@ -6,7 +6,9 @@ namespace plume {
 
 const ClassIdentity kOEMenuItemIdentity = {IID_IOEMenuItem, CLSID_OEMenuItem, DIID_IOEMenuItemEvents};
 
-OEMenuItem::OEMenuItem() : AutomationObject(kOEMenuItemIdentity) { PLUMEManager::Get(true)->AddMenuItem(this); }
+OEMenuItem::OEMenuItem() : AutomationObject(kOEMenuItemIdentity) {
+    if (PLUMEManager* manager = PLUMEManager::Get(true)) manager->AddMenuItem(this);
+}
 
 OEMenuItem::~OEMenuItem() {
     if (PLUMEManager* manager = PLUMEManager::Get(false)) manager->RemoveMenuItem(this);

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "com_ptr.h"
-#include "host/client_variant.h"
+#include "client_variant.h"
 #include "host/hooks.h"
 #include "host/vex_message_list.h"
 #include "manager/plume_manager.h"
@@ -20,7 +20,7 @@
 #include "fake_message_list.h"
 #include "recording_sink.h"
 #include "server/class_objects.h"
-#include "server/log.h"
+#include "log.h"
 #include "test_paths.h"
 #include "ui/toolbar_registry.h"
 
