@@ -97,6 +97,7 @@ int main(int argc, char** argv) {
     }
 
     // The library, bound to the list's table, with a local folder shown.
+    plume::PLUMEManager::SetOwnerThread(GetCurrentThreadId());
     plume::PLUMEManager* manager = plume::PLUMEManager::Get(true);
     auto binder = std::make_shared<plume::VexMessageListOE>();
     binder->SetMessageList(reinterpret_cast<IUnknown*>(&table));

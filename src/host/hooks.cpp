@@ -100,13 +100,7 @@ void Tick() {
             if (HWND lv = FindChildWindow(g_state.messageView, ListViewClass())) g_state.listView = lv;
         }
     }
-    if (!g_state.settingSelection) {
-        try {
-            PollSelection();
-        } catch (...) {
-            Log(0, "Tick: polling the selection failed.\n");
-        }
-    }
+    if (!g_state.settingSelection) PollSelection();
 }
 
 }  // namespace

@@ -108,6 +108,10 @@ PLUMEManager::~PLUMEManager() {
         menuItemRecords_.clear();
         selectedMessageIds.clear();
         selectedMessagesStored = false;
+        // Unhooks the client's list class while a late fill on the client UI
+        // thread still finds the lock.
+        messageList.reset();
+        messageStore.reset();
     }
     if (callbackWindow_) DestroyWindow(callbackWindow_);
     callbackWindow_ = nullptr;
