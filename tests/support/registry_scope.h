@@ -55,4 +55,46 @@ private:
     std::vector<BYTE> data_;
 };
 
+// A key a test creates, with every missing key above it; the scope deletes
+// the topmost key it created, with all below it. A key that existed already
+// is left as it is (`created()` tells).
+class ScopedRegistryKey {
+public:
+    ScopedRegistryKey(HKEY root, const std::wstring& path) : root_(root) {
+        for (size_t end = 0; end != std::wstring::npos;) {
+            end = path.find(L'\\', end + 1);
+            const std::wstring part = path.substr(0, end);
+            HKEY probe = nullptr;
+            if (RegOpenKeyExW(root, part.c_str(), 0, KEY_QUERY_VALUE, &probe) == ERROR_SUCCESS) {
+                RegCloseKey(probe);
+                continue;
+            }
+            createdTop_ = part;
+            break;
+        }
+        RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key_, nullptr);
+    }
+    ~ScopedRegistryKey() {
+        if (key_) RegCloseKey(key_);
+        if (!createdTop_.empty()) RegDeleteTreeW(root_, createdTop_.c_str());
+    }
+    ScopedRegistryKey(const ScopedRegistryKey&) = delete;
+    ScopedRegistryKey& operator=(const ScopedRegistryKey&) = delete;
+
+    bool created() const { return key_ && !createdTop_.empty(); }
+    HKEY get() const { return key_; }
+    void SetString(const char* name, const std::string& value) {
+        RegSetValueExA(key_, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                       static_cast<DWORD>(value.size() + 1));
+    }
+    void SetDword(const char* name, DWORD value) {
+        RegSetValueExA(key_, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
+    }
+
+private:
+    HKEY root_;
+    HKEY key_ = nullptr;
+    std::wstring createdTop_;
+};
+
 }  // namespace plume::test

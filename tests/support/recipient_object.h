@@ -1,0 +1,138 @@
+// A resolved recipient as the Outlook Express client embeds it in an
+// envelope control: an OLE object whose clipboard data object offers its
+// text as CF_UNICODETEXT. Objects count themselves so a test can see that
+// every reference taken on them was given back.
+#pragma once
+
+#include <windows.h>
+#include <ole2.h>
+#include <richedit.h>
+#include <richole.h>
+#include <commctrl.h>
+#include <shlobj.h>
+
+#include <string>
+
+#include "com_object.h"
+#include "com_ptr.h"
+
+namespace plume::test {
+
+inline volatile LONG g_liveRecipients = 0;
+
+class RecipientObject final : public ref_counted<IOleObject, IDataObject> {
+public:
+    // `textFormat` false: the object offers only a bitmap, no text.
+    explicit RecipientObject(std::wstring text, bool textFormat = true)
+        : text_(std::move(text)), textFormat_(textFormat) {
+        InterlockedIncrement(&g_liveRecipients);
+    }
+    ~RecipientObject() override { InterlockedDecrement(&g_liveRecipients); }
+
+    // IOleObject: only what a rich-edit control and the library ask.
+    STDMETHODIMP SetClientSite(IOleClientSite*) override { return S_OK; }
+    STDMETHODIMP GetClientSite(IOleClientSite** site) override { return *site = nullptr, E_NOTIMPL; }
+    STDMETHODIMP SetHostNames(LPCOLESTR, LPCOLESTR) override { return S_OK; }
+    STDMETHODIMP Close(DWORD) override { return S_OK; }
+    STDMETHODIMP SetMoniker(DWORD, IMoniker*) override { return E_NOTIMPL; }
+    STDMETHODIMP GetMoniker(DWORD, DWORD, IMoniker**) override { return E_NOTIMPL; }
+    STDMETHODIMP InitFromData(IDataObject*, BOOL, DWORD) override { return E_NOTIMPL; }
+    STDMETHODIMP GetClipboardData(DWORD, IDataObject** out) override {
+        *out = this;
+        AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP DoVerb(LONG, LPMSG, IOleClientSite*, LONG, HWND, LPCRECT) override { return S_OK; }
+    STDMETHODIMP EnumVerbs(IEnumOLEVERB**) override { return OLEOBJ_E_NOVERBS; }
+    STDMETHODIMP Update() override { return S_OK; }
+    STDMETHODIMP IsUpToDate() override { return S_OK; }
+    STDMETHODIMP GetUserClassID(CLSID* clsid) override { return *clsid = CLSID_NULL, S_OK; }
+    STDMETHODIMP GetUserType(DWORD, LPOLESTR*) override { return E_NOTIMPL; }
+    STDMETHODIMP SetExtent(DWORD, SIZEL*) override { return E_NOTIMPL; }
+    STDMETHODIMP GetExtent(DWORD, SIZEL* size) override { return *size = SIZEL{2000, 400}, S_OK; }
+    STDMETHODIMP Advise(IAdviseSink*, DWORD* cookie) override { return *cookie = 1, S_OK; }
+    STDMETHODIMP Unadvise(DWORD) override { return S_OK; }
+    STDMETHODIMP EnumAdvise(IEnumSTATDATA**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetMiscStatus(DWORD, DWORD* status) override { return *status = 0, S_OK; }
+    STDMETHODIMP SetColorScheme(LOGPALETTE*) override { return E_NOTIMPL; }
+
+    // IDataObject: the text in global memory; a bitmap format is listed
+    // first so that the reader has to go on to the next format.
+    STDMETHODIMP GetData(FORMATETC* format, STGMEDIUM* medium) override {
+        *medium = STGMEDIUM{};
+        if (!textFormat_ || format->cfFormat != CF_UNICODETEXT || !(format->tymed & TYMED_HGLOBAL))
+            return DV_E_FORMATETC;
+        const size_t bytes = (text_.size() + 1) * sizeof(wchar_t);
+        HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, bytes);
+        if (!memory) return E_OUTOFMEMORY;
+        memcpy(GlobalLock(memory), text_.c_str(), bytes);
+        GlobalUnlock(memory);
+        medium->tymed = TYMED_HGLOBAL;
+        medium->hGlobal = memory;
+        return S_OK;
+    }
+    STDMETHODIMP GetDataHere(FORMATETC*, STGMEDIUM*) override { return E_NOTIMPL; }
+    STDMETHODIMP QueryGetData(FORMATETC* format) override {
+        return textFormat_ && format->cfFormat == CF_UNICODETEXT ? S_OK : DV_E_FORMATETC;
+    }
+    STDMETHODIMP GetCanonicalFormatEtc(FORMATETC*, FORMATETC*) override { return E_NOTIMPL; }
+    STDMETHODIMP SetData(FORMATETC*, STGMEDIUM*, BOOL) override { return E_NOTIMPL; }
+    STDMETHODIMP EnumFormatEtc(DWORD direction, IEnumFORMATETC** out) override {
+        *out = nullptr;
+        if (direction != DATADIR_GET) return E_NOTIMPL;
+        FORMATETC formats[] = {{CF_BITMAP, nullptr, DVASPECT_CONTENT, -1, TYMED_GDI},
+                               {CF_UNICODETEXT, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL}};
+        return SHCreateStdEnumFmtEtc(textFormat_ ? 2 : 1, formats, out);
+    }
+    STDMETHODIMP DAdvise(FORMATETC*, DWORD, IAdviseSink*, DWORD*) override { return OLE_E_ADVISENOTSUPPORTED; }
+    STDMETHODIMP DUnadvise(DWORD) override { return OLE_E_ADVISENOTSUPPORTED; }
+    STDMETHODIMP EnumDAdvise(IEnumSTATDATA**) override { return OLE_E_ADVISENOTSUPPORTED; }
+
+private:
+    void* Cast(REFIID iid) override {
+        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IOleObject)) return static_cast<IOleObject*>(this);
+        if (IsEqualIID(iid, IID_IDataObject)) return static_cast<IDataObject*>(this);
+        return nullptr;
+    }
+
+    std::wstring text_;
+    bool textFormat_;
+};
+
+// Puts a recipient object at the caret of a rich-edit control.
+inline bool InsertRecipient(HWND edit, const std::wstring& text, bool textFormat = true) {
+    com_ptr<IRichEditOle> ole;
+    SendMessageW(edit, EM_GETOLEINTERFACE, 0, reinterpret_cast<LPARAM>(ole.put()));
+    if (!ole) return false;
+    auto object = com_ptr<IOleObject>::attach(new RecipientObject(text, textFormat));
+    REOBJECT reo{};
+    reo.cbStruct = sizeof reo;
+    reo.cp = REO_CP_SELECTION;
+    reo.poleobj = object.get();
+    reo.dvaspect = DVASPECT_CONTENT;
+    object->GetExtent(DVASPECT_CONTENT, &reo.sizel);
+    return SUCCEEDED(ole->InsertObject(&reo));
+}
+
+// Wine's rich edit answers EM_GETTEXTEX with a space where an object sits;
+// the client's control on Windows answers U+FFFC there, which is what the
+// library looks for. Makes a test's control answer as the client's does.
+inline LRESULT CALLBACK MarkObjectsProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DWORD_PTR) {
+    if (msg == WM_NCDESTROY) RemoveWindowSubclass(hwnd, MarkObjectsProc, 0);
+    const LRESULT length = DefSubclassProc(hwnd, msg, wp, lp);
+    const auto* request = reinterpret_cast<const GETTEXTEX*>(wp);
+    if (msg != EM_GETTEXTEX || length <= 0 || !request || request->codepage != 1200 || !lp) return length;
+    com_ptr<IRichEditOle> ole;
+    SendMessageW(hwnd, EM_GETOLEINTERFACE, 0, reinterpret_cast<LPARAM>(ole.put()));
+    const LONG objects = ole ? ole->GetObjectCount() : 0;
+    for (LONG k = 0; k < objects; ++k) {
+        REOBJECT object{};
+        object.cbStruct = sizeof object;
+        if (FAILED(ole->GetObject(k, &object, REO_GETOBJ_NO_INTERFACES))) continue;
+        if (object.cp >= 0 && object.cp < length) reinterpret_cast<wchar_t*>(lp)[object.cp] = 0xFFFC;
+    }
+    return length;
+}
+inline void MarkObjectsAsTheClientDoes(HWND edit) { SetWindowSubclass(edit, MarkObjectsProc, 0, 0); }
+
+}  // namespace plume::test
