@@ -163,6 +163,8 @@ TEST(CallbackWindow, DownloadNoticesReachEveryRootInOrder) {
         plume::PostMessageDownload(0);
         plume::PostMessageDownload(5);  // neither started nor finished: nothing
         plume::PostMessageDownload(windowsMail ? kTransferFinishedOE : kTransferFinishedWM);
+        Pump();
+        EXPECT_EQ(std::vector<DISPID>{6}, first.dispids());
         plume::PostMessageDownload(windowsMail ? kTransferFinishedWM : kTransferFinishedOE);
         Pump();
         EXPECT_EQ((std::vector<DISPID>{6, 7}), first.dispids());
