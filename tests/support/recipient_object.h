@@ -13,14 +13,14 @@
 
 #include <string>
 
-#include "com_object.h"
+#include "embedded_object.h"
 #include "com_ptr.h"
 
 namespace plume::test {
 
 inline volatile LONG g_liveRecipients = 0;
 
-class RecipientObject final : public ref_counted<IOleObject, IDataObject> {
+class RecipientObject final : public embedded_object {
 public:
     // `textFormat` false: the object offers only a bitmap, no text.
     explicit RecipientObject(std::wstring text, bool textFormat = true)
@@ -29,35 +29,14 @@ public:
     }
     ~RecipientObject() override { InterlockedDecrement(&g_liveRecipients); }
 
-    // IOleObject: only what a rich-edit control and the library ask.
-    STDMETHODIMP SetClientSite(IOleClientSite*) override { return S_OK; }
-    STDMETHODIMP GetClientSite(IOleClientSite** site) override { return *site = nullptr, E_NOTIMPL; }
-    STDMETHODIMP SetHostNames(LPCOLESTR, LPCOLESTR) override { return S_OK; }
-    STDMETHODIMP Close(DWORD) override { return S_OK; }
-    STDMETHODIMP SetMoniker(DWORD, IMoniker*) override { return E_NOTIMPL; }
-    STDMETHODIMP GetMoniker(DWORD, DWORD, IMoniker**) override { return E_NOTIMPL; }
-    STDMETHODIMP InitFromData(IDataObject*, BOOL, DWORD) override { return E_NOTIMPL; }
-    STDMETHODIMP GetClipboardData(DWORD, IDataObject** out) override {
-        *out = this;
-        AddRef();
+    STDMETHODIMP GetClipboardData(DWORD, IDataObject** out) override { return ThisAsData(out); }
+    STDMETHODIMP GetExtent(DWORD, SIZEL* size) override {
+        *size = SIZEL{2000, 400};
         return S_OK;
     }
-    STDMETHODIMP DoVerb(LONG, LPMSG, IOleClientSite*, LONG, HWND, LPCRECT) override { return S_OK; }
-    STDMETHODIMP EnumVerbs(IEnumOLEVERB**) override { return OLEOBJ_E_NOVERBS; }
-    STDMETHODIMP Update() override { return S_OK; }
-    STDMETHODIMP IsUpToDate() override { return S_OK; }
-    STDMETHODIMP GetUserClassID(CLSID* clsid) override { return *clsid = CLSID_NULL, S_OK; }
-    STDMETHODIMP GetUserType(DWORD, LPOLESTR*) override { return E_NOTIMPL; }
-    STDMETHODIMP SetExtent(DWORD, SIZEL*) override { return E_NOTIMPL; }
-    STDMETHODIMP GetExtent(DWORD, SIZEL* size) override { return *size = SIZEL{2000, 400}, S_OK; }
-    STDMETHODIMP Advise(IAdviseSink*, DWORD* cookie) override { return *cookie = 1, S_OK; }
-    STDMETHODIMP Unadvise(DWORD) override { return S_OK; }
-    STDMETHODIMP EnumAdvise(IEnumSTATDATA**) override { return E_NOTIMPL; }
-    STDMETHODIMP GetMiscStatus(DWORD, DWORD* status) override { return *status = 0, S_OK; }
-    STDMETHODIMP SetColorScheme(LOGPALETTE*) override { return E_NOTIMPL; }
 
-    // IDataObject: the text in global memory; a bitmap format is listed
-    // first so that the reader has to go on to the next format.
+    // The text in global memory; a bitmap format is listed first so that
+    // the reader has to go on to the next format.
     STDMETHODIMP GetData(FORMATETC* format, STGMEDIUM* medium) override {
         *medium = STGMEDIUM{};
         if (!textFormat_ || format->cfFormat != CF_UNICODETEXT || !(format->tymed & TYMED_HGLOBAL))
@@ -71,12 +50,9 @@ public:
         medium->hGlobal = memory;
         return S_OK;
     }
-    STDMETHODIMP GetDataHere(FORMATETC*, STGMEDIUM*) override { return E_NOTIMPL; }
     STDMETHODIMP QueryGetData(FORMATETC* format) override {
         return textFormat_ && format->cfFormat == CF_UNICODETEXT ? S_OK : DV_E_FORMATETC;
     }
-    STDMETHODIMP GetCanonicalFormatEtc(FORMATETC*, FORMATETC*) override { return E_NOTIMPL; }
-    STDMETHODIMP SetData(FORMATETC*, STGMEDIUM*, BOOL) override { return E_NOTIMPL; }
     STDMETHODIMP EnumFormatEtc(DWORD direction, IEnumFORMATETC** out) override {
         *out = nullptr;
         if (direction != DATADIR_GET) return E_NOTIMPL;
@@ -84,16 +60,9 @@ public:
                                {CF_UNICODETEXT, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL}};
         return SHCreateStdEnumFmtEtc(textFormat_ ? 2 : 1, formats, out);
     }
-    STDMETHODIMP DAdvise(FORMATETC*, DWORD, IAdviseSink*, DWORD*) override { return OLE_E_ADVISENOTSUPPORTED; }
-    STDMETHODIMP DUnadvise(DWORD) override { return OLE_E_ADVISENOTSUPPORTED; }
-    STDMETHODIMP EnumDAdvise(IEnumSTATDATA**) override { return OLE_E_ADVISENOTSUPPORTED; }
 
 private:
-    void* Cast(REFIID iid) override {
-        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IOleObject)) return static_cast<IOleObject*>(this);
-        if (IsEqualIID(iid, IID_IDataObject)) return static_cast<IDataObject*>(this);
-        return nullptr;
-    }
+    void* Cast(REFIID iid) override { return CastOleAndData(iid); }
 
     std::wstring text_;
     bool textFormat_;
