@@ -7,6 +7,9 @@
 
 #include <ole2.h>
 
+#include <cstring>
+#include <string>
+
 #include "com_object.h"
 
 namespace plume {
@@ -65,6 +68,17 @@ protected:
         if (!out) return E_POINTER;
         *out = static_cast<IDataObject*>(this);
         AddRef();
+        return S_OK;
+    }
+    // `text` as CF_UNICODETEXT in global memory that the receiver frees.
+    static HRESULT TextMedium(const std::wstring& text, STGMEDIUM* medium) {
+        const size_t bytes = (text.size() + 1) * sizeof(wchar_t);
+        HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, bytes);
+        if (!memory) return E_OUTOFMEMORY;
+        memcpy(GlobalLock(memory), text.c_str(), bytes);
+        GlobalUnlock(memory);
+        medium->tymed = TYMED_HGLOBAL;
+        medium->hGlobal = memory;
         return S_OK;
     }
     void* CastOleAndData(REFIID iid) {

@@ -50,16 +50,7 @@ public:
     STDMETHODIMP GetData(FORMATETC* format, STGMEDIUM* medium) override {
         if (!format || !medium) return E_POINTER;
         *medium = STGMEDIUM{};
-        if (format->cfFormat == CF_UNICODETEXT && (format->tymed & TYMED_HGLOBAL)) {
-            size_t bytes = (text_.size() + 1) * sizeof(wchar_t);
-            HGLOBAL mem = GlobalAlloc(GMEM_MOVEABLE, bytes);
-            if (!mem) return E_OUTOFMEMORY;
-            memcpy(GlobalLock(mem), text_.c_str(), bytes);
-            GlobalUnlock(mem);
-            medium->tymed = TYMED_HGLOBAL;
-            medium->hGlobal = mem;
-            return S_OK;
-        }
+        if (format->cfFormat == CF_UNICODETEXT && (format->tymed & TYMED_HGLOBAL)) return TextMedium(text_, medium);
         if (format->cfFormat == CF_BITMAP && (format->tymed & TYMED_GDI)) {
             medium->tymed = TYMED_GDI;
             medium->hBitmap = Picture();

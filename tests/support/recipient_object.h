@@ -41,14 +41,7 @@ public:
         *medium = STGMEDIUM{};
         if (!textFormat_ || format->cfFormat != CF_UNICODETEXT || !(format->tymed & TYMED_HGLOBAL))
             return DV_E_FORMATETC;
-        const size_t bytes = (text_.size() + 1) * sizeof(wchar_t);
-        HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, bytes);
-        if (!memory) return E_OUTOFMEMORY;
-        memcpy(GlobalLock(memory), text_.c_str(), bytes);
-        GlobalUnlock(memory);
-        medium->tymed = TYMED_HGLOBAL;
-        medium->hGlobal = memory;
-        return S_OK;
+        return TextMedium(text_, medium);
     }
     STDMETHODIMP QueryGetData(FORMATETC* format) override {
         return textFormat_ && format->cfFormat == CF_UNICODETEXT ? S_OK : DV_E_FORMATETC;

@@ -88,7 +88,6 @@ protected:
 
 TEST_F(MessageWindowTest, RecordsSubclassAndTearDownOnce) {
     HWND note = MakeNote();
-    WNDPROC original = reinterpret_cast<WNDPROC>(GetWindowLongPtrA(note, GWLP_WNDPROC));
     plume::OEPluginMsgWnd* record = plume::AddMsgWnd(note, false);
     ASSERT_NE(nullptr, record);
     EXPECT_EQ(reinterpret_cast<LONG_PTR>(plume::MsgWndProc), GetWindowLongPtrA(note, GWLP_WNDPROC));
@@ -113,7 +112,6 @@ TEST_F(MessageWindowTest, RecordsSubclassAndTearDownOnce) {
     ASSERT_EQ(2u, reports_.lifecycle.size());
     EXPECT_EQ(std::make_pair(note, 2), reports_.lifecycle[1]);
     EXPECT_EQ(std::vector<int>{0}, reports_.shutdowns);
-    (void)original;
 }
 
 TEST_F(MessageWindowTest, KindsOfEmbeddedViews) {

@@ -312,6 +312,7 @@ TEST_F(ToolbarHostTest, TooltipsNeedEnablingBeforeTheWindowExists) {
     none->EnableTooltips(true);
     EXPECT_FALSE(none->tooltips) << "too late: the window exists";
     EXPECT_EQ(0, GetWindowLongA(none->window, GWL_STYLE) & TBSTYLE_TOOLTIPS);
+    EXPECT_EQ("<no tooltips>", test::TooltipText(none->window, c->commandId));
 }
 
 TEST_F(ToolbarHostTest, ButtonSettersChangeTheControl) {
