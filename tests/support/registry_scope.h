@@ -10,9 +10,22 @@
 
 namespace plume::test {
 
+// The outermost key of `path` that does not exist yet ("" when all do).
+inline std::wstring FirstMissingKey(HKEY root, const std::wstring& path) {
+    for (size_t end = 0; end != std::wstring::npos;) {
+        end = path.find(L'\\', end + 1);
+        const std::wstring part = path.substr(0, end);
+        HKEY probe = nullptr;
+        if (RegOpenKeyExW(root, part.c_str(), 0, KEY_QUERY_VALUE, &probe) != ERROR_SUCCESS) return part;
+        RegCloseKey(probe);
+    }
+    return {};
+}
+
 class ScopedRegistryValue {
 public:
-    ScopedRegistryValue(HKEY root, const wchar_t* path, const wchar_t* name) : root_(root), path_(path), name_(name) {
+    ScopedRegistryValue(HKEY root, const wchar_t* path, const wchar_t* name)
+        : root_(root), path_(path), name_(name), createdTop_(FirstMissingKey(root, path)) {
         HKEY key = nullptr;
         keyExisted_ = RegOpenKeyExW(root_, path_.c_str(), 0, KEY_QUERY_VALUE, &key) == ERROR_SUCCESS;
         if (!keyExisted_) return;
@@ -31,7 +44,10 @@ public:
         else
             RegDeleteValueW(key, name_.c_str());
         RegCloseKey(key);
-        if (!keyExisted_) RegDeleteKeyW(root_, path_.c_str());  // only while it has no sub-keys
+        // The keys this scope made, from the inside out, while they are empty.
+        for (std::wstring k = path_; !keyExisted_ && k.size() >= createdTop_.size() && !createdTop_.empty();
+             k.resize(k.rfind(L'\\') == std::wstring::npos ? 0 : k.rfind(L'\\')))
+            if (RegDeleteKeyW(root_, k.c_str()) != ERROR_SUCCESS) break;
     }
     ScopedRegistryValue(const ScopedRegistryValue&) = delete;
     ScopedRegistryValue& operator=(const ScopedRegistryValue&) = delete;
@@ -48,7 +64,7 @@ public:
 
 private:
     HKEY root_;
-    std::wstring path_, name_;
+    std::wstring path_, name_, createdTop_;
     bool keyExisted_ = false;
     bool valueExisted_ = false;
     DWORD type_ = 0;
@@ -60,18 +76,7 @@ private:
 // is left as it is (`created()` tells).
 class ScopedRegistryKey {
 public:
-    ScopedRegistryKey(HKEY root, const std::wstring& path) : root_(root) {
-        for (size_t end = 0; end != std::wstring::npos;) {
-            end = path.find(L'\\', end + 1);
-            const std::wstring part = path.substr(0, end);
-            HKEY probe = nullptr;
-            if (RegOpenKeyExW(root, part.c_str(), 0, KEY_QUERY_VALUE, &probe) == ERROR_SUCCESS) {
-                RegCloseKey(probe);
-                continue;
-            }
-            createdTop_ = part;
-            break;
-        }
+    ScopedRegistryKey(HKEY root, const std::wstring& path) : root_(root), createdTop_(FirstMissingKey(root, path)) {
         RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key_, nullptr);
     }
     ~ScopedRegistryKey() {
