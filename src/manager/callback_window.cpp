@@ -59,8 +59,9 @@ void DispatchToManager(PLUMEManager* manager, UINT message, WPARAM wParam, LPARA
 }  // namespace
 
 int DownloadFinishedCode() {
-    static const int code = IsWindowsMail() ? 14 : 13;
-    return code;
+    // IsWindowsMail keeps its answer; a copy here would keep a wrong one
+    // when the first version query failed.
+    return IsWindowsMail() ? 14 : 13;
 }
 
 HWND CreateCallbackWindow() {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "com_ptr.h"
+#include "embedded_object.h"
 #include "ui_common.h"
 
 namespace msoe {
@@ -19,47 +20,16 @@ volatile LONG g_live = 0;
 // interface through which the client recognises its recipients.
 const GUID kClsidRecipient = {0x6d8c0a1e, 0x5a7b, 0x4b7e, {0x9c, 0x1e, 0x2f, 0x1d, 0x0c, 0x3b, 0x4a, 0x51}};
 
-class Recipient final : public IOleObject, public IDataObject {
+class Recipient final : public plume::embedded_object {
 public:
     explicit Recipient(std::wstring text) : text_(std::move(text)) { InterlockedIncrement(&g_live); }
-    ~Recipient() { InterlockedDecrement(&g_live); }
+    ~Recipient() override { InterlockedDecrement(&g_live); }
     const std::wstring& text() const { return text_; }
-
-    // IUnknown
-    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-        if (!out) return E_POINTER;
-        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IOleObject)) *out = static_cast<IOleObject*>(this);
-        else if (IsEqualIID(iid, IID_IDataObject)) *out = static_cast<IDataObject*>(this);
-        else if (IsEqualIID(iid, kClsidRecipient)) *out = this;
-        else { *out = nullptr; return E_NOINTERFACE; }
-        AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&refs_); }
-    STDMETHODIMP_(ULONG) Release() override {
-        LONG n = InterlockedDecrement(&refs_);
-        if (n == 0) delete this;
-        return n;
-    }
 
     // IOleObject
     STDMETHODIMP SetClientSite(IOleClientSite* site) override { site_ = plume::com_ptr<IOleClientSite>(site); return S_OK; }
     STDMETHODIMP GetClientSite(IOleClientSite** site) override { return site_.copy_to(site); }
-    STDMETHODIMP SetHostNames(LPCOLESTR, LPCOLESTR) override { return S_OK; }
-    STDMETHODIMP Close(DWORD) override { return S_OK; }
-    STDMETHODIMP SetMoniker(DWORD, IMoniker*) override { return E_NOTIMPL; }
-    STDMETHODIMP GetMoniker(DWORD, DWORD, IMoniker**) override { return E_NOTIMPL; }
-    STDMETHODIMP InitFromData(IDataObject*, BOOL, DWORD) override { return E_NOTIMPL; }
-    STDMETHODIMP GetClipboardData(DWORD, IDataObject** out) override {
-        if (!out) return E_POINTER;
-        *out = static_cast<IDataObject*>(this);
-        AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP DoVerb(LONG, LPMSG, IOleClientSite*, LONG, HWND, LPCRECT) override { return S_OK; }
-    STDMETHODIMP EnumVerbs(IEnumOLEVERB**) override { return OLEOBJ_E_NOVERBS; }
-    STDMETHODIMP Update() override { return S_OK; }
-    STDMETHODIMP IsUpToDate() override { return S_OK; }
+    STDMETHODIMP GetClipboardData(DWORD, IDataObject** out) override { return ThisAsData(out); }
     STDMETHODIMP GetUserClassID(CLSID* clsid) override { if (!clsid) return E_POINTER; *clsid = kClsidRecipient; return S_OK; }
     STDMETHODIMP GetUserType(DWORD, LPOLESTR* out) override {
         if (!out) return E_POINTER;
@@ -68,7 +38,6 @@ public:
         memcpy(*out, L"Recipient", sizeof(L"Recipient"));
         return S_OK;
     }
-    STDMETHODIMP SetExtent(DWORD, SIZEL*) override { return E_NOTIMPL; }
     STDMETHODIMP GetExtent(DWORD, SIZEL* size) override {
         if (!size) return E_POINTER;
         SIZE px = PixelSize();
@@ -76,26 +45,12 @@ public:
         size->cy = MulDiv(px.cy, 2540, 96);
         return S_OK;
     }
-    STDMETHODIMP Advise(IAdviseSink*, DWORD* cookie) override { if (cookie) *cookie = 1; return S_OK; }
-    STDMETHODIMP Unadvise(DWORD) override { return S_OK; }
-    STDMETHODIMP EnumAdvise(IEnumSTATDATA**) override { return E_NOTIMPL; }
-    STDMETHODIMP GetMiscStatus(DWORD, DWORD* status) override { if (!status) return E_POINTER; *status = 0; return S_OK; }
-    STDMETHODIMP SetColorScheme(LOGPALETTE*) override { return E_NOTIMPL; }
 
     // IDataObject: the text as CF_UNICODETEXT, and a picture of it for drawing.
     STDMETHODIMP GetData(FORMATETC* format, STGMEDIUM* medium) override {
         if (!format || !medium) return E_POINTER;
         *medium = STGMEDIUM{};
-        if (format->cfFormat == CF_UNICODETEXT && (format->tymed & TYMED_HGLOBAL)) {
-            size_t bytes = (text_.size() + 1) * sizeof(wchar_t);
-            HGLOBAL mem = GlobalAlloc(GMEM_MOVEABLE, bytes);
-            if (!mem) return E_OUTOFMEMORY;
-            memcpy(GlobalLock(mem), text_.c_str(), bytes);
-            GlobalUnlock(mem);
-            medium->tymed = TYMED_HGLOBAL;
-            medium->hGlobal = mem;
-            return S_OK;
-        }
+        if (format->cfFormat == CF_UNICODETEXT && (format->tymed & TYMED_HGLOBAL)) return TextMedium(text_, medium);
         if (format->cfFormat == CF_BITMAP && (format->tymed & TYMED_GDI)) {
             medium->tymed = TYMED_GDI;
             medium->hBitmap = Picture();
@@ -103,15 +58,12 @@ public:
         }
         return DV_E_FORMATETC;
     }
-    STDMETHODIMP GetDataHere(FORMATETC*, STGMEDIUM*) override { return E_NOTIMPL; }
     STDMETHODIMP QueryGetData(FORMATETC* format) override {
         if (!format) return E_POINTER;
         if (format->cfFormat == CF_UNICODETEXT && (format->tymed & TYMED_HGLOBAL)) return S_OK;
         if (format->cfFormat == CF_BITMAP && (format->tymed & TYMED_GDI)) return S_OK;
         return DV_E_FORMATETC;
     }
-    STDMETHODIMP GetCanonicalFormatEtc(FORMATETC*, FORMATETC* out) override { if (out) out->ptd = nullptr; return DATA_S_SAMEFORMATETC; }
-    STDMETHODIMP SetData(FORMATETC*, STGMEDIUM*, BOOL) override { return E_NOTIMPL; }
     STDMETHODIMP EnumFormatEtc(DWORD direction, IEnumFORMATETC** out) override {
         if (!out) return E_POINTER;
         if (direction != DATADIR_GET) { *out = nullptr; return E_NOTIMPL; }
@@ -121,11 +73,13 @@ public:
         };
         return SHCreateStdEnumFmtEtc(2, formats, out);
     }
-    STDMETHODIMP DAdvise(FORMATETC*, DWORD, IAdviseSink*, DWORD*) override { return OLE_E_ADVISENOTSUPPORTED; }
-    STDMETHODIMP DUnadvise(DWORD) override { return OLE_E_ADVISENOTSUPPORTED; }
-    STDMETHODIMP EnumDAdvise(IEnumSTATDATA**) override { return OLE_E_ADVISENOTSUPPORTED; }
 
 private:
+    void* Cast(REFIID iid) override {
+        // The client recognises its own recipients by their class.
+        if (IsEqualIID(iid, kClsidRecipient)) return static_cast<void*>(this);
+        return CastOleAndData(iid);
+    }
     SIZE PixelSize() const {
         HDC dc = GetDC(nullptr);
         HGDIOBJ old = SelectObject(dc, UiFont());
@@ -164,7 +118,6 @@ private:
         return bitmap;
     }
 
-    LONG refs_ = 1;
     std::wstring text_;
     plume::com_ptr<IOleClientSite> site_;
 };

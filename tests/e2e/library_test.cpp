@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "bstr.h"
+#include "client_numbers.h"
 #include "com_ptr.h"
 #include "e2e_common.h"
 #include "library_fixture.h"
@@ -94,9 +95,12 @@ TEST_F(LibraryTest, MessageWindowsOpenChangeAndClose) {
         LONG previewId = 0;
         preview->GetID(&previewId);
         EXPECT_EQ(ids[0], previewId);
+        // No message is selected, and the compose window's toolbar was
+        // created since: the pane counts as empty from then on.
+        EXPECT_TRUE(Call(L"SelectedRows").Array().empty());
         tagWNDSTYLE style = OE_MSG_INVALID;
         EXPECT_EQ(S_OK, preview->GetWndStyle(&style));
-        EXPECT_TRUE(style == OE_CURRENT_MSG_WND || style == OE_EMPTY_MSG_WND) << style;
+        EXPECT_EQ(client_numbers::kEmptyMsgWnd, style);
     }
     {
         com_ptr<IOEMsgWnd> msgWnd;

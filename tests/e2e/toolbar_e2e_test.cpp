@@ -10,6 +10,7 @@
 
 #include "script_process.h"
 #include "bstr.h"
+#include "client_numbers.h"
 #include "com_ptr.h"
 #include "e2e_common.h"
 #include "toolbar_e2e.h"
@@ -29,6 +30,7 @@ protected:
         // probe toolbar gets its window then.
         com_ptr<IOEToolbar> probe;
         ASSERT_EQ(S_OK, root_->CreateToolbar(probe.put()));
+        EXPECT_EQ(client_numbers::kFirstToolbarId, Id(probe.get())) << "the client was started afresh";
         ASSERT_TRUE(StandinProcess::WaitFor([&] { return Handle(probe.get()) != nullptr; }));
         ASSERT_EQ(S_OK, probe->Destroy());
         red_ = bstr(WriteBitmapFile(L"plume_e2e_red.bmp", 16, 16, RGB(200, 30, 30)).c_str());
@@ -99,6 +101,8 @@ TEST_F(ToolbarE2E, ToolbarBandHoldsTheButtonsAndAClickReachesButtonToolbarAndRoo
     toggle->SetCheckStyle(1);
     ASSERT_EQ(S_OK, toggle->Create(Id(toolbar.get()), bstr(L"Toggle").get(), blue_.get(), nullptr));
     const LONG blueId = Id(blue.get()), toggleId = Id(toggle.get());
+    EXPECT_EQ(client_numbers::kFirstToolbarId + 1, toolbarId) << "the second toolbar, after the probe";
+    EXPECT_EQ(client_numbers::kFirstButtonId, blueId) << "the first button of the process";
     EXPECT_EQ(blueId + 1, Id(sep.get()));
 
     // The band: in the library's rebar, after the client's toolbar.

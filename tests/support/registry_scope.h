@@ -10,9 +10,22 @@
 
 namespace plume::test {
 
+// The outermost key of `path` that does not exist yet ("" when all do).
+inline std::wstring FirstMissingKey(HKEY root, const std::wstring& path) {
+    for (size_t end = 0; end != std::wstring::npos;) {
+        end = path.find(L'\\', end + 1);
+        const std::wstring part = path.substr(0, end);
+        HKEY probe = nullptr;
+        if (RegOpenKeyExW(root, part.c_str(), 0, KEY_QUERY_VALUE, &probe) != ERROR_SUCCESS) return part;
+        RegCloseKey(probe);
+    }
+    return {};
+}
+
 class ScopedRegistryValue {
 public:
-    ScopedRegistryValue(HKEY root, const wchar_t* path, const wchar_t* name) : root_(root), path_(path), name_(name) {
+    ScopedRegistryValue(HKEY root, const wchar_t* path, const wchar_t* name)
+        : root_(root), path_(path), name_(name), createdTop_(FirstMissingKey(root, path)) {
         HKEY key = nullptr;
         keyExisted_ = RegOpenKeyExW(root_, path_.c_str(), 0, KEY_QUERY_VALUE, &key) == ERROR_SUCCESS;
         if (!keyExisted_) return;
@@ -31,7 +44,10 @@ public:
         else
             RegDeleteValueW(key, name_.c_str());
         RegCloseKey(key);
-        if (!keyExisted_) RegDeleteKeyW(root_, path_.c_str());  // only while it has no sub-keys
+        // The keys this scope made, from the inside out, while they are empty.
+        for (std::wstring k = path_; !keyExisted_ && k.size() >= createdTop_.size() && !createdTop_.empty();
+             k.resize(k.rfind(L'\\') == std::wstring::npos ? 0 : k.rfind(L'\\')))
+            if (RegDeleteKeyW(root_, k.c_str()) != ERROR_SUCCESS) break;
     }
     ScopedRegistryValue(const ScopedRegistryValue&) = delete;
     ScopedRegistryValue& operator=(const ScopedRegistryValue&) = delete;
@@ -48,7 +64,7 @@ public:
 
 private:
     HKEY root_;
-    std::wstring path_, name_;
+    std::wstring path_, name_, createdTop_;
     bool keyExisted_ = false;
     bool valueExisted_ = false;
     DWORD type_ = 0;
@@ -57,9 +73,9 @@ private:
 
 // A whole key's values (not its sub-keys), or that the key is missing, put
 // back when the scope ends.
-class ScopedRegistryKey {
+class ScopedRegistryKeyValues {
 public:
-    ScopedRegistryKey(HKEY root, const wchar_t* path) : root_(root), path_(path) {
+    ScopedRegistryKeyValues(HKEY root, const wchar_t* path) : root_(root), path_(path) {
         HKEY key = nullptr;
         existed_ = RegOpenKeyExW(root_, path_.c_str(), 0, KEY_QUERY_VALUE, &key) == ERROR_SUCCESS;
         if (!existed_) return;
@@ -74,7 +90,7 @@ public:
         }
         RegCloseKey(key);
     }
-    ~ScopedRegistryKey() {
+    ~ScopedRegistryKeyValues() {
         if (!existed_) {
             RegDeleteKeyW(root_, path_.c_str());
             return;
@@ -94,8 +110,8 @@ public:
             RegSetValueExW(key, v.name.c_str(), 0, v.type, v.data.data(), static_cast<DWORD>(v.data.size()));
         RegCloseKey(key);
     }
-    ScopedRegistryKey(const ScopedRegistryKey&) = delete;
-    ScopedRegistryKey& operator=(const ScopedRegistryKey&) = delete;
+    ScopedRegistryKeyValues(const ScopedRegistryKeyValues&) = delete;
+    ScopedRegistryKeyValues& operator=(const ScopedRegistryKeyValues&) = delete;
 
 private:
     struct Value {
@@ -107,6 +123,37 @@ private:
     std::wstring path_;
     bool existed_ = false;
     std::vector<Value> values_;
+};
+
+// A key a test creates, with every missing key above it; the scope deletes
+// the topmost key it created, with all below it. A key that existed already
+// is left as it is (`created()` tells).
+class ScopedRegistryKey {
+public:
+    ScopedRegistryKey(HKEY root, const std::wstring& path) : root_(root), createdTop_(FirstMissingKey(root, path)) {
+        RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key_, nullptr);
+    }
+    ~ScopedRegistryKey() {
+        if (key_) RegCloseKey(key_);
+        if (!createdTop_.empty()) RegDeleteTreeW(root_, createdTop_.c_str());
+    }
+    ScopedRegistryKey(const ScopedRegistryKey&) = delete;
+    ScopedRegistryKey& operator=(const ScopedRegistryKey&) = delete;
+
+    bool created() const { return key_ && !createdTop_.empty(); }
+    HKEY get() const { return key_; }
+    void SetString(const char* name, const std::string& value) {
+        RegSetValueExA(key_, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                       static_cast<DWORD>(value.size() + 1));
+    }
+    void SetDword(const char* name, DWORD value) {
+        RegSetValueExA(key_, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
+    }
+
+private:
+    HKEY root_;
+    HKEY key_ = nullptr;
+    std::wstring createdTop_;
 };
 
 }  // namespace plume::test

@@ -9,6 +9,8 @@
 #include <thread>
 #include <vector>
 
+#include "bstr.h"
+#include "client_numbers.h"
 #include "host/hooks.h"
 #include "host/msg_content.h"
 #include "host/msg_wnd_list.h"
@@ -16,16 +18,17 @@
 #include "host/oe_msg_wnd.h"
 #include "manager/callback_window.h"
 #include "manager/plume_manager.h"
+#include "recipient_object.h"
 #include "recording_sink.h"
 #include "server/class_objects.h"
+#include "variant_scope.h"
 
 #include <plume.h>
 
 namespace {
 
-// The client's envelope controls, as the client numbers them.
-constexpr int kTo = 1001, kCc = 1003, kSubject = 1004, kBcc = 1026;
-constexpr WPARAM kSend = 40411;
+using namespace plume::test::client_numbers;
+constexpr WPARAM kSend = kSendCommand;
 
 struct Reports {
     std::vector<std::pair<HWND, int>> lifecycle;
@@ -85,7 +88,6 @@ protected:
 
 TEST_F(MessageWindowTest, RecordsSubclassAndTearDownOnce) {
     HWND note = MakeNote();
-    WNDPROC original = reinterpret_cast<WNDPROC>(GetWindowLongPtrA(note, GWLP_WNDPROC));
     plume::OEPluginMsgWnd* record = plume::AddMsgWnd(note, false);
     ASSERT_NE(nullptr, record);
     EXPECT_EQ(reinterpret_cast<LONG_PTR>(plume::MsgWndProc), GetWindowLongPtrA(note, GWLP_WNDPROC));
@@ -110,7 +112,6 @@ TEST_F(MessageWindowTest, RecordsSubclassAndTearDownOnce) {
     ASSERT_EQ(2u, reports_.lifecycle.size());
     EXPECT_EQ(std::make_pair(note, 2), reports_.lifecycle[1]);
     EXPECT_EQ(std::vector<int>{0}, reports_.shutdowns);
-    (void)original;
 }
 
 TEST_F(MessageWindowTest, KindsOfEmbeddedViews) {
@@ -136,6 +137,7 @@ TEST_F(MessageWindowTest, KindsOfEmbeddedViews) {
 }
 
 TEST_F(MessageWindowTest, EnvelopeFieldsRoundTripUnicodeText) {
+    plume::test::VariantScope wm(true);
     HWND note = MakeNote();
     plume::OEPluginMsgWnd* record = plume::AddMsgWnd(note, false);
     const std::wstring subject = L"Отчёт за квартал — 四半期報告 " + std::wstring(2000, L'x');
@@ -155,6 +157,69 @@ TEST_F(MessageWindowTest, EnvelopeFieldsRoundTripUnicodeText) {
     EXPECT_EQ(0, plume::SetEnvelopeField(record, 1002, L"x"));
     EXPECT_EQ(nullptr, plume::GetEnvelopeField(record, 1002).get());
     DestroyWindow(note);
+}
+
+// Outlook Express shows resolved recipients as embedded objects; reading a
+// field spells each one out as the text its clipboard data offers.
+TEST_F(MessageWindowTest, OutlookExpressReadsRecipientObjectsAsTheirText) {
+    plume::test::VariantScope oe(false);
+    using plume::test::InsertRecipient;
+    HWND note = MakeNote();
+    plume::OEPluginMsgWnd* record = plume::AddMsgWnd(note, false);
+    HWND envelope = FindWindowExA(note, nullptr, "OE_Envelope", nullptr);
+    HWND to = GetDlgItem(envelope, kTo);
+    plume::test::MarkObjectsAsTheClientDoes(to);
+    auto type = [&](const wchar_t* text) { SendMessageW(to, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text)); };
+    ASSERT_TRUE(InsertRecipient(to, L"Anna Berg <anna.berg@northwind.example>"));
+    type(L"; ");
+    ASSERT_TRUE(InsertRecipient(to, L"Чэнь Вэй <chen.wei@example.org>"));
+    type(L"; typed@example.org; ");
+    ASSERT_TRUE(InsertRecipient(to, L"only a picture", false));
+    EXPECT_EQ(3, plume::test::g_liveRecipients) << "the control holds three objects";
+    EXPECT_EQ(L"Anna Berg <anna.berg@northwind.example>; Чэнь Вэй <chen.wei@example.org>; typed@example.org; ",
+              plume::GetEnvelopeField(record, kTo).str())
+        << "an object without text is left out";
+
+    // Outlook Express reads a hidden line too; an empty one reads as none.
+    plume::SetEnvelopeField(record, kBcc, L"hidden@example.org");
+    EXPECT_EQ(L"hidden@example.org", plume::GetEnvelopeField(record, kBcc).str());
+    EXPECT_EQ(nullptr, plume::GetEnvelopeField(record, kCc).get());
+    DestroyWindow(note);
+    EXPECT_EQ(0, plume::test::g_liveRecipients) << "the library kept a reference on a recipient";
+}
+
+// The window object reaches each envelope line by the client's own number.
+TEST_F(MessageWindowTest, TheWindowObjectUsesTheClientsEnvelopeControls) {
+    for (bool windowsMail : {false, true}) {
+        SCOPED_TRACE(windowsMail ? "Windows Mail" : "Outlook Express");
+        plume::test::VariantScope variant(windowsMail);
+        HWND note = MakeNote();
+        plume::OEPluginMsgWnd* record = plume::AddMsgWnd(note, false);
+        HWND envelope = FindWindowExA(note, nullptr, "OE_Envelope", nullptr);
+        ShowWindow(GetDlgItem(envelope, kBcc), SW_SHOW);
+        {
+            plume::com_ptr<plume::OEMsgWnd> w = plume::MakeObject<plume::OEMsgWnd>();
+            w->Bind(record->id());
+            const std::pair<int, const wchar_t*> lines[] = {
+                {kTo, L"to@example.org"}, {kCc, L"cc@example.org"}, {kSubject, L"Subject"}, {kBcc, L"bcc@example.org"}};
+            EXPECT_EQ(S_OK, w->SetTo(plume::bstr(lines[0].second).get()));
+            EXPECT_EQ(S_OK, w->SetCc(plume::bstr(lines[1].second).get()));
+            EXPECT_EQ(S_OK, w->SetSubject(plume::bstr(lines[2].second).get()));
+            EXPECT_EQ(S_OK, w->SetBcc(plume::bstr(lines[3].second).get()));
+            for (const auto& [id, text] : lines) EXPECT_EQ(text, Text(GetDlgItem(envelope, id))) << id;
+
+            for (const auto& [id, text] : lines)
+                SendMessageW(GetDlgItem(envelope, id), WM_SETTEXT, 0,
+                             reinterpret_cast<LPARAM>((std::wstring(L"typed ") + text).c_str()));
+            plume::bstr read[4];
+            w->GetTo(read[0].put());
+            w->GetCc(read[1].put());
+            w->GetSubject(read[2].put());
+            w->GetBcc(read[3].put());
+            for (int i = 0; i < 4; ++i) EXPECT_EQ(std::wstring(L"typed ") + lines[i].second, read[i].str()) << i;
+        }
+        DestroyWindow(note);
+    }
 }
 
 TEST_F(MessageWindowTest, PlainTextBodyThroughTheWindowsOwnThread) {

@@ -9,6 +9,7 @@
 #include "proc_address.h"
 #include "log.h"
 #include "server/plugins.h"
+#include "registry_scope.h"
 #include "test_paths.h"
 #include "unique_any.h"
 
@@ -26,38 +27,33 @@ public:
     std::vector<std::string> lines;
 };
 
-// A scratch key holding plug-in values, removed afterwards.
-class PluginKey {
+// A scratch key holding plug-in values, removed afterwards with every key
+// above it that the test made.
+class PluginKey : public plume::test::ScopedRegistryKey {
 public:
-    PluginKey() {
-        RegCreateKeyExA(HKEY_CURRENT_USER, kPath, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key_.put(), nullptr);
-    }
-    ~PluginKey() {
-        key_.reset();
-        RegDeleteKeyA(HKEY_CURRENT_USER, kPath);
-    }
-    void SetString(const char* name, const std::string& value) {
-        RegSetValueExA(key_.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                       static_cast<DWORD>(value.size() + 1));
-    }
-    void SetDword(const char* name, DWORD value) {
-        RegSetValueExA(key_.get(), name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
-    }
-    HKEY get() const { return key_.get(); }
-
-private:
-    static constexpr const char* kPath = "Software\\PlumeTests\\Plugins";
-    plume::unique_hkey key_;
+    PluginKey() : ScopedRegistryKey(HKEY_CURRENT_USER, L"Software\\PlumeTests\\Plugins") {}
 };
 
-std::string PluginPath() {
-    std::wstring w = plume::test::BinaryDirW() + L"test_plugin.dll";
+// The plug-in lists the library reads at start-up.
+constexpr const wchar_t* kPluginsPath = L"SOFTWARE\\Vexlor\\PLUME\\Plugins";
+
+// What the test plug-ins wrote, in order, since the last call.
+std::string TakePluginTrace() {
+    char trace[4096] = "";
+    GetEnvironmentVariableA("PLUME_TEST_PLUGIN_TRACE", trace, sizeof trace);
+    SetEnvironmentVariableA("PLUME_TEST_PLUGIN_TRACE", nullptr);
+    return trace;
+}
+
+std::string PluginPath(const wchar_t* name = L"test_plugin.dll") {
+    std::wstring w = plume::test::BinaryDirW() + name;
     return std::string(w.begin(), w.end());
 }
 
-TEST(Plugins, LibrariesAreInitialisedAndObjectsCreatedInRegistryOrder) {
+TEST(Plugins, LibrariesAreInitialisedAndObjectsCreated) {
     LogLines log;
     PluginKey key;
+    ASSERT_TRUE(key.created());
     key.SetString("a", PluginPath());
     key.SetDword("b", 7);                        // not a string: logged and skipped
     key.SetString("c", "shlwapi.dll");           // loads, has no InitializePlugin: kept anyway
@@ -83,9 +79,32 @@ TEST(Plugins, LibrariesAreInitialisedAndObjectsCreatedInRegistryOrder) {
     EXPECT_EQ(nullptr, GetModuleHandleA(PluginPath().c_str()));
 }
 
+// Machine-wide plug-ins load before per-user ones, each list in its order;
+// one listed in both loads twice. Unloading goes in the same order.
+TEST(Plugins, MachinePluginsLoadBeforeUserPluginsInListOrder) {
+    const std::string first = PluginPath(), second = PluginPath(L"test_plugin_second.dll");
+    TakePluginTrace();
+    {
+        plume::test::ScopedRegistryKey machine(HKEY_LOCAL_MACHINE, kPluginsPath);
+        plume::test::ScopedRegistryKey user(HKEY_CURRENT_USER, kPluginsPath);
+        ASSERT_TRUE(machine.created()) << "this prefix lists plug-ins of its own";
+        ASSERT_TRUE(user.created()) << "this prefix lists plug-ins of its own";
+        user.SetString("a", first);
+        machine.SetString("a", second);
+        machine.SetString("b", first);
+        plume::LoadPlugins();
+    }
+    EXPECT_EQ(3, plume::PluginCount());
+    EXPECT_EQ("init:test_plugin_second.dll init:test_plugin.dll init:test_plugin.dll", TakePluginTrace());
+    plume::UnloadPlugins();
+    EXPECT_EQ("free:test_plugin_second.dll free:test_plugin.dll", TakePluginTrace())
+        << "the second entry of test_plugin.dll frees it";
+}
+
 TEST(Plugins, AValueTooLongForTheBufferEndsTheKey) {
     LogLines log;
     PluginKey key;
+    ASSERT_TRUE(key.created());
     key.SetString("a", std::string(1500, 'x'));  // data larger than 1024 bytes
     key.SetString("b", PluginPath());
     plume::LoadPluginsInKey(key.get());

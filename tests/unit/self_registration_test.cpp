@@ -65,9 +65,9 @@ private:
                        static_cast<DWORD>(strlen(root) + 1));
     }
     bool wasRegistered_;
-    std::unique_ptr<plume::test::ScopedRegistryKey> keys_[2] = {
-        std::make_unique<plume::test::ScopedRegistryKey>(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Outlook Express"),
-        std::make_unique<plume::test::ScopedRegistryKey>(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows Mail")};
+    std::unique_ptr<plume::test::ScopedRegistryKeyValues> keys_[2] = {
+        std::make_unique<plume::test::ScopedRegistryKeyValues>(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Outlook Express"),
+        std::make_unique<plume::test::ScopedRegistryKeyValues>(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows Mail")};
 };
 
 const char* kRootClsid = "CLSID\\{12BAF138-264C-464B-9D58-C83B3781DD4C}";

@@ -91,12 +91,10 @@ TEST_F(ToolbarClassesTest, AMainWindowClickReachesButtonToolbarAndCreatingRootIn
     com_ptr<IOEToolbar> toolbar;
     ASSERT_EQ(S_OK, root->CreateToolbar(toolbar.put()));
     const LONG toolbarId = IdOf(toolbar.get());
-    EXPECT_GE(toolbarId, 30100);
     EXPECT_EQ((std::vector<UINT>{101, static_cast<UINT>(toolbarId)}), test::BandIds(client.rebars[0]))
         << "the band comes at once when the main window is attached";
     com_ptr<IOEButton> button = Button(toolbar.get(), L"Go");
     const LONG buttonId = IdOf(button.get());
-    EXPECT_GE(buttonId, 60100);
     HWND w = HandleOf(toolbar.get());
     EXPECT_EQ("Go", ButtonText(w, buttonId));
 
@@ -133,6 +131,9 @@ TEST_F(ToolbarClassesTest, RootsEnumerateFindAndRemoveOnlyTheirOwnToolbars) {
     b->CreateToolbar(b1.put());
     a->CreateToolbar(a2.put());
     a->CreateToolbarInMsgWnd(OE_MSG_SEND_WND, aMsg.put());
+    EXPECT_EQ((std::vector<LONG>{IdOf(a1.get()) + 1, IdOf(a1.get()) + 2, IdOf(a1.get()) + 3}),
+              (std::vector<LONG>{IdOf(b1.get()), IdOf(a2.get()), IdOf(aMsg.get())}))
+        << "one counter for every toolbar of the process";
     LONG id = 0;
     EXPECT_EQ(S_OK, a->GetFirstToolbarID(&id));
     EXPECT_EQ(IdOf(a1.get()), id);
@@ -186,6 +187,7 @@ TEST_F(ToolbarClassesTest, ButtonsEnumerateAndKeepWhatWasSetBeforeCreate) {
     com_ptr<IOEToolbar> toolbar;
     root->CreateToolbar(toolbar.put());
     EXPECT_EQ(S_OK, toolbar->EnableTooltips(1)) << "the window exists already: no effect";
+    EXPECT_EQ(0, GetWindowLongA(HandleOf(toolbar.get()), GWL_STYLE) & TBSTYLE_TOOLTIPS);
     LONG id = 0;
     EXPECT_EQ(S_OK, toolbar->GetFirstButtonID(&id));
     EXPECT_EQ(-1, id);
@@ -202,13 +204,13 @@ TEST_F(ToolbarClassesTest, ButtonsEnumerateAndKeepWhatWasSetBeforeCreate) {
     early->SetEnabled(0);
     early->SetName(bstr(L"replaced").get());
     const LONG pendingId = IdOf(early.get());
-    EXPECT_GE(pendingId, 60100);
     ASSERT_EQ(S_OK, early->Create(IdOf(toolbar.get()), bstr(L"Early").get(), red_.get(), nullptr));
     EXPECT_EQ(pendingId, IdOf(early.get()));
     HWND w = HandleOf(toolbar.get());
     EXPECT_EQ("Early", ButtonText(w, pendingId));
     EXPECT_EQ(BTNS_CHECK, ButtonInfo(w, pendingId).fsStyle & BTNS_CHECK);
     EXPECT_EQ(0, SendMessageA(w, TB_GETSTATE, pendingId, 0) & TBSTATE_ENABLED);
+    EXPECT_EQ("<no tooltips>", test::TooltipText(w, pendingId)) << "tooltips were asked for too late";
 
     com_ptr<IOEButton> sep;
     ASSERT_EQ(S_OK, toolbar->CreateSeparator(sep.put()));
@@ -268,6 +270,30 @@ TEST_F(ToolbarClassesTest, ButtonsEnumerateAndKeepWhatWasSetBeforeCreate) {
     EXPECT_EQ(S_OK, toolbar->Destroy());
     EXPECT_EQ(std::vector<UINT>{101}, test::BandIds(client.rebars[0]));
     EXPECT_EQ(S_OK, early->SetName(bstr(L"after").get())) << "a destroyed button is a no-op";
+}
+
+// Tooltips are a property of the control: asked for before Create, the
+// control shows each button's tooltip; otherwise it has no tooltips at all.
+TEST_F(ToolbarClassesTest, TooltipsAskedForBeforeCreateAppearOnTheControl) {
+    test::VariantScope oe(false);
+    test::ClientWindow client(1);
+    OEToolbarRegistry::Get(true)->mainHost().Attach(client.main, 1);
+    com_ptr<IPLUMEObj> root = NewRoot();
+    LONG rootId = -1;
+    root->GetID(&rootId);
+    for (LONG enable : {1, 0}) {
+        SCOPED_TRACE(enable);
+        com_ptr<IOEToolbar> toolbar = com_ptr<IOEToolbar>::attach(MakeObject<OEToolbar>().detach());
+        EXPECT_EQ(S_OK, toolbar->EnableTooltips(enable));
+        ASSERT_EQ(S_OK, toolbar->Create(rootId));
+        com_ptr<IOEButton> button = Button(toolbar.get(), L"Tipped");
+        EXPECT_EQ(S_OK, button->SetTooltip(bstr(L"Says what it does").get()));
+        HWND w = HandleOf(toolbar.get());
+        ASSERT_TRUE(IsWindow(w));
+        EXPECT_EQ(enable ? TBSTYLE_TOOLTIPS : 0, GetWindowLongA(w, GWL_STYLE) & TBSTYLE_TOOLTIPS);
+        EXPECT_EQ(enable ? "Says what it does" : "<no tooltips>", test::TooltipText(w, IdOf(button.get())));
+    }
+    EXPECT_EQ(S_OK, root->RemoveAllToolbars());
 }
 
 TEST_F(ToolbarClassesTest, PicturesAndTheClientsOwnToolbar) {
@@ -409,9 +435,9 @@ TEST_F(ToolbarClassesTest, ButtonsWhoseCommandIdWouldNotFitAreRefused) {
     com_ptr<IPLUMEObj> root = NewRoot();
     com_ptr<IOEToolbar> toolbar;
     ASSERT_EQ(S_OK, root->CreateToolbar(toolbar.put()));
-    const LONG saved = SetNextButtonIdForTesting(65535);
+    const LONG saved = SetNextButtonIdForTesting(test::client_numbers::kLastButtonId);
     com_ptr<IOEButton> last = Button(toolbar.get(), L"Last");
-    EXPECT_EQ(65535, IdOf(last.get())) << "the last id a WM_COMMAND can carry";
+    EXPECT_EQ(test::client_numbers::kLastButtonId, IdOf(last.get())) << "the last id a WM_COMMAND can carry";
     com_ptr<IOEButton> refused;
     EXPECT_EQ(DISP_E_OVERFLOW, toolbar->CreateButton(bstr(L"Refused").get(), red_.get(), nullptr, refused.put()));
     EXPECT_FALSE(refused);

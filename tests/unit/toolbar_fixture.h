@@ -13,13 +13,14 @@
 #include <vector>
 
 #include "bitmap_file.h"
-#include "client_variant.h"
+#include "client_numbers.h"
+#include "variant_scope.h"
 #include "ui/toolbar_registry.h"
 
 namespace plume::test {
 
-constexpr int kClientBand = 101;
-constexpr int kSendCommand = 40411;
+constexpr int kClientBand = client_numbers::kClientToolbarBand;
+constexpr int kSendCommand = client_numbers::kSendCommand;
 
 // WM_COMMAND identifiers the client's window procedure received.
 inline std::vector<int>& ClientCommands() {
@@ -144,6 +145,14 @@ inline TBBUTTONINFOA ButtonInfo(HWND toolbar, int id) {
     return info;
 }
 
+// The index of the button's string in the control's list, -1 for none.
+inline INT_PTR ButtonStringIndex(HWND toolbar, int id) {
+    TBBUTTON button{};
+    const LRESULT index = SendMessageA(toolbar, TB_COMMANDTOINDEX, id, 0);
+    if (index < 0 || !SendMessageA(toolbar, TB_GETBUTTON, index, reinterpret_cast<LPARAM>(&button))) return -2;
+    return button.iString;
+}
+
 inline std::string TooltipText(HWND toolbar, int id) {
     HWND tips = reinterpret_cast<HWND>(SendMessageA(toolbar, TB_GETTOOLTIPS, 0, 0));
     if (!tips) return "<no tooltips>";
@@ -228,12 +237,6 @@ struct MenuWatcher {
     ~MenuWatcher() { UnhookWindowsHookEx(hook); }
     MenuWatcher(const MenuWatcher&) = delete;
     MenuWatcher& operator=(const MenuWatcher&) = delete;
-};
-
-// Leaves the variant forced by a test as it found it.
-struct VariantScope {
-    explicit VariantScope(bool windowsMail) { SetWindowsMailForTesting(windowsMail ? 1 : 0); }
-    ~VariantScope() { SetWindowsMailForTesting(-1); }
 };
 
 }  // namespace plume::test
