@@ -22,6 +22,12 @@ for dll in plumesrv plumescript; do
 done
 # Wine draws the window frames itself (there may be no window manager).
 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1 </dev/null
+# Chinese and Japanese subjects: the dialog fonts fall back to a CJK font of
+# the system (fonts-wqy-microhei) instead of drawing boxes.
+for face in "Tahoma" "MS Shell Dlg" "MS Shell Dlg 2" "Microsoft Sans Serif" "Segoe UI"; do
+  wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' /v "$face" \
+    /t REG_MULTI_SZ /d 'wqy-microhei.ttc,WenQuanYi Micro Hei' /f >/dev/null 2>&1 </dev/null
+done
 export LANG=C.UTF-8 LC_ALL=C.UTF-8
 
 xvfb_pid=""
@@ -40,9 +46,11 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# The script host writes in the console's code page (437 here), not UTF-8.
+from_script() { iconv -f CP437 -t UTF-8 | tr -d '\r'; }
 run_step() { # $1: demo script, $2: step, more: its arguments; fails when the step does not finish
   local script; script="$(winepath -w "$root/tools/demo/$1")"; shift
-  local log; log=$(wine cscript //nologo "$script" "$@" 2>&1 </dev/null | tr -d '\r')
+  local log; log=$(wine cscript //nologo "$script" "$@" 2>&1 </dev/null | from_script)
   printf '%s\n' "$log" | { grep -av '^STEP OK' || true; } | sed 's/^/  /'
   printf '%s\n' "$log" | grep -aq "^STEP OK $1\$" || { echo "demo step '$1' failed" >&2; exit 1; }
 }
@@ -58,30 +66,33 @@ wait_for_client() { # true once the control object answers; false when the clien
 }
 start_client() { # $1: executable; further arguments go to the client
   local exe=$1; shift
-  wine "$PLUME_BUILD/bin/$exe.exe" /resetstore /nosave "$@" >/dev/null 2>&1 </dev/null &
+  wine "$PLUME_BUILD/bin/$exe.exe" /resetstore /nosave "$@" >"$out/$exe-wine.log" 2>&1 </dev/null &
   client_pid=$!
   wait_for_client
 }
-restart_wine() { # after a client died: its class registration must go
-  kill "$client_pid" 2>/dev/null || true
-  wineserver -k 2>/dev/null || true
-  wineserver -p </dev/null >/dev/null 2>&1 || true
-  wine wineboot </dev/null >/dev/null 2>&1 || true
+client_failed() { # the demo is the product's smoke test: a client that does not come up with the library fails it
+  local exe=$1 why="its control object never answered (the client hangs in start-up)"
+  if ! kill -0 "$client_pid" 2>/dev/null; then
+    why="the process ended"
+  elif wine cscript //nologo "$(winepath -w "$out/ping.vbs")" 2>/dev/null </dev/null | grep -q PONG; then
+    why="it runs without the library (plumesrv.dll missing, or StartServer not reached)"
+  fi
+  {
+    echo "demo failed: $exe.exe did not come up with plumesrv.dll loaded: $why."
+    echo "Last lines of its output ($out/$exe-wine.log):"
+    tail -n 15 "$out/$exe-wine.log" | sed 's/^/  /'
+  } >&2
+  exit 1
 }
-printf 'Set c = CreateObject("PLUMEStandin.Client")\nWScript.Echo "PONG " & c.ProcessId\n' > "$out/ping.vbs"
+printf 'Set c = CreateObject("PLUMEStandin.Client")\nWScript.Echo "PONG " & c.ProcessId & " " & c.LibraryStarted\n' > "$out/ping.vbs"
 toolbar_step() { run_step toolbar-demo.vbs "$1" "$(winepath -w "$root/tools/demo/images")"; }
 menu_step() { run_step menu-demo.vbs "$1"; }
 
 for exe in msimn winmail; do
   echo "== $exe.exe"
-  library=1
-  if ! start_client "$exe"; then
-    library=0
-    echo "  The client did not come up with plumesrv.dll loaded (the library stopped it at start);"
-    echo "  the demo goes on with the client alone (/nolibrary)."
-    restart_wine
-    start_client "$exe" /nolibrary || { echo "the client did not come up" >&2; exit 1; }
-  fi
+  start_client "$exe" || client_failed "$exe"
+  wine cscript //nologo "$(winepath -w "$out/ping.vbs")" 2>/dev/null </dev/null | grep -q "PONG .* True" ||
+    client_failed "$exe"
   # A plug-in script listens to the library's events while the user works.
   monitor_log="$out/$exe-plugin.log"
   seconds=8; [ "$exe" = msimn ] && seconds=20
@@ -89,14 +100,14 @@ for exe in msimn winmail; do
   monitor_pid=$!
   for _ in $(seq 1 50); do grep -q "connected" "$monitor_log" 2>/dev/null && break; sleep 0.2; done
   stamper_pid=""
-  if [ "$exe" = msimn ] && [ "$library" = 1 ]; then
+  if [ "$exe" = msimn ]; then
     # A second plug-in stamps new messages and stops a Send without a subject.
     stamper_log="$out/$exe-stamper.log"
     wine cscript //nologo "$(winepath -w "$root/examples/scripts/subject_stamper.vbs")" 20 >"$stamper_log" 2>&1 </dev/null &
     stamper_pid=$!
     for _ in $(seq 1 50); do grep -q "stamping" "$stamper_log" 2>/dev/null && break; sleep 0.2; done
   fi
-  if [ "$library" = 1 ]; then toolbar_step toolbar; sleep 0.5; shot "$exe-0-toolbar"; fi
+  toolbar_step toolbar; sleep 0.5; shot "$exe-0-toolbar"
   step overview; shot "$exe-1-main"
   if [ "$exe" = msimn ]; then
     step open; shot "$exe-2-read"
@@ -104,26 +115,24 @@ for exe in msimn winmail; do
     step menu
     step send; shot "$exe-4-sent"
     if [ -n "$stamper_pid" ]; then step nosubject; shot "$exe-5-cancelled"; step closeall; fi
-    if [ "$library" = 1 ]; then
-      # A third plug-in adds menu items; the user opens and chooses them.
-      menus_log="$out/$exe-menus.log"
-      wine cscript //nologo "$(winepath -w "$root/examples/scripts/menu_items.vbs")" 60 >"$menus_log" 2>&1 </dev/null &
-      menus_pid=$!
-      for _ in $(seq 1 150); do grep -q "menu items ready" "$menus_log" 2>/dev/null && break; sleep 0.2; done
-      menu_step open; sleep 0.5; shot "$exe-6-menu"
-      menu_step choose
-      wait "$menus_pid" 2>/dev/null || true
-      echo "  What the menu plug-in did:"
-      tr -d '\r' <"$menus_log" | grep -a '^plug-in:' | sed 's/^/  /'
-    fi
+    # A third plug-in adds menu items; the user opens and chooses them.
+    menus_log="$out/$exe-menus.log"
+    wine cscript //nologo "$(winepath -w "$root/examples/scripts/menu_items.vbs")" 60 >"$menus_log" 2>&1 </dev/null &
+    menus_pid=$!
+    for _ in $(seq 1 150); do grep -q "menu items ready" "$menus_log" 2>/dev/null && break; sleep 0.2; done
+    menu_step open; sleep 0.5; shot "$exe-6-menu"
+    menu_step choose
+    wait "$menus_pid" 2>/dev/null || true
+    echo "  What the menu plug-in did:"
+    from_script <"$menus_log" | grep -a '^plug-in:' | sed 's/^/  /'
   fi
   wait "$monitor_pid" 2>/dev/null || true
   echo "  What the event monitor heard:"
-  tr -d '\r' <"$monitor_log" | grep -a '^plug-in:' | sed 's/^/  /'
+  from_script <"$monitor_log" | grep -a '^plug-in:' | sed 's/^/  /'
   if [ -n "$stamper_pid" ]; then
     wait "$stamper_pid" 2>/dev/null || true
     echo "  What the subject stamper did:"
-    tr -d '\r' <"$stamper_log" | grep -a '^plug-in:' | sed 's/^/  /'
+    from_script <"$stamper_log" | grep -a '^plug-in:' | sed 's/^/  /'
   fi
   step quit
   wait "$client_pid" 2>/dev/null || true

@@ -3,7 +3,7 @@
 # widl, Wine (64-bit), GoogleTest sources, Xvfb and ImageMagick for screenshots.
 set -euo pipefail
 pkgs=(cmake ninja-build g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64
-      wine wine64 libwine-dev googletest xvfb x11-apps imagemagick xauth python3)
+      wine wine64 libwine-dev googletest xvfb x11-apps imagemagick xauth python3 fonts-wqy-microhei)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

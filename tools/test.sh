@@ -1,11 +1,18 @@
 #!/usr/bin/env bash
 # The test command: installs what is missing, builds, prepares the Wine
-# prefix and runs every test with ctest. Extra arguments go to ctest.
+# prefix, runs every test with ctest (extra arguments go to ctest) and checks
+# that the tests left the prefix's state of ours as they found it.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 export PLUME_BUILD="${PLUME_BUILD:-$root/build}"
 "$root/tools/install-packages.sh"
 "$root/tools/build.sh"
 "$root/tools/wine-prefix.sh"
+state="$PLUME_BUILD/prefix-state.before"
+"$root/tools/prefix-state.sh" save "$state"
 cd "$PLUME_BUILD"
-ctest --output-on-failure --timeout 300 "$@"
+rc=0
+ctest --output-on-failure --timeout 300 "$@" || rc=$?
+# The run ends by proving that the tests left the prefix as they found it.
+"$root/tools/prefix-state.sh" check "$state" || rc=1
+exit $rc

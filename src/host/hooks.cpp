@@ -3,10 +3,11 @@
 #include <commctrl.h>
 #include <cstring>
 
-#include "host/client_variant.h"
+#include "client_variant.h"
+#include "entry_guard.h"
 #include "host/msg_wnd_list.h"
 #include "manager/callback_window.h"
-#include "server/log.h"
+#include "log.h"
 #include "ui/menu_registry.h"
 #include "ui/toolbar_registry.h"
 
@@ -44,7 +45,12 @@ void SubclassMainWindow(HWND window) {
     SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(MainWndProc));
 }
 
-OEToolbarHost& MainHost() { return OEToolbarRegistry::Get(true)->mainHost(); }
+// Runs `use` on the main window's toolbar host, unless shutdown has closed
+// the toolbar registry.
+template <typename Use>
+void WithMainHost(Use use) {
+    if (std::shared_ptr<OEToolbarRegistry> registry = OEToolbarRegistry::Get(true)) use(registry->mainHost());
+}
 
 struct FindContext {
     const char* className;
@@ -71,7 +77,7 @@ void OnFolderNotification() {
     if (!g_state.treeView) {
         g_state.treeView = FindChildWindow(g_state.mainWindow, "SysTreeView32");
         if (!g_state.treeView) return;
-        MainHost().SetKeyTarget(g_state.treeView);
+        WithMainHost([](OEToolbarHost& host) { host.SetKeyTarget(g_state.treeView); });
     }
     if (g_state.callbacks.onFolderTreeNotify) g_state.callbacks.onFolderTreeNotify(g_state.treeView);
     g_state.treeFound = 1;
@@ -84,8 +90,9 @@ void StopMainTimer() {
 
 // The 100 ms tick of the main window.
 void Tick() {
-    OEToolbarHost& host = MainHost();
-    if (!host.attached()) host.Attach(g_state.mainWindow, 1);
+    WithMainHost([](OEToolbarHost& host) {
+        if (!host.attached()) host.Attach(g_state.mainWindow, 1);
+    });
     if (g_state.treeFound) {
         g_state.messageView = FindChildWindow(g_state.mainWindow, "Outlook Express Message View");
         if (g_state.messageView && FindChildWindow(g_state.messageView, "Outlook Express Message List")) {
@@ -147,41 +154,44 @@ void ClearMainWindow(int endSession) {
     if (g_state.callbacks.onShutdown) g_state.callbacks.onShutdown(endSession);
 }
 
-LRESULT CALLBACK CallWndProc(int code, WPARAM wParam, LPARAM lParam) {
-    if (code == HCBT_CREATEWND) {
-        HWND window = reinterpret_cast<HWND>(wParam);
-        const CREATESTRUCTA* cs = reinterpret_cast<CBT_CREATEWNDA*>(lParam)->lpcs;
-        char buffer[1024];
-        const char* name = cs->lpszClass;
-        if (name && (reinterpret_cast<UINT_PTR>(name) >> 16) == 0) {
-            name = GetClassNameA(window, buffer, 1023) ? buffer : nullptr;
-        }
-        if (!name) {
-        } else if (strcmp(name, "ATH_Note") == 0) {
-            AddMsgWnd(window, false);
-        } else if (cs->hwndParent && strcmp(name, "##MimeEdit_Server") == 0) {
-            if (IsChild(g_state.mainWindow, cs->hwndParent)) {
-                HWND list = FindMessageListView();
-                OEPluginMsgWnd* record = AddMsgWnd(window, true);
-                if (list && record) record->isPreview = 1;
-            }
-        } else if (strcmp(name, "ToolbarWindow32") == 0) {
-            if (OEPluginMsgWnd* preview = FindPreviewMsgWnd(false)) {
-                if (!(IsWindow(g_state.listView) && SendMessageA(g_state.listView, LVM_GETSELECTEDCOUNT, 0, 0)))
-                    preview->isEmpty = 1;
-            }
-        } else if (!g_state.mainWindow && IsMainWindowClass(name)) {
-            SubclassMainWindow(window);
-            Log(4, "CallWndProc: Hook ThorBrowserWndClass: %08x : %08x -> %08x.\n",
-                static_cast<unsigned>(reinterpret_cast<UINT_PTR>(window)),
-                static_cast<unsigned>(reinterpret_cast<UINT_PTR>(g_state.previousMainProc)),
-                static_cast<unsigned>(reinterpret_cast<UINT_PTR>(&MainWndProc)));
-        }
+namespace {
+
+void OnWindowCreated(WPARAM wParam, LPARAM lParam) {
+    HWND window = reinterpret_cast<HWND>(wParam);
+    const CREATESTRUCTA* cs = reinterpret_cast<CBT_CREATEWNDA*>(lParam)->lpcs;
+    char buffer[1024];
+    const char* name = cs->lpszClass;
+    if (name && (reinterpret_cast<UINT_PTR>(name) >> 16) == 0) {
+        name = GetClassNameA(window, buffer, 1023) ? buffer : nullptr;
     }
-    return CallNextHookEx(g_state.hookHandle, code, wParam, lParam);
+    if (!name) {
+    } else if (strcmp(name, "ATH_Note") == 0) {
+        AddMsgWnd(window, false);
+    } else if (cs->hwndParent && strcmp(name, "##MimeEdit_Server") == 0) {
+        if (IsChild(g_state.mainWindow, cs->hwndParent)) {
+            HWND list = FindMessageListView();
+            OEPluginMsgWnd* record = AddMsgWnd(window, true);
+            if (list && record) record->isPreview = 1;
+        }
+    } else if (strcmp(name, "ToolbarWindow32") == 0) {
+        if (OEPluginMsgWnd* preview = FindPreviewMsgWnd(false)) {
+            if (!(IsWindow(g_state.listView) && SendMessageA(g_state.listView, LVM_GETSELECTEDCOUNT, 0, 0)))
+                preview->isEmpty = 1;
+        }
+    } else if (!g_state.mainWindow && IsMainWindowClass(name)) {
+        SubclassMainWindow(window);
+        Log(4, "CallWndProc: Hook ThorBrowserWndClass: %08x : %08x -> %08x.\n",
+            static_cast<unsigned>(reinterpret_cast<UINT_PTR>(window)),
+            static_cast<unsigned>(reinterpret_cast<UINT_PTR>(g_state.previousMainProc)),
+            static_cast<unsigned>(reinterpret_cast<UINT_PTR>(&MainWndProc)));
+    }
 }
 
-LRESULT CALLBACK MainWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+// True only while this library sends "PLUME_WM_CLOSE" to the main window:
+// the same message posted by another program changes nothing.
+bool g_sendingClose = false;
+
+LRESULT MainWndProcBody(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     const HostNotifyCallbacks& cb = g_state.callbacks;
     switch (message) {
     case WM_DESTROY:
@@ -196,14 +206,16 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
     case WM_CLOSE:
         if (GetPropA(hwnd, "PLUME_MainWndDestroying") != reinterpret_cast<HANDLE>(1)) {
             SetPropA(hwnd, "PLUME_MainWndDestroying", reinterpret_cast<HANDLE>(1));
+            g_sendingClose = true;
             CallWindowProcA(MainWndProc, hwnd, Messages().closeMainWindow, 0, 0);
+            g_sendingClose = false;
         }
         if (cb.onStoreWatch) cb.onStoreWatch(1);
         StopMainTimer();
         break;
     case WM_ENDSESSION:
         if (wParam == 1) {
-            MainHost().Detach();
+            WithMainHost([](OEToolbarHost& host) { host.Detach(); });
             StopMainTimer();
             ClearMainWindow(1);
         }
@@ -229,7 +241,9 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
     case WM_PARENTNOTIFY:
         if (LOWORD(wParam) == WM_CREATE) {
             if (!g_mainTimer) g_mainTimer = SetTimer(hwnd, 1, 100, nullptr);
-            if (MainHost().attached()) MainHost().Attach(g_state.mainWindow, 1);
+            WithMainHost([](OEToolbarHost& host) {
+                if (host.attached()) host.Attach(g_state.mainWindow, 1);
+            });
         }
         break;
     case kDownloadNotice:
@@ -240,14 +254,38 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
     }
 
     // Common tail.
-    if (message == Messages().closeMainWindow) {
+    if (message == Messages().closeMainWindow && g_sendingClose) {
         SetPropA(hwnd, "PLUME_MainWndDestroying", reinterpret_cast<HANDLE>(1));
         LRESULT result = RouteCommand(g_state.previousMainProc, hwnd, message, wParam, lParam);
-        MainHost().Detach();
+        WithMainHost([](OEToolbarHost& host) { host.Detach(); });
         return result;
     }
     if (message == kStoreReady && wParam == 0 && lParam == 0 && cb.onStoreWatch) cb.onStoreWatch(0);
     return RouteCommand(g_state.previousMainProc, hwnd, message, wParam, lParam);
+}
+
+}  // namespace
+
+LRESULT CALLBACK CallWndProc(int code, WPARAM wParam, LPARAM lParam) {
+    if (code == HCBT_CREATEWND) {
+        guarded_entry(
+            "CallWndProc", HCBT_CREATEWND,
+            [&]() -> LRESULT {
+                OnWindowCreated(wParam, lParam);
+                return 0;
+            },
+            [] { return LRESULT(0); });
+    }
+    return CallNextHookEx(g_state.hookHandle, code, wParam, lParam);
+}
+
+LRESULT CALLBACK MainWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    return guarded_entry(
+        "MainWndProc", message, [&] { return MainWndProcBody(hwnd, message, wParam, lParam); },
+        [&]() -> LRESULT {
+            return g_state.previousMainProc ? CallWindowProcA(g_state.previousMainProc, hwnd, message, wParam, lParam)
+                                            : DefWindowProcA(hwnd, message, wParam, lParam);
+        });
 }
 
 }  // namespace plume

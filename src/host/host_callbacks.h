@@ -13,7 +13,9 @@ struct HostNotifyCallbacks {
     void (*onSelectionChanged)(int count, int* rows, int focusedRow, int flag) = nullptr;
     void (*onMessageDownload)(int code) = nullptr;
     void (*onMsgWndLifecycle)(HWND window, int what) = nullptr;  // 1 created, 2 closing
-    void (*onMsgWndSendButton)(HWND window, int which) = nullptr;
+    // 1 when the press was reported (the window must not pass it on), 0 when
+    // it could not be (no server yet): the client then handles it alone.
+    int (*onMsgWndSendButton)(HWND window, int which) = nullptr;
     void (*onStoreWatch)(int stop) = nullptr;
     int (*onBusyCounter)(int op) = nullptr;  // 1 up, 2 down, 3 "above 0?"
 };

@@ -5,9 +5,10 @@
 #include <richole.h>
 
 #include "com_ptr.h"
-#include "host/client_variant.h"
+#include "client_variant.h"
 #include "host/msg_wnd_list.h"
 #include "manager/callback_window.h"
+#include "issued_pointers.h"
 #include "proc_address.h"
 
 namespace plume {
@@ -93,45 +94,39 @@ void AppendObjectText(IRichEditOle* ole, LONG index, std::wstring& out) {
     }
 }
 
-com_ptr<IHTMLElement> DocumentBody(IDispatch* document) {
-    com_ptr<IHTMLDocument2> doc = com_ptr<IDispatch>(document).query<IHTMLDocument2>(IID_IHTMLDocument2);
+com_ptr<IHTMLElement> DocumentBody(const com_ptr<IHTMLDocument2>& document) {
     com_ptr<IHTMLElement> body;
-    if (doc) doc->get_body(body.put());
+    if (document) document->get_body(body.put());
     return body;
 }
 
-bstr BodyInnerHtml(OEPluginMsgWnd* record) {
+bstr BodyInnerHtml(const com_ptr<IHTMLDocument2>& document) {
     bstr html;
-    if (com_ptr<IHTMLElement> body = DocumentBody(record->document)) body->get_innerHTML(html.put());
+    if (com_ptr<IHTMLElement> body = DocumentBody(document)) body->get_innerHTML(html.put());
     return html;
 }
 
 }  // namespace
 
-bool GetDocument(OEPluginMsgWnd* record) {
-    if (record->closing || !IsWindow(record->window)) return false;
-    if (record->document) {
-        record->document->Release();
-        record->document = nullptr;
-    }
+com_ptr<IHTMLDocument2> GetDocument(OEPluginMsgWnd* record) {
+    if (record->closing || !IsWindow(record->window)) return nullptr;
     HWND root = record->window;
     if (record->toolbarHost) {
         HWND host = FindWindowExA(record->window, nullptr, "ME_DocHost", nullptr);
         root = host ? FindWindowExA(host, nullptr, "##MimeEdit_Server", nullptr) : nullptr;
-        if (!root) return false;
+        if (!root) return nullptr;
     }
     record->browserWindow = FindWindowExA(root, nullptr, "Internet Explorer_Server", nullptr);
-    if (!record->browserWindow) return false;
+    if (!record->browserWindow) return nullptr;
     DWORD_PTR result = 0;
     SendMessageTimeoutA(record->browserWindow, Messages().htmlGetObject, 0, 0, SMTO_ABORTIFHUNG, 3000, &result);
     ObjectFromLresultFn fromLresult = ObjectFromLresultProc();
-    if (!fromLresult) return false;
-    IHTMLDocument2* document = nullptr;
-    if (FAILED(fromLresult(static_cast<LRESULT>(result), IID_IHTMLDocument2, 0, reinterpret_cast<void**>(&document))) ||
-        !document)
-        return false;
-    record->document = document;
-    return true;
+    if (!fromLresult) return nullptr;
+    // Unmarshalled into the calling thread's apartment: a proxy on the server
+    // thread, the object itself on the window's thread.
+    com_ptr<IHTMLDocument2> document;
+    if (FAILED(fromLresult(static_cast<LRESULT>(result), IID_IHTMLDocument2, 0, document.put_void()))) return nullptr;
+    return document;
 }
 
 bstr GetEnvelopeField(OEPluginMsgWnd* record, int controlId) {
@@ -176,24 +171,41 @@ int SetEnvelopeField(OEPluginMsgWnd* record, int controlId, const wchar_t* text)
 
 bstr GetBody(OEPluginMsgWnd* record) {
     if (record->closing) return {};
-    if (GetDocument(record)) return BodyInnerHtml(record);
+    if (com_ptr<IHTMLDocument2> document = GetDocument(record)) return BodyInnerHtml(document);
     HWND editor = PlainTextEditor(record);
     return editor ? StreamOutText(editor) : bstr();
 }
 
 LONG GetBodyLength(OEPluginMsgWnd* record) {
-    if (record->closing || !GetDocument(record)) return 0;
-    return static_cast<LONG>(BodyInnerHtml(record).length());
+    if (record->closing) return 0;
+    com_ptr<IHTMLDocument2> document = GetDocument(record);
+    return document ? static_cast<LONG>(BodyInnerHtml(document).length()) : 0;
 }
 
 namespace {
+
+// Texts that a "WM_SET_BODY" of this library carries while it is sent.
+issued_pointers& BodyTexts() {
+    static issued_pointers* texts = new issued_pointers;
+    return *texts;
+}
+
 int SendBody(OEPluginMsgWnd* record, const wchar_t* text, bool html) {
     if (record->closing) return 0;
     std::wstring copy = text ? text : L"";
-    return static_cast<int>(SendMessageA(record->window, Messages().setBody,
-                                         reinterpret_cast<WPARAM>(copy.c_str()), html ? 1 : 0));
+    BodyTexts().issue(copy.c_str());
+    const LRESULT result = SendMessageA(record->window, Messages().setBody,
+                                        reinterpret_cast<WPARAM>(copy.c_str()), html ? 1 : 0);
+    BodyTexts().withdraw(copy.c_str());
+    return static_cast<int>(result);
 }
+
 }  // namespace
+
+const wchar_t* ClaimBodyText(WPARAM wParam) {
+    const auto* text = reinterpret_cast<const wchar_t*>(wParam);
+    return BodyTexts().contains(text) ? text : nullptr;
+}
 
 int SetBody(OEPluginMsgWnd* record, const wchar_t* text) { return SendBody(record, text, false); }
 int SetBodyHTML(OEPluginMsgWnd* record, const wchar_t* text) { return SendBody(record, text, true); }
@@ -210,8 +222,8 @@ std::wstring RebuildDocument(const std::wstring& documentHtml, const std::wstrin
 
 int SetBodyNow(OEPluginMsgWnd* record, const wchar_t* text, bool html) {
     const wchar_t* body = text ? text : L"";
-    if (GetDocument(record)) {
-        com_ptr<IHTMLElement> element = DocumentBody(record->document);
+    if (com_ptr<IHTMLDocument2> doc = GetDocument(record)) {
+        com_ptr<IHTMLElement> element = DocumentBody(doc);
         if (!element) return 0;
         if (html) {
             bstr value(body);
@@ -225,8 +237,6 @@ int SetBodyNow(OEPluginMsgWnd* record, const wchar_t* text, bool html) {
         if (parent) parent->get_outerHTML(outer.put());
         std::wstring rebuilt = RebuildDocument(outer.str(), body);
 
-        com_ptr<IHTMLDocument2> doc = com_ptr<IDispatch>(record->document).query<IHTMLDocument2>(IID_IHTMLDocument2);
-        if (!doc) return 0;
         SAFEARRAY* array = SafeArrayCreateVector(VT_VARIANT, 0, 1);
         if (!array) return 0;
         VARIANT* slot = nullptr;
@@ -248,9 +258,10 @@ int SetBodyNow(OEPluginMsgWnd* record, const wchar_t* text, bool html) {
 }
 
 IDispatch* GetDocumentDispatch(OEPluginMsgWnd* record) {
-    if (!GetDocument(record)) return nullptr;
+    com_ptr<IHTMLDocument2> document = GetDocument(record);
+    if (!document) return nullptr;
     IDispatch* out = nullptr;
-    record->document->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&out));
+    document->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&out));
     return out;
 }
 

@@ -9,11 +9,13 @@
 #pragma once
 
 #include <windows.h>
+#include <mshtml.h>
 #include <oleauto.h>
 
 #include <string>
 
 #include "bstr.h"
+#include "com_ptr.h"
 
 namespace plume {
 
@@ -24,8 +26,11 @@ constexpr int kEnvelopeCc = 1003;
 constexpr int kEnvelopeSubject = 1004;
 constexpr int kEnvelopeBcc = 1026;
 
-// Obtains the record's document and body window; false when there is none.
-bool GetDocument(OEPluginMsgWnd* record);
+// The body's document for the calling thread, and the record's body window;
+// null when there is none. The body's HTML engine belongs to the window's
+// thread: each thread uses and releases only what it obtained itself (a
+// proxy on the server thread), so nothing is kept on the record.
+com_ptr<IHTMLDocument2> GetDocument(OEPluginMsgWnd* record);
 // None when the control is missing.
 bstr GetEnvelopeField(OEPluginMsgWnd* record, int controlId);
 // The control's answer to EM_SETTEXTEX; 0 when it is missing.
@@ -35,6 +40,9 @@ LONG GetBodyLength(OEPluginMsgWnd* record);
 // 1 when the request reached the window, 0 when the record is closing.
 int SetBody(OEPluginMsgWnd* record, const wchar_t* text);
 int SetBodyHTML(OEPluginMsgWnd* record, const wchar_t* text);
+// The text of a "WM_SET_BODY" that this library is sending, or null for a
+// wParam it did not send (another program's post).
+const wchar_t* ClaimBodyText(WPARAM wParam);
 // Runs on the window's thread for "WM_SET_BODY".
 int SetBodyNow(OEPluginMsgWnd* record, const wchar_t* text, bool html);
 // The document's IDispatch with a reference for the caller, or null.

@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <vector>
 
+#include "entry_guard.h"
 #include "host/hooks.h"
+#include "issued_pointers.h"
 #include "host/msg_content.h"
 #include "manager/callback_window.h"
-#include "server/log.h"
+#include "log.h"
 #include "ui/menu_registry.h"
 #include "ui/toolbar_registry.h"
 
@@ -39,9 +41,14 @@ OEPluginMsgWnd* Locked(OEPluginMsgWnd* record, bool lockIt) {
 }
 
 // Takes and dispatches messages while any are waiting; a WM_QUIT is put back
-// for the client's own loop.
-void PumpWaiting() {
+// for the client's own loop. Without messages it sleeps until one arrives or
+// `idleMs` has passed, so that a wait built on it does not spin.
+void PumpWaiting(DWORD idleMs) {
     MSG msg;
+    if (!PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE)) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, idleMs, QS_ALLINPUT);
+        return;
+    }
     while (PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE)) {
         if (!GetMessageA(&msg, nullptr, 0, 0)) {
             PostQuitMessage(static_cast<int>(msg.wParam));
@@ -51,7 +58,21 @@ void PumpWaiting() {
     }
 }
 
+// Records whose removal waits for client objects that still hold them.
+issued_pointers& RecordsBeingRemoved() {
+    static issued_pointers* records = new issued_pointers;
+    return *records;
+}
+
+DWORD g_unbindGraceMs = kMsgWndUnbindGraceMs;
+MsgWndUnbinder g_unbinder = nullptr;
+
 }  // namespace
+
+void SetMsgWndUnbinder(MsgWndUnbinder unbinder) { g_unbinder = unbinder; }
+void SetMsgWndUnbindGrace(DWORD milliseconds) { g_unbindGraceMs = milliseconds; }
+
+bool IsRecordBeingRemoved(const OEPluginMsgWnd* record) { return RecordsBeingRemoved().contains(record); }
 
 OEPluginMsgWnd::OEPluginMsgWnd() = default;
 OEPluginMsgWnd::~OEPluginMsgWnd() = default;
@@ -79,21 +100,28 @@ void RemoveMsgWnd(HWND window) {
         if (!record) return;
     }
     // Both locks, without blocking the thread's messages: a server-thread
-    // client that holds the record is served meanwhile.
+    // client that holds the record is served meanwhile. Clients that still
+    // hold the window after the grace period are let go of it.
+    RecordsBeingRemoved().issue(record);
+    const DWORD started = GetTickCount();
+    bool unbindAsked = false;
     for (;;) {
         if (ListLock().try_lock()) {
             if (record->lock.try_lock()) break;
             ListLock().unlock();
         }
-        PumpWaiting();
+        if (!unbindAsked && GetTickCount() - started >= g_unbindGraceMs) {
+            unbindAsked = true;
+            Log(0, "RemoveMsgWnd: clients still hold window %08lx; unbinding them.\n",
+                static_cast<unsigned long>(record->id()));
+            if (g_unbinder) g_unbinder(record);
+        }
+        PumpWaiting(10);
     }
+    RecordsBeingRemoved().withdraw(record);
     auto& list = List();
     list.erase(std::remove(list.begin(), list.end(), record), list.end());
 
-    if (record->document) {
-        record->document->Release();
-        record->document = nullptr;
-    }
     record->toolbarHost.reset();
     if (record->menu) record->menu->Detach();
     record->menu.reset();
@@ -150,8 +178,10 @@ void LockMsgWnd(OEPluginMsgWnd* record) {
 }
 
 void UnlockMsgWnd(OEPluginMsgWnd* record) {
+    // Read before unlocking: the record may be freed as soon as it is free.
+    HWND window = record->window;
     record->lock.unlock();
-    PostMessageA(record->window, Messages().unlockMsg, 0, 0);
+    PostMessageA(window, Messages().unlockMsg, 0, 0);
 }
 
 LONG GetWndStyle(const OEPluginMsgWnd* record) {
@@ -175,9 +205,12 @@ void InitMsgWnd(OEPluginMsgWnd* record, HWND window) {
     if (Callbacks().onMsgWndLifecycle) Callbacks().onMsgWndLifecycle(window, 1);
 }
 
-void PressSend(OEToolbarHost* host, int which) {
-    if (host && host->hostToolbar())
-        PostMessageA(host->hostToolbar(), WM_COMMAND, which ? kSecondSendCommand : kSendCommand, -1);
+bool PressSend(OEToolbarHost* host, int which, HWND window) {
+    const WPARAM command = which ? kSecondSendCommand : kSendCommand;
+    // Without the client's toolbar the command goes to the window itself,
+    // which passes the library's own press on to the client.
+    HWND target = host && host->hostToolbar() ? host->hostToolbar() : window;
+    return target && PostMessageA(target, WM_COMMAND, command, -1);
 }
 
 void SendKeys(OEToolbarHost* host, LONG keyCode, LONG controlCode, LONG setForeground) {
@@ -209,7 +242,9 @@ void StartSending(OEPluginMsgWnd* record) {
     record->sending = 1;
 }
 
-// The removal that runs once per window, on "PLUME_WM_DESTROY".
+// The removal that runs once per window, on "PLUME_WM_DESTROY" sent by this
+// procedure's own WM_DESTROY (the same message posted by anyone else while
+// the window lives does nothing).
 LRESULT RunRemoval(OEPluginMsgWnd* record, HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     SetPropA(hwnd, "PLUME_MsgWndDestroying", reinterpret_cast<HANDLE>(1));
     LRESULT result = RouteCommand(record->previousProc, hwnd, message, wParam, lParam);
@@ -223,13 +258,9 @@ LRESULT RunRemoval(OEPluginMsgWnd* record, HWND hwnd, UINT message, WPARAM wPara
 
 }  // namespace
 
-LRESULT CALLBACK MsgWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    OEPluginMsgWnd* record;
-    {
-        cs_lock hold(ListLock());
-        record = FindUnlocked(hwnd);
-    }
-    if (!record || !record->previousProc) return 0;
+namespace {
+
+LRESULT MsgWndProcBody(OEPluginMsgWnd* record, HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     const RegisteredMessages& m = Messages();
 
     switch (message) {
@@ -238,6 +269,7 @@ LRESULT CALLBACK MsgWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
         if (GetPropA(hwnd, "PLUME_MsgWndDestroying") != reinterpret_cast<HANDLE>(1)) {
             SetPropA(hwnd, "PLUME_MsgWndDestroying", reinterpret_cast<HANDLE>(1));
             WNDPROC previous = record->previousProc;
+            record->removalRequested = 1;
             CallWindowProcA(MsgWndProc, hwnd, m.destroyMsgWnd, 0, 0);
             // The record is gone now; the client still sees its WM_DESTROY.
             return CallWindowProcA(previous, hwnd, message, wParam, lParam);
@@ -253,8 +285,9 @@ LRESULT CALLBACK MsgWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
             if (record->sendPending) return 1;  // a second press while the first is reported
             record->sendPending = 1;
             record->cancelSend = 0;
-            Callbacks().onMsgWndSendButton(hwnd, id == kSecondSendCommand ? 1 : 0);
-            return 1;
+            if (Callbacks().onMsgWndSendButton(hwnd, id == kSecondSendCommand ? 1 : 0)) return 1;
+            // Nobody can hear the press: the client handles it as usual.
+            record->sendPending = 0;
         }
         // The window's own copy of a library button toggles and drops down.
         if (record->toolbarHost) record->toolbarHost->OfferMsgWndCommand(hwnd, id);
@@ -284,7 +317,9 @@ LRESULT CALLBACK MsgWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
         record->lastMenuSelect = LOWORD(wParam);
         break;
     case WM_PARENTNOTIFY:
-        if (LOWORD(wParam) == WM_CREATE && !record->timer) record->timer = SetTimer(hwnd, 1, 100, nullptr);
+        // The start-up timer runs once, until the first tick initialises.
+        if (LOWORD(wParam) == WM_CREATE && !record->timer && !record->initialized)
+            record->timer = SetTimer(hwnd, 1, 100, nullptr);
         break;
     case kSendingEnded:
         EndSending(record);
@@ -294,11 +329,38 @@ LRESULT CALLBACK MsgWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
     }
 
     if (message == m.setBody) {
-        SetBodyNow(record, reinterpret_cast<const wchar_t*>(wParam), lParam != 0);
+        // Only the library's own request carries a text pointer.
+        if (const wchar_t* text = ClaimBodyText(wParam)) SetBodyNow(record, text, lParam != 0);
         return 1;
     }
-    if (message == m.destroyMsgWnd) return RunRemoval(record, hwnd, message, wParam, lParam);
+    if (message == m.destroyMsgWnd) {
+        if (!record->removalRequested) return 0;
+        return RunRemoval(record, hwnd, message, wParam, lParam);
+    }
     return RouteCommand(record->previousProc, hwnd, message, wParam, lParam);
+}
+
+WNDPROC PreviousProcOf(HWND hwnd) {
+    cs_lock hold(ListLock());
+    OEPluginMsgWnd* record = FindUnlocked(hwnd);
+    return record ? record->previousProc : nullptr;
+}
+
+}  // namespace
+
+LRESULT CALLBACK MsgWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    OEPluginMsgWnd* record;
+    {
+        cs_lock hold(ListLock());
+        record = FindUnlocked(hwnd);
+    }
+    if (!record || !record->previousProc) return 0;
+    return guarded_entry(
+        "MsgWndProc", message, [&] { return MsgWndProcBody(record, hwnd, message, wParam, lParam); },
+        [&]() -> LRESULT {
+            WNDPROC previous = PreviousProcOf(hwnd);
+            return previous ? CallWindowProcA(previous, hwnd, message, wParam, lParam) : 0;
+        });
 }
 
 }  // namespace plume

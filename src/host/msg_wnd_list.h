@@ -33,7 +33,6 @@ struct OEPluginMsgWnd {
     // objects may hold it after the window is gone.
     std::shared_ptr<OEMenuRegistry> menu;
     UINT_PTR timer = 0;
-    IDispatch* document = nullptr;  // the body's IHTMLDocument2, owned reference
     LONG lastMenuSelect = -1;
     HMENU lastInitMenu = nullptr;
     critical_section lock;
@@ -44,6 +43,7 @@ struct OEPluginMsgWnd {
     LONG styleCopy = 0;
     volatile LONG sendPending = 0;
     LONG sending = 0;
+    LONG removalRequested = 0;  // set by the window's own WM_DESTROY
 
     OEPluginMsgWnd();
     ~OEPluginMsgWnd();
@@ -70,11 +70,24 @@ void UnlockMsgWnd(OEPluginMsgWnd* record);
 LONG GetWndStyle(const OEPluginMsgWnd* record);
 void InitMsgWnd(OEPluginMsgWnd* record, HWND window);
 // Posts the Send command (40411, or 40225 when `which` is 1) with lParam -1
-// to the window's toolbar.
-void PressSend(OEToolbarHost* host, int which);
+// to the window's toolbar (to `window` itself while that toolbar is not
+// known). False when nothing could be posted.
+bool PressSend(OEToolbarHost* host, int which, HWND window = nullptr);
 void SendKeys(OEToolbarHost* host, LONG keyCode, LONG controlCode, LONG setForeground);
 
 LRESULT CALLBACK MsgWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+
+// RemoveMsgWnd waits, pumping, for client objects to let go of the record.
+// After this grace period it asks the unbinder (installed by the server) to
+// have the server thread unbind them, so that a client that never releases
+// its object cannot hold the client UI thread there for ever.
+constexpr DWORD kMsgWndUnbindGraceMs = 5000;
+using MsgWndUnbinder = void (*)(OEPluginMsgWnd* record);
+void SetMsgWndUnbinder(MsgWndUnbinder unbinder);
+void SetMsgWndUnbindGrace(DWORD milliseconds);  // tests
+// True while RemoveMsgWnd waits for `record` (any thread may ask; the record
+// is not touched).
+bool IsRecordBeingRemoved(const OEPluginMsgWnd* record);
 
 constexpr WORD kSendCommand = 40411;
 constexpr WORD kSecondSendCommand = 40225;

@@ -13,7 +13,9 @@ namespace plume {
 
 const ClassIdentity kOEMsgWndIdentity = {IID_IOEMsgWnd, CLSID_OEMsgWnd, DIID_IOEMsgWndEvents};
 
-OEMsgWnd::OEMsgWnd() : AutomationObject(kOEMsgWndIdentity) { PLUMEManager::Get(true)->AddMsgWnd(this); }
+OEMsgWnd::OEMsgWnd() : AutomationObject(kOEMsgWndIdentity) {
+    if (PLUMEManager* manager = PLUMEManager::Get(true)) manager->AddMsgWnd(this);
+}
 
 OEMsgWnd::~OEMsgWnd() {
     if (record_) UnlockMsgWnd(record_);
@@ -21,6 +23,13 @@ OEMsgWnd::~OEMsgWnd() {
 }
 
 LONG OEMsgWnd::RegistryKey() const { return record_ ? record_->id() : -1; }
+
+void OEMsgWnd::Unbind() {
+    if (!record_) return;
+    OEPluginMsgWnd* record = record_;
+    record_ = nullptr;
+    UnlockMsgWnd(record);
+}
 
 void OEMsgWnd::Bind(LONG msgWndId) {
     if (record_) return;
@@ -85,7 +94,7 @@ STDMETHODIMP OEMsgWnd::GetWndStyle(enum tagWNDSTYLE* wndStyle) {
 }
 STDMETHODIMP OEMsgWnd::SendMail() {
     return Call("SendMail", [&] {
-        if (record_ && record_->toolbarHost) PressSend(record_->toolbarHost.get(), 0);
+        if (record_ && record_->toolbarHost) PressSend(record_->toolbarHost.get(), 0, record_->window);
     });
 }
 STDMETHODIMP OEMsgWnd::SendKey(LONG keyCode, LONG controlCode, LONG setForeground) {

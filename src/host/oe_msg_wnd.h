@@ -23,6 +23,10 @@ public:
     // holds the window's record until released. Unbound when none matches.
     void Bind(LONG msgWndId);
     bool bound() const { return record_ != nullptr; }
+    const OEPluginMsgWnd* BoundRecord() const { return record_; }
+    // Lets go of the record (its window is being removed); every method then
+    // answers as for a window that is gone.
+    void Unbind();
     void SetCreatorId(LONG plumeId) { creatorId_ = plumeId; }
 
     // Event deliveries to this object's sinks.

@@ -2,10 +2,14 @@
 
 #include <objbase.h>
 
-#include "host/client_variant.h"
+#include <memory>
+
+#include "client_variant.h"
+#include "host/msg_wnd_list.h"
+#include "issued_pointers.h"
 #include "manager/plume_manager.h"
 #include "server/init_object.h"
-#include "server/log.h"
+#include "log.h"
 #include "server/module.h"
 
 namespace plume {
@@ -26,6 +30,7 @@ const RegisteredMessages& Messages() {
         RegisterWindowMessageA("WM_SET_BODY"),
         RegisterWindowMessageA("WM_UNLOCK_MSG"),
         RegisterWindowMessageA("WM_HTML_GETOBJECT"),
+        RegisterWindowMessageA("PLUME.UnbindMsgWnd"),
     };
     return messages;
 }
@@ -35,6 +40,22 @@ namespace {
 const struct LoadTimeRegistration {
     LoadTimeRegistration() { Messages(); }
 } g_loadTimeRegistration;
+
+// Records posted to the callback window by this library. A record that was
+// not issued here (a number another program posted) is never touched.
+issued_pointers& PostedRecords() {
+    static issued_pointers* records = new issued_pointers;
+    return *records;
+}
+
+template <typename Record>
+Record* ClaimRecord(WPARAM wParam) {
+    auto* record = reinterpret_cast<Record*>(wParam);
+    return PostedRecords().redeem(record) ? record : nullptr;
+}
+
+void DispatchToManager(PLUMEManager* manager, UINT message, WPARAM wParam, LPARAM lParam);
+
 }  // namespace
 
 int DownloadFinishedCode() {
@@ -64,17 +85,26 @@ LRESULT CALLBACK PLUMEWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPa
         return 0;
     }
     Log(0, "PLUMEWndProc: Get Message : %d\n", message);
+    try {
+        DispatchToManager(manager, message, wParam, lParam);
+    } catch (...) {
+        Log(0, "PLUMEWndProc: an event failed: %u.\n", message);
+    }
+    return DefWindowProcA(hwnd, message, wParam, lParam);
+}
+
+namespace {
+
+void DispatchToManager(PLUMEManager* manager, UINT message, WPARAM wParam, LPARAM lParam) {
     const RegisteredMessages& m = Messages();
     if (message == m.buttonClicked) {
         Log(4, "PLUMEWndProc: BUTTON_CLICKED_MESSAGE_CODE.\n");
-        auto* record = reinterpret_cast<ClickRecord*>(wParam);
+        std::unique_ptr<ClickRecord> record(ClaimRecord<ClickRecord>(wParam));
         if (record) manager->RaiseOnButtonClicked(record->second, record->first, record->msgWndId);
-        delete record;
     } else if (message == m.menuItemClicked) {
         Log(4, "PLUMEWndProc: MENU_ITEM_CLICKED_MESSAGE_CODE.\n");
-        auto* record = reinterpret_cast<ClickRecord*>(wParam);
+        std::unique_ptr<ClickRecord> record(ClaimRecord<ClickRecord>(wParam));
         if (record) manager->RaiseOnMenuItemClicked(record->second, record->first, record->msgWndId);
-        delete record;
     } else if (message == m.messageSelectionChanged) {
         Log(4, "PLUMEWndProc: MESSAGE_SELECTION_CHANGED_CODE.\n");
         manager->RaiseOnMessageSelectionChanged();
@@ -100,40 +130,64 @@ LRESULT CALLBACK PLUMEWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPa
         manager->RaiseOnSendButtonMsgWndClicked(reinterpret_cast<HWND>(wParam), static_cast<LONG>(lParam));
     } else if (message == m.databaseChange) {
         Log(4, "PLUMEWndProc: DATABASE_TRANSACTION_CODE.\n");
-        auto* record = reinterpret_cast<TransactionRecord*>(wParam);
+        std::unique_ptr<TransactionRecord> record(ClaimRecord<TransactionRecord>(wParam));
         if (record)
             manager->RaiseOnDatabaseChange(record->transactionType, record->folderId, record->objectId,
                                            record->newParentId);
-        delete record;
+    } else if (message == m.unbindMsgWnd) {
+        auto* record = reinterpret_cast<const OEPluginMsgWnd*>(lParam);
+        if (IsRecordBeingRemoved(record)) manager->UnbindMsgWnds(record);
     } else if (message == kFolderNotify) {
         Log(4, "PLUMEWndProc: WM_FOLDERNOTIFY.\n");
     } else if (message == kFolderSelectionChanged) {
         Log(4, "PLUMEWndProc: WM_FOLDERNOTIFY+PLUME_MSG_BASE.\n");
-        auto* block = reinterpret_cast<FolderNotifyBlock*>(lParam);
-        manager->RaiseOnFolderSelectionChanged(block ? block->folderIdAgain : -1);
+        auto* block = ClaimRecord<FolderNotifyBlock>(static_cast<WPARAM>(lParam));
+        if (block) manager->RaiseOnFolderSelectionChanged(block->folderIdAgain);
         CoTaskMemFree(block);
     } else if (message == kPluginInitialized && HaveInitObject()) {
         Log(4, "PLUMEWndProc: WM_PLUME_INIT_NOTIFICATION_MSG_CODE.\n");
         LONG awaited = 0, reported = 0;
-        if (SUCCEEDED(InitObjectAwaited(&awaited)) && SUCCEEDED(InitObjectReported(&reported)) &&
-            reported >= awaited)
-            SetPluginsInitialized();
+        if (SUCCEEDED(InitObjectAwaited(&awaited)) && SUCCEEDED(InitObjectReported(&reported))) {
+            SetReportedPlugins(reported);
+            if (reported >= awaited) SetPluginsInitialized();
+        }
     } else {
         Log(4, "PLUMEWndProc: Can't identify message.\n");
     }
-    return DefWindowProcA(hwnd, message, wParam, lParam);
 }
 
-namespace {
-
+// The callback window, or null before the server thread has made the
+// manager (activity reported then is dropped) and after it is gone.
 HWND CallbackWindow() {
-    PLUMEManager* manager = PLUMEManager::Get(true);
+    PLUMEManager* manager = PLUMEManager::Get(false);
     return manager ? manager->callbackWindow() : nullptr;
 }
 
+// Posts to the callback window only: a null window would make the post a
+// message to the calling thread.
+bool PostToCallbackWindow(UINT message, WPARAM wParam, LPARAM lParam) {
+    HWND window = CallbackWindow();
+    if (!window) {
+        Log(2, "PostToCallbackWindow: no callback window yet; message %u dropped.\n", message);
+        return false;
+    }
+    return PostMessageA(window, message, wParam, lParam) != FALSE;
+}
+
+// Posts a heap record in wParam; it changes hands with the post.
+template <typename Record>
+bool PostRecord(UINT message, std::unique_ptr<Record> record) {
+    PostedRecords().issue(record.get());
+    if (!PostToCallbackWindow(message, reinterpret_cast<WPARAM>(record.get()), 0)) {
+        PostedRecords().withdraw(record.get());
+        return false;
+    }
+    record.release();
+    return true;
+}
+
 LRESULT PostClick(UINT message, INT32 first, INT32 second, INT64 window) {
-    auto* record = new ClickRecord{first, second, window};
-    if (!PostMessageA(CallbackWindow(), message, reinterpret_cast<WPARAM>(record), 0)) delete record;
+    PostRecord(message, std::make_unique<ClickRecord>(ClickRecord{first, second, window}));
     return 0;
 }
 
@@ -148,40 +202,63 @@ LRESULT PostMenuItemClick(INT64 window, LONG menuIndex, LONG itemId) {
 }
 
 void PostMessageDownload(int code) {
-    PostMessageA(CallbackWindow(), Messages().messageDownload, static_cast<WPARAM>(code), 0);
+    PostToCallbackWindow(Messages().messageDownload, static_cast<WPARAM>(code), 0);
 }
 
 void PostMsgWndCreated(HWND window) {
-    PostMessageA(CallbackWindow(), Messages().msgWndCreation, reinterpret_cast<WPARAM>(window), 0);
+    PostToCallbackWindow(Messages().msgWndCreation, reinterpret_cast<WPARAM>(window), 0);
 }
 
 void PostMsgWndClosed(HWND window, bool hasToolbarHost) {
-    PLUMEManager* manager = PLUMEManager::Get(true);
+    PLUMEManager* manager = PLUMEManager::Get(false);
+    if (!manager) return;
     const WPARAM id = static_cast<UINT32>(reinterpret_cast<UINT_PTR>(window));
     if (hasToolbarHost)
         manager->PostAndWait(manager->msgWndClosedDone(), Messages().msgWndClosed, id, 0);
     else
-        PostMessageA(manager->callbackWindow(), Messages().msgWndClosed, id, 1);
+        PostToCallbackWindow(Messages().msgWndClosed, id, 1);
 }
 
-void PostMsgWndSendButton(HWND window, int which) {
-    PostMessageA(CallbackWindow(), Messages().msgWndSendButton, reinterpret_cast<WPARAM>(window), which);
+bool PostMsgWndSendButton(HWND window, int which) {
+    return PostToCallbackWindow(Messages().msgWndSendButton, reinterpret_cast<WPARAM>(window), which);
 }
 
-void PostSelectionChanged() { PostMessageA(CallbackWindow(), Messages().messageSelectionChanged, 0, 0); }
+void PostSelectionChanged() { PostToCallbackWindow(Messages().messageSelectionChanged, 0, 0); }
 
 void PostCurrentMessageChanged(LONG msgId) {
-    PostMessageA(CallbackWindow(), Messages().currentMessageChanged, static_cast<WPARAM>(msgId), 0);
+    PostToCallbackWindow(Messages().currentMessageChanged, static_cast<WPARAM>(msgId), 0);
 }
 
 void PostFolderSelectionChanged(LONG folderId) {
-    PLUMEManager* manager = PLUMEManager::Get(true);
+    PLUMEManager* manager = PLUMEManager::Get(false);
+    if (!manager) return;
     auto* block = static_cast<FolderNotifyBlock*>(CoTaskMemAlloc(sizeof(FolderNotifyBlock)));
     if (!block) return;
     *block = {8, folderId, folderId};
+    PostedRecords().issue(block);
     if (!manager->PostAndWait(manager->folderChangeDone(), kFolderSelectionChanged, 0,
-                              reinterpret_cast<LPARAM>(block)))
+                              reinterpret_cast<LPARAM>(block))) {
+        PostedRecords().withdraw(block);
         CoTaskMemFree(block);
+    }
+}
+
+void PostUnbindMsgWnd(OEPluginMsgWnd* record) {
+    PostToCallbackWindow(Messages().unbindMsgWnd, 0, reinterpret_cast<LPARAM>(record));
+}
+
+bool PostTransaction(const TransactionRecord& transaction) {
+    PLUMEManager* manager = PLUMEManager::Get(false);
+    if (!manager) return false;
+    auto record = std::make_unique<TransactionRecord>(transaction);
+    PostedRecords().issue(record.get());
+    if (!manager->PostAndWait(manager->databaseChangeDone(), Messages().databaseChange,
+                              reinterpret_cast<WPARAM>(record.get()), 0)) {
+        PostedRecords().withdraw(record.get());
+        return false;
+    }
+    record.release();
+    return true;
 }
 
 }  // namespace plume

@@ -24,6 +24,7 @@ struct RegisteredMessages {
     UINT setBody;                  // "WM_SET_BODY"
     UINT unlockMsg;                // "WM_UNLOCK_MSG"
     UINT htmlGetObject;            // "WM_HTML_GETOBJECT"
+    UINT unbindMsgWnd;             // "PLUME.UnbindMsgWnd": lParam a record being removed
 };
 const RegisteredMessages& Messages();
 
@@ -62,7 +63,9 @@ HWND CreateCallbackWindow();
 LRESULT CALLBACK PLUMEWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
 // Posting operations (client UI thread). Records change hands with the post;
-// when the post fails they are freed here.
+// when the post fails they are freed here. Before the server thread has made
+// the manager (and after it is gone) there is no callback window: the
+// activity is dropped.
 // `window`: the message window's handle, or -1 for the main window.
 LRESULT PostButtonClick(LONG toolbarId, LONG buttonId, INT64 window);
 LRESULT PostMenuItemClick(INT64 window, LONG menuIndex, LONG itemId);
@@ -70,10 +73,17 @@ void PostMessageDownload(int code);
 void PostMsgWndCreated(HWND window);
 // Waits for the closed events when `hasToolbarHost`; otherwise only posts.
 void PostMsgWndClosed(HWND window, bool hasToolbarHost);
-void PostMsgWndSendButton(HWND window, int which);
+// False when the press could not be reported (no callback window).
+bool PostMsgWndSendButton(HWND window, int which);
 void PostSelectionChanged();
 void PostCurrentMessageChanged(LONG msgId);
 // Posts 0xAA4 and waits until the folder event has been raised.
 void PostFolderSelectionChanged(LONG folderId);
+// Posts a store change and waits until it has been raised; false when it
+// could not be posted.
+bool PostTransaction(const TransactionRecord& transaction);
+// Asks the server thread to unbind the client objects that hold `record`
+// (a message window record whose removal waits for them).
+void PostUnbindMsgWnd(struct OEPluginMsgWnd* record);
 
 }  // namespace plume

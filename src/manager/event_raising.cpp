@@ -8,7 +8,7 @@
 #include "host/oe_msg_wnd.h"
 #include "manager/plume_manager.h"
 #include "manager/plume_obj.h"
-#include "server/log.h"
+#include "log.h"
 #include "ui/oe_button.h"
 #include "ui/oe_menu.h"
 #include "ui/oe_menu_item.h"
@@ -50,21 +50,32 @@ private:
 
 template <typename Fire>
 void PLUMEManager::ForEachRoot(Fire fire) {
-    cs_lock hold(registryLock_);
-    // Held, so that a sink that releases a root does not end the walk under it.
+    // Held, so that a sink that releases a root does not end the walk under
+    // it; the registry lock is not held while sinks run.
     std::vector<com_ptr<PLUMEObj>> roots;
-    roots.reserve(roots_.size());
-    for (PLUMEObj* root : roots_.items()) roots.emplace_back(root);
+    {
+        cs_lock hold(registryLock_);
+        roots.reserve(roots_.size());
+        for (PLUMEObj* root : roots_.items()) roots.emplace_back(root);
+    }
     for (auto& root : roots) fire(*root);
 }
 
 void PLUMEManager::RaiseOnButtonClicked(LONG toolbarId, LONG buttonId, LONGLONG msgWndId) {
     GateScope gate(this);
     if (!gate) return;
-    LockedButtonRecord record(buttonId);
-    if (!record) {
-        Log(0, "RaiseOnButtonClicked: Cannot find object\n");
-        return;
+    // What the fan-out needs is read under the record's lock, which is let go
+    // before any sink runs: a handler may call back into toolbars, and the
+    // client UI thread takes the toolbar lock before a button's.
+    LONG recordToolbarId, ownerId;
+    {
+        LockedButtonRecord record(buttonId);
+        if (!record) {
+            Log(0, "RaiseOnButtonClicked: Cannot find object\n");
+            return;
+        }
+        recordToolbarId = record.toolbarId();
+        ownerId = record.ownerId();
     }
     const bool main = msgWndId == -1;
     const LONG window = static_cast<LONG>(msgWndId);
@@ -72,7 +83,7 @@ void PLUMEManager::RaiseOnButtonClicked(LONG toolbarId, LONG buttonId, LONGLONG 
         com_ptr<OEButton> hold(button);
         main ? button->FireOnClick() : button->FireOnMsgWndClick(window);
     }
-    if (OEToolbar* toolbar = FindToolbar(record.toolbarId())) {
+    if (OEToolbar* toolbar = FindToolbar(recordToolbarId)) {
         com_ptr<OEToolbar> hold(toolbar);
         main ? toolbar->FireOnButtonClicked(buttonId) : toolbar->FireOnButtonMsgWndClicked(buttonId, window);
     }
@@ -80,7 +91,7 @@ void PLUMEManager::RaiseOnButtonClicked(LONG toolbarId, LONG buttonId, LONGLONG 
         com_ptr<OEMsgWnd> hold(msgWnd);
         msgWnd->FireOnToolbarButtonClicked(toolbarId, buttonId);
     }
-    if (PLUMEObj* root = FindRootObject(record.ownerId())) {
+    if (PLUMEObj* root = FindRootObject(ownerId)) {
         com_ptr<PLUMEObj> hold(root);
         main ? root->FireOnToolbarButtonClicked(toolbarId, buttonId)
              : root->FireOnToolbarButtonMsgWndClicked(toolbarId, buttonId, window);
@@ -178,22 +189,23 @@ void PLUMEManager::RaiseOnMsgWndClosed(LONG msgWndId, LONG isMainWindow) {
         Log(0, "PLUMEManager::RaiseOnMsgWndClosed: Can't enter event.\n");
         return;
     }
-    cs_lock hold(registryLock_);
-    if (OEMsgWnd* msgWnd = FindMsgWnd(msgWndId)) {
-        com_ptr<OEMsgWnd> keep(msgWnd);
-        msgWnd->FireOnClose(isMainWindow);
-    }
+    // Every object of the window hears it, not only the first.
+    for (auto& msgWnd : MsgWndsOf(msgWndId)) msgWnd->FireOnClose(isMainWindow);
     ForEachRoot([&](PLUMEObj& root) { root.FireOnMsgWndClosed(msgWndId, isMainWindow); });
 }
 
 void PLUMEManager::RaiseOnSendButtonMsgWndClicked(HWND window, LONG which) {
-    GateScope gate(this);
-    if (!gate) {
-        Log(0, "PLUMEManager::RaiseOnSendButtonMsgWndClicked: Can't enter event.\n");
-        return;
+    {
+        // With the gate closed nobody hears the press, but the window still
+        // gets it back below: a press is never lost.
+        GateScope gate(this);
+        if (gate) {
+            const LONG msgWndId = static_cast<LONG>(reinterpret_cast<INT_PTR>(window));
+            ForEachRoot([&](PLUMEObj& root) { root.FireOnSendButtonMsgWndClicked(msgWndId); });
+        } else {
+            Log(0, "PLUMEManager::RaiseOnSendButtonMsgWndClicked: Can't enter event.\n");
+        }
     }
-    const LONG msgWndId = static_cast<LONG>(reinterpret_cast<INT_PTR>(window));
-    ForEachRoot([&](PLUMEObj& root) { root.FireOnSendButtonMsgWndClicked(msgWndId); });
     OEPluginMsgWnd* record = plume::FindMsgWnd(window, true);
     if (!record) {
         Log(0, "PLUMEManager::RaiseOnSendButtonMsgWndClicked: Can't get OEPluginMsgWnd\n");
@@ -202,7 +214,8 @@ void PLUMEManager::RaiseOnSendButtonMsgWndClicked(HWND window, LONG which) {
     record->sendPending = 0;
     if (!record->cancelSend) {
         sendButtonCommand = which;
-        PressSend(record->toolbarHost.get(), which);
+        if (!PressSend(record->toolbarHost.get(), which, record->window))
+            Log(0, "PLUMEManager::RaiseOnSendButtonMsgWndClicked: the press could not be passed on.\n");
     }
     UnlockMsgWnd(record);
 }

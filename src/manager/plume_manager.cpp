@@ -7,7 +7,7 @@
 #include "manager/plume_obj.h"
 #include "com_ptr.h"
 #include "server/init_object.h"
-#include "server/log.h"
+#include "log.h"
 #include "ui/oe_button.h"
 #include "ui/oe_menu.h"
 #include "ui/oe_menu_item.h"
@@ -17,6 +17,14 @@ namespace plume {
 namespace {
 
 PLUMEManager* volatile g_manager = nullptr;
+// The one thread that may construct the manager (the server thread); 0 when
+// none may, before the server starts and after it has destroyed the manager.
+volatile DWORD g_ownerThread = 0;
+
+critical_section& CreationLock() {
+    static critical_section* lock = new critical_section;
+    return *lock;
+}
 // Set once shutdown begins, so that posters waiting for an event that will no
 // longer be raised go on (the raise operations do nothing from then on).
 unique_handle& WaitersReleased() {
@@ -30,6 +38,11 @@ void WaitPumping(HANDLE event, HANDLE alsoEnds) {
     for (;;) {
         DWORD r = MsgWaitForMultipleObjectsEx(count, handles, INFINITE, QS_ALLEVENTS, 0);
         if (r < WAIT_OBJECT_0 + count) return;
+        if (r == WAIT_FAILED) {
+            // A handle that cannot be waited on never becomes signalled.
+            Log(0, "WaitWithMessagePump: wait failed (%lu).\n", GetLastError());
+            return;
+        }
         if (r != WAIT_OBJECT_0 + count) continue;
         // Everything already queued is taken now: the wait only wakes again
         // for messages that arrive later.
@@ -52,12 +65,25 @@ void PLUMEStoreListener::OnStoreChange(int, int, int, int, int, int, int) {}
 void WaitWithMessagePump(HANDLE event) { WaitPumping(event, nullptr); }
 
 PLUMEManager* PLUMEManager::Get(bool create) {
-    if (!g_manager && create) g_manager = new PLUMEManager;
+    if (g_manager || !create || GetCurrentThreadId() != g_ownerThread) return g_manager;
+    cs_lock hold(CreationLock());
+    if (!g_manager) new PLUMEManager;  // the constructor publishes itself
     return g_manager;
 }
 
+void PLUMEManager::SetOwnerThread(DWORD threadId) {
+    cs_lock hold(CreationLock());
+    g_ownerThread = threadId;
+}
+
 void PLUMEManager::DestroyInstance() {
-    delete g_manager;
+    PLUMEManager* manager;
+    {
+        cs_lock hold(CreationLock());
+        manager = g_manager;
+        g_ownerThread = 0;  // a late hook finds no manager and makes none
+    }
+    delete manager;
     g_manager = nullptr;
 }
 
@@ -115,6 +141,25 @@ size_t PLUMEManager::RegisteredObjectCount() {
     cs_lock hold(registryLock_);
     return roots_.size() + msgWnds_.size() + toolbars_.size() + buttons_.size() + menus_.size() +
            menuItems_.size();
+}
+
+std::vector<com_ptr<OEMsgWnd>> PLUMEManager::MsgWndsOf(LONG msgWndId) {
+    std::vector<com_ptr<OEMsgWnd>> found;
+    cs_lock hold(registryLock_);
+    for (OEMsgWnd* item : msgWnds_.items())
+        if (item->RegistryKey() == msgWndId) found.emplace_back(item);
+    return found;
+}
+
+void PLUMEManager::UnbindMsgWnds(const OEPluginMsgWnd* record) {
+    // Compared by address only: the record is alive while an object holds it.
+    std::vector<com_ptr<OEMsgWnd>> bound;
+    {
+        cs_lock hold(registryLock_);
+        for (OEMsgWnd* item : msgWnds_.items())
+            if (item->BoundRecord() == record) bound.emplace_back(item);
+    }
+    for (auto& msgWnd : bound) msgWnd->Unbind();
 }
 
 namespace {
@@ -246,7 +291,9 @@ LONG PLUMEManager::EventsInProgress() {
 
 bool PLUMEManager::PostAndWait(HANDLE event, UINT message, WPARAM wParam, LPARAM lParam) {
     ResetEvent(event);
-    if (!PostMessageA(callbackWindow_, message, wParam, lParam)) return false;
+    // No window: the post would become a message to this thread, and the wait
+    // would never end.
+    if (!callbackWindow_ || !PostMessageA(callbackWindow_, message, wParam, lParam)) return false;
     WaitPumping(event, WaitersReleased().get());
     return true;
 }
@@ -254,9 +301,7 @@ bool PLUMEManager::PostAndWait(HANDLE event, UINT message, WPARAM wParam, LPARAM
 void PLUMEManager::OnStoreChange(int code, int kind, int folderId, int objectId, int, int b, int) {
     if (kind != 1) return;
     if (!(code & 0x1D) && code != 576 && code != 544) return;  // 258 and 514 stay internal
-    auto* record = new TransactionRecord{folderId, objectId, code == 576 ? b : -1, code};
-    if (!PostAndWait(databaseChangeDone_.get(), Messages().databaseChange, reinterpret_cast<WPARAM>(record), 0))
-        delete record;
+    PostTransaction(TransactionRecord{folderId, objectId, code == 576 ? b : -1, code});
 }
 
 }  // namespace plume

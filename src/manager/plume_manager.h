@@ -3,9 +3,11 @@
 // records, the hidden callback window, the event gate, the waits of the
 // client UI thread and the selection and sending state.
 //
-// Lifecycle: created by the first Get(true) (normally on the server thread,
-// which then owns the callback window), destroyed by the server thread with
-// DestroyInstance() after its message loop ended.
+// Lifecycle: created by the first Get(true) on the owner thread (the server
+// thread, named by SetOwnerThread when it starts), which then owns the
+// callback window; Get(true) on any other thread only finds it. Destroyed by
+// the owner thread with DestroyInstance() after its message loop ended; from
+// then on no thread creates it again until a new owner is named.
 // Threads: raise operations and automation methods run on the server thread;
 // hooks, WaitWithMessagePump and the shutdown sequence on the client UI
 // thread. Lock order where two are held: storeLock before registryLock.
@@ -17,6 +19,7 @@
 #include <memory>
 #include <vector>
 
+#include "com_ptr.h"
 #include "manager/object_registry.h"
 #include "sync.h"
 #include "unique_any.h"
@@ -29,6 +32,7 @@ class OEToolbar;
 class OEButton;
 class OEMenu;
 class OEMenuItem;
+struct OEPluginMsgWnd;
 
 // Receives store transactions from the store watcher.
 class PLUMEStoreListener {
@@ -48,8 +52,11 @@ struct MenuItemRecord {
 
 class PLUMEManager final : public PLUMEStoreListener {
 public:
-    // The singleton; constructed first when it does not exist and `create` is set.
+    // The singleton; constructed first when it does not exist, `create` is
+    // set and the caller is the owner thread. Null otherwise.
     static PLUMEManager* Get(bool create);
+    // Names the thread that may construct the manager (0: none).
+    static void SetOwnerThread(DWORD threadId);
     // Destroys the singleton (server thread, at the end) and clears the pointer.
     static void DestroyInstance();
 
@@ -81,6 +88,10 @@ public:
     // Server thread: disconnects every registered object from its remote
     // clients, which releases the references they hold.
     void DisconnectAllObjects();
+    // The OEMsgWnd objects of message window `msgWndId`, held.
+    std::vector<com_ptr<OEMsgWnd>> MsgWndsOf(LONG msgWndId);
+    // Server thread: every OEMsgWnd bound to `record` lets go of it.
+    void UnbindMsgWnds(const OEPluginMsgWnd* record);
     // Registered roots, in registration order (take registryLock around use).
     const std::vector<PLUMEObj*>& RootObjects() const { return roots_.items(); }
 

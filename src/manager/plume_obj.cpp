@@ -11,6 +11,7 @@
 #include "ui/oe_menu.h"
 #include "ui/oe_menu_item.h"
 #include "ui/oe_toolbar.h"
+#include "server/error_info.h"
 #include "ui/toolbar_registry.h"
 
 namespace plume {
@@ -25,7 +26,7 @@ constexpr WPARAM kNewMessage = 40465;
 }  // namespace
 
 PLUMEObj::PLUMEObj() : AutomationObject(kPLUMEObjIdentity), plumeId_(NextRootObjectId()) {
-    PLUMEManager::Get(true)->AddRootObject(this);
+    if (PLUMEManager* manager = PLUMEManager::Get(true)) manager->AddRootObject(this);
 }
 
 PLUMEObj::~PLUMEObj() {
@@ -121,7 +122,8 @@ STDMETHODIMP PLUMEObj::GetActiveMsgWndID(LONG* msgWndId) {
 
 STDMETHODIMP PLUMEObj::SendKey(LONG keyCode, LONG controlCode, LONG setForeground) {
     return Call("SendKey", [&] {
-        SendKeys(&OEToolbarRegistry::Get(true)->mainHost(), keyCode, controlCode, setForeground);
+        if (auto registry = OEToolbarRegistry::Get(true))
+            SendKeys(&registry->mainHost(), keyCode, controlCode, setForeground);
     });
 }
 
@@ -252,7 +254,7 @@ STDMETHODIMP PLUMEObj::CreateToolbar(IOEToolbar** newToolbar) {
     return Call("CreateToolbar", newToolbar, [&] {
         *newToolbar = nullptr;
         com_ptr<OEToolbar> toolbar = MakeObject<OEToolbar>();
-        throw_if_failed(toolbar->Create(plumeId_));
+        ThrowIfFailedKeepingDescription(toolbar->Create(plumeId_));
         *newToolbar = toolbar.detach();
     });
 }
@@ -261,7 +263,7 @@ STDMETHODIMP PLUMEObj::CreateToolbarInMsgWnd(enum tagWNDSTYLE wndStyle, IOEToolb
     return Call("CreateToolbarInMsgWnd", newToolbar, [&] {
         *newToolbar = nullptr;
         com_ptr<OEToolbar> toolbar = MakeObject<OEToolbar>();
-        throw_if_failed(toolbar->CreateInMsgWnd(wndStyle, plumeId_));
+        ThrowIfFailedKeepingDescription(toolbar->CreateInMsgWnd(wndStyle, plumeId_));
         *newToolbar = toolbar.detach();
     });
 }

@@ -4,7 +4,7 @@
 
 #include "manager/callback_window.h"
 #include "manager/plume_manager.h"
-#include "server/log.h"
+#include "log.h"
 
 namespace plume {
 namespace {

@@ -15,7 +15,7 @@
 #include "com_ptr.h"
 #include "server/connection_point.h"
 #include "server/error_info.h"
-#include "server/log.h"
+#include "log.h"
 #include "server/type_info_cache.h"
 
 namespace plume {

@@ -6,7 +6,7 @@
 #include "host/oe_msg_wnd.h"
 #include "manager/plume_obj.h"
 #include "server/error_info.h"
-#include "server/log.h"
+#include "log.h"
 #include "ui/oe_button.h"
 #include "ui/oe_menu.h"
 #include "ui/oe_menu_item.h"

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "com_object.h"
-#include "server/log.h"
+#include "log.h"
 
 namespace plume {
 

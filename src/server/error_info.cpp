@@ -5,7 +5,7 @@
 
 #include "bstr.h"
 #include "com_ptr.h"
-#include "server/log.h"
+#include "log.h"
 
 namespace plume {
 
@@ -23,6 +23,17 @@ void SetErrorInfoFor(HRESULT hr, const wchar_t* description, const char* source,
     com_ptr<IErrorInfo> info = create.query<IErrorInfo>(IID_IErrorInfo);
     if (info) SetErrorInfo(0, info.get());
     Log(4, "%s: failed %08lx.\n", source, static_cast<unsigned long>(hr));
+}
+
+void ThrowIfFailedKeepingDescription(HRESULT hr) {
+    if (SUCCEEDED(hr)) return;
+    std::wstring description;
+    com_ptr<IErrorInfo> info;
+    if (GetErrorInfo(0, info.put()) == S_OK && info) {
+        bstr text;
+        if (SUCCEEDED(info->GetDescription(text.put())) && text.get()) description = text.get();
+    }
+    throw_com_error(hr, std::move(description));
 }
 
 HRESULT ErrorFromCurrentException(const char* source, const IID& iid) {

@@ -17,6 +17,11 @@ void SetErrorInfoFor(HRESULT hr, const wchar_t* description, const char* source,
 // HRESULT and sets error information with `source` and `iid`.
 HRESULT ErrorFromCurrentException(const char* source, const IID& iid);
 
+// For a failed call of another of the library's own methods: raises its
+// HRESULT with the description that call left in the error information, so
+// that the outer method passes on why.
+void ThrowIfFailedKeepingDescription(HRESULT hr);
+
 // Runs `body` inside the catch-all every automation method uses.
 template <typename Body>
 HRESULT GuardedCall(const char* source, const IID& iid, Body&& body) {

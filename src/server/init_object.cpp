@@ -24,6 +24,8 @@ namespace {
 
 IPLUMEInitObject* g_initObject = nullptr;  // the server thread's reference
 IStream* g_marshalled = nullptr;           // from the creating thread, until adopted
+volatile LONG g_awaited = 0;
+volatile LONG g_reported = 0;
 
 }  // namespace
 
@@ -77,6 +79,11 @@ HRESULT InitObjectReported(LONG* count) {
 }
 
 HRESULT InitObjectStart() { return g_initObject ? g_initObject->Start() : E_POINTER; }
+
+void SetAwaitedPlugins(LONG count) { InterlockedExchange(&g_awaited, count); }
+void SetReportedPlugins(LONG count) { InterlockedExchange(&g_reported, count); }
+LONG AwaitedPlugins() { return g_awaited; }
+LONG ReportedPlugins() { return g_reported; }
 
 void SetPluginsInitialized() {
     unique_handle event(CreateEventA(nullptr, TRUE, FALSE, "PLUME_PLUGINS_INITIALIZED_EVENT"));

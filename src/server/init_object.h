@@ -24,6 +24,13 @@ HRESULT InitObjectAwaited(LONG* count);
 HRESULT InitObjectReported(LONG* count);
 HRESULT InitObjectStart();
 
+// What start-up learnt of the plug-ins (for the log of a start-up that gave
+// up waiting): the number awaited and the number last seen reporting.
+void SetAwaitedPlugins(LONG count);
+void SetReportedPlugins(LONG count);
+LONG AwaitedPlugins();
+LONG ReportedPlugins();
+
 // Creates "PLUME_PLUGINS_INITIALIZED_EVENT" and sets it.
 void SetPluginsInitialized();
 

@@ -3,7 +3,7 @@
 #include <objbase.h>
 
 #include "proc_address.h"
-#include "server/log.h"
+#include "log.h"
 #include "unique_any.h"
 
 namespace plume {

@@ -10,7 +10,7 @@
 #include "com_error.h"
 #include "com_ptr.h"
 #include "proc_address.h"
-#include "server/log.h"
+#include "log.h"
 #include "server/module.h"
 #include "unique_any.h"
 

@@ -2,7 +2,7 @@
 
 #include <objbase.h>
 
-#include "host/client_variant.h"
+#include "client_variant.h"
 #include "host/hooks.h"
 #include "host/msg_wnd_list.h"
 #include "manager/callback_window.h"
@@ -10,7 +10,7 @@
 #include "manager/selection.h"
 #include "server/class_objects.h"
 #include "server/init_object.h"
-#include "server/log.h"
+#include "log.h"
 #include "server/plugins.h"
 #include "ui/toolbar_registry.h"
 #include "unique_any.h"
@@ -22,6 +22,7 @@ HWND g_hostWindow = nullptr;
 HANDLE g_serverThread = nullptr;
 DWORD g_serverThreadId = 0;
 DWORD g_releaseGraceMs = 30000;
+DWORD g_pluginStartupTimeoutMs = kPluginStartupTimeoutMs;
 
 constexpr UINT kRepostedWhileStarting = WM_USER + 19;  // 0x413
 // Thread message to the server thread: disconnect every object from its
@@ -52,21 +53,27 @@ bool PumpWhileStarting() {
     return true;
 }
 
-// Host callbacks (client UI thread).
+// Host callbacks (client UI thread). Only the server thread makes the
+// manager: activity reported before it exists (or after it is gone) is
+// dropped, since nothing could hear it.
+PLUMEManager* ManagerOrDrop(const char* what) {
+    PLUMEManager* manager = PLUMEManager::Get(false);
+    if (!manager) Log(2, "%s: no manager yet; dropped.\n", what);
+    return manager;
+}
+
 void OnShutdown(int endSession) { ShutdownServer(endSession); }
 
 void OnFolderTreeNotify(HWND treeView) {
-    PLUMEManager::Get(true);
-    SetSelectedFolderName(treeView);
+    if (ManagerOrDrop("OnFolderTreeNotify")) SetSelectedFolderName(treeView);
 }
 
 void OnMessageDownload(int code) {
-    PLUMEManager::Get(true);
-    PostMessageDownload(code);
+    if (ManagerOrDrop("OnMessageDownload")) PostMessageDownload(code);
 }
 
 void OnMsgWndLifecycle(HWND window, int what) {
-    PLUMEManager::Get(true);
+    if (!ManagerOrDrop("OnMsgWndLifecycle")) return;
     if (what == 1) {
         PostMsgWndCreated(window);
     } else if (what == 2) {
@@ -75,16 +82,22 @@ void OnMsgWndLifecycle(HWND window, int what) {
     }
 }
 
-void OnMsgWndSendButton(HWND window, int which) {
-    PLUMEManager::Get(true);
-    PostMsgWndSendButton(window, which);
+int OnMsgWndSendButton(HWND window, int which) {
+    if (!ManagerOrDrop("OnMsgWndSendButton")) return 0;
+    return PostMsgWndSendButton(window, which) ? 1 : 0;
 }
 
 int OnBusyCounter(int op) {
-    PLUMEManager* manager = PLUMEManager::Get(true);
+    PLUMEManager* manager = ManagerOrDrop("OnBusyCounter");
+    if (!manager) return 0;
     switch (op) {
     case 1: InterlockedIncrement(&manager->sendBusy); return 0;
-    case 2: InterlockedDecrement(&manager->sendBusy); return 0;
+    case 2:
+        // Never below zero: an increment may have been dropped before the
+        // manager existed.
+        for (LONG n = manager->sendBusy; n > 0; n = manager->sendBusy)
+            if (InterlockedCompareExchange(&manager->sendBusy, n - 1, n) == n) break;
+        return 0;
     case 3: return manager->sendBusy > 0 ? 1 : 0;
     default: return 0;
     }
@@ -113,6 +126,7 @@ void RunServerLoop(PLUMEManager* manager) {
 
 DWORD WINAPI ServerProc(LPVOID) {
     if (CoInitialize(nullptr) != S_OK) return 0;
+    PLUMEManager::SetOwnerThread(GetCurrentThreadId());
     Log(4, "ServerProc: starting.\n");
     LoadPlugins();
     ClassObjectRegistration server;
@@ -132,7 +146,10 @@ DWORD WINAPI ServerProc(LPVOID) {
     }
     // With the class objects unregistered nothing could report: do not keep
     // the client waiting.
-    if (awaited <= 0 || FAILED(registered)) SetPluginsInitialized();
+    if (awaited <= 0 || FAILED(registered))
+        SetPluginsInitialized();
+    else
+        SetAwaitedPlugins(awaited);
 
     unique_handle shutdownEvent(CreateEventA(nullptr, TRUE, FALSE, "PLUME_SHUTDOWN_EVENT"));
     unique_handle initEvent(CreateEventA(nullptr, TRUE, FALSE, "PLUME_INIT_EVENT"));
@@ -158,9 +175,13 @@ HANDLE ServerThread() { return g_serverThread; }
 
 void SetReleaseGracePeriod(DWORD milliseconds) { g_releaseGraceMs = milliseconds; }
 
+void SetPluginStartupTimeout(DWORD milliseconds) { g_pluginStartupTimeoutMs = milliseconds; }
+
 void StartServer(HWND hostWindow) {
     if (g_serverThread || !IsHostProcess() || !hostWindow) return;
     g_hostWindow = hostWindow;
+    OEToolbarRegistry::Reopen();
+    SetMsgWndUnbinder(PostUnbindMsgWnd);
     AttachPlugin(hostWindow, nullptr);
     HostNotifyCallbacks& cb = Callbacks();
     cb.onShutdown = OnShutdown;
@@ -183,15 +204,26 @@ void StartServer(HWND hostWindow) {
         return;
     }
 
-    while (!PLUMEManager::Get(false)) {
-        if (!PumpWhileStarting()) break;
+    // Both waits share one deadline: a plug-in that hangs or never reports in
+    // its start-up does not keep the user from their mail.
+    const DWORD started = GetTickCount();
+    auto timedOut = [&] { return GetTickCount() - started >= g_pluginStartupTimeoutMs; };
+    while (!PLUMEManager::Get(false) && !timedOut()) {
+        if (!PumpWhileStarting()) return;
         Sleep(10);
         // A server thread that ended without a manager (COM refused) ends the wait.
-        if (WaitForSingleObject(g_serverThread, 0) == WAIT_OBJECT_0) break;
+        if (WaitForSingleObject(g_serverThread, 0) == WAIT_OBJECT_0) return;
     }
     while (WaitForSingleObject(initialized.get(), 0) == WAIT_TIMEOUT) {
-        if (!PumpWhileStarting()) break;
-        if (WaitForSingleObject(g_serverThread, 0) == WAIT_OBJECT_0) break;
+        if (timedOut()) {
+            Log(0, "StartServer: plug-ins did not report within %lu ms (awaited %ld, reported %ld); starting without them.\n",
+                static_cast<unsigned long>(g_pluginStartupTimeoutMs), static_cast<long>(AwaitedPlugins()),
+                static_cast<long>(ReportedPlugins()));
+            SetPluginsInitialized();
+            return;
+        }
+        if (!PumpWhileStarting()) return;
+        if (WaitForSingleObject(g_serverThread, 0) == WAIT_OBJECT_0) return;
     }
 }
 

@@ -21,4 +21,10 @@ HANDLE ServerThread();
 // disconnects them, in milliseconds (30 s; tests may shorten it).
 void SetReleaseGracePeriod(DWORD milliseconds);
 
+// How long StartServer waits for the server thread and the plug-ins to
+// report before it lets the client start without them.
+constexpr DWORD kPluginStartupTimeoutMs = 30000;
+// Tests may shorten it.
+void SetPluginStartupTimeout(DWORD milliseconds);
+
 }  // namespace plume

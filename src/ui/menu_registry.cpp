@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "server/log.h"
+#include "log.h"
 #include "ui/toolbar_registry.h"
 
 namespace plume {

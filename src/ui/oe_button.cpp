@@ -22,7 +22,9 @@ bool QueryPicture(IPictureDisp* argument, com_ptr<IPicture>* picture) {
 
 }  // namespace
 
-OEButton::OEButton() : AutomationObject(kOEButtonIdentity) { PLUMEManager::Get(true)->AddButton(this); }
+OEButton::OEButton() : AutomationObject(kOEButtonIdentity) {
+    if (PLUMEManager* manager = PLUMEManager::Get(true)) manager->AddButton(this);
+}
 
 OEButton::~OEButton() {
     if (PLUMEManager* manager = PLUMEManager::Get(false)) manager->RemoveButton(this);

@@ -9,7 +9,9 @@ namespace plume {
 
 const ClassIdentity kOEMenuIdentity = {IID_IOEMenu, CLSID_OEMenu, DIID_IOEMenuEvents};
 
-OEMenu::OEMenu() : AutomationObject(kOEMenuIdentity) { PLUMEManager::Get(true)->AddMenu(this); }
+OEMenu::OEMenu() : AutomationObject(kOEMenuIdentity) {
+    if (PLUMEManager* manager = PLUMEManager::Get(true)) manager->AddMenu(this);
+}
 
 OEMenu::~OEMenu() {
     if (PLUMEManager* manager = PLUMEManager::Get(false)) manager->RemoveMenu(this);

@@ -22,7 +22,9 @@ std::string NameOf(BSTR name) {
 
 }  // namespace
 
-OEMenuItem::OEMenuItem() : AutomationObject(kOEMenuItemIdentity) { PLUMEManager::Get(true)->AddMenuItem(this); }
+OEMenuItem::OEMenuItem() : AutomationObject(kOEMenuItemIdentity) {
+    if (PLUMEManager* manager = PLUMEManager::Get(true)) manager->AddMenuItem(this);
+}
 
 OEMenuItem::~OEMenuItem() {
     if (PLUMEManager* manager = PLUMEManager::Get(false)) manager->RemoveMenuItem(this);

@@ -2,6 +2,7 @@
 
 #include "manager/plume_manager.h"
 #include "ui/oe_button.h"
+#include "server/error_info.h"
 #include "ui/toolbar_registry.h"
 
 namespace plume {
@@ -12,7 +13,9 @@ namespace {
 constexpr LONG kNoMaskColor = static_cast<LONG>(0xFF000000);
 }  // namespace
 
-OEToolbar::OEToolbar() : AutomationObject(kOEToolbarIdentity) { PLUMEManager::Get(true)->AddToolbar(this); }
+OEToolbar::OEToolbar() : AutomationObject(kOEToolbarIdentity) {
+    if (PLUMEManager* manager = PLUMEManager::Get(true)) manager->AddToolbar(this);
+}
 
 OEToolbar::~OEToolbar() {
     if (PLUMEManager* manager = PLUMEManager::Get(false)) manager->RemoveToolbar(this);
@@ -28,7 +31,8 @@ void OEToolbar::Bind(LONG toolbarId, LONG ownerId, LONG hostSerial) {
 
 void OEToolbar::WrapHostToolbar(LONG wndStyle, LONG plumeId) {
     ownerId_ = plumeId;
-    OEToolbarRegistry* registry = OEToolbarRegistry::Get(true);
+    std::shared_ptr<OEToolbarRegistry> registry = OEToolbarRegistry::Get(true);
+    if (!registry) return;
     OEToolbarHost& host = wndStyle == 0 ? registry->mainHost() : registry->msgWndTemplates();
     locked_ref<OEPluginToolbar> tb(host.NewToolbar());
     if (!tb) return;
@@ -40,7 +44,9 @@ void OEToolbar::WrapHostToolbar(LONG wndStyle, LONG plumeId) {
 
 locked_ref<OEPluginToolbar> OEToolbar::Record() {
     if (toolbarId_ == -1) {
-        ToolbarPtr fresh = OEToolbarRegistry::Get(true)->mainHost().NewToolbar();
+        std::shared_ptr<OEToolbarRegistry> registry = OEToolbarRegistry::Get(true);
+        if (!registry) return {};
+        ToolbarPtr fresh = registry->mainHost().NewToolbar();
         toolbarId_ = fresh->id;
         return locked_ref<OEPluginToolbar>(std::move(fresh));
     }
@@ -69,7 +75,7 @@ STDMETHODIMP OEToolbar::CreateButton(BSTR name, BSTR bmpNormal, BSTR bmpMouseOve
         *out = nullptr;
         Record().reset();
         com_ptr<OEButton> button = NewButton();
-        throw_if_failed(button->Create(toolbarId_, name, bmpNormal, bmpMouseOver));
+        ThrowIfFailedKeepingDescription(button->Create(toolbarId_, name, bmpNormal, bmpMouseOver));
         *out = button.detach();
     });
 }
@@ -79,7 +85,7 @@ STDMETHODIMP OEToolbar::CreateSeparator(IOEButton** out) {
         *out = nullptr;
         Record().reset();
         com_ptr<OEButton> button = NewButton();
-        throw_if_failed(button->CreateSeparator(toolbarId_));
+        ThrowIfFailedKeepingDescription(button->CreateSeparator(toolbarId_));
         *out = button.detach();
     });
 }
@@ -99,7 +105,9 @@ STDMETHODIMP OEToolbar::CreateInMsgWnd(enum tagWNDSTYLE wndStyle, LONG plumeId) 
     return Call("CreateInMsgWnd", [&] {
         ownerId_ = plumeId;
         hostSerial_ = 0;
-        locked_ref<OEPluginToolbar> tb(OEToolbarRegistry::Get(true)->msgWndTemplates().NewToolbar());
+        std::shared_ptr<OEToolbarRegistry> registry = OEToolbarRegistry::Get(true);
+        if (!registry) return;
+        locked_ref<OEPluginToolbar> tb(registry->msgWndTemplates().NewToolbar());
         if (!tb) return;
         tb->wndStyleMask = wndStyle;
         toolbarId_ = tb->id;

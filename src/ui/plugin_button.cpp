@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-#include "host/client_variant.h"
+#include "client_variant.h"
 #include "manager/identifiers.h"
 #include "ui/toolbar_records.h"
 #include "ui/toolbar_registry.h"

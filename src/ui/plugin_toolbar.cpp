@@ -3,7 +3,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
-#include "host/client_variant.h"
+#include "client_variant.h"
 #include "manager/identifiers.h"
 #include "ui/toolbar_records.h"
 #include "ui/toolbar_registry.h"

@@ -5,8 +5,10 @@
 #include <algorithm>
 #include <utility>
 
+#include "entry_guard.h"
 #include "host/hooks.h"
-#include "server/log.h"
+#include "issued_pointers.h"
+#include "log.h"
 
 namespace plume {
 namespace {
@@ -29,7 +31,9 @@ std::vector<OEToolbarHost*>& Hosts() {
     return *hosts;
 }
 volatile LONG g_nextHostSerial = 0;
-OEToolbarRegistry* g_registry = nullptr;
+std::shared_ptr<OEToolbarRegistry> g_registry;
+// Set by Destroy at shutdown: no new registry is made until Reopen.
+bool g_registryClosed = false;
 MenuCommandRouter g_menuRouter = nullptr;
 
 // The host whose subclassed window (selected by `which`) is `hwnd`, and the
@@ -97,7 +101,7 @@ OEToolbarHost::~OEToolbarHost() {
 
 std::unique_ptr<OEToolbarHost> OEToolbarHost::NewMsgWndHost() {
     auto host = std::make_unique<OEToolbarHost>();
-    if (OEToolbarRegistry* registry = OEToolbarRegistry::Get(true)) {
+    if (std::shared_ptr<OEToolbarRegistry> registry = OEToolbarRegistry::Get(true)) {
         for (const ToolbarPtr& source : registry->msgWndTemplates().Toolbars()) {
             locked_ref<OEPluginToolbar> tb(source);
             if (tb) host->Append(OEPluginToolbar::CopyForMsgWnd(*tb, host.get()));
@@ -254,122 +258,138 @@ void OEToolbarHost::OfferMsgWndCommand(HWND window, LONG id) {
 // Subclassed procedures (client UI thread).
 
 LRESULT CALLBACK OEToolbarHost::SizableRebarProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (RunSentTask(message, lParam)) return 1;
     WNDPROC previous = nullptr;
-    std::vector<ToolbarPtr> toolbars;
-    {
-        cs_lock hosts(HostListLock());
-        OEToolbarHost* host =
-            HostOf(hwnd, [](OEToolbarHost& h) -> const window_subclass& { return h.sizableSubclass_; }, &previous);
-        if (!host) return 0;
-        if (message == WM_NOTIFY && lParam &&
-            reinterpret_cast<NMHDR*>(lParam)->code == static_cast<UINT>(kRbnChevronPushed))
-            toolbars = host->Toolbars();
-    }
-    if (!toolbars.empty()) {
-        const auto* chevron = reinterpret_cast<NMREBARCHEVRON*>(lParam);
-        for (const ToolbarPtr& tb : toolbars) {
-            HWND rebar = tb->rebar;
-            if (!rebar || rebar != chevron->hdr.hwndFrom) continue;
-            const int index = static_cast<int>(SendMessageA(rebar, RB_IDTOINDEX, tb->id, 0));
-            if (index == static_cast<int>(chevron->uBand)) {
-                TrackChevron(tb, index);
-                return 0;
-            }
+    auto body = [&]() -> LRESULT {
+        if (RunSentTask(message, lParam)) return 1;
+        std::vector<ToolbarPtr> toolbars;
+        {
+            cs_lock hosts(HostListLock());
+            OEToolbarHost* host =
+                HostOf(hwnd, [](OEToolbarHost& h) -> const window_subclass& { return h.sizableSubclass_; }, &previous);
+            if (!host) return 0;
+            if (message == WM_NOTIFY && lParam &&
+                reinterpret_cast<NMHDR*>(lParam)->code == static_cast<UINT>(kRbnChevronPushed))
+                toolbars = host->Toolbars();
         }
-    }
-    return CallWindowProcA(previous, hwnd, message, wParam, lParam);
-}
-
-LRESULT CALLBACK OEToolbarHost::RebarProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (RunSentTask(message, lParam)) return 1;
-    WNDPROC previous = nullptr;
-    ButtonPtr dropDown;
-    {
-        cs_lock hosts(HostListLock());
-        if (!HostOf(hwnd, [](OEToolbarHost& h) -> const window_subclass& { return h.rebarSubclass_; }, &previous))
-            return 0;
-        if (message == WM_NOTIFY && lParam) {
-            auto* nm = reinterpret_cast<NMTOOLBARA*>(lParam);
-            if (nm->hdr.code == static_cast<UINT>(kTbnDropDown)) {
-                cs_lock hold(ToolbarLock());
-                for (OEToolbarHost* h : Hosts()) {
-                    for (const ToolbarPtr& tb : h->toolbars_) {
-                        if (tb->window != nm->hdr.hwndFrom) continue;
-                        if ((dropDown = tb->FindButton(nm->iItem))) break;
-                    }
-                    if (dropDown) break;
+        if (!toolbars.empty()) {
+            const auto* chevron = reinterpret_cast<NMREBARCHEVRON*>(lParam);
+            for (const ToolbarPtr& tb : toolbars) {
+                HWND rebar = tb->rebar;
+                if (!rebar || rebar != chevron->hdr.hwndFrom) continue;
+                const int index = static_cast<int>(SendMessageA(rebar, RB_IDTOINDEX, tb->id, 0));
+                if (index == static_cast<int>(chevron->uBand)) {
+                    TrackChevron(tb, index);
+                    return 0;
                 }
             }
         }
-    }
-    if (dropDown) {
-        dropDown->ShowDropDownMenu();
-        return TBDDRET_DEFAULT;
-    }
-    return CallWindowProcA(previous, hwnd, message, wParam, lParam);
+        return CallWindowProcA(previous, hwnd, message, wParam, lParam);
+    };
+    return guarded_entry("SizableRebarProc", message, body, [&]() -> LRESULT {
+        return previous ? CallWindowProcA(previous, hwnd, message, wParam, lParam) : 0;
+    });
+}
+
+LRESULT CALLBACK OEToolbarHost::RebarProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    WNDPROC previous = nullptr;
+    auto body = [&]() -> LRESULT {
+        if (RunSentTask(message, lParam)) return 1;
+        ButtonPtr dropDown;
+        {
+            cs_lock hosts(HostListLock());
+            if (!HostOf(hwnd, [](OEToolbarHost& h) -> const window_subclass& { return h.rebarSubclass_; }, &previous))
+                return 0;
+            if (message == WM_NOTIFY && lParam) {
+                auto* nm = reinterpret_cast<NMTOOLBARA*>(lParam);
+                if (nm->hdr.code == static_cast<UINT>(kTbnDropDown)) {
+                    cs_lock hold(ToolbarLock());
+                    for (OEToolbarHost* h : Hosts()) {
+                        for (const ToolbarPtr& tb : h->toolbars_) {
+                            if (tb->window != nm->hdr.hwndFrom) continue;
+                            if ((dropDown = tb->FindButton(nm->iItem))) break;
+                        }
+                        if (dropDown) break;
+                    }
+                }
+            }
+        }
+        if (dropDown) {
+            dropDown->ShowDropDownMenu();
+            return TBDDRET_DEFAULT;
+        }
+        return CallWindowProcA(previous, hwnd, message, wParam, lParam);
+    };
+    return guarded_entry("RebarProc", message, body, [&]() -> LRESULT {
+        return previous ? CallWindowProcA(previous, hwnd, message, wParam, lParam) : 0;
+    });
 }
 
 LRESULT CALLBACK OEToolbarHost::ClientToolbarProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     WNDPROC previous = nullptr;
-    {
-        cs_lock hosts(HostListLock());
-        OEToolbarHost* host =
-            HostOf(hwnd, [](OEToolbarHost& h) -> const window_subclass& { return h.toolbarSubclass_; }, &previous);
-        if (!host) return 0;
-        switch (message) {
-        case TB_SETIMAGELIST:
-        case TB_SETHOTIMAGELIST:
-            return 1;  // the lists carry the library's images
-        case TB_ENABLEBUTTON:
-        case TB_SETSTATE: {
-            cs_lock hold(ToolbarLock());
-            for (const ToolbarPtr& tb : host->toolbars_) {
-                if (ButtonPtr b = tb->FindButton(static_cast<LONG>(wParam))) {
-                    lParam = message == TB_SETSTATE ? MAKELONG(b->State(), 0) : MAKELONG(b->enabled ? 1 : 0, 0);
-                    break;
+    auto body = [&]() -> LRESULT {
+        {
+            cs_lock hosts(HostListLock());
+            OEToolbarHost* host =
+                HostOf(hwnd, [](OEToolbarHost& h) -> const window_subclass& { return h.toolbarSubclass_; }, &previous);
+            if (!host) return 0;
+            switch (message) {
+            case TB_SETIMAGELIST:
+            case TB_SETHOTIMAGELIST:
+                return 1;  // the lists carry the library's images
+            case TB_ENABLEBUTTON:
+            case TB_SETSTATE: {
+                cs_lock hold(ToolbarLock());
+                for (const ToolbarPtr& tb : host->toolbars_) {
+                    if (ButtonPtr b = tb->FindButton(static_cast<LONG>(wParam))) {
+                        lParam = message == TB_SETSTATE ? MAKELONG(b->State(), 0) : MAKELONG(b->enabled ? 1 : 0, 0);
+                        break;
+                    }
                 }
+                break;
             }
-            break;
+            default:
+                break;
+            }
         }
-        default:
-            break;
-        }
-    }
-    return CallWindowProcA(previous, hwnd, message, wParam, lParam);
+        return CallWindowProcA(previous, hwnd, message, wParam, lParam);
+    };
+    return guarded_entry("ClientToolbarProc", message, body, [&]() -> LRESULT {
+        return previous ? CallWindowProcA(previous, hwnd, message, wParam, lParam) : 0;
+    });
 }
 
 // Registry.
 
-OEToolbarRegistry* OEToolbarRegistry::Get(bool create) {
+std::shared_ptr<OEToolbarRegistry> OEToolbarRegistry::Get(bool create) {
     {
         cs_lock hold(ToolbarLock());
-        if (g_registry || !create) return g_registry;
+        if (g_registry || !create || g_registryClosed) return g_registry;
     }
     // Hosts enter the host list, whose lock comes before the toolbar lock.
-    auto* fresh = new OEToolbarRegistry;
-    OEToolbarRegistry* extra = nullptr;
-    OEToolbarRegistry* result;
-    {
-        cs_lock hold(ToolbarLock());
-        if (g_registry)
-            extra = fresh;
-        else
-            g_registry = fresh;
-        result = g_registry;
-    }
-    delete extra;
-    return result;
+    std::shared_ptr<OEToolbarRegistry> fresh(new OEToolbarRegistry);
+    cs_lock hold(ToolbarLock());
+    if (!g_registry && !g_registryClosed) g_registry = fresh;
+    return g_registry;  // a spare `fresh` goes when the lock is let go
 }
 
 void OEToolbarRegistry::Destroy() {
-    OEToolbarRegistry* registry;
+    std::shared_ptr<OEToolbarRegistry> registry;
     {
         cs_lock hold(ToolbarLock());
-        registry = g_registry;
-        g_registry = nullptr;
+        registry.swap(g_registry);
+        g_registryClosed = true;
     }
-    delete registry;
+    if (!registry) return;
+    // Out of the client's windows now, on this thread; a server-thread call
+    // that still holds the registry finds it empty and frees it after use.
+    registry->mainHost_.Detach();
+    registry->mainHost_.RemoveToolbarsOf(-1);
+    registry->msgWndTemplates_.RemoveToolbarsOf(-1);
+}
+
+void OEToolbarRegistry::Reopen() {
+    cs_lock hold(ToolbarLock());
+    g_registryClosed = false;
 }
 
 ToolbarPtr OEToolbarRegistry::FindToolbar(LONG id) {
@@ -392,7 +412,7 @@ ToolbarPtr OEToolbarRegistry::ToolbarAt(int n, LONG owner) {
 }
 
 void OEToolbarRegistry::RemoveToolbarsOf(LONG owner) {
-    OEToolbarRegistry* registry = Get(false);
+    std::shared_ptr<OEToolbarRegistry> registry = Get(false);
     if (!registry) return;
     registry->mainHost_.RemoveToolbarsOf(owner);
     registry->msgWndTemplates_.RemoveToolbarsOf(owner);
@@ -441,10 +461,17 @@ UINT TaskMessage() {
     return message;
 }
 
+// Tasks being sent by this library: only those are run.
+issued_pointers& SentTasks() {
+    static issued_pointers* tasks = new issued_pointers;
+    return *tasks;
+}
+
 bool RunSentTask(UINT message, LPARAM lParam) {
-    if (message != TaskMessage() || !lParam) return false;
+    if (message != TaskMessage()) return false;
     auto* task = reinterpret_cast<HostThreadTask*>(lParam);
-    task->run(task->context);
+    // Anything else with this message (another program's post) is dropped.
+    if (SentTasks().redeem(task)) task->run(task->context);
     return true;
 }
 
@@ -454,7 +481,10 @@ bool SendTask(HWND messenger, HostThreadTask* task) {
     if (!messenger || GetWindowThreadProcessId(messenger, nullptr) == GetCurrentThreadId()) return false;
     const auto proc = reinterpret_cast<WNDPROC>(GetWindowLongPtrA(messenger, GWLP_WNDPROC));
     if (proc != OEToolbarHost::SizableRebarProc && proc != OEToolbarHost::RebarProc) return false;
-    return SendMessageA(messenger, TaskMessage(), 0, reinterpret_cast<LPARAM>(task)) == 1;
+    SentTasks().issue(task);
+    const bool ran = SendMessageA(messenger, TaskMessage(), 0, reinterpret_cast<LPARAM>(task)) == 1;
+    SentTasks().withdraw(task);
+    return ran;
 }
 
 }  // namespace

@@ -100,10 +100,15 @@ private:
 
 class OEToolbarRegistry {
 public:
-    // The process-wide registry, created on first use when `create` is set.
-    static OEToolbarRegistry* Get(bool create = true);
-    // Deletes the registry: both hosts detach and delete their toolbars.
+    // The process-wide registry, created on first use when `create` is set;
+    // null once Destroy has closed it. A caller on another thread keeps the
+    // registry alive while it holds the result.
+    static std::shared_ptr<OEToolbarRegistry> Get(bool create = true);
+    // Shutdown: both hosts detach and delete their toolbars on the calling
+    // thread, and no new registry is made until Reopen.
     static void Destroy();
+    // A new start of the server may make a registry again.
+    static void Reopen();
 
     OEToolbarHost& mainHost() { return mainHost_; }
     OEToolbarHost& msgWndTemplates() { return msgWndTemplates_; }

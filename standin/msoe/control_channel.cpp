@@ -1164,6 +1164,7 @@ std::vector<MethodEntry>& Methods() {
              return Value::Bool(true);
          }},
         {L"LiveObjects", [](Args&) { return Value::Long(LiveHtmlObjects() + LiveRecipientObjects()); }},
+        {L"WrongThreadCalls", [](Args&) { return Value::Long(WrongThreadHtmlCalls()); }},
     };
     return methods;
 }

@@ -83,6 +83,16 @@ ITypeInfo* MshtmlTypeInfo(const GUID& iid) {
 
 BSTR AllocString(const std::wstring& s) { return SysAllocStringLen(s.data(), static_cast<UINT>(s.size())); }
 
+// The HTML engine of a message view belongs to the thread that made it, as
+// the client's does: reached from another thread without marshalling it
+// refuses every call, and counts such calls and reference changes.
+volatile LONG g_wrongThread = 0;
+bool OnWrongThread(DWORD owner) {
+    if (GetCurrentThreadId() == owner) return false;
+    InterlockedIncrement(&g_wrongThread);
+    return true;
+}
+
 // ---------------------------------------------------------------- elements
 
 enum class ElementKind { Body, Html };
@@ -92,12 +102,14 @@ struct Element {
     LONG refs;
     ElementKind kind;
     std::shared_ptr<HtmlContent> content;
+    DWORD thread = GetCurrentThreadId();
 };
 
 Element* ElementFrom(IHTMLElement* p) { return CONTAINING_RECORD(p, Element, iface); }
 IHTMLElement* NewElement(ElementKind kind, std::shared_ptr<HtmlContent> content);
 
 HRESULT STDMETHODCALLTYPE ElQueryInterface(IHTMLElement* self, REFIID iid, void** out) {
+    if (OnWrongThread(ElementFrom(self)->thread)) return RPC_E_WRONG_THREAD;
     if (!out) return E_POINTER;
     if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) || IsEqualIID(iid, kIID_IHTMLElement)) {
         *out = self;
@@ -107,8 +119,12 @@ HRESULT STDMETHODCALLTYPE ElQueryInterface(IHTMLElement* self, REFIID iid, void*
     *out = nullptr;
     return E_NOINTERFACE;
 }
-ULONG STDMETHODCALLTYPE ElAddRef(IHTMLElement* self) { return InterlockedIncrement(&ElementFrom(self)->refs); }
+ULONG STDMETHODCALLTYPE ElAddRef(IHTMLElement* self) {
+    OnWrongThread(ElementFrom(self)->thread);
+    return InterlockedIncrement(&ElementFrom(self)->refs);
+}
 ULONG STDMETHODCALLTYPE ElRelease(IHTMLElement* self) {
+    OnWrongThread(ElementFrom(self)->thread);
     Element* e = ElementFrom(self);
     LONG n = InterlockedDecrement(&e->refs);
     if (n == 0) {
@@ -138,6 +154,7 @@ HRESULT STDMETHODCALLTYPE ElGetIDsOfNames(IHTMLElement*, REFIID, LPOLESTR* names
 }
 HRESULT STDMETHODCALLTYPE ElInvoke(IHTMLElement* self, DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params,
                                    VARIANT* result, EXCEPINFO*, UINT* argErr) {
+    if (OnWrongThread(ElementFrom(self)->thread)) return RPC_E_WRONG_THREAD;
     ITypeInfo* info = MshtmlTypeInfo(kIID_IHTMLElement);
     if (!info) return E_NOTIMPL;
     HRESULT hr = DispInvoke(self, info, id, flags, params, result, nullptr, argErr);
@@ -145,12 +162,14 @@ HRESULT STDMETHODCALLTYPE ElInvoke(IHTMLElement* self, DISPID id, REFIID, LCID, 
     return hr;
 }
 HRESULT STDMETHODCALLTYPE ElGetInnerHTML(IHTMLElement* self, BSTR* out) {
+    if (OnWrongThread(ElementFrom(self)->thread)) return RPC_E_WRONG_THREAD;
     if (!out) return E_POINTER;
     Element* e = ElementFrom(self);
     *out = AllocString(e->kind == ElementKind::Body ? e->content->BodyInner() : e->content->HtmlInner());
     return S_OK;
 }
 HRESULT STDMETHODCALLTYPE ElPutInnerHTML(IHTMLElement* self, BSTR value) {
+    if (OnWrongThread(ElementFrom(self)->thread)) return RPC_E_WRONG_THREAD;
     Element* e = ElementFrom(self);
     std::wstring text(value ? value : L"", value ? SysStringLen(value) : 0);
     if (e->kind == ElementKind::Body) e->content->SetBodyInner(text);
@@ -158,12 +177,14 @@ HRESULT STDMETHODCALLTYPE ElPutInnerHTML(IHTMLElement* self, BSTR value) {
     return S_OK;
 }
 HRESULT STDMETHODCALLTYPE ElGetInnerText(IHTMLElement* self, BSTR* out) {
+    if (OnWrongThread(ElementFrom(self)->thread)) return RPC_E_WRONG_THREAD;
     if (!out) return E_POINTER;
     Element* e = ElementFrom(self);
     *out = AllocString(HtmlToText(e->kind == ElementKind::Body ? e->content->BodyInner() : e->content->HtmlInner()));
     return S_OK;
 }
 HRESULT STDMETHODCALLTYPE ElPutInnerText(IHTMLElement* self, BSTR value) {
+    if (OnWrongThread(ElementFrom(self)->thread)) return RPC_E_WRONG_THREAD;
     Element* e = ElementFrom(self);
     std::wstring html = TextToHtml(std::wstring(value ? value : L"", value ? SysStringLen(value) : 0));
     if (e->kind == ElementKind::Body) e->content->SetBodyInner(html);
@@ -171,18 +192,21 @@ HRESULT STDMETHODCALLTYPE ElPutInnerText(IHTMLElement* self, BSTR value) {
     return S_OK;
 }
 HRESULT STDMETHODCALLTYPE ElGetOuterHTML(IHTMLElement* self, BSTR* out) {
+    if (OnWrongThread(ElementFrom(self)->thread)) return RPC_E_WRONG_THREAD;
     if (!out) return E_POINTER;
     Element* e = ElementFrom(self);
     *out = AllocString(e->kind == ElementKind::Body ? e->content->BodyOuter() : e->content->Document());
     return S_OK;
 }
 HRESULT STDMETHODCALLTYPE ElGetParentElement(IHTMLElement* self, IHTMLElement** out) {
+    if (OnWrongThread(ElementFrom(self)->thread)) return RPC_E_WRONG_THREAD;
     if (!out) return E_POINTER;
     Element* e = ElementFrom(self);
     *out = e->kind == ElementKind::Body ? NewElement(ElementKind::Html, e->content) : nullptr;
     return S_OK;
 }
 HRESULT STDMETHODCALLTYPE ElGetTagName(IHTMLElement* self, BSTR* out) {
+    if (OnWrongThread(ElementFrom(self)->thread)) return RPC_E_WRONG_THREAD;
     if (!out) return E_POINTER;
     *out = SysAllocString(ElementFrom(self)->kind == ElementKind::Body ? L"BODY" : L"HTML");
     return S_OK;
@@ -225,11 +249,13 @@ struct Document {
     std::shared_ptr<HtmlContent> content;
     bool writing;
     std::wstring written;
+    DWORD thread = GetCurrentThreadId();
 };
 
 Document* DocumentFrom(IHTMLDocument2* p) { return CONTAINING_RECORD(p, Document, iface); }
 
 HRESULT STDMETHODCALLTYPE DocQueryInterface(IHTMLDocument2* self, REFIID iid, void** out) {
+    if (OnWrongThread(DocumentFrom(self)->thread)) return RPC_E_WRONG_THREAD;
     if (!out) return E_POINTER;
     if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) || IsEqualIID(iid, kIID_IHTMLDocument) ||
         IsEqualIID(iid, kIID_IHTMLDocument2)) {
@@ -240,8 +266,12 @@ HRESULT STDMETHODCALLTYPE DocQueryInterface(IHTMLDocument2* self, REFIID iid, vo
     *out = nullptr;
     return E_NOINTERFACE;
 }
-ULONG STDMETHODCALLTYPE DocAddRef(IHTMLDocument2* self) { return InterlockedIncrement(&DocumentFrom(self)->refs); }
+ULONG STDMETHODCALLTYPE DocAddRef(IHTMLDocument2* self) {
+    OnWrongThread(DocumentFrom(self)->thread);
+    return InterlockedIncrement(&DocumentFrom(self)->refs);
+}
 ULONG STDMETHODCALLTYPE DocRelease(IHTMLDocument2* self) {
+    OnWrongThread(DocumentFrom(self)->thread);
     Document* d = DocumentFrom(self);
     LONG n = InterlockedDecrement(&d->refs);
     if (n == 0) {
@@ -271,6 +301,7 @@ HRESULT STDMETHODCALLTYPE DocGetIDsOfNames(IHTMLDocument2*, REFIID, LPOLESTR* na
 }
 HRESULT STDMETHODCALLTYPE DocInvoke(IHTMLDocument2* self, DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params,
                                     VARIANT* result, EXCEPINFO*, UINT* argErr) {
+    if (OnWrongThread(DocumentFrom(self)->thread)) return RPC_E_WRONG_THREAD;
     ITypeInfo* info = MshtmlTypeInfo(kIID_IHTMLDocument2);
     if (!info) return E_NOTIMPL;
     HRESULT hr = DispInvoke(self, info, id, flags, params, result, nullptr, argErr);
@@ -278,6 +309,7 @@ HRESULT STDMETHODCALLTYPE DocInvoke(IHTMLDocument2* self, DISPID id, REFIID, LCI
     return hr;
 }
 HRESULT STDMETHODCALLTYPE DocGetBody(IHTMLDocument2* self, IHTMLElement** out) {
+    if (OnWrongThread(DocumentFrom(self)->thread)) return RPC_E_WRONG_THREAD;
     if (!out) return E_POINTER;
     *out = NewElement(ElementKind::Body, DocumentFrom(self)->content);
     return S_OK;
@@ -326,9 +358,16 @@ HRESULT Append(Document* d, SAFEARRAY* array, bool newline) {
     if (newline) d->written += L"\r\n";
     return S_OK;
 }
-HRESULT STDMETHODCALLTYPE DocWrite(IHTMLDocument2* self, SAFEARRAY* array) { return Append(DocumentFrom(self), array, false); }
-HRESULT STDMETHODCALLTYPE DocWriteln(IHTMLDocument2* self, SAFEARRAY* array) { return Append(DocumentFrom(self), array, true); }
+HRESULT STDMETHODCALLTYPE DocWrite(IHTMLDocument2* self, SAFEARRAY* array) {
+    if (OnWrongThread(DocumentFrom(self)->thread)) return RPC_E_WRONG_THREAD;
+    return Append(DocumentFrom(self), array, false);
+}
+HRESULT STDMETHODCALLTYPE DocWriteln(IHTMLDocument2* self, SAFEARRAY* array) {
+    if (OnWrongThread(DocumentFrom(self)->thread)) return RPC_E_WRONG_THREAD;
+    return Append(DocumentFrom(self), array, true);
+}
 HRESULT STDMETHODCALLTYPE DocOpen(IHTMLDocument2* self, BSTR, VARIANT, VARIANT, VARIANT, IDispatch** out) {
+    if (OnWrongThread(DocumentFrom(self)->thread)) return RPC_E_WRONG_THREAD;
     Document* d = DocumentFrom(self);
     d->writing = true;
     d->written.clear();
@@ -339,6 +378,7 @@ HRESULT STDMETHODCALLTYPE DocOpen(IHTMLDocument2* self, BSTR, VARIANT, VARIANT, 
     return S_OK;
 }
 HRESULT STDMETHODCALLTYPE DocClose(IHTMLDocument2* self) {
+    if (OnWrongThread(DocumentFrom(self)->thread)) return RPC_E_WRONG_THREAD;
     Document* d = DocumentFrom(self);
     if (!d->writing) return S_OK;
     d->writing = false;
@@ -347,6 +387,7 @@ HRESULT STDMETHODCALLTYPE DocClose(IHTMLDocument2* self) {
     return S_OK;
 }
 HRESULT STDMETHODCALLTYPE DocClear(IHTMLDocument2* self) {
+    if (OnWrongThread(DocumentFrom(self)->thread)) return RPC_E_WRONG_THREAD;
     DocumentFrom(self)->written.clear();
     return S_OK;
 }
@@ -445,6 +486,7 @@ IUnknown* CreateHtmlDocument(std::shared_ptr<HtmlContent> content) {
 }
 
 long LiveHtmlObjects() { return g_live; }
+long WrongThreadHtmlCalls() { return g_wrongThread; }
 
 // ---------------------------------------------------------------- text
 

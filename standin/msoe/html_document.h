@@ -44,6 +44,9 @@ private:
 IUnknown* CreateHtmlDocument(std::shared_ptr<HtmlContent> content);
 // Live document and element objects of the process (for leak checks).
 long LiveHtmlObjects();
+// Calls and reference changes that reached a document or element from a
+// thread other than its own (an apartment rule broken by a caller).
+long WrongThreadHtmlCalls();
 
 // Text of an HTML fragment as a reader sees it: tags dropped, entities
 // decoded, block elements as line breaks.

@@ -119,16 +119,7 @@ MainWindow::~MainWindow() {
 }
 
 LRESULT CALLBACK MainWindow::Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-    if (msg == WM_NOTIFYFORMAT) return UnicodeNotifications(wp, lp);
-    if (msg == WM_NCCREATE) SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(new MainWindow(hwnd)));
-    auto* self = reinterpret_cast<MainWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-    if (!self) return DefWindowProcW(hwnd, msg, wp, lp);
-    if (msg == WM_NCDESTROY) {
-        SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
-        delete self;
-        return DefWindowProcW(hwnd, msg, wp, lp);
-    }
-    return self->Handle(msg, wp, lp);
+    return DispatchToOwner<MainWindow>(hwnd, msg, wp, lp, [&] { return new MainWindow(hwnd); });
 }
 
 void MainWindow::Build() {

@@ -67,6 +67,8 @@ private:
     explicit MainWindow(HWND hwnd);
     static LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
     LRESULT Handle(UINT msg, WPARAM wp, LPARAM lp);
+    template <typename Owner, typename Attach>
+    friend LRESULT DispatchToOwner(HWND, UINT, WPARAM, LPARAM, Attach);
     void OnCommand(UINT id, UINT code, HWND from);
     LRESULT OnNotify(NMHDR* hdr);
     void Layout();

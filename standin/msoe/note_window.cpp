@@ -54,21 +54,27 @@ const Row kReadRows[] = {{kIdFrom, L"From:"}, {kIdDate, L"Date:"}, {kIdTo, L"To:
 constexpr int kRowHeight = 24;
 constexpr int kLabelId = 0xFFFF;  // static labels carry no id of their own
 
+// A window's start from a stored message: its envelope and body, resolved.
+NoteInit InitFromStored(const Message& m) {
+    NoteInit init;
+    init.messageId = m.id;
+    init.to = m.to;
+    init.cc = m.cc;
+    init.bcc = m.bcc;
+    init.subject = m.subject;
+    init.body = m.body;
+    init.html = m.html;
+    init.resolved = true;
+    return init;
+}
+
 }  // namespace
 
 NoteWindow* NoteWindow::OpenRead(int64_t messageId) {
     auto m = Store::Instance().GetMessage(messageId);
     if (!m) return nullptr;
-    NoteInit init;
+    NoteInit init = InitFromStored(*m);
     init.kind = NoteKind::Read;
-    init.messageId = messageId;
-    init.to = m->to;
-    init.cc = m->cc;
-    init.bcc = m->bcc;
-    init.subject = m->subject;
-    init.body = m->body;
-    init.html = m->html;
-    init.resolved = true;
     if (!m->read) Store::Instance().SetRead(messageId, true);
     return Make(init, true);
 }
@@ -76,16 +82,7 @@ NoteWindow* NoteWindow::OpenRead(int64_t messageId) {
 NoteWindow* NoteWindow::OpenDraft(int64_t messageId) {
     auto m = Store::Instance().GetMessage(messageId);
     if (!m) return nullptr;
-    NoteInit init;
-    init.messageId = messageId;
-    init.to = m->to;
-    init.cc = m->cc;
-    init.bcc = m->bcc;
-    init.subject = m->subject;
-    init.body = m->body;
-    init.html = m->html;
-    init.resolved = true;
-    return Make(init, true);
+    return Make(InitFromStored(*m), true);
 }
 
 NoteWindow* NoteWindow::Compose(const NoteInit& init) {
@@ -184,20 +181,11 @@ NoteWindow* NoteWindow::Make(const NoteInit& init, bool build) {
 }
 
 LRESULT CALLBACK NoteWindow::Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-    if (msg == WM_NOTIFYFORMAT) return UnicodeNotifications(wp, lp);
-    if (msg == WM_NCCREATE) {
+    return DispatchToOwner<NoteWindow>(hwnd, msg, wp, lp, [&] {
         auto* note = static_cast<NoteWindow*>(reinterpret_cast<CREATESTRUCTW*>(lp)->lpCreateParams);
         note->hwnd_ = hwnd;
-        SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(note));
-    }
-    auto* self = reinterpret_cast<NoteWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-    if (!self) return DefWindowProcW(hwnd, msg, wp, lp);
-    if (msg == WM_NCDESTROY) {
-        SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
-        delete self;
-        return DefWindowProcW(hwnd, msg, wp, lp);
-    }
-    return self->Handle(msg, wp, lp);
+        return note;
+    });
 }
 
 void NoteWindow::Build() {

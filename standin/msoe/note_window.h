@@ -61,6 +61,8 @@ private:
     static NoteWindow* Make(const NoteInit& init, bool build);
     static LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
     LRESULT Handle(UINT msg, WPARAM wp, LPARAM lp);
+    template <typename Owner, typename Attach>
+    friend LRESULT DispatchToOwner(HWND, UINT, WPARAM, LPARAM, Attach);
     void OnCommand(UINT id);
     void Layout();
     void Retitle();

@@ -46,6 +46,23 @@ HFONT UiLargeFont();
 // notifications, also when a subclass with an ANSI procedure sits in front.
 LRESULT UnicodeNotifications(WPARAM from, LPARAM command);
 
+// The window procedure of a window owned by a C++ object: `attach` makes or
+// finds the object on WM_NCCREATE, later messages go to its Handle, and the
+// object is deleted with the window.
+template <typename Owner, typename Attach>
+LRESULT DispatchToOwner(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, Attach attach) {
+    if (msg == WM_NOTIFYFORMAT) return UnicodeNotifications(wp, lp);
+    if (msg == WM_NCCREATE) SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(attach()));
+    auto* self = reinterpret_cast<Owner*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    if (!self) return DefWindowProcW(hwnd, msg, wp, lp);
+    if (msg == WM_NCDESTROY) {
+        SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+        delete self;
+        return DefWindowProcW(hwnd, msg, wp, lp);
+    }
+    return self->Handle(msg, wp, lp);
+}
+
 HWND CreateSizableRebar(HWND parent, int rebars);
 // The n-th "ReBarWindow32" of a sizable rebar (0-based), or null.
 HWND RebarAt(HWND sizableRebar, int index);

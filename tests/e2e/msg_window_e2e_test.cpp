@@ -19,6 +19,9 @@ protected:
     void TearDown() override {
         // Clients let go of their objects before the client closes.
         root_.reset();
+        // The body's HTML engine was only ever used on its own thread (the
+        // library's server thread reaches it through a proxy).
+        EXPECT_EQ(0, Call(L"WrongThreadCalls").Long());
         LibraryTest::TearDown();
     }
 
@@ -239,6 +242,38 @@ TEST_F(MessageWindows, AWindowClosesOnceItsClientsLetGo) {
     com_ptr<IOEMsgWnd> gone;
     EXPECT_EQ(S_OK, root_->GetMsgWnd(IdOf(note), gone.put()));
     EXPECT_FALSE(gone);
+}
+
+TEST_F(MessageWindows, MessagesAnyProgramMayPostDoNotHarmTheClient) {
+    HWND note = Compose();
+    com_ptr<IOEMsgWnd> window = Window(note);
+    ASSERT_EQ(S_OK, window->SetSubject(bstr(L"still here").get()));
+    HWND callback = FindWindowW(L"PLUME Callback Window sink", nullptr);
+    ASSERT_TRUE(callback);
+    HWND sizable = FindWindowExW(main, nullptr, L"SizableRebar", nullptr);
+    ASSERT_TRUE(sizable);
+    // This test process is "any program": pointers of its own making mean
+    // nothing in the client.
+    const WPARAM garbage = 0x1234;
+    PostMessageW(note, RegisterWindowMessageW(L"WM_SET_BODY"), garbage, 0);
+    PostMessageW(note, RegisterWindowMessageW(L"PLUME_WM_DESTROY"), 0, 0);
+    PostMessageW(main, RegisterWindowMessageW(L"PLUME_WM_CLOSE"), 0, 0);
+    PostMessageW(sizable, RegisterWindowMessageW(L"PLUME_ToolbarTask"), 0, garbage);
+    for (const wchar_t* name : {L"PLUME.OnButtonClick", L"PLUME.OnMenuItemClick", L"PLUME.OnDatabaseChange",
+                                L"PLUME.UnbindMsgWnd"})
+        PostMessageW(callback, RegisterWindowMessageW(name), garbage, garbage);
+    PostMessageW(callback, 0xAA4, 0, garbage);  // folder change with a block of nobody's
+    Call(L"Pump", {300});
+
+    EXPECT_FALSE(client->WaitForExit(0)) << "the client survived";
+    EXPECT_EQ(L"still here", Read(&IOEMsgWnd::GetSubject, window.get())) << "the window's record is intact";
+    LONG style = 0;
+    EXPECT_EQ(S_OK, window->GetWndStyle(reinterpret_cast<tagWNDSTYLE*>(&style)));
+    EXPECT_EQ(2, style) << "a compose window, still subclassed";
+    EXPECT_TRUE(CallsOf(sink_, 12).empty()) << "nothing reported the window closed";
+    window.reset();
+    Call(L"CloseNote", {IdOf(note)});
+    EXPECT_TRUE(WaitForEvent(sink_, 12));
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "com_ptr.h"
 #include "e2e_common.h"
 #include "plumeinit.h"
+#include "registry_scope.h"
 #include "unique_any.h"
 
 namespace plume::test {
@@ -118,13 +119,11 @@ TEST_F(StandinLoader, StartServerGetsTheHostWindowBeforeItsChildrenExist) {
 
 // The counting object, called by position as the library calls it.
 TEST(PlumeInitObject, CountsReportsAndNotifiesTheCallbackWindow) {
-    {
-        unique_hkey key;
-        ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Vexlor\\PLUME\\InitObject", 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                                  key.put(), nullptr), ERROR_SUCCESS);
-        DWORD two = 2;
-        RegSetValueExW(key.get(), L"AwaitedPlugins", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&two), sizeof(two));
-    }
+    // Put back when the test ends, however it ends: a count left behind
+    // keeps every later client waiting for plug-ins.
+    plume::test::ScopedRegistryValue awaitedCount(HKEY_CURRENT_USER, L"Software\\Vexlor\\PLUME\\InitObject",
+                                                  L"AwaitedPlugins");
+    ASSERT_TRUE(awaitedCount.SetDword(2));
     // The window the reports go to.
     static int reports = 0;
     WNDCLASSEXW wc{};
@@ -191,10 +190,6 @@ TEST(PlumeInitObject, CountsReportsAndNotifiesTheCallbackWindow) {
     EXPECT_EQ(result.awaited, S_OK);
     EXPECT_EQ(result.count, 2);
     EXPECT_EQ(result.reported, S_OK);
-
-    unique_hkey key;
-    RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Vexlor\\PLUME\\InitObject", 0, KEY_SET_VALUE, key.put());
-    RegDeleteValueW(key.get(), L"AwaitedPlugins");
 }
 
 }  // namespace

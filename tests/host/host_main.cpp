@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "server/log.h"
+#include "log.h"
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);

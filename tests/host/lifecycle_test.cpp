@@ -7,16 +7,19 @@
 #include <objbase.h>
 #include <plume.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "com_ptr.h"
-#include "host/client_variant.h"
+#include "client_variant.h"
 #include "host/hooks.h"
 #include "host/msg_wnd_list.h"
+#include "log.h"
 #include "manager/plume_manager.h"
 #include "recording_sink.h"
+#include "registry_scope.h"
 #include "server/self_registration.h"
 #include "server/server_lifecycle.h"
 #include "unique_any.h"
@@ -160,16 +163,11 @@ TEST_F(ServerLifecycle, StartsInTheClientAndStopsWithItsMainWindow) {
 // Sets the counter's awaited plug-ins for the next start; restores on exit.
 class AwaitedPlugins {
 public:
-    explicit AwaitedPlugins(DWORD count) {
-        RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Vexlor\\PLUME\\InitObject", 0, nullptr, 0, KEY_ALL_ACCESS,
-                        nullptr, key_.put(), nullptr);
-        RegSetValueExA(key_.get(), "AwaitedPlugins", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&count),
-                       sizeof count);
-    }
-    ~AwaitedPlugins() { RegDeleteValueA(key_.get(), "AwaitedPlugins"); }
+    explicit AwaitedPlugins(DWORD count) { value_.SetDword(count); }
 
 private:
-    plume::unique_hkey key_;
+    plume::test::ScopedRegistryValue value_{HKEY_CURRENT_USER, L"Software\\Vexlor\\PLUME\\InitObject",
+                                            L"AwaitedPlugins"};
 };
 
 // A plug-in that reports its initialisation from a thread of its own, once
@@ -205,6 +203,30 @@ TEST_F(ServerLifecycle, StartServerWaitsForAwaitedPluginsToReport) {
     EXPECT_EQ(0u, pluginResult) << "the plug-in could not report";
     EXPECT_TRUE(Signalled(events.plugins));
     EXPECT_GE(took, 300u) << "StartServer returned before the plug-in reported";
+    DestroyWindow(main);
+}
+
+TEST_F(ServerLifecycle, PluginsThatNeverReportDelayTheClientOnlyForABoundedTime) {
+    AwaitedPlugins two(2);  // nobody will report
+    NamedEvents events;
+    std::vector<std::string> log;
+    plume::SetLogObserver([&](int, const char* text) { log.push_back(text); });
+    plume::SetPluginStartupTimeout(400);
+    HWND main = MakeWindow("ThorBrowserWndClass");
+    const DWORD start = GetTickCount();
+    plume::StartServer(main);
+    const DWORD took = GetTickCount() - start;
+    plume::SetPluginStartupTimeout(plume::kPluginStartupTimeoutMs);
+    plume::SetLogObserver(nullptr);
+    EXPECT_GE(took, 350u) << "it did wait for the plug-ins";
+    EXPECT_LT(took, 5000u) << "the wait is bounded";
+    EXPECT_TRUE(Signalled(events.plugins)) << "plug-ins and other processes see the start-up as done";
+    EXPECT_NE(log.end(), std::find(log.begin(), log.end(),
+                                   std::string("StartServer: plug-ins did not report within 400 ms (awaited 2, "
+                                               "reported 0); starting without them.\n")));
+    EXPECT_EQ(30000u, plume::kPluginStartupTimeoutMs);
+    // The server runs as usual.
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(events.init.get(), 5000));
     DestroyWindow(main);
 }
 

@@ -2,6 +2,7 @@
 #include <objbase.h>
 #include <oleauto.h>
 
+#include "manager/plume_manager.h"
 #include "test_paths.h"
 
 namespace {
@@ -30,6 +31,9 @@ public:
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     CoInitialize(nullptr);
+    // The tests' thread stands for the server thread, which alone makes the
+    // manager.
+    plume::PLUMEManager::SetOwnerThread(GetCurrentThreadId());
     ::testing::AddGlobalTestEnvironment(new TypeLibRegistration);
     int rc = RUN_ALL_TESTS();
     CoUninitialize();

@@ -7,6 +7,7 @@
 #include <plume.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "com_ptr.h"
@@ -18,7 +19,7 @@
 #include "manager/plume_obj.h"
 #include "recording_sink.h"
 #include "server/class_objects.h"
-#include "server/log.h"
+#include "log.h"
 #include "server/server_lifecycle.h"
 
 using plume::com_ptr;
@@ -169,7 +170,12 @@ TEST(CallbackWindow, DownloadNoticesReachEveryRootInOrder) {
 }
 
 TEST(CallbackWindow, FolderChangeWaitsUntilRaisedAndResetsEnumerations) {
+    PLUMEManager* manager = PLUMEManager::Get(true);
     Root root;
+    manager->selectedMessageIds = {11, 12, 13};
+    LONG first = 0;
+    ASSERT_EQ(S_OK, root.obj->GetFirstSelectedMessageID(&first));
+    ASSERT_EQ(11, first);
     // Posting and waiting on the thread that owns the window: the wait itself
     // dispatches the message, so it returns once the event was raised.
     plume::PostFolderSelectionChanged(7);
@@ -178,7 +184,8 @@ TEST(CallbackWindow, FolderChangeWaitsUntilRaisedAndResetsEnumerations) {
     EXPECT_EQ(std::vector<long>{7}, root.sink->calls[0].args);
     LONG next = 0;
     EXPECT_EQ(S_OK, root.obj->GetNextSelectedMessageID(&next));
-    EXPECT_EQ(-1, next);
+    EXPECT_EQ(-1, next) << "the enumeration was reset (12 would follow 11)";
+    manager->selectedMessageIds.clear();
 }
 
 TEST(CallbackWindow, UnmatchedRecordsAreLoggedAndTheGateStaysBalanced) {
@@ -277,6 +284,61 @@ TEST(WaitWithMessagePump, DispatchesPostedMessagesAndSwallowsInput) {
     // Input was dispatched as message 0; the posted message went through.
     EXPECT_EQ((std::vector<UINT>{WM_NULL, WM_USER + 5, WM_NULL}), seen);
     DestroyWindow(window);
+}
+
+TEST(ManagerOwnership, OnlyTheOwnerThreadMakesItAndEarlierActivityIsDropped) {
+    PLUMEManager::DestroyInstance();
+    EXPECT_EQ(nullptr, PLUMEManager::Get(true)) << "with no owner thread nobody makes the manager";
+
+    // Hooks that fire before the server thread has made the manager: nothing
+    // is posted (a post to no window would land in this thread's queue) and
+    // nothing waits.
+    plume::PostButtonClick(30100, 60100, -1);
+    plume::PostMessageDownload(0);
+    plume::PostSelectionChanged();
+    plume::PostFolderSelectionChanged(3);
+    plume::PostMsgWndClosed(reinterpret_cast<HWND>(0x1234), true);
+    EXPECT_FALSE(plume::PostMsgWndSendButton(reinterpret_cast<HWND>(0x1234), 0));
+    MSG msg;
+    EXPECT_FALSE(PeekMessageA(&msg, reinterpret_cast<HWND>(-1), 0, 0, PM_NOREMOVE)) << "a thread message was posted";
+
+    PLUMEManager::SetOwnerThread(GetCurrentThreadId());
+    PLUMEManager* seenByOther = reinterpret_cast<PLUMEManager*>(1);
+    std::thread([&] { seenByOther = PLUMEManager::Get(true); }).join();
+    EXPECT_EQ(nullptr, seenByOther) << "another thread only looks";
+    PLUMEManager* made = PLUMEManager::Get(true);
+    ASSERT_NE(nullptr, made);
+    std::thread([&] { seenByOther = PLUMEManager::Get(true); }).join();
+    EXPECT_EQ(made, seenByOther);
+    EXPECT_EQ(GetCurrentThreadId(), GetWindowThreadProcessId(made->callbackWindow(), nullptr))
+        << "the callback window belongs to the owner thread";
+}
+
+TEST(CallbackWindow, RecordsPostedByOtherProgramsAreNeverTouched) {
+    PLUMEManager* manager = PLUMEManager::Get(true);
+    Root root;
+    const plume::RegisteredMessages& m = plume::Messages();
+    HWND window = manager->callbackWindow();
+    // Any program can post these with any parameters: none may be taken for
+    // one of the library's records.
+    PostMessageA(window, m.buttonClicked, 0x1234, 0);
+    PostMessageA(window, m.menuItemClicked, static_cast<WPARAM>(0xDEADBEEF), 0);
+    PostMessageA(window, m.databaseChange, 0x10, 0);
+    PostMessageA(window, plume::kFolderSelectionChanged, 0, 0x20);
+    PostMessageA(window, m.unbindMsgWnd, 0, 0x30);
+    Pump();
+    EXPECT_TRUE(root.sink->calls.empty());
+    EXPECT_EQ(0, manager->EventsInProgress());
+    // The library's own records still go through, once.
+    plume::PostMessageDownload(0);
+    Pump();
+    EXPECT_EQ(std::vector<DISPID>{6}, root.dispids());
+}
+
+TEST(WaitWithMessagePump, AHandleThatCannotBeWaitedOnEndsTheWait) {
+    // Used to spin for ever on WAIT_FAILED.
+    plume::WaitWithMessagePump(reinterpret_cast<HANDLE>(0x7770));
+    SUCCEED();
 }
 
 TEST(Lifecycle, StartServerOutsideTheMailClientDoesNothing) {

@@ -336,7 +336,10 @@ LRESULT CALLBACK NoteProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 class MenuClassesTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (PLUMEManager* m = PLUMEManager::Get(false); m && m->ShuttingDown()) PLUMEManager::DestroyInstance();
+        if (PLUMEManager* m = PLUMEManager::Get(false); m && m->ShuttingDown()) {
+            PLUMEManager::DestroyInstance();
+            PLUMEManager::SetOwnerThread(GetCurrentThreadId());
+        }
         PLUMEManager::Get(true);
         test::HeardEvents().clear();
         g_clientCommands.clear();
@@ -350,6 +353,7 @@ protected:
         }
         OEMenuRegistry::DestroyGlobal();
         OEToolbarRegistry::Destroy();
+        OEToolbarRegistry::Reopen();  // the next test starts afresh
         Pump();
         EXPECT_EQ(objects_, LiveObjectCount());
     }

@@ -6,18 +6,26 @@
 #include <richedit.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "host/hooks.h"
 #include "host/msg_content.h"
 #include "host/msg_wnd_list.h"
 #include "com_ptr.h"
+#include "host/oe_msg_wnd.h"
 #include "manager/callback_window.h"
+#include "manager/plume_manager.h"
+#include "recording_sink.h"
 #include "server/class_objects.h"
 
 #include <plume.h>
 
 namespace {
+
+// The client's envelope controls, as the client numbers them.
+constexpr int kTo = 1001, kCc = 1003, kSubject = 1004, kBcc = 1026;
+constexpr WPARAM kSend = 40411;
 
 struct Reports {
     std::vector<std::pair<HWND, int>> lifecycle;
@@ -51,8 +59,8 @@ protected:
                                   nullptr, nullptr);
         HWND envelope = CreateWindowA("OE_Envelope", "", WS_CHILD | WS_VISIBLE, 0, 0, 600, 100, note, nullptr,
                                       nullptr, nullptr);
-        for (int id : {plume::kEnvelopeTo, plume::kEnvelopeCc, plume::kEnvelopeSubject, plume::kEnvelopeBcc}) {
-            DWORD style = WS_CHILD | (id == plume::kEnvelopeBcc ? 0 : WS_VISIBLE);
+        for (int id : {kTo, kCc, kSubject, kBcc}) {
+            DWORD style = WS_CHILD | (id == kBcc ? 0 : WS_VISIBLE);
             CreateWindowA("RichEdit50W", "", style, 0, 0, 500, 20, envelope,
                           reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), nullptr, nullptr);
         }
@@ -131,18 +139,18 @@ TEST_F(MessageWindowTest, EnvelopeFieldsRoundTripUnicodeText) {
     HWND note = MakeNote();
     plume::OEPluginMsgWnd* record = plume::AddMsgWnd(note, false);
     const std::wstring subject = L"Отчёт за квартал — 四半期報告 " + std::wstring(2000, L'x');
-    EXPECT_NE(0, plume::SetEnvelopeField(record, plume::kEnvelopeSubject, subject.c_str()));
-    EXPECT_EQ(subject, plume::GetEnvelopeField(record, plume::kEnvelopeSubject).str());
-    EXPECT_NE(0, plume::SetEnvelopeField(record, plume::kEnvelopeTo, L"ana@example.org; bo@example.org"));
+    EXPECT_NE(0, plume::SetEnvelopeField(record, kSubject, subject.c_str()));
+    EXPECT_EQ(subject, plume::GetEnvelopeField(record, kSubject).str());
+    EXPECT_NE(0, plume::SetEnvelopeField(record, kTo, L"ana@example.org; bo@example.org"));
     HWND envelope = FindWindowExA(note, nullptr, "OE_Envelope", nullptr);
-    EXPECT_EQ(L"ana@example.org; bo@example.org", Text(GetDlgItem(envelope, plume::kEnvelopeTo)));
-    EXPECT_TRUE(SendMessageA(GetDlgItem(envelope, plume::kEnvelopeTo), EM_GETMODIFY, 0, 0));
+    EXPECT_EQ(L"ana@example.org; bo@example.org", Text(GetDlgItem(envelope, kTo)));
+    EXPECT_TRUE(SendMessageA(GetDlgItem(envelope, kTo), EM_GETMODIFY, 0, 0));
     // A null text empties the field.
-    plume::SetEnvelopeField(record, plume::kEnvelopeTo, nullptr);
-    EXPECT_EQ(L"", Text(GetDlgItem(envelope, plume::kEnvelopeTo)));
+    plume::SetEnvelopeField(record, kTo, nullptr);
+    EXPECT_EQ(L"", Text(GetDlgItem(envelope, kTo)));
     // Windows Mail reads a hidden Bcc line as none.
-    plume::SetEnvelopeField(record, plume::kEnvelopeBcc, L"hidden@example.org");
-    EXPECT_EQ(nullptr, plume::GetEnvelopeField(record, plume::kEnvelopeBcc).get());
+    plume::SetEnvelopeField(record, kBcc, L"hidden@example.org");
+    EXPECT_EQ(nullptr, plume::GetEnvelopeField(record, kBcc).get());
     // A control the window does not have.
     EXPECT_EQ(0, plume::SetEnvelopeField(record, 1002, L"x"));
     EXPECT_EQ(nullptr, plume::GetEnvelopeField(record, 1002).get());
@@ -166,6 +174,150 @@ TEST_F(MessageWindowTest, PlainTextBodyThroughTheWindowsOwnThread) {
     EXPECT_EQ(nullptr, plume::GetBody(record).get());
     record->closing = 0;
     DestroyWindow(note);
+}
+
+// The window's own procedure under the library's subclass: what the client
+// itself got.
+std::vector<std::pair<WPARAM, LPARAM>> g_clientCommands;
+LRESULT CALLBACK ClientNoteProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_COMMAND) g_clientCommands.push_back({wParam, lParam});
+    return DefWindowProcA(hwnd, message, wParam, lParam);
+}
+
+void PumpAll() {
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+}
+
+TEST_F(MessageWindowTest, TheStartUpTimerRunsOnceAndOthersPostsChangeNothing) {
+    HWND note = MakeNote();
+    plume::OEPluginMsgWnd* record = plume::AddMsgWnd(note, false);
+    SendMessageA(note, WM_PARENTNOTIFY, MAKEWPARAM(WM_CREATE, 0), 0);
+    ASSERT_EQ(1u, record->timer) << "timer id 1";
+    SendMessageA(note, WM_TIMER, 1, 0);
+    EXPECT_EQ(0u, record->timer);
+    // Later children do not start it again: the client's window would get a
+    // tick every 100 ms for the rest of its life.
+    SendMessageA(note, WM_PARENTNOTIFY, MAKEWPARAM(WM_CREATE, 0), 0);
+    EXPECT_EQ(0u, record->timer);
+
+    // Registered messages that another program may post with any parameters.
+    const plume::RegisteredMessages& m = plume::Messages();
+    SendMessageW(editor_, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"kept"));
+    EXPECT_EQ(1, SendMessageA(note, m.setBody, 0x1234, 0)) << "not taken for a text";
+    EXPECT_EQ(L"kept", Text(editor_));
+    SendMessageA(note, m.destroyMsgWnd, 0, 0);
+    EXPECT_EQ(record, plume::FindMsgWnd(note, false)) << "a live window keeps its record";
+    EXPECT_EQ(reinterpret_cast<LONG_PTR>(plume::MsgWndProc), GetWindowLongPtrA(note, GWLP_WNDPROC));
+    EXPECT_TRUE(reports_.shutdowns.empty());
+    DestroyWindow(note);
+    EXPECT_EQ(nullptr, plume::FindMsgWnd(note, false)) << "its own destruction still removes it";
+}
+
+TEST_F(MessageWindowTest, ASendPressIsNeverLost) {
+    plume::PLUMEManager* manager = plume::PLUMEManager::Get(true);
+    HWND note = MakeNote();
+    SetWindowLongPtrA(note, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ClientNoteProc));
+    plume::OEPluginMsgWnd* record = plume::AddMsgWnd(note, false);
+    g_clientCommands.clear();
+
+    // Nobody could hear the press (no server yet): the client sends as usual.
+    plume::Callbacks().onMsgWndSendButton = [](HWND, int) { return 0; };
+    SendMessageA(note, WM_COMMAND, kSend, 0);
+    EXPECT_EQ((std::vector<std::pair<WPARAM, LPARAM>>{{kSend, 0}}), g_clientCommands);
+    EXPECT_EQ(0, record->sendPending) << "later presses are not swallowed";
+
+    // Reported: the client does not see it until the confirmation passes it
+    // on, which it does even when shutdown has closed the event gate and the
+    // window's toolbar was never found.
+    g_clientCommands.clear();
+    plume::Callbacks().onMsgWndSendButton = [](HWND, int) { return 1; };
+    SendMessageA(note, WM_COMMAND, kSend, 0);
+    EXPECT_TRUE(g_clientCommands.empty());
+    EXPECT_EQ(1, record->sendPending);
+    manager->SetShuttingDown();
+    manager->RaiseOnSendButtonMsgWndClicked(note, 0);
+    EXPECT_EQ(0, record->sendPending);
+    PumpAll();
+    EXPECT_EQ((std::vector<std::pair<WPARAM, LPARAM>>{{kSend, static_cast<LPARAM>(-1)}}), g_clientCommands);
+
+    DestroyWindow(note);
+    plume::PLUMEManager::DestroyInstance();
+    plume::PLUMEManager::SetOwnerThread(GetCurrentThreadId());
+}
+
+TEST_F(MessageWindowTest, EveryObjectOfAWindowHearsItCloseAndCanBeLetGo) {
+    HWND note = MakeNote();
+    plume::OEPluginMsgWnd* record = plume::AddMsgWnd(note, false);
+    using Sink = plume::test::RecordingSink;
+    plume::com_ptr<plume::OEMsgWnd> first = plume::MakeObject<plume::OEMsgWnd>(),
+                                    second = plume::MakeObject<plume::OEMsgWnd>();
+    std::vector<plume::com_ptr<Sink>> sinks;
+    for (auto* w : {first.get(), second.get()}) {
+        w->Bind(record->id());
+        sinks.push_back(plume::com_ptr<Sink>::attach(new Sink(DIID_IOEMsgWndEvents)));
+        plume::com_ptr<IConnectionPoint> cp;
+        plume::com_ptr<IOEMsgWnd>(w).query<IConnectionPointContainer>(IID_IConnectionPointContainer)
+            ->FindConnectionPoint(DIID_IOEMsgWndEvents, cp.put());
+        DWORD cookie = 0;
+        ASSERT_EQ(S_OK, cp->Advise(sinks.back().get(), &cookie));
+    }
+    plume::PLUMEManager::Get(true)->RaiseOnMsgWndClosed(record->id(), 0);
+    for (auto& sink : sinks) {
+        ASSERT_EQ(1u, sink->calls.size()) << "each object hears OnClose";
+        EXPECT_EQ(3, sink->calls[0].dispid);
+    }
+    // A window being removed can take itself back from the objects.
+    plume::PLUMEManager::Get(true)->UnbindMsgWnds(record);
+    LONG id = 0;
+    first->GetID(&id);
+    EXPECT_EQ(-1, id);
+    EXPECT_FALSE(second->bound());
+    DestroyWindow(note);
+    EXPECT_EQ(0u, plume::MsgWndCount());
+}
+
+TEST_F(MessageWindowTest, RemovalWaitsForHoldersWithoutSpinningAndThenUnbindsThem) {
+    HWND note = MakeNote();
+    plume::OEPluginMsgWnd* record = plume::AddMsgWnd(note, false);
+    // Another thread holds the record, as a client's object on the server
+    // thread does, and lets go only when asked to unbind.
+    static HANDLE release;
+    release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE held = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    std::thread holder([&] {
+        plume::LockMsgWnd(record);
+        SetEvent(held);
+        WaitForSingleObject(release, 30000);
+        plume::UnlockMsgWnd(record);
+    });
+    WaitForSingleObject(held, 5000);
+    static int unbinds;
+    unbinds = 0;
+    plume::SetMsgWndUnbinder([](plume::OEPluginMsgWnd*) {
+        ++unbinds;
+        SetEvent(release);
+    });
+    plume::SetMsgWndUnbindGrace(300);
+    FILETIME created, exited, kernel0, user0, kernel1, user1;
+    GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel0, &user0);
+    const DWORD started = GetTickCount();
+    DestroyWindow(note);
+    const DWORD waited = GetTickCount() - started;
+    GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel1, &user1);
+    holder.join();
+    auto ms = [](const FILETIME& a, const FILETIME& b) {
+        auto v = [](const FILETIME& f) { return (static_cast<ULONGLONG>(f.dwHighDateTime) << 32) | f.dwLowDateTime; };
+        return static_cast<double>(v(b) - v(a)) / 10000.0;
+    };
+    EXPECT_EQ(1, unbinds);
+    EXPECT_EQ(0u, plume::MsgWndCount());
+    EXPECT_GE(waited, 250u) << "it waited for the holder";
+    EXPECT_LT(ms(user0, user1) + ms(kernel0, kernel1), waited * 0.5) << "the wait spun the processor";
+    plume::SetMsgWndUnbinder(nullptr);
+    plume::SetMsgWndUnbindGrace(plume::kMsgWndUnbindGraceMs);
+    CloseHandle(release);
+    CloseHandle(held);
 }
 
 TEST(RebuildDocument, KeepsEverythingAroundTheBody) {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "proc_address.h"
-#include "server/log.h"
+#include "log.h"
 #include "server/plugins.h"
 #include "test_paths.h"
 #include "unique_any.h"

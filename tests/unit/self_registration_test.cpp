@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstring>
+#include <memory>
 #include <string>
 
 #include "proc_address.h"
+#include "registry_scope.h"
 #include "test_paths.h"
 #include "unique_any.h"
 
@@ -28,44 +31,43 @@ bool KeyExists(HKEY root, const std::string& path) {
     return RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, key.put()) == ERROR_SUCCESS;
 }
 
-// Moves the client's installation keys aside for the test and puts them back.
+// Changes the clients' installation roots for the test; the values (and the
+// library's registration, which follows them) are put back at the end, also
+// when the test fails.
 class ClientInstallation {
 public:
-    ClientInstallation() {
-        for (int i = 0; i < 2; ++i) saved_[i] = Read(kKeys[i]);
-    }
+    ClientInstallation() : wasRegistered_(KeyExists(HKEY_CLASSES_ROOT, "PLUME.PLUMEObj")) {}
     ~ClientInstallation() {
-        for (int i = 0; i < 2; ++i) Write(kKeys[i], saved_[i]);
+        keys_[0].reset();
+        keys_[1].reset();
+        // The registration as it was: written again from the restored roots.
+        plume::unique_hmodule dll(LoadLibraryW(plume::test::LibraryPathW().c_str()));
+        auto entry = plume::GetProcAs<Entry>(dll.get(), wasRegistered_ ? "DllRegisterServer" : "DllUnregisterServer");
+        if (entry) entry();
     }
+    // A null root: that client is not installed (no key).
     void Set(const char* outlookExpress, const char* windowsMail) {
-        Write(kKeys[0], outlookExpress ? outlookExpress : "");
-        Write(kKeys[1], windowsMail ? windowsMail : "");
+        Write(0, outlookExpress);
+        Write(1, windowsMail);
     }
 
 private:
     static constexpr const char* kKeys[2] = {"SOFTWARE\\Microsoft\\Outlook Express",
                                              "SOFTWARE\\Microsoft\\Windows Mail"};
-    static std::string Read(const char* path) {
-        plume::unique_hkey key;
-        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, key.put())) return "";
-        char value[1024] = "";
-        DWORD size = sizeof value;
-        if (RegQueryValueExA(key.get(), "InstallRoot", nullptr, nullptr, reinterpret_cast<BYTE*>(value), &size))
-            return "";
-        return value;
-    }
-    // An empty root removes the key: that client is not installed.
-    static void Write(const char* path, const std::string& root) {
-        if (root.empty()) {
-            RegDeleteKeyA(HKEY_LOCAL_MACHINE, path);
+    static void Write(int which, const char* root) {
+        if (!root) {
+            RegDeleteKeyA(HKEY_LOCAL_MACHINE, kKeys[which]);
             return;
         }
         plume::unique_hkey key;
-        RegCreateKeyExA(HKEY_LOCAL_MACHINE, path, 0, nullptr, 0, KEY_WRITE, nullptr, key.put(), nullptr);
-        RegSetValueExA(key.get(), "InstallRoot", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(root.c_str()),
-                       static_cast<DWORD>(root.size() + 1));
+        RegCreateKeyExA(HKEY_LOCAL_MACHINE, kKeys[which], 0, nullptr, 0, KEY_WRITE, nullptr, key.put(), nullptr);
+        RegSetValueExA(key.get(), "InstallRoot", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(root),
+                       static_cast<DWORD>(strlen(root) + 1));
     }
-    std::string saved_[2];
+    bool wasRegistered_;
+    std::unique_ptr<plume::test::ScopedRegistryKey> keys_[2] = {
+        std::make_unique<plume::test::ScopedRegistryKey>(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Outlook Express"),
+        std::make_unique<plume::test::ScopedRegistryKey>(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows Mail")};
 };
 
 const char* kRootClsid = "CLSID\\{12BAF138-264C-464B-9D58-C83B3781DD4C}";
@@ -118,9 +120,6 @@ TEST(SelfRegistration, WritesClassesAsLocalServersOfTheClient) {
     install.Set(nullptr, nullptr);
     EXPECT_EQ(E_FAIL, reg());
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, std::string(kTypeLibKey) + "\\2.6"));
-    // Put the registration back for the other tests of this prefix.
-    install.Set("C:\\oe", nullptr);
-    EXPECT_EQ(S_OK, reg());
 }
 
 }  // namespace

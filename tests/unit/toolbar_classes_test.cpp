@@ -4,13 +4,17 @@
 #include <olectl.h>
 #include <plume.h>
 
+#include <new>
+#include <thread>
+
 #include "bstr.h"
+#include "manager/identifiers.h"
 #include "host/msg_wnd_list.h"
 #include "manager/plume_manager.h"
 #include "manager/plume_obj.h"
 #include "heard_events.h"
 #include "recording_sink.h"
-#include "server/log.h"
+#include "log.h"
 #include "toolbar_fixture.h"
 #include "ui/oe_button.h"
 #include "ui/oe_toolbar.h"
@@ -31,7 +35,10 @@ class ToolbarClassesTest : public ::testing::Test {
 protected:
     void SetUp() override {
         // An earlier test may have closed the event gate for good.
-        if (PLUMEManager* m = PLUMEManager::Get(false); m && m->ShuttingDown()) PLUMEManager::DestroyInstance();
+        if (PLUMEManager* m = PLUMEManager::Get(false); m && m->ShuttingDown()) {
+            PLUMEManager::DestroyInstance();
+            PLUMEManager::SetOwnerThread(GetCurrentThreadId());
+        }
         PLUMEManager::Get(true);
         g_heard.clear();
         objects_ = LiveObjectCount();
@@ -40,6 +47,7 @@ protected:
     }
     void TearDown() override {
         OEToolbarRegistry::Destroy();
+        OEToolbarRegistry::Reopen();  // the next test starts afresh
         Pump();
         EXPECT_EQ(objects_, LiveObjectCount());
         EXPECT_EQ(resources_.toolbars, LiveUiResources().toolbars);
@@ -313,6 +321,7 @@ TEST_F(ToolbarClassesTest, PicturesAndTheClientsOwnToolbar) {
     EXPECT_EQ(S_OK, root->RemoveAllToolbars());
     EXPECT_EQ(2, SendMessageA(client.clientToolbar, TB_BUTTONCOUNT, 0, 0));
     OEToolbarRegistry::Destroy();
+    OEToolbarRegistry::Reopen();  // the next test starts afresh
     ImageList_Destroy(clientList);
 }
 
@@ -360,6 +369,99 @@ TEST_F(ToolbarClassesTest, AMessageWindowClickReachesItsWindowObjectToo) {
     }
     RemoveMsgWnd(note.main);
     EXPECT_EQ(std::vector<UINT>{101}, test::BandIds(note.rebars[0])) << "the copy died with its window";
+    EXPECT_EQ(S_OK, root->RemoveAllToolbars());
+}
+
+TEST_F(ToolbarClassesTest, NoRecordLockIsHeldWhileAClickHandlerRuns) {
+    test::VariantScope oe(false);
+    test::ClientWindow client(1);
+    OEToolbarRegistry::Get(true)->mainHost().Attach(client.main, 1);
+    com_ptr<IPLUMEObj> root = NewRoot();
+    com_ptr<IOEToolbar> toolbar;
+    ASSERT_EQ(S_OK, root->CreateToolbar(toolbar.put()));
+    com_ptr<IOEButton> button = Button(toolbar.get(), L"Modal");
+    const LONG buttonId = IdOf(button.get());
+
+    // While the handler runs (think of a modal dialog in OnClick), the client
+    // UI thread takes the same records for a second click or a drop-down.
+    bool otherThreadGotIt = false;
+    auto sink = Listen(button, DIID_IOEButtonEvents, "button");
+    sink->onCall = [&](const test::SinkCall&) {
+        HANDLE done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        std::thread client([&] {
+            LockedButtonRecord record(buttonId);
+            otherThreadGotIt = static_cast<bool>(record);
+            SetEvent(done);
+        });
+        const bool inTime = WaitForSingleObject(done, 5000) == WAIT_OBJECT_0;
+        EXPECT_TRUE(inTime) << "the click's fan-out still holds the button record";
+        // Let the blocked thread finish once the record is given up.
+        inTime ? client.join() : client.detach();
+        if (inTime) CloseHandle(done);
+    };
+    test::ClickButton(HandleOf(toolbar.get()), buttonId);
+    Pump();
+    EXPECT_TRUE(otherThreadGotIt);
+    EXPECT_EQ(S_OK, root->RemoveAllToolbars());
+}
+
+TEST_F(ToolbarClassesTest, ButtonsWhoseCommandIdWouldNotFitAreRefused) {
+    com_ptr<IPLUMEObj> root = NewRoot();
+    com_ptr<IOEToolbar> toolbar;
+    ASSERT_EQ(S_OK, root->CreateToolbar(toolbar.put()));
+    const LONG saved = SetNextButtonIdForTesting(65535);
+    com_ptr<IOEButton> last = Button(toolbar.get(), L"Last");
+    EXPECT_EQ(65535, IdOf(last.get())) << "the last id a WM_COMMAND can carry";
+    com_ptr<IOEButton> refused;
+    EXPECT_EQ(DISP_E_OVERFLOW, toolbar->CreateButton(bstr(L"Refused").get(), red_.get(), nullptr, refused.put()));
+    EXPECT_FALSE(refused);
+    com_ptr<IErrorInfo> info;
+    ASSERT_EQ(S_OK, GetErrorInfo(0, info.put()));
+    bstr description;
+    info->GetDescription(description.put());
+    EXPECT_NE(nullptr, wcsstr(description.get(), L"command identifier")) << "a clear error";
+    SetNextButtonIdForTesting(saved);
+    EXPECT_EQ(S_OK, root->RemoveAllToolbars());
+}
+
+LRESULT CALLBACK RecordingClientProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_COMMAND) reinterpret_cast<std::vector<WPARAM>*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA))->push_back(wParam);
+    return DefWindowProcA(hwnd, message, wParam, lParam);
+}
+
+TEST_F(ToolbarClassesTest, NothingTheLibraryThrowsLeavesTheClientsWindowProcedure) {
+    test::VariantScope oe(false);
+    test::ClientWindow client(1);
+    OEToolbarRegistry::Get(true)->mainHost().Attach(client.main, 1);
+    com_ptr<IPLUMEObj> root = NewRoot();
+    com_ptr<IOEToolbar> toolbar;
+    ASSERT_EQ(S_OK, root->CreateToolbar(toolbar.put()));
+    const LONG buttonId = IdOf(Button(toolbar.get(), L"Fails").get());
+    // A failed allocation deep inside the library, on the client's thread.
+    {
+        locked_ref<OEPluginButton> record(OEToolbarRegistry::FindButton(buttonId));
+        ASSERT_TRUE(record);
+        record->clickHandler = [](LONG, LONG, INT64) -> LRESULT { throw std::bad_alloc(); };
+    }
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = RecordingClientProc;
+    wc.lpszClassName = "PlumeThrowTest";
+    RegisterClassA(&wc);
+    HWND window = CreateWindowA("PlumeThrowTest", "", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    std::vector<WPARAM> clientSaw;
+    SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&clientSaw));
+    ASSERT_TRUE(AddMsgWnd(window, true));
+    std::vector<std::string> log;
+    SetLogObserver([&](int, const char* text) { log.push_back(text); });
+    SendMessageA(window, WM_COMMAND, buttonId, 0);
+    SetLogObserver(nullptr);
+    EXPECT_EQ(std::vector<WPARAM>{static_cast<WPARAM>(buttonId)}, clientSaw) << "the client still got its message";
+    EXPECT_NE(log.end(), std::find(log.begin(), log.end(),
+                                   std::string("MsgWndProc: failed on message 0x111; passed on without the library.\n")));
+
+    // A toolbar task message from another program is not run.
+    EXPECT_EQ(1, SendMessageA(client.sizable, RegisterWindowMessageA("PLUME_ToolbarTask"), 0, 0x1234));
+    DestroyWindow(window);
     EXPECT_EQ(S_OK, root->RemoveAllToolbars());
 }
 

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "bitmap_file.h"
-#include "host/client_variant.h"
+#include "client_variant.h"
 #include "ui/toolbar_registry.h"
 
 namespace plume::test {

@@ -40,6 +40,7 @@ protected:
     }
     void TearDown() override {
         OEToolbarRegistry::Destroy();
+        OEToolbarRegistry::Reopen();  // the next test starts afresh
         const UiResourceCounts now = LiveUiResources();
         EXPECT_EQ(baseline_.toolbars, now.toolbars);
         EXPECT_EQ(baseline_.buttons, now.buttons);

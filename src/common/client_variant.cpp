@@ -1,4 +1,4 @@
-#include "host/client_variant.h"
+#include "client_variant.h"
 
 #include <windows.h>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "server/log.h"
+#include "log.h"
 
 #include <cstdarg>
 #include <cstdio>
