@@ -129,7 +129,8 @@ for exe in msimn winmail; do
     menus_log="$out/$exe-menus.log"
     wine cscript //nologo "$(winepath -w "$root/examples/scripts/menu_items.vbs")" 60 >"$menus_log" 2>&1 </dev/null &
     menus_pid=$!
-    for _ in $(seq 1 150); do grep -q "menu items ready" "$menus_log" 2>/dev/null && break; sleep 0.2; done
+    for _ in $(seq 1 300); do grep -q "menu items ready" "$menus_log" 2>/dev/null && break; sleep 0.2; done
+    grep -q "menu items ready" "$menus_log" || { echo "demo failed: the menu plug-in did not start within 60 s" >&2; exit 1; }
     menu_step open; sleep 0.5; shot "$exe-6-menu"
     menu_step choose
     wait "$menus_pid" 2>/dev/null || true

@@ -10,7 +10,7 @@
 #include <plume.h>
 
 #include "bstr.h"
-#include "heard_events.h"
+#include "object_events.h"
 #include "host/msg_wnd_list.h"
 #include "manager/plume_manager.h"
 #include "manager/plume_obj.h"
@@ -336,8 +336,7 @@ LRESULT CALLBACK NoteProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 class MenuClassesTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (PLUMEManager* m = PLUMEManager::Get(false); m && m->ShuttingDown()) PLUMEManager::DestroyInstance();
-        PLUMEManager::Get(true);
+        test::UseOpenManager();
         test::HeardEvents().clear();
         g_clientCommands.clear();
         objects_ = LiveObjectCount();
@@ -350,6 +349,7 @@ protected:
         }
         OEMenuRegistry::DestroyGlobal();
         OEToolbarRegistry::Destroy();
+        OEToolbarRegistry::Reopen();  // the next test starts afresh
         Pump();
         EXPECT_EQ(objects_, LiveObjectCount());
     }

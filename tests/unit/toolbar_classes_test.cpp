@@ -12,7 +12,7 @@
 #include "host/msg_wnd_list.h"
 #include "manager/plume_manager.h"
 #include "manager/plume_obj.h"
-#include "heard_events.h"
+#include "object_events.h"
 #include "recording_sink.h"
 #include "log.h"
 #include "toolbar_fixture.h"
@@ -34,12 +34,7 @@ std::vector<Heard>& g_heard = test::HeardEvents();
 class ToolbarClassesTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        // An earlier test may have closed the event gate for good.
-        if (PLUMEManager* m = PLUMEManager::Get(false); m && m->ShuttingDown()) {
-            PLUMEManager::DestroyInstance();
-            PLUMEManager::SetOwnerThread(GetCurrentThreadId());
-        }
-        PLUMEManager::Get(true);
+        test::UseOpenManager();
         g_heard.clear();
         objects_ = LiveObjectCount();
         resources_ = LiveUiResources();

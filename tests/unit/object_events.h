@@ -1,5 +1,6 @@
-// What the sinks of a test heard, in the order they heard it, across
-// objects: each sink is named after the object it listens to.
+// Tests of the automation classes: a manager to work with, and what the
+// sinks of a test heard, in the order they heard it, across objects (each
+// sink is named after the object it listens to).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -10,9 +11,19 @@
 #include <vector>
 
 #include "com_ptr.h"
+#include "manager/plume_manager.h"
 #include "recording_sink.h"
 
 namespace plume::test {
+
+// The manager, made afresh when an earlier test closed its event gate for good.
+inline void UseOpenManager() {
+    if (PLUMEManager* m = PLUMEManager::Get(false); m && m->ShuttingDown()) {
+        PLUMEManager::DestroyInstance();
+        PLUMEManager::SetOwnerThread(GetCurrentThreadId());
+    }
+    PLUMEManager::Get(true);
+}
 
 inline void Pump() {
     MSG msg;
