@@ -17,6 +17,7 @@
 #include "manager/object_registry.h"
 #include "manager/plume_manager.h"
 #include "manager/plume_obj.h"
+#include "ui/oe_menu.h"
 #include "client_numbers.h"
 #include "recording_sink.h"
 #include "server/class_objects.h"
@@ -149,8 +150,22 @@ TEST(Manager, MenuItemRecordsInheritTheirOwner) {
     manager->RemoveMenuItemRecordsOf(-1);
     EXPECT_TRUE(manager->MenuItemIdsOf(-1).empty());
 
-    LONG menu = manager->TakeMenuId();
-    EXPECT_EQ(menu + 1, manager->TakeMenuId());
+    // A record of a menu's item takes the menu's owner; a sub-item's record
+    // takes its parent item's owner.
+    plume::com_ptr<plume::OEMenu> menu = plume::MakeObject<plume::OEMenu>();
+    menu->Bind(4, 0, nullptr, 17);
+    manager->AddMenuItemRecord(50110, menu->RegistryKey(), -1);
+    manager->AddMenuItemRecord(50111, 3, 50110);
+    ASSERT_TRUE(manager->FindMenuItemRecord(50110, &record));
+    EXPECT_EQ(17, record.ownerId);
+    ASSERT_TRUE(manager->FindMenuItemRecord(50111, &record));
+    EXPECT_EQ(17, record.ownerId) << "inherited from its parent item";
+    EXPECT_EQ((std::vector<LONG>{50110, 50111}), manager->MenuItemIdsOf(17));
+    manager->RemoveMenuItemRecordsOf(17);
+    EXPECT_TRUE(manager->MenuItemIdsOf(17).empty());
+
+    LONG menuId = manager->TakeMenuId();
+    EXPECT_EQ(menuId + 1, manager->TakeMenuId());
 }
 
 TEST(CallbackWindow, DownloadNoticesReachEveryRootInOrder) {
