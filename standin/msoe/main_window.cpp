@@ -10,6 +10,7 @@
 #include "commands.h"
 #include "menus.h"
 #include "message_list.h"
+#include "store_component.h"
 #include "note_window.h"
 #include "send_dialog.h"
 #include "settings.h"
@@ -534,6 +535,8 @@ void MainWindow::FillList() {
     rows_.clear();
     // The list object orders the rows; the view shows them in its order.
     FillMessageList(list_, folder_ > 0 ? folder_ : -1);
+    // Opening the folder through the store, as the client does for the folder it shows.
+    OpenFolderForView(folder_);
     std::vector<Message> messages;
     for (int64_t id : MessageListRows(list_))
         if (auto m = store.GetMessage(id)) messages.push_back(*m);
