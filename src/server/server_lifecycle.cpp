@@ -12,6 +12,7 @@
 #include "server/init_object.h"
 #include "server/log.h"
 #include "server/plugins.h"
+#include "store/message_store.h"
 #include "ui/toolbar_registry.h"
 #include "unique_any.h"
 
@@ -91,6 +92,20 @@ void OnMsgWndLifecycle(HWND window, int what) {
 void OnMsgWndSendButton(HWND window, int which) {
     PLUMEManager::Get(true);
     PostMsgWndSendButton(window, which);
+}
+
+// Client UI thread: 0 when the client's store is ready, 1 when its main window closes.
+void OnStoreWatch(int stop) {
+    PLUMEManager* manager = PLUMEManager::Get(false);
+    if (!manager) return;
+    std::shared_ptr<PLUMEMessageStore> store;
+    {
+        cs_lock hold(manager->storeLock());
+        store = manager->messageStore;
+    }
+    if (!store) return;
+    if (stop) store->StopWatching();
+    else store->StartWatching();
 }
 
 int OnBusyCounter(int op) {
@@ -183,6 +198,7 @@ void StartServer(HWND hostWindow) {
     cb.onMsgWndLifecycle = OnMsgWndLifecycle;
     cb.onMsgWndSendButton = OnMsgWndSendButton;
     cb.onBusyCounter = OnBusyCounter;
+    cb.onStoreWatch = OnStoreWatch;
 
     // Without the counting object no plug-in is awaited.
     HRESULT hr = CreateInitObject();
