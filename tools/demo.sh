@@ -110,6 +110,7 @@ for exe in msimn winmail; do
   if [ "$library" = 1 ]; then toolbar_step toolbar; sleep 0.5; shot "$exe-0-toolbar"; fi
   step overview; shot "$exe-1-main"
   step select; shot "$exe-1-selected"
+  step store; shot "$exe-1-store"
   if [ -n "$reader_pid" ]; then
     wait "$reader_pid" 2>/dev/null || true
     echo "  What the selection reader heard:"

@@ -241,6 +241,9 @@ LRESULT MainWindow::Handle(UINT msg, WPARAM wp, LPARAM lp) {
     case kMsgFolderSelected:
         ShowSelectedFolder();
         return 0;
+    case kMsgMarkPreviewRead:
+        if (static_cast<int64_t>(wp) == previewMessage_) Store::Instance().SetRead(previewMessage_, true);
+        return 0;
     case kMsgTransferStatus:
         if (wp == 0) {
             transferRunning_ = true;
@@ -622,7 +625,10 @@ void MainWindow::UpdatePreview() {
     }
     SetMimeEditHeader(preview_, m->from, m->to, m->subject);
     previewContent_->SetDocument(m->html ? m->body : L"<HTML><BODY>" + TextToHtml(m->body) + L"</BODY></HTML>");
-    if (!m->read) Store::Instance().SetRead(id, true);
+    // Marked read once the selection has settled, as the client does after
+    // showing a message: not inside the list's notification, whose sender
+    // may be waiting for this thread.
+    if (!m->read) PostMessageW(hwnd_, kMsgMarkPreviewRead, static_cast<WPARAM>(id), 0);
 }
 
 void MainWindow::UpdateStatus() {

@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "com_object.h"
 #include "store.h"
 #include "sync.h"
 #include "variant.h"
@@ -419,34 +421,44 @@ HRESULT STDMETHODCALLTYPE DeleteMessages(Object* self, uint32_t, const IdList* l
 
 HRESULT STDMETHODCALLTYPE QueryFolder(Object* self, REFIID iid, void** out);
 
+// What the store and folder tables share: IUnknown, records, notifications.
+void FillDatabaseTable(AnyFn* t, AnyFn query) {
+    for (int i = 0; i < kTableSize; ++i) t[i] = reinterpret_cast<AnyFn>(NotImplemented);
+    t[0] = query;
+    t[1] = reinterpret_cast<AnyFn>(AddRef);
+    t[2] = reinterpret_cast<AnyFn>(Release);
+    t[kFreeRecord] = reinterpret_cast<AnyFn>(FreeRecord);
+    t[kRegisterNotify] = reinterpret_cast<AnyFn>(RegisterNotification);
+    t[kUnregisterNotify] = reinterpret_cast<AnyFn>(UnregisterNotification);
+    t[kGetTransaction] = reinterpret_cast<AnyFn>(GetTransaction);
+}
+
 AnyFn* FolderTable() {
     static AnyFn* table = [] {
         static AnyFn t[kTableSize];
-        for (AnyFn& f : t) f = reinterpret_cast<AnyFn>(NotImplemented);
-        t[0] = reinterpret_cast<AnyFn>(QueryFolder);
-        t[1] = reinterpret_cast<AnyFn>(AddRef);
-        t[2] = reinterpret_cast<AnyFn>(Release);
-        t[kFreeRecord] = reinterpret_cast<AnyFn>(FreeRecord);
+        FillDatabaseTable(t, reinterpret_cast<AnyFn>(QueryFolder));
         t[kCreateRowset] = reinterpret_cast<AnyFn>(CreateRowset);
         if (!IsWindowsMail()) t[kSeekRowset] = reinterpret_cast<AnyFn>(SeekRowset);
         t[kQueryRowset] = reinterpret_cast<AnyFn>(QueryRowset);
         t[kCloseRowset] = reinterpret_cast<AnyFn>(CloseRowset);
-        t[kRegisterNotify] = reinterpret_cast<AnyFn>(RegisterNotification);
-        t[kUnregisterNotify] = reinterpret_cast<AnyFn>(UnregisterNotification);
-        t[kGetTransaction] = reinterpret_cast<AnyFn>(GetTransaction);
         t[S().folderDeleteMessages] = reinterpret_cast<AnyFn>(DeleteMessages);
         return t;
     }();
     return table;
 }
 
-HRESULT STDMETHODCALLTYPE QueryFolder(Object* self, REFIID iid, void** out) {
+// The object itself for IUnknown and `other`.
+HRESULT Answer(Object* self, REFIID iid, const IID& other, void** out) {
     if (!out) return E_POINTER;
     *out = nullptr;
-    if (!IsEqualIID(iid, IID_IUnknown)) return E_NOINTERFACE;
+    if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, other)) return E_NOINTERFACE;
     AddRef(self);
     *out = self;
     return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE QueryFolder(Object* self, REFIID iid, void** out) {
+    return Answer(self, iid, IID_IUnknown, out);
 }
 
 // ------------------------------------------------------------------ the store
@@ -454,12 +466,7 @@ HRESULT STDMETHODCALLTYPE QueryFolder(Object* self, REFIID iid, void** out) {
 const IID& StoreIid() { return IsWindowsMail() ? IID_MessageStoreWM : IID_MessageStoreOE; }
 
 HRESULT STDMETHODCALLTYPE QueryStore(Object* self, REFIID iid, void** out) {
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, StoreIid())) return E_NOINTERFACE;
-    AddRef(self);
-    *out = self;
-    return S_OK;
+    return Answer(self, iid, StoreIid(), out);
 }
 
 HRESULT STDMETHODCALLTYPE OpenFolder(Object*, uint32_t folderId, UINT_PTR, UINT_PTR, IUnknown** out) {
@@ -472,7 +479,9 @@ HRESULT STDMETHODCALLTYPE OpenFolder(Object*, uint32_t folderId, UINT_PTR, UINT_
 
 HRESULT STDMETHODCALLTYPE GetFolderInfo(Object*, uint32_t folderId, void* record) {
     if (!record) return E_POINTER;
-    auto f = Store::Instance().GetFolder(folderId);
+    // Folder 0 is the store's own root, above the local folders.
+    auto f = folderId == 0 ? std::optional<Folder>(Folder{0, -1, FolderRole::Root, L""})
+                           : Store::Instance().GetFolder(folderId);
     if (!f) return E_INVALIDARG;
     CopyOut(FolderRecordOf(*f), record);
     return S_OK;
@@ -507,14 +516,7 @@ HRESULT STDMETHODCALLTYPE EnumSubFolders(Object*, uint32_t parentId, UINT_PTR, I
 AnyFn* StoreTable() {
     static AnyFn* table = [] {
         static AnyFn t[kTableSize];
-        for (AnyFn& f : t) f = reinterpret_cast<AnyFn>(NotImplemented);
-        t[0] = reinterpret_cast<AnyFn>(QueryStore);
-        t[1] = reinterpret_cast<AnyFn>(AddRef);
-        t[2] = reinterpret_cast<AnyFn>(Release);
-        t[kFreeRecord] = reinterpret_cast<AnyFn>(FreeRecord);
-        t[kRegisterNotify] = reinterpret_cast<AnyFn>(RegisterNotification);
-        t[kUnregisterNotify] = reinterpret_cast<AnyFn>(UnregisterNotification);
-        t[kGetTransaction] = reinterpret_cast<AnyFn>(GetTransaction);
+        FillDatabaseTable(t, reinterpret_cast<AnyFn>(QueryStore));
         t[S().storeOpenFolder] = reinterpret_cast<AnyFn>(OpenFolder);
         t[S().storeFolderInfo] = reinterpret_cast<AnyFn>(GetFolderInfo);
         t[S().storeEnumSubFolders] = reinterpret_cast<AnyFn>(EnumSubFolders);
@@ -607,18 +609,11 @@ AnyFn* NamespaceTable() {
 
 // --------------------------------------------------------------- factories
 
-class Factory final : public IClassFactory {
+volatile LONG g_locks = 0;
+
+class Factory final : public plume::static_class_factory {
 public:
-    explicit Factory(bool ns) : namespace_(ns) {}
-    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-        if (!out) return E_POINTER;
-        *out = nullptr;
-        if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IClassFactory)) return E_NOINTERFACE;
-        *out = static_cast<IClassFactory*>(this);
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    explicit Factory(bool ns) : static_class_factory(&g_locks), namespace_(ns) {}
     STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
         if (!out) return E_POINTER;
         *out = nullptr;
@@ -634,7 +629,6 @@ public:
         object->Release();
         return hr;
     }
-    STDMETHODIMP LockServer(BOOL) override { return S_OK; }
 
 private:
     bool namespace_;
