@@ -360,24 +360,24 @@ HRESULT PLUMEMessageStore::ReadFolderRecord(LONG folderId, BYTE* record) {
     return Entry<FolderInfoFn>(store.get(), layout_.storeFolderInfo)(store.get(), static_cast<UINT>(folderId), record);
 }
 
-HRESULT PLUMEMessageStore::GetFolderKind(LONG folderId, LONG* kind) {
-    if (!kind) return E_POINTER;
+template <typename Take>
+HRESULT PLUMEMessageStore::WithFolderRecord(LONG folderId, Take take) {
     RecordBuffer record{};
     HRESULT hr = ReadFolderRecord(folderId, record.data());
     if (FAILED(hr)) return hr;
-    *kind = FolderKindFromByte(record[layout_.kindByte]);
+    take(record.data());
     if (store_) Entry<FreeRecordFn>(store_.get(), kFreeRecord)(store_.get(), record.data());
     return S_OK;
 }
 
+HRESULT PLUMEMessageStore::GetFolderKind(LONG folderId, LONG* kind) {
+    if (!kind) return E_POINTER;
+    return WithFolderRecord(folderId, [&](const BYTE* r) { *kind = FolderKindFromByte(r[layout_.kindByte]); });
+}
+
 HRESULT PLUMEMessageStore::GetParentFolderId(LONG folderId, LONG* parent) {
     if (!parent) return E_POINTER;
-    RecordBuffer record{};
-    HRESULT hr = ReadFolderRecord(folderId, record.data());
-    if (FAILED(hr)) return hr;
-    *parent = Read<INT32>(record.data(), kRecordParentId);
-    if (store_) Entry<FreeRecordFn>(store_.get(), kFreeRecord)(store_.get(), record.data());
-    return S_OK;
+    return WithFolderRecord(folderId, [&](const BYTE* r) { *parent = Read<INT32>(r, kRecordParentId); });
 }
 
 HRESULT PLUMEMessageStore::RegisterFolderNotification(LONG folderId, IDatabaseNotify* notify, IUnknown** out) {

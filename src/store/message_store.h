@@ -134,6 +134,9 @@ protected:
 private:
     // The client's folder record (get-folder-info) into `record`; freed by the caller.
     HRESULT ReadFolderRecord(LONG folderId, BYTE* record);
+    // Reads the folder's record, hands it to `take` and frees it.
+    template <typename Take>
+    HRESULT WithFolderRecord(LONG folderId, Take take);
     HRESULT ReadTransaction(IUnknown* database, UINT_PTR* transaction, UINT* type, BYTE* first, BYTE* second,
                             void** ordinals);
     void CreateStoreCallbackWindow();
