@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <string>
 
+#include "bench_clock.h"
 #include "com_ptr.h"
 #include "recording_sink.h"
 #include "standin_process.h"
@@ -25,12 +26,7 @@ constexpr long kCommits = 300;
 constexpr long kInbox = 2;
 constexpr DISPID kOnDatabaseChange = 13;
 
-double Now() {
-    LARGE_INTEGER f, c;
-    QueryPerformanceFrequency(&f);
-    QueryPerformanceCounter(&c);
-    return static_cast<double>(c.QuadPart) * 1000.0 / static_cast<double>(f.QuadPart);
-}
+double Now() { return plume::bench::NowMicroseconds() / 1000.0; }  // ms
 
 // Milliseconds per commit of a burst in a client started with `arguments`;
 // `listen` connects one root object with a sink first.
