@@ -228,15 +228,28 @@ void Pump() {
     while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
 }
 
-class StoreWatcherTest : public ::testing::TestWithParam<const Contract*> {
-protected:
-    void SetUp() override {
-        // The manager's watcher, when other tests made one, would be the
-        // current watcher: the test's own takes its place meanwhile.
+// The manager's watcher, when other tests made one, would be the current
+// watcher: a test's own takes its place meanwhile.
+struct ManagerWatcherAside {
+    ManagerWatcherAside() {
         if (plume::PLUMEManager* manager = plume::PLUMEManager::Get(false)) {
             plume::cs_lock hold(manager->storeLock());
             manager->messageStore.reset();
         }
+    }
+    ~ManagerWatcherAside() {
+        if (plume::PLUMEManager* manager = plume::PLUMEManager::Get(false)) {
+            plume::cs_lock hold(manager->storeLock());
+            manager->messageStore = plume::MakeMessageStore();
+            manager->messageStore->SetListener(manager);
+        }
+    }
+};
+
+class StoreWatcherTest : public ::testing::TestWithParam<const Contract*> {
+protected:
+    void SetUp() override {
+        aside = std::make_unique<ManagerWatcherAside>();
         ASSERT_EQ(nullptr, plume::CurrentMessageStore());
         g = &client;
         client.c = GetParam();
@@ -260,11 +273,7 @@ protected:
         CoRevokeClassObject(cookie);
         ObjRelease(clientStore);
         g = nullptr;
-        if (plume::PLUMEManager* manager = plume::PLUMEManager::Get(false)) {
-            plume::cs_lock hold(manager->storeLock());
-            manager->messageStore = plume::MakeMessageStore();
-            manager->messageStore->SetListener(manager);
-        }
+        aside.reset();
     }
     // The client opens a folder through its store's table, as its views do.
     HRESULT ClientOpens(UINT folderId) {
@@ -311,6 +320,7 @@ protected:
         return hr;
     }
 
+    std::unique_ptr<ManagerWatcherAside> aside;
     FakeClient client;
     StoreFactory factory;
     DWORD cookie = 0;
@@ -456,6 +466,48 @@ TEST_P(StoreWatcherTest, UnhookLeavesEntriesThatSomeoneElseReplaced) {
 
 INSTANTIATE_TEST_SUITE_P(BothClients, StoreWatcherTest, ::testing::Values(&kOE, &kWM),
                          [](const auto& info) { return info.param->wm ? std::string("WM") : std::string("OE"); });
+
+class FailingFactory final : public IClassFactory {
+public:
+    STDMETHODIMP QueryInterface(REFIID, void** out) override {
+        *out = this;
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP CreateInstance(IUnknown*, REFIID, void** out) override {
+        *out = nullptr;
+        return E_OUTOFMEMORY;
+    }
+    STDMETHODIMP LockServer(BOOL) override { return S_OK; }
+};
+
+TEST(StoreWatcher, AStoreClassThatFailsLeavesAWatcherThatAnswersFailures) {
+    ManagerWatcherAside aside;
+    FailingFactory factory;
+    DWORD cookie = 0;
+    ASSERT_HRESULT_SUCCEEDED(
+        CoRegisterClassObject(kStoreClass, &factory, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookie));
+    {
+        plume::PLUMEMessageStoreWM watcher;
+        EXPECT_EQ(E_OUTOFMEMORY, watcher.HookStoreClass());
+        EXPECT_FALSE(watcher.IsStoreCaptured());
+        IUnknown* store = reinterpret_cast<IUnknown*>(1);
+        EXPECT_EQ(E_FAIL, watcher.GetStore(&store));
+        EXPECT_EQ(nullptr, store);
+        EXPECT_EQ(0xFFFFFFFFu, watcher.GetLastMessageId(4));
+        IUnknown* folder = nullptr;
+        EXPECT_EQ(E_FAIL, watcher.OpenFolder(4, &folder));
+        // Watching starts (its window exists) but nothing registers.
+        watcher.StartWatching();
+        EXPECT_TRUE(watcher.enabled());
+        EXPECT_NE(nullptr, watcher.callbackWindow());
+        EXPECT_EQ(E_FAIL, watcher.RegisterMessageNotification(4));
+        watcher.StopWatching();
+        EXPECT_EQ(nullptr, watcher.callbackWindow());
+    }
+    CoRevokeClassObject(cookie);
+}
 
 TEST(StoreWatcher, FolderKindsAndTheNullCallback) {
     EXPECT_EQ(1, plume::FolderKindFromByte(3));
