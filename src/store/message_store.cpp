@@ -95,11 +95,15 @@ HRESULT STDMETHODCALLTYPE OpenFolderHook(IUnknown* self, UINT folderId, UINT_PTR
     HWND window = watcher ? watcher->callbackWindow() : nullptr;
     if (SUCCEEDED(hr) && window) {
         LONG result = E_FAIL;
-        {
-            cs_lock hold(PendingLock());
-            PendingResults().insert(&result);
+        try {
+            {
+                cs_lock hold(PendingLock());
+                PendingResults().insert(&result);
+            }
+            SendMessageA(window, kStoreOpenFolderMessage, folderId, reinterpret_cast<LPARAM>(&result));
+        } catch (...) {
+            Log(0, "PLUMEMessageStore: open-folder hook failed.\n");
         }
-        SendMessageA(window, kStoreOpenFolderMessage, folderId, reinterpret_cast<LPARAM>(&result));
         cs_lock hold(PendingLock());
         PendingResults().erase(&result);
     }
