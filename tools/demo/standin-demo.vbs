@@ -101,7 +101,7 @@ Case "store"
     c.Commit "delete", r(0)
     folder = c.Commit("createfolder", 2, "Projects")
     c.Pump 300
-    WScript.Echo "Deleted message " & r(0) & " (" & r(3) & "), created folder " & folder & " in the Inbox"
+    WScript.Echo "Deleted message " & r(0) & ", created folder " & folder & " in the Inbox"
 Case "quit"
     c.Quit
 End Select
