@@ -188,8 +188,10 @@ void BuildTables(const Contract& c) {
     g_folderTable[kCloseRowsetSlot] = reinterpret_cast<AnyFn>(CloseRowset);
 }
 
+// The client's store class: new store objects, or `failure` when set.
 class StoreFactory final : public IClassFactory {
 public:
+    explicit StoreFactory(HRESULT failure = S_OK) : failure_(failure) {}
     STDMETHODIMP QueryInterface(REFIID, void** out) override {
         *out = this;
         return S_OK;
@@ -197,10 +199,13 @@ public:
     STDMETHODIMP_(ULONG) AddRef() override { return 2; }
     STDMETHODIMP_(ULONG) Release() override { return 1; }
     STDMETHODIMP CreateInstance(IUnknown*, REFIID, void** out) override {
-        *out = new Obj{g_storeTable, 1, 0};
-        return S_OK;
+        *out = FAILED(failure_) ? nullptr : new Obj{g_storeTable, 1, 0};
+        return FAILED(failure_) ? failure_ : S_OK;
     }
     STDMETHODIMP LockServer(BOOL) override { return S_OK; }
+
+private:
+    HRESULT failure_;
 };
 
 struct Change {
@@ -467,24 +472,9 @@ TEST_P(StoreWatcherTest, UnhookLeavesEntriesThatSomeoneElseReplaced) {
 INSTANTIATE_TEST_SUITE_P(BothClients, StoreWatcherTest, ::testing::Values(&kOE, &kWM),
                          [](const auto& info) { return info.param->wm ? std::string("WM") : std::string("OE"); });
 
-class FailingFactory final : public IClassFactory {
-public:
-    STDMETHODIMP QueryInterface(REFIID, void** out) override {
-        *out = this;
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
-    STDMETHODIMP CreateInstance(IUnknown*, REFIID, void** out) override {
-        *out = nullptr;
-        return E_OUTOFMEMORY;
-    }
-    STDMETHODIMP LockServer(BOOL) override { return S_OK; }
-};
-
 TEST(StoreWatcher, AStoreClassThatFailsLeavesAWatcherThatAnswersFailures) {
     ManagerWatcherAside aside;
-    FailingFactory factory;
+    StoreFactory factory(E_OUTOFMEMORY);
     DWORD cookie = 0;
     ASSERT_HRESULT_SUCCEEDED(
         CoRegisterClassObject(kStoreClass, &factory, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookie));
