@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "bench_clock.h"
 #include "fake_message_list.h"
 #include "client_variant.h"
 #include "host/hooks.h"
@@ -26,12 +27,7 @@ constexpr int kRows = 10000;
 constexpr int kSelected = 1000;
 constexpr int kPollsPerRound = 20;
 
-double Now() {
-    LARGE_INTEGER c, f;
-    QueryPerformanceCounter(&c);
-    QueryPerformanceFrequency(&f);
-    return static_cast<double>(c.QuadPart) * 1e6 / static_cast<double>(f.QuadPart);
-}
+double Now() { return plume::bench::NowMicroseconds(); }
 
 // The baseline: what any poll of the list has to do to find the rows.
 int BareWalk(HWND list) {

@@ -115,6 +115,7 @@ for exe in msimn winmail; do
   toolbar_step toolbar; sleep 0.5; shot "$exe-0-toolbar"
   step overview; shot "$exe-1-main"
   step select; shot "$exe-1-selected"
+  step store; shot "$exe-1-store"
   wait "$reader_pid" 2>/dev/null || true
   echo "  What the selection reader heard:"
   from_script <"$reader_log" | grep -a '^plug-in:' | sed 's/^/  /'

@@ -18,6 +18,8 @@ wm_root='%USERPROFILE%\AppData\Local\Microsoft\Windows Mail\'
 control_clsid='{5E1D2C3B-7A4F-4C1E-9B2D-8F6A0C1E3D71}'
 init_clsid='{12BAF052-264C-464B-9D58-C83B3781DD4C}'
 list_clsid='{233A9692-667E-11D1-9DFB-006097D50408}'
+store_clsid='{101A8FB9-F1B9-11D1-9A56-00C04FA309D4}'
+namespace_clsid='{E70C92A9-4BFD-11D1-8A95-00C04FB951F3}'
 
 # REG_EXPAND_SZ in REGEDIT4 syntax (bytes of the ANSI text).
 expand_sz() { printf '%s\0' "$1" | od -An -tx1 -v | tr -s ' \n' ',' | sed 's/^,//; s/,$//'; }
@@ -93,14 +95,16 @@ reg=$(mktemp --suffix=.reg)
   echo "[HKEY_CLASSES_ROOT\\CLSID\\$control_clsid\\ProgID]"
   echo '@="PLUMEStandin.Client"'
   echo
-  # The client's message-list class, created in-process from msoe.dll.
-  echo "[HKEY_CLASSES_ROOT\\CLSID\\$list_clsid]"
-  echo '@="Message List"'
-  echo
-  echo "[HKEY_CLASSES_ROOT\\CLSID\\$list_clsid\\InprocServer32]"
-  echo "@=$(q "$bin_win\\msoe.dll")"
-  echo '"ThreadingModel"="Both"'
-  echo
+  # The client's message-list, store and store namespace classes, created in-process from msoe.dll.
+  for entry in "$list_clsid|Message List" "$store_clsid|Message Store" "$namespace_clsid|Store Namespace"; do
+    echo "[HKEY_CLASSES_ROOT\\CLSID\\${entry%%|*}]"
+    echo "@=\"${entry#*|}\""
+    echo
+    echo "[HKEY_CLASSES_ROOT\\CLSID\\${entry%%|*}\\InprocServer32]"
+    echo "@=$(q "$bin_win\\msoe.dll")"
+    echo '"ThreadingModel"="Both"'
+    echo
+  done
 } > "$reg"
 wine regedit /S "$(winepath -w "$reg")" >"$reg.log" 2>&1 </dev/null || { cat "$reg.log"; exit 1; }
 rm -f "$reg" "$reg.log"

@@ -251,13 +251,13 @@ void PostUnbindMsgWnd(OEPluginMsgWnd* record) {
     PostToCallbackWindow(Messages().unbindMsgWnd, 0, reinterpret_cast<LPARAM>(record));
 }
 
-bool PostTransaction(const TransactionRecord& transaction) {
+bool PostTransaction(const TransactionRecord& transaction, DWORD timeoutMs) {
     PLUMEManager* manager = PLUMEManager::Get(false);
     if (!manager) return false;
     auto record = std::make_unique<TransactionRecord>(transaction);
     PostedRecords().issue(record.get());
     if (!manager->PostAndWait(manager->databaseChangeDone(), Messages().databaseChange,
-                              reinterpret_cast<WPARAM>(record.get()), 0)) {
+                              reinterpret_cast<WPARAM>(record.get()), 0, timeoutMs)) {
         PostedRecords().withdraw(record.get());
         return false;
     }

@@ -79,9 +79,9 @@ void PostSelectionChanged();
 void PostCurrentMessageChanged(LONG msgId);
 // Posts 0xAA4 and waits until the folder event has been raised.
 void PostFolderSelectionChanged(LONG folderId);
-// Posts a store change and waits until it has been raised; false when it
-// could not be posted.
-bool PostTransaction(const TransactionRecord& transaction);
+// Posts a store change and waits until it has been raised or `timeoutMs`
+// has passed; false when it could not be posted.
+bool PostTransaction(const TransactionRecord& transaction, DWORD timeoutMs = INFINITE);
 // Asks the server thread to unbind the client objects that hold `record`
 // (a message window record whose removal waits for them).
 void PostUnbindMsgWnd(struct OEPluginMsgWnd* record);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "client_variant.h"
 #include "host/oe_msg_wnd.h"
 #include "manager/callback_window.h"
 #include "manager/plume_obj.h"
@@ -9,6 +10,8 @@
 #include "com_ptr.h"
 #include "server/init_object.h"
 #include "log.h"
+#include "store/message_store.h"
+#include "store/store_namespace.h"
 #include "ui/oe_button.h"
 #include "ui/oe_menu.h"
 #include "ui/oe_menu_item.h"
@@ -33,18 +36,27 @@ unique_handle& WaitersReleased() {
     return *event;
 }
 
-void WaitPumping(HANDLE event, HANDLE alsoEnds) {
+// False when `timeoutMs` ran out first.
+bool WaitPumping(HANDLE event, HANDLE alsoEnds, DWORD timeoutMs = INFINITE) {
     HANDLE handles[2] = {event, alsoEnds};
     const DWORD count = alsoEnds ? 2 : 1;
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
     for (;;) {
+        DWORD wait = INFINITE;
+        if (timeoutMs != INFINITE) {
+            const ULONGLONG now = GetTickCount64();
+            if (now >= deadline) return false;
+            wait = static_cast<DWORD>(deadline - now);
+        }
         // Messages sent by other threads (the server thread reaching the
         // client's controls) wake the wait too; QS_ALLEVENTS leaves them out.
-        DWORD r = MsgWaitForMultipleObjectsEx(count, handles, INFINITE, QS_ALLEVENTS | QS_SENDMESSAGE, 0);
-        if (r < WAIT_OBJECT_0 + count) return;
+        DWORD r = MsgWaitForMultipleObjectsEx(count, handles, wait, QS_ALLEVENTS | QS_SENDMESSAGE, 0);
+        if (r < WAIT_OBJECT_0 + count) return true;
+        if (r == WAIT_TIMEOUT) return false;
         if (r == WAIT_FAILED) {
             // A handle that cannot be waited on never becomes signalled.
             Log(0, "WaitWithMessagePump: wait failed (%lu).\n", GetLastError());
-            return;
+            return true;
         }
         if (r != WAIT_OBJECT_0 + count) continue;
         // Everything already queued is taken now: the wait only wakes again
@@ -56,7 +68,7 @@ void WaitPumping(HANDLE event, HANDLE alsoEnds) {
                                (msg.message >= WM_MOUSEFIRST && msg.message <= 0x20D);
             if (input) msg.message = 0;  // dispatched without effect
             DispatchMessageA(&msg);
-            if (WaitForMultipleObjects(count, handles, FALSE, 0) < WAIT_OBJECT_0 + count) return;
+            if (WaitForMultipleObjects(count, handles, FALSE, 0) < WAIT_OBJECT_0 + count) return true;
         }
     }
 }
@@ -98,6 +110,10 @@ PLUMEManager::PLUMEManager()
     g_manager = this;  // the callback window's creation may look for it
     CreateSelectionComponents(*this);
     callbackWindow_ = CreateCallbackWindow();
+    if (IsHostProcess() && CreateMessageStore(*this) && messageStore) {
+        const ULONG last = messageStore->GetLastMessageId(outboxFolderId);
+        lastOutboxMessageId = last == 0xFFFFFFFF ? -1 : static_cast<LONG>(last);
+    }
 }
 
 PLUMEManager::~PLUMEManager() {
@@ -113,6 +129,8 @@ PLUMEManager::~PLUMEManager() {
         messageList.reset();
         messageStore.reset();
     }
+    storeNamespace.reset();
+    outboxFolder.reset();
     if (callbackWindow_) DestroyWindow(callbackWindow_);
     callbackWindow_ = nullptr;
     ReleaseInitObject();
@@ -298,19 +316,22 @@ LONG PLUMEManager::EventsInProgress() {
     return eventsInProgress_;
 }
 
-bool PLUMEManager::PostAndWait(HANDLE event, UINT message, WPARAM wParam, LPARAM lParam) {
+bool PLUMEManager::PostAndWait(HANDLE event, UINT message, WPARAM wParam, LPARAM lParam, DWORD timeoutMs) {
     ResetEvent(event);
     // No window: the post would become a message to this thread, and the wait
     // would never end.
     if (!callbackWindow_ || !PostMessageA(callbackWindow_, message, wParam, lParam)) return false;
-    WaitPumping(event, WaitersReleased().get());
+    if (!WaitPumping(event, WaitersReleased().get(), timeoutMs))
+        Log(0, "PLUMEManager::PostAndWait: no answer within %lu ms; going on.\n", static_cast<unsigned long>(timeoutMs));
     return true;
 }
 
 void PLUMEManager::OnStoreChange(int code, int kind, int folderId, int objectId, int, int b, int) {
     if (kind != 1) return;
     if (!(code & 0x1D) && code != 576 && code != 544) return;  // 258 and 514 stay internal
-    PostTransaction(TransactionRecord{folderId, objectId, code == 576 ? b : -1, code});
+    // The committing thread is the client's: a hung server thread or plug-in
+    // holds it back at most kStoreChangeWaitMs.
+    PostTransaction(TransactionRecord{folderId, objectId, code == 576 ? b : -1, code}, kStoreChangeWaitMs);
 }
 
 }  // namespace plume

@@ -129,7 +129,8 @@ public:
     // Resets `event`, posts `message` to the callback window and waits, pumping,
     // until the raise operation sets it (or shutdown releases every waiter).
     // False when the post failed: the caller still owns what it posted.
-    bool PostAndWait(HANDLE event, UINT message, WPARAM wParam, LPARAM lParam);
+    // `timeoutMs` bounds the wait (logged when it runs out).
+    bool PostAndWait(HANDLE event, UINT message, WPARAM wParam, LPARAM lParam, DWORD timeoutMs = INFINITE);
 
     critical_section& registryLock() { return registryLock_; }
     critical_section& storeLock() { return storeLock_; }
@@ -148,6 +149,9 @@ public:
     LONG rootFolderId = 0;
     LONG outboxFolderId = -1;
     LONG holdingFolderId = -1;
+    // The client's store namespace and its Outbox (Outlook Express only).
+    com_ptr<IUnknown> storeNamespace;
+    com_ptr<IUnknown> outboxFolder;
     LONG firstSendPassed = 0;
     LONG sendButtonCommand = 0;
     LONG lastOutboxMessageId = -1;
@@ -198,6 +202,9 @@ private:
     critical_section registryLock_;
     critical_section storeLock_;
 };
+
+// How long a client thread that committed a store change waits for its delivery.
+constexpr DWORD kStoreChangeWaitMs = 30000;
 
 // Waits for `event` while dispatching the thread's non-input messages;
 // keyboard and mouse input that arrives meanwhile is discarded.

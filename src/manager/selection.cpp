@@ -60,6 +60,9 @@ void CreateSelectionComponents(PLUMEManager& manager) {
     manager.messageList = MakeVexMessageList();
     manager.messageList->SetHook();
     manager.messageStore = MakeMessageStore();
+    manager.messageStore->SetListener(&manager);
+    // The client's store class is reached only inside the client.
+    if (IsHostProcess()) manager.messageStore->HookStoreClass();
     manager.rootFolderId = kLocalRootFolder;
 }
 

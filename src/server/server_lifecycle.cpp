@@ -12,6 +12,7 @@
 #include "server/init_object.h"
 #include "log.h"
 #include "server/plugins.h"
+#include "store/message_store.h"
 #include "ui/toolbar_registry.h"
 #include "unique_any.h"
 
@@ -89,6 +90,20 @@ void OnMsgWndLifecycle(HWND window, int what) {
 int OnMsgWndSendButton(HWND window, int which) {
     if (!ManagerOrDrop("OnMsgWndSendButton")) return 0;
     return PostMsgWndSendButton(window, which) ? 1 : 0;
+}
+
+// Client UI thread: 0 when the client's store is ready, 1 when its main window closes.
+void OnStoreWatch(int stop) {
+    PLUMEManager* manager = PLUMEManager::Get(false);
+    if (!manager) return;
+    std::shared_ptr<PLUMEMessageStore> store;
+    {
+        cs_lock hold(manager->storeLock());
+        store = manager->messageStore;
+    }
+    if (!store) return;
+    if (stop) store->StopWatching();
+    else store->StartWatching();
 }
 
 int OnBusyCounter(int op) {
@@ -195,6 +210,7 @@ void StartServer(HWND hostWindow) {
     cb.onMsgWndLifecycle = OnMsgWndLifecycle;
     cb.onMsgWndSendButton = OnMsgWndSendButton;
     cb.onBusyCounter = OnBusyCounter;
+    cb.onStoreWatch = OnStoreWatch;
 
     // Without the counting object no plug-in is awaited.
     HRESULT hr = CreateInitObject();

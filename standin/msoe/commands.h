@@ -88,6 +88,7 @@ constexpr UINT kMsgBuildWindows = WM_APP + 1;  // main window: create the child 
 constexpr UINT kMsgStoreChanged = WM_APP + 2;  // main window: a store change was committed
 constexpr UINT kMsgTransferStep = WM_APP + 3;  // send dialog: next step of a transfer
 constexpr UINT kMsgFolderSelected = WM_APP + 4;  // main window: show the folder the tree selected
+constexpr UINT kMsgMarkPreviewRead = WM_APP + 5;  // main window: mark the previewed message (wParam) read
 
 // Band ids in the rebars and control ids.
 constexpr UINT kBandMenu = 100;

@@ -20,6 +20,7 @@
 #include "commands.h"
 #include "main_window.h"
 #include "message_list.h"
+#include "store_component.h"
 #include "recipients.h"
 #include "note_window.h"
 #include "send_dialog.h"
@@ -30,6 +31,8 @@ namespace msoe {
 namespace {
 
 constexpr DWORD kMaxWaitMs = 10000;
+// A burst of commits, each waiting for its listeners.
+constexpr DWORD kBurstWaitMs = 120000;
 
 // A failed control call: its text becomes the error description.
 struct ControlError {
@@ -545,9 +548,9 @@ bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
     return true;
 }
 
-// A store change made on a thread of its own, as the client's worker
-// threads commit them; the caller's thread keeps pumping meanwhile.
-long CommitOnWorker(const std::wstring& op, const Args& a) {
+// One store change, checked here and committed by the returned work.
+std::function<long()> StoreWork(const wchar_t* caller, const std::wstring& op, const Args& a) {
+    const std::wstring who = caller;
     Store& store = Store::Instance();
     std::function<long()> work;
     if (op == L"insert") {
@@ -558,32 +561,60 @@ long CommitOnWorker(const std::wstring& op, const Args& a) {
         m.to = L"Jamie Rivera <jamie.rivera@vexlor.example>";
         m.date = L"2024-05-02 08:00";
         m.body = L"Inserted by a worker thread.\r\n";
-        if (!store.GetFolder(m.folderId)) Fail(L"CommitOnWorker: no folder " + std::to_wstring(m.folderId));
+        if (!store.GetFolder(m.folderId)) Fail(who + L": no folder " + std::to_wstring(m.folderId));
         work = [m] { return static_cast<long>(Store::Instance().InsertMessage(m)); };
     } else if (op == L"delete" || op == L"read" || op == L"unread") {
         int64_t id = a.Long(1);
-        if (!store.GetMessage(id)) Fail(L"CommitOnWorker: no message " + std::to_wstring(id));
+        if (!store.GetMessage(id)) Fail(who + L": no message " + std::to_wstring(id));
         if (op == L"delete") work = [id] { return Store::Instance().DeleteMessage(id) ? 1L : 0L; };
         else work = [id, read = op == L"read"] { return Store::Instance().SetRead(id, read) ? 1L : 0L; };
+    } else if (op == L"priority") {
+        int64_t id = a.Long(1);
+        if (!store.GetMessage(id)) Fail(who + L": no message " + std::to_wstring(id));
+        work = [id, p = static_cast<int>(a.Long(2))] { return Store::Instance().SetPriority(id, p) ? 1L : 0L; };
+    } else if (op == L"burst") {
+        // `count` inserts one after the other, as a mail download commits them.
+        int64_t folder = a.Long(1);
+        long count = a.Long(2);
+        if (!store.GetFolder(folder)) Fail(who + L": no folder " + std::to_wstring(folder));
+        work = [folder, count] {
+            long last = -1;
+            for (long i = 0; i < count; ++i) {
+                Message m;
+                m.folderId = folder;
+                m.subject = L"Burst " + std::to_wstring(i + 1);
+                m.from = L"Worker Thread <worker@example.org>";
+                m.date = L"2024-05-02 08:00";
+                last = static_cast<long>(Store::Instance().InsertMessage(m));
+            }
+            return last;
+        };
     } else if (op == L"move") {
         int64_t id = a.Long(1), folder = a.Long(2);
-        if (!store.GetMessage(id)) Fail(L"CommitOnWorker: no message " + std::to_wstring(id));
-        if (!store.GetFolder(folder)) Fail(L"CommitOnWorker: no folder " + std::to_wstring(folder));
+        if (!store.GetMessage(id)) Fail(who + L": no message " + std::to_wstring(id));
+        if (!store.GetFolder(folder)) Fail(who + L": no folder " + std::to_wstring(folder));
         work = [id, folder] { return Store::Instance().MoveMessage(id, folder) ? 1L : 0L; };
     } else if (op == L"createfolder") {
         int64_t parent = a.Long(1);
         std::wstring name = a.Str(2);
-        if (!store.GetFolder(parent)) Fail(L"CommitOnWorker: no folder " + std::to_wstring(parent));
+        if (!store.GetFolder(parent)) Fail(who + L": no folder " + std::to_wstring(parent));
         work = [parent, name] { return static_cast<long>(Store::Instance().CreateFolder(parent, name)); };
     } else if (op == L"renamefolder" || op == L"movefolder" || op == L"deletefolder") {
         int64_t id = a.Long(1);
-        if (!store.GetFolder(id)) Fail(L"CommitOnWorker: no folder " + std::to_wstring(id));
+        if (!store.GetFolder(id)) Fail(who + L": no folder " + std::to_wstring(id));
         if (op == L"renamefolder") work = [id, name = a.Str(2)] { return Store::Instance().RenameFolder(id, name) ? 1L : 0L; };
         else if (op == L"movefolder") work = [id, to = a.Long(2)] { return Store::Instance().MoveFolder(id, to) ? 1L : 0L; };
         else work = [id] { return Store::Instance().DeleteFolder(id) ? 1L : 0L; };
     } else {
-        Fail(L"CommitOnWorker: unknown operation '" + op + L"' (insert, delete, read, unread, move, createfolder, renamefolder, movefolder, deletefolder)");
+        Fail(who + L": unknown operation '" + op + L"' (insert, delete, read, unread, priority, burst, move, createfolder, renamefolder, movefolder, deletefolder)");
     }
+    return work;
+}
+
+// A store change made on a thread of its own, as the client's worker
+// threads commit them; the caller's thread keeps pumping meanwhile.
+long CommitOnWorker(const std::wstring& op, const Args& a) {
+    std::function<long()> work = StoreWork(L"CommitOnWorker", op, a);
     struct Job {
         std::function<long()> work;
         long result = 0;
@@ -595,11 +626,12 @@ long CommitOnWorker(const std::wstring& op, const Args& a) {
     }, &job, 0, nullptr));
     if (!thread) Fail(L"CommitOnWorker: cannot start a thread", E_FAIL);
     HANDLE h = thread.get();
-    if (!PumpUntil([h] { return WaitForSingleObject(h, 0) == WAIT_OBJECT_0; }, kMaxWaitMs)) {
+    if (!PumpUntil([h] { return WaitForSingleObject(h, 0) == WAIT_OBJECT_0; },
+                   op == L"burst" ? kBurstWaitMs : kMaxWaitMs)) {
         // The worker is blocked (by a store listener): the job must outlive this call.
         thread.release();
         new Job(std::move(job));
-        Fail(L"CommitOnWorker: the worker did not finish within 10 s", RPC_E_TIMEOUT);
+        Fail(L"CommitOnWorker: the worker did not finish in time", RPC_E_TIMEOUT);
     }
     return job.result;
 }
@@ -1047,6 +1079,10 @@ std::vector<MethodEntry>& Methods() {
              return Value::Long(static_cast<long>(Store::Instance().LastMessageId(folder)));
          }},
         {L"CommitOnWorker", [](Args& a) { return Value::Long(CommitOnWorker(a.Str(0), a)); }},
+        // The same change made on the client's UI thread, as a user's action commits it.
+        {L"Commit", [](Args& a) { return Value::Long(StoreWork(L"Commit", a.Str(0), a)()); }},
+        {L"StoreObjects", [](Args&) { return Value::Long(LiveStoreObjects()); }},
+        {L"StoreSinks", [](Args&) { return Value::Long(StoreSinkCount()); }},
         // Message windows.
         {L"MessageWindows", [](Args&) {
              std::vector<Value> out;

@@ -10,6 +10,7 @@
 #include "commands.h"
 #include "menus.h"
 #include "message_list.h"
+#include "store_component.h"
 #include "note_window.h"
 #include "send_dialog.h"
 #include "settings.h"
@@ -230,6 +231,9 @@ LRESULT MainWindow::Handle(UINT msg, WPARAM wp, LPARAM lp) {
         return 0;
     case kMsgFolderSelected:
         ShowSelectedFolder();
+        return 0;
+    case kMsgMarkPreviewRead:
+        if (static_cast<int64_t>(wp) == previewMessage_) Store::Instance().SetRead(previewMessage_, true);
         return 0;
     case kMsgTransferStatus:
         if (wp == 0) {
@@ -525,6 +529,8 @@ void MainWindow::FillList() {
     rows_.clear();
     // The list object orders the rows; the view shows them in its order.
     FillMessageList(list_, folder_ > 0 ? folder_ : -1);
+    // Opening the folder through the store, as the client does for the folder it shows.
+    OpenFolderForView(folder_);
     std::vector<Message> messages;
     for (int64_t id : MessageListRows(list_))
         if (auto m = store.GetMessage(id)) messages.push_back(*m);
@@ -610,7 +616,10 @@ void MainWindow::UpdatePreview() {
     }
     SetMimeEditHeader(preview_, m->from, m->to, m->subject);
     previewContent_->SetDocument(m->html ? m->body : L"<HTML><BODY>" + TextToHtml(m->body) + L"</BODY></HTML>");
-    if (!m->read) Store::Instance().SetRead(id, true);
+    // Marked read once the selection has settled, as the client does after
+    // showing a message: not inside the list's notification, whose sender
+    // may be waiting for this thread.
+    if (!m->read) PostMessageW(hwnd_, kMsgMarkPreviewRead, static_cast<WPARAM>(id), 0);
 }
 
 void MainWindow::UpdateStatus() {

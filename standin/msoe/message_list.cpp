@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "store.h"
+#include "store_component.h"
 #include "sync.h"
 #include "variant.h"
 
@@ -202,7 +203,8 @@ HRESULT MessageListClassObject(REFCLSID clsid, REFIID iid, void** out) {
 
 // In-process creation of the client's components.
 extern "C" __declspec(dllexport) HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
-    return msoe::MessageListClassObject(clsid, iid, out);
+    HRESULT hr = msoe::MessageListClassObject(clsid, iid, out);
+    return hr == CLASS_E_CLASSNOTAVAILABLE ? msoe::StoreClassObject(clsid, iid, out) : hr;
 }
 
 extern "C" __declspec(dllexport) HRESULT STDAPICALLTYPE DllCanUnloadNow() { return S_FALSE; }

@@ -437,6 +437,19 @@ bool Store::SetRead(int64_t messageId, bool read) {
     return true;
 }
 
+bool Store::SetPriority(int64_t messageId, int priority) {
+    StoreChange change{};
+    {
+        plume::cs_lock hold(lock_);
+        Message* m = FindMessage(messageId);
+        if (!m) return false;
+        m->priority = priority;
+        change = {StoreChange::MessageUpdated, m->folderId, messageId, -1, -1, m->read, m->read};
+    }
+    Notify(change);
+    return true;
+}
+
 int64_t Store::CreateFolder(int64_t parentId, const std::wstring& name) {
     StoreChange change{};
     {
@@ -459,9 +472,10 @@ bool Store::RenameFolder(int64_t folderId, const std::wstring& name) {
         plume::cs_lock hold(lock_);
         FolderEntry* e = FindFolder(folderId);
         if (!e || name.empty() || e->folder.role == FolderRole::Root) return false;
+        change = {StoreChange::FolderUpdated, folderId, folderId, e->folder.parentId, e->folder.parentId, false, false};
+        change.oldName = e->folder.name;
         e->folder.name = name;
         e->record->SetName(name);
-        change = {StoreChange::FolderUpdated, folderId, folderId, e->folder.parentId, e->folder.parentId, false, false};
     }
     Notify(change);
     return true;
@@ -480,6 +494,7 @@ bool Store::MoveFolder(int64_t folderId, int64_t newParentId) {
             p = pe ? pe->folder.parentId : -1;
         }
         change = {StoreChange::FolderUpdated, folderId, folderId, e->folder.parentId, newParentId, false, false};
+        change.oldName = e->folder.name;
         e->folder.parentId = newParentId;
         e->record->parentId = newParentId;
     }
@@ -504,6 +519,7 @@ bool Store::DeleteFolder(int64_t folderId) {
             }
         }
         changes.push_back({StoreChange::FolderDeleted, folderId, folderId, e->folder.parentId, e->folder.parentId, false, false});
+        changes.back().oldName = e->folder.name;
         // Tree items may still point at the record until the window hears of
         // the deletion: keep it alive for the life of the store.
         retiredRecords_.push_back(std::move(e->record));

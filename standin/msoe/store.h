@@ -78,6 +78,7 @@ struct StoreChange {
     int64_t newParent;  // folders: parent after the change
     bool wasRead;       // messages: read flag before an update
     bool isRead;        // messages: read flag after the change
+    std::wstring oldName = {};  // folders: name before the change
 };
 
 class StoreListener {
@@ -129,6 +130,8 @@ public:
     bool MoveMessage(int64_t messageId, int64_t folderId);
     bool DeleteMessage(int64_t messageId);
     bool SetRead(int64_t messageId, bool read);
+    // An update that leaves the read flag as it is.
+    bool SetPriority(int64_t messageId, int priority);
     int64_t CreateFolder(int64_t parentId, const std::wstring& name);
     bool RenameFolder(int64_t folderId, const std::wstring& name);
     bool MoveFolder(int64_t folderId, int64_t newParentId);

@@ -94,6 +94,14 @@ Case "select"
     c.Pump 300
     c.SelectRows 1
     c.Pump 500
+Case "store"
+    ' The user deletes the first message of the Inbox and makes a folder in it.
+    rows = c.Rows
+    r = rows(0)
+    c.Commit "delete", r(0)
+    folder = c.Commit("createfolder", 2, "Projects")
+    c.Pump 300
+    WScript.Echo "Deleted message " & r(0) & ", created folder " & folder & " in the Inbox"
 Case "quit"
     c.Quit
 End Select

@@ -1,0 +1,135 @@
+// Store changes in the running client: whatever commits them (the user on
+// the client's UI thread, a worker thread), each reaches OnDatabaseChange of
+// every root object once, with the client's codes and ids.
+#include "library_fixture.h"
+
+namespace plume::test {
+namespace {
+
+// The contract of OnDatabaseChange, stated once.
+constexpr DISPID kOnDatabaseChange = 13;
+constexpr long kInsertMessage = 257, kDeleteMessage = 260, kUnreadMessage = 264, kReadMessage = 272;
+constexpr long kInsertFolder = 513, kDeleteFolder = 516, kRenameFolder = 544, kMoveFolder = 576;
+constexpr long kLocalRoot = 1;
+constexpr size_t kMaxRegisteredFolders = 31;
+constexpr size_t kEvicted = 5;
+
+using Change = std::vector<long>;  // code, folder, object, new parent
+
+class StoreWatch : public RootObjectTest {
+protected:
+    std::vector<Change> Changes() {
+        std::vector<Change> out;
+        for (const auto& c : CallsOf(sink_, kOnDatabaseChange)) out.push_back(c.args);
+        return out;
+    }
+    // Waits for `count` changes, then lets a late duplicate show up.
+    std::vector<Change> Await(size_t count, DWORD ms = 10000) {
+        EXPECT_TRUE(WaitForEvent(sink_, kOnDatabaseChange, count, ms)) << "only " << Changes().size();
+        Call(L"Pump", {200});
+        StandinProcess::PumpFor(200);
+        return Changes();
+    }
+    long Commit(bool worker, std::vector<Var> args) {
+        return Call(worker ? L"CommitOnWorker" : L"Commit", args).Long();
+    }
+    long Sinks() { return Call(L"StoreSinks").Long(); }
+};
+
+TEST_F(StoreWatch, MessagesChangedByTheUserOrAWorkerArriveOnceEach) {
+    const long inbox = InboxId();  // shown at start: registered
+    for (bool worker : {false, true}) {
+        SCOPED_TRACE(worker ? "worker thread" : "UI thread");
+        sink_->calls.clear();
+        const long id = Commit(worker, {L"insert", inbox, L"Store watch"});
+        ASSERT_GT(id, 0);
+        ASSERT_EQ(1, Commit(worker, {L"read", id}));
+        ASSERT_EQ(1, Commit(worker, {L"unread", id}));
+        ASSERT_EQ(1, Commit(worker, {L"delete", id}));
+        // The committing thread was released after each delivery: all four are
+        // in before the last commit returned.
+        EXPECT_EQ(4u, Changes().size());
+        EXPECT_EQ((std::vector<Change>{{kInsertMessage, inbox, id, -1},
+                                       {kReadMessage, inbox, id, -1},
+                                       {kUnreadMessage, inbox, id, -1},
+                                       {kDeleteMessage, inbox, id, -1}}),
+                  Await(4));
+    }
+
+    // An update that keeps the read bit: nothing on OE, "unread" on WM.
+    sink_->calls.clear();
+    const long id = Commit(true, {L"insert", inbox, L"Kept"});
+    ASSERT_EQ(1, Commit(true, {L"priority", id, 1}));
+    std::vector<Change> expected = {{kInsertMessage, inbox, id, -1}};
+    if (IsWm()) expected.push_back({kUnreadMessage, inbox, id, -1});
+    EXPECT_EQ(expected, Await(expected.size()));
+
+    // A folder nobody opened carries no registration: its messages are not heard.
+    sink_->calls.clear();
+    Commit(true, {L"insert", SentItemsId(), L"Unheard"});
+    EXPECT_TRUE(Await(0).empty());
+}
+
+TEST_F(StoreWatch, FolderChangesCarryTheOldParentAndTheNewOneForMoves) {
+    const long inbox = InboxId();
+    const long id = Commit(false, {L"createfolder", inbox, L"Projects"});
+    ASSERT_GT(id, 0);
+    ASSERT_EQ(1, Commit(true, {L"renamefolder", id, L"Plans"}));
+    ASSERT_EQ(1, Commit(false, {L"renamefolder", id, L"Plans"}));  // no change
+    ASSERT_EQ(1, Commit(true, {L"movefolder", id, kLocalRoot}));
+    EXPECT_EQ((std::vector<Change>{{kInsertFolder, id, inbox, -1},
+                                   {kRenameFolder, id, inbox, -1},
+                                   {kMoveFolder, id, inbox, kLocalRoot}}),
+              Await(3));
+
+    // Shown, the folder registers; deleted, it unregisters.
+    const long before = Sinks();
+    Call(L"SelectFolder", {id});
+    EXPECT_EQ(before + 1, Sinks());
+    const long msg = Commit(true, {L"insert", id, L"In the new folder"});
+    ASSERT_TRUE(WaitForEvent(sink_, kOnDatabaseChange, 4));
+    EXPECT_EQ((Change{kInsertMessage, id, msg, -1}), Changes().back());
+    sink_->calls.clear();
+    Call(L"SelectFolder", {inbox});
+    // The folder's messages go with it in one commit; by the time their
+    // transactions are read the folder is gone, so only the folder is reported.
+    ASSERT_EQ(1, Commit(false, {L"deletefolder", id}));
+    EXPECT_EQ((std::vector<Change>{{kDeleteFolder, id, kLocalRoot, -1}}), Await(1));
+    EXPECT_EQ(before, Sinks());
+}
+
+TEST_F(StoreWatch, AtMostThirtyOneFoldersRegisterAndTheLeastRecentFiveGo) {
+    const long storeSink = 1;
+    ASSERT_EQ(storeSink + 1, Sinks());  // the store and the Inbox
+    std::vector<long> folders;
+    for (size_t i = 0; i < kMaxRegisteredFolders; ++i)
+        folders.push_back(Commit(true, {L"createfolder", kLocalRoot, L"F" + std::to_wstring(i)}));
+    for (size_t i = 0; i + 1 < kMaxRegisteredFolders; ++i) Call(L"SelectFolder", {folders[i]});
+    EXPECT_EQ(storeSink + static_cast<long>(kMaxRegisteredFolders), Sinks());
+    // Opening a registered folder again only moves it in the order.
+    Call(L"SelectFolder", {InboxId()});
+    EXPECT_EQ(storeSink + static_cast<long>(kMaxRegisteredFolders), Sinks());
+    // The 32nd: the five least recently opened (F0 to F4) go first.
+    Call(L"SelectFolder", {folders.back()});
+    EXPECT_EQ(storeSink + static_cast<long>(kMaxRegisteredFolders - kEvicted + 1), Sinks());
+    sink_->calls.clear();
+    Commit(true, {L"insert", folders[0], L"Evicted"});
+    const long heard = Commit(true, {L"insert", folders[kEvicted], L"Still registered"});
+    const long inbox = Commit(true, {L"insert", InboxId(), L"Recently opened"});
+    EXPECT_EQ((std::vector<Change>{{kInsertMessage, folders[kEvicted], heard, -1},
+                                   {kInsertMessage, InboxId(), inbox, -1}}),
+              Await(2));
+}
+
+TEST_F(StoreWatch, AThousandInsertsFromAWorkerArriveOnceEachInOrder) {
+    constexpr long kCount = 1000;
+    const long last = Call(L"CommitOnWorker", {L"burst", InboxId(), kCount}).Long();
+    ASSERT_GT(last, kCount - 1);
+    std::vector<Change> changes = Await(kCount, 60000);
+    ASSERT_EQ(static_cast<size_t>(kCount), changes.size());
+    for (long i = 0; i < kCount; ++i)
+        ASSERT_EQ((Change{kInsertMessage, InboxId(), last - kCount + 1 + i, -1}), changes[i]) << i;
+}
+
+}  // namespace
+}  // namespace plume::test

@@ -1,0 +1,512 @@
+// The store watcher against a client store of the test's own: store and
+// folder objects with the client's slots, records with the client's
+// offsets, transactions handed over as the client hands them.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <array>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "manager/plume_manager.h"
+#include "store/message_store.h"
+
+namespace {
+
+// The client's contract, stated once.
+struct Contract {
+    IID storeIid;
+    int openFolder, folderInfo, seekRowset;  // seek -1: none
+    size_t kindByte, flags;
+    bool wm;
+};
+const Contract kOE = {{0xE883FC75, 0xEC08, 0x11D1, {0x9A, 0x53, 0x00, 0xC0, 0x4F, 0xA3, 0x09, 0xD4}},
+                      52, 56, 18, 101, 32, false};
+const Contract kWM = {{0x569BA773, 0x508C, 0x469B, {0x8B, 0x21, 0xCB, 0xCC, 0xBC, 0xB7, 0xBC, 0xD2}},
+                      72, 76, -1, 109, 40, true};
+const CLSID kStoreClass = {0x101A8FB9, 0xF1B9, 0x11D1, {0x9A, 0x56, 0x00, 0xC0, 0x4F, 0xA3, 0x09, 0xD4}};
+constexpr int kAddRefSlot = 1, kFreeRecordSlot = 10, kCreateRowsetSlot = 17, kQueryRowsetSlot = 19,
+              kCloseRowsetSlot = 20, kRegisterSlot = 26, kUnregisterSlot = 30, kGetTransactionSlot = 33;
+constexpr size_t kFolderIdAt = 16, kParentAt = 24, kNameAt = 32, kMessageIdAt = 24, kMessageFolderAtWM = 32;
+constexpr UINT kReadFlag = 0x80;
+constexpr DWORD kStoreCookie = 0x1111111;
+constexpr UINT kRegisterFolderMessage = 0x1410;
+constexpr BYTE kLocalKind = 3;
+
+using AnyFn = void (*)();
+using Record = std::array<BYTE, 128>;
+
+void Put32(Record& r, size_t at, UINT v) { memcpy(r.data() + at, &v, sizeof v); }
+
+struct Obj {
+    AnyFn* vtbl;
+    LONG refs;
+    UINT folderId;  // 0: the store
+};
+
+struct Entry {
+    UINT type;
+    Record first, second;
+};
+struct Txn {
+    std::vector<Entry> entries;
+    size_t next = 0;
+    bool fail = false;
+};
+
+struct FolderSpec {
+    UINT parent;
+    BYTE kind;
+};
+
+// The fake client's state for one test.
+struct FakeClient {
+    const Contract* c = &kOE;
+    std::map<UINT, FolderSpec> folders;
+    std::map<UINT, std::vector<UINT>> messages;  // folder -> ids
+    std::vector<std::pair<Obj*, IUnknown*>> registrations;
+    int freed = 0;
+    int opens = 0;
+};
+FakeClient* g;
+
+ULONG STDMETHODCALLTYPE ObjAddRef(Obj* o) { return ++o->refs; }
+ULONG STDMETHODCALLTYPE ObjRelease(Obj* o) {
+    LONG n = --o->refs;
+    if (n == 0) delete o;
+    return n;
+}
+HRESULT STDMETHODCALLTYPE ObjQuery(Obj* o, REFIID, void** out) {
+    ++o->refs;
+    *out = o;
+    return S_OK;
+}
+HRESULT STDMETHODCALLTYPE NotImpl(Obj*) { return E_NOTIMPL; }
+HRESULT STDMETHODCALLTYPE FreeRecord(Obj*, void*) {
+    ++g->freed;
+    return S_OK;
+}
+HRESULT STDMETHODCALLTYPE Register(Obj* o, UINT, UINT, UINT, IUnknown* notify) {
+    if (o->folderId && !g->folders.count(o->folderId)) return E_FAIL;
+    ++o->refs;
+    g->registrations.push_back({o, notify});
+    return S_OK;
+}
+HRESULT STDMETHODCALLTYPE Unregister(Obj* o, IUnknown* notify) {
+    for (auto it = g->registrations.begin(); it != g->registrations.end(); ++it) {
+        if (it->first == o && it->second == notify) {
+            g->registrations.erase(it);
+            --o->refs;
+            return S_OK;
+        }
+    }
+    return E_INVALIDARG;
+}
+HRESULT STDMETHODCALLTYPE GetTransaction(Obj*, UINT_PTR* handle, UINT* type, void* first, void* second, UINT*,
+                                         void**) {
+    auto* t = reinterpret_cast<Txn*>(*handle);
+    if (t->fail || t->next >= t->entries.size()) return E_FAIL;
+    *type = t->entries[t->next].type;
+    memcpy(first, t->entries[t->next].first.data(), sizeof(Record));
+    memcpy(second, t->entries[t->next].second.data(), sizeof(Record));
+    if (++t->next == t->entries.size()) *handle = 0;
+    return S_OK;
+}
+
+AnyFn* FolderTable();
+HRESULT STDMETHODCALLTYPE OpenFolder(Obj*, UINT id, UINT_PTR, UINT_PTR, IUnknown** out) {
+    ++g->opens;
+    if (!g->folders.count(id)) return E_INVALIDARG;
+    *out = reinterpret_cast<IUnknown*>(new Obj{FolderTable(), 1, id});
+    return S_OK;
+}
+const char* const kNames[] = {"one", "two"};
+HRESULT STDMETHODCALLTYPE FolderInfo(Obj*, UINT id, void* out) {
+    auto it = g->folders.find(id);
+    if (it == g->folders.end()) return E_INVALIDARG;
+    Record r{};
+    Put32(r, kFolderIdAt, id);
+    Put32(r, kParentAt, it->second.parent);
+    r[g->c->kindByte] = it->second.kind;
+    memcpy(out, r.data(), r.size());
+    return S_OK;
+}
+
+// Rowsets: the handle is the folder; OE seeks to the last row and queries at
+// a position, WM walks.
+struct Rowset {
+    std::vector<UINT> ids;
+    size_t next = 0;
+};
+HRESULT STDMETHODCALLTYPE CreateRowset(Obj* o, UINT_PTR, UINT_PTR, UINT_PTR* out) {
+    *out = reinterpret_cast<UINT_PTR>(new Rowset{g->messages[o->folderId]});
+    return S_OK;
+}
+HRESULT STDMETHODCALLTYPE SeekRowset(Obj*, UINT_PTR rowset, UINT how, UINT_PTR, UINT_PTR* position) {
+    auto* r = reinterpret_cast<Rowset*>(rowset);
+    if (how != 2 || r->ids.empty()) return E_FAIL;
+    *position = r->ids.size() - 1;
+    return S_OK;
+}
+HRESULT STDMETHODCALLTYPE QueryRowset(Obj*, UINT_PTR rowset, UINT_PTR arg, void* record, UINT_PTR*) {
+    auto* r = reinterpret_cast<Rowset*>(rowset);
+    size_t at = g->c->wm ? (arg == 1 ? r->next++ : SIZE_MAX) : arg;
+    if (at >= r->ids.size()) return S_FALSE;
+    Record rec{};
+    Put32(rec, kMessageIdAt, r->ids[at]);
+    memcpy(record, rec.data(), rec.size());
+    return S_OK;
+}
+HRESULT STDMETHODCALLTYPE CloseRowset(Obj*, UINT_PTR rowset) {
+    delete reinterpret_cast<Rowset*>(rowset);
+    return S_OK;
+}
+
+AnyFn g_storeTable[96];
+AnyFn g_folderTable[96];
+AnyFn* FolderTable() { return g_folderTable; }
+
+void BuildTables(const Contract& c) {
+    for (AnyFn* t : {g_storeTable, g_folderTable}) {
+        for (int i = 0; i < 96; ++i) t[i] = reinterpret_cast<AnyFn>(NotImpl);
+        t[0] = reinterpret_cast<AnyFn>(ObjQuery);
+        t[kAddRefSlot] = reinterpret_cast<AnyFn>(ObjAddRef);
+        t[2] = reinterpret_cast<AnyFn>(ObjRelease);
+        t[kFreeRecordSlot] = reinterpret_cast<AnyFn>(FreeRecord);
+        t[kRegisterSlot] = reinterpret_cast<AnyFn>(Register);
+        t[kUnregisterSlot] = reinterpret_cast<AnyFn>(Unregister);
+        t[kGetTransactionSlot] = reinterpret_cast<AnyFn>(GetTransaction);
+    }
+    g_storeTable[c.openFolder] = reinterpret_cast<AnyFn>(OpenFolder);
+    g_storeTable[c.folderInfo] = reinterpret_cast<AnyFn>(FolderInfo);
+    g_folderTable[kCreateRowsetSlot] = reinterpret_cast<AnyFn>(CreateRowset);
+    if (c.seekRowset >= 0) g_folderTable[c.seekRowset] = reinterpret_cast<AnyFn>(SeekRowset);
+    g_folderTable[kQueryRowsetSlot] = reinterpret_cast<AnyFn>(QueryRowset);
+    g_folderTable[kCloseRowsetSlot] = reinterpret_cast<AnyFn>(CloseRowset);
+}
+
+// The client's store class: new store objects, or `failure` when set.
+class StoreFactory final : public IClassFactory {
+public:
+    explicit StoreFactory(HRESULT failure = S_OK) : failure_(failure) {}
+    STDMETHODIMP QueryInterface(REFIID, void** out) override {
+        *out = this;
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP CreateInstance(IUnknown*, REFIID, void** out) override {
+        *out = FAILED(failure_) ? nullptr : new Obj{g_storeTable, 1, 0};
+        return FAILED(failure_) ? failure_ : S_OK;
+    }
+    STDMETHODIMP LockServer(BOOL) override { return S_OK; }
+
+private:
+    HRESULT failure_;
+};
+
+struct Change {
+    int code, kind, folderId, objectId, a, b, c;
+    bool operator==(const Change& o) const {
+        return code == o.code && kind == o.kind && folderId == o.folderId && objectId == o.objectId && a == o.a &&
+               b == o.b && c == o.c;
+    }
+};
+std::ostream& operator<<(std::ostream& os, const Change& x) {
+    return os << "{" << x.code << "," << x.kind << "," << x.folderId << "," << x.objectId << "," << x.a << ","
+              << x.b << "," << x.c << "}";
+}
+
+class Listener final : public plume::PLUMEStoreListener {
+public:
+    void OnStoreChange(int code, int kind, int folderId, int objectId, int a, int b, int c) override {
+        changes.push_back({code, kind, folderId, objectId, a, b, c});
+    }
+    std::vector<Change> changes;
+};
+
+void Pump() {
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+}
+
+// The manager's watcher, when other tests made one, would be the current
+// watcher: a test's own takes its place meanwhile.
+struct ManagerWatcherAside {
+    ManagerWatcherAside() {
+        if (plume::PLUMEManager* manager = plume::PLUMEManager::Get(false)) {
+            plume::cs_lock hold(manager->storeLock());
+            manager->messageStore.reset();
+        }
+    }
+    ~ManagerWatcherAside() {
+        if (plume::PLUMEManager* manager = plume::PLUMEManager::Get(false)) {
+            plume::cs_lock hold(manager->storeLock());
+            manager->messageStore = plume::MakeMessageStore();
+            manager->messageStore->SetListener(manager);
+        }
+    }
+};
+
+class StoreWatcherTest : public ::testing::TestWithParam<const Contract*> {
+protected:
+    void SetUp() override {
+        aside = std::make_unique<ManagerWatcherAside>();
+        ASSERT_EQ(nullptr, plume::CurrentMessageStore());
+        g = &client;
+        client.c = GetParam();
+        BuildTables(*client.c);
+        for (UINT id = 1; id <= 40; ++id) client.folders[id] = {id == 1 ? 0u : 1u, kLocalKind};
+        client.folders[90] = {1, 0};  // a news folder
+        ASSERT_HRESULT_SUCCEEDED(
+            CoRegisterClassObject(kStoreClass, &factory, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookie));
+        if (client.c->wm) watcher = std::make_unique<plume::PLUMEMessageStoreWM>();
+        else watcher = std::make_unique<plume::PLUMEMessageStoreOE>();
+        watcher->SetListener(&listener);
+        ASSERT_HRESULT_SUCCEEDED(watcher->HookStoreClass());
+        // The client touches its store.
+        clientStore = new Obj{g_storeTable, 1, 0};
+        reinterpret_cast<ULONG(STDMETHODCALLTYPE*)(Obj*)>(g_storeTable[kAddRefSlot])(clientStore);
+        ASSERT_TRUE(watcher->IsStoreCaptured());
+    }
+    void TearDown() override {
+        watcher->StopWatching();
+        watcher.reset();
+        CoRevokeClassObject(cookie);
+        ObjRelease(clientStore);
+        g = nullptr;
+        aside.reset();
+    }
+    // The client opens a folder through its store's table, as its views do.
+    HRESULT ClientOpens(UINT folderId) {
+        IUnknown* folder = nullptr;
+        HRESULT hr = reinterpret_cast<HRESULT(STDMETHODCALLTYPE*)(Obj*, UINT, UINT_PTR, UINT_PTR, IUnknown**)>(
+            g_storeTable[client.c->openFolder])(clientStore, folderId, 0, 0, &folder);
+        if (folder) folder->Release();
+        Pump();
+        return hr;
+    }
+    Record FolderRec(UINT id, UINT parent, const char* name, BYTE kind = kLocalKind) {
+        Record r{};
+        Put32(r, kFolderIdAt, id);
+        Put32(r, kParentAt, parent);
+        memcpy(r.data() + kNameAt, &name, sizeof name);
+        r[client.c->kindByte] = kind;
+        return r;
+    }
+    Record MessageRec(UINT id, UINT folder, bool read) {
+        Record r{};
+        Put32(r, kMessageIdAt, id);
+        if (client.c->wm) Put32(r, kMessageFolderAtWM, folder);
+        Put32(r, client.c->flags, read ? kReadFlag | 0x1 : 0x1);
+        return r;
+    }
+    // The client's record order for a message update: OE (before, after), WM (after, before).
+    Entry MessageUpdate(UINT id, UINT folder, bool wasRead, bool isRead) {
+        Record before = MessageRec(id, folder, wasRead), after = MessageRec(id, folder, isRead);
+        return client.c->wm ? Entry{1, after, before} : Entry{1, before, after};
+    }
+    HRESULT Commit(std::vector<Entry> entries, DWORD cookie, Txn* keep = nullptr) {
+        Txn local;
+        Txn* t = keep ? keep : &local;
+        t->entries = std::move(entries);
+        Obj database{g_folderTable, 1, 0};
+        UINT_PTR handle = reinterpret_cast<UINT_PTR>(t);
+        // The client calls again while entries remain.
+        HRESULT hr = S_OK;
+        for (int guard = 0; guard < 10 && handle && t->next < t->entries.size(); ++guard) {
+            size_t before = t->next;
+            hr = plume::StoreTrampoline()->OnTransaction(handle, cookie, reinterpret_cast<IUnknown*>(&database));
+            if (t->next == before) break;
+        }
+        return hr;
+    }
+
+    std::unique_ptr<ManagerWatcherAside> aside;
+    FakeClient client;
+    StoreFactory factory;
+    DWORD cookie = 0;
+    Obj* clientStore = nullptr;
+    Listener listener;
+    std::unique_ptr<plume::PLUMEMessageStore> watcher;
+};
+
+TEST_P(StoreWatcherTest, CaptureTakesTheStoreTheClientTouchesAndPutsAddRefBack) {
+    // IsStoreCaptured undid the patch: the class's AddRef is the client's again.
+    EXPECT_EQ(reinterpret_cast<AnyFn>(ObjAddRef), g_storeTable[kAddRefSlot]);
+    IUnknown* store = nullptr;
+    ASSERT_HRESULT_SUCCEEDED(watcher->GetStore(&store));
+    EXPECT_EQ(reinterpret_cast<IUnknown*>(clientStore), store);
+    store->Release();
+    LONG kind = 0, parent = 0;
+    EXPECT_HRESULT_SUCCEEDED(watcher->GetFolderKind(90, &kind));
+    EXPECT_EQ(2, kind);
+    EXPECT_HRESULT_SUCCEEDED(watcher->GetParentFolderId(7, &parent));
+    EXPECT_EQ(1, parent);
+    EXPECT_HRESULT_FAILED(watcher->GetFolderKind(555, &kind));
+    EXPECT_EQ(2, client.freed);  // each record read is freed
+
+    client.messages[3] = {11, 12, 14};
+    EXPECT_EQ(14u, watcher->GetLastMessageId(3));
+    EXPECT_EQ(0xFFFFFFFFu, watcher->GetLastMessageId(4));  // empty
+    EXPECT_EQ(0xFFFFFFFFu, watcher->GetLastMessageId(555));
+}
+
+TEST_P(StoreWatcherTest, MessageTransactionsBecomeTheirCodes) {
+    watcher->StartWatching();
+    const bool wm = client.c->wm;
+    // OE records carry no folder: the cookie (the registered folder) stands in.
+    ASSERT_HRESULT_SUCCEEDED(Commit({{0, MessageRec(21, 3, false), MessageRec(21, 3, false)}}, 3));
+    ASSERT_HRESULT_SUCCEEDED(Commit({{2, MessageRec(22, 3, true), MessageRec(22, 3, true)}}, 3));
+    ASSERT_HRESULT_SUCCEEDED(Commit({MessageUpdate(23, 3, false, true)}, 3));
+    ASSERT_HRESULT_SUCCEEDED(Commit({MessageUpdate(24, 3, true, false)}, 3));
+    ASSERT_HRESULT_SUCCEEDED(Commit({MessageUpdate(25, 3, true, true)}, 3));
+    const int u = 0x1, r = 0x81;
+    std::vector<Change> expected = {
+        {257, 1, 3, 21, u, 21, u},
+        {260, 1, 3, 22, r, 22, r},
+        // valueB is the first record's flags: OE's old state, WM's new one.
+        {272, 1, 3, 23, wm ? r : u, 23, wm ? u : r},
+        {264, 1, 3, 24, wm ? u : r, 24, wm ? r : u},
+        // A kept read bit is 258 on OE (dropped later); WM reports 272.
+        {wm ? 272 : 258, 1, 3, 25, r, 25, r},
+    };
+    EXPECT_EQ(expected, listener.changes);
+
+    // Several entries in one transaction are all taken, in order.
+    listener.changes.clear();
+    ASSERT_HRESULT_SUCCEEDED(Commit({{0, MessageRec(30, 3, false), MessageRec(30, 3, false)},
+                                     {0, MessageRec(31, 3, false), MessageRec(31, 3, false)}},
+                                    3));
+    ASSERT_EQ(2u, listener.changes.size());
+    EXPECT_EQ(30, listener.changes[0].objectId);
+    EXPECT_EQ(31, listener.changes[1].objectId);
+
+    // Unreadable transactions and unknown folders raise nothing.
+    listener.changes.clear();
+    Txn broken;
+    broken.fail = true;
+    Commit({{0, MessageRec(40, 3, false), MessageRec(40, 3, false)}}, 3, &broken);
+    Commit({{0, MessageRec(41, 555, false), MessageRec(41, 555, false)}}, 555);
+    EXPECT_TRUE(listener.changes.empty());
+    Obj database{g_folderTable, 1, 0};
+    broken.next = 0;
+    EXPECT_EQ(1, watcher->NotifyMessageTransaction(reinterpret_cast<UINT_PTR>(&broken), 3,
+                                                   reinterpret_cast<IUnknown*>(&database)));
+    EXPECT_EQ(0, watcher->NotifyMessageTransaction(0, 3, reinterpret_cast<IUnknown*>(&database)));
+}
+
+TEST_P(StoreWatcherTest, FolderTransactionsCarryTheOldParentAndTheNewOneOnlyForMoves) {
+    watcher->StartWatching();
+    ASSERT_HRESULT_SUCCEEDED(Commit({{0, FolderRec(7, 1, "one"), FolderRec(7, 1, "one")}}, kStoreCookie));
+    ASSERT_HRESULT_SUCCEEDED(Commit({{1, FolderRec(7, 1, "one"), FolderRec(7, 2, "one")}}, kStoreCookie));
+    ASSERT_HRESULT_SUCCEEDED(Commit({{1, FolderRec(7, 2, kNames[0]), FolderRec(7, 2, kNames[1])}}, kStoreCookie));
+    // Same name in another buffer: no change.
+    std::string same = "one";
+    ASSERT_HRESULT_SUCCEEDED(Commit({{1, FolderRec(7, 2, "one"), FolderRec(7, 2, same.c_str())}}, kStoreCookie));
+    std::vector<Change> expected = {
+        {513, 1, 7, 1, 0, 1, 0},
+        {576, 1, 7, 1, 0, 2, 0},
+        {544, 1, 7, 2, 0, 2, 0},
+        {514, 1, 7, 2, 0, 2, 0},
+    };
+    EXPECT_EQ(expected, listener.changes);
+
+    // A deleted folder: its kind comes from the record, and its registration goes.
+    ASSERT_HRESULT_SUCCEEDED(ClientOpens(8));
+    ASSERT_EQ(std::list<ULONG>{8}, watcher->RegisteredFolders());
+    client.folders.erase(8);
+    listener.changes.clear();
+    // Even an update of a local folder that is gone is its deletion.
+    ASSERT_HRESULT_SUCCEEDED(Commit({{1, FolderRec(8, 1, "one"), FolderRec(8, 1, "one")}}, kStoreCookie));
+    EXPECT_EQ((std::vector<Change>{{516, 1, 8, 1, 0, 1, 0}}), listener.changes);
+    EXPECT_TRUE(watcher->RegisteredFolders().empty());
+}
+
+TEST_P(StoreWatcherTest, OpenedFoldersRegisterUpToThirtyOneEvictingFiveAtATime) {
+    EXPECT_EQ(S_OK, ClientOpens(2));
+    EXPECT_TRUE(watcher->RegisteredFolders().empty());  // not watching yet
+    watcher->StartWatching();
+    EXPECT_TRUE(FindWindowA("PLUMEMessageStoreCallback", "PLUMEMessageStoreCallback Wnd"));
+    ASSERT_EQ(1u, client.registrations.size());  // the store's own
+    for (UINT id = 2; id <= 32; ++id) ASSERT_EQ(S_OK, ClientOpens(id));
+    EXPECT_EQ(32u, client.registrations.size());
+    ASSERT_EQ(S_OK, ClientOpens(2));  // moves to the back only
+    EXPECT_EQ(32u, client.registrations.size());
+    EXPECT_EQ(2u, watcher->RegisteredFolders().back());
+    ASSERT_EQ(S_OK, ClientOpens(33));
+    std::list<ULONG> folders = watcher->RegisteredFolders();
+    EXPECT_EQ(27u, folders.size());
+    EXPECT_EQ(8u, folders.front());  // 3 to 7 went
+    EXPECT_EQ(33u, folders.back());
+    EXPECT_EQ(28u, client.registrations.size());
+    // A folder the client cannot register is not kept.
+    EXPECT_EQ(E_INVALIDARG, ClientOpens(555));
+    EXPECT_EQ(27u, watcher->RegisteredFolders().size());
+
+    // A message transaction from a registered folder reaches the listener
+    // through the trampoline; after the watcher is gone the trampoline fails.
+    watcher->StopWatching();
+    EXPECT_EQ(0u, client.registrations.size());
+    EXPECT_EQ(reinterpret_cast<AnyFn>(OpenFolder), g_storeTable[client.c->openFolder]);
+    watcher.reset();
+    UINT_PTR handle = 1;
+    EXPECT_EQ(E_FAIL, plume::StoreTrampoline()->OnTransaction(handle, 3, nullptr));
+    watcher = std::make_unique<plume::PLUMEMessageStoreOE>();
+}
+
+TEST_P(StoreWatcherTest, UnhookLeavesEntriesThatSomeoneElseReplaced) {
+    watcher->StartWatching();
+    AnyFn ours = g_storeTable[client.c->openFolder];
+    ASSERT_NE(reinterpret_cast<AnyFn>(OpenFolder), ours);
+    AnyFn theirs = reinterpret_cast<AnyFn>(NotImpl);
+    g_storeTable[client.c->openFolder] = theirs;
+    watcher->UnhookAll();
+    EXPECT_EQ(theirs, g_storeTable[client.c->openFolder]);
+    g_storeTable[client.c->openFolder] = reinterpret_cast<AnyFn>(OpenFolder);
+}
+
+INSTANTIATE_TEST_SUITE_P(BothClients, StoreWatcherTest, ::testing::Values(&kOE, &kWM),
+                         [](const auto& info) { return info.param->wm ? std::string("WM") : std::string("OE"); });
+
+TEST(StoreWatcher, AStoreClassThatFailsLeavesAWatcherThatAnswersFailures) {
+    ManagerWatcherAside aside;
+    StoreFactory factory(E_OUTOFMEMORY);
+    DWORD cookie = 0;
+    ASSERT_HRESULT_SUCCEEDED(
+        CoRegisterClassObject(kStoreClass, &factory, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookie));
+    {
+        plume::PLUMEMessageStoreWM watcher;
+        EXPECT_EQ(E_OUTOFMEMORY, watcher.HookStoreClass());
+        EXPECT_FALSE(watcher.IsStoreCaptured());
+        IUnknown* store = reinterpret_cast<IUnknown*>(1);
+        EXPECT_EQ(E_FAIL, watcher.GetStore(&store));
+        EXPECT_EQ(nullptr, store);
+        EXPECT_EQ(0xFFFFFFFFu, watcher.GetLastMessageId(4));
+        IUnknown* folder = nullptr;
+        EXPECT_EQ(E_FAIL, watcher.OpenFolder(4, &folder));
+        // Watching starts (its window exists) but nothing registers.
+        watcher.StartWatching();
+        EXPECT_TRUE(watcher.enabled());
+        EXPECT_NE(nullptr, watcher.callbackWindow());
+        EXPECT_EQ(E_FAIL, watcher.RegisterMessageNotification(4));
+        watcher.StopWatching();
+        EXPECT_EQ(nullptr, watcher.callbackWindow());
+    }
+    CoRevokeClassObject(cookie);
+}
+
+TEST(StoreWatcher, FolderKindsAndTheNullCallback) {
+    EXPECT_EQ(1, plume::FolderKindFromByte(3));
+    EXPECT_EQ(2, plume::FolderKindFromByte(0));
+    EXPECT_EQ(3, plume::FolderKindFromByte(1));
+    EXPECT_EQ(4, plume::FolderKindFromByte(2));
+    auto* callback = plume::NullStoreCallback();
+    auto table = *reinterpret_cast<HRESULT(STDMETHODCALLTYPE* const**)(void*, UINT_PTR, UINT_PTR)>(callback);
+    for (int i = 0; i < 11; ++i) EXPECT_EQ(S_OK, table[i](callback, 1, 2)) << i;
+}
+
+}  // namespace
