@@ -44,3 +44,9 @@ fi
 wineserver -p </dev/null >/dev/null 2>&1 || true
 wine wineboot </dev/null >/dev/null 2>&1 || true
 "$(dirname "$0")/standin-registry.sh"
+# The library and the script helper, registered as their installer does (after
+# the client's install roots, which name the library's local server). Tests
+# that register them again leave the same keys.
+for dll in plumesrv plumescript; do
+  [ -f "$PLUME_BUILD/bin/$dll.dll" ] && wine regsvr32 /s "$(winepath -w "$PLUME_BUILD/bin/$dll.dll")" >/dev/null 2>&1 </dev/null || true
+done

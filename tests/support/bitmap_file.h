@@ -10,7 +10,23 @@
 
 namespace plume::test {
 
-// Writes `name` in the temporary folder; returns its path.
+// The files a test program wrote; they go when the program ends, so that the
+// prefix's temporary folder is left as the tests found it.
+struct WrittenFiles {
+    std::vector<std::wstring> paths;
+    ~WrittenFiles() {
+        for (const std::wstring& path : paths) DeleteFileW(path.c_str());
+    }
+};
+inline void RemoveAtExit(const std::wstring& path) {
+    static WrittenFiles files;
+    for (const std::wstring& known : files.paths)
+        if (known == path) return;
+    files.paths.push_back(path);
+}
+
+// Writes `name` in the temporary folder; returns its path. The file is
+// removed when the test program ends.
 inline std::wstring WriteBitmapFile(const wchar_t* name, int w, int h, COLORREF color) {
     wchar_t dir[MAX_PATH];
     GetTempPathW(MAX_PATH, dir);
@@ -40,6 +56,7 @@ inline std::wstring WriteBitmapFile(const wchar_t* name, int w, int h, COLORREF 
     WriteFile(f.get(), &file, sizeof file, &written, nullptr);
     WriteFile(f.get(), &info, sizeof info, &written, nullptr);
     WriteFile(f.get(), pixels.data(), static_cast<DWORD>(pixels.size()), &written, nullptr);
+    RemoveAtExit(path);
     return path;
 }
 
