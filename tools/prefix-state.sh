@@ -35,6 +35,12 @@ state() {
     printf 'reg export "%s" "%s\\%d.reg" /y >nul 2>nul\r\n' "${keys[$i]}" "$tmp_win" "$i"
   done > "$tmp/export.bat"
   wine cmd /c "$tmp_win\\export.bat" >/dev/null 2>&1 </dev/null || true
+  # A key that came out missing is exported once more (one batch), so that a
+  # failed export is not taken for a missing key.
+  for i in "${!keys[@]}"; do
+    [ -f "$tmp/$i.reg" ] || printf 'reg export "%s" "%s\\%d.reg" /y >nul 2>nul\r\n' "${keys[$i]}" "$tmp_win" "$i"
+  done > "$tmp/again.bat"
+  [ -s "$tmp/again.bat" ] && { wine cmd /c "$tmp_win\\again.bat" >/dev/null 2>&1 </dev/null || true; }
   for i in "${!keys[@]}"; do
     echo "== ${keys[$i]}"
     if [ -f "$tmp/$i.reg" ]; then

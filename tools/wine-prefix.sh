@@ -47,6 +47,13 @@ wine wineboot </dev/null >/dev/null 2>&1 || true
 # The library and the script helper, registered as their installer does (after
 # the client's install roots, which name the library's local server). Tests
 # that register them again leave the same keys.
+# A registration that fails is tried once more, then reported: tests that
+# register again would otherwise complete it and leave the prefix changed.
 for dll in plumesrv plumescript; do
-  [ -f "$PLUME_BUILD/bin/$dll.dll" ] && wine regsvr32 /s "$(winepath -w "$PLUME_BUILD/bin/$dll.dll")" >/dev/null 2>&1 </dev/null || true
+  [ -f "$PLUME_BUILD/bin/$dll.dll" ] || continue
+  path=$(winepath -w "$PLUME_BUILD/bin/$dll.dll")
+  if ! wine regsvr32 /s "$path" >/dev/null 2>&1 </dev/null && ! wine regsvr32 /s "$path" >/dev/null 2>&1 </dev/null; then
+    echo "wine-prefix.sh: regsvr32 $dll.dll failed in $WINEPREFIX" >&2
+    exit 1
+  fi
 done
