@@ -1,6 +1,6 @@
 # Quick start: `make demo` runs the stand-in mail client with the library and a
 # sample plug-in; `make test` builds everything and runs the tests.
-.PHONY: all build test demo prefix clean
+.PHONY: all build test demo bench prefix clean
 
 all: build
 
@@ -13,6 +13,9 @@ test:
 
 demo:
 	tools/demo.sh
+
+bench:
+	bench/run
 
 prefix:
 	tools/wine-prefix.sh --reset

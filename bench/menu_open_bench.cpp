@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <string>
 
+#include "bench_report.h"
 #include "ui/menu_registry.h"
 
 namespace {
@@ -30,7 +31,8 @@ double Time(F f) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    plume::bench::Report report("menu_open_bench: opening a menu with 1,000 library items", argc, argv);
     double baseline = 0, firstOpening = 0, laterOpening = 0;
     for (int round = 0; round < kRounds; ++round) {
         HMENU own = CreatePopupMenu();
@@ -65,11 +67,8 @@ int main() {
         registry.Detach();
         DestroyMenu(popup);
     }
-    std::printf("menu_open_bench: %d items, mean of %d rounds\n", kItems, kRounds);
-    std::printf("  baseline: the client appends %d entries      %8.2f ms\n", kItems, baseline / kRounds);
-    std::printf("  first opening (inserts and states)          %8.2f ms (%.1fx)\n", firstOpening / kRounds,
-                firstOpening / baseline);
-    std::printf("  later opening (checks and states)           %8.2f ms (%.1fx)\n", laterOpening / kRounds,
-                laterOpening / baseline);
+    report.Row("first opening: inserts and states (baseline: the client appends as many)", firstOpening / kRounds,
+               baseline / kRounds, "ms");
+    report.Row("later opening: checks and states", laterOpening / kRounds, baseline / kRounds, "ms");
     return 0;
 }

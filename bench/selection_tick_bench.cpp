@@ -12,7 +12,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "bench_clock.h"
+#include "bench_report.h"
 #include "fake_message_list.h"
 #include "client_variant.h"
 #include "host/hooks.h"
@@ -41,11 +41,6 @@ int BareWalk(HWND list) {
            static_cast<int>(SendMessageA(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_FOCUSED));
 }
 
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
 void Pump() {
     MSG msg;
     while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
@@ -54,7 +49,8 @@ void Pump() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const int rounds = argc > 1 ? std::max(5, atoi(argv[1])) : 60;
+    const int rounds = argc > 1 && argv[1][0] != '-' ? std::max(5, atoi(argv[1])) : 60;
+    plume::bench::Report report("selection_tick_bench: the selection part of the 100 ms tick", argc, argv);
     CoInitialize(nullptr);
     INITCOMMONCONTROLSEX icc{sizeof icc, ICC_TREEVIEW_CLASSES | ICC_LISTVIEW_CLASSES};
     InitCommonControlsEx(&icc);
@@ -126,12 +122,12 @@ int main(int argc, char** argv) {
         tick.push_back((t2 - t1) / kPollsPerRound);
         Pump();
     }
-    const double w = Median(walk), t = Median(tick);
-    printf("selection tick, %d rows, %d selected, %d rounds of %d polls (sink %d)\n", kRows, kSelected, rounds,
-           kPollsPerRound, sink & 1);
-    printf("  bare list-view walk: %8.1f us\n", w);
-    printf("  PollSelection:       %8.1f us\n", t);
-    printf("  ratio %.2f (goal at most 1.50)\n", t / w);
+    const double w = plume::bench::Median(walk), t = plume::bench::Median(tick);
+    report.Row("PollSelection, " + std::to_string(kRows) + " rows, " + std::to_string(kSelected) +
+                   " selected (baseline: the bare list-view walk)",
+               t / 1000, w / 1000, "ms", 1.5);
+    report.Note(std::to_string(rounds) + " rounds of " + std::to_string(kPollsPerRound) + " polls (sink " +
+                std::to_string(sink & 1) + ")");
 
     plume::Callbacks() = plume::HostNotifyCallbacks{};
     plume::DetachHooks();

@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <string>
 
-#include "bench_clock.h"
+#include "bench_report.h"
 #include "com_ptr.h"
 #include "recording_sink.h"
 #include "standin_process.h"
@@ -62,17 +62,17 @@ double Run(const wchar_t* arguments, bool listen, size_t* heard) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
     CoInitialize(nullptr);
+    plume::bench::Report report("store_commit_bench: a worker thread committing 300 inserts", argc, argv);
     const double absent = Run(L"/resetstore /nosave /nolibrary", false, nullptr);
     const double alone = Run(L"/resetstore /nosave", false, nullptr);
     size_t heard = 0;
     const double listened = Run(L"/resetstore /nosave", true, &heard);
-    printf("store_commit_bench: %ld inserts from a worker thread (Outlook Express variant)\n", kCommits);
-    printf("  library absent:            %.3f ms per commit\n", absent);
-    printf("  library, no client:        %.3f ms per commit (ratio %.2f)\n", alone, alone / absent);
-    printf("  library, one client:       %.3f ms per commit (ratio %.2f), %zu events heard, %.0f events/s\n",
-           listened, listened / absent, heard, 1000.0 / listened);
+    report.Row("per commit, library loaded, no client (baseline: library absent)", alone, absent, "ms");
+    report.Row("per commit, one client hearing each change", listened, absent, "ms");
+    report.Note(std::to_string(heard) + " events heard, " + std::to_string(static_cast<int>(1000.0 / listened)) +
+                " events/s");
     CoUninitialize();
     return heard == static_cast<size_t>(kCommits) ? 0 : 1;
 }
