@@ -31,6 +31,13 @@ bool HasSwitch(const wchar_t* commandLine, const wchar_t* name) {
 
 using StartServerFn = void(WINAPI*)(HWND);
 
+double Milliseconds() {
+    LARGE_INTEGER now, frequency;
+    QueryPerformanceCounter(&now);
+    QueryPerformanceFrequency(&frequency);
+    return 1000.0 * static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int show) {
@@ -45,7 +52,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int show) {
     if (!startup || !setStarted || !run) return 101;
 
     HWND host = nullptr;
+    const double begin = Milliseconds();
     if (int rc = startup(commandLine, show, &host)) return 110 + rc;
+    const double clientUp = Milliseconds();
 
     if (!HasSwitch(commandLine, L"/nolibrary")) {
         plume::unique_hmodule library(LoadLibraryW((folder + L"plumesrv.dll").c_str()));
@@ -57,5 +66,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int show) {
             }
         }
     }
+    // For the start-up benchmark: the client's own start and the library's
+    // load with StartServer, in milliseconds.
+    const std::wstring times = std::to_wstring(clientUp - begin) + L" " + std::to_wstring(Milliseconds() - clientUp);
+    SetEnvironmentVariableW(L"PLUME_STANDIN_START_TIMES", times.c_str());
     return run();
 }

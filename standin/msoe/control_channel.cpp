@@ -845,6 +845,12 @@ std::vector<MethodEntry>& Methods() {
         {L"MainWindow", [](Args&) { return Hwnd(Client::Get().main ? Client::Get().main->hwnd() : nullptr); }},
         {L"SendDialog", [](Args&) { return Hwnd(Client::Get().sendDialog ? Client::Get().sendDialog->hwnd() : nullptr); }},
         {L"LibraryStarted", [](Args&) { return Value::Bool(Client::Get().libraryStarted); }},
+        // "<client start ms> <library start ms>", as the launcher measured them.
+        {L"StartTimes", [](Args&) {
+             wchar_t times[128] = L"";
+             GetEnvironmentVariableW(L"PLUME_STANDIN_START_TIMES", times, 128);
+             return Value::Str(times);
+         }},
         {L"StoreError", [](Args&) { return Value::Str(Client::Get().loadError); }},
         {L"Quit", [](Args&) {
              Client& c = Client::Get();

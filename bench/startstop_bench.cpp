@@ -1,0 +1,115 @@
+// What the library adds to the client's start and close: StartServer (load,
+// plug-ins, server thread) with 0, 10 and 100 plug-in libraries listed, and
+// main-window close to process exit, against the stand-in started and closed
+// without the library. Start times are taken inside the client by its
+// launcher; close times from outside.
+#include <windows.h>
+#include <objbase.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "bench_report.h"
+#include "registry_scope.h"
+#include "standin_process.h"
+
+using plume::bench::Median;
+using plume::bench::NowMicroseconds;
+using plume::test::ClientVariant;
+using plume::test::StandinProcess;
+
+namespace {
+
+constexpr int kRounds = 5;
+const wchar_t* const kPluginsKey = L"SOFTWARE\\Vexlor\\PLUME\\Plugins";
+
+std::wstring OwnFolder() {
+    wchar_t exe[MAX_PATH];
+    GetModuleFileNameW(nullptr, exe, MAX_PATH);
+    std::wstring path(exe);
+    return path.substr(0, path.find_last_of(L"\\/") + 1);
+}
+
+// `count` copies of the test plug-in, listed for the user; all gone at the end.
+class ListedPlugins {
+public:
+    explicit ListedPlugins(int count) {
+        if (!count) return;
+        wchar_t temp[MAX_PATH];
+        GetTempPathW(MAX_PATH, temp);
+        folder_ = std::wstring(temp) + L"plume_bench_plugins\\";
+        CreateDirectoryW(folder_.c_str(), nullptr);
+        key_ = std::make_unique<plume::test::ScopedRegistryKey>(HKEY_CURRENT_USER, kPluginsKey);
+        for (int i = 0; i < count; ++i) {
+            const std::wstring name = L"BenchPlugin" + std::to_wstring(i);
+            const std::wstring file = folder_ + name + L".dll";
+            CopyFileW((OwnFolder() + L"test_plugin.dll").c_str(), file.c_str(), FALSE);
+            RegSetValueExW(key_->get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(file.c_str()),
+                           static_cast<DWORD>((file.size() + 1) * sizeof(wchar_t)));
+            names_.push_back(name);
+            files_.push_back(file);
+        }
+    }
+    ~ListedPlugins() {
+        if (key_ && !key_->created())
+            for (const auto& name : names_) RegDeleteValueW(key_->get(), name.c_str());
+        key_.reset();
+        for (const auto& file : files_) DeleteFileW(file.c_str());
+        if (!folder_.empty()) RemoveDirectoryW(folder_.c_str());
+    }
+    ListedPlugins(const ListedPlugins&) = delete;
+    ListedPlugins& operator=(const ListedPlugins&) = delete;
+
+private:
+    std::wstring folder_;
+    std::unique_ptr<plume::test::ScopedRegistryKey> key_;
+    std::vector<std::wstring> names_, files_;
+};
+
+struct Cycle {
+    double clientStart = 0, libraryStart = 0, close = 0;
+};
+
+// One start and close of the client.
+Cycle Run(bool library) {
+    Cycle c;
+    auto client = StandinProcess::Start(ClientVariant::OutlookExpress,
+                                        library ? L"/resetstore /nosave" : L"/resetstore /nosave /nolibrary");
+    std::wstring times;
+    StandinProcess::WaitFor([&] { return !(times = client->Call(L"StartTimes").Str()).empty(); }, 30000);
+    swscanf(times.c_str(), L"%lf %lf", &c.clientStart, &c.libraryStart);
+    const double start = NowMicroseconds();
+    client->Close(30000);
+    c.close = (NowMicroseconds() - start) / 1000;
+    return c;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CoInitialize(nullptr);
+    {
+        plume::bench::Report report("startstop_bench: the client's start and close (Outlook Express variant)", argc,
+                                    argv);
+        for (int plugins : {0, 10, 100}) {
+            ListedPlugins listed(plugins);
+            std::vector<double> clientStart, libraryStart, close, bareClose;
+            for (int r = 0; r < kRounds; ++r) {
+                const Cycle bare = Run(false), with = Run(true);
+                clientStart.push_back(bare.clientStart);
+                libraryStart.push_back(with.libraryStart);
+                bareClose.push_back(bare.close);
+                close.push_back(with.close);
+            }
+            const std::string n = std::to_string(plugins) + " plug-in(s)";
+            report.Row("StartServer, " + n + " (baseline: the client's own start)", Median(libraryStart),
+                       Median(clientStart), "ms");
+            report.Row("close to exit, " + n + " (baseline: without the library)", Median(close), Median(bareClose),
+                       "ms");
+        }
+    }
+    CoUninitialize();
+    return 0;
+}
