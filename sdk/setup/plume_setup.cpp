@@ -1,0 +1,296 @@
+// plume-setup: installs the library into a mail client and lists plug-ins.
+//
+//   plume-setup install   [--machine] [--plugin NAME=DLL-PATH-OR-PROGID ...]
+//   plume-setup uninstall [--machine] [--plugin NAME ...] [--all-plugins]
+//   plume-setup list
+//
+// install registers plumesrv.dll and plumescript.dll (found beside this
+// program, or in --dir DIR) with regsvr32, then lists each plug-in under
+// "SOFTWARE\Vexlor\PLUME\Plugins" of the current user (or of the machine with
+// --machine). uninstall unlists the named plug-ins (or every one with
+// --all-plugins), unregisters both libraries and removes the keys of ours
+// that are left empty. Exit code 0 on success, 1 on a failure (said on
+// stderr), 2 on a usage error. Running either twice is harmless.
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "unique_any.h"
+
+namespace {
+
+constexpr const char* kPluginsKey = "SOFTWARE\\Vexlor\\PLUME\\Plugins";
+// The library reads plug-in names and values into buffers of this size.
+constexpr size_t kMaxPluginText = 1023;
+constexpr DWORD kMaxPlugins = 1024;
+
+struct Options {
+    std::string command;
+    bool machine = false;
+    bool allPlugins = false;
+    std::string dir;
+    std::vector<std::pair<std::string, std::string>> plugins;  // name, value (empty for uninstall)
+};
+
+int Usage() {
+    fprintf(stderr,
+            "usage: plume-setup install   [--machine] [--dir DIR] [--plugin NAME=DLL-PATH-OR-PROGID ...]\n"
+            "       plume-setup uninstall [--machine] [--dir DIR] [--plugin NAME ...] [--all-plugins]\n"
+            "       plume-setup list\n");
+    return 2;
+}
+
+std::string OwnFolder() {
+    char path[MAX_PATH] = "";
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string s(path);
+    return s.substr(0, s.find_last_of("\\/") + 1);
+}
+
+std::string ErrorText(DWORD code) {
+    char text[512] = "";
+    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text, sizeof text,
+                   nullptr);
+    std::string s(text);
+    while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == ' ')) s.pop_back();
+    return s.empty() ? "error " + std::to_string(code) : s;
+}
+
+bool ClientInstalled() {
+    for (const char* key : {"SOFTWARE\\Microsoft\\Windows Mail", "SOFTWARE\\Microsoft\\Outlook Express"}) {
+        plume::unique_hkey k;
+        char root[MAX_PATH];
+        DWORD size = sizeof root;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_QUERY_VALUE, k.put()) == ERROR_SUCCESS &&
+            RegQueryValueExA(k.get(), "InstallRoot", nullptr, nullptr, reinterpret_cast<BYTE*>(root), &size) ==
+                ERROR_SUCCESS)
+            return true;
+    }
+    return false;
+}
+
+// regsvr32 on one library; false with the reason printed.
+bool RunRegsvr32(const std::string& library, bool unregister) {
+    if (GetFileAttributesA(library.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        fprintf(stderr, "plume-setup: %s is missing\n", library.c_str());
+        return false;
+    }
+    std::string command = std::string("regsvr32 /s ") + (unregister ? "/u " : "") + "\"" + library + "\"";
+    STARTUPINFOA si = {sizeof si};
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+        fprintf(stderr, "plume-setup: cannot run regsvr32: %s\n", ErrorText(GetLastError()).c_str());
+        return false;
+    }
+    plume::unique_handle process(pi.hProcess), thread(pi.hThread);
+    DWORD code = 1;
+    if (WaitForSingleObject(process.get(), 60000) != WAIT_OBJECT_0 || !GetExitCodeProcess(process.get(), &code)) {
+        fprintf(stderr, "plume-setup: regsvr32 did not finish for %s\n", library.c_str());
+        return false;
+    }
+    if (code != 0) {
+        fprintf(stderr, "plume-setup: regsvr32 %s%s failed (exit code %lu)\n", unregister ? "/u " : "",
+                library.c_str(), static_cast<unsigned long>(code));
+        return false;
+    }
+    printf("%s %s\n", unregister ? "unregistered" : "registered", library.c_str());
+    return true;
+}
+
+HKEY Hive(bool machine) { return machine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER; }
+const char* HiveName(bool machine) { return machine ? "machine" : "user"; }
+
+DWORD ValueCount(HKEY key) {
+    DWORD values = 0;
+    RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, nullptr, nullptr, nullptr,
+                     nullptr);
+    return values;
+}
+
+// A DLL named by a path that exists is listed with its full path.
+std::string PluginValue(const std::string& value) {
+    if (GetFileAttributesA(value.c_str()) == INVALID_FILE_ATTRIBUTES) return value;
+    char full[MAX_PATH] = "";
+    DWORD n = GetFullPathNameA(value.c_str(), MAX_PATH, full, nullptr);
+    return n && n < MAX_PATH ? std::string(full) : value;
+}
+
+bool ListPlugins(const Options& o) {
+    if (o.plugins.empty()) return true;
+    plume::unique_hkey key;
+    LONG r = RegCreateKeyExA(Hive(o.machine), kPluginsKey, 0, nullptr, 0, KEY_SET_VALUE | KEY_QUERY_VALUE, nullptr,
+                             key.put(), nullptr);
+    if (r != ERROR_SUCCESS) {
+        fprintf(stderr, "plume-setup: cannot write the %s plug-in list: %s\n", HiveName(o.machine),
+                ErrorText(static_cast<DWORD>(r)).c_str());
+        return false;
+    }
+    bool ok = true;
+    for (const auto& [name, raw] : o.plugins) {
+        const std::string value = PluginValue(raw);
+        if (ValueCount(key.get()) >= kMaxPlugins) {
+            fprintf(stderr, "plume-setup: the %s plug-in list is full (%lu entries); %s not listed\n",
+                    HiveName(o.machine), static_cast<unsigned long>(kMaxPlugins), name.c_str());
+            ok = false;
+            continue;
+        }
+        r = RegSetValueExA(key.get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                           static_cast<DWORD>(value.size() + 1));
+        if (r != ERROR_SUCCESS) {
+            fprintf(stderr, "plume-setup: cannot list %s: %s\n", name.c_str(), ErrorText(static_cast<DWORD>(r)).c_str());
+            ok = false;
+            continue;
+        }
+        printf("listed plug-in %s = %s (%s)\n", name.c_str(), value.c_str(), HiveName(o.machine));
+    }
+    return ok;
+}
+
+// Removes `path` under `hive` when it has neither values nor sub-keys.
+void RemoveIfEmpty(HKEY hive, const char* path) {
+    plume::unique_hkey key;
+    if (RegOpenKeyExA(hive, path, 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS) return;
+    DWORD subKeys = 0, values = 0;
+    RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, &values, nullptr, nullptr,
+                     nullptr, nullptr);
+    key.reset();
+    if (!subKeys && !values) RegDeleteKeyA(hive, path);
+}
+
+bool UnlistPlugins(const Options& o) {
+    plume::unique_hkey key;
+    if (RegOpenKeyExA(Hive(o.machine), kPluginsKey, 0, KEY_SET_VALUE | KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS) {
+        if (!o.plugins.empty()) printf("no %s plug-in list: nothing to unlist\n", HiveName(o.machine));
+        return true;
+    }
+    std::vector<std::string> names;
+    for (const auto& p : o.plugins) names.push_back(p.first);
+    if (o.allPlugins) {
+        for (DWORD i = 0;; ++i) {
+            char name[kMaxPluginText + 2];
+            DWORD length = sizeof name;
+            LONG r = RegEnumValueA(key.get(), i, name, &length, nullptr, nullptr, nullptr, nullptr);
+            if (r == ERROR_NO_MORE_ITEMS) break;
+            if (r == ERROR_SUCCESS) names.push_back(name);
+        }
+    }
+    bool ok = true;
+    for (const auto& name : names) {
+        LONG r = RegDeleteValueA(key.get(), name.c_str());
+        if (r == ERROR_SUCCESS) printf("unlisted plug-in %s (%s)\n", name.c_str(), HiveName(o.machine));
+        else if (r == ERROR_FILE_NOT_FOUND) printf("plug-in %s was not listed (%s)\n", name.c_str(), HiveName(o.machine));
+        else {
+            fprintf(stderr, "plume-setup: cannot unlist %s: %s\n", name.c_str(), ErrorText(static_cast<DWORD>(r)).c_str());
+            ok = false;
+        }
+    }
+    key.reset();
+    RemoveIfEmpty(Hive(o.machine), kPluginsKey);
+    return ok;
+}
+
+// Keys of ours left empty go, from the inside out.
+void RemoveEmptyKeys() {
+    for (bool machine : {false, true}) {
+        RemoveIfEmpty(Hive(machine), kPluginsKey);
+        RemoveIfEmpty(Hive(machine), "SOFTWARE\\Vexlor\\PLUME");
+        RemoveIfEmpty(Hive(machine), "SOFTWARE\\Vexlor");
+    }
+}
+
+void PrintList() {
+    for (bool machine : {true, false}) {
+        printf("%s plug-ins (%s\\%s):\n", HiveName(machine), machine ? "HKLM" : "HKCU", kPluginsKey);
+        plume::unique_hkey key;
+        if (RegOpenKeyExA(Hive(machine), kPluginsKey, 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS) {
+            printf("  (none)\n");
+            continue;
+        }
+        for (DWORD i = 0;; ++i) {
+            char name[kMaxPluginText + 2], data[kMaxPluginText + 2];
+            DWORD nameLength = sizeof name, dataLength = sizeof data, type = 0;
+            LONG r = RegEnumValueA(key.get(), i, name, &nameLength, nullptr, &type, reinterpret_cast<BYTE*>(data),
+                                   &dataLength);
+            if (r == ERROR_NO_MORE_ITEMS) break;
+            if (r != ERROR_SUCCESS) {
+                printf("  (an entry too long for the library to read: it ends the list there)\n");
+                break;
+            }
+            if (type != REG_SZ) printf("  %s: not a string value, skipped by the library\n", name);
+            else printf("  %s = %s\n", name, data);
+        }
+    }
+    plume::unique_hkey root;
+    const bool registered =
+        RegOpenKeyExA(HKEY_CLASSES_ROOT, "PLUME.PLUMEObj\\CLSID", 0, KEY_QUERY_VALUE, root.put()) == ERROR_SUCCESS;
+    printf("library: %s\n", registered ? "registered" : "not registered");
+}
+
+bool Parse(int argc, char** argv, Options& o) {
+    if (argc < 2) return false;
+    o.command = argv[1];
+    for (int i = 2; i < argc; ++i) {
+        std::string a = argv[i];
+        if (a == "--machine") o.machine = true;
+        else if (a == "--all-plugins") o.allPlugins = true;
+        else if (a == "--dir" && i + 1 < argc) o.dir = argv[++i];
+        else if (a == "--plugin" && i + 1 < argc) {
+            std::string spec = argv[++i];
+            const size_t eq = spec.find('=');
+            std::string name = spec.substr(0, eq), value = eq == std::string::npos ? "" : spec.substr(eq + 1);
+            if (name.empty() || name.size() > kMaxPluginText || value.size() > kMaxPluginText) {
+                fprintf(stderr, "plume-setup: plug-in names and values are 1 to %zu characters: %.60s...\n",
+                        kMaxPluginText, spec.c_str());
+                return false;
+            }
+            if (o.command == "install" && value.empty()) {
+                fprintf(stderr, "plume-setup: --plugin needs NAME=DLL-PATH-OR-PROGID\n");
+                return false;
+            }
+            o.plugins.emplace_back(name, value);
+        } else {
+            return false;
+        }
+    }
+    if (o.dir.empty()) o.dir = OwnFolder();
+    if (!o.dir.empty() && o.dir.back() != '\\' && o.dir.back() != '/') o.dir += '\\';
+    return o.command == "install" || o.command == "uninstall" || o.command == "list";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options o;
+    if (!Parse(argc, argv, o)) return Usage();
+    if (o.command == "list") {
+        PrintList();
+        return 0;
+    }
+    if (o.command == "install") {
+        if (!ClientInstalled()) {
+            fprintf(stderr,
+                    "plume-setup: no mail client is installed here (no \"InstallRoot\" under "
+                    "HKLM\\SOFTWARE\\Microsoft\\Outlook Express or Windows Mail); nothing was changed\n");
+            return 1;
+        }
+        // The library first: the script helper is of use only with it.
+        if (!RunRegsvr32(o.dir + "plumesrv.dll", false) || !RunRegsvr32(o.dir + "plumescript.dll", false)) return 1;
+        return ListPlugins(o) ? 0 : 1;
+    }
+    bool ok = UnlistPlugins(o);
+    // What was never registered is not unregistered (regsvr32 would fail on it).
+    for (const auto& [library, progId] : {std::pair<const char*, const char*>{"plumescript.dll", "PLUME.ScriptEvents"},
+                                          {"plumesrv.dll", "PLUME.PLUMEObj"}}) {
+        plume::unique_hkey key;
+        if (RegOpenKeyExA(HKEY_CLASSES_ROOT, progId, 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS)
+            printf("%s was not registered\n", library);
+        else if (!ClientInstalled() && std::string(library) == "plumesrv.dll")
+            fprintf(stderr, "plume-setup: no mail client is installed here; %s cannot find its keys\n", library), ok = false;
+        else
+            ok = RunRegsvr32(o.dir + library, true) && ok;
+    }
+    RemoveEmptyKeys();
+    return ok ? 0 : 1;
+}

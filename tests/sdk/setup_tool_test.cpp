@@ -1,0 +1,171 @@
+// plume-setup.exe as a plug-in writer runs it: install registers the library
+// and the script helper and lists plug-ins; uninstall takes all of it away
+// again; bad input gets a clear exit code and changes nothing.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "registry_scope.h"
+#include "unique_any.h"
+
+namespace {
+
+// The classes and the type library as the library registers them.
+struct ClassKeys {
+    const char* clsid;
+    const char* progId;
+};
+const ClassKeys kClasses[] = {{"{12BAF159-264C-464B-9D58-C83B3781DD4C}", "PLUME.OEMenuItem"},
+                              {"{12BAF15C-264C-464B-9D58-C83B3781DD4C}", "PLUME.OEMsgWnd"},
+                              {"{12BAF169-264C-464B-9D58-C83B3781DD4C}", "PLUME.OEMenu"},
+                              {"{12BAF148-264C-464B-9D58-C83B3781DD4C}", "PLUME.OEButton"},
+                              {"{12BAF145-264C-464B-9D58-C83B3781DD4C}", "PLUME.OEToolbar"},
+                              {"{12BAF138-264C-464B-9D58-C83B3781DD4C}", "PLUME.PLUMEObj"}};
+const char* const kTypeLib = "TypeLib\\{54B89298-879A-4086-B082-854D3EBFDCC3}";
+const char* const kScriptHelper = "PLUME.ScriptEvents";
+const wchar_t* const kPlugins = L"SOFTWARE\\Vexlor\\PLUME\\Plugins";
+const wchar_t* const kVexlor = L"SOFTWARE\\Vexlor";
+
+std::string OwnFolder() {
+    char path[MAX_PATH] = "";
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string s(path);
+    return s.substr(0, s.find_last_of("\\/") + 1);
+}
+
+// Runs plume-setup.exe with `arguments`; its exit code.
+DWORD RunSetupTool(const std::string& arguments) {
+    std::string command = "\"" + OwnFolder() + "plume-setup.exe\" " + arguments;
+    STARTUPINFOA si = {sizeof si};
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &si, &pi))
+        return 999;
+    plume::unique_handle process(pi.hProcess), thread(pi.hThread);
+    DWORD code = 998;
+    if (WaitForSingleObject(process.get(), 120000) == WAIT_OBJECT_0) GetExitCodeProcess(process.get(), &code);
+    return code;
+}
+
+bool Exists(HKEY root, const std::string& path) {
+    plume::unique_hkey key;
+    return RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, key.put()) == ERROR_SUCCESS;
+}
+std::string Default(const std::string& path) {
+    char value[1024] = "";
+    LONG size = sizeof value;
+    return RegQueryValueA(HKEY_CLASSES_ROOT, path.c_str(), value, &size) == ERROR_SUCCESS ? value : "";
+}
+std::string PluginValue(HKEY hive, const char* name) {
+    char value[1100] = "";
+    DWORD size = sizeof value;
+    return RegGetValueA(hive, "SOFTWARE\\Vexlor\\PLUME\\Plugins", name, RRF_RT_REG_SZ, nullptr, value, &size) ==
+                   ERROR_SUCCESS
+               ? value
+               : "";
+}
+
+// Every test ends with the library registered as the prefix had it and with
+// no plug-in list of its own left behind.
+class SetupTool : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_FALSE(Exists(HKEY_CURRENT_USER, "SOFTWARE\\Vexlor\\PLUME\\Plugins"))
+            << "the prefix lists plug-ins already; this suite would change them";
+        ASSERT_FALSE(Exists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vexlor\\PLUME\\Plugins"));
+        wasRegistered_ = Exists(HKEY_CLASSES_ROOT, "PLUME.PLUMEObj");
+    }
+    void TearDown() override {
+        for (HKEY hive : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) RegDeleteTreeW(hive, kPlugins);
+        if (wasRegistered_) RunSetupTool("install");
+        else RunSetupTool("uninstall");
+    }
+    bool wasRegistered_ = false;
+    // Keys above the plug-in lists that a test may create are removed when empty by the tool;
+    // when the prefix had them they stay.
+    plume::test::ScopedRegistryKey userVexlor_{HKEY_CURRENT_USER, kVexlor};
+    plume::test::ScopedRegistryKey machineVexlor_{HKEY_LOCAL_MACHINE, kVexlor};
+};
+
+TEST_F(SetupTool, InstallRegistersEverythingAndUninstallLeavesNothingOfOurs) {
+    const std::string plugin = OwnFolder() + "test_plugin.dll";
+    ASSERT_EQ(0u, RunSetupTool("install --plugin Stamper=\"" + plugin + "\" --plugin Scripted=PLUME.ScriptEvents"));
+    ASSERT_EQ(0u, RunSetupTool("install --machine --plugin Everyone=PLUME.ScriptEvents"));
+    for (const ClassKeys& c : kClasses) {
+        SCOPED_TRACE(c.progId);
+        const std::string clsid = std::string("CLSID\\") + c.clsid;
+        EXPECT_EQ(c.clsid, Default(std::string(c.progId) + "\\CLSID"));
+        EXPECT_EQ(c.progId, Default(clsid + "\\ProgID"));
+        EXPECT_EQ("{54B89298-879A-4086-B082-854D3EBFDCC3}", Default(clsid + "\\TypeLib"));
+        EXPECT_TRUE(Exists(HKEY_CLASSES_ROOT, clsid + "\\Programmable"));
+        // The class objects live in the mail client: its executable serves them.
+        const std::string server = Default(clsid + "\\LocalServer32");
+        EXPECT_NE(std::string::npos, server.find(".EXE")) << server;
+        EXPECT_EQ(std::string::npos, server.find("plumesrv")) << server;
+    }
+    EXPECT_TRUE(Exists(HKEY_CLASSES_ROOT, kTypeLib));
+    EXPECT_TRUE(Exists(HKEY_CLASSES_ROOT, kScriptHelper));
+    EXPECT_EQ(plugin, PluginValue(HKEY_CURRENT_USER, "Stamper"));
+    EXPECT_EQ("PLUME.ScriptEvents", PluginValue(HKEY_CURRENT_USER, "Scripted"));
+    EXPECT_EQ("PLUME.ScriptEvents", PluginValue(HKEY_LOCAL_MACHINE, "Everyone"));
+    // Installing twice changes nothing and succeeds.
+    EXPECT_EQ(0u, RunSetupTool("install"));
+    EXPECT_EQ(plugin, PluginValue(HKEY_CURRENT_USER, "Stamper"));
+
+    // Unlisting one plug-in (uninstall also unregisters): the others stay listed.
+    ASSERT_EQ(0u, RunSetupTool("uninstall --machine --plugin Everyone"));
+    EXPECT_EQ("", PluginValue(HKEY_LOCAL_MACHINE, "Everyone"));
+    EXPECT_EQ(plugin, PluginValue(HKEY_CURRENT_USER, "Stamper"));
+    EXPECT_FALSE(Exists(HKEY_CLASSES_ROOT, "PLUME.PLUMEObj"));
+    ASSERT_EQ(0u, RunSetupTool("install"));
+
+    ASSERT_EQ(0u, RunSetupTool("uninstall --all-plugins"));
+    ASSERT_EQ(0u, RunSetupTool("uninstall --all-plugins --machine"));
+    for (const ClassKeys& c : kClasses) {
+        EXPECT_FALSE(Exists(HKEY_CLASSES_ROOT, std::string("CLSID\\") + c.clsid)) << c.clsid;
+        EXPECT_FALSE(Exists(HKEY_CLASSES_ROOT, c.progId)) << c.progId;
+    }
+    EXPECT_FALSE(Exists(HKEY_CLASSES_ROOT, kTypeLib));
+    EXPECT_FALSE(Exists(HKEY_CLASSES_ROOT, kScriptHelper));
+    EXPECT_FALSE(Exists(HKEY_CURRENT_USER, "SOFTWARE\\Vexlor\\PLUME\\Plugins"));
+    EXPECT_FALSE(Exists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vexlor\\PLUME\\Plugins"));
+    // Unregistering what is not registered is no failure.
+    EXPECT_EQ(0u, RunSetupTool("uninstall"));
+}
+
+TEST_F(SetupTool, BadInputIsRefusedWithNothingHalfWritten) {
+    // Usage errors: exit code 2, nothing listed.
+    EXPECT_EQ(2u, RunSetupTool(""));
+    EXPECT_EQ(2u, RunSetupTool("frobnicate"));
+    EXPECT_EQ(2u, RunSetupTool("install --plugin NoValue"));
+    EXPECT_EQ(2u, RunSetupTool("install --plugin " + std::string(1100, 'n') + "=PLUME.ScriptEvents"));
+    EXPECT_EQ(2u, RunSetupTool("install --plugin Long=" + std::string(1100, 'v')));
+    EXPECT_FALSE(Exists(HKEY_CURRENT_USER, "SOFTWARE\\Vexlor\\PLUME\\Plugins"));
+
+    // No mail client installed: nothing is registered or listed.
+    {
+        ASSERT_EQ(0u, RunSetupTool("uninstall"));
+        plume::test::ScopedRegistryKeyValues oe(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Outlook Express");
+        plume::test::ScopedRegistryKeyValues wm(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows Mail");
+        RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Outlook Express", "InstallRoot");
+        RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows Mail", "InstallRoot");
+        EXPECT_EQ(1u, RunSetupTool("install --plugin Stamper=PLUME.ScriptEvents"));
+        EXPECT_FALSE(Exists(HKEY_CLASSES_ROOT, "PLUME.PLUMEObj"));
+        EXPECT_FALSE(Exists(HKEY_CURRENT_USER, "SOFTWARE\\Vexlor\\PLUME\\Plugins"));
+    }
+
+    // A full list: the library reads 1024 entries, the tool lists no more.
+    {
+        plume::test::ScopedRegistryKey list(HKEY_CURRENT_USER, kPlugins);
+        ASSERT_TRUE(list.created());
+        for (int i = 0; i < 1024; ++i) list.SetString(("Filler" + std::to_string(i)).c_str(), "PLUME.ScriptEvents");
+        EXPECT_EQ(1u, RunSetupTool("install --plugin OneTooMany=PLUME.ScriptEvents"));
+        EXPECT_EQ("", PluginValue(HKEY_CURRENT_USER, "OneTooMany"));
+        EXPECT_EQ(0u, RunSetupTool("uninstall --plugin Filler3"));
+        EXPECT_EQ(0u, RunSetupTool("install --plugin OneTooMany=PLUME.ScriptEvents"));
+        EXPECT_EQ("PLUME.ScriptEvents", PluginValue(HKEY_CURRENT_USER, "OneTooMany"));
+    }
+}
+
+}  // namespace
