@@ -1,0 +1,173 @@
+// The C++ example plug-in, built against the installed SDK, listed with
+// plume-setup and loaded by the library in the running client: its toolbar
+// and menu item appear and work, it stamps a sent subject and refuses to send
+// a message without recipients, and it lets go at shutdown so the client ends
+// by itself.
+//   example_plugin_tests.exe --variant=oe|wm --plugin=PATH-OF-stamp_plugin.dll
+#include <gtest/gtest.h>
+#include <objbase.h>
+#include <windows.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "standin_process.h"
+#include "unique_any.h"
+
+namespace {
+
+using plume::test::ClientVariant;
+using plume::test::StandinProcess;
+using plume::test::Var;
+
+ClientVariant g_variant = ClientVariant::OutlookExpress;
+std::string g_plugin;
+
+// Where the client keeps things, and what the example promises.
+constexpr long kInbox = 2, kSentItems = 3, kToField = 1001, kSubjectField = 1004;
+long Outbox() { return g_variant == ClientVariant::WindowsMail ? 4 : 5; }
+const wchar_t* const kStampItem = L"Tools\\PLUME Stamp Subjects";
+
+std::string OwnFolder() {
+    char path[MAX_PATH] = "";
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string s(path);
+    return s.substr(0, s.find_last_of("\\/") + 1);
+}
+
+DWORD RunSetupTool(const std::string& arguments) {
+    std::string command = "\"" + OwnFolder() + "plume-setup.exe\" " + arguments;
+    STARTUPINFOA si = {sizeof si};
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &si, &pi))
+        return 999;
+    plume::unique_handle process(pi.hProcess), thread(pi.hThread);
+    DWORD code = 998;
+    if (WaitForSingleObject(process.get(), 120000) == WAIT_OBJECT_0) GetExitCodeProcess(process.get(), &code);
+    return code;
+}
+
+long H(HWND w) { return static_cast<long>(reinterpret_cast<INT_PTR>(w)); }
+
+class ExamplePlugin : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_FALSE(g_plugin.empty()) << "no --plugin given";
+        ASSERT_EQ(0u, RunSetupTool("install --plugin PlumeStampExample=\"" + g_plugin + "\""));
+        client_ = StandinProcess::Start(g_variant, L"/resetstore /nosave");
+        main_ = client_->Call(L"MainWindow").Hwnd();
+    }
+    void TearDown() override {
+        if (client_) client_->Close(30000);
+        client_.reset();
+        // The plug-in unlisted; the library registered as the prefix had it.
+        RunSetupTool("uninstall --plugin PlumeStampExample");
+        RunSetupTool("install");
+    }
+    Var Call(const wchar_t* m, const std::vector<Var>& a = {}) { return client_->Call(m, a); }
+
+    // The id of the button labelled `label` on any toolbar of the main window; 0 when none.
+    long ButtonId(const std::wstring& label) {
+        for (const Var& toolbar : Call(L"Toolbars", {H(main_)}).Array())
+            for (const Var& button : Call(L"ToolbarButtons", {toolbar.Long()}).Array()) {
+                auto fields = button.Array();
+                if (fields[1].Str() == label) return fields[0].Long();
+            }
+        return 0;
+    }
+    std::vector<long> WithSubject(long folder, const std::wstring& subject) {
+        std::vector<long> ids;
+        for (const Var& row : Call(L"Messages", {folder}).Array()) {
+            auto f = row.Array();
+            if (f[3].Str() == subject) ids.push_back(f[0].Long());
+        }
+        return ids;
+    }
+    bool Queued(const std::wstring& subject) {
+        return !WithSubject(Outbox(), subject).empty() || !WithSubject(kSentItems, subject).empty();
+    }
+    HWND Compose(const std::wstring& to, const std::wstring& subject) {
+        HWND note = Call(L"NewMessage").Hwnd();
+        if (!to.empty()) Call(L"SetField", {H(note), kToField, to});
+        Call(L"SetField", {H(note), kSubjectField, subject});
+        return note;
+    }
+    bool StampChecked() {
+        for (const Var& entry : Call(L"MenuItems", {H(main_), L"Tools"}).Array()) {
+            auto f = entry.Array();
+            if (f[1].Str() == L"PLUME Stamp Subjects") return f[6].Bool();
+        }
+        ADD_FAILURE() << "no stamp item in Tools";
+        return false;
+    }
+
+    std::unique_ptr<StandinProcess> client_;
+    HWND main_ = nullptr;
+};
+
+TEST_F(ExamplePlugin, ItsToolbarMenuItemAndSendHandlingWork) {
+    // The plug-in builds its objects once the library is up.
+    ASSERT_TRUE(StandinProcess::WaitFor([&] { return ButtonId(L"New mail") != 0; }, 15000));
+    const long inbox = ButtonId(L"Inbox");
+    ASSERT_NE(0, inbox);
+    EXPECT_TRUE(StampChecked());
+
+    // Its buttons act: Inbox selects the Inbox, New mail opens a compose window.
+    Call(L"SelectFolder", {kSentItems});
+    Call(L"ClickButton", {H(main_), inbox});
+    EXPECT_TRUE(StandinProcess::WaitFor([&] { return Call(L"SelectedFolder").Long() == kInbox; }, 5000));
+    const size_t before = Call(L"MessageWindows").Array().size();
+    Call(L"ClickButton", {H(main_), ButtonId(L"New mail")});
+    ASSERT_TRUE(StandinProcess::WaitFor([&] { return Call(L"MessageWindows").Array().size() == before + 1; }, 5000));
+    Call(L"CloseNote", {Call(L"MessageWindows").Array().back().Long()});
+
+    // Send: stamped.
+    Call(L"SendNote", {H(Compose(L"Robin Park <robin.park@example.org>", L"Minutes"))});
+    EXPECT_TRUE(StandinProcess::WaitFor([&] { return Queued(L"[PLUME] Minutes"); }, 10000));
+    EXPECT_FALSE(Queued(L"Minutes"));
+
+    // Without recipients the plug-in keeps the press from the client: the
+    // window stays, the client never refused it, nothing is queued.
+    HWND lonely = Compose(L"", L"Nobody");
+    Call(L"SendNote", {H(lonely)});
+    Call(L"Pump", {1000});
+    bool open = false;
+    for (const Var& w : Call(L"MessageWindows").Array()) open = open || w.Hwnd() == lonely;
+    EXPECT_TRUE(open);
+    EXPECT_EQ(L"", Call(L"NoteInfo", {H(lonely)}).Array()[4].Str());
+    EXPECT_FALSE(Queued(L"Nobody"));
+    EXPECT_FALSE(Queued(L"[PLUME] Nobody"));
+    Call(L"CloseNote", {H(lonely)});
+
+    // The menu item turns stamping off.
+    Call(L"ChooseMenuItem", {H(main_), kStampItem});
+    ASSERT_TRUE(StandinProcess::WaitFor([&] { return !StampChecked(); }, 5000));
+    HWND plain = Compose(L"Robin Park <robin.park@example.org>", L"Plain");
+    Call(L"SendNote", {H(plain)});
+    EXPECT_TRUE(StandinProcess::WaitFor([&] { return Queued(L"Plain"); }, 10000)) << [&] {
+        std::wstring seen;
+        for (long folder : {Outbox(), kSentItems})
+            for (const Var& row : Call(L"Messages", {folder}).Array()) seen += row.Array()[3].Str() + L"; ";
+        for (const Var& w : Call(L"MessageWindows").Array()) seen += L"[window " + std::to_wstring(w.Long()) + L"]";
+        return std::string(seen.begin(), seen.end());
+    }();
+
+    // At shutdown the plug-in lets go: the client ends by itself, promptly.
+    EXPECT_TRUE(client_->Close(15000)) << "the client had to be ended by force";
+    client_.reset();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    testing::InitGoogleTest(&argc, argv);
+    for (int i = 1; i < argc; ++i) {
+        if (!strcmp(argv[i], "--variant=wm")) g_variant = ClientVariant::WindowsMail;
+        else if (!strncmp(argv[i], "--plugin=", 9)) g_plugin = argv[i] + 9;
+    }
+    if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 2;
+    int rc = RUN_ALL_TESTS();
+    CoUninitialize();
+    return rc;
+}
