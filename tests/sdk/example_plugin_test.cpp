@@ -1,9 +1,15 @@
+// The examples of the SDK in the running client.
+//
 // The C++ example plug-in, built against the installed SDK, listed with
 // plume-setup and loaded by the library in the running client: its toolbar
 // and menu item appear and work, it stamps a sent subject and refuses to send
 // a message without recipients, and it lets go at shutdown so the client ends
 // by itself.
-//   example_plugin_tests.exe --variant=oe|wm --plugin=PATH-OF-stamp_plugin.dll
+//
+// The script examples (VBScript and JScript) add a button and a menu item
+// and hear their clicks and the Send.
+//
+//   example_plugin_tests.exe --variant=oe|wm --plugin=PATH-OF-stamp_plugin.dll --scripts=FOLDER
 #include <gtest/gtest.h>
 #include <objbase.h>
 #include <windows.h>
@@ -23,6 +29,8 @@ using plume::test::Var;
 
 ClientVariant g_variant = ClientVariant::OutlookExpress;
 std::string g_plugin;
+std::string g_scripts;  // the folder of the script examples
+std::string g_client;   // the example client program
 
 // Where the client keeps things, and what the example promises.
 constexpr long kInbox = 2, kSentItems = 3, kToField = 1001, kSubjectField = 1004;
@@ -158,6 +166,118 @@ TEST_F(ExamplePlugin, ItsToolbarMenuItemAndSendHandlingWork) {
     client_.reset();
 }
 
+// A program run for the test, its output gathered in a file.
+class ProgramRun {
+public:
+    explicit ProgramRun(std::string command) {
+        char temp[MAX_PATH];
+        GetTempPathA(MAX_PATH, temp);
+        output_ = std::string(temp) + "plume_example_output.txt";
+        SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+        plume::unique_handle out(CreateFileA(output_.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                             &inherit, CREATE_ALWAYS, 0, nullptr));
+        STARTUPINFOA si = {sizeof si};
+        si.dwFlags = STARTF_USESTDHANDLES;
+        si.hStdOutput = si.hStdError = out.get();
+        PROCESS_INFORMATION pi = {};
+        if (CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &si,
+                           &pi)) {
+            process_.reset(pi.hProcess);
+            CloseHandle(pi.hThread);
+        }
+    }
+    ~ProgramRun() {
+        if (process_ && WaitForSingleObject(process_.get(), 30000) != WAIT_OBJECT_0) TerminateProcess(process_.get(), 1);
+        process_.reset();
+        DeleteFileA(output_.c_str());
+    }
+    ProgramRun(const ProgramRun&) = delete;
+    ProgramRun& operator=(const ProgramRun&) = delete;
+
+    bool started() const { return process_.get() != nullptr; }
+    std::string Output() const {
+        plume::unique_handle in(CreateFileA(output_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                            OPEN_EXISTING, 0, nullptr));
+        std::string text;
+        char buffer[4096];
+        DWORD n = 0;
+        while (in.get() != INVALID_HANDLE_VALUE && ReadFile(in.get(), buffer, sizeof buffer, &n, nullptr) && n)
+            text.append(buffer, n);
+        return text;
+    }
+    bool Says(const std::string& text, DWORD ms = 10000) const {
+        return StandinProcess::WaitFor([&] { return Output().find(text) != std::string::npos; }, ms);
+    }
+    bool Ended(DWORD ms) const { return WaitForSingleObject(process_.get(), ms) == WAIT_OBJECT_0; }
+
+private:
+    std::string output_;
+    plume::unique_handle process_;
+};
+
+class ClientExamples : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_FALSE(g_scripts.empty()) << "no --scripts given";
+        ASSERT_FALSE(g_client.empty()) << "no --client given";
+        client_ = StandinProcess::Start(g_variant, L"/resetstore /nosave");
+        main_ = client_->Call(L"MainWindow").Hwnd();
+    }
+    void TearDown() override {
+        if (client_) {
+            EXPECT_TRUE(client_->Close(30000));
+        }
+        client_.reset();
+    }
+    std::unique_ptr<StandinProcess> client_;
+    HWND main_ = nullptr;
+};
+
+TEST_F(ClientExamples, ScriptsAddAButtonAndAMenuItemAndHearTheirClicksAndTheSend) {
+    for (const char* name : {"plugin_demo.vbs", "plugin_demo.js"}) {
+        SCOPED_TRACE(name);
+        ProgramRun script("cscript.exe //nologo \"" + g_scripts + "\\" + name + "\" 12");
+        ASSERT_TRUE(script.started());
+        ASSERT_TRUE(script.Says("ready: button ", 15000)) << script.Output();
+        const std::string out = script.Output();
+        long button = 0, item = 0;
+        ASSERT_EQ(2, sscanf(out.c_str() + out.find("ready: "), "ready: button %ld, item %ld", &button, &item)) << out;
+
+        client_->Call(L"ClickButton", {H(main_), button});
+        EXPECT_TRUE(script.Says("clicked button " + std::to_string(button))) << script.Output();
+        EXPECT_EQ(item, client_->Call(L"ChooseMenuItem", {H(main_), L"Tools\\Script Item"}).Long());
+        EXPECT_TRUE(script.Says("chose item " + std::to_string(item))) << script.Output();
+        HWND note = client_->Call(L"NewMessage").Hwnd();
+        client_->Call(L"SetField", {H(note), kToField, L"Robin Park <robin.park@example.org>"});
+        client_->Call(L"SetField", {H(note), kSubjectField, L"From a script"});
+        client_->Call(L"SendNote", {H(note)});
+        EXPECT_TRUE(script.Says("send in window " + std::to_string(H(note)) + ": From a script")) << script.Output();
+
+        // The script ends by itself and takes its button and item away.
+        ASSERT_TRUE(script.Ended(30000));
+        EXPECT_TRUE(script.Says("PASS", 1000)) << script.Output();
+        bool left = false;
+        for (const Var& toolbar : client_->Call(L"Toolbars", {H(main_)}).Array())
+            for (const Var& b : client_->Call(L"ToolbarButtons", {toolbar.Long()}).Array()) left |= b.Array()[0].Long() == button;
+        EXPECT_FALSE(left);
+    }
+}
+
+TEST_F(ClientExamples, TheProgramListsMessageWindowsAndPrintsEvents) {
+    HWND note = client_->Call(L"NewMessage").Hwnd();
+    client_->Call(L"SetField", {H(note), kSubjectField, L"Watched"});
+    ProgramRun watcher("\"" + g_client + "\" 8");
+    ASSERT_TRUE(watcher.started());
+    ASSERT_TRUE(watcher.Says("listening", 15000)) << watcher.Output();
+    EXPECT_TRUE(watcher.Says("message window " + std::to_string(H(note)) + ": \"Watched\"", 0)) << watcher.Output();
+    client_->Call(L"SelectFolder", {kSentItems});
+    EXPECT_TRUE(watcher.Says("event OnFolderSelectionChanged(" + std::to_string(kSentItems) + ")")) << watcher.Output();
+    client_->Call(L"CloseNote", {H(note)});
+    EXPECT_TRUE(watcher.Says("event OnMsgWndClosed(" + std::to_string(H(note)) + ", 0)")) << watcher.Output();
+    ASSERT_TRUE(watcher.Ended(20000));
+    EXPECT_TRUE(watcher.Says("done", 1000));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -165,6 +285,8 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         if (!strcmp(argv[i], "--variant=wm")) g_variant = ClientVariant::WindowsMail;
         else if (!strncmp(argv[i], "--plugin=", 9)) g_plugin = argv[i] + 9;
+        else if (!strncmp(argv[i], "--scripts=", 10)) g_scripts = argv[i] + 10;
+        else if (!strncmp(argv[i], "--client=", 9)) g_client = argv[i] + 9;
     }
     if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 2;
     int rc = RUN_ALL_TESTS();
