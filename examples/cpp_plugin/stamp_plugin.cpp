@@ -8,11 +8,18 @@
 //   - reports to the plug-in counter once it is set up;
 //   - releases everything when "PLUME_SHUTDOWN_EVENT" is set.
 // Everything runs on the server thread, so nothing here may block.
+//
+// The same library is also a COM class, "PLUME.StampPlugin" (registered
+// with regsvr32; Windows puts it under the user's classes when not an administrator), so it can be listed by ProgID instead
+// of by path: the library then creates the object, which starts the same way.
 #include <windows.h>
 #include <objbase.h>
 #include <plume.h>
 #include <plumeinit.h>
 
+#include <olectl.h>
+
+#include <cstring>
 #include <string>
 
 namespace {
@@ -249,9 +256,115 @@ LRESULT CALLBACK TimerProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     return 0;
 }
 
+
+
+// ---------------------------------------------------------------- COM class
+
+// {6B1E2D44-3C1A-4B6F-9E7D-2A5C8F0B1D93}
+const CLSID kStampPluginClass = {0x6B1E2D44, 0x3C1A, 0x4B6F, {0x9E, 0x7D, 0x2A, 0x5C, 0x8F, 0x0B, 0x1D, 0x93}};
+const char* const kProgId = "PLUME.StampPlugin";
+const char* const kClassKey = "CLSID\\{6B1E2D44-3C1A-4B6F-9E7D-2A5C8F0B1D93}";
+const char* const kProgIdKey = "PLUME.StampPlugin";
+
+void Begin();
+
+// The object the library creates for a plug-in listed by ProgID: creating it
+// starts the plug-in; the library holds it until the client ends.
+class StampObject final : public IUnknown {
+public:
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+        if (!out) return E_POINTER;
+        *out = IsEqualIID(iid, IID_IUnknown) ? this : nullptr;
+        if (!*out) return E_NOINTERFACE;
+        AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&refs_); }
+    STDMETHODIMP_(ULONG) Release() override {
+        LONG n = InterlockedDecrement(&refs_);
+        if (!n) delete this;
+        return n;
+    }
+
+private:
+    volatile LONG refs_ = 1;
+};
+
+volatile LONG g_objects = 0;
+
+class Factory final : public IClassFactory {
+public:
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+        if (!out) return E_POINTER;
+        *out = IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IClassFactory) ? this : nullptr;
+        return *out ? S_OK : E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
+        if (!out) return E_POINTER;
+        *out = nullptr;
+        if (outer) return CLASS_E_NOAGGREGATION;
+        auto* object = new StampObject();
+        HRESULT hr = object->QueryInterface(iid, out);
+        object->Release();
+        if (SUCCEEDED(hr)) {
+            InterlockedIncrement(&g_objects);
+            Begin();
+        }
+        return hr;
+    }
+    STDMETHODIMP LockServer(BOOL) override { return S_OK; }
+};
+Factory g_factory;
+
+bool SetKey(const char* path, const char* name, const char* value) {
+    HKEY key = nullptr;
+    if (RegCreateKeyExA(HKEY_CLASSES_ROOT, path, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) != ERROR_SUCCESS)
+        return false;
+    const bool ok = RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
+                                   static_cast<DWORD>(strlen(value) + 1)) == ERROR_SUCCESS;
+    RegCloseKey(key);
+    return ok;
+}
+
 }  // namespace
 
-extern "C" __declspec(dllexport) void InitializePlugin() {
+extern "C" {
+__declspec(dllexport) HRESULT WINAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (!IsEqualCLSID(clsid, kStampPluginClass)) return CLASS_E_CLASSNOTAVAILABLE;
+    return g_factory.QueryInterface(iid, out);
+}
+
+// Loaded for the life of the client once started: never unloaded early.
+__declspec(dllexport) HRESULT WINAPI DllCanUnloadNow() { return S_FALSE; }
+
+__declspec(dllexport) HRESULT WINAPI DllRegisterServer() {
+    char path[MAX_PATH] = "";
+    GetModuleFileNameA(g_module, path, MAX_PATH);
+    const std::string server = std::string(kClassKey) + "\\InprocServer32";
+    const bool ok = SetKey(kClassKey, nullptr, "PLUME stamp plug-in") && SetKey(server.c_str(), nullptr, path) &&
+                    SetKey(server.c_str(), "ThreadingModel", "Apartment") &&
+                    SetKey((std::string(kClassKey) + "\\ProgID").c_str(), nullptr, kProgId) &&
+                    SetKey(kProgIdKey, nullptr, "PLUME stamp plug-in") &&
+                    SetKey((std::string(kProgIdKey) + "\\CLSID").c_str(), nullptr,
+                           "{6B1E2D44-3C1A-4B6F-9E7D-2A5C8F0B1D93}");
+    return ok ? S_OK : SELFREG_E_CLASS;
+}
+
+__declspec(dllexport) HRESULT WINAPI DllUnregisterServer() {
+    RegDeleteTreeA(HKEY_CLASSES_ROOT, kClassKey);
+    RegDeleteTreeA(HKEY_CLASSES_ROOT, kProgIdKey);
+    return S_OK;
+}
+}
+
+namespace {
+
+void Begin() {
+    if (g_timerWindow) return;  // listed twice: started once
     WNDCLASSW wc = {};
     wc.lpfnWndProc = TimerProc;
     wc.hInstance = g_module;
@@ -260,6 +373,11 @@ extern "C" __declspec(dllexport) void InitializePlugin() {
     g_timerWindow = CreateWindowW(wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, g_module, nullptr);
     if (g_timerWindow) SetTimer(g_timerWindow, kTimer, 50, nullptr);
 }
+
+}  // namespace
+
+// Listed by path: the library calls this on its server thread.
+extern "C" __declspec(dllexport) void InitializePlugin() { Begin(); }
 
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
     if (reason == DLL_PROCESS_ATTACH) {

@@ -44,8 +44,8 @@ std::string OwnFolder() {
     return s.substr(0, s.find_last_of("\\/") + 1);
 }
 
-DWORD RunSetupTool(const std::string& arguments) {
-    std::string command = "\"" + OwnFolder() + "plume-setup.exe\" " + arguments;
+// Runs a command line to its end; its exit code.
+DWORD RunProgram(std::string command) {
     STARTUPINFOA si = {sizeof si};
     PROCESS_INFORMATION pi = {};
     if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &si, &pi))
@@ -56,22 +56,33 @@ DWORD RunSetupTool(const std::string& arguments) {
     return code;
 }
 
+DWORD RunSetupTool(const std::string& arguments) {
+    return RunProgram("\"" + OwnFolder() + "plume-setup.exe\" " + arguments);
+}
+
 long H(HWND w) { return static_cast<long>(reinterpret_cast<INT_PTR>(w)); }
 
 class ExamplePlugin : public testing::Test {
 protected:
-    void SetUp() override {
-        ASSERT_FALSE(g_plugin.empty()) << "no --plugin given";
-        ASSERT_EQ(0u, RunSetupTool("install --plugin PlumeStampExample=\"" + g_plugin + "\""));
-        client_ = StandinProcess::Start(g_variant, L"/resetstore /nosave");
-        main_ = client_->Call(L"MainWindow").Hwnd();
-    }
+    void SetUp() override { ASSERT_FALSE(g_plugin.empty()) << "no --plugin given"; }
     void TearDown() override {
         if (client_) client_->Close(30000);
         client_.reset();
-        // The plug-in unlisted; the library registered as the prefix had it.
+        // The plug-in unlisted and unregistered; the library registered as the prefix had it.
+        if (classRegistered_) RunProgram("regsvr32 /s /u \"" + g_plugin + "\"");
         RunSetupTool("uninstall --plugin PlumeStampExample");
         RunSetupTool("install");
+    }
+    // Lists the plug-in (by path, or by ProgID after registering its class) and starts the client.
+    void ListAndStart(bool byProgId) {
+        if (byProgId) {
+            classRegistered_ = true;
+            ASSERT_EQ(0u, RunProgram("regsvr32 /s \"" + g_plugin + "\""));
+        }
+        const std::string value = byProgId ? "PLUME.StampPlugin" : "\"" + g_plugin + "\"";
+        ASSERT_EQ(0u, RunSetupTool("install --plugin PlumeStampExample=" + value));
+        client_ = StandinProcess::Start(g_variant, L"/resetstore /nosave");
+        main_ = client_->Call(L"MainWindow").Hwnd();
     }
     Var Call(const wchar_t* m, const std::vector<Var>& a = {}) { return client_->Call(m, a); }
 
@@ -112,9 +123,11 @@ protected:
 
     std::unique_ptr<StandinProcess> client_;
     HWND main_ = nullptr;
+    bool classRegistered_ = false;
 };
 
 TEST_F(ExamplePlugin, ItsToolbarMenuItemAndSendHandlingWork) {
+    ListAndStart(false);
     // The plug-in builds its objects once the library is up.
     ASSERT_TRUE(StandinProcess::WaitFor([&] { return ButtonId(L"New mail") != 0; }, 15000));
     const long inbox = ButtonId(L"Inbox");
@@ -166,6 +179,16 @@ TEST_F(ExamplePlugin, ItsToolbarMenuItemAndSendHandlingWork) {
     client_.reset();
 }
 
+TEST_F(ExamplePlugin, ListedByProgIdItStartsTheSameWay) {
+    ListAndStart(true);
+    ASSERT_TRUE(StandinProcess::WaitFor([&] { return ButtonId(L"New mail") != 0; }, 15000));
+    EXPECT_TRUE(StampChecked());
+    Call(L"SendNote", {H(Compose(L"Robin Park <robin.park@example.org>", L"By class"))});
+    EXPECT_TRUE(StandinProcess::WaitFor([&] { return Queued(L"[PLUME] By class"); }, 10000));
+    EXPECT_TRUE(client_->Close(15000)) << "the client had to be ended by force";
+    client_.reset();
+}
+
 // A program run for the test, its output gathered in a file.
 class ProgramRun {
 public:
@@ -189,7 +212,9 @@ public:
     ~ProgramRun() {
         if (process_ && WaitForSingleObject(process_.get(), 30000) != WAIT_OBJECT_0) TerminateProcess(process_.get(), 1);
         process_.reset();
-        DeleteFileA(output_.c_str());
+        // An ended process may hold its output a moment longer on Wine.
+        for (int i = 0; i < 50 && !DeleteFileA(output_.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND; ++i)
+            Sleep(100);
     }
     ProgramRun(const ProgramRun&) = delete;
     ProgramRun& operator=(const ProgramRun&) = delete;
