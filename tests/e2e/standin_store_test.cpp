@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "e2e_common.h"
+#include "registry_scope.h"
 
 namespace plume::test {
 namespace {
@@ -392,6 +393,53 @@ TEST_F(StandinStore, SendDialogIsTheFirstDialogAndLogsEveryCommand) {
     Call(L"ClearSendLog");
     EXPECT_EQ(Call(L"SendCommands").Long(), 0);
     EXPECT_EQ(Call(L"SendDialogFirst").Long(), 1) << "still first after the client has opened its windows";
+}
+
+// Where the client reads its send settings.
+std::wstring SendSettingsKey() {
+    if (IsWm()) return L"Software\\Microsoft\\Windows Mail\\Mail";
+    wchar_t identity[64] = {};
+    DWORD size = sizeof identity;
+    RegGetValueW(HKEY_CURRENT_USER, L"Identities", L"Last User ID", RRF_RT_REG_SZ, nullptr, identity, &size);
+    return L"Identities\\" + std::wstring(identity) + L"\\Software\\Microsoft\\Outlook Express\\5.0\\Mail";
+}
+
+TEST_F(StandinStore, ComposedMessageWaitsInTheOutboxUnlessSendingImmediatelyAndOnline) {
+    const std::wstring key = SendSettingsKey();
+    ScopedRegistryValue immediately(HKEY_CURRENT_USER, key.c_str(), L"Send Mail Immediately");
+    ScopedRegistryValue offline(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings",
+                                L"GlobalUserOffline");
+    auto sendOne = [&](const wchar_t* subject) {
+        HWND note = Call(L"NewMessage").Hwnd();
+        Call(L"TypeText", {static_cast<long>(reinterpret_cast<LONG_PTR>(note)), 1001, L"ben.okafor@contoso.example"});
+        Call(L"TypeText", {static_cast<long>(reinterpret_cast<LONG_PTR>(note)), 1004, subject});
+        Call(L"SendNote", {static_cast<long>(reinterpret_cast<LONG_PTR>(note))});
+        EXPECT_TRUE(StandinProcess::WaitFor([&] { return !IsWindow(note); }));
+        ASSERT_TRUE(Call(L"WaitTransferIdle", {5000}).Bool());
+    };
+    Call(L"ClearSendLog");
+    const size_t waiting = Call(L"Messages", {OutboxId()}).Array().size();
+
+    ASSERT_TRUE(immediately.SetDword(0));
+    sendOne(L"Waits for Send/Recv");
+    EXPECT_EQ(Call(L"SendCommands").Long(), 0) << "no send starts by itself";
+    EXPECT_EQ(Call(L"Messages", {OutboxId()}).Array().size(), waiting + 1);
+
+    ASSERT_TRUE(immediately.SetDword(1));
+    ASSERT_TRUE(offline.SetDword(1));
+    sendOne(L"Offline");
+    EXPECT_EQ(Call(L"SendCommands").Long(), 0) << "offline, no send starts by itself";
+    EXPECT_EQ(Call(L"Messages", {OutboxId()}).Array().size(), waiting + 2);
+
+    ASSERT_TRUE(offline.SetDword(0));
+    sendOne(L"Goes at once");
+    EXPECT_EQ(Call(L"SendCommands").Long(), 1);
+    EXPECT_TRUE(Call(L"Messages", {OutboxId()}).Array().empty()) << "the transfer takes everything waiting";
+    long sent = -1;
+    for (const Var& m : Call(L"Messages", {SentItemsId()}).Array())
+        if (m.Array()[3].Str() == L"Offline") sent = m.Array()[0].Long();
+    ASSERT_NE(sent, -1);
+    EXPECT_EQ(Call(L"SentWith", {sent}).Str(), L"Vexlor Mail") << "the default account";
 }
 
 }  // namespace
