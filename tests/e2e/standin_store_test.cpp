@@ -442,5 +442,55 @@ TEST_F(StandinStore, ComposedMessageWaitsInTheOutboxUnlessSendingImmediatelyAndO
     EXPECT_EQ(Call(L"SentWith", {sent}).Str(), L"Vexlor Mail") << "the default account";
 }
 
+// The client's saved store file, put back as it was when the scope ends.
+class ScopedStoreFile {
+public:
+    ScopedStoreFile() {
+        std::wstring key = IsWm() ? L"Software\\Microsoft\\Windows Mail" : SendSettingsKey();
+        if (!IsWm()) key.resize(key.size() - std::wstring(L"\\Mail").size());
+        wchar_t root[1024] = {}, expanded[2048] = {};
+        DWORD size = sizeof root;
+        RegGetValueW(HKEY_CURRENT_USER, key.c_str(), L"Store Root", RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND,
+                     nullptr, root, &size);
+        ExpandEnvironmentStringsW(root, expanded, 2048);
+        path_ = expanded;
+        if (!path_.empty() && path_.back() != L'\\') path_ += L'\\';
+        path_ += L"standin-store.txt";
+        existed_ = CopyFileW(path_.c_str(), (path_ + L".test-backup").c_str(), FALSE) != FALSE;
+    }
+    ~ScopedStoreFile() {
+        if (existed_) MoveFileExW((path_ + L".test-backup").c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING);
+        else DeleteFileW(path_.c_str());
+    }
+    ScopedStoreFile(const ScopedStoreFile&) = delete;
+    ScopedStoreFile& operator=(const ScopedStoreFile&) = delete;
+    const std::wstring& path() const { return path_; }
+
+private:
+    std::wstring path_;
+    bool existed_ = false;
+};
+
+TEST_F(StandinStore, AccountsAndPropertiesSurviveTheSavedStore) {
+    ScopedStoreFile file;
+    // The fixture's client does not save; this one writes its store when it ends.
+    ASSERT_TRUE(client->Close());
+    StartClient(L"/resetstore /nolibrary");
+    long stamped = Call(L"Commit", {L"insertprop", OutboxId(), L"Saved with its stamp", L"63", L"00000002"}).Long();
+    ASSERT_EQ(Call(L"SetBodyProp", {stamped, L"att:athena-account-name", L"Second Account"}).Long(), 1);
+    long marked = Call(L"Commit", {L"insertprop", HoldingId(), L"Saved with a mark", L"X_PLUME_DELETED", L"True"}).Long();
+    Call(L"StartSend");
+    ASSERT_TRUE(Call(L"WaitTransferIdle", {5000}).Bool());
+    ASSERT_TRUE(client->Close());
+    ASSERT_NE(GetFileAttributesW(file.path().c_str()), INVALID_FILE_ATTRIBUTES) << "the client saved its store";
+
+    StartClient(L"/nosave /nolibrary");
+    objectsAtStart = Call(L"StoreObjects").Long();
+    EXPECT_EQ(FolderOf(stamped), SentItemsId());
+    EXPECT_EQ(Account(stamped), (std::vector<std::wstring>{L"00000002", L"Second Account", L"", L"", L""}));
+    EXPECT_EQ(Call(L"SentWith", {stamped}).Str(), L"Second Account");
+    EXPECT_EQ(Call(L"GetBodyProp", {marked, L"X_PLUME_DELETED"}).Str(), L"True");
+}
+
 }  // namespace
 }  // namespace plume::test
