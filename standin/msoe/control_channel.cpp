@@ -20,6 +20,8 @@
 #include "commands.h"
 #include "main_window.h"
 #include "message_list.h"
+#include "mime_message.h"
+#include "settings.h"
 #include "store_component.h"
 #include "recipients.h"
 #include "note_window.h"
@@ -563,6 +565,18 @@ std::function<long()> StoreWork(const wchar_t* caller, const std::wstring& op, c
         m.body = L"Inserted by a worker thread.\r\n";
         if (!store.GetFolder(m.folderId)) Fail(who + L": no folder " + std::to_wstring(m.folderId));
         work = [m] { return static_cast<long>(Store::Instance().InsertMessage(m)); };
+    } else if (op == L"insertprop") {
+        // A message that already carries a body property, in one insert.
+        Message m;
+        m.folderId = a.Long(1);
+        m.subject = a.Str(2);
+        m.from = L"Worker Thread <worker@example.org>";
+        m.to = L"Jamie Rivera <jamie.rivera@vexlor.example>";
+        m.date = L"2024-05-02 08:00";
+        m.body = L"Inserted with a body property.\r\n";
+        SetBodyProperty(m, PropertyKey::FromText(a.Str(3)), plume::WideToAnsi(a.Str(4).c_str()));
+        if (!store.GetFolder(m.folderId)) Fail(who + L": no folder " + std::to_wstring(m.folderId));
+        work = [m] { return static_cast<long>(Store::Instance().InsertMessage(m)); };
     } else if (op == L"delete" || op == L"read" || op == L"unread") {
         int64_t id = a.Long(1);
         if (!store.GetMessage(id)) Fail(who + L": no message " + std::to_wstring(id));
@@ -606,7 +620,7 @@ std::function<long()> StoreWork(const wchar_t* caller, const std::wstring& op, c
         else if (op == L"movefolder") work = [id, to = a.Long(2)] { return Store::Instance().MoveFolder(id, to) ? 1L : 0L; };
         else work = [id] { return Store::Instance().DeleteFolder(id) ? 1L : 0L; };
     } else {
-        Fail(who + L": unknown operation '" + op + L"' (insert, delete, read, unread, priority, burst, move, createfolder, renamefolder, movefolder, deletefolder)");
+        Fail(who + L": unknown operation '" + op + L"' (insert, insertprop, delete, read, unread, priority, burst, move, createfolder, renamefolder, movefolder, deletefolder)");
     }
     return work;
 }
@@ -828,6 +842,42 @@ HWND FindDescendant(HWND parent, const std::wstring& cls, int index) {
         return TRUE;
     }, reinterpret_cast<LPARAM>(&ctx));
     return ctx.found;
+}
+
+Message StoredMessage(long id, const wchar_t* method) {
+    auto m = Store::Instance().GetMessage(id);
+    if (!m) Fail(std::wstring(method) + L": no message " + std::to_wstring(id));
+    return *m;
+}
+
+// A 64-bit value given as a number (sign-extended) or as text ("0x..." or decimal).
+uint64_t Raw64(const Args& a, UINT i, const wchar_t* method) {
+    if (!a.IsText(i)) return static_cast<uint64_t>(static_cast<int64_t>(a.Long(i)));
+    std::wstring text = a.Str(i);
+    wchar_t* end = nullptr;
+    uint64_t v = wcstoull(text.c_str(), &end, 0);
+    if (text.empty() || *end) Fail(std::wstring(method) + L": argument " + std::to_wstring(i + 1) + L" is not a number");
+    return v;
+}
+
+Value Address(const void* p) {
+    wchar_t text[24];
+    swprintf(text, 24, L"0x%llx", static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(p)));
+    return Value::Str(text);
+}
+
+// Calls position `slot` of the object's table with up to six 64-bit
+// arguments, as a caller holding only the object's address does.
+long CallSlot(const Args& a) {
+    auto* object = reinterpret_cast<void*>(Raw64(a, 0, L"RawCall"));
+    long slot = a.Long(1);
+    if (!object || slot < 0 || slot > 255) Fail(L"RawCall: no object or a bad position");
+    uint64_t x[6] = {};
+    for (UINT i = 0; i < 6; ++i)
+        if (a.has(i + 2)) x[i] = Raw64(a, i + 2, L"RawCall");
+    using Fn = uint64_t(STDMETHODCALLTYPE*)(void*, uint64_t, uint64_t, uint64_t, uint64_t, uint64_t, uint64_t);
+    Fn fn = reinterpret_cast<Fn>((*static_cast<void***>(object))[slot]);
+    return static_cast<long>(static_cast<uint32_t>(fn(object, x[0], x[1], x[2], x[3], x[4], x[5])));
 }
 
 NoteWindow* NewestNoteSince(size_t countBefore, const std::vector<NoteWindow*>& before) {
@@ -1059,6 +1109,7 @@ std::vector<MethodEntry>& Methods() {
         {L"SelectedRows", [](Args&) { return LongArray(Main(L"SelectedRows").SelectedRows()); }},
         {L"FocusedRow", [](Args&) { return Value::Long(Main(L"FocusedRow").FocusedRow()); }},
         {L"PreviewMessage", [](Args&) { return Value::Long(static_cast<long>(Main(L"PreviewMessage").previewMessage())); }},
+        {L"PreviewAccount", [](Args&) { return Value::Str(MimeEditAccount(Main(L"PreviewAccount").preview())); }},
         {L"PreviewText", [](Args&) {
              auto content = BrowserContent(MimeEditBrowser(Main(L"PreviewText").preview()));
              return Value::Str(content ? HtmlToText(content->BodyInner()) : L"");
@@ -1087,7 +1138,43 @@ std::vector<MethodEntry>& Methods() {
         {L"CommitOnWorker", [](Args& a) { return Value::Long(CommitOnWorker(a.Str(0), a)); }},
         // The same change made on the client's UI thread, as a user's action commits it.
         {L"Commit", [](Args& a) { return Value::Long(StoreWork(L"Commit", a.Str(0), a)()); }},
-        {L"StoreObjects", [](Args&) { return Value::Long(LiveStoreObjects()); }},
+        {L"StoreObjects", [](Args&) { return Value::Long(LiveStoreObjects() + LiveMimeMessages()); }},
+        // Accounts and body properties of stored messages.
+        {L"MessageAccount", [](Args& a) {
+             Message m = StoredMessage(a.Long(0), L"MessageAccount");
+             return Value::Array({Value::Str(m.accountId), Value::Str(m.accountName), Value::Str(m.accountFile),
+                                  Value::Str(m.accountDisplayName), Value::Str(m.accountEmail)});
+         }},
+        {L"SentWith", [](Args& a) { return Value::Str(StoredMessage(a.Long(0), L"SentWith").sentWith); }},
+        {L"GetBodyProp", [](Args& a) {
+             Message m = StoredMessage(a.Long(0), L"GetBodyProp");
+             std::string value;
+             if (!GetBodyProperty(m, PropertyKey::FromText(a.Str(1)), &value)) return Value();
+             return Value::Str(plume::AnsiToWide(value.c_str()));
+         }},
+        {L"SetBodyProp", [](Args& a) {
+             StoredMessage(a.Long(0), L"SetBodyProp");
+             PropertyKey key = PropertyKey::FromText(a.Str(1));
+             std::string value = plume::WideToAnsi(a.Str(2).c_str());
+             return Value::Long(Store::Instance().UpdateMessage(a.Long(0), [&](Message& m) { SetBodyProperty(m, key, value); }) ? 1 : 0);
+         }},
+        // Raw calls into the client's COM objects by table position, for
+        // tests that act as the library does (memory is the caller's to manage).
+        {L"RawCreate", [](Args& a) {
+             CLSID clsid;
+             IID iid;
+             if (FAILED(CLSIDFromString(a.Str(0).c_str(), &clsid)) || FAILED(IIDFromString(a.Str(1).c_str(), &iid)))
+                 Fail(L"RawCreate: bad class or interface id");
+             void* object = nullptr;
+             HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iid, &object);
+             if (FAILED(hr)) Fail(L"RawCreate: the object could not be created", hr);
+             return Address(object);
+         }},
+        {L"RawCall", [](Args& a) { return Value::Long(CallSlot(a)); }},
+        {L"RawFree", [](Args& a) {
+             CoTaskMemFree(reinterpret_cast<void*>(Raw64(a, 0, L"RawFree")));
+             return Value::Bool(true);
+         }},
         {L"StoreSinks", [](Args&) { return Value::Long(StoreSinkCount()); }},
         // Message windows.
         {L"MessageWindows", [](Args&) {
@@ -1177,6 +1264,36 @@ std::vector<MethodEntry>& Methods() {
         {L"StartSend", [](Args&) {
              if (!Client::Get().sendDialog) Fail(L"StartSend: there is no send dialog", E_FAIL);
              Client::Get().StartSend();
+             return Value::Bool(true);
+         }},
+        {L"SendDialogFirst", [](Args&) {
+             SendDialog* d = Client::Get().sendDialog;
+             if (!d) Fail(L"SendDialogFirst: there is no send dialog", E_FAIL);
+             struct Search { DWORD pid; HWND first; } search{GetCurrentProcessId(), nullptr};
+             EnumWindows([](HWND w, LPARAM p) -> BOOL {
+                 auto* s = reinterpret_cast<Search*>(p);
+                 DWORD pid = 0;
+                 GetWindowThreadProcessId(w, &pid);
+                 if (pid != s->pid || ClassOf(w) != L"#32770") return TRUE;
+                 s->first = w;
+                 return FALSE;
+             }, reinterpret_cast<LPARAM>(&search));
+             return Value::Long(search.first == d->hwnd() ? 1 : 0);
+         }},
+        {L"SendCommands", [](Args&) {
+             SendDialog* d = Client::Get().sendDialog;
+             if (!d) Fail(L"SendCommands: there is no send dialog", E_FAIL);
+             return Value::Long(static_cast<long>(d->commandLog().size()));
+         }},
+        {L"SendCommandParams", [](Args&) {
+             SendDialog* d = Client::Get().sendDialog;
+             if (!d) Fail(L"SendCommandParams: there is no send dialog", E_FAIL);
+             std::vector<Value> out;
+             for (LPARAM lp : d->commandLog()) out.push_back(Value::Long(static_cast<long>(lp)));
+             return Value::Array(out);
+         }},
+        {L"ClearSendLog", [](Args&) {
+             if (SendDialog* d = Client::Get().sendDialog) d->ClearCommandLog();
              return Value::Bool(true);
          }},
         {L"HoldTransfers", [](Args& a) {

@@ -614,7 +614,8 @@ void MainWindow::UpdatePreview() {
         previewContent_->SetDocument(L"<HTML><BODY></BODY></HTML>");
         return;
     }
-    SetMimeEditHeader(preview_, m->from, m->to, m->subject);
+    // The account it was sent with, else the one it is stamped with.
+    SetMimeEditHeader(preview_, m->from, m->to, m->subject, m->sentWith.empty() ? m->accountName : m->sentWith);
     previewContent_->SetDocument(m->html ? m->body : L"<HTML><BODY>" + TextToHtml(m->body) + L"</BODY></HTML>");
     // Marked read once the selection has settled, as the client does after
     // showing a message: not inside the list's notification, whose sender

@@ -44,6 +44,7 @@ INT_PTR CALLBACK SendDialog::Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     if (!self) return FALSE;
     switch (msg) {
     case kMsgStartSend:
+        self->commandLog_.push_back(lp);
         self->Start(lp);
         SetWindowLongPtrW(hwnd, DWLP_MSGRESULT, 1);
         return TRUE;
@@ -75,14 +76,19 @@ void SendDialog::Start(LPARAM request) {
     SetTimer(hwnd_, kStepTimer, kStepMs, nullptr);
 }
 
-// One message per step: Outbox to Sent Items.
+// One message per step: Outbox to Sent Items, sent with the account it was
+// stamped with or else the default account.
 void SendDialog::Step() {
     if (workDone_) return;
     Store& store = Store::Instance();
     if (!WorkingOffline()) {
         auto waiting = store.MessagesIn(store.FolderIdForRole(FolderRole::Outbox));
         if (!waiting.empty()) {
-            store.MoveMessage(waiting.front().id, store.FolderIdForRole(FolderRole::SentItems));
+            Account fallback;
+            if (!DefaultAccount(&fallback)) fallback.name.clear();
+            store.MoveMessage(waiting.front().id, store.FolderIdForRole(FolderRole::SentItems), [&](Message& m) {
+                m.sentWith = m.accountName.empty() ? fallback.name : m.accountName;
+            });
             return;
         }
     }

@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <vector>
+
 namespace msoe {
 
 class SendDialog {
@@ -22,6 +24,9 @@ public:
     int transfersFinished() const { return finished_; }
     int requestsWhileBusy() const { return refused_; }
     LPARAM lastRequest() const { return lastRequest_; }
+    // The lParam of every 0xAA4 this dialog's own procedure received, oldest first.
+    const std::vector<LPARAM>& commandLog() const { return commandLog_; }
+    void ClearCommandLog() { commandLog_.clear(); }
 
 private:
     static INT_PTR CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
@@ -35,6 +40,7 @@ private:
     bool workDone_ = false;
     int started_ = 0, finished_ = 0, refused_ = 0;
     LPARAM lastRequest_ = 0;
+    std::vector<LPARAM> commandLog_;
 };
 
 }  // namespace msoe

@@ -226,7 +226,17 @@ bool Store::LoadFromText(const std::string& text, std::wstring* error) {
             } else if (key == "priority") {
                 if (!ParseInt(value, &n) || n < 1 || n > 5) return fail(lineNo, "bad priority");
                 m.priority = static_cast<int>(n);
-            } else if (key == "deleted-mark") m.deletedMark = W(value);
+            } else if (key == "flags") {
+                if (!ParseInt(value, &n) || n < 0 || n > 0xFFFFFFFFLL) return fail(lineNo, "bad flags");
+                m.flags = static_cast<uint32_t>(n);
+            } else if (key.compare(0, 5, "prop ") == 0 && key.size() > 5) m.properties[Trim(key.substr(5))] = value;
+            else if (key == "deleted-mark") m.properties[kDeletedMarkProperty] = value;
+            else if (key == "account-id") m.accountId = W(value);
+            else if (key == "account-name") m.accountName = W(value);
+            else if (key == "account-file") m.accountFile = W(value);
+            else if (key == "account-display") m.accountDisplayName = W(value);
+            else if (key == "account-email") m.accountEmail = W(value);
+            else if (key == "sent-with") m.sentWith = W(value);
             else return fail(lineNo, "unknown message key '" + key + "'");
         }
     }
@@ -307,7 +317,13 @@ std::string Store::SaveToText() const {
         out << "subject = " << U(m.subject) << "\ndate = " << U(m.date) << "\n";
         out << "read = " << (m.read ? "yes" : "no") << "\nformat = " << (m.html ? "html" : "text") << "\n";
         if (m.priority != 3) out << "priority = " << m.priority << "\n";
-        if (!m.deletedMark.empty()) out << "deleted-mark = " << U(m.deletedMark) << "\n";
+        if (m.flags) out << "flags = " << m.flags << "\n";
+        for (const auto& [name, value] : m.properties) out << "prop " << name << " = " << value << "\n";
+        const std::pair<const char*, const std::wstring*> account[] = {
+            {"account-id", &m.accountId},         {"account-name", &m.accountName},   {"account-file", &m.accountFile},
+            {"account-display", &m.accountDisplayName}, {"account-email", &m.accountEmail}, {"sent-with", &m.sentWith}};
+        for (const auto& [key, value] : account)
+            if (!value->empty()) out << key << " = " << U(*value) << "\n";
         out << "body:\n";
         std::istringstream body(U(m.body));
         std::string line;
@@ -387,7 +403,7 @@ int64_t Store::InsertMessage(Message message) {
     return change.objectId;
 }
 
-bool Store::MoveMessage(int64_t messageId, int64_t folderId) {
+bool Store::MoveMessage(int64_t messageId, int64_t folderId, const std::function<void(Message&)>& edit) {
     // A move is a delete from the old folder and an insert into the new one,
     // as the store reports it; the message keeps its id.
     StoreChange removed{}, inserted{};
@@ -399,7 +415,10 @@ bool Store::MoveMessage(int64_t messageId, int64_t folderId) {
         removed = {StoreChange::MessageDeleted, m->folderId, messageId, -1, -1, m->read, m->read};
         inserted = {StoreChange::MessageInserted, folderId, messageId, -1, -1, m->read, m->read};
         int64_t old = m->folderId;
+        if (edit) edit(*m);
+        m->id = messageId;
         m->folderId = folderId;
+        inserted.isRead = m->read;
         RefreshRecord(old);
         RefreshRecord(folderId);
     }
@@ -445,6 +464,23 @@ bool Store::SetPriority(int64_t messageId, int priority) {
         if (!m) return false;
         m->priority = priority;
         change = {StoreChange::MessageUpdated, m->folderId, messageId, -1, -1, m->read, m->read};
+    }
+    Notify(change);
+    return true;
+}
+
+bool Store::UpdateMessage(int64_t messageId, const std::function<void(Message&)>& edit) {
+    StoreChange change{};
+    {
+        plume::cs_lock hold(lock_);
+        Message* m = FindMessage(messageId);
+        if (!m) return false;
+        change = {StoreChange::MessageUpdated, m->folderId, messageId, -1, -1, m->read, m->read};
+        edit(*m);
+        m->id = messageId;
+        m->folderId = change.folderId;
+        change.isRead = m->read;
+        RefreshRecord(m->folderId);
     }
     Notify(change);
     return true;

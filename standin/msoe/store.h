@@ -7,6 +7,8 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -21,6 +23,9 @@ enum class FolderRole { Root, Inbox, Outbox, SentItems, DeletedItems, Drafts, Ho
 
 // The kind byte of a local folder in a folder record.
 constexpr uint8_t kLocalFolderKindByte = 3;
+
+// The body property that marks a message for deletion.
+constexpr char kDeletedMarkProperty[] = "X_PLUME_DELETED";
 
 // What a folder tree item's lParam points at, laid out as the store's folder
 // records are: the folder number at byte offset 16, the parent's at 24, the
@@ -65,7 +70,17 @@ struct Message {
     bool html = false;
     int priority = 3;       // 1 high, 3 normal, 5 low
     std::wstring body;      // HTML source for html messages, else text
-    std::wstring deletedMark;  // the body property "X_PLUME_DELETED", if set
+    uint32_t flags = 0;     // store flags given when it was saved (the read bit lives in `read`)
+    // Body properties of the root part by name, 8-bit values ("X_PLUME_DELETED", ...).
+    std::map<std::string, std::string> properties;
+    // The account it was stamped with; empty where not stamped.
+    std::wstring accountId;           // Outlook Express: body property 63
+    std::wstring accountName;         // "att:athena-account-name" / the record's account name
+    std::wstring accountFile;         // Windows Mail: the account file
+    std::wstring accountDisplayName;  // Windows Mail: the sender's display name
+    std::wstring accountEmail;        // Windows Mail: the sender's address
+    // The account a transfer sent it with (the stamped one, else the default).
+    std::wstring sentWith;
 };
 
 // One committed change.
@@ -127,11 +142,15 @@ public:
 
     // Changes. Each returns false (or -1) for an unknown folder or message.
     int64_t InsertMessage(Message message);             // new id
-    bool MoveMessage(int64_t messageId, int64_t folderId);
+    // `edit`, when given, changes the message as it moves (under the lock).
+    bool MoveMessage(int64_t messageId, int64_t folderId, const std::function<void(Message&)>& edit = {});
     bool DeleteMessage(int64_t messageId);
     bool SetRead(int64_t messageId, bool read);
     // An update that leaves the read flag as it is.
     bool SetPriority(int64_t messageId, int priority);
+    // Any other update of one message, committed as one transaction; `edit`
+    // runs under the store's lock and must not call back into the store.
+    bool UpdateMessage(int64_t messageId, const std::function<void(Message&)>& edit);
     int64_t CreateFolder(int64_t parentId, const std::wstring& name);
     bool RenameFolder(int64_t folderId, const std::wstring& name);
     bool MoveFolder(int64_t folderId, int64_t newParentId);

@@ -8,7 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "bstr.h"
 #include "com_object.h"
+#include "mime_message.h"
+#include "settings.h"
 #include "store.h"
 #include "sync.h"
 #include "variant.h"
@@ -42,7 +45,11 @@ constexpr int kFreeRecord = 10;
 constexpr int kCreateRowset = 17, kSeekRowset = 18, kQueryRowset = 19, kCloseRowset = 20;
 constexpr int kRegisterNotify = 26, kUnregisterNotify = 30, kGetTransaction = 33;
 constexpr uint32_t kReadFlag = 0x80;
-constexpr uint32_t kFolderRecordTag = 1, kMessageRecordTag = 2;
+constexpr uint32_t kFolderRecordTag = 1, kMessageRecordTag = 2, kFullMessageRecordTag = 3;
+// Windows Mail: find-record, update-record; the full message record and its strings.
+constexpr int kUpdateRecord = 6, kFindRecord = 8;
+constexpr size_t kFullRecordSize = 424;
+constexpr size_t kDisplayNameAt = 144, kEmailAt = 152, kAccountNameAt = 232, kAccountFileAt = 240;
 
 volatile LONG g_live = 0;
 
@@ -53,6 +60,7 @@ struct Object {
     int64_t folderId;                 // folders: the folder; store: -1
     std::vector<Folder> children;     // enumerators
     size_t next = 0;
+    IUnknown* inner = nullptr;        // published folders: the internal folder, one reference
 };
 
 IUnknown* AsUnknown(Object* o) { return reinterpret_cast<IUnknown*>(o); }
@@ -66,6 +74,7 @@ ULONG STDMETHODCALLTYPE AddRef(Object* self) { return InterlockedIncrement(&self
 ULONG STDMETHODCALLTYPE Release(Object* self) {
     LONG n = InterlockedDecrement(&self->refs);
     if (n == 0) {
+        if (self->inner) self->inner->Release();
         delete self;
         InterlockedDecrement(&g_live);
     }
@@ -75,7 +84,7 @@ HRESULT STDMETHODCALLTYPE NotImplemented(Object*) { return E_NOTIMPL; }
 
 Object* NewObject(AnyFn* vtbl, int64_t folderId) {
     InterlockedIncrement(&g_live);
-    return new Object{vtbl, 1, folderId, {}, 0};
+    return new Object{vtbl, 1, folderId, {}, 0, nullptr};
 }
 
 // ------------------------------------------------------------------ records
@@ -139,6 +148,13 @@ HRESULT STDMETHODCALLTYPE FreeRecord(Object*, void* buffer) {
         memcpy(&name, record + 32, sizeof name);
         CoTaskMemFree(name);
         memset(record + 32, 0, sizeof name);
+    } else if (tag == kFullMessageRecordTag) {
+        for (size_t at : {kDisplayNameAt, kEmailAt, kAccountNameAt, kAccountFileAt}) {
+            void* text = nullptr;
+            memcpy(&text, record + at, sizeof text);
+            CoTaskMemFree(text);
+            memset(record + at, 0, sizeof text);
+        }
     }
     return S_OK;
 }
@@ -419,6 +435,104 @@ HRESULT STDMETHODCALLTYPE DeleteMessages(Object* self, uint32_t, const IdList* l
     return hr;
 }
 
+// A message of the folder; nullopt for any other id.
+std::optional<Message> MessageOf(Object* folder, int64_t id) {
+    auto m = Store::Instance().GetMessage(id);
+    if (!m || m->folderId != folder->folderId) return std::nullopt;
+    return m;
+}
+
+// Open-message (message id, 0, out message, 0): a MIME object of a message of the folder.
+HRESULT STDMETHODCALLTYPE OpenMessage(Object* self, UINT_PTR id, UINT_PTR, IUnknown** out, UINT_PTR) {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    auto m = MessageOf(self, static_cast<uint32_t>(id));
+    if (!m) return E_INVALIDARG;
+    *out = NewMimeMessage(*m);
+    return S_OK;
+}
+
+// Save-message (out id (32-bit), 0, flags, 0, message, 0): inserts a new
+// message with the MIME object's contents; the flags are kept, 0x80 is read.
+HRESULT STDMETHODCALLTYPE SaveMessage(Object* self, uint32_t* id, UINT_PTR, uint32_t flags, UINT_PTR, IUnknown* message,
+                                      UINT_PTR) {
+    Message m;
+    if (!MimeMessageContent(message, &m)) return E_INVALIDARG;
+    m.folderId = self->folderId;
+    m.flags = flags;
+    m.read = (flags & kReadFlag) != 0;
+    m.sentWith.clear();
+    int64_t newId = Store::Instance().InsertMessage(std::move(m));
+    if (newId < 0) return E_FAIL;
+    if (id) *id = static_cast<uint32_t>(newId);
+    return S_OK;
+}
+
+template <typename T>
+T Get(const BYTE* record, size_t offset) {
+    T v;
+    memcpy(&v, record + offset, sizeof v);
+    return v;
+}
+
+template <typename Char>
+Char* AllocString(const std::basic_string<Char>& text) {
+    auto* p = static_cast<Char*>(CoTaskMemAlloc((text.size() + 1) * sizeof(Char)));
+    if (p) memcpy(p, text.c_str(), (text.size() + 1) * sizeof(Char));
+    return p;
+}
+
+// Windows Mail find-record (0, -1, record, null): the record (424 bytes)
+// keyed by the message id at offset 24 is filled; its four strings are the
+// store's until free-record.
+HRESULT STDMETHODCALLTYPE FindRecord(Object* self, UINT_PTR, UINT_PTR, BYTE* record, UINT_PTR) try {
+    if (!record) return E_POINTER;
+    auto m = MessageOf(self, Get<uint32_t>(record, 24));
+    if (!m) return E_INVALIDARG;
+    memset(record, 0, kFullRecordSize);
+    Put32(record, 0, kFullRecordSize);
+    Put32(record, 4, kFullMessageRecordTag);
+    Put64(record, 24, m->id);
+    Put64(record, 32, m->folderId);
+    Put32(record, S().messageFlags, (m->flags & ~kReadFlag) | (m->read ? kReadFlag : 0));
+    void* strings[] = {AllocString(m->accountDisplayName), AllocString(plume::WideToAnsi(m->accountEmail.c_str())),
+                       AllocString(m->accountName), AllocString(plume::WideToAnsi(m->accountFile.c_str()))};
+    const size_t at[] = {kDisplayNameAt, kEmailAt, kAccountNameAt, kAccountFileAt};
+    for (size_t i = 0; i < 4; ++i) memcpy(record + at[i], &strings[i], sizeof(void*));
+    return S_OK;
+} catch (...) {
+    return E_FAIL;
+}
+
+// Windows Mail update-record (record): the flags and the four strings the
+// record points at now are copied into the message, as one update.
+HRESULT STDMETHODCALLTYPE UpdateRecord(Object* self, const BYTE* record) try {
+    if (!record) return E_POINTER;
+    int64_t id = Get<uint32_t>(record, 24);
+    if (!MessageOf(self, id)) return E_INVALIDARG;
+    uint32_t flags = Get<uint32_t>(record, S().messageFlags);
+    auto* display = Get<const wchar_t*>(record, kDisplayNameAt);
+    auto* email = Get<const char*>(record, kEmailAt);
+    auto* account = Get<const wchar_t*>(record, kAccountNameAt);
+    auto* file = Get<const char*>(record, kAccountFileAt);
+    Message copy;
+    copy.accountDisplayName = display ? display : L"";
+    copy.accountEmail = email ? plume::AnsiToWide(email) : L"";
+    copy.accountName = account ? account : L"";
+    copy.accountFile = file ? plume::AnsiToWide(file) : L"";
+    bool ok = Store::Instance().UpdateMessage(id, [&](Message& m) {
+        m.flags = flags;
+        m.read = (flags & kReadFlag) != 0;
+        m.accountDisplayName = copy.accountDisplayName;
+        m.accountEmail = copy.accountEmail;
+        m.accountName = copy.accountName;
+        m.accountFile = copy.accountFile;
+    });
+    return ok ? S_OK : E_INVALIDARG;
+} catch (...) {
+    return E_FAIL;
+}
+
 HRESULT STDMETHODCALLTYPE QueryFolder(Object* self, REFIID iid, void** out);
 
 // What the store and folder tables share: IUnknown, records, notifications.
@@ -442,6 +556,12 @@ AnyFn* FolderTable() {
         t[kQueryRowset] = reinterpret_cast<AnyFn>(QueryRowset);
         t[kCloseRowset] = reinterpret_cast<AnyFn>(CloseRowset);
         t[S().folderDeleteMessages] = reinterpret_cast<AnyFn>(DeleteMessages);
+        t[S().folderOpenMessage] = reinterpret_cast<AnyFn>(OpenMessage);
+        t[S().folderSaveMessage] = reinterpret_cast<AnyFn>(SaveMessage);
+        if (IsWindowsMail()) {
+            t[kFindRecord] = reinterpret_cast<AnyFn>(FindRecord);
+            t[kUpdateRecord] = reinterpret_cast<AnyFn>(UpdateRecord);
+        }
         return t;
     }();
     return table;
@@ -580,20 +700,90 @@ HRESULT OpenThroughTable(IUnknown* store, int64_t folderId, IUnknown** out) {
     return Entry<OpenFolderFn>(store, S().storeOpenFolder)(store, static_cast<uint32_t>(folderId), 0, 0, out);
 }
 
+// ------------------------------------------------------- published folders
+//
+// What the namespace hands out: each wraps an internal folder opened through
+// the store's table and works through that folder's table.
+
+using OpenMessageFn = HRESULT(STDMETHODCALLTYPE*)(IUnknown*, UINT_PTR, UINT_PTR, IUnknown**, UINT_PTR);
+using SaveMessageFn = HRESULT(STDMETHODCALLTYPE*)(IUnknown*, uint32_t*, UINT_PTR, uint32_t, UINT_PTR, IUnknown*, UINT_PTR);
+using DeleteMessagesFn = HRESULT(STDMETHODCALLTYPE*)(IUnknown*, uint32_t, const IdList*, UINT_PTR, IUnknown*);
+
+constexpr int kPublishedDelete = 6, kPublishedOpenMessage = 10, kPublishedSaveMessage = 11;
+
+// DeleteMessages(id list {16, count, 32-bit ids}, flags, callback).
+HRESULT STDMETHODCALLTYPE PublishedDelete(Object* self, const IdList* list, DWORD, IUnknown*) {
+    if (!list || !list->ids) return E_INVALIDARG;
+    IdList inner = *list;
+    std::vector<int64_t> wide;
+    if (IsWindowsMail()) {
+        for (uint32_t i = 0; i < list->count; ++i) wide.push_back(static_cast<const uint32_t*>(list->ids)[i]);
+        inner.ids = wide.data();
+    }
+    return Entry<DeleteMessagesFn>(self->inner, S().folderDeleteMessages)(self->inner, 0, &inner, 0, nullptr);
+}
+
+// OpenMessage(message id, IID, out message).
+HRESULT STDMETHODCALLTYPE PublishedOpenMessage(Object* self, uint32_t id, REFIID iid, void** out) {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    IUnknown* message = nullptr;
+    HRESULT hr = Entry<OpenMessageFn>(self->inner, S().folderOpenMessage)(self->inner, id, 0, &message, 0);
+    if (FAILED(hr)) return hr;
+    hr = message->QueryInterface(iid, out);
+    message->Release();
+    return hr;
+}
+
+// SaveMessage(IID, message, flags, out new id).
+HRESULT STDMETHODCALLTYPE PublishedSaveMessage(Object* self, REFIID iid, IUnknown* message, DWORD flags, uint32_t* id) {
+    if (!IsEqualIID(iid, IID_MimeMessage) && !IsEqualIID(iid, IID_IUnknown)) return E_NOINTERFACE;
+    return Entry<SaveMessageFn>(self->inner, S().folderSaveMessage)(self->inner, id, 0, flags, 0, message, 0);
+}
+
+HRESULT STDMETHODCALLTYPE QueryPublished(Object* self, REFIID iid, void** out) {
+    return Answer(self, iid, IID_IUnknown, out);
+}
+
+AnyFn* PublishedFolderTable() {
+    static AnyFn* table = [] {
+        static AnyFn t[16];
+        for (auto& e : t) e = reinterpret_cast<AnyFn>(NotImplemented);
+        t[0] = reinterpret_cast<AnyFn>(QueryPublished);
+        t[1] = reinterpret_cast<AnyFn>(AddRef);
+        t[2] = reinterpret_cast<AnyFn>(Release);
+        t[kPublishedDelete] = reinterpret_cast<AnyFn>(PublishedDelete);
+        t[kPublishedOpenMessage] = reinterpret_cast<AnyFn>(PublishedOpenMessage);
+        t[kPublishedSaveMessage] = reinterpret_cast<AnyFn>(PublishedSaveMessage);
+        return t;
+    }();
+    return table;
+}
+
+HRESULT OpenPublished(IUnknown* store, int64_t folderId, IUnknown** out) {
+    IUnknown* inner = nullptr;
+    HRESULT hr = OpenThroughTable(store, folderId, &inner);
+    if (FAILED(hr)) return hr;
+    Object* folder = NewObject(PublishedFolderTable(), folderId);
+    folder->inner = inner;
+    *out = AsUnknown(folder);
+    return S_OK;
+}
+
 // OpenSpecialFolder(kind, flags, out folder): kind 1 is the Outbox.
 HRESULT STDMETHODCALLTYPE NamespaceOpenSpecialFolder(Namespace* self, LONG kind, DWORD, IUnknown** out) {
     if (!out) return E_POINTER;
     *out = nullptr;
     if (!self->store) return E_UNEXPECTED;
     if (kind != 1) return E_INVALIDARG;
-    return OpenThroughTable(self->store, Store::Instance().FolderIdForRole(FolderRole::Outbox), out);
+    return OpenPublished(self->store, Store::Instance().FolderIdForRole(FolderRole::Outbox), out);
 }
 
 HRESULT STDMETHODCALLTYPE NamespaceOpenFolder(Namespace* self, uint32_t folderId, DWORD, IUnknown** out) {
     if (!out) return E_POINTER;
     *out = nullptr;
     if (!self->store) return E_UNEXPECTED;
-    return OpenThroughTable(self->store, folderId, out);
+    return OpenPublished(self->store, folderId, out);
 }
 
 AnyFn* NamespaceTable() {

@@ -166,7 +166,7 @@ LRESULT CALLBACK BrowserProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
 
 struct MimeEditData {
     bool header;
-    std::wstring from, to, subject;
+    std::wstring from, to, subject, account;
 };
 
 int MimeHeaderHeight(const MimeEditData* d) { return d && d->header ? 58 : 0; }
@@ -205,6 +205,11 @@ LRESULT CALLBACK MimeEditProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
                 RECT line = {8, 4 + i * 17, rc.right - 8, 4 + (i + 1) * 17};
                 if (i == 1) SelectObject(dc, UiFont());
                 DrawTextW(dc, lines[i].c_str(), -1, &line, DT_SINGLELINE | DT_NOPREFIX | DT_END_ELLIPSIS);
+            }
+            if (!data->account.empty()) {
+                RECT line = {8, 4, rc.right - 8, 21};
+                std::wstring text = L"Account:  " + data->account;
+                DrawTextW(dc, text.c_str(), -1, &line, DT_SINGLELINE | DT_NOPREFIX | DT_RIGHT);
             }
             SelectObject(dc, old);
         }
@@ -468,7 +473,7 @@ std::shared_ptr<HtmlContent> BrowserContent(HWND browser) {
 }
 
 HWND CreateMimeEdit(HWND parent, std::shared_ptr<HtmlContent> content, bool header) {
-    auto* data = new MimeEditData{header, {}, {}, {}};
+    auto* data = new MimeEditData{header, {}, {}, {}, {}};
     HWND hwnd = CreateWindowExW(0, kMimeEditClass, nullptr, WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, 0, 0, 100, 100, parent,
                                 nullptr, g_instance, data);
     if (!hwnd) {
@@ -482,13 +487,20 @@ HWND CreateMimeEdit(HWND parent, std::shared_ptr<HtmlContent> content, bool head
     return hwnd;
 }
 
-void SetMimeEditHeader(HWND mimeEdit, const std::wstring& from, const std::wstring& to, const std::wstring& subject) {
+void SetMimeEditHeader(HWND mimeEdit, const std::wstring& from, const std::wstring& to, const std::wstring& subject,
+                       const std::wstring& account) {
     auto* data = reinterpret_cast<MimeEditData*>(GetWindowLongPtrW(mimeEdit, GWLP_USERDATA));
     if (!data) return;
     data->from = from;
     data->to = to;
     data->subject = subject;
+    data->account = account;
     InvalidateRect(mimeEdit, nullptr, TRUE);
+}
+
+std::wstring MimeEditAccount(HWND mimeEdit) {
+    auto* data = reinterpret_cast<MimeEditData*>(GetWindowLongPtrW(mimeEdit, GWLP_USERDATA));
+    return data ? data->account : std::wstring();
 }
 
 HWND MimeEditBrowser(HWND mimeEdit) { return FindWindowExW(mimeEdit, nullptr, kBrowserClass, nullptr); }

@@ -116,7 +116,10 @@ UINT HtmlGetObjectMessage();
 // A "##MimeEdit_Server" with an "Internet Explorer_Server" inside. With
 // `header` the window draws a header line above the body (the preview pane).
 HWND CreateMimeEdit(HWND parent, std::shared_ptr<HtmlContent> content, bool header);
-void SetMimeEditHeader(HWND mimeEdit, const std::wstring& from, const std::wstring& to, const std::wstring& subject);
+// `account`, when not empty, is shown at the right of the From line.
+void SetMimeEditHeader(HWND mimeEdit, const std::wstring& from, const std::wstring& to, const std::wstring& subject,
+                       const std::wstring& account = {});
+std::wstring MimeEditAccount(HWND mimeEdit);
 HWND MimeEditBrowser(HWND mimeEdit);
 
 // Plain-text window class of a rich-edit control.

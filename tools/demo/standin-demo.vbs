@@ -56,6 +56,7 @@ Case "send"
     WScript.Echo "Sent Items now has " & (UBound(rows) + 1) & " messages; the Outbox has " & (UBound(c.Messages(outbox)) + 1)
     c.SelectRows 0
     c.Pump 200
+    WScript.Echo "The first of them went out with the account """ & c.PreviewAccount & """"
 Case "nosubject"
     note = c.NewMessage
     c.TypeText note, 1001, "Anna Berg <anna.berg@northwind.example>"

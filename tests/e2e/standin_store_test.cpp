@@ -1,0 +1,496 @@
+// The client's store objects called as the library calls them: by table
+// position on the raw interface pointers (through the control channel's
+// RawCall, on the client's UI thread), with argument buffers that live in
+// the client's memory. Positions, offsets, ids and flags are the client's
+// contract and stated here on their own.
+#include <cstring>
+
+#include "e2e_common.h"
+#include "registry_scope.h"
+
+namespace plume::test {
+namespace {
+
+// ------------------------------------------------------------ the contract
+
+struct VariantSlots {
+    const wchar_t* storeIid;
+    int storeOpenFolder;
+    int folderOpenMessage, folderSaveMessage, folderDeleteMessages;
+};
+constexpr VariantSlots kOE = {L"{E883FC75-EC08-11D1-9A53-00C04FA309D4}", 52, 50, 51, 55};
+constexpr VariantSlots kWM = {L"{569BA773-508C-469B-8B21-CBCCBCB7BCD2}", 72, 71, 72, 78};
+
+constexpr wchar_t kStoreClass[] = L"{101A8FB9-F1B9-11D1-9A56-00C04FA309D4}";
+constexpr wchar_t kNamespaceClass[] = L"{E70C92A9-4BFD-11D1-8A95-00C04FB951F3}";
+constexpr wchar_t kNamespaceIid[] = L"{E70C92AA-4BFD-11D1-8A95-00C04FB951F3}";
+constexpr GUID kMimeMessageIid = {0xFD853CD5, 0x7F86, 0x11D0, {0x82, 0x52, 0x00, 0xC0, 0x4F, 0xD8, 0x5A, 0xB4}};
+
+constexpr int kRelease = 2, kQueryInterface = 0;
+// Windows Mail folder: update-record, find-record, free-record.
+constexpr int kUpdateRecord = 6, kFindRecord = 8, kFreeRecord = 10;
+// MIME message: get and set a body property.
+constexpr int kGetBodyProp = 33, kSetBodyProp = 34;
+// Namespace and its folders.
+constexpr int kNsInitialize = 3, kNsOpenSpecialFolder = 5, kNsOpenFolder = 6;
+constexpr int kSfDeleteMessages = 6, kSfOpenMessage = 10, kSfSaveMessage = 11;
+
+constexpr uint64_t kRootBody = ~0ull;
+constexpr uint64_t kAccountIdProperty = 63;
+constexpr uint16_t kVtLpstr = 30;
+constexpr uint32_t kOutboxSaveFlags = 0x0C;
+constexpr uint32_t kReadFlag = 0x80;
+
+// The Windows Mail message record.
+constexpr size_t kRecordSize = 424;
+constexpr size_t kIdAt = 24, kFolderAt = 32, kFlagsAt = 40;
+constexpr size_t kDisplayNameAt = 144, kEmailAt = 152, kAccountNameAt = 232, kAccountFileAt = 240;
+
+const VariantSlots& Slots() { return IsWm() ? kWM : kOE; }
+
+// ---------------------------------------------------------- client memory
+
+// Memory in the client process for arguments and results; freed at the end.
+class RemoteMemory {
+public:
+    explicit RemoteMemory(HANDLE process) : process_(process) {
+        base_ = static_cast<BYTE*>(VirtualAllocEx(process, nullptr, kSize, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+        if (!base_) throw std::runtime_error("VirtualAllocEx failed");
+    }
+    ~RemoteMemory() { VirtualFreeEx(process_, base_, 0, MEM_RELEASE); }
+    RemoteMemory(const RemoteMemory&) = delete;
+    RemoteMemory& operator=(const RemoteMemory&) = delete;
+
+    uint64_t Put(const void* data, size_t size) {
+        size_t at = (used_ + 15) & ~size_t{15};
+        if (at + size > kSize) throw std::runtime_error("out of client memory");
+        used_ = at + size;
+        uint64_t address = reinterpret_cast<uint64_t>(base_ + at);
+        Write(address, data, size);
+        return address;
+    }
+    uint64_t Zeroed(size_t size) {
+        std::vector<BYTE> zero(size);
+        return Put(zero.data(), size);
+    }
+    uint64_t String(const std::string& s) { return Put(s.c_str(), s.size() + 1); }
+    uint64_t String(const std::wstring& s) { return Put(s.c_str(), (s.size() + 1) * sizeof(wchar_t)); }
+    void Write(uint64_t address, const void* data, size_t size) {
+        SIZE_T done = 0;
+        if (!WriteProcessMemory(process_, reinterpret_cast<void*>(address), data, size, &done) || done != size)
+            throw std::runtime_error("WriteProcessMemory failed");
+    }
+    template <typename T>
+    T Read(uint64_t address) {
+        T value{};
+        SIZE_T done = 0;
+        if (!ReadProcessMemory(process_, reinterpret_cast<void*>(address), &value, sizeof value, &done) || done != sizeof value)
+            throw std::runtime_error("ReadProcessMemory failed");
+        return value;
+    }
+    template <typename T>
+    void Set(uint64_t address, T value) { Write(address, &value, sizeof value); }
+    template <typename Char>
+    std::basic_string<Char> Text(uint64_t address) {
+        std::basic_string<Char> s;
+        for (Char c; (c = Read<Char>(address)) != 0; address += sizeof(Char)) s += c;
+        return s;
+    }
+
+private:
+    static constexpr size_t kSize = 64 * 1024;
+    HANDLE process_;
+    BYTE* base_ = nullptr;
+    size_t used_ = 0;
+};
+
+Var Hex(uint64_t v) {
+    wchar_t text[24];
+    swprintf(text, 24, L"0x%llx", static_cast<unsigned long long>(v));
+    return Var(text);
+}
+
+class StandinStore : public StandinTest {
+protected:
+    void SetUp() override {
+        StandinTest::SetUp();
+        memory = std::make_unique<RemoteMemory>(client->process());
+        objectsAtStart = Call(L"StoreObjects").Long();
+    }
+    void TearDown() override {
+        for (auto it = owned.rbegin(); it != owned.rend(); ++it) Raw(*it, kRelease);
+        if (client) {
+            EXPECT_EQ(Call(L"StoreObjects").Long(), objectsAtStart) << "every object the test got was released";
+        }
+        memory.reset();
+        StandinTest::TearDown();
+    }
+
+    // A call by table position; the result is the call's HRESULT.
+    HRESULT Raw(uint64_t object, int slot, std::vector<uint64_t> args = {}) {
+        std::vector<Var> a = {Hex(object), slot};
+        for (uint64_t v : args) a.push_back(Hex(v));
+        return static_cast<HRESULT>(Call(L"RawCall", a).Long());
+    }
+    uint64_t Own(uint64_t object) {
+        if (object) owned.push_back(object);
+        return object;
+    }
+    // A fresh out-pointer slot; its content after a call.
+    uint64_t OutSlot() { return memory->Zeroed(8); }
+    uint64_t Pointer(uint64_t slot) { return memory->Read<uint64_t>(slot); }
+
+    uint64_t CreateStore() {
+        return Own(std::wcstoull(Call(L"RawCreate", {kStoreClass, Slots().storeIid}).Str().c_str(), nullptr, 0));
+    }
+    uint64_t OpenFolder(uint64_t store, long folderId) {
+        uint64_t out = OutSlot();
+        EXPECT_EQ(Raw(store, Slots().storeOpenFolder, {static_cast<uint64_t>(folderId), 0, 0, out}), S_OK) << "folder " << folderId;
+        return Own(Pointer(out));
+    }
+    uint64_t OpenMessage(uint64_t folder, long id) {
+        uint64_t out = OutSlot();
+        EXPECT_EQ(Raw(folder, Slots().folderOpenMessage, {static_cast<uint64_t>(id), 0, out, 0}), S_OK) << "message " << id;
+        return Own(Pointer(out));
+    }
+    // The root body property as text; nullopt-like "<failed>" when the call fails.
+    std::string GetProp(uint64_t message, uint64_t nameOrId, HRESULT* hr = nullptr) {
+        uint64_t pv = memory->Zeroed(24);
+        HRESULT r = Raw(message, kGetBodyProp, {kRootBody, nameOrId, 0, pv});
+        if (hr) *hr = r;
+        if (r != S_OK) {
+            EXPECT_EQ(memory->Read<uint16_t>(pv), VT_EMPTY) << "a failed get leaves the value empty";
+            return "<failed>";
+        }
+        EXPECT_EQ(memory->Read<uint16_t>(pv), kVtLpstr);
+        uint64_t text = memory->Read<uint64_t>(pv + 8);
+        std::string value = memory->Text<char>(text);
+        Call(L"RawFree", {Hex(text)});
+        return value;
+    }
+    HRESULT SetProp(uint64_t message, uint64_t nameOrId, const std::string& value) {
+        BYTE pv[24] = {};
+        memcpy(pv, &kVtLpstr, sizeof kVtLpstr);
+        uint64_t text = memory->String(value);
+        memcpy(pv + 8, &text, sizeof text);
+        return Raw(message, kSetBodyProp, {kRootBody, nameOrId, 0, memory->Put(pv, sizeof pv)});
+    }
+    uint64_t Name(const std::string& name) { return memory->String(name); }
+    long FirstMessageIn(long folder) { return Call(L"Messages", {folder}).Array().at(0).Array()[0].Long(); }
+    long FolderOf(long message) { return Call(L"MessageInfo", {message}).Array()[0].Long(); }
+    bool Exists(long message) {
+        for (long folder : {InboxId(), OutboxId(), SentItemsId(), DeletedItemsId(), HoldingId()})
+            for (const Var& v : Call(L"Messages", {folder}).Array())
+                if (v.Array()[0].Long() == message) return true;
+        return false;
+    }
+    std::vector<std::wstring> Account(long message) {
+        std::vector<std::wstring> out;
+        for (const Var& v : Call(L"MessageAccount", {message}).Array()) out.push_back(v.Str());
+        return out;
+    }
+
+    std::unique_ptr<RemoteMemory> memory;
+    std::vector<uint64_t> owned;
+    long objectsAtStart = 0;
+};
+
+TEST_F(StandinStore, InternalFoldersOpenAndSaveMimeMessagesWithTheirProperties) {
+    uint64_t store = CreateStore();
+    uint64_t inbox = OpenFolder(store, InboxId());
+    uint64_t outbox = OpenFolder(store, OutboxId());
+    long source = FirstMessageIn(InboxId());
+    uint64_t message = OpenMessage(inbox, source);
+
+    // The object answers IMimeMessage.
+    uint64_t again = OutSlot();
+    ASSERT_EQ(Raw(message, kQueryInterface, {memory->Put(&kMimeMessageIid, sizeof kMimeMessageIid), again}), S_OK);
+    Own(Pointer(again));
+
+    // A seed message has no account; the id (63, passed in place of a name) and names both work.
+    HRESULT hr = S_OK;
+    GetProp(message, kAccountIdProperty, &hr);
+    EXPECT_TRUE(FAILED(hr)) << "a missing property is a failure, got " << std::hex << hr;
+    EXPECT_EQ(SetProp(message, kAccountIdProperty, "00000002"), S_OK);
+    EXPECT_EQ(SetProp(message, Name("att:athena-account-name"), "Second Account"), S_OK);
+    EXPECT_EQ(SetProp(message, Name("X-Anything"), "kept"), S_OK);
+    EXPECT_EQ(GetProp(message, kAccountIdProperty), "00000002");
+    EXPECT_EQ(GetProp(message, Name("att:athena-account-name")), "Second Account");
+    // Another body than the root is refused.
+    EXPECT_NE(Raw(message, kGetBodyProp, {1, kAccountIdProperty, 0, memory->Zeroed(24)}), S_OK);
+    // The stored message is not changed by its open copy.
+    EXPECT_EQ(Account(source), (std::vector<std::wstring>{L"", L"", L"", L"", L""}));
+
+    // Saved into the Outbox: a new message with the properties and the flags.
+    uint64_t newId = memory->Zeroed(8);
+    ASSERT_EQ(Raw(outbox, Slots().folderSaveMessage, {newId, 0, kOutboxSaveFlags, 0, message, 0}), S_OK);
+    long copy = memory->Read<long>(newId);
+    EXPECT_NE(copy, source);
+    EXPECT_EQ(FolderOf(copy), OutboxId());
+    EXPECT_EQ(FolderOf(source), InboxId()) << "the source stays";
+    EXPECT_EQ(Account(copy), (std::vector<std::wstring>{L"00000002", L"Second Account", L"", L"", L""}));
+    EXPECT_EQ(Call(L"GetBodyProp", {copy, L"63"}).Str(), L"00000002");
+    EXPECT_EQ(Call(L"GetBodyProp", {copy, L"X-Anything"}).Str(), L"kept");
+    EXPECT_FALSE(Call(L"MessageInfo", {copy}).Array()[6].Bool()) << "flags 0x0C do not mark it read";
+    EXPECT_EQ(Call(L"MessageInfo", {copy}).Array()[4].Str(), Call(L"MessageInfo", {source}).Array()[4].Str());
+
+    // A message of another folder does not open here.
+    EXPECT_NE(Raw(outbox, Slots().folderOpenMessage, {static_cast<uint64_t>(source), 0, OutSlot(), 0}), S_OK);
+
+    // Delete-messages with the list {size or count, count, ids}: 64-bit ids on Windows Mail.
+    uint64_t ids = IsWm() ? memory->Put(std::vector<uint64_t>{static_cast<uint64_t>(copy), 0}.data(), 16)
+                          : memory->Put(std::vector<uint32_t>{static_cast<uint32_t>(copy)}.data(), 4);
+    struct { uint32_t size, count; uint64_t ids; } list = {IsWm() ? 1u : 16u, 1, ids};
+    EXPECT_EQ(Raw(outbox, Slots().folderDeleteMessages, {0, memory->Put(&list, sizeof list), 0, 0}), S_OK);
+    EXPECT_FALSE(Exists(copy));
+    EXPECT_TRUE(Exists(source));
+}
+
+TEST_F(StandinStore, MarkedMessageArrivesInOneInsertAndReadsThroughTheInternalFolder) {
+    // The mark is on the message from its insert on.
+    long marked = Call(L"Commit", {L"insertprop", HoldingId(), L"Marked", L"X_PLUME_DELETED", L"True"}).Long();
+    long plain = Call(L"CommitOnWorker", {L"insertprop", HoldingId(), L"Lower case", L"X_PLUME_DELETED", L"true"}).Long();
+    EXPECT_EQ(Call(L"GetBodyProp", {marked, L"X_PLUME_DELETED"}).Str(), L"True");
+    EXPECT_EQ(Call(L"GetBodyProp", {plain, L"X_PLUME_DELETED"}).Str(), L"true");
+    EXPECT_EQ(Call(L"GetBodyProp", {marked, L"63"}).raw().vt, VT_EMPTY);
+
+    uint64_t store = CreateStore();
+    uint64_t holding = OpenFolder(store, HoldingId());
+    EXPECT_EQ(GetProp(OpenMessage(holding, marked), Name("X_PLUME_DELETED")), "True");
+    EXPECT_EQ(GetProp(OpenMessage(holding, plain), Name("X_PLUME_DELETED")), "true");
+
+    // Set through the control channel: a stored change that later copies see.
+    EXPECT_EQ(Call(L"SetBodyProp", {plain, L"63", L"00000007"}).Long(), 1);
+    EXPECT_EQ(Account(plain)[0], L"00000007");
+    EXPECT_EQ(GetProp(OpenMessage(holding, plain), kAccountIdProperty), "00000007");
+}
+
+TEST_F(StandinStore, WindowsMailRecordCarriesTheAccountStringsIntoTheMessage) {
+    if (!IsWm()) GTEST_SKIP() << "records with account strings are Windows Mail's";
+    uint64_t store = CreateStore();
+    uint64_t inbox = OpenFolder(store, InboxId());
+    uint64_t outbox = OpenFolder(store, OutboxId());
+    uint64_t newId = memory->Zeroed(8);
+    ASSERT_EQ(Raw(outbox, Slots().folderSaveMessage, {newId, 0, 0, 0, OpenMessage(inbox, FirstMessageIn(InboxId())), 0}), S_OK);
+    long copy = memory->Read<long>(newId);
+
+    // Find-record: the key at 24, the store's strings at 144, 152, 232 and 240.
+    uint64_t record = memory->Zeroed(kRecordSize);
+    memory->Set<uint32_t>(record + kIdAt, static_cast<uint32_t>(copy));
+    ASSERT_EQ(Raw(outbox, kFindRecord, {0, ~0ull, record, 0}), S_OK);
+    EXPECT_EQ(memory->Read<uint32_t>(record + kIdAt), static_cast<uint32_t>(copy));
+    EXPECT_EQ(memory->Read<uint32_t>(record + kFolderAt), static_cast<uint32_t>(OutboxId()));
+    EXPECT_EQ(memory->Read<uint32_t>(record + kFlagsAt) & kReadFlag, 0u);
+    const size_t stringsAt[] = {kDisplayNameAt, kEmailAt, kAccountNameAt, kAccountFileAt};
+    uint64_t storeStrings[4];
+    for (int i = 0; i < 4; ++i) {
+        storeStrings[i] = memory->Read<uint64_t>(record + stringsAt[i]);
+        EXPECT_NE(storeStrings[i], 0u) << "string at " << stringsAt[i];
+    }
+    EXPECT_EQ(memory->Text<wchar_t>(storeStrings[0]), L"");
+
+    // Our strings in, update-record, the store's back, free-record.
+    uint64_t ours[4] = {memory->String(std::wstring(L"Jamie Rivera")), memory->String(std::string("jamie.rivera@vexlor.example")),
+                        memory->String(std::wstring(L"Vexlor Mail")), memory->String(std::string("account{7A3C}.oeaccount"))};
+    for (int i = 0; i < 4; ++i) memory->Set<uint64_t>(record + stringsAt[i], ours[i]);
+    memory->Set<uint32_t>(record + kFlagsAt, 0x10009 | kReadFlag);
+    ASSERT_EQ(Raw(outbox, kUpdateRecord, {record}), S_OK);
+    for (int i = 0; i < 4; ++i) memory->Set<uint64_t>(record + stringsAt[i], storeStrings[i]);
+    ASSERT_EQ(Raw(outbox, kFreeRecord, {record}), S_OK);
+    for (size_t at : stringsAt) EXPECT_EQ(memory->Read<uint64_t>(record + at), 0u) << "freed string at " << at;
+
+    EXPECT_EQ(Account(copy), (std::vector<std::wstring>{L"", L"Vexlor Mail", L"account{7A3C}.oeaccount", L"Jamie Rivera",
+                                                        L"jamie.rivera@vexlor.example"}));
+    EXPECT_TRUE(Call(L"MessageInfo", {copy}).Array()[6].Bool()) << "the read bit of the updated flags";
+
+    // The record found again holds the copied strings.
+    uint64_t again = memory->Zeroed(kRecordSize);
+    memory->Set<uint32_t>(again + kIdAt, static_cast<uint32_t>(copy));
+    ASSERT_EQ(Raw(outbox, kFindRecord, {0, ~0ull, again, 0}), S_OK);
+    EXPECT_EQ(memory->Text<wchar_t>(memory->Read<uint64_t>(again + kAccountNameAt)), L"Vexlor Mail");
+    EXPECT_EQ(memory->Text<char>(memory->Read<uint64_t>(again + kEmailAt)), "jamie.rivera@vexlor.example");
+    EXPECT_EQ(memory->Read<uint32_t>(again + kFlagsAt) & 0x10009u, 0x10009u);
+    EXPECT_EQ(Raw(outbox, kFreeRecord, {again}), S_OK);
+
+    // An id the folder does not hold: a failure and nothing allocated.
+    uint64_t missing = memory->Zeroed(kRecordSize);
+    memory->Set<uint32_t>(missing + kIdAt, 999999);
+    EXPECT_NE(Raw(outbox, kFindRecord, {0, ~0ull, missing, 0}), S_OK);
+    for (size_t at : stringsAt) EXPECT_EQ(memory->Read<uint64_t>(missing + at), 0u);
+}
+
+TEST_F(StandinStore, NamespaceFoldersCopyIntoTheOutboxAndTheTransferKeepsTheAccount) {
+    uint64_t ns = Own(std::wcstoull(Call(L"RawCreate", {kNamespaceClass, kNamespaceIid}).Str().c_str(), nullptr, 0));
+    ASSERT_EQ(Raw(ns, kNsInitialize, {0, 1}), S_OK);
+    uint64_t out = OutSlot();
+    ASSERT_EQ(Raw(ns, kNsOpenSpecialFolder, {1, 0, out}), S_OK);
+    uint64_t outbox = Own(Pointer(out));
+    out = OutSlot();
+    ASSERT_EQ(Raw(ns, kNsOpenFolder, {static_cast<uint64_t>(InboxId()), 0, out}), S_OK);
+    uint64_t inbox = Own(Pointer(out));
+    EXPECT_NE(Raw(ns, kNsOpenFolder, {999, 0, OutSlot()}), S_OK);
+
+    uint64_t mimeIid = memory->Put(&kMimeMessageIid, sizeof kMimeMessageIid);
+    long stamped = FirstMessageIn(InboxId());
+    std::wstring subject = Call(L"MessageInfo", {stamped}).Array()[4].Str();
+    out = OutSlot();
+    ASSERT_EQ(Raw(inbox, kSfOpenMessage, {static_cast<uint64_t>(stamped), mimeIid, out}), S_OK);
+    uint64_t message = Own(Pointer(out));
+    ASSERT_EQ(SetProp(message, kAccountIdProperty, "00000002"), S_OK);
+    ASSERT_EQ(SetProp(message, Name("att:athena-account-name"), "Second Account"), S_OK);
+    uint64_t newId = memory->Zeroed(8);
+    ASSERT_EQ(Raw(outbox, kSfSaveMessage, {mimeIid, message, kOutboxSaveFlags, newId}), S_OK);
+    long copy = memory->Read<long>(newId);
+    EXPECT_EQ(FolderOf(copy), OutboxId());
+
+    // DeleteMessages with {16, 1, &id}.
+    uint32_t id32 = static_cast<uint32_t>(stamped);
+    struct { uint32_t size, count; uint64_t ids; } list = {16, 1, memory->Put(&id32, 4)};
+    EXPECT_EQ(Raw(inbox, kSfDeleteMessages, {memory->Put(&list, sizeof list), 0, 0}), S_OK);
+    EXPECT_FALSE(Exists(stamped));
+
+    // A message without an account goes out with the default one, and keeps no stamp.
+    long unstamped = Call(L"Commit", {L"insert", OutboxId(), L"No account"}).Long();
+    Call(L"StartSend");
+    ASSERT_TRUE(Call(L"WaitTransferIdle", {5000}).Bool());
+    EXPECT_EQ(FolderOf(copy), SentItemsId());
+    EXPECT_EQ(FolderOf(unstamped), SentItemsId());
+    EXPECT_EQ(Account(copy), (std::vector<std::wstring>{L"00000002", L"Second Account", L"", L"", L""}));
+    EXPECT_EQ(Call(L"SentWith", {copy}).Str(), L"Second Account");
+    EXPECT_EQ(Account(unstamped), (std::vector<std::wstring>{L"", L"", L"", L"", L""}));
+    EXPECT_EQ(Call(L"SentWith", {unstamped}).Str(), L"Vexlor Mail");
+
+    // The preview of Sent Items names the account.
+    Call(L"SelectFolder", {SentItemsId()});
+    long row = -1, index = 0;
+    for (const Var& r : Call(L"Rows").Array()) {
+        if (r.Array()[0].Long() == copy) row = index;
+        ++index;
+    }
+    ASSERT_GE(row, 0);
+    Call(L"SelectRows", {std::vector<long>{row}});
+    Settle();
+    EXPECT_EQ(Call(L"PreviewAccount").Str(), L"Second Account");
+    EXPECT_EQ(Call(L"MessageInfo", {copy}).Array()[4].Str(), subject);
+}
+
+TEST_F(StandinStore, SendDialogIsTheFirstDialogAndLogsEveryCommand) {
+    EXPECT_EQ(Call(L"SendDialogFirst").Long(), 1);
+    HWND dialog = Call(L"SendDialog").Hwnd();
+    Call(L"ClearSendLog");
+    EXPECT_EQ(Call(L"SendCommands").Long(), 0);
+    // Posted by anyone, each 0xAA4 reaches the dialog's procedure with its lParam.
+    ASSERT_TRUE(PostMessageW(dialog, 0xAA4, 0, 7));
+    ASSERT_TRUE(PostMessageW(dialog, 0xAA4, 0, -1));
+    Settle();
+    ASSERT_TRUE(Call(L"WaitTransferIdle", {5000}).Bool());
+    EXPECT_EQ(Call(L"SendCommands").Long(), 2);
+    EXPECT_EQ(Call(L"SendCommandParams").Longs(), (std::vector<long>{7, -1}));
+    // The user's Send/Recv is one more.
+    Call(L"ClickButton", {static_cast<long>(reinterpret_cast<LONG_PTR>(main)), 40160});
+    ASSERT_TRUE(Call(L"WaitTransferIdle", {5000}).Bool());
+    EXPECT_EQ(Call(L"SendCommandParams").Longs().size(), 3u);
+    Call(L"ClearSendLog");
+    EXPECT_EQ(Call(L"SendCommands").Long(), 0);
+    EXPECT_EQ(Call(L"SendDialogFirst").Long(), 1) << "still first after the client has opened its windows";
+}
+
+// Where the client reads its send settings.
+std::wstring SendSettingsKey() {
+    if (IsWm()) return L"Software\\Microsoft\\Windows Mail\\Mail";
+    wchar_t identity[64] = {};
+    DWORD size = sizeof identity;
+    RegGetValueW(HKEY_CURRENT_USER, L"Identities", L"Last User ID", RRF_RT_REG_SZ, nullptr, identity, &size);
+    return L"Identities\\" + std::wstring(identity) + L"\\Software\\Microsoft\\Outlook Express\\5.0\\Mail";
+}
+
+TEST_F(StandinStore, ComposedMessageWaitsInTheOutboxUnlessSendingImmediatelyAndOnline) {
+    const std::wstring key = SendSettingsKey();
+    ScopedRegistryValue immediately(HKEY_CURRENT_USER, key.c_str(), L"Send Mail Immediately");
+    ScopedRegistryValue offline(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings",
+                                L"GlobalUserOffline");
+    auto sendOne = [&](const wchar_t* subject) {
+        HWND note = Call(L"NewMessage").Hwnd();
+        Call(L"TypeText", {static_cast<long>(reinterpret_cast<LONG_PTR>(note)), 1001, L"ben.okafor@contoso.example"});
+        Call(L"TypeText", {static_cast<long>(reinterpret_cast<LONG_PTR>(note)), 1004, subject});
+        Call(L"SendNote", {static_cast<long>(reinterpret_cast<LONG_PTR>(note))});
+        EXPECT_TRUE(StandinProcess::WaitFor([&] { return !IsWindow(note); }));
+        ASSERT_TRUE(Call(L"WaitTransferIdle", {5000}).Bool());
+    };
+    Call(L"ClearSendLog");
+    const size_t waiting = Call(L"Messages", {OutboxId()}).Array().size();
+
+    ASSERT_TRUE(immediately.SetDword(0));
+    sendOne(L"Waits for Send/Recv");
+    EXPECT_EQ(Call(L"SendCommands").Long(), 0) << "no send starts by itself";
+    EXPECT_EQ(Call(L"Messages", {OutboxId()}).Array().size(), waiting + 1);
+
+    ASSERT_TRUE(immediately.SetDword(1));
+    ASSERT_TRUE(offline.SetDword(1));
+    sendOne(L"Offline");
+    EXPECT_EQ(Call(L"SendCommands").Long(), 0) << "offline, no send starts by itself";
+    EXPECT_EQ(Call(L"Messages", {OutboxId()}).Array().size(), waiting + 2);
+
+    ASSERT_TRUE(offline.SetDword(0));
+    sendOne(L"Goes at once");
+    EXPECT_EQ(Call(L"SendCommands").Long(), 1);
+    EXPECT_TRUE(Call(L"Messages", {OutboxId()}).Array().empty()) << "the transfer takes everything waiting";
+    long sent = -1;
+    for (const Var& m : Call(L"Messages", {SentItemsId()}).Array())
+        if (m.Array()[3].Str() == L"Offline") sent = m.Array()[0].Long();
+    ASSERT_NE(sent, -1);
+    EXPECT_EQ(Call(L"SentWith", {sent}).Str(), L"Vexlor Mail") << "the default account";
+}
+
+// The client's saved store file, put back as it was when the scope ends.
+class ScopedStoreFile {
+public:
+    ScopedStoreFile() {
+        std::wstring key = IsWm() ? L"Software\\Microsoft\\Windows Mail" : SendSettingsKey();
+        if (!IsWm()) key.resize(key.size() - std::wstring(L"\\Mail").size());
+        wchar_t root[1024] = {}, expanded[2048] = {};
+        DWORD size = sizeof root;
+        RegGetValueW(HKEY_CURRENT_USER, key.c_str(), L"Store Root", RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND,
+                     nullptr, root, &size);
+        ExpandEnvironmentStringsW(root, expanded, 2048);
+        path_ = expanded;
+        if (!path_.empty() && path_.back() != L'\\') path_ += L'\\';
+        path_ += L"standin-store.txt";
+        existed_ = CopyFileW(path_.c_str(), (path_ + L".test-backup").c_str(), FALSE) != FALSE;
+    }
+    ~ScopedStoreFile() {
+        if (existed_) MoveFileExW((path_ + L".test-backup").c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING);
+        else DeleteFileW(path_.c_str());
+    }
+    ScopedStoreFile(const ScopedStoreFile&) = delete;
+    ScopedStoreFile& operator=(const ScopedStoreFile&) = delete;
+    const std::wstring& path() const { return path_; }
+
+private:
+    std::wstring path_;
+    bool existed_ = false;
+};
+
+TEST_F(StandinStore, AccountsAndPropertiesSurviveTheSavedStore) {
+    ScopedStoreFile file;
+    // The fixture's client does not save; this one writes its store when it ends.
+    ASSERT_TRUE(client->Close());
+    StartClient(L"/resetstore /nolibrary");
+    long stamped = Call(L"Commit", {L"insertprop", OutboxId(), L"Saved with its stamp", L"63", L"00000002"}).Long();
+    ASSERT_EQ(Call(L"SetBodyProp", {stamped, L"att:athena-account-name", L"Second Account"}).Long(), 1);
+    long marked = Call(L"Commit", {L"insertprop", HoldingId(), L"Saved with a mark", L"X_PLUME_DELETED", L"True"}).Long();
+    Call(L"StartSend");
+    ASSERT_TRUE(Call(L"WaitTransferIdle", {5000}).Bool());
+    ASSERT_TRUE(client->Close());
+    ASSERT_NE(GetFileAttributesW(file.path().c_str()), INVALID_FILE_ATTRIBUTES) << "the client saved its store";
+
+    StartClient(L"/nosave /nolibrary");
+    objectsAtStart = Call(L"StoreObjects").Long();
+    EXPECT_EQ(FolderOf(stamped), SentItemsId());
+    EXPECT_EQ(Account(stamped), (std::vector<std::wstring>{L"00000002", L"Second Account", L"", L"", L""}));
+    EXPECT_EQ(Call(L"SentWith", {stamped}).Str(), L"Second Account");
+    EXPECT_EQ(Call(L"GetBodyProp", {marked, L"X_PLUME_DELETED"}).Str(), L"True");
+}
+
+}  // namespace
+}  // namespace plume::test
