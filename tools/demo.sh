@@ -107,6 +107,11 @@ for exe in msimn winmail; do
     stamper_pid=$!
     for _ in $(seq 1 50); do grep -q "stamping" "$stamper_log" 2>/dev/null && break; sleep 0.2; done
   fi
+  # The SDK's event monitor prints everything the object model raises.
+  plume_monitor_log="$out/$exe-plume-monitor.log"
+  wine "$PLUME_BUILD/bin/plume-monitor.exe" --seconds "$seconds" >"$plume_monitor_log" 2>&1 </dev/null &
+  plume_monitor_pid=$!
+  for _ in $(seq 1 50); do grep -q "listening on Root" "$plume_monitor_log" 2>/dev/null && break; sleep 0.2; done
   # A third plug-in prints the subjects of the messages the user selects.
   reader_log="$out/$exe-selection.log"
   wine cscript //nologo "$(winepath -w "$root/examples/scripts/selection_reader.vbs")" 8 >"$reader_log" 2>&1 </dev/null &
@@ -119,6 +124,10 @@ for exe in msimn winmail; do
   wait "$reader_pid" 2>/dev/null || true
   echo "  What the selection reader heard:"
   from_script <"$reader_log" | grep -a '^plug-in:' | sed 's/^/  /'
+  # A plug-in sends the selected message again; Send/Receive delivers the copy.
+  wine cscript //nologo "$(winepath -w "$root/examples/scripts/send_selected.vbs")" 2>&1 </dev/null |
+    from_script | grep -a '^plug-in:' | sed 's/^/  /'
+  step resend; shot "$exe-1-resent"
 
   if [ "$exe" = msimn ]; then
     step open; shot "$exe-2-read"
@@ -138,6 +147,9 @@ for exe in msimn winmail; do
     echo "  What the menu plug-in did:"
     from_script <"$menus_log" | grep -a '^plug-in:' | sed 's/^/  /'
   fi
+  wait "$plume_monitor_pid" 2>/dev/null || true
+  echo "  What plume-monitor printed (first lines):"
+  head -n 12 "$plume_monitor_log" | sed 's/^/  /'
   wait "$monitor_pid" 2>/dev/null || true
   echo "  What the event monitor heard:"
   from_script <"$monitor_log" | grep -a '^plug-in:' | sed 's/^/  /'

@@ -1296,6 +1296,18 @@ std::vector<MethodEntry>& Methods() {
              if (SendDialog* d = Client::Get().sendDialog) d->ClearCommandLog();
              return Value::Bool(true);
          }},
+        // The client's command to start a send, with an lParam of the caller's.
+        {L"SendCommand", [](Args& a) {
+             if (!Client::Get().sendDialog) Fail(L"SendCommand: there is no send dialog", E_FAIL);
+             return Value::Long(static_cast<long>(
+                 SendMessageW(Client::Get().sendDialog->hwnd(), kMsgStartSend, 0, static_cast<LPARAM>(a.Long(0)))));
+         }},
+        // While held, a message window's Send stops before its sending state ends.
+        {L"HoldNoteSends", [](Args& a) {
+             NoteWindow::HoldSends(a.Long(0) != 0);
+             return Value::Bool(true);
+         }},
+        {L"HeldNoteSends", [](Args&) { return Value::Long(static_cast<long>(NoteWindow::HeldSends())); }},
         {L"HoldTransfers", [](Args& a) {
              if (!Client::Get().sendDialog) Fail(L"HoldTransfers: there is no send dialog", E_FAIL);
              Client::Get().sendDialog->SetHold(a.Long(0) != 0);

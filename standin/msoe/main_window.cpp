@@ -197,6 +197,8 @@ void MainWindow::Build() {
     store.AddListener(this);
     // The store is open: tell the window, as the client does once its store is ready.
     SendMessageW(hwnd_, kMsgStoreReady, 0, 0);
+    // The spooler keeps the Outbox and the holding folder open from the start.
+    for (FolderRole role : {FolderRole::Outbox, FolderRole::Holding}) OpenFolderForView(store.FolderIdForRole(role));
     FillTree();
     SelectFolder(store.FolderIdForRole(FolderRole::Inbox));
     UpdateStatus();

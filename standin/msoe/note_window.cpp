@@ -16,6 +16,19 @@
 #include "ui_common.h"
 
 namespace msoe {
+
+struct NoteWindow::HeldSend {
+    Message message;
+    bool later;
+};
+
+namespace {
+bool g_holdSends = false;
+}  // namespace
+
+NoteWindow::NoteWindow(const NoteInit& init) : init_(init) {}
+NoteWindow::~NoteWindow() = default;
+
 namespace {
 
 std::wstring Trim(const std::wstring& s) {
@@ -358,14 +371,43 @@ bool NoteWindow::Send(bool later) {
     m.read = true;
     m.html = init_.html;
     m.body = init_.html ? content_->Document() : RichEditText(editor_);
-    if (init_.messageId >= 0) store.DeleteMessage(init_.messageId);
     m.folderId = store.FolderIdForRole(FolderRole::Outbox);
-    store.InsertMessage(m);
-    // Sending from this window has ended.
+    if (g_holdSends) {
+        held_ = std::make_unique<HeldSend>(HeldSend{m, later});
+        return true;
+    }
+    FinishSend(m, later);
+    return true;
+}
+
+void NoteWindow::FinishSend(const Message& message, bool later) {
+    // The window's sending ends before the message enters the Outbox: the
+    // new Outbox message is then reported as one, and the send that follows
+    // finds it already reported.
     SendMessageW(hwnd_, kMsgSendingEnded, 0, 0);
+    Store& store = Store::Instance();
+    if (init_.messageId >= 0) store.DeleteMessage(init_.messageId);
+    store.InsertMessage(message);
     if (!later && SendMailImmediately() && !WorkingOffline()) Client::Get().StartSend();
     DestroyWindow(hwnd_);
-    return true;
+}
+
+void NoteWindow::HoldSends(bool hold) {
+    g_holdSends = hold;
+    if (hold) return;
+    std::vector<NoteWindow*> held;
+    for (NoteWindow* n : Client::Get().notes)
+        if (n->held_) held.push_back(n);
+    for (NoteWindow* n : held) {
+        std::unique_ptr<HeldSend> send = std::move(n->held_);
+        n->FinishSend(send->message, send->later);
+    }
+}
+
+size_t NoteWindow::HeldSends() {
+    size_t n = 0;
+    for (NoteWindow* note : Client::Get().notes) n += note->held_ != nullptr;
+    return n;
 }
 
 void NoteWindow::OnCommand(UINT id) {

@@ -21,8 +21,11 @@ struct NoteInit {
     bool resolved = false;      // recipients start resolved
 };
 
+struct Message;
+
 class NoteWindow {
 public:
+    ~NoteWindow();
     static NoteWindow* OpenRead(int64_t messageId);
     static NoteWindow* OpenDraft(int64_t messageId);
     static NoteWindow* Compose(const NoteInit& init);
@@ -49,15 +52,20 @@ public:
     bool bccShown() const { return showBcc_; }
     const std::wstring& lastError() const { return lastError_; }
 
-    // Send (or Send Later): the message goes to the Outbox, the window hears
-    // 0x9C3F, a send starts when the settings say so, the window closes.
-    // False, with lastError() set, when the message cannot be sent.
+    // Send (or Send Later): the window hears 0x9C3F (its sending state ends),
+    // the message goes to the Outbox, a send starts when the settings say so,
+    // the window closes. False, with lastError() set, when the message cannot
+    // be sent.
     bool Send(bool later);
+    // While held (tests), a Send stops before its sending state ends and
+    // goes on when the hold is let go.
+    static void HoldSends(bool hold);
+    static size_t HeldSends();
     void ResolveNames();
     void ShowBcc(bool show);
 
 private:
-    explicit NoteWindow(const NoteInit& init) : init_(init) {}
+    explicit NoteWindow(const NoteInit& init);
     static NoteWindow* Make(const NoteInit& init, bool build);
     static LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
     LRESULT Handle(UINT msg, WPARAM wp, LPARAM lp);
@@ -76,6 +84,10 @@ private:
     std::shared_ptr<HtmlContent> content_;
     bool showBcc_ = false;
     std::wstring lastError_;
+    // A Send held back with the message it will store.
+    struct HeldSend;
+    std::unique_ptr<HeldSend> held_;
+    void FinishSend(const Message& message, bool later);
 };
 
 }  // namespace msoe

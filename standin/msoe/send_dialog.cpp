@@ -4,6 +4,7 @@
 #include "commands.h"
 #include "settings.h"
 #include "store.h"
+#include "store_component.h"
 #include "ui_common.h"
 
 namespace msoe {
@@ -82,6 +83,8 @@ void SendDialog::Step() {
     if (workDone_) return;
     Store& store = Store::Instance();
     if (!WorkingOffline()) {
+        // The spooler works on the folders it opens, as the client's does.
+        for (FolderRole role : {FolderRole::Outbox, FolderRole::SentItems}) OpenFolderForView(store.FolderIdForRole(role));
         auto waiting = store.MessagesIn(store.FolderIdForRole(FolderRole::Outbox));
         if (!waiting.empty()) {
             Account fallback;

@@ -100,23 +100,28 @@ TEST_F(StoreWatch, FolderChangesCarryTheOldParentAndTheNewOneForMoves) {
 
 TEST_F(StoreWatch, AtMostThirtyOneFoldersRegisterAndTheLeastRecentFiveGo) {
     const long storeSink = 1;
-    ASSERT_EQ(storeSink + 1, Sinks());  // the store and the Inbox
+    // Open from the start: the Outbox and the holding folder (the client's
+    // spooler keeps them open), then the Inbox the window shows.
+    constexpr size_t kOpenAtStart = 3;
+    ASSERT_EQ(storeSink + static_cast<long>(kOpenAtStart), Sinks());
+    const size_t toFill = kMaxRegisteredFolders - kOpenAtStart;
     std::vector<long> folders;
-    for (size_t i = 0; i < kMaxRegisteredFolders; ++i)
+    for (size_t i = 0; i <= toFill; ++i)
         folders.push_back(Commit(true, {L"createfolder", kLocalRoot, L"F" + std::to_wstring(i)}));
-    for (size_t i = 0; i + 1 < kMaxRegisteredFolders; ++i) Call(L"SelectFolder", {folders[i]});
+    for (size_t i = 0; i < toFill; ++i) Call(L"SelectFolder", {folders[i]});
     EXPECT_EQ(storeSink + static_cast<long>(kMaxRegisteredFolders), Sinks());
     // Opening a registered folder again only moves it in the order.
     Call(L"SelectFolder", {InboxId()});
     EXPECT_EQ(storeSink + static_cast<long>(kMaxRegisteredFolders), Sinks());
-    // The 32nd: the five least recently opened (F0 to F4) go first.
+    // The 32nd: the five least recently opened go (the Outbox, the holding
+    // folder, F0 to F2).
     Call(L"SelectFolder", {folders.back()});
     EXPECT_EQ(storeSink + static_cast<long>(kMaxRegisteredFolders - kEvicted + 1), Sinks());
     sink_->calls.clear();
     Commit(true, {L"insert", folders[0], L"Evicted"});
-    const long heard = Commit(true, {L"insert", folders[kEvicted], L"Still registered"});
+    const long heard = Commit(true, {L"insert", folders[kEvicted - 2], L"Still registered"});
     const long inbox = Commit(true, {L"insert", InboxId(), L"Recently opened"});
-    EXPECT_EQ((std::vector<Change>{{kInsertMessage, folders[kEvicted], heard, -1},
+    EXPECT_EQ((std::vector<Change>{{kInsertMessage, folders[kEvicted - 2], heard, -1},
                                    {kInsertMessage, InboxId(), inbox, -1}}),
               Await(2));
 }

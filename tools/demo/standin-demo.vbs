@@ -103,6 +103,20 @@ Case "store"
     folder = c.Commit("createfolder", 2, "Projects")
     c.Pump 300
     WScript.Echo "Deleted message " & r(0) & ", created folder " & folder & " in the Inbox"
+Case "resend"
+    ' After a plug-in asked for it: the copy in the Outbox goes out with Send/Receive.
+    If c.Variant = "WM" Then outbox = 4 Else outbox = 5
+    c.Pump 500
+    WScript.Echo "The Outbox holds " & (UBound(c.Messages(outbox)) + 1) & " message(s); Send/Receive"
+    c.StartSend
+    WScript.Echo "Transfer finished: " & c.WaitTransferIdle(10000)
+    c.SelectFolder "Sent Items"
+    c.Pump 300
+    rows = c.Rows
+    c.SelectRows 0
+    c.Pump 300
+    r = rows(0)
+    WScript.Echo "Sent Items: """ & r(3) & """ went out with the account """ & c.PreviewAccount & """"
 Case "quit"
     c.Quit
 End Select

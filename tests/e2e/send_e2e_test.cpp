@@ -1,0 +1,322 @@
+// Sending in the running client: a plug-in's SendMessage copies a stored
+// message into the Outbox (or parks it while a transfer runs), the copy is
+// stamped with the default account and sent once; the client's own send
+// commands are held back and replayed as the send cycle requires.
+#include "library_fixture.h"
+#include "registry_scope.h"
+
+namespace plume::test {
+namespace {
+
+// The contract of the events and store codes, stated once.
+constexpr DISPID kOnDownloadStarted = 6, kOnDownloadFinished = 7, kOnNewMessageInOutbox = 8,
+                 kOnSendButtonMsgWndClicked = 10, kOnDatabaseChange = 13;
+constexpr long kInsertMessage = 257, kDeleteMessage = 260;
+constexpr long kToField = 1001, kSubjectField = 1004;
+
+// The default account the test prefix holds for each client.
+const wchar_t* const kAccountId = L"00000001";
+const wchar_t* const kAccountName = L"Vexlor Mail";
+const wchar_t* const kAccountFile = L"account{7A3C7E51-8E4B-4E0C-9D0A-2B5F0C1D4E21}.oeaccount";
+const wchar_t* const kDisplayName = L"Jamie Rivera";
+const wchar_t* const kEmail = L"jamie.rivera@vexlor.example";
+
+// Where the send settings live, per client.
+const wchar_t* const kIdentityMailKey =
+    L"Identities\\{A1B2C3D4-1111-2222-3333-444455556666}\\Software\\Microsoft\\Outlook Express\\5.0\\Mail";
+const wchar_t* const kWmMailKey = L"Software\\Microsoft\\Windows Mail\\Mail";
+const wchar_t* const kInternetSettings = L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+
+struct StoredMessage {
+    long id;
+    std::wstring subject;
+};
+
+class Sending : public RootObjectTest {
+protected:
+    std::vector<StoredMessage> MessagesIn(long folder) {
+        std::vector<StoredMessage> out;
+        for (const Var& row : Call(L"Messages", {folder}).Array()) {
+            auto fields = row.Array();
+            out.push_back({fields[0].Long(), fields[3].Str()});
+        }
+        return out;
+    }
+    std::vector<long> IdsWithSubject(long folder, const std::wstring& subject) {
+        std::vector<long> out;
+        for (const auto& m : MessagesIn(folder))
+            if (m.subject == subject) out.push_back(m.id);
+        return out;
+    }
+    bool AwaitSubject(long folder, const std::wstring& subject, size_t count = 1, DWORD ms = 15000) {
+        return StandinProcess::WaitFor([&] { return IdsWithSubject(folder, subject).size() == count; }, ms);
+    }
+    // A message of the Inbox with a subject of its own, committed as a user's action.
+    StoredMessage InboxMessage(const std::wstring& subject) {
+        const long id = Call(L"Commit", {L"insert", InboxId(), subject}).Long();
+        EXPECT_GT(id, 0);
+        return {id, subject};
+    }
+    std::vector<std::wstring> AccountOf(long msgId) {
+        std::vector<std::wstring> out;
+        for (const Var& v : Call(L"MessageAccount", {msgId}).Array()) out.push_back(v.Str());
+        return out;
+    }
+    void ExpectDefaultAccount(long msgId) {
+        auto account = AccountOf(msgId);
+        ASSERT_EQ(5u, account.size());
+        if (IsWm()) {
+            EXPECT_EQ(kAccountName, account[1]);
+            EXPECT_EQ(kAccountFile, account[2]);
+            EXPECT_EQ(kDisplayName, account[3]);
+            EXPECT_EQ(kEmail, account[4]);
+        } else {
+            EXPECT_EQ(kAccountId, account[0]);
+            EXPECT_EQ(kAccountName, account[1]);
+        }
+    }
+    std::vector<std::vector<long>> Changes() {
+        std::vector<std::vector<long>> out;
+        for (const auto& c : CallsOf(sink_, kOnDatabaseChange)) out.push_back(c.args);
+        return out;
+    }
+    size_t CountChanges(long code, long folder, long object) {
+        size_t n = 0;
+        for (const auto& c : Changes())
+            if (c[0] == code && c[1] == folder && c[2] == object) ++n;
+        return n;
+    }
+    // Position of the first call of `dispid` whose first argument is `arg`; -1 when none.
+    long PositionOf(DISPID dispid, long arg, size_t argIndex = 0) {
+        for (size_t i = 0; i < sink_->calls.size(); ++i) {
+            const auto& c = sink_->calls[i];
+            if (c.dispid == dispid && c.args.size() > argIndex && c.args[argIndex] == arg) return static_cast<long>(i);
+        }
+        return -1;
+    }
+    bool TransferBusy() { return Call(L"TransferState").Array()[0].Bool(); }
+    long TransfersStarted() { return Call(L"TransferState").Array()[1].Long(); }
+    std::vector<long> SendCommandParams() {
+        std::vector<long> out;
+        for (const Var& v : Call(L"SendCommandParams").Array()) out.push_back(v.Long());
+        return out;
+    }
+    HWND ComposeTo(const std::wstring& subject) {
+        HWND note = Call(L"NewMessage").Hwnd();
+        Call(L"SetField", {IdOf(note), kToField, L"Robin Park <robin.park@example.org>"});
+        Call(L"SetField", {IdOf(note), kSubjectField, subject});
+        return note;
+    }
+};
+
+TEST_F(Sending, SendMessageCopiesIntoTheOutboxStampedWithTheDefaultAccountAndTheCopyIsSentOnce) {
+    const StoredMessage source = InboxMessage(L"Quarterly figures");
+    sink_->calls.clear();
+    ASSERT_EQ(S_OK, root_->SendMessage(InboxId(), source.id));
+
+    // The copy is in the Outbox, the source stays where it was.
+    ASSERT_TRUE(AwaitSubject(OutboxId(), source.subject));
+    const long copy = IdsWithSubject(OutboxId(), source.subject)[0];
+    EXPECT_NE(source.id, copy);
+    EXPECT_EQ(std::vector<long>{source.id}, IdsWithSubject(InboxId(), source.subject));
+    ExpectDefaultAccount(copy);
+
+    // Plug-ins hear the new Outbox message before the store change itself.
+    ASSERT_TRUE(WaitForEvent(sink_, kOnDatabaseChange));
+    const long announced = PositionOf(kOnNewMessageInOutbox, copy);
+    const long inserted = PositionOf(kOnDatabaseChange, kInsertMessage);
+    ASSERT_GE(announced, 0);
+    ASSERT_GE(inserted, 0);
+    EXPECT_LT(announced, inserted);
+    EXPECT_EQ(1u, CountChanges(kInsertMessage, OutboxId(), copy));
+
+    // Send/Receive sends it once, with the account it was stamped with.
+    ASSERT_TRUE(Call(L"StartSend").Bool());
+    ASSERT_TRUE(AwaitSubject(SentItemsId(), source.subject));
+    ASSERT_TRUE(Call(L"WaitTransferIdle", {10000}).Bool());
+    EXPECT_TRUE(IdsWithSubject(OutboxId(), source.subject).empty());
+    const auto sent = IdsWithSubject(SentItemsId(), source.subject);
+    ASSERT_EQ(1u, sent.size());
+    ExpectDefaultAccount(sent[0]);
+    EXPECT_EQ(kAccountName, Call(L"SentWith", {sent[0]}).Str());
+    EXPECT_TRUE(WaitForEvent(sink_, kOnDownloadFinished));
+    EXPECT_EQ(1u, CallsOf(sink_, kOnDownloadStarted).size());
+
+    // Ids that are not there, or a folder that is not, change nothing and fail nothing.
+    const size_t outbox = MessagesIn(OutboxId()).size();
+    EXPECT_EQ(S_OK, root_->SendMessage(InboxId(), 999999));
+    EXPECT_EQ(S_OK, root_->SendMessage(987654, source.id));
+    EXPECT_EQ(S_OK, root_->SendMessage(-1, -1));
+    Call(L"Pump", {300});
+    EXPECT_EQ(outbox, MessagesIn(OutboxId()).size());
+    EXPECT_EQ(1u, IdsWithSubject(InboxId(), source.subject).size());
+}
+
+TEST_F(Sending, DuringATransferTheCopyIsParkedAndMovesToTheOutboxWhenTheTransferEnds) {
+    const StoredMessage source = InboxMessage(L"Parked while sending");
+    ASSERT_TRUE(Call(L"HoldTransfers", {1}).Bool());
+    ASSERT_TRUE(Call(L"StartSend").Bool());
+    ASSERT_TRUE(StandinProcess::WaitFor([&] { return TransferBusy(); }, 5000));
+
+    ASSERT_EQ(S_OK, root_->SendMessage(InboxId(), source.id));
+    ASSERT_TRUE(AwaitSubject(HoldingId(), source.subject));
+    EXPECT_TRUE(IdsWithSubject(OutboxId(), source.subject).empty());
+
+    // The end of the transfer moves the parked copy into the Outbox.
+    ASSERT_TRUE(Call(L"HoldTransfers", {0}).Bool());
+    ASSERT_TRUE(Call(L"FinishTransfer").Bool());
+    ASSERT_TRUE(AwaitSubject(OutboxId(), source.subject));
+    EXPECT_TRUE(AwaitSubject(HoldingId(), source.subject, 0));
+    ExpectDefaultAccount(IdsWithSubject(OutboxId(), source.subject)[0]);
+    EXPECT_EQ(1u, IdsWithSubject(InboxId(), source.subject).size());
+
+    // Send/Receive delivers it once.
+    ASSERT_TRUE(Call(L"WaitTransferIdle", {10000}).Bool());
+    ASSERT_TRUE(Call(L"StartSend").Bool());
+    ASSERT_TRUE(AwaitSubject(SentItemsId(), source.subject));
+    ASSERT_TRUE(Call(L"WaitTransferIdle", {10000}).Bool());
+    EXPECT_EQ(1u, IdsWithSubject(SentItemsId(), source.subject).size());
+    EXPECT_TRUE(IdsWithSubject(OutboxId(), source.subject).empty());
+}
+
+TEST_F(Sending, AUsersSendIsReportedOnceAndDeliveredOnce) {
+    const std::wstring subject = L"Sent once";
+    HWND note = ComposeTo(subject);
+    sink_->calls.clear();
+    ASSERT_TRUE(Call(L"SendNote", {IdOf(note)}).Bool());
+    ASSERT_TRUE(AwaitSubject(SentItemsId(), subject));
+    ASSERT_TRUE(Call(L"WaitTransferIdle", {10000}).Bool());
+    ASSERT_TRUE(WaitForEvent(sink_, kOnDownloadFinished));
+    Call(L"Pump", {500});
+
+    EXPECT_EQ(1u, CallsOf(sink_, kOnSendButtonMsgWndClicked).size());
+    const auto sent = IdsWithSubject(SentItemsId(), subject);
+    ASSERT_EQ(1u, sent.size());
+    EXPECT_TRUE(IdsWithSubject(OutboxId(), subject).empty());
+    size_t outboxInserts = 0, outboxDeletes = 0;
+    long queued = -1;
+    for (const auto& c : Changes()) {
+        if (c[1] != OutboxId()) continue;
+        if (c[0] == kInsertMessage) ++outboxInserts, queued = c[2];
+        if (c[0] == kDeleteMessage) ++outboxDeletes;
+    }
+    EXPECT_EQ(1u, outboxInserts);
+    EXPECT_EQ(1u, outboxDeletes);
+    EXPECT_EQ(1u, CountChanges(kInsertMessage, SentItemsId(), sent[0]));
+    // The message that entered the Outbox was announced once, before its change.
+    size_t announcements = 0;
+    for (const auto& c : CallsOf(sink_, kOnNewMessageInOutbox)) announcements += c.args[0] == queued;
+    EXPECT_EQ(1u, announcements);
+    EXPECT_LT(PositionOf(kOnNewMessageInOutbox, queued), PositionOf(kOnDatabaseChange, kInsertMessage));
+    EXPECT_EQ(1u, CallsOf(sink_, kOnDownloadStarted).size());
+}
+
+TEST_F(Sending, SendMailImmediatelyAndWorkingOfflineDecideWhetherASendStarts) {
+    struct Case {
+        DWORD immediately, offline;
+        bool sent;
+    };
+    for (const Case& c : {Case{0, 0, false}, Case{1, 1, false}, Case{1, 0, true}}) {
+        SCOPED_TRACE(testing::Message() << "Send Mail Immediately " << c.immediately << ", offline " << c.offline);
+        ScopedRegistryValue immediately(HKEY_CURRENT_USER, IsWm() ? kWmMailKey : kIdentityMailKey,
+                                        L"Send Mail Immediately");
+        ScopedRegistryValue offline(HKEY_CURRENT_USER, kInternetSettings, L"GlobalUserOffline");
+        ASSERT_TRUE(immediately.SetDword(c.immediately));
+        ASSERT_TRUE(offline.SetDword(c.offline));
+        const long started = TransfersStarted();
+        const std::wstring subject = L"Immediately " + std::to_wstring(c.immediately) + L" offline " +
+                                     std::to_wstring(c.offline);
+        ASSERT_TRUE(Call(L"SendNote", {IdOf(ComposeTo(subject))}).Bool());
+        ASSERT_TRUE(AwaitSubject(c.sent ? SentItemsId() : OutboxId(), subject));
+        ASSERT_TRUE(Call(L"WaitTransferIdle", {10000}).Bool());
+        EXPECT_EQ(c.sent ? started + 1 : started, TransfersStarted());
+        if (!c.sent) {
+            // It waits for Send/Receive (online); the library let it pass.
+            offline.SetDword(0);
+            ASSERT_TRUE(Call(L"StartSend").Bool());
+            ASSERT_TRUE(AwaitSubject(SentItemsId(), subject));
+            ASSERT_TRUE(Call(L"WaitTransferIdle", {10000}).Bool());
+        }
+    }
+}
+
+TEST_F(Sending, SendCommandsDuringAMessageWindowsSendAreHeldBackAndReplayedWithTheirOwnParameter) {
+    constexpr long kOwnParameter = 0x1234;
+    Call(L"ClearSendLog");
+    ASSERT_TRUE(Call(L"HoldNoteSends", {1}).Bool());
+    HWND note = ComposeTo(L"Held back");
+    ASSERT_TRUE(Call(L"SendNote", {IdOf(note)}).Bool());
+    // The window is sending: the client's command does not reach its dialog.
+    ASSERT_TRUE(StandinProcess::WaitFor([&] { return Call(L"HeldNoteSends").Long() == 1; }, 5000));
+    Call(L"SendCommand", {kOwnParameter});
+    Call(L"Pump", {300});
+    EXPECT_TRUE(SendCommandParams().empty());
+
+    // The window's send goes on; the held command comes back later, with its parameter.
+    ASSERT_TRUE(Call(L"HoldNoteSends", {0}).Bool());
+    ASSERT_TRUE(AwaitSubject(SentItemsId(), L"Held back"));
+    ASSERT_TRUE(StandinProcess::WaitFor(
+        [&] {
+            auto p = SendCommandParams();
+            return std::find(p.begin(), p.end(), kOwnParameter) != p.end();
+        },
+        15000));
+    ASSERT_TRUE(Call(L"WaitTransferIdle", {10000}).Bool());
+    const auto params = SendCommandParams();
+    EXPECT_EQ(1, std::count(params.begin(), params.end(), kOwnParameter));
+    EXPECT_EQ(1u, IdsWithSubject(SentItemsId(), L"Held back").size());
+}
+
+TEST_F(Sending, SendAndReceiveMessagesIsReplayedOnlyAfterASendPassed) {
+    Call(L"ClearSendLog");
+    // No send has passed: nothing is queued, nothing replayed.
+    ASSERT_EQ(S_OK, root_->SendAndReceiveMessages());
+    Call(L"Pump", {2000});
+    EXPECT_TRUE(SendCommandParams().empty());
+
+    // One passed and runs: the request is replayed as -1 when it ends.
+    ASSERT_TRUE(Call(L"HoldTransfers", {1}).Bool());
+    ASSERT_TRUE(Call(L"StartSend").Bool());
+    ASSERT_TRUE(StandinProcess::WaitFor([&] { return TransferBusy(); }, 5000));
+    ASSERT_EQ(S_OK, root_->SendAndReceiveMessages());
+    ASSERT_EQ(S_OK, root_->SendAndReceiveMessages());  // one request, not two
+    ASSERT_TRUE(Call(L"HoldTransfers", {0}).Bool());
+    ASSERT_TRUE(Call(L"FinishTransfer").Bool());
+    ASSERT_TRUE(StandinProcess::WaitFor([&] { return SendCommandParams().size() >= 2; }, 10000));
+    ASSERT_TRUE(Call(L"WaitTransferIdle", {10000}).Bool());
+    Call(L"Pump", {2500});
+    EXPECT_EQ((std::vector<long>{0, -1}), SendCommandParams());
+}
+
+TEST_F(Sending, OnWindowsMailParkedMessagesMarkedDeletedAreRemovedUnheard) {
+    if (!IsWm()) GTEST_SKIP() << "the deletion mark is read on Windows Mail only";
+    struct Case {
+        const wchar_t* mark;
+        bool removed;
+    };
+    for (const Case& c : {Case{L"True", true}, Case{L"true", false}, Case{nullptr, false}}) {
+        SCOPED_TRACE(c.mark ? c.mark : L"(no mark)");
+        sink_->calls.clear();
+        const std::wstring subject = std::wstring(L"Marked ") + (c.mark ? c.mark : L"none");
+        const long id = c.mark ? Call(L"Commit", {L"insertprop", HoldingId(), subject, L"X_PLUME_DELETED", c.mark}).Long()
+                               : Call(L"Commit", {L"insert", HoldingId(), subject}).Long();
+        ASSERT_GT(id, 0);
+        Call(L"Pump", {500});
+        EXPECT_EQ(c.removed ? 0u : 1u, IdsWithSubject(HoldingId(), subject).size());
+        EXPECT_EQ(c.removed ? 0u : 1u, CountChanges(kInsertMessage, HoldingId(), id));
+    }
+}
+
+TEST_F(Sending, OnOutlookExpressAMessageThatCarriesAnAccountKeepsIt) {
+    if (IsWm()) GTEST_SKIP() << "the account property is Outlook Express's";
+    const StoredMessage source = InboxMessage(L"Own account");
+    ASSERT_EQ(1, Call(L"SetBodyProp", {source.id, L"63", L"00000002"}).Long());
+    ASSERT_EQ(S_OK, root_->SendMessage(InboxId(), source.id));
+    ASSERT_TRUE(AwaitSubject(OutboxId(), source.subject));
+    const long copy = IdsWithSubject(OutboxId(), source.subject)[0];
+    EXPECT_EQ(L"00000002", Call(L"GetBodyProp", {copy, L"63"}).Str());
+    EXPECT_EQ(VT_EMPTY, Call(L"GetBodyProp", {copy, L"att:athena-account-name"}).raw().vt);
+}
+
+}  // namespace
+}  // namespace plume::test
