@@ -68,6 +68,36 @@ Field FieldOf(const wchar_t* name) {
     return Field::None;
 }
 
+// Wine's reader stops the process on an assertion when the file ends inside
+// or right after its opening declaration ("<?xm", "<?xml ...?>"). Such a
+// file has no element for the walk anyway: it is not handed to the reader.
+// The look is at the file's first 64 KB, with the zero bytes of UTF-16 and
+// byte-order marks left out.
+bool HasContentAfterDeclaration(const char* path) {
+    unique_handle file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, 0, nullptr));
+    if (file.get() == INVALID_HANDLE_VALUE) {
+        file.release();
+        return true;  // the stream reports the failure
+    }
+    std::string head(64 * 1024, '\0');
+    DWORD read = 0;
+    if (!ReadFile(file.get(), head.data(), static_cast<DWORD>(head.size()), &read, nullptr)) return true;
+    head.resize(read);
+    std::string text;
+    for (char ch : head) {
+        const unsigned char u = static_cast<unsigned char>(ch);
+        if (u != 0 && u != 0xEF && u != 0xBB && u != 0xBF && u != 0xFF && u != 0xFE) text += ch;
+    }
+    const size_t start = text.find_first_not_of(" \t\r\n");
+    if (start == std::string::npos) return false;
+    const std::string opening = text.substr(start, 5);
+    if (std::string("<?xml").compare(0, opening.size(), opening) != 0 && text.compare(start, 2, "<?") != 0)
+        return true;
+    const size_t end = text.find("?>", start);
+    return end != std::string::npos && text.find('<', end + 2) != std::string::npos;
+}
+
 }  // namespace
 
 void CopyWideField(wchar_t* field, size_t capacity, const wchar_t* text) {
@@ -121,12 +151,18 @@ int ReadAccountFile(const char* path, WmAccountInfo& info) {
     if (!LoadXmlEntryPoints(&xml) || !xml.createStream || !xml.createReader) return 0;
     com_ptr<IStream> stream;
     if (FAILED(xml.createStream(path, STGM_READ, stream.put())) || !stream) return 0;
+    if (!HasContentAfterDeclaration(path)) return 1;
     com_ptr<IXmlReader> reader;
     if (FAILED(xml.createReader(kIidXmlReader, reader.put_void(), nullptr)) || !reader) return 0;
     if (FAILED(reader->SetInput(stream.get()))) return 0;
+    // Every node takes at least one byte of the file: a reader that goes on
+    // answering past that (Wine's does at the end of a truncated file) is
+    // not followed further.
+    STATSTG stat{};
+    ULONGLONG budget = SUCCEEDED(stream->Stat(&stat, STATFLAG_NONAME)) ? stat.cbSize.QuadPart + 16 : 1u << 20;
     Field current = Field::None;
     XmlNodeType type;
-    while (reader->Read(&type) == S_OK) {
+    while (budget-- > 0 && reader->Read(&type) == S_OK) {
         const wchar_t* text = nullptr;
         if (type == XmlNodeType_Element) {
             if (FAILED(reader->GetLocalName(&text, nullptr)) || !text) {
