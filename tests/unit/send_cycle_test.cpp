@@ -52,7 +52,7 @@ constexpr int kNsOpenFolder = 6, kPubDelete = 6, kPubOpen = 10, kPubSave = 11, k
 constexpr size_t kMessageIdAt = 24, kWmFlagsAt = 40, kWmStrings[4] = {144, 152, 232, 240};
 constexpr UINT kSendCommand = 0xAA4;
 constexpr UINT kParkFlags = 0x10089, kOutboxSaveFlags = 0x0C, kOutboxRecordFlags = 0x10009, kMarkedDeleteFlags = 4;
-constexpr LONG kInsertMessage = 257, kDeleteMessage = 258 + 256;  // 514 never reaches clients; any code will do
+constexpr LONG kInsertMessage = 257, kDeleteMessage = 260;
 constexpr DISPID kOnDownloadFinished = 7, kOnNewMessageInOutbox = 8, kOnDatabaseChange = 13;
 constexpr LONG kSourceFolder = 10;
 const wchar_t kMailSettingsWM[] = L"Software\\Microsoft\\Windows Mail\\Mail";
@@ -86,6 +86,9 @@ struct FakeClient {
     std::vector<std::string> calls;
     std::vector<Update> updates;
     int freedRestored = 0, freedOther = 0;
+    // The store tells its listener of each saved message on the saving
+    // thread, as the client's commit does.
+    plume::PLUMEStoreListener* listener = nullptr;
 };
 FakeClient* g;
 // The record's own strings, which must be back before it is freed.
@@ -159,6 +162,7 @@ LONG SaveIn(LONG folder, IUnknown* message, UINT_PTR flags) {
     const LONG id = g->nextId++;
     g->folders[folder][id] = g->folders[m->folder][m->msg];
     g->calls.push_back(Call("save", folder, m->msg, flags));
+    if (g->listener) g->listener->OnStoreChange(kInsertMessage, 1, folder, id, 0, 0, 0);
     return id;
 }
 void DeleteIn(LONG folder, UINT_PTR flags, IdList* list, bool callback) {
@@ -533,12 +537,23 @@ TEST_P(SendCycleTest, ADuringTransferSendIsParkedThenMovedToTheOutbox) {
     EXPECT_EQ(Call("save", c->holding, 7, kParkFlags), client.calls.at(0));
     EXPECT_EQ(1u, client.folders[kSourceFolder].count(7)) << "the source stays";
     if (c->wm) return;  // the Windows Mail copy needs the account file (below)
+    // The Outbox copy is committed on this thread, the callback window's:
+    // its change is raised there before the save returns, not after a wait.
+    client.listener = m;
+    HeardEvents().clear();
+    const ULONGLONG started = GetTickCount64();
     m->RaiseOnMessageDownloadFinishedEvent();
+    EXPECT_LT(GetTickCount64() - started, 10000u) << "no wait for a delivery to this same thread";
     EXPECT_TRUE(m->queuedSends.empty());
     EXPECT_EQ(0u, client.folders[c->holding].count(parked)) << "the parked copy goes";
     EXPECT_EQ(2u, client.folders[c->outbox].size());
     EXPECT_EQ(Call("save", c->outbox, parked, kOutboxSaveFlags), client.calls.at(1));
     EXPECT_EQ(Call("delete", c->holding, parked, 0) + " list 16,1", client.calls.at(2));
+    const LONG copy = client.folders[c->outbox].rbegin()->first;
+    const std::vector<Heard> expected = {{"root", kOnDownloadFinished, {}},
+                                         {"root", kOnNewMessageInOutbox, {copy}},
+                                         {"root", kOnDatabaseChange, {kInsertMessage, c->outbox, copy, -1}}};
+    EXPECT_EQ(expected, HeardEvents());
 }
 
 INSTANTIATE_TEST_SUITE_P(BothClients, SendCycleTest, ::testing::Values(&kOE, &kWM),
