@@ -19,6 +19,7 @@
 #include "host/hooks.h"
 #include "manager/plume_manager.h"
 #include "manager/plume_obj.h"
+#include "fake_table_object.h"
 #include "object_events.h"
 #include "registry_scope.h"
 #include "server/class_objects.h"
@@ -65,7 +66,7 @@ struct IdList {
     void* ids;
 };
 
-using AnyFn = void (*)();
+using plume::test::AnyFn;
 struct Obj {
     AnyFn* vtbl;
     LONG refs;
@@ -98,18 +99,6 @@ std::string Call(const char* what, LONG folder, LONG id, UINT_PTR flags) {
     return std::string(what) + " " + std::to_string(folder) + ":" + std::to_string(id) + " " + std::to_string(flags);
 }
 
-ULONG STDMETHODCALLTYPE AddRefObj(Obj* o) { return ++o->refs; }
-ULONG STDMETHODCALLTYPE ReleaseObj(Obj* o) {
-    LONG n = --o->refs;
-    if (n == 0) delete o;
-    return n;
-}
-HRESULT STDMETHODCALLTYPE QueryObj(Obj* o, REFIID, void** out) {
-    ++o->refs;
-    *out = o;
-    return S_OK;
-}
-HRESULT STDMETHODCALLTYPE NotImpl(Obj*) { return E_NOTIMPL; }
 
 AnyFn g_store[96], g_folder[96], g_ns[16], g_pubFolder[16], g_mime[40];
 IUnknown* New(AnyFn* table, LONG folder, LONG msg = 0) { return reinterpret_cast<IUnknown*>(new Obj{table, 1, folder, msg}); }
@@ -119,31 +108,10 @@ HRESULT STDMETHODCALLTYPE StoreOpenFolder(Obj*, UINT id, UINT_PTR, UINT_PTR, IUn
     *out = New(g_folder, id);
     return S_OK;
 }
-struct Rowset {
-    std::vector<LONG> ids;
-    size_t next = 0;
-};
 HRESULT STDMETHODCALLTYPE CreateRowset(Obj* o, UINT_PTR, UINT_PTR, UINT_PTR* out) {
-    auto* r = new Rowset;
-    for (auto& m : g->folders[o->folder]) r->ids.push_back(m.first);
+    auto* r = new plume::test::FakeRowset{{}, g->c->wm};
+    for (auto& m : g->folders[o->folder]) r->ids.push_back(static_cast<UINT>(m.first));
     *out = reinterpret_cast<UINT_PTR>(r);
-    return S_OK;
-}
-HRESULT STDMETHODCALLTYPE SeekRowset(Obj*, UINT_PTR rowset, UINT how, UINT_PTR, UINT_PTR* position) {
-    auto* r = reinterpret_cast<Rowset*>(rowset);
-    if (how != 2 || r->ids.empty()) return E_FAIL;
-    *position = r->ids.size() - 1;
-    return S_OK;
-}
-HRESULT STDMETHODCALLTYPE QueryRowset(Obj*, UINT_PTR rowset, UINT_PTR arg, BYTE* record, UINT_PTR*) {
-    auto* r = reinterpret_cast<Rowset*>(rowset);
-    size_t at = g->c->wm ? (arg == 1 ? r->next++ : SIZE_MAX) : arg;
-    if (at >= r->ids.size()) return S_FALSE;
-    memcpy(record + kMessageIdAt, &r->ids[at], 4);
-    return S_OK;
-}
-HRESULT STDMETHODCALLTYPE CloseRowset(Obj*, UINT_PTR rowset) {
-    delete reinterpret_cast<Rowset*>(rowset);
     return S_OK;
 }
 HRESULT STDMETHODCALLTYPE FreeRecord(Obj*, BYTE* record) {
@@ -247,19 +215,14 @@ AnyFn Fn(F f) {
     return reinterpret_cast<AnyFn>(f);
 }
 void BuildTables(const Contract& c) {
-    for (AnyFn* t : {g_store, g_folder, g_ns, g_pubFolder, g_mime}) {
-        const int n = t == g_store || t == g_folder ? 96 : t == g_mime ? 40 : 16;
-        for (int i = 0; i < n; ++i) t[i] = Fn(NotImpl);
-        t[0] = Fn(QueryObj);
-        t[kAddRef] = Fn(AddRefObj);
-        t[2] = Fn(ReleaseObj);
-    }
+    for (AnyFn* t : {g_store, g_folder, g_ns, g_pubFolder, g_mime})
+        plume::test::FillFakeTable<Obj>(t, t == g_store || t == g_folder ? 96 : t == g_mime ? 40 : 16);
     g_store[c.storeOpenFolder] = Fn(StoreOpenFolder);
     g_folder[kFreeRecord] = Fn(FreeRecord);
     g_folder[kCreateRowset] = Fn(CreateRowset);
-    if (!c.wm) g_folder[kSeekRowset] = Fn(SeekRowset);
-    g_folder[kQueryRowset] = Fn(QueryRowset);
-    g_folder[kCloseRowset] = Fn(CloseRowset);
+    if (!c.wm) g_folder[kSeekRowset] = Fn(&plume::test::FakeSeekRowset<Obj>);
+    g_folder[kQueryRowset] = Fn(&plume::test::FakeQueryRowset<Obj>);
+    g_folder[kCloseRowset] = Fn(&plume::test::FakeCloseRowset<Obj>);
     g_folder[c.openMessage] = Fn(OpenMessage);
     g_folder[c.saveMessage] = Fn(SaveMessage);
     g_folder[c.deleteMessages] = Fn(DeleteMessages);
