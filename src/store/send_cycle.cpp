@@ -134,6 +134,7 @@ void PLUMEManager::PushPendingSendCommand(LONGLONG value) {
 
 void PLUMEManager::StartSynchroPending() {
     Log(0, "PLUMEManager::StartSynchroPending:.\n");
+    if (!sendDialog_) return;  // a null window would make it a message to this thread
     bool any;
     LONGLONG value = 0;
     {

@@ -519,6 +519,21 @@ TEST_P(SendCycleTest, ADuringTransferSendIsParkedThenMovedToTheOutbox) {
     EXPECT_EQ(expected, HeardEvents());
 }
 
+TEST_P(SendCycleTest, AClosingClientSendsAsIfTheLibraryWereAbsent) {
+    client.folders[kSourceFolder][7] = {};
+    m->sendBusy = 1;
+    m->SetShuttingDown();  // the next test makes a fresh manager
+    EXPECT_FALSE(ClientSends(0x11)) << "not held back once the gate is closed";
+    EXPECT_EQ(std::vector<LPARAM>{0x11}, g_passed);
+    EXPECT_TRUE(Pending().empty());
+    m->SendMessage(kSourceFolder, 7);
+    EXPECT_TRUE(client.calls.empty()) << "nothing is copied while the client closes";
+    ResetEvent(m->databaseChangeDone());
+    m->RaiseOnDatabaseChange(kInsertMessage, c->outbox, 41, -1);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(m->databaseChangeDone(), 0)) << "the committing thread goes on";
+    EXPECT_TRUE(HeardEvents().empty());
+}
+
 INSTANTIATE_TEST_SUITE_P(BothClients, SendCycleTest, ::testing::Values(&kOE, &kWM),
                          [](const auto& info) { return info.param->wm ? std::string("WM") : std::string("OE"); });
 
