@@ -519,6 +519,18 @@ TEST_P(SendCycleTest, ADuringTransferSendIsParkedThenMovedToTheOutbox) {
     EXPECT_EQ(expected, HeardEvents());
 }
 
+TEST_P(SendCycleTest, ADialogFoundLaterIsHookedWhenAMessageWindowOpens) {
+    m->UnhookSendWnd();
+    EXPECT_EQ(reinterpret_cast<LONG_PTR>(DialogRecorder), GetWindowLongPtrA(dialog, GWLP_WNDPROC)) << "put back";
+    EXPECT_FALSE(ClientSends(0x11));
+    EXPECT_EQ(0, m->firstSendPassed) << "the library did not see it";
+    m->RaiseOnNewMsgWnd(0x1234);
+    EXPECT_EQ(dialog, m->sendDialog());
+    EXPECT_FALSE(ClientSends(0x22));
+    EXPECT_TRUE(ClientSends(0x33)) << "hooked again: a send has passed";
+    EXPECT_EQ((std::vector<LPARAM>{0x11, 0x22}), g_passed);
+}
+
 TEST_P(SendCycleTest, AClosingClientSendsAsIfTheLibraryWereAbsent) {
     client.folders[kSourceFolder][7] = {};
     m->sendBusy = 1;
