@@ -504,9 +504,15 @@ TEST_P(SendCycleTest, ADuringTransferSendIsParkedThenMovedToTheOutbox) {
     // its change is raised there before the save returns, not after a wait.
     client.listener = m;
     HeardEvents().clear();
+    plume::test::Pump();
+    const UINT marker = WM_APP + 77;  // queued before; nothing pumps it inside the commit
+    PostThreadMessageA(GetCurrentThreadId(), marker, 0, 0);
     const ULONGLONG started = GetTickCount64();
     m->RaiseOnMessageDownloadFinishedEvent();
     EXPECT_LT(GetTickCount64() - started, 10000u) << "no wait for a delivery to this same thread";
+    MSG msg;
+    EXPECT_TRUE(PeekMessageA(&msg, reinterpret_cast<HWND>(-1), marker, marker, PM_REMOVE))
+        << "the change was raised in place, not by a nested message loop";
     EXPECT_TRUE(m->queuedSends.empty());
     EXPECT_EQ(0u, client.folders[c->holding].count(parked)) << "the parked copy goes";
     EXPECT_EQ(2u, client.folders[c->outbox].size());
