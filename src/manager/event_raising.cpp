@@ -9,6 +9,8 @@
 #include "manager/plume_manager.h"
 #include "manager/plume_obj.h"
 #include "log.h"
+#include "client_variant.h"
+#include "store/send_cycle.h"
 #include "ui/oe_button.h"
 #include "ui/oe_menu.h"
 #include "ui/oe_menu_item.h"
@@ -162,7 +164,7 @@ void PLUMEManager::RaiseOnMessageDownloadFinishedEvent() {
         return;
     }
     Log(0, "PLUMEManager::RaiseOnMessageDownloadFinishedEvent. Set the download /  upload ended.\n");
-    firstSendPassed = 0;
+    InterlockedExchange(&firstSendPassed, 0);
     // The client settles its transfer before the end is reported.
     Sleep(1500);
     int index = 0;
@@ -171,6 +173,28 @@ void PLUMEManager::RaiseOnMessageDownloadFinishedEvent() {
             index++);
         root.FireOnMessageDownloadFinished();
     });
+    // The parked copies go to the Outbox. Each copy commits, which raises
+    // OnDatabaseChange on this thread: no lock is held across it.
+    for (;;) {
+        QueuedSend next;
+        {
+            cs_lock hold(registryLock_);
+            if (queuedSends.empty()) break;
+            next = queuedSends.front();
+            queuedSends.pop_front();
+        }
+        Log(0, "RaiseOnMessageDownloadFinishedEvent: Send message.\n");
+        CreateOutboxCopy(next.folderId, next.msgId, 1);
+    }
+    bool pending;
+    {
+        cs_lock hold(registryLock_);
+        pending = !pendingSendCommands.empty();
+    }
+    if (pending) {
+        Log(0, "PLUMEManager::RaiseOnMessageDownloadFinishedEvent: Synchro pending.\n");
+        StartSynchroPending();
+    }
 }
 
 void PLUMEManager::RaiseOnNewMsgWnd(LONG msgWndId) {
@@ -178,6 +202,12 @@ void PLUMEManager::RaiseOnNewMsgWnd(LONG msgWndId) {
     if (!gate) {
         Log(0, "PLUMEManager::RaiseOnNewMsgWnd: Can't enter event.\n");
         return;
+    }
+    {
+        // The send dialog may appear after the manager; every new message
+        // window looks again until it is found.
+        cs_lock hold(registryLock_);
+        if (!sendDialog_) HookSendWnd();
     }
     ForEachRoot([&](PLUMEObj& root) { root.FireOnNewMsgWnd(msgWndId); });
 }
@@ -227,10 +257,58 @@ void PLUMEManager::RaiseOnNewMessageInOutbox(LONG msgId) {
 }
 
 void PLUMEManager::RaiseOnDatabaseChange(LONG code, LONG folderId, LONG objectId, LONG newParentId) {
+    // The committing thread is released on every path, also with the gate closed.
     SetOnExit done(databaseChangeDone_.get());
+    Log(0, "PLUMEManager::RaiseOnDatabaseChange: TransactionType = %d, folderId = %d, msgId = %d, parentId = %d .\n",
+        static_cast<int>(code), static_cast<int>(folderId), static_cast<int>(objectId), static_cast<int>(newParentId));
     GateScope gate(this);
     if (!gate) return;
-    ForEachRoot([&](PLUMEObj& root) { root.FireOnDatabaseChange(code, folderId, objectId, newParentId); });
+    Log(0, "PLUMEManager::RaiseOnDatabaseChange: %d.\n", static_cast<int>(GetCurrentThreadId()));
+    const bool isOutboxInsert = code == OE_TR_INSERT_MESSAGE && folderId == outboxFolderId;
+    if (isOutboxInsert)
+        Log(0, "PLUMEManager::RaiseOnDatabaseChange: The TransactionType and folderId are meet setting.\n");
+    else
+        Log(0, "PLUMEManager::RaiseOnDatabaseChange: The TransactionType and folderId aren't meet setting. Still try "
+               "the next step.\n");
+    if (!sendDialog_) {
+        Log(0, "OutboxWndProc: Error Cannot find SendWnd (#32770).\n");
+    } else if (InterlockedCompareExchange(&sendBusy, 0, 0) <= 0) {
+        // Counted as busy while it is heard: a send command meanwhile is held back.
+        struct BusyScope {
+            volatile LONG* busy;
+            ~BusyScope() { InterlockedDecrement(busy); }
+        } busy{&sendBusy};
+        InterlockedIncrement(&sendBusy);
+        RaiseOnNewMessageInOutbox(objectId);
+        lastOutboxMessageId = objectId;
+    }
+    // A message marked for deletion that arrives in the holding folder goes
+    // at once, unheard.
+    const bool removed = IsWindowsMail() && code == OE_TR_INSERT_MESSAGE && folderId == holdingFolderId &&
+                         RemoveMessageWMail(objectId) == 1;
+    if (!removed) {
+        ForEachRoot([&](PLUMEObj& root) {
+            Log(0, "PLUMEManager::RaiseOnDatabaseChange: OnDatabaseChange %d, %d, %d, %d.\n", static_cast<int>(code),
+                static_cast<int>(folderId), static_cast<int>(objectId), static_cast<int>(newParentId));
+            root.FireOnDatabaseChange(code, folderId, objectId, newParentId);
+            Log(0, "PLUMEManager::RaiseOnDatabaseChange: OnDatabaseChange finis.\n");
+        });
+    }
+    if (isOutboxInsert)
+        Log(0, "PLUMEManager::RaiseOnDatabaseChange: The TransactionType and folderId are meet setting, try to Send "
+               "and Receive now.\n");
+    else
+        Log(0, "PLUMEManager::RaiseOnDatabaseChange: The TransactionType and folderId aren't meet setting, still try "
+               "to Send and Receive.\n");
+    if (InterlockedExchange(&sendButtonCommand, 0) == 0) {
+        bool pending;
+        {
+            cs_lock hold(registryLock_);
+            pending = !pendingSendCommands.empty();
+        }
+        if (pending && IsSendMailImmediately() && !IsGlobalUserOffline()) StartSynchroPending();
+    }
+    Log(0, "PLUMEManager::RaiseOnDatabaseChange: Leave function.\n");
 }
 
 void PLUMEManager::SendAndReceiveMessages() {

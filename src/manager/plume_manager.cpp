@@ -113,6 +113,7 @@ PLUMEManager::PLUMEManager()
     if (IsHostProcess() && CreateMessageStore(*this) && messageStore) {
         const ULONG last = messageStore->GetLastMessageId(outboxFolderId);
         lastOutboxMessageId = last == 0xFFFFFFFF ? -1 : static_cast<LONG>(last);
+        HookSendWnd();
     }
 }
 
@@ -329,6 +330,13 @@ bool PLUMEManager::PostAndWait(HANDLE event, UINT message, WPARAM wParam, LPARAM
 void PLUMEManager::OnStoreChange(int code, int kind, int folderId, int objectId, int, int b, int) {
     if (kind != 1) return;
     if (!(code & 0x1D) && code != 576 && code != 544) return;  // 258 and 514 stay internal
+    // The library's own commits (Outbox copies, deletions) run on the
+    // callback window's thread: the change is raised there and then, since
+    // a post would only be handled by a nested pump of this same thread.
+    if (callbackWindow_ && GetWindowThreadProcessId(callbackWindow_, nullptr) == GetCurrentThreadId()) {
+        RaiseOnDatabaseChange(code, folderId, objectId, code == 576 ? b : -1);
+        return;
+    }
     // The committing thread is the client's: a hung server thread or plug-in
     // holds it back at most kStoreChangeWaitMs.
     PostTransaction(TransactionRecord{folderId, objectId, code == 576 ? b : -1, code}, kStoreChangeWaitMs);

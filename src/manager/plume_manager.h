@@ -23,6 +23,7 @@
 #include "manager/object_registry.h"
 #include "sync.h"
 #include "unique_any.h"
+#include "window_subclass.h"
 
 namespace plume {
 
@@ -156,8 +157,42 @@ public:
     LONG sendButtonCommand = 0;
     LONG lastOutboxMessageId = -1;
     std::deque<LONGLONG> pendingSendCommands;
+    // Copies parked in the holding folder during a transfer, oldest first.
+    struct QueuedSend {
+        LONG folderId;
+        LONG msgId;
+    };
+    std::deque<QueuedSend> queuedSends;
     // Queues a replay of the client's send command once a send has passed.
     void SendAndReceiveMessages();
+
+    // The Outbox (outbox.cpp). No lock is held across the store calls, which
+    // make the client commit and so raise OnDatabaseChange.
+    void SendMessage(LONG folderId, LONG msgId);
+    // The client's own Outbox copy: CreateOutboxMessageWM or CreateMessageInOutbox.
+    void CreateOutboxCopy(LONG folderId, LONG msgId, int deleteSource);
+    void CreateMessageInOutbox(LONG folderId, LONG msgId, int deleteSource);
+    void CreateOutboxMessageWM(LONG folderId, LONG msgId, int deleteSource);
+    // 1 when the holding folder's message carried the deletion mark and is gone.
+    int RemoveMessageWMail(LONG msgId);
+    // The store watcher, held (null when there is none).
+    std::shared_ptr<PLUMEMessageStore> Watcher();
+
+    // The send cycle (send_cycle.cpp).
+    // Subclasses the client's hidden send dialog when it is found.
+    void HookSendWnd();
+    // Puts the dialog's procedure back (while ours is on top) and forgets it.
+    void UnhookSendWnd();
+    HWND sendDialog() const { return sendDialog_; }
+    void PushPendingSendCommand(LONGLONG value);
+    // Replays the oldest held-back send command (or a plain one) to the dialog.
+    void StartSynchroPending();
+    // The client's settings: "Send Mail Immediately" (1 unless 0) and
+    // "GlobalUserOffline" (1 only when 1).
+    static int IsSendMailImmediately();
+    static int IsGlobalUserOffline();
+    // The send dialog's procedure (client UI thread).
+    static LRESULT CALLBACK SendDlgWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
     // Raise operations (server thread, from the callback window).
     void RaiseOnButtonClicked(LONG toolbarId, LONG buttonId, LONGLONG msgWndId);
@@ -201,6 +236,8 @@ private:
     unique_handle folderChangeDone_;
     critical_section registryLock_;
     critical_section storeLock_;
+    HWND sendDialog_ = nullptr;
+    window_subclass sendDialogSubclass_;
 };
 
 // How long a client thread that committed a store change waits for its delivery.

@@ -318,8 +318,11 @@ STDMETHODIMP PLUMEObj::SendAndReceiveMessages() {
     return Call("SendAndReceiveMessages", [&] { PLUMEManager::Get(true)->SendAndReceiveMessages(); });
 }
 
-STDMETHODIMP PLUMEObj::SendMessage(LONG, LONG) {
-    return Call("SendMessage", [] {});
+STDMETHODIMP PLUMEObj::SendMessage(LONG folderId, LONG msgId) {
+    return Call("SendMessage", [&] {
+        // Failures are logged; the caller always hears S_OK.
+        if (PLUMEManager* manager = PLUMEManager::Get(false)) manager->SendMessage(folderId, msgId);
+    });
 }
 
 }  // namespace plume

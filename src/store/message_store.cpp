@@ -1,4 +1,5 @@
 #include "store/message_store.h"
+#include "store/client_table.h"
 
 #include <commctrl.h>
 
@@ -21,9 +22,11 @@ namespace {
 const CLSID kStoreClass = {0x101A8FB9, 0xF1B9, 0x11D1, {0x9A, 0x56, 0x00, 0xC0, 0x4F, 0xA3, 0x09, 0xD4}};
 
 const StoreLayout kLayoutOE = {
-    {0xE883FC75, 0xEC08, 0x11D1, {0x9A, 0x53, 0x00, 0xC0, 0x4F, 0xA3, 0x09, 0xD4}}, 52, 56, 18, 101, 32, false, true};
+    {0xE883FC75, 0xEC08, 0x11D1, {0x9A, 0x53, 0x00, 0xC0, 0x4F, 0xA3, 0x09, 0xD4}}, 52, 56, 18, 101, 32, false, true,
+    50, 51, 55, 1, false};
 const StoreLayout kLayoutWM = {
-    {0x569BA773, 0x508C, 0x469B, {0x8B, 0x21, 0xCB, 0xCC, 0xBC, 0xB7, 0xBC, 0xD2}}, 72, 76, -1, 109, 40, true, false};
+    {0x569BA773, 0x508C, 0x469B, {0x8B, 0x21, 0xCB, 0xCC, 0xBC, 0xB7, 0xBC, 0xD2}}, 72, 76, -1, 109, 40, true, false,
+    71, 72, 78, 15, true};
 
 // Positions shared by both clients.
 constexpr int kAddRef = 1;
@@ -48,13 +51,12 @@ using GetTransactionFn = HRESULT(STDMETHODCALLTYPE*)(IUnknown*, UINT_PTR*, UINT*
 using CreateRowsetFn = HRESULT(STDMETHODCALLTYPE*)(IUnknown*, UINT_PTR, UINT_PTR, UINT_PTR*);
 using SeekRowsetFn = HRESULT(STDMETHODCALLTYPE*)(IUnknown*, UINT_PTR, UINT, UINT_PTR, UINT_PTR*);
 using QueryRowsetFn = HRESULT(STDMETHODCALLTYPE*)(IUnknown*, UINT_PTR, UINT_PTR, void*, UINT_PTR*);
+using OpenMessageFn = HRESULT(STDMETHODCALLTYPE*)(IUnknown*, UINT_PTR, UINT_PTR, IUnknown**, UINT_PTR);
+using SaveMessageFn = HRESULT(STDMETHODCALLTYPE*)(IUnknown*, ULONGLONG*, UINT_PTR, UINT_PTR, UINT_PTR, IUnknown*,
+                                                  UINT_PTR);
+using DeleteMessagesFn = HRESULT(STDMETHODCALLTYPE*)(IUnknown*, UINT_PTR, MessageIdList*, void*, IUnknown*);
 using CloseRowsetFn = HRESULT(STDMETHODCALLTYPE*)(IUnknown*, UINT_PTR);
 
-void** Slot(IUnknown* object, int position) { return &(*reinterpret_cast<void***>(object))[position]; }
-template <typename Fn>
-Fn Entry(IUnknown* object, int position) {
-    return reinterpret_cast<Fn>(*Slot(object, position));
-}
 
 template <typename T>
 T Read(const BYTE* record, size_t offset) {
@@ -403,6 +405,38 @@ HRESULT PLUMEMessageStore::UnregisterFolderNotification(IDatabaseNotify* notify,
     HRESULT hr = Entry<UnregisterFn>(folder, kUnregisterNotification)(folder, notify);
     if (SUCCEEDED(hr)) folder->Release();
     return hr;
+}
+
+HRESULT PLUMEMessageStore::OpenMimeMessage(LONG folderId, LONG msgId, IUnknown** message) {
+    if (!message) return E_POINTER;
+    *message = nullptr;
+    com_ptr<IUnknown> folder;
+    HRESULT hr = OpenFolder(folderId, folder.put());
+    if (FAILED(hr) || !folder) return FAILED(hr) ? hr : E_FAIL;
+    return Entry<OpenMessageFn>(folder.get(), layout_.folderOpenMessage)(folder.get(), static_cast<ULONG>(msgId), 0,
+                                                                         message, 0);
+}
+
+HRESULT PLUMEMessageStore::SaveMimeMessage(LONG folderId, UINT flags, IUnknown* message, LONG* newId) {
+    if (!newId) return E_POINTER;
+    com_ptr<IUnknown> folder;
+    HRESULT hr = OpenFolder(folderId, folder.put());
+    if (FAILED(hr) || !folder) return FAILED(hr) ? hr : E_FAIL;
+    ULONGLONG id = 0;  // wide enough for either client's ids
+    hr = Entry<SaveMessageFn>(folder.get(), layout_.folderSaveMessage)(folder.get(), &id, 0, flags, 0, message, 0);
+    *newId = static_cast<LONG>(id);
+    return hr;
+}
+
+HRESULT PLUMEMessageStore::DeleteMessage(LONG folderId, LONG msgId, bool withCallback) {
+    com_ptr<IUnknown> folder;
+    HRESULT hr = OpenFolder(folderId, folder.put());
+    if (FAILED(hr) || !folder) return FAILED(hr) ? hr : E_FAIL;
+    ULONGLONG id = static_cast<ULONG>(msgId);  // a 32-bit id is its low half
+    MessageIdList list{16, 1, &id};
+    return Entry<DeleteMessagesFn>(folder.get(), layout_.folderDeleteMessages)(
+        folder.get(), withCallback ? layout_.deleteFlagsWithCallback : 0, &list, nullptr,
+        withCallback ? NullStoreCallback() : nullptr);
 }
 
 ULONG PLUMEMessageStore::GetLastMessageId(LONG folderId) {

@@ -57,6 +57,9 @@ struct StoreLayout {
     size_t messageFlags;
     bool messageRecordHasFolder;  // folder id at 32
     bool unhookOpenFolderFirst;
+    int folderOpenMessage, folderSaveMessage, folderDeleteMessages;
+    UINT deleteFlagsWithCallback;
+    bool wideMessageIds;  // message ids in lists are 64-bit
 };
 
 // One replaced entry of a client table.
@@ -104,6 +107,12 @@ public:
     HRESULT GetParentFolderId(LONG folderId, LONG* parent);
     HRESULT RegisterFolderNotification(LONG folderId, IDatabaseNotify* notify, IUnknown** folder);
     HRESULT UnregisterFolderNotification(IDatabaseNotify* notify, IUnknown* folder);
+    // The folder's message `msgId` (caller releases `message`).
+    HRESULT OpenMimeMessage(LONG folderId, LONG msgId, IUnknown** message);
+    // Saves `message` into the folder; `newId` gets the new message's id.
+    HRESULT SaveMimeMessage(LONG folderId, UINT flags, IUnknown* message, LONG* newId);
+    // Deletes one message; the client's null callback goes along when asked.
+    HRESULT DeleteMessage(LONG folderId, LONG msgId, bool withCallback);
     // Highest message id of the folder; 0xFFFFFFFF on any failure.
     ULONG GetLastMessageId(LONG folderId);
     HRESULT RegisterStoreNotification(IDatabaseNotify* notify);

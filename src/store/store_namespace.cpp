@@ -6,6 +6,7 @@
 #include "manager/plume_manager.h"
 #include "log.h"
 #include "store/message_store.h"
+#include "store/client_table.h"
 
 namespace plume {
 namespace {
@@ -17,11 +18,6 @@ constexpr int kInitialize = 3, kOpenSpecialFolder = 5;
 constexpr LONG kOutboxFolder = 1;
 using InitializeFn = HRESULT(STDMETHODCALLTYPE*)(IUnknown*, HWND, DWORD);
 using OpenSpecialFolderFn = HRESULT(STDMETHODCALLTYPE*)(IUnknown*, LONG, DWORD, IUnknown**);
-
-template <typename Fn>
-Fn Entry(IUnknown* object, int position) {
-    return reinterpret_cast<Fn>((*reinterpret_cast<void***>(object))[position]);
-}
 
 }  // namespace
 

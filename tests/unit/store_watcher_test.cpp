@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "fake_table_object.h"
 #include "manager/plume_manager.h"
 #include "store/message_store.h"
 
@@ -73,18 +74,9 @@ struct FakeClient {
 };
 FakeClient* g;
 
-ULONG STDMETHODCALLTYPE ObjAddRef(Obj* o) { return ++o->refs; }
-ULONG STDMETHODCALLTYPE ObjRelease(Obj* o) {
-    LONG n = --o->refs;
-    if (n == 0) delete o;
-    return n;
-}
-HRESULT STDMETHODCALLTYPE ObjQuery(Obj* o, REFIID, void** out) {
-    ++o->refs;
-    *out = o;
-    return S_OK;
-}
-HRESULT STDMETHODCALLTYPE NotImpl(Obj*) { return E_NOTIMPL; }
+constexpr auto ObjAddRef = &plume::test::FakeAddRef<Obj>;
+constexpr auto ObjRelease = &plume::test::FakeRelease<Obj>;
+constexpr auto NotImpl = &plume::test::FakeNotImpl<Obj>;
 HRESULT STDMETHODCALLTYPE FreeRecord(Obj*, void*) {
     ++g->freed;
     return S_OK;
@@ -135,33 +127,8 @@ HRESULT STDMETHODCALLTYPE FolderInfo(Obj*, UINT id, void* out) {
     return S_OK;
 }
 
-// Rowsets: the handle is the folder; OE seeks to the last row and queries at
-// a position, WM walks.
-struct Rowset {
-    std::vector<UINT> ids;
-    size_t next = 0;
-};
 HRESULT STDMETHODCALLTYPE CreateRowset(Obj* o, UINT_PTR, UINT_PTR, UINT_PTR* out) {
-    *out = reinterpret_cast<UINT_PTR>(new Rowset{g->messages[o->folderId]});
-    return S_OK;
-}
-HRESULT STDMETHODCALLTYPE SeekRowset(Obj*, UINT_PTR rowset, UINT how, UINT_PTR, UINT_PTR* position) {
-    auto* r = reinterpret_cast<Rowset*>(rowset);
-    if (how != 2 || r->ids.empty()) return E_FAIL;
-    *position = r->ids.size() - 1;
-    return S_OK;
-}
-HRESULT STDMETHODCALLTYPE QueryRowset(Obj*, UINT_PTR rowset, UINT_PTR arg, void* record, UINT_PTR*) {
-    auto* r = reinterpret_cast<Rowset*>(rowset);
-    size_t at = g->c->wm ? (arg == 1 ? r->next++ : SIZE_MAX) : arg;
-    if (at >= r->ids.size()) return S_FALSE;
-    Record rec{};
-    Put32(rec, kMessageIdAt, r->ids[at]);
-    memcpy(record, rec.data(), rec.size());
-    return S_OK;
-}
-HRESULT STDMETHODCALLTYPE CloseRowset(Obj*, UINT_PTR rowset) {
-    delete reinterpret_cast<Rowset*>(rowset);
+    *out = reinterpret_cast<UINT_PTR>(new plume::test::FakeRowset{g->messages[o->folderId], g->c->wm});
     return S_OK;
 }
 
@@ -171,10 +138,7 @@ AnyFn* FolderTable() { return g_folderTable; }
 
 void BuildTables(const Contract& c) {
     for (AnyFn* t : {g_storeTable, g_folderTable}) {
-        for (int i = 0; i < 96; ++i) t[i] = reinterpret_cast<AnyFn>(NotImpl);
-        t[0] = reinterpret_cast<AnyFn>(ObjQuery);
-        t[kAddRefSlot] = reinterpret_cast<AnyFn>(ObjAddRef);
-        t[2] = reinterpret_cast<AnyFn>(ObjRelease);
+        plume::test::FillFakeTable<Obj>(t, 96);
         t[kFreeRecordSlot] = reinterpret_cast<AnyFn>(FreeRecord);
         t[kRegisterSlot] = reinterpret_cast<AnyFn>(Register);
         t[kUnregisterSlot] = reinterpret_cast<AnyFn>(Unregister);
@@ -183,9 +147,9 @@ void BuildTables(const Contract& c) {
     g_storeTable[c.openFolder] = reinterpret_cast<AnyFn>(OpenFolder);
     g_storeTable[c.folderInfo] = reinterpret_cast<AnyFn>(FolderInfo);
     g_folderTable[kCreateRowsetSlot] = reinterpret_cast<AnyFn>(CreateRowset);
-    if (c.seekRowset >= 0) g_folderTable[c.seekRowset] = reinterpret_cast<AnyFn>(SeekRowset);
-    g_folderTable[kQueryRowsetSlot] = reinterpret_cast<AnyFn>(QueryRowset);
-    g_folderTable[kCloseRowsetSlot] = reinterpret_cast<AnyFn>(CloseRowset);
+    if (c.seekRowset >= 0) g_folderTable[c.seekRowset] = reinterpret_cast<AnyFn>(&plume::test::FakeSeekRowset<Obj>);
+    g_folderTable[kQueryRowsetSlot] = reinterpret_cast<AnyFn>(&plume::test::FakeQueryRowset<Obj>);
+    g_folderTable[kCloseRowsetSlot] = reinterpret_cast<AnyFn>(&plume::test::FakeCloseRowset<Obj>);
 }
 
 // The client's store class: new store objects, or `failure` when set.

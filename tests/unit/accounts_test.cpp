@@ -1,0 +1,280 @@
+// The default account: the account manager's registry keys (per identity
+// where there is one) and the account file in the local store folder.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "registry_scope.h"
+#include "store/accounts.h"
+
+using plume::test::ScopedRegistryKey;
+using plume::test::ScopedRegistryValue;
+
+namespace {
+
+// Where the client keeps things.
+const wchar_t kIdentities[] = L"Identities";
+const wchar_t kMachineIam[] = L"SOFTWARE\\Microsoft\\Internet Account Manager";
+const wchar_t kWmIam[] = L"Software\\Microsoft\\IAM";
+const wchar_t kWindowsMail[] = L"Software\\Microsoft\\Windows Mail";
+constexpr size_t kWideLimit = 2047, kAnsiLimit = 1023;
+
+void SetString(HKEY root, const wchar_t* path, const wchar_t* name, const std::wstring& value, DWORD type = REG_SZ) {
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(root, path, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr));
+    RegSetValueExW(key, name, 0, type, reinterpret_cast<const BYTE*>(value.c_str()),
+                   static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(key);
+}
+
+// A temporary folder with the files a test writes, removed on every path.
+class TempFolder {
+public:
+    TempFolder() {
+        char base[MAX_PATH];
+        GetTempPathA(MAX_PATH, base);
+        path_ = std::string(base) + "plume_accounts_" + std::to_string(GetCurrentProcessId()) + "\\";
+        CreateDirectoryA(path_.c_str(), nullptr);
+    }
+    ~TempFolder() {
+        for (auto it = files_.rbegin(); it != files_.rend(); ++it) DeleteFileA(it->c_str());
+        for (auto it = dirs_.rbegin(); it != dirs_.rend(); ++it) RemoveDirectoryA(it->c_str());
+        RemoveDirectoryA(path_.c_str());
+    }
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+    std::string Dir(const std::string& name) {
+        dirs_.push_back(path_ + name);
+        CreateDirectoryA(dirs_.back().c_str(), nullptr);
+        return dirs_.back() + "\\";
+    }
+    std::string Write(const std::string& name, const std::string& bytes) {
+        const std::string file = path_ + name;
+        if (files_.empty() || files_.back() != file) files_.push_back(file);
+        FILE* f = fopen(file.c_str(), "wb");
+        if (f) {
+            fwrite(bytes.data(), 1, bytes.size(), f);
+            fclose(f);
+        }
+        return file;
+    }
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+    std::vector<std::string> files_, dirs_;
+};
+
+std::string Xml(const std::string& body) { return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<MessageAccount>" + body + "</MessageAccount>"; }
+
+std::unique_ptr<plume::WmAccountInfo> Read(const std::string& file, int* result) {
+    auto info = std::make_unique<plume::WmAccountInfo>();
+    memset(info.get(), 'x', sizeof *info);  // nothing left over from before
+    *result = plume::ReadAccountFile(file.c_str(), *info);
+    return info;
+}
+
+TEST(Accounts, OutlookExpressAccountWithAndWithoutIdentity) {
+    ScopedRegistryValue lastUser(HKEY_CURRENT_USER, kIdentities, L"Last User ID");
+    ScopedRegistryValue machineDefault(HKEY_CURRENT_USER, kMachineIam, L"Default Mail Account");
+    ScopedRegistryKey machineAccount(HKEY_CURRENT_USER, std::wstring(kMachineIam) + L"\\Accounts\\plume-test-0001");
+    ScopedRegistryKey identityAccount(
+        HKEY_CURRENT_USER,
+        L"Identities\\{plume-test-identity}\\Software\\Microsoft\\Internet Account Manager\\Accounts\\plume-test-0002");
+    SetString(HKEY_CURRENT_USER, kMachineIam, L"Default Mail Account", L"plume-test-0001");
+    machineAccount.SetString("Account Name", "Machine account");
+    identityAccount.SetString("Account Name", "Identity account");
+
+    // No identity: the machine user's account manager.
+    {
+        HKEY key;
+        if (RegOpenKeyExW(HKEY_CURRENT_USER, kIdentities, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+            RegDeleteValueW(key, L"Last User ID");
+            RegCloseKey(key);
+        }
+    }
+    plume::OeAccountSettings settings;
+    ASSERT_EQ(1, plume::GetDefaultAccountSettings(settings));
+    EXPECT_STREQ("plume-test-0001", settings.accountId);
+    EXPECT_STREQ("Machine account", settings.accountName);
+
+    // An identity without its own account manager key: still the machine user's.
+    SetString(HKEY_CURRENT_USER, kIdentities, L"Last User ID", L"{plume-test-missing}");
+    ASSERT_EQ(1, plume::GetDefaultAccountSettings(settings));
+    EXPECT_STREQ("Machine account", settings.accountName);
+
+    // The identity's own key wins.
+    SetString(HKEY_CURRENT_USER, kIdentities, L"Last User ID", L"{plume-test-identity}");
+    SetString(HKEY_CURRENT_USER, L"Identities\\{plume-test-identity}\\Software\\Microsoft\\Internet Account Manager",
+              L"Default Mail Account", L"plume-test-0002");
+    ASSERT_EQ(1, plume::GetDefaultAccountSettings(settings));
+    EXPECT_STREQ("plume-test-0002", settings.accountId);
+    EXPECT_STREQ("Identity account", settings.accountName);
+
+    // A default naming no account fails.
+    SetString(HKEY_CURRENT_USER, L"Identities\\{plume-test-identity}\\Software\\Microsoft\\Internet Account Manager",
+              L"Default Mail Account", L"plume-test-none");
+    EXPECT_EQ(0, plume::GetDefaultAccountSettings(settings));
+}
+
+TEST(Accounts, WindowsMailAccountFileUnderTheStoreRoot) {
+    TempFolder temp;
+    const std::string root = temp.Dir("store");
+    temp.Dir("store\\Local Folders");
+    temp.Write("store\\Local Folders\\account{PLUME}.oeaccount",
+               Xml("<Account_Name type=\"SZ\">Home mail</Account_Name>"
+                   "<SMTP_Display_Name type=\"SZ\">Ann Example</SMTP_Display_Name>"
+                   "<SMTP_Email_Address type=\"SZ\">ann@example.org</SMTP_Email_Address>"));
+    ScopedRegistryValue fileValue(HKEY_CURRENT_USER, kWmIam, L"Default Mail Account");
+    ScopedRegistryValue rootValue(HKEY_CURRENT_USER, kWindowsMail, L"Store Root");
+    ScopedRegistryValue variable(HKEY_CURRENT_USER, L"Environment", L"PLUME_TEST_STORE");
+    SetString(HKEY_CURRENT_USER, kWmIam, L"Default Mail Account", L"account{PLUME}.oeaccount");
+
+    auto check = [&](const char* how) {
+        auto info = std::make_unique<plume::WmAccountInfo>();
+        ASSERT_EQ(1, plume::GetWMAccountInfo(*info)) << how;
+        EXPECT_STREQ("account{PLUME}.oeaccount", info->accountFile) << how;
+        EXPECT_STREQ(L"Home mail", info->accountName) << how;
+        EXPECT_STREQ(L"Ann Example", info->displayName) << how;
+        EXPECT_STREQ("ann@example.org", info->emailAddress) << how;
+    };
+    SetString(HKEY_CURRENT_USER, kWindowsMail, L"Store Root", std::wstring(root.begin(), root.end()));
+    check("REG_SZ");
+    // An expandable root is expanded before the folder is appended.
+    SetEnvironmentVariableA("PLUME_TEST_STORE", temp.path().c_str());
+    SetString(HKEY_CURRENT_USER, kWindowsMail, L"Store Root", L"%PLUME_TEST_STORE%store\\", REG_EXPAND_SZ);
+    check("REG_EXPAND_SZ");
+    // The same text as a plain string is not expanded: no such folder.
+    SetString(HKEY_CURRENT_USER, kWindowsMail, L"Store Root", L"%PLUME_TEST_STORE%store\\");
+    auto info = std::make_unique<plume::WmAccountInfo>();
+    EXPECT_EQ(0, plume::GetWMAccountInfo(*info));
+    SetEnvironmentVariableA("PLUME_TEST_STORE", nullptr);
+}
+
+TEST(Accounts, AccountFileFieldsFollowTheElements) {
+    TempFolder temp;
+    int result = 0;
+    // Text inside a child element of Account_Name counts, up to the first end tag.
+    auto info = Read(temp.Write("a.xml", Xml("<Account_Name><b>inner</b>after</Account_Name>")), &result);
+    EXPECT_EQ(1, result);
+    EXPECT_STREQ(L"inner", info->accountName);
+    // A missing address still succeeds, and missing fields are empty.
+    info = Read(temp.Write("a.xml", Xml("<SMTP_Display_Name>Bob</SMTP_Display_Name>")), &result);
+    EXPECT_EQ(1, result);
+    EXPECT_STREQ(L"Bob", info->displayName);
+    EXPECT_STREQ(L"", info->accountName);
+    EXPECT_STREQ("", info->emailAddress);
+    // A repeated element: the later text wins. Names are whole and case-sensitive.
+    info = Read(temp.Write("a.xml", Xml("<SMTP_Email_Address>one@x</SMTP_Email_Address>"
+                                        "<smtp_email_address>lower@x</smtp_email_address>"
+                                        "<SMTP_Email_AddressX>long@x</SMTP_Email_AddressX>"
+                                        "<SMTP_Email_Address>two@x</SMTP_Email_Address>")),
+                &result);
+    EXPECT_STREQ("two@x", info->emailAddress);
+    // Text after an end tag belongs to no field.
+    info = Read(temp.Write("a.xml", Xml("<Account_Name>n</Account_Name>stray")), &result);
+    EXPECT_STREQ(L"n", info->accountName);
+    // Files that end inside or right after the declaration (Wine's reader
+    // stops the process on them).
+    for (const char* cut : {"<?xm", "<?xml version=\"1.0\"?>", "\xEF\xBB\xBF<?xml version=\"1.0\"?>\r\n", ""}) {
+        info = Read(temp.Write("a.xml", cut), &result);
+        EXPECT_EQ(1, result) << cut;
+        EXPECT_STREQ(L"", info->accountName) << cut;
+    }
+    // A file that is not there.
+    info = Read(temp.path() + "missing.xml", &result);
+    EXPECT_EQ(0, result);
+}
+
+TEST(Accounts, OverLongTextsAreCutAtCharacterBoundaries) {
+    TempFolder temp;
+    int result = 0;
+    const std::string huge(100000, 'n');  // far past both limits
+    auto info = Read(temp.Write("a.xml", Xml("<Account_Name>" + huge + "</Account_Name><SMTP_Email_Address>" + huge +
+                                             "</SMTP_Email_Address>")),
+                     &result);
+    EXPECT_EQ(1, result);
+    EXPECT_EQ(kWideLimit, wcslen(info->accountName));
+    EXPECT_EQ(kAnsiLimit, strlen(info->emailAddress));
+
+    // A surrogate pair that does not fit whole is left out whole.
+    std::wstring wide(kWideLimit - 1, L'a');
+    wide += L"\xD83D\xDE00";
+    wchar_t field[2048];
+    plume::CopyWideField(field, 2048, wide.c_str());
+    EXPECT_EQ(kWideLimit - 1, wcslen(field));
+    wide.erase(0, 1);  // now it fits
+    plume::CopyWideField(field, 2048, wide.c_str());
+    EXPECT_EQ(kWideLimit, wcslen(field));
+    EXPECT_EQ(0xDE00, field[kWideLimit - 1]);
+
+    // The 8-bit field keeps whole characters of the code page only.
+    char ansi[1024];
+    std::wstring text(kAnsiLimit - 1, L'a');
+    text += L"\x00E9\x00E9";
+    plume::CopyAnsiField(ansi, sizeof ansi, text.c_str());
+    EXPECT_EQ(kAnsiLimit, strlen(ansi));
+    char expected[8] = {};
+    WideCharToMultiByte(CP_ACP, 0, L"\x00E9", 1, expected, sizeof expected, nullptr, nullptr);
+    if (strlen(expected) == 1) EXPECT_EQ(expected[0], ansi[kAnsiLimit - 1]);
+    else EXPECT_EQ('a', ansi[kAnsiLimit - 1]);  // a two-byte character that does not fit stays out
+}
+
+// Damaged, truncated, mis-encoded and random files: the reader never
+// crashes, and every field stays terminated within its limit.
+TEST(Accounts, DamagedAccountFilesNeverBreakTheLookup) {
+    // PLUME_ACCOUNTS_SEED repeats a run.
+    char given[32] = "";
+    const unsigned seed = GetEnvironmentVariableA("PLUME_ACCOUNTS_SEED", given, sizeof given)
+                              ? static_cast<unsigned>(strtoul(given, nullptr, 10))
+                              : static_cast<unsigned>(GetTickCount());
+    printf("account file seed %u\n", seed);
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 random(seed);
+    TempFolder temp;
+    const std::string good = Xml("<Account_Name type=\"SZ\">Home <i>mail</i></Account_Name>"
+                                 "<SMTP_Display_Name>Ann \xC3\xA9</SMTP_Display_Name>"
+                                 "<SMTP_Email_Address>ann@example.org</SMTP_Email_Address>");
+    const char* const prefixes[] = {"", "\xEF\xBB\xBF", "\xFF\xFE", "<?xml version=\"1.0\" encoding=\"UTF-16\"?>",
+                                    "<?xml version=\"1.0\" encoding=\"bogus\"?>", "<!DOCTYPE a [<!ENTITY e \"x\">]>"};
+    int succeeded = 0;
+    for (int round = 0; round < 3000; ++round) {
+        std::string bytes = good;
+        switch (round % 5) {
+        case 0: bytes.resize(random() % bytes.size()); break;  // truncated
+        case 1:
+            for (int i = 0; i < 1 + static_cast<int>(random() % 8); ++i) bytes[random() % bytes.size()] = char(random());
+            break;
+        case 2: bytes = prefixes[random() % 6] + bytes.substr(random() % 40); break;
+        case 3: {
+            bytes.assign(random() % 512, '\0');
+            for (char& c : bytes) c = char(random());
+            break;
+        }
+        case 4:  // deep nesting and repetition
+            bytes = Xml(std::string(random() % 400, '\0').replace(0, std::string::npos, "") +
+                        [&] {
+                            std::string s;
+                            for (unsigned i = random() % 300; i; --i) s += "<Account_Name>";
+                            return s + "t";
+                        }());
+            break;
+        }
+        int result = -1;
+        auto info = Read(temp.Write("fuzz.xml", bytes), &result);
+        ASSERT_TRUE(result == 0 || result == 1) << "round " << round;
+        succeeded += result;
+        ASSERT_LE(wcsnlen(info->accountName, 2048), kWideLimit) << "round " << round;
+        ASSERT_LE(wcsnlen(info->displayName, 2048), kWideLimit) << "round " << round;
+        ASSERT_LE(strnlen(info->emailAddress, 1024), kAnsiLimit) << "round " << round;
+    }
+    EXPECT_EQ(3000, succeeded) << "every file that opens is read";
+}
+
+}  // namespace

@@ -1,0 +1,666 @@
+// The send cycle and the Outbox against a client store of the test's own
+// (store, folders and messages with the client's slots and record offsets)
+// and a send dialog of the test's own in this process.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <plume.h>
+#include <propidl.h>
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "com_ptr.h"
+#include "client_variant.h"
+#include "host/hooks.h"
+#include "manager/plume_manager.h"
+#include "manager/plume_obj.h"
+#include "fake_table_object.h"
+#include "object_events.h"
+#include "registry_scope.h"
+#include "server/class_objects.h"
+#include "store/message_store.h"
+#include "ui/toolbar_registry.h"
+
+using plume::com_ptr;
+using plume::PLUMEManager;
+using plume::test::HeardEvents;
+using plume::test::Heard;
+using plume::test::ScopedRegistryValue;
+
+namespace {
+
+// The client's contract, stated once.
+struct Contract {
+    IID storeIid;
+    int storeOpenFolder, openMessage, saveMessage, deleteMessages;
+    UINT deleteFlagsWithCallback;
+    bool wm;
+    LONG outbox, holding;
+};
+const Contract kOE = {{0xE883FC75, 0xEC08, 0x11D1, {0x9A, 0x53, 0x00, 0xC0, 0x4F, 0xA3, 0x09, 0xD4}},
+                      52, 50, 51, 55, 1, false, 5, 7};
+const Contract kWM = {{0x569BA773, 0x508C, 0x469B, {0x8B, 0x21, 0xCB, 0xCC, 0xBC, 0xB7, 0xBC, 0xD2}},
+                      72, 71, 72, 78, 15, true, 4, 6};
+const CLSID kStoreClass = {0x101A8FB9, 0xF1B9, 0x11D1, {0x9A, 0x56, 0x00, 0xC0, 0x4F, 0xA3, 0x09, 0xD4}};
+constexpr int kAddRef = 1, kFreeRecord = 10, kCreateRowset = 17, kSeekRowset = 18, kQueryRowset = 19,
+              kCloseRowset = 20, kUpdateRecord = 6, kFindRecord = 8;
+constexpr int kNsOpenFolder = 6, kPubDelete = 6, kPubOpen = 10, kPubSave = 11, kGetBodyProp = 33, kSetBodyProp = 34;
+constexpr size_t kMessageIdAt = 24, kWmFlagsAt = 40, kWmStrings[4] = {144, 152, 232, 240};
+constexpr UINT kSendCommand = 0xAA4;
+constexpr UINT kParkFlags = 0x10089, kOutboxSaveFlags = 0x0C, kOutboxRecordFlags = 0x10009, kMarkedDeleteFlags = 4;
+constexpr LONG kInsertMessage = 257, kDeleteMessage = 260;
+constexpr DISPID kOnDownloadFinished = 7, kOnNewMessageInOutbox = 8, kOnDatabaseChange = 13;
+constexpr LONG kSourceFolder = 10;
+const wchar_t kMailSettingsWM[] = L"Software\\Microsoft\\Windows Mail\\Mail";
+const wchar_t kMailSettingsOE[] = L"Identities\\{plume-send-identity}\\Software\\Microsoft\\Outlook Express\\5.0\\Mail";
+const wchar_t kInternetSettings[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+
+// The client's id list: {size or count, count, the ids}.
+struct IdList {
+    UINT size, count;
+    void* ids;
+};
+
+using plume::test::AnyFn;
+struct Obj {
+    AnyFn* vtbl;
+    LONG refs;
+    LONG folder;
+    LONG msg;
+};
+
+using Props = std::map<std::string, std::string>;
+struct Update {
+    UINT flags;
+    std::string file, email;
+    std::wstring name, display;
+};
+struct FakeClient {
+    const Contract* c = &kOE;
+    std::map<LONG, std::map<LONG, Props>> folders;
+    LONG nextId = 1000;
+    std::vector<std::string> calls;
+    std::vector<Update> updates;
+    int freedRestored = 0, freedOther = 0;
+    // The store tells its listener of each saved message on the saving
+    // thread, as the client's commit does.
+    plume::PLUMEStoreListener* listener = nullptr;
+};
+FakeClient* g;
+// The record's own strings, which must be back before it is freed.
+char g_own[4][8] = {"own0", "own1", "own2", "own3"};
+
+std::string Call(const char* what, LONG folder, LONG id, UINT_PTR flags) {
+    return std::string(what) + " " + std::to_string(folder) + ":" + std::to_string(id) + " " + std::to_string(flags);
+}
+
+
+AnyFn g_store[96], g_folder[96], g_ns[16], g_pubFolder[16], g_mime[40];
+IUnknown* New(AnyFn* table, LONG folder, LONG msg = 0) { return reinterpret_cast<IUnknown*>(new Obj{table, 1, folder, msg}); }
+
+HRESULT STDMETHODCALLTYPE StoreOpenFolder(Obj*, UINT id, UINT_PTR, UINT_PTR, IUnknown** out) {
+    if (!g->folders.count(static_cast<LONG>(id))) return E_INVALIDARG;
+    *out = New(g_folder, id);
+    return S_OK;
+}
+HRESULT STDMETHODCALLTYPE CreateRowset(Obj* o, UINT_PTR, UINT_PTR, UINT_PTR* out) {
+    auto* r = new plume::test::FakeRowset{{}, g->c->wm};
+    for (auto& m : g->folders[o->folder]) r->ids.push_back(static_cast<UINT>(m.first));
+    *out = reinterpret_cast<UINT_PTR>(r);
+    return S_OK;
+}
+HRESULT STDMETHODCALLTYPE FreeRecord(Obj*, BYTE* record) {
+    void* first;
+    memcpy(&first, record + kWmStrings[0], sizeof first);
+    ++(first == g_own[0] || first == nullptr ? g->freedRestored : g->freedOther);
+    return S_OK;
+}
+HRESULT OpenIn(LONG folder, UINT_PTR id, IUnknown** out) {
+    if (!g->folders[folder].count(static_cast<LONG>(id))) return E_INVALIDARG;
+    *out = New(g_mime, folder, static_cast<LONG>(id));
+    return S_OK;
+}
+LONG SaveIn(LONG folder, IUnknown* message, UINT_PTR flags) {
+    auto* m = reinterpret_cast<Obj*>(message);
+    const LONG id = g->nextId++;
+    g->folders[folder][id] = g->folders[m->folder][m->msg];
+    g->calls.push_back(Call("save", folder, m->msg, flags));
+    if (g->listener) g->listener->OnStoreChange(kInsertMessage, 1, folder, id, 0, 0, 0);
+    return id;
+}
+void DeleteIn(LONG folder, UINT_PTR flags, IdList* list, bool callback) {
+    LONG id;
+    memcpy(&id, list->ids, sizeof id);
+    g->folders[folder].erase(id);
+    g->calls.push_back(Call(callback ? "delete+callback" : "delete", folder, id, flags) + " list " +
+                       std::to_string(list->size) + "," + std::to_string(list->count));
+}
+HRESULT STDMETHODCALLTYPE OpenMessage(Obj* o, UINT_PTR id, UINT_PTR, IUnknown** out, UINT_PTR) {
+    return OpenIn(o->folder, id, out);
+}
+HRESULT STDMETHODCALLTYPE SaveMessage(Obj* o, ULONGLONG* id, UINT_PTR, UINT_PTR flags, UINT_PTR, IUnknown* message,
+                                      UINT_PTR) {
+    *id = static_cast<ULONGLONG>(SaveIn(o->folder, message, flags));
+    return S_OK;
+}
+HRESULT STDMETHODCALLTYPE DeleteMessages(Obj* o, UINT_PTR flags, IdList* list, void*, IUnknown* cb) {
+    DeleteIn(o->folder, flags, list, cb != nullptr);
+    return S_OK;
+}
+HRESULT STDMETHODCALLTYPE FindRecord(Obj* o, UINT_PTR, INT_PTR, BYTE* record, void*) {
+    LONG id;
+    memcpy(&id, record + kMessageIdAt, sizeof id);
+    if (!g->folders[o->folder].count(id)) return S_FALSE;
+    for (int i = 0; i < 4; ++i) {
+        void* p = g_own[i];
+        memcpy(record + kWmStrings[i], &p, sizeof p);
+    }
+    return S_OK;
+}
+HRESULT STDMETHODCALLTYPE UpdateRecord(Obj*, BYTE* record) {
+    void* p[4];
+    for (int i = 0; i < 4; ++i) memcpy(&p[i], record + kWmStrings[i], sizeof p[i]);
+    Update u;
+    memcpy(&u.flags, record + kWmFlagsAt, sizeof u.flags);
+    u.display = static_cast<const wchar_t*>(p[0]);
+    u.email = static_cast<const char*>(p[1]);
+    u.name = static_cast<const wchar_t*>(p[2]);
+    u.file = static_cast<const char*>(p[3]);
+    g->updates.push_back(u);
+    return S_OK;
+}
+
+// Published API (Outlook Express).
+HRESULT STDMETHODCALLTYPE NsOpenFolder(Obj*, UINT_PTR id, UINT_PTR, IUnknown** out) {
+    if (!g->folders.count(static_cast<LONG>(id))) return E_INVALIDARG;
+    *out = New(g_pubFolder, static_cast<LONG>(id));
+    return S_OK;
+}
+HRESULT STDMETHODCALLTYPE PubDelete(Obj* o, IdList* list, UINT_PTR, IUnknown*) {
+    DeleteIn(o->folder, 0, list, false);
+    return S_OK;
+}
+HRESULT STDMETHODCALLTYPE PubOpen(Obj* o, UINT_PTR id, const IID*, IUnknown** out) { return OpenIn(o->folder, id, out); }
+HRESULT STDMETHODCALLTYPE PubSave(Obj* o, const IID*, IUnknown* message, UINT_PTR flags, ULONGLONG* id) {
+    *id = static_cast<ULONGLONG>(SaveIn(o->folder, message, flags));
+    return S_OK;
+}
+
+std::string PropName(const char* name) {
+    return reinterpret_cast<UINT_PTR>(name) <= 0xFFFF ? "#" + std::to_string(reinterpret_cast<UINT_PTR>(name)) : name;
+}
+HRESULT STDMETHODCALLTYPE GetBodyProp(Obj* o, void* body, const char* name, UINT_PTR, PROPVARIANT* v) {
+    if (body != reinterpret_cast<void*>(static_cast<INT_PTR>(-1))) return E_INVALIDARG;
+    Props& props = g->folders[o->folder][o->msg];
+    auto it = props.find(PropName(name));
+    if (it == props.end()) return static_cast<HRESULT>(0x800CCE05);  // not found
+    v->vt = VT_LPSTR;
+    v->pszVal = static_cast<char*>(CoTaskMemAlloc(it->second.size() + 1));
+    strcpy(v->pszVal, it->second.c_str());
+    return S_OK;
+}
+HRESULT STDMETHODCALLTYPE SetBodyProp(Obj* o, void* body, const char* name, UINT_PTR, const PROPVARIANT* v) {
+    if (body != reinterpret_cast<void*>(static_cast<INT_PTR>(-1)) || v->vt != VT_LPSTR) return E_INVALIDARG;
+    g->folders[o->folder][o->msg][PropName(name)] = v->pszVal;
+    return S_OK;
+}
+
+template <typename F>
+AnyFn Fn(F f) {
+    return reinterpret_cast<AnyFn>(f);
+}
+void BuildTables(const Contract& c) {
+    for (AnyFn* t : {g_store, g_folder, g_ns, g_pubFolder, g_mime})
+        plume::test::FillFakeTable<Obj>(t, t == g_store || t == g_folder ? 96 : t == g_mime ? 40 : 16);
+    g_store[c.storeOpenFolder] = Fn(StoreOpenFolder);
+    g_folder[kFreeRecord] = Fn(FreeRecord);
+    g_folder[kCreateRowset] = Fn(CreateRowset);
+    if (!c.wm) g_folder[kSeekRowset] = Fn(&plume::test::FakeSeekRowset<Obj>);
+    g_folder[kQueryRowset] = Fn(&plume::test::FakeQueryRowset<Obj>);
+    g_folder[kCloseRowset] = Fn(&plume::test::FakeCloseRowset<Obj>);
+    g_folder[c.openMessage] = Fn(OpenMessage);
+    g_folder[c.saveMessage] = Fn(SaveMessage);
+    g_folder[c.deleteMessages] = Fn(DeleteMessages);
+    if (c.wm) {
+        g_folder[kFindRecord] = Fn(FindRecord);
+        g_folder[kUpdateRecord] = Fn(UpdateRecord);
+    }
+    g_ns[kNsOpenFolder] = Fn(NsOpenFolder);
+    g_pubFolder[kPubDelete] = Fn(PubDelete);
+    g_pubFolder[kPubOpen] = Fn(PubOpen);
+    g_pubFolder[kPubSave] = Fn(PubSave);
+    g_mime[kGetBodyProp] = Fn(GetBodyProp);
+    g_mime[kSetBodyProp] = Fn(SetBodyProp);
+}
+
+class StoreFactory final : public IClassFactory {
+public:
+    STDMETHODIMP QueryInterface(REFIID, void** out) override {
+        *out = this;
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP CreateInstance(IUnknown*, REFIID, void** out) override {
+        *out = New(g_store, 0);
+        return S_OK;
+    }
+    STDMETHODIMP LockServer(BOOL) override { return S_OK; }
+};
+
+// The send dialog's own procedure: what reaches it past the library.
+WNDPROC g_dialogOwn = nullptr;
+std::vector<LPARAM> g_passed;
+LRESULT CALLBACK DialogRecorder(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (msg == kSendCommand) {
+        g_passed.push_back(lParam);
+        return 0;
+    }
+    return CallWindowProcA(g_dialogOwn, hwnd, msg, wParam, lParam);
+}
+
+class SendCycleTest : public ::testing::TestWithParam<const Contract*> {
+protected:
+    void SetUp() override {
+        plume::test::UseOpenManager();
+        m = PLUMEManager::Get(true);
+        ASSERT_NE(nullptr, m);
+        c = GetParam();
+        plume::SetWindowsMailForTesting(c->wm ? 1 : 0);
+        // Outlook Express keeps its mail settings per identity.
+        lastUser = std::make_unique<ScopedRegistryValue>(HKEY_CURRENT_USER, L"Identities", L"Last User ID");
+        if (!c->wm) {
+            HKEY key;
+            ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, "Identities", 0, nullptr, 0, KEY_SET_VALUE,
+                                                     nullptr, &key, nullptr));
+            RegSetValueExA(key, "Last User ID", 0, REG_SZ, reinterpret_cast<const BYTE*>("{plume-send-identity}"), 22);
+            RegCloseKey(key);
+        }
+        sendImmediately = std::make_unique<ScopedRegistryValue>(HKEY_CURRENT_USER, c->wm ? kMailSettingsWM : kMailSettingsOE,
+                                                                L"Send Mail Immediately");
+        g = &client;
+        client.c = c;
+        for (LONG f : {LONG(1), c->outbox, c->holding, kSourceFolder}) client.folders[f];
+        client.folders[c->outbox][40] = {};
+        BuildTables(*c);
+        ASSERT_HRESULT_SUCCEEDED(
+            CoRegisterClassObject(kStoreClass, &factory, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookie));
+        std::shared_ptr<plume::PLUMEMessageStore> watcher;
+        if (c->wm) watcher = std::make_shared<plume::PLUMEMessageStoreWM>();
+        else watcher = std::make_shared<plume::PLUMEMessageStoreOE>();
+        ASSERT_HRESULT_SUCCEEDED(watcher->HookStoreClass());
+        clientStore = New(g_store, 0);
+        reinterpret_cast<ULONG(STDMETHODCALLTYPE*)(IUnknown*)>(g_store[kAddRef])(clientStore);  // the client touches it
+        ASSERT_TRUE(watcher->IsStoreCaptured());
+        {
+            plume::cs_lock hold(m->storeLock());
+            savedWatcher = m->messageStore;
+            m->messageStore = watcher;
+        }
+        saved = {m->outboxFolderId, m->holdingFolderId, m->lastOutboxMessageId};
+        m->outboxFolderId = c->outbox;
+        m->holdingFolderId = c->holding;
+        m->lastOutboxMessageId = 40;
+        if (!c->wm) {
+            m->storeNamespace = com_ptr<IUnknown>::attach(New(g_ns, 0));
+            m->outboxFolder = com_ptr<IUnknown>::attach(New(g_pubFolder, c->outbox));
+        }
+        // The client's main window and its hidden send dialog.
+        WNDCLASSA wc{};
+        wc.lpfnWndProc = DefWindowProcA;
+        wc.lpszClassName = "Outlook Express Browser Class";
+        RegisterClassA(&wc);
+        main = CreateWindowA(wc.lpszClassName, "client", WS_OVERLAPPEDWINDOW, 0, 0, 300, 200, nullptr, nullptr,
+                             nullptr, nullptr);
+        plume::AttachPlugin(main, nullptr);
+        dialog = CreateWindowExA(0, "#32770", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+        ASSERT_NE(nullptr, dialog);
+        g_dialogOwn = reinterpret_cast<WNDPROC>(
+            SetWindowLongPtrA(dialog, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(DialogRecorder)));
+        g_passed.clear();
+        m->HookSendWnd();
+        ASSERT_EQ(dialog, m->sendDialog());
+        root = std::make_unique<Root>();
+        HeardEvents().clear();
+    }
+    void TearDown() override {
+        root.reset();
+        HeardEvents().clear();
+        if (m) {
+            m->UnhookSendWnd();
+            m->pendingSendCommands.clear();
+            m->queuedSends.clear();
+            m->firstSendPassed = 0;
+            m->sendBusy = 0;
+            m->sendButtonCommand = 0;
+            m->outboxFolderId = saved[0];
+            m->holdingFolderId = saved[1];
+            m->lastOutboxMessageId = saved[2];
+            m->storeNamespace.reset();
+            m->outboxFolder.reset();
+            plume::cs_lock hold(m->storeLock());
+            m->messageStore = savedWatcher;
+        }
+        plume::test::Pump();
+        if (dialog) DestroyWindow(dialog);
+        plume::Callbacks() = plume::HostNotifyCallbacks{};
+        plume::DetachHooks();
+        if (main) DestroyWindow(main);
+        plume::OEToolbarRegistry::Destroy();
+        plume::OEToolbarRegistry::Reopen();
+        CoRevokeClassObject(cookie);
+        if (clientStore) clientStore->Release();
+        plume::SetWindowsMailForTesting(-1);
+        g = nullptr;
+        sendImmediately.reset();
+        lastUser.reset();
+    }
+
+    struct Root {
+        com_ptr<IPLUMEObj> obj;
+        com_ptr<plume::test::RecordingSink> sink;
+        Root() {
+            plume::FindClassFactory(CLSID_PLUMEObj)->CreateInstance(nullptr, IID_IPLUMEObj, obj.put_void());
+            sink = plume::test::Listen(obj, DIID_IPLUMEObjEvents, "root");
+        }
+    };
+
+    // The client sends its send command; true when the library held it back.
+    bool ClientSends(LPARAM lParam) { return SendMessageA(dialog, kSendCommand, 0, lParam) == 1; }
+    std::vector<LONGLONG> Pending() { return {m->pendingSendCommands.begin(), m->pendingSendCommands.end()}; }
+
+    PLUMEManager* m = nullptr;
+    const Contract* c = nullptr;
+    FakeClient client;
+    StoreFactory factory;
+    DWORD cookie = 0;
+    IUnknown* clientStore = nullptr;
+    std::shared_ptr<plume::PLUMEMessageStore> savedWatcher;
+    std::vector<LONG> saved;
+    HWND main = nullptr, dialog = nullptr;
+    std::unique_ptr<Root> root;
+    std::unique_ptr<ScopedRegistryValue> lastUser, sendImmediately;
+    ScopedRegistryValue offline{HKEY_CURRENT_USER, kInternetSettings, L"GlobalUserOffline"};
+};
+
+TEST_P(SendCycleTest, FirstCommandPassesLaterOnesAreHeldBackAndReplayedOneAtATime) {
+    EXPECT_FALSE(ClientSends(0x11)) << "the first send after a transfer";
+    EXPECT_EQ(std::vector<LPARAM>{0x11}, g_passed);
+    EXPECT_FALSE(ClientSends(0x22) && false);
+    EXPECT_EQ(std::vector<LPARAM>{0x11}, g_passed) << "a transfer is running";
+    EXPECT_TRUE(ClientSends(0x33));
+    EXPECT_EQ((std::vector<LONGLONG>{0x22, 0x33}), Pending());
+    m->SendAndReceiveMessages();
+    EXPECT_EQ(2u, Pending().size()) << "something is held back already";
+
+    // The end of the transfer replays the oldest, with its own lParam.
+    m->RaiseOnMessageDownloadFinishedEvent();
+    plume::test::Pump();
+    EXPECT_EQ((std::vector<LPARAM>{0x11, 0x22}), g_passed);
+    EXPECT_EQ((std::vector<LONGLONG>{0x33}), Pending());
+    ASSERT_FALSE(HeardEvents().empty());
+    EXPECT_EQ(kOnDownloadFinished, HeardEvents().front().dispid);
+}
+
+TEST_P(SendCycleTest, SendAndReceiveQueuesAReplayOnlyAfterASendPassed) {
+    m->SendAndReceiveMessages();
+    EXPECT_TRUE(Pending().empty()) << "no send has passed";
+    EXPECT_FALSE(ClientSends(0x11));
+    m->SendAndReceiveMessages();
+    m->SendAndReceiveMessages();
+    EXPECT_EQ(std::vector<LONGLONG>{-1}, Pending());
+    m->RaiseOnMessageDownloadFinishedEvent();
+    plume::test::Pump();
+    EXPECT_EQ((std::vector<LPARAM>{0x11, -1}), g_passed);
+}
+
+TEST_P(SendCycleTest, BusyWindowsAndNewOutboxMessagesHoldCommandsBack) {
+    m->sendBusy = 1;
+    EXPECT_TRUE(ClientSends(0x22)) << "a message window is sending";
+    m->sendBusy = 0;
+    client.folders[c->outbox][41] = {};  // not reported yet
+    EXPECT_TRUE(ClientSends(0x33));
+    EXPECT_TRUE(g_passed.empty());
+    EXPECT_EQ(0, m->firstSendPassed) << "held-back commands are not the first send";
+    EXPECT_EQ((std::vector<LONGLONG>{0x22, 0x33}), Pending());
+    // The insertion is reported: the change replays one, with its own lParam.
+    m->RaiseOnDatabaseChange(kInsertMessage, c->outbox, 41, -1);
+    EXPECT_EQ(41, m->lastOutboxMessageId);
+    plume::test::Pump();
+    EXPECT_EQ(std::vector<LPARAM>{0x22}, g_passed);
+    EXPECT_EQ(std::vector<LONGLONG>{0x33}, Pending());
+}
+
+TEST_P(SendCycleTest, SettingsAndSendButtonsSuppressReplaysOnStoreChanges) {
+    m->sendBusy = 1;
+    ClientSends(0x22);
+    ClientSends(0x33);
+    ClientSends(0x44);
+    m->sendBusy = 0;
+    ASSERT_EQ(3u, Pending().size());
+    sendImmediately->SetDword(0);
+    m->RaiseOnDatabaseChange(kInsertMessage, c->outbox, 41, -1);
+    EXPECT_EQ(3u, Pending().size()) << "Send Mail Immediately 0";
+    sendImmediately->SetDword(1);
+    offline.SetDword(1);
+    m->RaiseOnDatabaseChange(kInsertMessage, c->outbox, 41, -1);
+    EXPECT_EQ(3u, Pending().size()) << "offline";
+    m->RaiseOnMessageDownloadFinishedEvent();
+    EXPECT_EQ(2u, Pending().size()) << "the end of a transfer still replays one";
+    offline.SetDword(0);
+    m->sendButtonCommand = 40411;
+    m->RaiseOnDatabaseChange(kInsertMessage, c->outbox, 41, -1);
+    EXPECT_EQ(2u, Pending().size()) << "a send button's command skips the replay once";
+    EXPECT_EQ(0, m->sendButtonCommand);
+    m->RaiseOnDatabaseChange(kInsertMessage, c->outbox, 41, -1);
+    EXPECT_EQ(1u, Pending().size());
+    // The first replay passes; the second finds that send running and waits again.
+    plume::test::Pump();
+    EXPECT_EQ(std::vector<LPARAM>{0x22}, g_passed);
+    EXPECT_EQ((std::vector<LONGLONG>{0x44, 0x33}), Pending());
+}
+
+TEST_P(SendCycleTest, EveryStoreChangeReportsTheOutboxFirst) {
+    m->RaiseOnDatabaseChange(kInsertMessage, c->outbox, 41, -1);
+    m->RaiseOnDatabaseChange(kDeleteMessage, kSourceFolder, 7, -1);
+    const std::vector<Heard> expected = {{"root", kOnNewMessageInOutbox, {41}},
+                                         {"root", kOnDatabaseChange, {kInsertMessage, c->outbox, 41, -1}},
+                                         {"root", kOnNewMessageInOutbox, {7}},
+                                         {"root", kOnDatabaseChange, {kDeleteMessage, kSourceFolder, 7, -1}}};
+    EXPECT_EQ(expected, HeardEvents());
+    EXPECT_EQ(7, m->lastOutboxMessageId);
+    // While a window sends, or without a send dialog, only the change is heard.
+    HeardEvents().clear();
+    m->sendBusy = 1;
+    m->RaiseOnDatabaseChange(kInsertMessage, c->outbox, 42, -1);
+    EXPECT_EQ(1, m->sendBusy);
+    m->sendBusy = 0;
+    m->UnhookSendWnd();
+    m->RaiseOnDatabaseChange(kInsertMessage, c->outbox, 43, -1);
+    EXPECT_EQ((std::vector<Heard>{{"root", kOnDatabaseChange, {kInsertMessage, c->outbox, 42, -1}},
+                                  {"root", kOnDatabaseChange, {kInsertMessage, c->outbox, 43, -1}}}),
+              HeardEvents());
+    EXPECT_EQ(7, m->lastOutboxMessageId);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(m->databaseChangeDone(), 0));
+}
+
+TEST_P(SendCycleTest, ADuringTransferSendIsParkedThenMovedToTheOutbox) {
+    client.folders[kSourceFolder][7] = {{"Subject", "hello"}};
+    EXPECT_FALSE(ClientSends(0x11));  // a transfer runs
+    m->SendMessage(kSourceFolder, 7);
+    ASSERT_EQ(1u, m->queuedSends.size());
+    const LONG parked = m->queuedSends.front().msgId;
+    EXPECT_EQ(c->holding, m->queuedSends.front().folderId);
+    EXPECT_EQ(1u, client.folders[c->holding].count(parked));
+    EXPECT_EQ(Call("save", c->holding, 7, kParkFlags), client.calls.at(0));
+    EXPECT_EQ(1u, client.folders[kSourceFolder].count(7)) << "the source stays";
+    if (c->wm) return;  // the Windows Mail copy needs the account file (below)
+    // The Outbox copy is committed on this thread, the callback window's:
+    // its change is raised there before the save returns, not after a wait.
+    client.listener = m;
+    HeardEvents().clear();
+    plume::test::Pump();
+    const UINT marker = WM_APP + 77;  // queued before; nothing pumps it inside the commit
+    PostThreadMessageA(GetCurrentThreadId(), marker, 0, 0);
+    const ULONGLONG started = GetTickCount64();
+    m->RaiseOnMessageDownloadFinishedEvent();
+    EXPECT_LT(GetTickCount64() - started, 10000u) << "no wait for a delivery to this same thread";
+    MSG msg;
+    EXPECT_TRUE(PeekMessageA(&msg, reinterpret_cast<HWND>(-1), marker, marker, PM_REMOVE))
+        << "the change was raised in place, not by a nested message loop";
+    EXPECT_TRUE(m->queuedSends.empty());
+    EXPECT_EQ(0u, client.folders[c->holding].count(parked)) << "the parked copy goes";
+    EXPECT_EQ(2u, client.folders[c->outbox].size());
+    EXPECT_EQ(Call("save", c->outbox, parked, kOutboxSaveFlags), client.calls.at(1));
+    EXPECT_EQ(Call("delete", c->holding, parked, 0) + " list 16,1", client.calls.at(2));
+    const LONG copy = client.folders[c->outbox].rbegin()->first;
+    const std::vector<Heard> expected = {{"root", kOnDownloadFinished, {}},
+                                         {"root", kOnNewMessageInOutbox, {copy}},
+                                         {"root", kOnDatabaseChange, {kInsertMessage, c->outbox, copy, -1}}};
+    EXPECT_EQ(expected, HeardEvents());
+}
+
+TEST_P(SendCycleTest, ADialogFoundLaterIsHookedWhenAMessageWindowOpens) {
+    m->UnhookSendWnd();
+    EXPECT_EQ(reinterpret_cast<LONG_PTR>(DialogRecorder), GetWindowLongPtrA(dialog, GWLP_WNDPROC)) << "put back";
+    EXPECT_FALSE(ClientSends(0x11));
+    EXPECT_EQ(0, m->firstSendPassed) << "the library did not see it";
+    m->RaiseOnNewMsgWnd(0x1234);
+    EXPECT_EQ(dialog, m->sendDialog());
+    EXPECT_FALSE(ClientSends(0x22));
+    EXPECT_TRUE(ClientSends(0x33)) << "hooked again: a send has passed";
+    EXPECT_EQ((std::vector<LPARAM>{0x11, 0x22}), g_passed);
+}
+
+TEST_P(SendCycleTest, AClosingClientSendsAsIfTheLibraryWereAbsent) {
+    client.folders[kSourceFolder][7] = {};
+    m->sendBusy = 1;
+    m->SetShuttingDown();  // the next test makes a fresh manager
+    EXPECT_FALSE(ClientSends(0x11)) << "not held back once the gate is closed";
+    EXPECT_EQ(std::vector<LPARAM>{0x11}, g_passed);
+    EXPECT_TRUE(Pending().empty());
+    m->SendMessage(kSourceFolder, 7);
+    EXPECT_TRUE(client.calls.empty()) << "nothing is copied while the client closes";
+    ResetEvent(m->databaseChangeDone());
+    m->RaiseOnDatabaseChange(kInsertMessage, c->outbox, 41, -1);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(m->databaseChangeDone(), 0)) << "the committing thread goes on";
+    EXPECT_TRUE(HeardEvents().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(BothClients, SendCycleTest, ::testing::Values(&kOE, &kWM),
+                         [](const auto& info) { return info.param->wm ? std::string("WM") : std::string("OE"); });
+
+// Outlook Express: the account goes on the copy unless the message has one.
+class OutlookExpressOutboxTest : public SendCycleTest {};
+
+TEST_P(OutlookExpressOutboxTest, TheMessagesOwnAccountIsKept) {
+    ScopedRegistryValue lastUser(HKEY_CURRENT_USER, L"Identities", L"Last User ID");
+    ScopedRegistryValue defaultAccount(HKEY_CURRENT_USER, L"SOFTWARE\\Microsoft\\Internet Account Manager",
+                                       L"Default Mail Account");
+    plume::test::ScopedRegistryKey account(HKEY_CURRENT_USER,
+                                           L"SOFTWARE\\Microsoft\\Internet Account Manager\\Accounts\\plume-send-01");
+    account.SetString("Account Name", "Send test");
+    {
+        HKEY key;
+        if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Identities", 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+            RegDeleteValueW(key, L"Last User ID");
+            RegCloseKey(key);
+        }
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, "SOFTWARE\\Microsoft\\Internet Account Manager", 0,
+                                                 nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr));
+        RegSetValueExA(key, "Default Mail Account", 0, REG_SZ, reinterpret_cast<const BYTE*>("plume-send-01"), 14);
+        RegCloseKey(key);
+    }
+    client.folders[kSourceFolder][7] = {{"#63", "own-account"}};
+    client.folders[kSourceFolder][8] = {};
+    m->SendMessage(kSourceFolder, 7);
+    m->SendMessage(kSourceFolder, 8);
+    std::vector<Props> copies;
+    for (auto& [id, props] : client.folders[c->outbox])
+        if (id != 40) copies.push_back(props);
+    ASSERT_EQ(2u, copies.size());
+    EXPECT_EQ((Props{{"#63", "own-account"}}), copies[0]);
+    EXPECT_EQ((Props{{"#63", "plume-send-01"}, {"att:athena-account-name", "Send test"}}), copies[1]);
+    EXPECT_EQ(2u, client.folders[kSourceFolder].size()) << "no transfer ran: the sources stay";
+    EXPECT_EQ(Call("save", c->outbox, 7, kOutboxSaveFlags), client.calls.at(0));
+}
+
+INSTANTIATE_TEST_SUITE_P(OE, OutlookExpressOutboxTest, ::testing::Values(&kOE),
+                         [](const auto&) { return std::string("OE"); });
+
+// Windows Mail: the deletion mark, and the record of the Outbox copy.
+class WindowsMailOutboxTest : public SendCycleTest {};
+
+TEST_P(WindowsMailOutboxTest, OnlyAnExactTrueMarkDeletesUnheard) {
+    client.folders[c->holding][501] = {{"X_PLUME_DELETED", "True"}};
+    client.folders[c->holding][502] = {{"X_PLUME_DELETED", "true"}};
+    client.folders[c->holding][503] = {};
+    for (LONG id : {501, 502, 503}) m->RaiseOnDatabaseChange(kInsertMessage, c->holding, id, -1);
+    EXPECT_EQ(0u, client.folders[c->holding].count(501));
+    EXPECT_EQ(1u, client.folders[c->holding].count(502));
+    EXPECT_EQ(1u, client.folders[c->holding].count(503));
+    EXPECT_EQ(std::vector<std::string>{Call("delete", c->holding, 501, kMarkedDeleteFlags) + " list 1,1"}, client.calls);
+    std::vector<LONG> changes;
+    for (const Heard& h : HeardEvents())
+        if (h.dispid == kOnDatabaseChange) changes.push_back(h.args.at(2));
+    EXPECT_EQ((std::vector<LONG>{502, 503}), changes);
+}
+
+TEST_P(WindowsMailOutboxTest, TheOutboxRecordCarriesTheAccount) {
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    const std::string root = std::string(temp) + "plume_send_" + std::to_string(GetCurrentProcessId()) + "\\";
+    const std::string folder = root + "Local Folders\\", file = folder + "send{TEST}.oeaccount";
+    CreateDirectoryA(root.c_str(), nullptr);
+    CreateDirectoryA(folder.c_str(), nullptr);
+    struct Cleanup {
+        std::string file, folder, root;
+        ~Cleanup() {
+            DeleteFileA(file.c_str());
+            RemoveDirectoryA(folder.c_str());
+            RemoveDirectoryA(root.c_str());
+        }
+    } cleanup{file, folder, root};
+    FILE* f = fopen(file.c_str(), "wb");
+    ASSERT_NE(nullptr, f);
+    fputs("<?xml version=\"1.0\"?><MessageAccount><Account_Name>Work</Account_Name>"
+          "<SMTP_Display_Name>Ann</SMTP_Display_Name><SMTP_Email_Address>ann@x.org</SMTP_Email_Address>"
+          "</MessageAccount>",
+          f);
+    fclose(f);
+    ScopedRegistryValue accountFile(HKEY_CURRENT_USER, L"Software\\Microsoft\\IAM", L"Default Mail Account");
+    ScopedRegistryValue storeRoot(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows Mail", L"Store Root");
+    for (auto [path, name, value] : {std::tuple<const char*, const char*, std::string>{"Software\\Microsoft\\IAM",
+                                                                                        "Default Mail Account",
+                                                                                        "send{TEST}.oeaccount"},
+                                     {"Software\\Microsoft\\Windows Mail", "Store Root", root}}) {
+        HKEY key;
+        ASSERT_EQ(ERROR_SUCCESS,
+                  RegCreateKeyExA(HKEY_CURRENT_USER, path, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr));
+        RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                       static_cast<DWORD>(value.size() + 1));
+        RegCloseKey(key);
+    }
+    client.folders[kSourceFolder][7] = {};
+    m->CreateOutboxMessageWM(kSourceFolder, 7, 1);
+    ASSERT_EQ(1u, client.updates.size());
+    EXPECT_EQ(kOutboxRecordFlags, client.updates[0].flags);
+    EXPECT_EQ("send{TEST}.oeaccount", client.updates[0].file);
+    EXPECT_EQ(L"Work", client.updates[0].name);
+    EXPECT_EQ(L"Ann", client.updates[0].display);
+    EXPECT_EQ("ann@x.org", client.updates[0].email);
+    EXPECT_EQ(1, client.freedRestored) << "the record's own strings are back before it is freed";
+    EXPECT_EQ(0, client.freedOther);
+    EXPECT_EQ(0u, client.folders[kSourceFolder].count(7));
+    EXPECT_EQ(Call("delete+callback", kSourceFolder, 7, c->deleteFlagsWithCallback) + " list 16,1", client.calls.back());
+}
+
+INSTANTIATE_TEST_SUITE_P(WM, WindowsMailOutboxTest, ::testing::Values(&kWM),
+                         [](const auto&) { return std::string("WM"); });
+
+}  // namespace
