@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "bench_server.h"
+#include "com_object.h"
 #include "com_ptr.h"
 
 namespace {
@@ -94,15 +95,11 @@ AnyFn* TableFor(const IID& iid) {
     return t;
 }
 
-class Factory final : public IClassFactory {
+volatile LONG g_locks = 0;
+
+class Factory final : public plume::static_class_factory {
 public:
-    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-        if (!out) return E_POINTER;
-        *out = IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IClassFactory) ? this : nullptr;
-        return *out ? S_OK : E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    Factory() : static_class_factory(&g_locks) {}
     STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
         if (!out) return E_POINTER;
         *out = nullptr;
@@ -115,7 +112,6 @@ public:
         ReleaseBare(object);
         return hr;
     }
-    STDMETHODIMP LockServer(BOOL) override { return S_OK; }
 };
 
 }  // namespace

@@ -254,9 +254,17 @@ void ShutdownServer(int endSession) {
     PLUMEManager* manager = PLUMEManager::Get(false);
     if (manager) {
         manager->SetShuttingDown();
+        // An event still being delivered waits on its sinks, which are
+        // outside the library's control: the close waits for it a bounded time.
+        const DWORD started = GetTickCount();
         while (manager->EventsInProgress() > 0) {
+            if (GetTickCount() - started >= kShutdownEventWaitMs) {
+                Log(0, "ShutdownServer: %ld event(s) still being delivered after %lu ms; closing anyway.\n",
+                    static_cast<long>(manager->EventsInProgress()), static_cast<unsigned long>(kShutdownEventWaitMs));
+                break;
+            }
             PumpKeepingQuit();
-            Sleep(100);
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT);
         }
     }
     SetNamedEvent("PLUME_INIT_EVENT", false);
@@ -287,9 +295,17 @@ void ShutdownServer(int endSession) {
     if (manager) ClearMessageList(*manager);
     DetachHooks();
     PostThreadMessageA(g_serverThreadId, WM_QUIT, 0, 0);
+    // A server thread held in a call to a client that never answers does not
+    // keep the mail client from closing: it ends with the process.
+    const DWORD quitAsked = GetTickCount();
     while (WaitForSingleObject(g_serverThread, 0) == WAIT_TIMEOUT) {
+        if (GetTickCount() - quitAsked >= kServerThreadEndWaitMs) {
+            Log(0, "ShutdownServer: the server thread did not end within %lu ms; closing without it.\n",
+                static_cast<unsigned long>(kServerThreadEndWaitMs));
+            break;
+        }
         PumpKeepingQuit();
-        Sleep(10);
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
     }
     CloseHandle(g_serverThread);
     g_serverThread = nullptr;

@@ -24,6 +24,10 @@ void SetReleaseGracePeriod(DWORD milliseconds);
 // How long StartServer waits for the server thread and the plug-ins to
 // report before it lets the client start without them.
 constexpr DWORD kPluginStartupTimeoutMs = 30000;
+// At closing: how long an event still being delivered to sinks is waited for,
+// and how long the server thread is given to end once asked.
+constexpr DWORD kShutdownEventWaitMs = 5000;
+constexpr DWORD kServerThreadEndWaitMs = 30000;
 // Tests may shorten it.
 void SetPluginStartupTimeout(DWORD milliseconds);
 

@@ -19,9 +19,14 @@
 #include <vector>
 
 #include "standin_process.h"
+#include "sdk_tools.h"
 #include "unique_any.h"
 
 namespace {
+
+using plume::test::ProgramFolder;
+using plume::test::RunProgram;
+using plume::test::RunSetupTool;
 
 using plume::test::ClientVariant;
 using plume::test::StandinProcess;
@@ -36,29 +41,6 @@ std::string g_client;   // the example client program
 constexpr long kInbox = 2, kSentItems = 3, kToField = 1001, kSubjectField = 1004;
 long Outbox() { return g_variant == ClientVariant::WindowsMail ? 4 : 5; }
 const wchar_t* const kStampItem = L"Tools\\PLUME Stamp Subjects";
-
-std::string OwnFolder() {
-    char path[MAX_PATH] = "";
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string s(path);
-    return s.substr(0, s.find_last_of("\\/") + 1);
-}
-
-// Runs a command line to its end; its exit code.
-DWORD RunProgram(std::string command) {
-    STARTUPINFOA si = {sizeof si};
-    PROCESS_INFORMATION pi = {};
-    if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &si, &pi))
-        return 999;
-    plume::unique_handle process(pi.hProcess), thread(pi.hThread);
-    DWORD code = 998;
-    if (WaitForSingleObject(process.get(), 120000) == WAIT_OBJECT_0) GetExitCodeProcess(process.get(), &code);
-    return code;
-}
-
-DWORD RunSetupTool(const std::string& arguments) {
-    return RunProgram("\"" + OwnFolder() + "plume-setup.exe\" " + arguments);
-}
 
 long H(HWND w) { return static_cast<long>(reinterpret_cast<INT_PTR>(w)); }
 

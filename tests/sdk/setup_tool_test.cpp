@@ -8,9 +8,14 @@
 #include <vector>
 
 #include "registry_scope.h"
+#include "sdk_tools.h"
 #include "unique_any.h"
 
 namespace {
+
+using plume::test::ProgramFolder;
+using plume::test::RunProgram;
+using plume::test::RunSetupTool;
 
 // The classes and the type library as the library registers them.
 struct ClassKeys {
@@ -27,26 +32,6 @@ const char* const kTypeLib = "TypeLib\\{54B89298-879A-4086-B082-854D3EBFDCC3}";
 const char* const kScriptHelper = "PLUME.ScriptEvents";
 const wchar_t* const kPlugins = L"SOFTWARE\\Vexlor\\PLUME\\Plugins";
 const wchar_t* const kVexlor = L"SOFTWARE\\Vexlor";
-
-std::string OwnFolder() {
-    char path[MAX_PATH] = "";
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string s(path);
-    return s.substr(0, s.find_last_of("\\/") + 1);
-}
-
-// Runs plume-setup.exe with `arguments`; its exit code.
-DWORD RunSetupTool(const std::string& arguments) {
-    std::string command = "\"" + OwnFolder() + "plume-setup.exe\" " + arguments;
-    STARTUPINFOA si = {sizeof si};
-    PROCESS_INFORMATION pi = {};
-    if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &si, &pi))
-        return 999;
-    plume::unique_handle process(pi.hProcess), thread(pi.hThread);
-    DWORD code = 998;
-    if (WaitForSingleObject(process.get(), 120000) == WAIT_OBJECT_0) GetExitCodeProcess(process.get(), &code);
-    return code;
-}
 
 bool Exists(HKEY root, const std::string& path) {
     plume::unique_hkey key;
@@ -89,7 +74,7 @@ protected:
 };
 
 TEST_F(SetupTool, InstallRegistersEverythingAndUninstallLeavesNothingOfOurs) {
-    const std::string plugin = OwnFolder() + "test_plugin.dll";
+    const std::string plugin = ProgramFolder() + "test_plugin.dll";
     ASSERT_EQ(0u, RunSetupTool("install --plugin Stamper=\"" + plugin + "\" --plugin Scripted=PLUME.ScriptEvents"));
     ASSERT_EQ(0u, RunSetupTool("install --machine --plugin Everyone=PLUME.ScriptEvents"));
     for (const ClassKeys& c : kClasses) {
