@@ -112,11 +112,21 @@ Case "resend"
     WScript.Echo "Transfer finished: " & c.WaitTransferIdle(10000)
     c.SelectFolder "Sent Items"
     c.Pump 300
+    ' The copy is the newest message there.
     rows = c.Rows
-    c.SelectRows 0
+    newest = 0
+    best = -1
+    For i = 0 To UBound(rows)
+        r = rows(i)
+        If r(0) > best Then
+            best = r(0)
+            newest = i
+        End If
+    Next
+    c.SelectRows newest
     c.Pump 300
-    r = rows(0)
-    WScript.Echo "Sent Items: """ & r(3) & """ went out with the account """ & c.PreviewAccount & """"
+    r = rows(newest)
+    WScript.Echo "Sent Items: the copy """ & r(3) & """ (message " & r(0) & ") went out with the account """ & c.PreviewAccount & """"
 Case "quit"
     c.Quit
 End Select
