@@ -205,6 +205,8 @@ TEST_F(MessageWindows, SendIsReportedAndCanBeCancelled) {
     Call(L"WaitTransferIdle", {5000});
     EXPECT_EQ(outboxBefore + sentBefore + 1,
               Call(L"Messages", {OutboxId()}).Array().size() + Call(L"Messages", {SentItemsId()}).Array().size());
+    // The end of the transfer is announced (OnMessageDownloadFinished) before the client closes.
+    EXPECT_TRUE(WaitForEvent(sink_, 7, 1, 10000));
 }
 
 TEST_F(MessageWindows, AWindowClosesOnceItsClientsLetGo) {
