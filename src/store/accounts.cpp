@@ -69,8 +69,8 @@ Field FieldOf(const wchar_t* name) {
 }
 
 // Wine's reader stops the process on an assertion when the file ends inside
-// or right after its opening declaration ("<?xm", "<?xml ...?>"). Such a
-// file has no element for the walk anyway: it is not handed to the reader.
+// or right after its opening declaration ("<?xm", "<?xml ...?>"), and when
+// an 8-bit file holds a zero byte. Such a file is not handed to the reader.
 // The look is at the file's first 64 KB, with the zero bytes of UTF-16 and
 // byte-order marks left out.
 bool HasContentAfterDeclaration(const char* path) {
@@ -84,6 +84,11 @@ bool HasContentAfterDeclaration(const char* path) {
     DWORD read = 0;
     if (!ReadFile(file.get(), head.data(), static_cast<DWORD>(head.size()), &read, nullptr)) return true;
     head.resize(read);
+    // It asserts too on a zero byte in an 8-bit file (seen right after the
+    // declaration); such a file is not well-formed XML.
+    const bool utf16 = read >= 2 && ((static_cast<unsigned char>(head[0]) == 0xFF && static_cast<unsigned char>(head[1]) == 0xFE) ||
+                                     (static_cast<unsigned char>(head[0]) == 0xFE && static_cast<unsigned char>(head[1]) == 0xFF));
+    if (!utf16 && head.find('\0') != std::string::npos) return false;
     std::string text;
     for (char ch : head) {
         const unsigned char u = static_cast<unsigned char>(ch);
