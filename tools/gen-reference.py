@@ -80,19 +80,16 @@ for name, (a, default, source) in coclasses.items():
     lines.append(f"| {name} | PLUME.{name} | {{{a.get('uuid', '')}}} | {default} | {source} |")
 lines.append("")
 
-for iface, (a, ms) in interfaces.items():
-    lines += [f"## {iface}", "", f"{a.get('help', '')}, IID {{{a.get('uuid', '')}}}.", "",
-              "| DISPID | Method | Description |", "|---|---|---|"]
-    for name, dispid, help_, plist in ms:
-        lines.append(f"| {dispid} | `{signature(name, plist)}` | {help_} |")
-    lines.append("")
+def section(title, a, ms, column):
+    out = [f"## {title}", "", f"{a.get('help', '')}, IID {{{a.get('uuid', '')}}}.", "",
+           f"| DISPID | {column} | Description |", "|---|---|---|"]
+    out += [f"| {dispid} | `{signature(name, plist)}` | {help_} |" for name, dispid, help_, plist in ms]
+    return out + [""]
 
+for iface, (a, ms) in interfaces.items():
+    lines += section(iface, a, ms, "Method")
 for iface, (a, ms) in events.items():
-    lines += [f"## {iface} (events)", "", f"{a.get('help', '')}, IID {{{a.get('uuid', '')}}}.", "",
-              "| DISPID | Event | Description |", "|---|---|---|"]
-    for name, dispid, help_, plist in ms:
-        lines.append(f"| {dispid} | `{signature(name, plist)}` | {help_} |")
-    lines.append("")
+    lines += section(f"{iface} (events)", a, ms, "Event")
 
 lines += ["## Enumerations", ""]
 for name, body in enums:
