@@ -34,6 +34,14 @@ struct StoredMessage {
 
 class Sending : public RootObjectTest {
 protected:
+    // A transfer's end is announced 1.5 s after it; the client closes after that.
+    void TearDown() override {
+        if (client) {
+            Call(L"WaitTransferIdle", {10000});
+            StandinProcess::PumpFor(2500);
+        }
+        RootObjectTest::TearDown();
+    }
     std::vector<StoredMessage> MessagesIn(long folder) {
         std::vector<StoredMessage> out;
         for (const Var& row : Call(L"Messages", {folder}).Array()) {
