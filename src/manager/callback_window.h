@@ -81,7 +81,7 @@ void PostCurrentMessageChanged(LONG msgId);
 void PostFolderSelectionChanged(LONG folderId);
 // Posts a store change and waits until it has been raised or `timeoutMs`
 // has passed; false when it could not be posted.
-bool PostTransaction(const TransactionRecord& transaction, DWORD timeoutMs = INFINITE);
+bool PostTransaction(const TransactionRecord& transaction, DWORD timeoutMs);
 // Asks the server thread to unbind the client objects that hold `record`
 // (a message window record whose removal waits for them).
 void PostUnbindMsgWnd(struct OEPluginMsgWnd* record);

@@ -338,8 +338,8 @@ void PLUMEManager::OnStoreChange(int code, int kind, int folderId, int objectId,
         return;
     }
     // The committing thread is the client's: a hung server thread or plug-in
-    // holds it back at most kStoreChangeWaitMs.
-    PostTransaction(TransactionRecord{folderId, objectId, code == 576 ? b : -1, code}, kStoreChangeWaitMs);
+    // holds it back at most kPosterWaitMs.
+    PostTransaction(TransactionRecord{folderId, objectId, code == 576 ? b : -1, code}, kPosterWaitMs);
 }
 
 }  // namespace plume

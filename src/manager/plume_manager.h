@@ -27,6 +27,12 @@
 
 namespace plume {
 
+// How long a client thread waits for the delivery of what it posted (a
+// folder change, a message window's close, a store change). One sink of
+// another apartment holds a delivery at most kSinkAnswerMs; this bounds the
+// sum, so that several hung clients cannot freeze the client either.
+constexpr DWORD kPosterWaitMs = 5000;
+
 class PLUMEObj;
 class OEMsgWnd;
 class OEToolbar;
@@ -131,7 +137,7 @@ public:
     // until the raise operation sets it (or shutdown releases every waiter).
     // False when the post failed: the caller still owns what it posted.
     // `timeoutMs` bounds the wait (logged when it runs out).
-    bool PostAndWait(HANDLE event, UINT message, WPARAM wParam, LPARAM lParam, DWORD timeoutMs = INFINITE);
+    bool PostAndWait(HANDLE event, UINT message, WPARAM wParam, LPARAM lParam, DWORD timeoutMs = kPosterWaitMs);
 
     critical_section& registryLock() { return registryLock_; }
     critical_section& storeLock() { return storeLock_; }
@@ -239,9 +245,6 @@ private:
     HWND sendDialog_ = nullptr;
     window_subclass sendDialogSubclass_;
 };
-
-// How long a client thread that committed a store change waits for its delivery.
-constexpr DWORD kStoreChangeWaitMs = 30000;
 
 // Waits for `event` while dispatching the thread's non-input messages;
 // keyboard and mouse input that arrives meanwhile is discarded.

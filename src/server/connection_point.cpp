@@ -8,7 +8,13 @@
 
 namespace plume {
 
-ConnectionPoint::~ConnectionPoint() = default;
+ConnectionPoint::~ConnectionPoint() {
+    for (auto& [cookie, connection] : sinks_) Disconnect(std::move(connection));
+}
+
+void ConnectionPoint::Disconnect(Connection connection) {
+    if (connection.remote) connection.remote->ReleaseProxy(std::move(connection.sink));
+}
 
 STDMETHODIMP ConnectionPoint::QueryInterface(REFIID iid, void** out) {
     if (!out) return E_POINTER;
@@ -42,7 +48,8 @@ STDMETHODIMP ConnectionPoint::Advise(IUnknown* sink, DWORD* cookie) {
     if (FAILED(sink->QueryInterface(eventsIid_, events.put_void())) || !events)
         return CONNECT_E_CANNOTCONNECT;
     try {
-        sinks_.emplace(nextCookie_, std::move(events));
+        std::shared_ptr<RemoteSink> remote = RemoteSink::For(events.get());
+        sinks_.emplace(nextCookie_, Connection{std::move(events), std::move(remote)});
     } catch (...) {
         return CONNECT_E_CANNOTCONNECT;
     }
@@ -53,9 +60,9 @@ STDMETHODIMP ConnectionPoint::Advise(IUnknown* sink, DWORD* cookie) {
 STDMETHODIMP ConnectionPoint::Unadvise(DWORD cookie) {
     auto it = sinks_.find(cookie);
     if (it == sinks_.end()) return CONNECT_E_NOCONNECTION;
-    com_ptr<IDispatch> sink = std::move(it->second);
+    Connection connection = std::move(it->second);
     sinks_.erase(it);
-    sink.reset();  // the sink's Release may re-enter this object
+    Disconnect(std::move(connection));  // the sink's Release may re-enter this object
     return S_OK;
 }
 
@@ -65,7 +72,7 @@ STDMETHODIMP ConnectionPoint::EnumConnections(IEnumConnections** out) {
     try {
         std::vector<CONNECTDATA> items;
         items.reserve(sinks_.size());
-        for (auto& [cookie, sink] : sinks_) items.push_back({sink.get(), cookie});
+        for (auto& [cookie, connection] : sinks_) items.push_back({connection.sink.get(), cookie});
         return CreateConnectionEnumerator(items.data(), items.size(), out);
     } catch (...) {
         return E_FAIL;
@@ -73,13 +80,13 @@ STDMETHODIMP ConnectionPoint::EnumConnections(IEnumConnections** out) {
 }
 
 HRESULT ConnectionPoint::Fire(DISPID dispid, std::initializer_list<long> args) {
-    std::vector<VARIANTARG> params(args.size());
-    size_t i = args.size();
-    for (long value : args) {  // reverse order: last argument first
-        --i;
-        VariantInit(&params[i]);
-        V_VT(&params[i]) = VT_I4;
-        V_I4(&params[i]) = value;
+    const std::vector<long> values(args);
+    std::vector<VARIANTARG> params(values.size());
+    for (size_t i = 0; i < values.size(); ++i) {  // last argument first
+        VARIANTARG& param = params[values.size() - 1 - i];
+        VariantInit(&param);
+        V_VT(&param) = VT_I4;
+        V_I4(&param) = values[i];
     }
     DISPPARAMS dp = {params.data(), nullptr, static_cast<UINT>(params.size()), 0};
 
@@ -89,15 +96,36 @@ HRESULT ConnectionPoint::Fire(DISPID dispid, std::initializer_list<long> args) {
         auto it = sinks_.upper_bound(cookie);
         if (it == sinks_.end()) break;
         cookie = it->first;
-        com_ptr<IDispatch> sink = it->second;  // stays alive even if unadvised during the call
-        HRESULT hr = sink->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &dp,
-                                  nullptr, nullptr, nullptr);
+        Connection connection = it->second;  // stays alive even if unadvised during the call
+        HRESULT hr;
+        if (connection.remote) {
+            hr = RemoteSink::Invoke(connection.remote, dispid, values);
+        } else {
+            try {
+                hr = connection.sink->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &dp, nullptr,
+                                             nullptr, nullptr);
+            } catch (...) {
+                hr = E_UNEXPECTED;  // a sink of this process threw through its Invoke
+            }
+        }
         if (FAILED(hr)) {
             last = hr;
             Log(4, "ConnectionPoint::Fire: sink %lu failed dispid %ld with %08lx.\n",
                 static_cast<unsigned long>(cookie), static_cast<long>(dispid),
                 static_cast<unsigned long>(hr));
         }
+        if (connection.remote && RemoteSink::IsGone(hr)) {
+            // Its process is gone: it is not called again.
+            Log(0, "ConnectionPoint::Fire: sink %lu is gone (%08lx); disconnected.\n",
+                static_cast<unsigned long>(cookie), static_cast<unsigned long>(hr));
+            auto still = sinks_.find(cookie);
+            if (still != sinks_.end()) {
+                Connection gone = std::move(still->second);
+                sinks_.erase(still);
+                Disconnect(std::move(gone));
+            }
+        }
+        Disconnect(std::move(connection));
     }
     return last;
 }

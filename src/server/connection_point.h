@@ -6,8 +6,10 @@
 #include <olectl.h>
 #include <initializer_list>
 #include <map>
+#include <memory>
 
 #include "com_ptr.h"
+#include "server/sink_delivery.h"
 
 namespace plume {
 
@@ -36,14 +38,22 @@ public:
     size_t ConnectionCount() const { return sinks_.size(); }
 
     // Calls `dispid` on every sink in cookie order with `args` as VT_I4 values.
-    // A sink may unadvise itself (or others) during its call. Returns S_OK, or
-    // the failure of the last sink that failed.
+    // A sink may unadvise itself (or others) during its call. A sink of
+    // another apartment is waited for at most kSinkAnswerMs; one whose
+    // process is gone is disconnected. Returns S_OK, or the failure of the
+    // last sink that failed.
     HRESULT Fire(DISPID dispid, std::initializer_list<long> args);
 
 private:
+    struct Connection {
+        com_ptr<IDispatch> sink;              // in this apartment: the object or its proxy
+        std::shared_ptr<RemoteSink> remote;   // null for a sink of this apartment
+    };
+    static void Disconnect(Connection connection);
+
     IConnectionPointContainer* container_;
     IID eventsIid_;
-    std::map<DWORD, com_ptr<IDispatch>> sinks_;
+    std::map<DWORD, Connection> sinks_;
     DWORD nextCookie_ = 1;
 };
 

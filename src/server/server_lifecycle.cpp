@@ -9,6 +9,7 @@
 #include "manager/plume_manager.h"
 #include "manager/selection.h"
 #include "server/class_objects.h"
+#include "server/sink_delivery.h"
 #include "server/init_object.h"
 #include "log.h"
 #include "server/plugins.h"
@@ -22,7 +23,7 @@ namespace {
 HWND g_hostWindow = nullptr;
 HANDLE g_serverThread = nullptr;
 DWORD g_serverThreadId = 0;
-DWORD g_releaseGraceMs = 30000;
+DWORD g_releaseGraceMs = 10000;
 DWORD g_pluginStartupTimeoutMs = kPluginStartupTimeoutMs;
 
 constexpr UINT kRepostedWhileStarting = WM_USER + 19;  // 0x413
@@ -184,6 +185,7 @@ DWORD WINAPI ServerProc(LPVOID) {
     initEvent.reset();
     UnloadPlugins();
     PLUMEManager::DestroyInstance();
+    StopSinkDelivery();
     CoUninitialize();
     return 0;
 }
@@ -250,15 +252,16 @@ void StartServer(HWND hostWindow) {
 
 void ShutdownServer(int endSession) {
     if (!endSession && (MsgWndCount() > 0 || MainWindow())) return;
+    const DWORD started = GetTickCount();
+    auto elapsed = [&] { return GetTickCount() - started; };
     OEToolbarRegistry::Destroy();
     PLUMEManager* manager = PLUMEManager::Get(false);
     if (manager) {
         manager->SetShuttingDown();
         // An event still being delivered waits on its sinks, which are
         // outside the library's control: the close waits for it a bounded time.
-        const DWORD started = GetTickCount();
         while (manager->EventsInProgress() > 0) {
-            if (GetTickCount() - started >= kShutdownEventWaitMs) {
+            if (elapsed() >= kShutdownEventWaitMs) {
                 Log(0, "ShutdownServer: %ld event(s) still being delivered after %lu ms; closing anyway.\n",
                     static_cast<long>(manager->EventsInProgress()), static_cast<unsigned long>(kShutdownEventWaitMs));
                 break;
@@ -273,22 +276,33 @@ void ShutdownServer(int endSession) {
 
     if (!endSession && manager) {
         // Clients release their objects when they see the shutdown event. A
-        // client that died never will: after a quiet grace period its objects
-        // are disconnected on the server thread.
+        // client that died or hangs never will: after a quiet grace period,
+        // or at the latest at kShutdownDisconnectMs, its objects are
+        // disconnected on the server thread. Objects held inside the process
+        // (a plug-in of the server's own apartment) cannot be disconnected:
+        // at kShutdownReleaseMs they are left behind.
         size_t lastCount = manager->RegisteredObjectCount();
         DWORD lastChange = GetTickCount();
+        bool disconnected = false;
         while (!manager->RegistriesEmpty()) {
+            if (elapsed() >= kShutdownReleaseMs) {
+                Log(0, "ShutdownServer: %u objects still held after %lu ms; closing without them.\n",
+                    static_cast<unsigned>(manager->RegisteredObjectCount()),
+                    static_cast<unsigned long>(kShutdownReleaseMs));
+                break;
+            }
             PumpKeepingQuit();
-            Sleep(100);
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT);
             size_t count = manager->RegisteredObjectCount();
             if (count != lastCount) {
                 lastCount = count;
                 lastChange = GetTickCount();
-            } else if (GetTickCount() - lastChange >= g_releaseGraceMs) {
+            } else if (!disconnected &&
+                       (GetTickCount() - lastChange >= g_releaseGraceMs || elapsed() >= kShutdownDisconnectMs)) {
                 Log(0, "ShutdownServer: disconnecting %u objects that clients did not release.\n",
                     static_cast<unsigned>(count));
                 PostThreadMessageA(g_serverThreadId, kDisconnectClients, 0, 0);
-                lastChange = GetTickCount();
+                disconnected = true;
             }
         }
     }
@@ -297,11 +311,10 @@ void ShutdownServer(int endSession) {
     PostThreadMessageA(g_serverThreadId, WM_QUIT, 0, 0);
     // A server thread held in a call to a client that never answers does not
     // keep the mail client from closing: it ends with the process.
-    const DWORD quitAsked = GetTickCount();
     while (WaitForSingleObject(g_serverThread, 0) == WAIT_TIMEOUT) {
-        if (GetTickCount() - quitAsked >= kServerThreadEndWaitMs) {
-            Log(0, "ShutdownServer: the server thread did not end within %lu ms; closing without it.\n",
-                static_cast<unsigned long>(kServerThreadEndWaitMs));
+        if (elapsed() >= kShutdownDeadlineMs) {
+            Log(0, "ShutdownServer: the server thread did not end within %lu ms of closing; closing without it.\n",
+                static_cast<unsigned long>(kShutdownDeadlineMs));
             break;
         }
         PumpKeepingQuit();

@@ -17,17 +17,23 @@ void ShutdownServer(int endSession);
 // The server thread's handle while it runs, else null.
 HANDLE ServerThread();
 
-// How long shutdown waits for clients to release their objects before it
-// disconnects them, in milliseconds (30 s; tests may shorten it).
+// How long shutdown waits, without any object being released, before it
+// disconnects the objects that clients still hold (10 s; tests may shorten it).
 void SetReleaseGracePeriod(DWORD milliseconds);
 
 // How long StartServer waits for the server thread and the plug-ins to
 // report before it lets the client start without them.
 constexpr DWORD kPluginStartupTimeoutMs = 30000;
-// At closing: how long an event still being delivered to sinks is waited for,
-// and how long the server thread is given to end once asked.
+// Closing, counted from the start of ShutdownServer: an event still being
+// delivered to sinks is waited for until the first mark; objects that clients
+// still hold are disconnected by the second at the latest; what is still not
+// released by the third is left behind; the server thread is given until the
+// last. So a client that died or hangs never keeps the mail client from
+// closing for longer than kShutdownDeadlineMs.
 constexpr DWORD kShutdownEventWaitMs = 5000;
-constexpr DWORD kServerThreadEndWaitMs = 30000;
+constexpr DWORD kShutdownDisconnectMs = 15000;
+constexpr DWORD kShutdownReleaseMs = 20000;
+constexpr DWORD kShutdownDeadlineMs = 25000;
 // Tests may shorten it.
 void SetPluginStartupTimeout(DWORD milliseconds);
 

@@ -1,0 +1,547 @@
+#include "server/sink_delivery.h"
+
+#include <cstring>
+#include <deque>
+#include <new>
+#include <utility>
+
+#include "log.h"
+#include "sync.h"
+#include "unique_any.h"
+
+namespace plume {
+
+namespace {
+
+SinkDeliveryStats g_stats;
+
+// Standard object references: "MEOW", flags, IID, then the STDOBJREF whose
+// OXID names the exporting apartment.
+constexpr ULONG kObjRefSignature = 0x574f454d;
+constexpr ULONG kObjRefStandard = 1;
+constexpr size_t kOxidOffset = 32;
+
+// Which apartment a marshalled reference leads to; 0 when unknown.
+ULONGLONG ApartmentOf(IStream* marshalled) {
+    HGLOBAL memory = nullptr;
+    if (FAILED(GetHGlobalFromStream(marshalled, &memory)) || !memory) return 0;
+    ULONGLONG oxid = 0;
+    if (GlobalSize(memory) >= kOxidOffset + sizeof oxid) {
+        const auto* bytes = static_cast<const unsigned char*>(GlobalLock(memory));
+        if (bytes) {
+            ULONG signature, flags;
+            memcpy(&signature, bytes, sizeof signature);
+            memcpy(&flags, bytes + 4, sizeof flags);
+            if (signature == kObjRefSignature && flags == kObjRefStandard) memcpy(&oxid, bytes + kOxidOffset, sizeof oxid);
+            GlobalUnlock(memory);
+        }
+    }
+    return oxid;
+}
+
+bool IsMultithreadedThread() {
+    APTTYPE type;
+    APTTYPEQUALIFIER qualifier;
+    return SUCCEEDED(CoGetApartmentType(&type, &qualifier)) && type == APTTYPE_MTA;
+}
+
+// Releases what a delivery thread's apartment holds of a sink.
+void ReleaseMarshalled(IDispatch* proxy, IStream* marshalled) {
+    if (proxy) proxy->Release();
+    if (marshalled) {
+        LARGE_INTEGER start{};
+        marshalled->Seek(start, STREAM_SEEK_SET, nullptr);
+        CoReleaseMarshalData(marshalled);
+        marshalled->Release();
+    }
+}
+
+// A thread of the library's multithreaded apartment. It holds a reference
+// on the library's module, so that a call that returns after the library
+// was unloaded still has code to return to.
+class DeliveryThread {
+public:
+    virtual ~DeliveryThread() = default;
+
+    bool Start() {
+        HMODULE module = nullptr;
+        GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&ApartmentOf), &module);
+        module_ = module;
+        thread_.reset(CreateThread(nullptr, 0, &DeliveryThread::Entry, this, 0, nullptr));
+        if (!thread_) {
+            if (module_ && module_ != GetModuleHandleW(nullptr)) FreeLibrary(module_);
+            return false;
+        }
+        return true;
+    }
+
+protected:
+    virtual void Run() = 0;
+
+private:
+    static DWORD WINAPI Entry(void* self) {
+        auto* thread = static_cast<DeliveryThread*>(self);
+        const HMODULE module = thread->module_;
+        const HRESULT init = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        thread->Run();  // deletes nothing: the owner lets go of the object
+        if (SUCCEEDED(init)) CoUninitialize();
+        thread->Finished();
+        if (module && module != GetModuleHandleW(nullptr)) FreeLibraryAndExitThread(module, 0);
+        return 0;
+    }
+    // The last thing the thread does with its object.
+    virtual void Finished() = 0;
+
+    unique_handle thread_;
+    HMODULE module_ = nullptr;
+};
+
+// Lets go of multithreaded-apartment proxies off the server thread: a release
+// can wait for the sink's process. Nobody waits for this thread.
+class Releaser final : public DeliveryThread {
+public:
+    void Add(IDispatch* proxy, IStream* marshalled) {
+        {
+            cs_lock hold(lock_);
+            items_.push_back({proxy, marshalled});
+        }
+        SetEvent(wake_.get());
+    }
+    void Stop() {
+        {
+            cs_lock hold(lock_);
+            stop_ = true;
+        }
+        SetEvent(wake_.get());
+    }
+
+private:
+    void Run() override {
+        for (;;) {
+            WaitForSingleObject(wake_.get(), INFINITE);
+            for (;;) {
+                Item next;
+                {
+                    cs_lock hold(lock_);
+                    if (items_.empty()) {
+                        if (stop_) return;
+                        break;
+                    }
+                    next = items_.front();
+                    items_.pop_front();
+                }
+                ReleaseMarshalled(next.proxy, next.marshalled);
+            }
+        }
+    }
+    void Finished() override { delete this; }
+
+    struct Item {
+        IDispatch* proxy;
+        IStream* marshalled;
+    };
+    critical_section lock_;
+    unique_handle wake_{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
+    std::deque<Item> items_;
+    bool stop_ = false;
+};
+
+}  // namespace
+
+// One apartment that sinks live in, and the calls waiting for it while it
+// does not answer.
+class SinkApartment {
+public:
+    explicit SinkApartment(ULONGLONG key) : key_(key) {}
+    ULONGLONG key() const { return key_; }
+
+    bool hung() {
+        cs_lock hold(lock_);
+        return hung_;
+    }
+    void MarkHung() {
+        cs_lock hold(lock_);
+        if (!hung_) InterlockedIncrement(&g_stats.hungApartments);
+        hung_ = true;
+        droppedWhileHung_ = 0;
+    }
+    // False when the apartment answers (the caller calls it itself).
+    bool Enqueue(const std::shared_ptr<RemoteSink>& sink, DISPID dispid, const std::vector<long>& args) {
+        cs_lock hold(lock_);
+        if (!hung_) return false;
+        if (waiting_.size() >= kMaxWaitingCalls) {
+            InterlockedIncrement(&g_stats.droppedCalls);
+            if (droppedWhileHung_++ == 0)
+                Log(0, "RemoteSink: %u calls wait for a hung client; later events to it are dropped.\n",
+                    static_cast<unsigned>(kMaxWaitingCalls));
+            return true;
+        }
+        waiting_.push_back({sink, dispid, args, nullptr, nullptr});
+        InterlockedIncrement(&g_stats.waitingCalls);
+        return true;
+    }
+    // False when the apartment answers (the caller releases them itself).
+    bool EnqueueRelease(IDispatch* proxy, IStream* marshalled) {
+        cs_lock hold(lock_);
+        if (!hung_) return false;
+        waiting_.push_back({nullptr, 0, {}, proxy, marshalled});
+        return true;
+    }
+    // Runs on the delivery thread whose call did not answer in time, once it
+    // has: the waiting calls in order, until none is left.
+    void DeliverWaitingCalls() {
+        LONG delivered = 0;
+        for (;;) {
+            Waiting next;
+            {
+                cs_lock hold(lock_);
+                if (waiting_.empty()) {
+                    hung_ = false;
+                    InterlockedDecrement(&g_stats.hungApartments);
+                    break;
+                }
+                next = std::move(waiting_.front());
+                waiting_.pop_front();
+            }
+            if (next.sink) {
+                InterlockedDecrement(&g_stats.waitingCalls);
+                next.sink->CallOnDeliveryThread(next.dispid, next.args);
+                InterlockedIncrement(&g_stats.deliveredLate);
+                ++delivered;
+            } else {
+                ReleaseMarshalled(next.release, next.releaseStream);
+            }
+        }
+        Log(0, "RemoteSink: a hung client answers again; %ld waiting call(s) delivered.\n", static_cast<long>(delivered));
+    }
+
+private:
+    struct Waiting {
+        std::shared_ptr<RemoteSink> sink;
+        DISPID dispid;
+        std::vector<long> args;
+        IDispatch* release;
+        IStream* releaseStream;
+    };
+    const ULONGLONG key_;
+    critical_section lock_;
+    bool hung_ = false;
+    std::deque<Waiting> waiting_;
+    size_t droppedWhileHung_ = 0;
+};
+
+namespace {
+
+// Carries out one call at a time for the server thread, which waits for it
+// with a bound. A call that overruns leaves this thread to its apartment:
+// when the call returns, the thread delivers what waited and ends.
+class Invoker final : public DeliveryThread {
+public:
+    enum class Outcome { Answered, Overran };
+
+    Outcome Call(const std::shared_ptr<RemoteSink>& sink, DISPID dispid, const std::vector<long>& args, DWORD boundMs,
+                 HRESULT* result) {
+        {
+            cs_lock hold(lock_);
+            sink_ = sink;
+            apartment_ = sink->apartment();
+            dispid_ = dispid;
+            args_ = args;
+            finished_ = false;
+            ResetEvent(done_.get());
+        }
+        SetEvent(wake_.get());
+        HANDLE done = done_.get();
+        DWORD index;
+        HRESULT wait = CoWaitForMultipleHandles(0, boundMs, 1, &done, &index);
+        if (wait == CO_E_NOTINITIALIZED) wait = WaitForSingleObject(done, boundMs) == WAIT_OBJECT_0 ? S_OK : RPC_S_CALLPENDING;
+        cs_lock hold(lock_);
+        if (finished_) {
+            *result = result_;
+            return Outcome::Answered;
+        }
+        // Still in the call: from now on this thread belongs to the sink's
+        // apartment, which is hung until the call returns.
+        apartment_->MarkHung();
+        overran_ = true;
+        return Outcome::Overran;
+    }
+    void Stop() {
+        {
+            cs_lock hold(lock_);
+            stop_ = true;
+        }
+        SetEvent(wake_.get());
+    }
+
+private:
+    void Run() override {
+        for (;;) {
+            WaitForSingleObject(wake_.get(), INFINITE);
+            std::shared_ptr<RemoteSink> sink;
+            std::shared_ptr<SinkApartment> apartment;
+            DISPID dispid;
+            std::vector<long> args;
+            {
+                cs_lock hold(lock_);
+                if (stop_ && !sink_) return;
+                if (!sink_) continue;
+                sink = std::move(sink_);
+                apartment = apartment_;
+                dispid = dispid_;
+                args.swap(args_);
+            }
+            const HRESULT hr = sink->CallOnDeliveryThread(dispid, args);
+            // A last reference lets go of the proxy here, within the call's
+            // bound: a release that waits counts as the call not answering.
+            sink.reset();
+            bool overran;
+            {
+                cs_lock hold(lock_);
+                result_ = hr;
+                finished_ = true;
+                overran = overran_;
+                apartment_.reset();
+                SetEvent(done_.get());
+            }
+            if (overran) {
+                apartment->DeliverWaitingCalls();
+                return;
+            }
+            cs_lock hold(lock_);
+            if (stop_) return;
+        }
+    }
+    void Finished() override { delete this; }
+
+    critical_section lock_;
+    unique_handle wake_{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
+    unique_handle done_{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    std::shared_ptr<RemoteSink> sink_;
+    std::shared_ptr<SinkApartment> apartment_;  // of the call in progress
+    DISPID dispid_ = 0;
+    std::vector<long> args_;
+    HRESULT result_ = S_OK;
+    bool finished_ = false;
+    bool overran_ = false;
+    bool stop_ = false;
+};
+
+// The delivery threads and the apartments known so far.
+struct Delivery {
+    critical_section lock;
+    Invoker* invoker = nullptr;    // idle or in a call for the server thread
+    Releaser* releaser = nullptr;
+    std::vector<std::weak_ptr<SinkApartment>> apartments;
+    struct Deferred {
+        std::shared_ptr<SinkApartment> apartment;
+        DWORD thread;
+        IDispatch* proxy;
+    };
+    std::vector<Deferred> deferred;  // the callers' own proxies of hung apartments
+};
+
+Delivery& TheDelivery() {
+    static Delivery* delivery = new Delivery;  // outlives static destruction
+    return *delivery;
+}
+
+std::shared_ptr<SinkApartment> ApartmentFor(ULONGLONG key) {
+    Delivery& d = TheDelivery();
+    cs_lock hold(d.lock);
+    std::shared_ptr<SinkApartment> found;
+    for (auto it = d.apartments.begin(); it != d.apartments.end();) {
+        auto apartment = it->lock();
+        if (!apartment) {
+            it = d.apartments.erase(it);
+            continue;
+        }
+        if (key && apartment->key() == key) found = apartment;
+        ++it;
+    }
+    if (found) return found;
+    auto made = std::make_shared<SinkApartment>(key);
+    d.apartments.push_back(made);
+    return made;
+}
+
+// The invoker for the next call, made when there is none; null on failure.
+Invoker* TakeInvoker() {
+    Delivery& d = TheDelivery();
+    cs_lock hold(d.lock);
+    if (!d.invoker) {
+        auto* invoker = new (std::nothrow) Invoker;
+        if (!invoker) return nullptr;
+        if (!invoker->Start()) {
+            delete invoker;
+            return nullptr;
+        }
+        d.invoker = invoker;
+    }
+    return d.invoker;
+}
+
+void ReleaseOnReleaser(IDispatch* proxy, IStream* marshalled) {
+    Delivery& d = TheDelivery();
+    {
+        cs_lock hold(d.lock);
+        if (!d.releaser) {
+            auto* releaser = new (std::nothrow) Releaser;
+            if (releaser && releaser->Start()) d.releaser = releaser;
+            else delete releaser;
+        }
+        if (d.releaser) {
+            d.releaser->Add(proxy, marshalled);
+            return;
+        }
+    }
+    // No thread to give it to: kept, rather than released on a thread of
+    // another apartment.
+    Log(0, "RemoteSink: no thread to release a sink on; kept.\n");
+}
+
+}  // namespace
+
+std::shared_ptr<RemoteSink> RemoteSink::For(IDispatch* sink) {
+    if (!sink) return nullptr;
+    // Proxies answer IClientSecurity; objects of this apartment (and
+    // free-threaded ones) do not and are called directly.
+    com_ptr<IUnknown> security;
+    if (FAILED(sink->QueryInterface(IID_IClientSecurity, security.put_void())) || !security) return nullptr;
+    IStream* marshalled = nullptr;
+    if (FAILED(CoMarshalInterThreadInterfaceInStream(IID_IDispatch, sink, &marshalled)) || !marshalled) return nullptr;
+    try {
+        return std::make_shared<RemoteSink>(ApartmentFor(ApartmentOf(marshalled)), marshalled);
+    } catch (...) {
+        ReleaseMarshalled(nullptr, marshalled);
+        return nullptr;
+    }
+}
+
+RemoteSink::RemoteSink(std::shared_ptr<SinkApartment> apartment, IStream* marshalled)
+    : apartment_(std::move(apartment)), marshalled_(marshalled) {}
+
+RemoteSink::~RemoteSink() {
+    if (!proxy_ && !marshalled_) return;
+    if (IsMultithreadedThread()) {
+        // A delivery thread let go of the last call: its apartment answered.
+        ReleaseMarshalled(proxy_, marshalled_);
+    } else if (!apartment_->EnqueueRelease(proxy_, marshalled_)) {
+        ReleaseOnReleaser(proxy_, marshalled_);
+    }
+}
+
+HRESULT RemoteSink::CallOnDeliveryThread(DISPID dispid, const std::vector<long>& args) {
+    if (!proxy_) {
+        if (!marshalled_) return CO_E_OBJNOTCONNECTED;
+        IStream* marshalled = std::exchange(marshalled_, nullptr);
+        const HRESULT hr = CoGetInterfaceAndReleaseStream(marshalled, IID_IDispatch, reinterpret_cast<void**>(&proxy_));
+        if (FAILED(hr) || !proxy_) {
+            proxy_ = nullptr;
+            return FAILED(hr) ? hr : E_NOINTERFACE;
+        }
+    }
+    std::vector<VARIANTARG> params(args.size());
+    for (size_t i = 0; i < args.size(); ++i) {  // last argument first
+        VARIANTARG& param = params[args.size() - 1 - i];
+        VariantInit(&param);
+        V_VT(&param) = VT_I4;
+        V_I4(&param) = args[i];
+    }
+    DISPPARAMS dp = {params.data(), nullptr, static_cast<UINT>(params.size()), 0};
+    return proxy_->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &dp, nullptr, nullptr, nullptr);
+}
+
+HRESULT RemoteSink::Invoke(const std::shared_ptr<RemoteSink>& sink, DISPID dispid, const std::vector<long>& args,
+                           DWORD boundMs) {
+    ReleaseDeferredProxies();
+    if (sink->apartment_->Enqueue(sink, dispid, args)) return S_FALSE;
+    Invoker* invoker = TakeInvoker();
+    if (!invoker) return E_OUTOFMEMORY;
+    HRESULT result = S_OK;
+    const DWORD started = GetTickCount();
+    if (invoker->Call(sink, dispid, args, boundMs, &result) == Invoker::Outcome::Answered) {
+        Log(5, "RemoteSink: event %ld to apartment %llx answered %08lx in %lu ms.\n", static_cast<long>(dispid),
+            static_cast<unsigned long long>(sink->apartment_->key()), static_cast<unsigned long>(result),
+            static_cast<unsigned long>(GetTickCount() - started));
+        return result;
+    }
+    {
+        Delivery& d = TheDelivery();
+        cs_lock hold(d.lock);
+        if (d.invoker == invoker) d.invoker = nullptr;  // it ends after delivering what waits
+    }
+    InterlockedIncrement(&g_stats.timeouts);
+    Log(0, "RemoteSink: a client did not answer event %ld within %lu ms; its events wait until it answers.\n",
+        static_cast<long>(dispid), static_cast<unsigned long>(boundMs));
+    return S_FALSE;
+}
+
+void RemoteSink::ReleaseProxy(com_ptr<IDispatch> proxy) {
+    if (!proxy) return;
+    if (apartment_->hung()) {
+        Delivery& d = TheDelivery();
+        cs_lock hold(d.lock);
+        try {
+            d.deferred.push_back({apartment_, GetCurrentThreadId(), proxy.get()});
+            proxy.detach();
+        } catch (...) {
+            proxy.detach();  // kept rather than released into a hung client
+        }
+        return;
+    }
+    proxy.reset();
+}
+
+void ReleaseDeferredProxies() {
+    std::vector<IDispatch*> ready;
+    {
+        Delivery& d = TheDelivery();
+        cs_lock hold(d.lock);
+        if (d.deferred.empty()) return;
+        const DWORD self = GetCurrentThreadId();
+        for (auto it = d.deferred.begin(); it != d.deferred.end();) {
+            if (it->thread == self && !it->apartment->hung()) {
+                ready.push_back(it->proxy);
+                it = d.deferred.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+    for (IDispatch* proxy : ready) proxy->Release();
+}
+
+bool RemoteSink::IsGone(HRESULT hr) {
+    switch (static_cast<ULONG>(hr)) {
+    case 0x80010108:  // RPC_E_DISCONNECTED
+    case 0x80010007:  // RPC_E_SERVER_DIED
+    case 0x80010012:  // RPC_E_SERVER_DIED_DNE
+    case 0x800401FD:  // CO_E_OBJNOTCONNECTED
+    case 0x800706BA:  // RPC_S_SERVER_UNAVAILABLE
+    case 0x800706BE:  // RPC_S_CALL_FAILED
+    case 0x800706BF:  // RPC_S_CALL_FAILED_DNE
+        return true;
+    default:
+        return false;
+    }
+}
+
+SinkDeliveryStats GetSinkDeliveryStats() {
+    SinkDeliveryStats copy;
+    copy.timeouts = InterlockedCompareExchange(&g_stats.timeouts, 0, 0);
+    copy.hungApartments = InterlockedCompareExchange(&g_stats.hungApartments, 0, 0);
+    copy.waitingCalls = InterlockedCompareExchange(&g_stats.waitingCalls, 0, 0);
+    copy.droppedCalls = InterlockedCompareExchange(&g_stats.droppedCalls, 0, 0);
+    copy.deliveredLate = InterlockedCompareExchange(&g_stats.deliveredLate, 0, 0);
+    return copy;
+}
+
+void StopSinkDelivery() {
+    Delivery& d = TheDelivery();
+    cs_lock hold(d.lock);
+    if (d.invoker) std::exchange(d.invoker, nullptr)->Stop();
+    if (d.releaser) std::exchange(d.releaser, nullptr)->Stop();
+}
+
+}  // namespace plume

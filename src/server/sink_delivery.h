@@ -1,0 +1,81 @@
+// Calls to event sinks of other apartments (other processes, or other
+// threads of this one) with a bound on the caller's wait.
+//
+// Such a call is carried out by a delivery thread of the library's
+// multithreaded apartment while the server thread waits for it, serving
+// incoming calls, for at most kSinkAnswerMs. An apartment whose sink has not
+// answered by then is taken for hung: the calls made to its sinks from then
+// on wait in order, and the delivery thread that is still in its call carries
+// them out once it answers. Nobody else waits for a hung apartment.
+#pragma once
+
+#include <oaidl.h>
+
+#include <memory>
+#include <vector>
+
+#include "com_ptr.h"
+
+namespace plume {
+
+// How long the server thread waits for one sink of another apartment.
+constexpr DWORD kSinkAnswerMs = 2000;
+// Calls kept for one hung apartment; later ones are dropped.
+constexpr size_t kMaxWaitingCalls = 1000;
+
+class SinkApartment;
+
+class RemoteSink {
+public:
+    // Null when `sink` is an object of the calling thread's apartment (it is
+    // then called directly) or cannot be handed to a delivery thread.
+    static std::shared_ptr<RemoteSink> For(IDispatch* sink);
+    explicit RemoteSink(std::shared_ptr<SinkApartment> apartment, IStream* marshalled);
+    ~RemoteSink();
+    RemoteSink(const RemoteSink&) = delete;
+    RemoteSink& operator=(const RemoteSink&) = delete;
+
+    // Calls `dispid` with `args` as VT_I4 values (first argument first).
+    // Returns the sink's result, or S_FALSE when the call waits for a hung
+    // apartment (or was dropped because too many wait).
+    static HRESULT Invoke(const std::shared_ptr<RemoteSink>& sink, DISPID dispid, const std::vector<long>& args,
+                          DWORD boundMs = kSinkAnswerMs);
+
+    // Lets go of the calling apartment's own proxy of this sink: at once,
+    // or, when its apartment is hung (the release would wait for it), once
+    // it answers again.
+    void ReleaseProxy(com_ptr<IDispatch> proxy);
+
+    // True when `hr` says that the sink's process or apartment is gone.
+    static bool IsGone(HRESULT hr);
+
+    // Runs on a delivery thread: the call itself.
+    HRESULT CallOnDeliveryThread(DISPID dispid, const std::vector<long>& args);
+
+    const std::shared_ptr<SinkApartment>& apartment() const { return apartment_; }
+
+private:
+    std::shared_ptr<SinkApartment> apartment_;
+    IStream* marshalled_;       // until the first call unmarshals it
+    IDispatch* proxy_ = nullptr;  // the multithreaded apartment's proxy
+};
+
+// What delivery has done so far in this process (tests and the log).
+struct SinkDeliveryStats {
+    LONG timeouts;        // calls that did not answer within their bound
+    LONG hungApartments;  // apartments taken for hung and not answering yet
+    LONG waitingCalls;    // calls waiting for hung apartments now
+    LONG droppedCalls;    // calls dropped because too many waited
+    LONG deliveredLate;   // waiting calls carried out once their apartment answered
+};
+SinkDeliveryStats GetSinkDeliveryStats();
+
+// Ends the idle delivery threads (the server thread ends). Threads still in a
+// call end by themselves when it returns.
+void StopSinkDelivery();
+
+// Releases the proxies whose release waited for their apartment, where it
+// answers again. Runs on the thread that owns them.
+void ReleaseDeferredProxies();
+
+}  // namespace plume

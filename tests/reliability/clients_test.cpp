@@ -1,0 +1,277 @@
+// Clients that hang, stop pumping, die or are killed while the mail client
+// delivers events to them: the mail client's thread is held only for a
+// bounded time, everyone else hears every event in order, and closing the
+// client ends within thirty seconds.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "library_fixture.h"
+#include "reliability_summary.h"
+
+namespace plume::test {
+namespace {
+
+// Dispids of the root's events, as the type library publishes them.
+constexpr DISPID kOnFolderSelectionChanged = 3;
+constexpr DISPID kOnNewMsgWnd = 11;
+constexpr DISPID kOnMsgWndClosed = 12;
+constexpr DISPID kOnDatabaseChange = 13;
+// How long one client that does not answer may hold a delivery (2 s), with
+// room for a slow machine; and what a delivery to answering clients takes
+// at most here.
+constexpr DWORD kHungClientHoldLimitMs = 4500;
+constexpr DWORD kAnsweringDeliveryLimitMs = 1500;
+
+// A misbehaving client process (rogue_client.exe), ended by force when the
+// test lets go of it.
+class RogueClient {
+public:
+    RogueClient(const char* mode, int serial) {
+        const std::string ready = "PLUME_TEST_ROGUE_READY_" + std::to_string(GetCurrentProcessId()) + "_" +
+                                  std::to_string(serial);
+        unique_handle readyEvent(CreateEventA(nullptr, TRUE, FALSE, ready.c_str()));
+        std::wstring command = L"\"" + OwnFolder() + L"rogue_client.exe\" " +
+                               std::wstring(mode, mode + strlen(mode)) + L" " +
+                               std::wstring(ready.begin(), ready.end());
+        STARTUPINFOW si = {sizeof si};
+        PROCESS_INFORMATION pi = {};
+        if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return;
+        CloseHandle(pi.hThread);
+        process_.reset(pi.hProcess);
+        HANDLE waits[2] = {readyEvent.get(), process_.get()};
+        ready_ = StandinProcess::WaitFor(
+                     [&] { return WaitForMultipleObjects(2, waits, FALSE, 0) != WAIT_TIMEOUT; }, 20000) &&
+                 WaitForSingleObject(readyEvent.get(), 0) == WAIT_OBJECT_0;
+    }
+    ~RogueClient() { Kill(); }
+    bool ready() const { return ready_; }
+    bool alive() const { return process_ && WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT; }
+    void Kill() {
+        if (alive()) {
+            TerminateProcess(process_.get(), 9);
+            WaitForSingleObject(process_.get(), 5000);
+        }
+    }
+    DWORD ExitCode() const {
+        DWORD code = STILL_ACTIVE;
+        if (process_) GetExitCodeProcess(process_.get(), &code);
+        return code;
+    }
+
+private:
+    unique_handle process_;
+    bool ready_ = false;
+};
+
+// Sends a message to the client's main window every few milliseconds from
+// a thread of its own and keeps the worst answer time: the mail client's
+// thread must go on answering while it waits for a delivery.
+class ResponsivenessProbe {
+public:
+    explicit ResponsivenessProbe(HWND window) : thread_([this, window] {
+        while (!stop_) {
+            const ULONGLONG start = GetTickCount64();
+            DWORD_PTR result;
+            if (!SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &result)) ++unanswered_;
+            const DWORD took = static_cast<DWORD>(GetTickCount64() - start);
+            worst_ = std::max<DWORD>(worst_, took);
+            samples_.push_back(took);
+            Sleep(20);
+        }
+    }) {}
+    ~ResponsivenessProbe() { Stop(); }
+    void Stop() {
+        stop_ = true;
+        if (thread_.joinable()) thread_.join();
+    }
+    DWORD worst() const { return worst_; }
+    DWORD Percentile(double p) {
+        if (samples_.empty()) return 0;
+        std::vector<DWORD> sorted = samples_;
+        std::sort(sorted.begin(), sorted.end());
+        return sorted[std::min(sorted.size() - 1, static_cast<size_t>(p * sorted.size()))];
+    }
+    size_t count() const { return samples_.size(); }
+    int unanswered() const { return unanswered_; }
+
+private:
+    std::atomic<bool> stop_{false};
+    DWORD worst_ = 0;
+    int unanswered_ = 0;
+    std::vector<DWORD> samples_;
+    std::thread thread_;
+};
+
+class MisbehavingClients : public LibraryTest {
+protected:
+    // The well-behaved client: a root created after the rogues, so that it
+    // hears each event after them.
+    void AttachWellBehavedClient() {
+        root_ = CreateRoot();
+        ASSERT_TRUE(root_);
+        sink_ = Listen(root_.get(), DIID_IPLUMEObjEvents);
+    }
+    void TearDown() override {
+        root_.reset();
+        sinks_.clear();
+        // Objects of a killed client are only disconnected after the
+        // shutdown's grace period: the close takes longer than usual.
+        if (client) {
+            EXPECT_TRUE(client->Close(30000)) << "the client had to be ended by force";
+        }
+        client.reset();
+    }
+
+    // Runs `activity` and returns how long it took until the well-behaved
+    // client had heard `dispid` `count` times in all; -1 when it never did.
+    long TimeUntilHeard(const std::function<void()>& activity, DISPID dispid, size_t count) {
+        const ULONGLONG start = GetTickCount64();
+        activity();
+        if (!WaitForEvent(sink_, dispid, count, 20000)) return -1;
+        return static_cast<long>(GetTickCount64() - start);
+    }
+
+    // An argument of the last call of `dispid` the well-behaved client heard;
+    // -1 when it heard none.
+    long LastArgument(DISPID dispid, size_t index) {
+        const auto calls = CallsOf(sink_, dispid);
+        return calls.empty() || calls.back().args.size() <= index ? -1 : calls.back().args[index];
+    }
+
+    // Folder changes, store commits and message-window closes (the three
+    // kinds of activity the client's thread waits for), each `rounds` times;
+    // returns the time of each until the well-behaved client heard it.
+    std::vector<long> WaitedActivities(int rounds) {
+        std::vector<long> times;
+        for (int i = 0; i < rounds; ++i) {
+            // The client starts in the Inbox; each round moves to the other folder.
+            const long folder = (sentItemsShown_ = !sentItemsShown_) ? SentItemsId() : InboxId();
+            const size_t folderEvents = CallsOf(sink_, kOnFolderSelectionChanged).size() + 1;
+            times.push_back(TimeUntilHeard([&] { Call(L"SelectFolder", {folder}); }, kOnFolderSelectionChanged,
+                                           folderEvents));
+            EXPECT_EQ(folder, LastArgument(kOnFolderSelectionChanged, 0));
+
+            const size_t changes = CallsOf(sink_, kOnDatabaseChange).size() + 1;
+            long inserted = 0;
+            times.push_back(TimeUntilHeard(
+                [&] { inserted = Call(L"Commit", {L"insert", InboxId(), L"Reliability " + std::to_wstring(i)}).Long(); },
+                kOnDatabaseChange, changes));
+            EXPECT_EQ(inserted, LastArgument(kOnDatabaseChange, 2));
+
+            const size_t opened = CallsOf(sink_, kOnNewMsgWnd).size() + 1;
+            HWND note = Call(L"NewMessage").Hwnd();
+            EXPECT_TRUE(WaitForEvent(sink_, kOnNewMsgWnd, opened));
+            const size_t closed = CallsOf(sink_, kOnMsgWndClosed).size() + 1;
+            times.push_back(TimeUntilHeard([&] { Call(L"CloseNote", {IdOf(note)}); }, kOnMsgWndClosed, closed));
+            EXPECT_EQ(IdOf(note), LastArgument(kOnMsgWndClosed, 0));
+        }
+        return times;
+    }
+
+    com_ptr<IPLUMEObj> root_;
+    RecordingSink* sink_ = nullptr;
+    bool sentItemsShown_ = false;
+};
+
+// Each kind of client that stops answering: the first event it does not
+// answer holds the delivery at most the bound, the later ones not at all;
+// the others hear every event, in order; the client's thread keeps
+// answering; once the rogue is gone, nothing waits for it any more.
+TEST_F(MisbehavingClients, AClientThatStopsAnsweringHoldsTheClientOnlyOnceAndBriefly) {
+    int serial = 0;
+    for (const char* mode : {"nopump", "hang"}) {
+        SCOPED_TRACE(mode);
+        RogueClient rogue(mode, ++serial);
+        ASSERT_TRUE(rogue.ready());
+        AttachWellBehavedClient();
+        ResponsivenessProbe probe(main);
+
+        const std::vector<long> times = WaitedActivities(3);
+        ASSERT_EQ(9u, times.size());
+        for (long t : times) ASSERT_GE(t, 0) << "an event never reached the well-behaved client";
+        EXPECT_LT(times[0], static_cast<long>(kHungClientHoldLimitMs));
+        for (size_t i = 1; i < times.size(); ++i)
+            EXPECT_LT(times[i], static_cast<long>(kAnsweringDeliveryLimitMs)) << "activity " << i;
+        probe.Stop();
+        EXPECT_EQ(0, probe.unanswered());
+        EXPECT_LT(probe.worst(), 1000u) << "the client's thread stopped answering";
+
+        const std::string group = std::string("hung client (") + mode + ")";
+        Summary::Row(group, "first event held others (ms)", times[0]);
+        Summary::Row(group, "later events held others, worst (ms)", *std::max_element(times.begin() + 1, times.end()));
+        Summary::Row(group, "UI thread answer, median (ms)", probe.Percentile(0.5));
+        Summary::Row(group, "UI thread answer, worst (ms)", probe.worst());
+        Summary::Row(group, "events delivered to the others", static_cast<long>(sink_->calls.size()));
+
+        // The rogue goes; what waited for it fails at once and nothing
+        // waits any more.
+        rogue.Kill();
+        const std::vector<long> after = WaitedActivities(1);
+        for (long t : after) {
+            ASSERT_GE(t, 0);
+            EXPECT_LT(t, static_cast<long>(kAnsweringDeliveryLimitMs));
+        }
+        Summary::Row(group, "faults survived", 1);
+        root_.reset();
+        sinks_.clear();
+    }
+    EXPECT_TRUE(Call(L"LibraryStarted").Bool());
+}
+
+// A client that ends inside an event handler and one killed while it holds
+// objects with advised sinks: delivery to the others goes on at full speed
+// and the library stops calling the dead.
+TEST_F(MisbehavingClients, ClientsThatDieAreDisconnectedAndOthersGoOn) {
+    RogueClient dying("die", 1);
+    RogueClient holder("hold", 2);
+    ASSERT_TRUE(dying.ready());
+    ASSERT_TRUE(holder.ready());
+    AttachWellBehavedClient();
+    holder.Kill();
+
+    const std::vector<long> times = WaitedActivities(2);
+    for (long t : times) {
+        ASSERT_GE(t, 0) << "an event never reached the well-behaved client";
+        EXPECT_LT(t, static_cast<long>(kAnsweringDeliveryLimitMs));
+    }
+    EXPECT_FALSE(dying.alive());
+    EXPECT_EQ(3u, dying.ExitCode());
+    Summary::Row("dead clients", "faults survived", 2);
+    Summary::Row("dead clients", "slowest delivery after the deaths (ms)", *std::max_element(times.begin(), times.end()));
+}
+
+// Closing while a client that never answers and a killed client still hold
+// objects, and a polite client releases its objects on the shutdown event:
+// the mail client ends by itself within thirty seconds, the polite client
+// sees the shutdown event and ends too.
+TEST_F(MisbehavingClients, ClosingWithHungAndDeadClientsEndsWithinThirtySeconds) {
+    RogueClient hung("nopump", 1);
+    RogueClient killed("hold", 2);
+    RogueClient polite("polite", 3);
+    ASSERT_TRUE(hung.ready());
+    ASSERT_TRUE(killed.ready());
+    ASSERT_TRUE(polite.ready());
+    // The hung client is known to hang once an event has not been answered.
+    Call(L"SelectFolder", {SentItemsId()});
+    killed.Kill();
+
+    const ULONGLONG start = GetTickCount64();
+    const bool closedByItself = client->Close(35000);
+    const long took = static_cast<long>(GetTickCount64() - start);
+    EXPECT_TRUE(closedByItself) << "the client had to be ended by force";
+    EXPECT_LT(took, 30000);
+    EXPECT_TRUE(IsSet(events_.shutdown));
+    EXPECT_TRUE(StandinProcess::WaitFor([&] { return !polite.alive(); }, 5000));
+    EXPECT_EQ(0u, polite.ExitCode());
+    client.reset();
+    Summary::Row("closing", "close with a hung and a dead client (ms)", took);
+    Summary::Row("closing", "faults survived", 2);
+}
+
+}  // namespace
+}  // namespace plume::test
