@@ -9,7 +9,7 @@ out=$(mktemp)
 wine "$@" >"$out" 2>&1 </dev/null
 rc=$?
 cat "$out"
-if [ $rc -eq 0 ] && grep -q "^wine: Unhandled\|^Unhandled exception:" "$out"; then
+if [ $rc -eq 0 ] && grep -q "^Unhandled exception:" "$out"; then
   echo "wine-run: the program died of an unhandled exception" >&2
   rc=1
 fi

@@ -22,6 +22,8 @@
 namespace {
 
 constexpr const char* kPluginsKey = "SOFTWARE\\Vexlor\\PLUME\\Plugins";
+// The library's marks of plug-in starts the client did not survive (per user).
+constexpr const char* kStartMarksKey = "Software\\Vexlor\\PLUME\\PluginStartMarks";
 // The library reads plug-in names and values into buffers of this size.
 constexpr size_t kMaxPluginText = 1023;
 constexpr DWORD kMaxPlugins = 1024;
@@ -177,7 +179,11 @@ bool UnlistPlugins(const Options& o) {
         }
     }
     bool ok = true;
+    plume::unique_hkey marks;
+    RegOpenKeyExA(HKEY_CURRENT_USER, kStartMarksKey, 0, KEY_SET_VALUE | KEY_QUERY_VALUE, marks.put());
     for (const auto& name : names) {
+        // An unlisted plug-in's start mark goes with it.
+        if (marks) RegDeleteValueA(marks.get(), (std::string(o.machine ? "HKLM\\" : "HKCU\\") + name).c_str());
         LONG r = RegDeleteValueA(key.get(), name.c_str());
         if (r == ERROR_SUCCESS) printf("unlisted plug-in %s (%s)\n", name.c_str(), HiveName(o.machine));
         else if (r == ERROR_FILE_NOT_FOUND) printf("plug-in %s was not listed (%s)\n", name.c_str(), HiveName(o.machine));
@@ -187,6 +193,8 @@ bool UnlistPlugins(const Options& o) {
         }
     }
     key.reset();
+    marks.reset();
+    RemoveIfEmpty(HKEY_CURRENT_USER, kStartMarksKey);
     RemoveIfEmpty(Hive(o.machine), kPluginsKey);
     return ok;
 }

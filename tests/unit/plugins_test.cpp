@@ -19,10 +19,12 @@ class LogLines {
 public:
     LogLines() { plume::SetLogObserver([this](int, const char* t) { lines.push_back(t); }); }
     ~LogLines() { plume::SetLogObserver(nullptr); }
-    bool Has(const std::string& prefix) const {
+    bool Has(const std::string& prefix) const { return !Find(prefix).empty(); }
+    // The first line that starts with `prefix`; empty when none.
+    std::string Find(const std::string& prefix) const {
         for (const auto& l : lines)
-            if (l.rfind(prefix, 0) == 0) return true;
-        return false;
+            if (l.rfind(prefix, 0) == 0) return l;
+        return "";
     }
     std::vector<std::string> lines;
 };
@@ -77,6 +79,61 @@ TEST(Plugins, LibrariesAreInitialisedAndObjectsCreated) {
     plume::UnloadPlugins();
     EXPECT_EQ(0, plume::PluginCount());
     EXPECT_EQ(nullptr, GetModuleHandleA(PluginPath().c_str()));
+}
+
+// A start is marked in the registry while it runs and unmarked after; a
+// mark left by a start the client did not survive skips that entry, with one
+// log line, until the entry's text changes. A slow start is named.
+TEST(Plugins, AStartTheClientDidNotSurviveIsSkippedUntilItsEntryChanges) {
+    const std::string plugin = PluginPath();
+    const std::wstring marksPath = L"Software\\Vexlor\\PLUME\\PluginStartMarks";
+    TakePluginTrace();
+    plume::test::ScopedRegistryKey user(HKEY_CURRENT_USER, kPluginsPath);
+    ASSERT_TRUE(user.created()) << "this prefix lists plug-ins of its own";
+    user.SetString("a", plugin);
+    auto markExists = [&] {
+        plume::unique_hkey key;
+        return RegOpenKeyExW(HKEY_CURRENT_USER, marksPath.c_str(), 0, KEY_QUERY_VALUE, key.put()) == ERROR_SUCCESS;
+    };
+    SetEnvironmentVariableA("PLUME_TEST_PLUGIN_MARK", "HKCU\\a");
+    {
+        LogLines log;
+        plume::LoadPlugins();
+        EXPECT_EQ("init:test_plugin.dll marked:test_plugin.dll", TakePluginTrace());
+        EXPECT_FALSE(markExists()) << "the mark and its key go once the start ends";
+        EXPECT_TRUE(log.Has("LoadPluginFromString: " + plugin + " started in"));
+        plume::UnloadPlugins();
+        TakePluginTrace();
+    }
+    {
+        // The client died in this start last time.
+        plume::test::ScopedRegistryKey marks(HKEY_CURRENT_USER, marksPath);
+        marks.SetString("HKCU\\a", plugin);
+        LogLines log;
+        plume::LoadPlugins();
+        EXPECT_EQ(0, plume::PluginCount());
+        EXPECT_EQ("", TakePluginTrace());
+        EXPECT_TRUE(log.Has("LoadPluginFromString: " + plugin + " skipped: the client ended during its start"));
+        EXPECT_TRUE(markExists()) << "the mark stays until the entry changes";
+
+        // The entry changes (the same library, named another way): loaded,
+        // the old mark replaced and cleared, and a slow start named.
+        std::string changed = plugin;
+        for (char& c : changed)
+            if (c == '\\') c = '/';
+        user.SetString("a", changed);
+        SetEnvironmentVariableA("PLUME_TEST_PLUGIN_SLEEP_MS", "1200");
+        plume::LoadPlugins();
+        SetEnvironmentVariableA("PLUME_TEST_PLUGIN_SLEEP_MS", nullptr);
+        EXPECT_EQ(1, plume::PluginCount());
+        EXPECT_EQ("init:test_plugin.dll marked:test_plugin.dll", TakePluginTrace());
+        const std::string slow = log.Find("LoadPluginFromString: " + changed + " took ");
+        EXPECT_NE(std::string::npos, slow.find("ms to start (longer than 1000 ms)")) << slow;
+        EXPECT_FALSE(markExists());
+        plume::UnloadPlugins();
+        TakePluginTrace();
+    }
+    SetEnvironmentVariableA("PLUME_TEST_PLUGIN_MARK", nullptr);
 }
 
 // Machine-wide plug-ins load before per-user ones, each list in its order;

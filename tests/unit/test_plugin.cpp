@@ -5,6 +5,8 @@
 // spaces, so a test sees the order across both libraries.
 #include <windows.h>
 
+#include <cstdlib>
+
 namespace {
 
 HMODULE g_self = nullptr;
@@ -33,6 +35,18 @@ __declspec(dllexport) void InitializePlugin() {
     InterlockedIncrement(&g_initializeCalls);
     g_initializeThread = GetCurrentThreadId();
     Trace("init:");
+    // When asked: whether the library marked this start in the registry.
+    char mark[512] = "";
+    if (GetEnvironmentVariableA("PLUME_TEST_PLUGIN_MARK", mark, sizeof mark)) {
+        HKEY key = nullptr;
+        const bool marked = RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Vexlor\\PLUME\\PluginStartMarks", 0,
+                                          KEY_QUERY_VALUE, &key) == ERROR_SUCCESS &&
+                            RegQueryValueExA(key, mark, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+        if (key) RegCloseKey(key);
+        Trace(marked ? "marked:" : "unmarked:");
+    }
+    char sleep[16] = "";
+    if (GetEnvironmentVariableA("PLUME_TEST_PLUGIN_SLEEP_MS", sleep, sizeof sleep)) Sleep(atoi(sleep));
 }
 
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
