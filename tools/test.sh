@@ -13,6 +13,26 @@ state="$PLUME_BUILD/prefix-state.before"
 cd "$PLUME_BUILD"
 rc=0
 ctest --output-on-failure --timeout 300 "$@" || rc=$?
+# The library and its unit tests once more, built with UndefinedBehaviorSanitizer
+# in trap mode: a check that fails ends the program as a crash, which fails
+# the run. The stand-in's engine comes from the main build.
+ubsan="$PLUME_BUILD/ubsan"
+if [ ! -f "$ubsan/build.ninja" ]; then
+  cmake -S "$root" -B "$ubsan" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" -DPLUME_UBSAN=ON >/dev/null
+fi
+if cmake --build "$ubsan" --target plume_unit_tests >"$PLUME_BUILD/ubsan-build.log" 2>&1; then
+  cp "$PLUME_BUILD/bin/msoe.dll" "$ubsan/bin/"
+  if "$root/tools/wine-run.sh" "$ubsan/bin/plume_unit_tests.exe" >"$PLUME_BUILD/ubsan-tests.log" 2>&1; then
+    echo "unit tests under UndefinedBehaviorSanitizer: $(grep -o '\[  PASSED  \] [0-9]* tests' "$PLUME_BUILD/ubsan-tests.log")"
+  else
+    grep -E "FAILED|Failure|Unhandled|^wine-run" "$PLUME_BUILD/ubsan-tests.log" | head -40
+    echo "unit tests under UndefinedBehaviorSanitizer: FAILED (build/ubsan-tests.log)"
+    rc=1
+  fi
+else
+  tail -40 "$PLUME_BUILD/ubsan-build.log"
+  rc=1
+fi
 # The run ends by proving that the tests left the prefix as they found it.
 "$root/tools/prefix-state.sh" check "$state" || rc=1
 exit $rc
