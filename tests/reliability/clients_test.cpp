@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "client_process.h"
 #include "library_fixture.h"
 #include "reliability_summary.h"
 
@@ -27,84 +28,11 @@ constexpr DISPID kOnDatabaseChange = 13;
 constexpr DWORD kHungClientHoldLimitMs = 4500;
 constexpr DWORD kAnsweringDeliveryLimitMs = 1500;
 
-// A misbehaving client process (rogue_client.exe), ended by force when the
-// test lets go of it.
-class RogueClient {
+// A misbehaving client process (rogue_client.exe MODE READY).
+class RogueClient : public ClientProcess {
 public:
-    RogueClient(const char* mode, int serial) {
-        const std::string ready = "PLUME_TEST_ROGUE_READY_" + std::to_string(GetCurrentProcessId()) + "_" +
-                                  std::to_string(serial);
-        unique_handle readyEvent(CreateEventA(nullptr, TRUE, FALSE, ready.c_str()));
-        std::wstring command = L"\"" + OwnFolder() + L"rogue_client.exe\" " +
-                               std::wstring(mode, mode + strlen(mode)) + L" " +
-                               std::wstring(ready.begin(), ready.end());
-        STARTUPINFOW si = {sizeof si};
-        PROCESS_INFORMATION pi = {};
-        if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return;
-        CloseHandle(pi.hThread);
-        process_.reset(pi.hProcess);
-        HANDLE waits[2] = {readyEvent.get(), process_.get()};
-        ready_ = StandinProcess::WaitFor(
-                     [&] { return WaitForMultipleObjects(2, waits, FALSE, 0) != WAIT_TIMEOUT; }, 20000) &&
-                 WaitForSingleObject(readyEvent.get(), 0) == WAIT_OBJECT_0;
-    }
-    ~RogueClient() { Kill(); }
-    bool ready() const { return ready_; }
-    bool alive() const { return process_ && WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT; }
-    void Kill() {
-        if (alive()) {
-            TerminateProcess(process_.get(), 9);
-            WaitForSingleObject(process_.get(), 5000);
-        }
-    }
-    DWORD ExitCode() const {
-        DWORD code = STILL_ACTIVE;
-        if (process_) GetExitCodeProcess(process_.get(), &code);
-        return code;
-    }
-
-private:
-    unique_handle process_;
-    bool ready_ = false;
-};
-
-// Sends a message to the client's main window every few milliseconds from
-// a thread of its own and keeps the worst answer time: the mail client's
-// thread must go on answering while it waits for a delivery.
-class ResponsivenessProbe {
-public:
-    explicit ResponsivenessProbe(HWND window) : thread_([this, window] {
-        while (!stop_) {
-            const ULONGLONG start = GetTickCount64();
-            DWORD_PTR result;
-            if (!SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &result)) ++unanswered_;
-            const DWORD took = static_cast<DWORD>(GetTickCount64() - start);
-            worst_ = std::max<DWORD>(worst_, took);
-            samples_.push_back(took);
-            Sleep(20);
-        }
-    }) {}
-    ~ResponsivenessProbe() { Stop(); }
-    void Stop() {
-        stop_ = true;
-        if (thread_.joinable()) thread_.join();
-    }
-    DWORD worst() const { return worst_; }
-    DWORD Percentile(double p) {
-        if (samples_.empty()) return 0;
-        std::vector<DWORD> sorted = samples_;
-        std::sort(sorted.begin(), sorted.end());
-        return sorted[std::min(sorted.size() - 1, static_cast<size_t>(p * sorted.size()))];
-    }
-    size_t count() const { return samples_.size(); }
-    int unanswered() const { return unanswered_; }
-
-private:
-    std::atomic<bool> stop_{false};
-    DWORD worst_ = 0;
-    int unanswered_ = 0;
-    std::vector<DWORD> samples_;
-    std::thread thread_;
+    RogueClient(const char* mode, int serial)
+        : ClientProcess(L"rogue_client.exe", Widen(mode), "PLUME_TEST_ROGUE_READY_" + std::to_string(serial)) {}
 };
 
 class MisbehavingClients : public LibraryTest {

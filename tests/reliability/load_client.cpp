@@ -1,0 +1,141 @@
+// One of many clients under load. It attaches to the running mail client,
+// makes a toolbar with the button "Load N" and the Tools menu item
+// "Load item N", advises sinks on its root, toolbar, button and menu item,
+// sets READY, and then, until the named event STOP is set, pumps and calls
+// the library five times a second (so that calls and events cross). It then writes what
+// each sink heard to OUT, one line per event in arrival order:
+//   <object> <dispid> <arguments...>
+// with object one of root, toolbar, button, item; and "calls <n>" with the
+// number of calls it made and "failed <n>" with the number that failed.
+// Usage: load_client.exe N STOP OUT READY
+#include <windows.h>
+#include <objbase.h>
+#include <plume.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "bstr.h"
+#include "com_object.h"
+#include "com_ptr.h"
+
+using plume::com_ptr;
+
+namespace {
+
+constexpr long kToolsMenu = 3;  // File, Edit, View, Tools
+
+std::vector<std::string> g_heard;
+
+class RecordingSink final : public plume::ref_counted<IDispatch> {
+public:
+    RecordingSink(const char* object, const IID& events) : object_(object), events_(events) {}
+    STDMETHODIMP GetTypeInfoCount(UINT* n) override { *n = 0; return S_OK; }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*, UINT*) override {
+        std::string line = std::string(object_) + " " + std::to_string(id);
+        for (UINT i = params ? params->cArgs : 0; i-- > 0;)
+            line += " " + std::to_string(V_VT(&params->rgvarg[i]) == VT_I4 ? V_I4(&params->rgvarg[i]) : -999999);
+        g_heard.push_back(line);
+        return S_OK;
+    }
+
+private:
+    void* Cast(REFIID iid) override {
+        return IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) || IsEqualIID(iid, events_)
+                   ? static_cast<IDispatch*>(this)
+                   : nullptr;
+    }
+    const char* object_;
+    IID events_;
+};
+
+// One advised sink, unadvised when it goes.
+class Advised {
+public:
+    Advised(IUnknown* source, const char* object, const IID& events) {
+        com_ptr<IConnectionPointContainer> container;
+        if (!source || FAILED(source->QueryInterface(IID_IConnectionPointContainer, container.put_void())) ||
+            FAILED(container->FindConnectionPoint(events, point_.put())))
+            return;
+        auto sink = com_ptr<RecordingSink>::attach(new RecordingSink(object, events));
+        if (FAILED(point_->Advise(sink.get(), &cookie_))) point_.reset();
+    }
+    ~Advised() {
+        if (point_) point_->Unadvise(cookie_);
+    }
+    bool ok() const { return static_cast<bool>(point_); }
+
+private:
+    com_ptr<IConnectionPoint> point_;
+    DWORD cookie_ = 0;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 5) {
+        fprintf(stderr, "usage: load_client.exe N STOP OUT READY\n");
+        return 2;
+    }
+    if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 2;
+    const std::string n = argv[1];
+    int rc = 0;
+    long calls = 0, failed = 0;
+    {
+        com_ptr<IPLUMEObj> root;
+        if (FAILED(CoCreateInstance(CLSID_PLUMEObj, nullptr, CLSCTX_LOCAL_SERVER, IID_IPLUMEObj, root.put_void())))
+            return 1;
+        com_ptr<IOEToolbar> toolbar;
+        com_ptr<IOEButton> button;
+        com_ptr<IOEMenu> tools;
+        com_ptr<IOEMenuItem> item;
+        const std::wstring wn(n.begin(), n.end());
+        plume::bstr caption(L"Load " + wn), itemName(L"Load item " + wn);
+        if (FAILED(root->CreateToolbar(toolbar.put())) ||
+            FAILED(toolbar->CreateButton(caption.get(), nullptr, nullptr, button.put())) ||
+            FAILED(root->GetMenu(kToolsMenu, tools.put())) ||
+            FAILED(tools->CreateItem(itemName.get(), reinterpret_cast<OEMenuItem**>(item.put()))))
+            return 1;
+        Advised a(root.get(), "root", DIID_IPLUMEObjEvents), b(toolbar.get(), "toolbar", DIID_IOEToolbarEvents),
+            c(button.get(), "button", DIID_IOEButtonEvents), d(item.get(), "item", DIID_IOEMenuItemEvents);
+        if (!a.ok() || !b.ok() || !c.ok() || !d.ok()) return 1;
+
+        HANDLE ready = OpenEventA(EVENT_MODIFY_STATE, FALSE, argv[4]);
+        HANDLE stop = OpenEventA(SYNCHRONIZE, FALSE, argv[2]);
+        if (!ready || !stop) return 1;
+        SetEvent(ready);
+        CloseHandle(ready);
+        ULONGLONG nextCall = GetTickCount64();
+        for (;;) {
+            const DWORD r = MsgWaitForMultipleObjects(1, &stop, FALSE, 20, QS_ALLINPUT);
+            if (r == WAIT_OBJECT_0) break;
+            MSG msg;
+            while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+            if (GetTickCount64() < nextCall) continue;
+            nextCall = GetTickCount64() + 200;
+            // Calls that cross the events on their way.
+            long value = 0;
+            ++calls;
+            if (FAILED(root->GetSelectedFolderID(&value))) ++failed;
+            ++calls;
+            if (FAILED(toolbar->GetID(&value))) ++failed;
+        }
+        CloseHandle(stop);
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+        root->RemoveAllToolbars();
+        root->RemoveAllMenuItems();
+    }
+    if (FILE* out = fopen(argv[3], "w")) {
+        for (const auto& line : g_heard) fprintf(out, "%s\n", line.c_str());
+        fprintf(out, "calls %ld\nfailed %ld\n", calls, failed);
+        fclose(out);
+    } else {
+        rc = 1;
+    }
+    CoUninitialize();
+    return rc;
+}

@@ -1,0 +1,186 @@
+// Twenty client processes, each with a toolbar, a button, a menu item and
+// sinks on all of them and on its root, calling the library all the while,
+// as the client's buttons are clicked, menu items chosen, folders selected
+// and the store changed for a minute: every event reaches every sink it is
+// meant for exactly once and in order, and the client's thread keeps
+// answering.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "client_process.h"
+#include "library_fixture.h"
+#include "reliability_summary.h"
+
+namespace plume::test {
+namespace {
+
+constexpr int kClients = 20;
+constexpr DWORD kLoadMs = 60000;
+// Dispids as the type library publishes them.
+constexpr int kRootButtonClicked = 1, kRootMenuItemClicked = 2, kRootFolderChanged = 3, kRootDatabaseChange = 13;
+constexpr int kClick = 1, kToolbarButtonClicked = 1;
+constexpr long kInsert = 257;  // a message inserted
+
+// One line of what a client heard: object, dispid, arguments.
+struct Heard {
+    std::string object;
+    int dispid;
+    std::vector<long> args;
+};
+
+struct ClientReport {
+    std::vector<Heard> heard;
+    long calls = -1, failed = -1;
+};
+
+ClientReport ReadReport(const std::wstring& path) {
+    ClientReport report;
+    std::ifstream in(std::string(path.begin(), path.end()));
+    std::string line;
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        Heard h;
+        fields >> h.object;
+        if (h.object == "calls") {
+            fields >> report.calls;
+            continue;
+        }
+        if (h.object == "failed") {
+            fields >> report.failed;
+            continue;
+        }
+        fields >> h.dispid;
+        for (long v; fields >> v;) h.args.push_back(v);
+        report.heard.push_back(h);
+    }
+    return report;
+}
+
+class LoadClient : public ClientProcess {
+public:
+    LoadClient(int n, const std::string& stop, const std::wstring& out)
+        : ClientProcess(L"load_client.exe", std::to_wstring(n) + L" " + Widen(stop) + L" \"" + out + L"\"",
+                        "PLUME_TEST_LOAD_READY_" + std::to_string(n)) {}
+};
+
+class UnderLoad : public LibraryTest {
+protected:
+    // The command of the button labelled `label` in the main window; 0 when none.
+    long ButtonId(const std::wstring& label) {
+        for (const Var& toolbar : Call(L"Toolbars", {IdOf(main)}).Array())
+            for (const Var& button : Call(L"ToolbarButtons", {toolbar.Long()}).Array()) {
+                auto fields = button.Array();
+                if (fields[1].Str() == label) return fields[0].Long();
+            }
+        return 0;
+    }
+};
+
+TEST_F(UnderLoad, TwentyClientsHearEveryEventOnceInOrderAndTheClientKeepsAnswering) {
+    const std::string stopName = "PLUME_TEST_LOAD_STOP_" + std::to_string(GetCurrentProcessId());
+    unique_handle stop(CreateEventA(nullptr, TRUE, FALSE, stopName.c_str()));
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    std::vector<std::wstring> outputs;
+    std::vector<std::unique_ptr<LoadClient>> clients;
+    for (int i = 0; i < kClients; ++i) {
+        outputs.push_back(std::wstring(temp) + L"plume_load_" + std::to_wstring(GetCurrentProcessId()) + L"_" +
+                          std::to_wstring(i) + L".txt");
+        clients.push_back(std::make_unique<LoadClient>(i, stopName, outputs.back()));
+    }
+    for (auto& c : clients) ASSERT_TRUE(c->WaitReady(60000));
+    std::vector<long> buttons;
+    for (int i = 0; i < kClients; ++i) {
+        buttons.push_back(ButtonId(L"Load " + std::to_wstring(i)));
+        ASSERT_NE(0, buttons.back()) << "client " << i << " has no button";
+    }
+
+    // A minute of activity, in rounds: every button clicked, one menu item
+    // chosen, the other folder selected, a message inserted by the client's
+    // thread and one by a worker thread of the client.
+    ResponsivenessProbe probe(main);
+    std::vector<int> clicks(kClients), choices(kClients);
+    std::vector<long> folders, inserted;
+    bool sentItems = false;
+    const ULONGLONG start = GetTickCount64();
+    int rounds = 0;
+    for (; GetTickCount64() - start < kLoadMs; ++rounds) {
+        for (int i = 0; i < kClients; ++i) {
+            Call(L"ClickButton", {IdOf(main), buttons[i]});
+            ++clicks[i];
+        }
+        const int chosen = rounds % kClients;
+        Call(L"ChooseMenuItem", {IdOf(main), L"Tools\\Load item " + std::to_wstring(chosen)});
+        ++choices[chosen];
+        const long folder = (sentItems = !sentItems) ? SentItemsId() : InboxId();
+        Call(L"SelectFolder", {folder});
+        folders.push_back(folder);
+        inserted.push_back(Call(L"Commit", {L"insert", InboxId(), L"Load " + std::to_wstring(rounds)}).Long());
+        inserted.push_back(
+            Call(L"CommitOnWorker", {L"insert", InboxId(), L"Load worker " + std::to_wstring(rounds)}).Long());
+    }
+    // Everything raised is delivered; then the clients write what they heard.
+    Call(L"Pump", {3000});
+    probe.Stop();
+    SetEvent(stop.get());
+    for (auto& c : clients) EXPECT_TRUE(c->WaitForExit(30000));
+
+    long expected = 0, delivered = 0;
+    for (int i = 0; i < kClients; ++i) {
+        SCOPED_TRACE("client " + std::to_string(i));
+        const ClientReport report = ReadReport(outputs[i]);
+        DeleteFileW(outputs[i].c_str());
+        EXPECT_GT(report.calls, 0);
+        EXPECT_EQ(0, report.failed);
+        std::vector<long> heardFolders, heardInserts;
+        std::map<std::string, int> counts;
+        for (const Heard& h : report.heard) {
+            if (h.object == "root" && h.dispid == kRootFolderChanged) heardFolders.push_back(h.args.at(0));
+            if (h.object == "root" && h.dispid == kRootDatabaseChange && h.args.at(0) == kInsert &&
+                h.args.at(1) == InboxId())
+                heardInserts.push_back(h.args.at(2));
+            if (h.object == "root" && h.dispid == kRootButtonClicked && h.args.at(1) == buttons[i])
+                ++counts["root click"];
+            if (h.object == "root" && h.dispid == kRootMenuItemClicked) ++counts["root choice"];
+            if (h.object == "toolbar" && h.dispid == kToolbarButtonClicked && h.args.at(0) == buttons[i])
+                ++counts["toolbar click"];
+            if (h.object == "button" && h.dispid == kClick) ++counts["button click"];
+            if (h.object == "item" && h.dispid == kClick) ++counts["item choice"];
+        }
+        // Each once, in the order they happened.
+        EXPECT_EQ(folders, heardFolders);
+        EXPECT_EQ(inserted, heardInserts);
+        EXPECT_EQ(clicks[i], counts["root click"]);
+        EXPECT_EQ(clicks[i], counts["toolbar click"]);
+        EXPECT_EQ(clicks[i], counts["button click"]);
+        EXPECT_EQ(choices[i], counts["root choice"]);
+        EXPECT_EQ(choices[i], counts["item choice"]);
+        expected += static_cast<long>(folders.size() + inserted.size()) + 3 * clicks[i] + 2 * choices[i];
+        delivered += static_cast<long>(heardFolders.size() + heardInserts.size()) + counts["root click"] +
+                     counts["toolbar click"] + counts["button click"] + counts["root choice"] + counts["item choice"];
+    }
+    EXPECT_EQ(0, probe.unanswered());
+    // Most answers come at once; the slowest wait for the client's own work
+    // (a menu being opened, a folder shown), not for the library.
+    EXPECT_LT(probe.Percentile(0.9), 200u) << "the client's thread answered late";
+    EXPECT_LT(probe.worst(), 2000u) << "the client's thread stopped answering";
+    printf("UI thread answer times over %zu probes: median %lu ms, 90%% %lu ms, 99%% %lu ms, worst %lu ms\n",
+           probe.count(), static_cast<unsigned long>(probe.Percentile(0.5)),
+           static_cast<unsigned long>(probe.Percentile(0.9)), static_cast<unsigned long>(probe.Percentile(0.99)),
+           static_cast<unsigned long>(probe.worst()));
+    Summary::Row("load", "client processes", kClients);
+    Summary::Row("load", "rounds of activity", rounds);
+    Summary::Row("load", "events expected", expected);
+    Summary::Row("load", "events delivered", delivered);
+    Summary::Row("load", "UI thread answer, median (ms)", probe.Percentile(0.5));
+    Summary::Row("load", "UI thread answer, 99% (ms)", probe.Percentile(0.99));
+    Summary::Row("load", "UI thread answer, worst (ms)", probe.worst());
+}
+
+}  // namespace
+}  // namespace plume::test
