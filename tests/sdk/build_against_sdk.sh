@@ -18,12 +18,12 @@ if grep -rIl --exclude='*.a' -e "$build" -e "$root" "$sdk" >"$work/refs" 2>/dev/
   exit 1
 fi
 for f in bin/plumesrv.dll bin/plumescript.dll bin/plume-setup.exe bin/plume-monitor.exe include/plume.h \
-         include/plumeinit.h lib/plume.tlb lib/libplume_guids.a lib/cmake/PLUME/PLUMEConfig.cmake \
+         include/plumeinit.h include/plume_plugin.h lib/plume.tlb lib/libplume_guids.a lib/cmake/PLUME/PLUMEConfig.cmake \
          share/plume/examples/cpp_plugin/stamp_plugin.cpp share/plume/cmake/mingw-w64.cmake; do
   [ -e "$sdk/$f" ] || { echo "the SDK lacks $f" >&2; exit 1; }
 done
 
-for example in cpp_plugin cpp_client; do
+for example in cpp_plugin cpp_client selection_plugin; do
   cmake -S "$sdk/share/plume/examples/$example" -B "$work/$example" -G Ninja \
     -DCMAKE_TOOLCHAIN_FILE="$sdk/share/plume/cmake/mingw-w64.cmake" -DCMAKE_PREFIX_PATH="$sdk" \
     -DCMAKE_BUILD_TYPE=Release >"$work/configure.log" 2>&1 || { cat "$work/configure.log"; exit 1; }
