@@ -32,11 +32,12 @@ done
 to_win() { (cd "$root" && . tools/wine-env.sh && winepath -w "$1" 2>/dev/null); }
 plugin_win="$(to_win "$work/cpp_plugin/stamp_plugin.dll")"
 client_win="$(to_win "$work/cpp_client/watch_client.exe")"
+selection_win="$(to_win "$work/selection_plugin/selection_plugin.dll")"
 scripts_win="$(to_win "$sdk/share/plume/examples/scripts")"
 
 rc=0
 for variant in oe wm; do
   "$root/tools/wine-run.sh" "$test_exe" --variant=$variant "--plugin=$plugin_win" "--client=$client_win" \
-    "--scripts=$scripts_win" || rc=1
+    "--scripts=$scripts_win" "--selection-plugin=$selection_win" || rc=1
 done
 exit $rc

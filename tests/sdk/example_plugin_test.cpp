@@ -34,6 +34,7 @@ using plume::test::Var;
 
 ClientVariant g_variant = ClientVariant::OutlookExpress;
 std::string g_plugin;
+std::string g_selectionPlugin;
 std::string g_scripts;  // the folder of the script examples
 std::string g_client;   // the example client program
 
@@ -159,6 +160,33 @@ TEST_F(ExamplePlugin, ItsToolbarMenuItemAndSendHandlingWork) {
     // At shutdown the plug-in lets go: the client ends by itself, promptly.
     EXPECT_TRUE(client_->Close(15000)) << "the client had to be ended by force";
     client_.reset();
+}
+
+// The plug-in written on plume_plugin.h: its button is greyed while no
+// message is selected, and it goes at shutdown.
+TEST_F(ExamplePlugin, ThePluginOnTheHelperHeaderGreysItsButtonWithoutASelection) {
+    ASSERT_FALSE(g_selectionPlugin.empty()) << "no --selection-plugin given";
+    ASSERT_EQ(0u, RunSetupTool("install --plugin PlumeSelectionExample=\"" + g_selectionPlugin + "\""));
+    client_ = StandinProcess::Start(g_variant, L"/resetstore /nosave");
+    main_ = client_->Call(L"MainWindow").Hwnd();
+    constexpr long kEnabled = 4;  // TBSTATE_ENABLED
+    auto state = [&]() -> long {
+        for (const Var& toolbar : Call(L"Toolbars", {H(main_)}).Array())
+            for (const Var& button : Call(L"ToolbarButtons", {toolbar.Long()}).Array()) {
+                auto fields = button.Array();
+                if (fields[1].Str() == L"Reply later") return fields[2].Long() & kEnabled;
+            }
+        return -1;
+    };
+    EXPECT_TRUE(StandinProcess::WaitFor([&] { return state() == 0; }, 15000)) << state();
+    Call(L"SelectRows", {0});
+    EXPECT_TRUE(StandinProcess::WaitFor([&] { return state() == kEnabled; }, 5000)) << state();
+    Call(L"SelectFolder", {Outbox()});  // empty: nothing selected
+    EXPECT_TRUE(StandinProcess::WaitFor([&] { return state() == 0; }, 5000)) << state();
+    EXPECT_TRUE(client_->Close(15000)) << "the client had to be ended by force";
+    client_.reset();
+    RunSetupTool("uninstall --plugin PlumeSelectionExample");
+    RunSetupTool("install");
 }
 
 TEST_F(ExamplePlugin, ListedByProgIdItStartsTheSameWay) {
@@ -292,6 +320,7 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         if (!strcmp(argv[i], "--variant=wm")) g_variant = ClientVariant::WindowsMail;
         else if (!strncmp(argv[i], "--plugin=", 9)) g_plugin = argv[i] + 9;
+        else if (!strncmp(argv[i], "--selection-plugin=", 19)) g_selectionPlugin = argv[i] + 19;
         else if (!strncmp(argv[i], "--scripts=", 10)) g_scripts = argv[i] + 10;
         else if (!strncmp(argv[i], "--client=", 9)) g_client = argv[i] + 9;
     }
