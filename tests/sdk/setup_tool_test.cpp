@@ -3,6 +3,7 @@
 // again; bad input gets a clear exit code and changes nothing.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <sddl.h>
 
 #include <string>
 #include <vector>
@@ -138,6 +139,27 @@ TEST_F(SetupTool, BadInputIsRefusedWithNothingHalfWritten) {
         EXPECT_EQ(1u, RunSetupTool("install --plugin Stamper=PLUME.ScriptEvents"));
         EXPECT_FALSE(Exists(HKEY_CLASSES_ROOT, "PLUME.PLUMEObj"));
         EXPECT_FALSE(Exists(HKEY_CURRENT_USER, "SOFTWARE\\Vexlor\\PLUME\\Plugins"));
+    }
+
+    // A list the registry refuses to write to (readable, not writable): the
+    // tool says so and fails; nothing is listed, and unlisting fails alike.
+    {
+        plume::test::ScopedRegistryKey list(HKEY_CURRENT_USER, kPlugins);
+        ASSERT_TRUE(list.created());
+        plume::unique_hkey guarded;
+        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CURRENT_USER, kPlugins, 0, KEY_ALL_ACCESS, guarded.put()));
+        PSECURITY_DESCRIPTOR readOnly = nullptr, open = nullptr;
+        ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA("D:P(A;;KR;;;WD)", SDDL_REVISION_1,
+                                                                         &readOnly, nullptr));
+        ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA("D:P(A;;KA;;;WD)", SDDL_REVISION_1, &open,
+                                                                         nullptr));
+        ASSERT_EQ(ERROR_SUCCESS, RegSetKeySecurity(guarded.get(), DACL_SECURITY_INFORMATION, readOnly));
+        EXPECT_EQ(1u, RunSetupTool("install --plugin Refused=PLUME.ScriptEvents"));
+        EXPECT_EQ("", PluginValue(HKEY_CURRENT_USER, "Refused"));
+        // Put back through the handle opened before, so that the scope can delete the key.
+        EXPECT_EQ(ERROR_SUCCESS, RegSetKeySecurity(guarded.get(), DACL_SECURITY_INFORMATION, open));
+        LocalFree(readOnly);
+        LocalFree(open);
     }
 
     // A full list: the library reads 1024 entries, the tool lists no more.
