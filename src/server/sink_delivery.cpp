@@ -63,6 +63,15 @@ class DeliveryThread {
 public:
     virtual ~DeliveryThread() = default;
 
+    // Ends the thread once it has nothing left to do.
+    void Stop() {
+        {
+            cs_lock hold(lock_);
+            stop_ = true;
+        }
+        SetEvent(wake_.get());
+    }
+
     bool Start() {
         HMODULE module = nullptr;
         GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&ApartmentOf), &module);
@@ -77,6 +86,10 @@ public:
 
 protected:
     virtual void Run() = 0;
+
+    critical_section lock_;
+    unique_handle wake_{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
+    bool stop_ = false;
 
 private:
     static DWORD WINAPI Entry(void* self) {
@@ -107,13 +120,6 @@ public:
         }
         SetEvent(wake_.get());
     }
-    void Stop() {
-        {
-            cs_lock hold(lock_);
-            stop_ = true;
-        }
-        SetEvent(wake_.get());
-    }
 
 private:
     void Run() override {
@@ -140,10 +146,7 @@ private:
         IDispatch* proxy;
         IStream* marshalled;
     };
-    critical_section lock_;
-    unique_handle wake_{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
     std::deque<Item> items_;
-    bool stop_ = false;
 };
 
 }  // namespace
@@ -266,13 +269,6 @@ public:
         overran_ = true;
         return Outcome::Overran;
     }
-    void Stop() {
-        {
-            cs_lock hold(lock_);
-            stop_ = true;
-        }
-        SetEvent(wake_.get());
-    }
 
 private:
     void Run() override {
@@ -314,8 +310,6 @@ private:
     }
     void Finished() override { delete this; }
 
-    critical_section lock_;
-    unique_handle wake_{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
     unique_handle done_{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
     std::shared_ptr<RemoteSink> sink_;
     std::shared_ptr<SinkApartment> apartment_;  // of the call in progress
@@ -324,7 +318,6 @@ private:
     HRESULT result_ = S_OK;
     bool finished_ = false;
     bool overran_ = false;
-    bool stop_ = false;
 };
 
 // The delivery threads and the apartments known so far.

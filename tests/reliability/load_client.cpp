@@ -3,7 +3,7 @@
 // "Load item N", advises sinks on its root, toolbar, button and menu item,
 // sets READY, and then, until the named event STOP is set, pumps and calls
 // the library five times a second (so that calls and events cross). It then writes what
-// each sink heard to OUT, one line per event in arrival order:
+// each sink heard to OUT, one line per event, in arrival order per sink:
 //   <object> <dispid> <arguments...>
 // with object one of root, toolbar, button, item; and "calls <n>" with the
 // number of calls it made and "failed <n>" with the number that failed.
@@ -17,8 +17,8 @@
 #include <vector>
 
 #include "bstr.h"
-#include "com_object.h"
 #include "com_ptr.h"
+#include "recording_sink.h"
 
 using plume::com_ptr;
 
@@ -26,49 +26,33 @@ namespace {
 
 constexpr long kToolsMenu = 3;  // File, Edit, View, Tools
 
-std::vector<std::string> g_heard;
-
-class RecordingSink final : public plume::ref_counted<IDispatch> {
-public:
-    RecordingSink(const char* object, const IID& events) : object_(object), events_(events) {}
-    STDMETHODIMP GetTypeInfoCount(UINT* n) override { *n = 0; return S_OK; }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*, UINT*) override {
-        std::string line = std::string(object_) + " " + std::to_string(id);
-        for (UINT i = params ? params->cArgs : 0; i-- > 0;)
-            line += " " + std::to_string(V_VT(&params->rgvarg[i]) == VT_I4 ? V_I4(&params->rgvarg[i]) : -999999);
-        g_heard.push_back(line);
-        return S_OK;
-    }
-
-private:
-    void* Cast(REFIID iid) override {
-        return IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) || IsEqualIID(iid, events_)
-                   ? static_cast<IDispatch*>(this)
-                   : nullptr;
-    }
-    const char* object_;
-    IID events_;
-};
-
-// One advised sink, unadvised when it goes.
+// A recording sink advised on one object, unadvised when it goes.
 class Advised {
 public:
-    Advised(IUnknown* source, const char* object, const IID& events) {
+    Advised(IUnknown* source, const char* object, const IID& events)
+        : object_(object), sink_(com_ptr<plume::test::RecordingSink>::attach(new plume::test::RecordingSink(events))) {
         com_ptr<IConnectionPointContainer> container;
         if (!source || FAILED(source->QueryInterface(IID_IConnectionPointContainer, container.put_void())) ||
             FAILED(container->FindConnectionPoint(events, point_.put())))
             return;
-        auto sink = com_ptr<RecordingSink>::attach(new RecordingSink(object, events));
-        if (FAILED(point_->Advise(sink.get(), &cookie_))) point_.reset();
+        if (FAILED(point_->Advise(sink_.get(), &cookie_))) point_.reset();
     }
     ~Advised() {
         if (point_) point_->Unadvise(cookie_);
     }
     bool ok() const { return static_cast<bool>(point_); }
+    // What the sink heard, one line per event.
+    void Write(FILE* out) const {
+        for (const auto& call : sink_->calls) {
+            fprintf(out, "%s %ld", object_, static_cast<long>(call.dispid));
+            for (long arg : call.args) fprintf(out, " %ld", arg);
+            fprintf(out, "\n");
+        }
+    }
 
 private:
+    const char* object_;
+    com_ptr<plume::test::RecordingSink> sink_;
     com_ptr<IConnectionPoint> point_;
     DWORD cookie_ = 0;
 };
@@ -128,13 +112,13 @@ int main(int argc, char** argv) {
         while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
         root->RemoveAllToolbars();
         root->RemoveAllMenuItems();
-    }
-    if (FILE* out = fopen(argv[3], "w")) {
-        for (const auto& line : g_heard) fprintf(out, "%s\n", line.c_str());
-        fprintf(out, "calls %ld\nfailed %ld\n", calls, failed);
-        fclose(out);
-    } else {
-        rc = 1;
+        if (FILE* out = fopen(argv[3], "w")) {
+            for (const Advised* sink : {&a, &b, &c, &d}) sink->Write(out);
+            fprintf(out, "calls %ld\nfailed %ld\n", calls, failed);
+            fclose(out);
+        } else {
+            rc = 1;
+        }
     }
     CoUninitialize();
     return rc;
