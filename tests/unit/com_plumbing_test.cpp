@@ -15,6 +15,7 @@
 #include "server/automation_object.h"
 #include "server/class_objects.h"
 #include "server/connection_point.h"
+#include "server/sink_delivery.h"
 
 using plume::bstr;
 using plume::com_ptr;
@@ -398,3 +399,143 @@ TEST_F(ComPlumbingTest, FireDeliversToEverySinkInCookieOrder) {
 }
 
 }  // namespace
+
+namespace {
+
+// A sink living in an apartment of its own thread, reached through a proxy
+// as a client process's sink is. The thread pumps until told to stop
+// pumping (it then hangs, as a client that never answers), or to end.
+class SinkThread {
+public:
+    SinkThread() {
+        thread_ = CreateThread(nullptr, 0, &SinkThread::Main, this, 0, nullptr);  // every member is set by now
+        WaitForSingleObject(ready_, 10000);
+    }
+    ~SinkThread() {
+        End();
+        CloseHandle(ready_);
+        CloseHandle(resume_);
+        CloseHandle(hanging_);
+    }
+    // The proxy for the caller's apartment (one use).
+    com_ptr<IDispatch> TakeProxy() {
+        com_ptr<IDispatch> proxy;
+        CoGetInterfaceAndReleaseStream(stream_, IID_IDispatch, proxy.put_void());
+        stream_ = nullptr;
+        return proxy;
+    }
+    RecordingSink* sink() { return sink_; }
+    // Returns once the thread has stopped pumping.
+    void Hang() {
+        hang_ = true;
+        WaitForSingleObject(hanging_, 5000);
+    }
+    void Resume() { SetEvent(resume_); }
+    void End() {
+        if (!thread_) return;
+        end_ = true;
+        Resume();
+        PostThreadMessageW(threadId_, WM_NULL, 0, 0);
+        WaitForSingleObject(thread_, 10000);
+        CloseHandle(thread_);
+        thread_ = nullptr;
+    }
+
+private:
+    static DWORD WINAPI Main(void* self) { static_cast<SinkThread*>(self)->Run(); return 0; }
+    void Run() {
+        threadId_ = GetCurrentThreadId();
+        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        auto sink = com_ptr<RecordingSink>::attach(new RecordingSink(DIID_IOEToolbarEvents));
+        sink_ = sink.get();
+        CoMarshalInterThreadInterfaceInStream(IID_IDispatch, sink.get(), &stream_);
+        SetEvent(ready_);
+        while (!end_) {
+            if (hang_) {
+                SetEvent(hanging_);
+                WaitForSingleObject(resume_, INFINITE);  // no messages: calls wait
+                hang_ = false;
+            }
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+            MSG msg;
+            while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+        }
+        sink_ = nullptr;
+        sink.reset();
+        CoUninitialize();  // the proxy's object is gone from here on
+    }
+
+    HANDLE ready_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE resume_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    HANDLE hanging_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    HANDLE thread_ = nullptr;
+    DWORD threadId_ = 0;
+    IStream* stream_ = nullptr;
+    RecordingSink* sink_ = nullptr;
+    volatile bool hang_ = false, end_ = false;
+};
+
+// Pumps this thread's messages until `done` or the time is up.
+template <typename F>
+bool PumpUntil(F done, DWORD ms) {
+    const DWORD start = GetTickCount();
+    while (!done()) {
+        if (GetTickCount() - start > ms) return false;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    }
+    return true;
+}
+
+}  // namespace
+
+// A sink of another apartment that stops answering holds a Fire once, for
+// the bound; the calls made meanwhile wait for it and arrive in order once
+// it answers, while a sink of this apartment hears every Fire at once. A
+// sink whose apartment is gone is disconnected.
+TEST_F(ComPlumbingTest, ASinkThatStopsAnsweringIsWaitedForOnceAndHearsTheRestLaterInOrder) {
+    CountingContainer container;
+    plume::ConnectionPoint cp(&container, DIID_IOEToolbarEvents);
+    SinkThread other;
+    com_ptr<IDispatch> proxy = other.TakeProxy();
+    ASSERT_TRUE(proxy);
+    auto local = com_ptr<RecordingSink>::attach(new RecordingSink(DIID_IOEToolbarEvents));
+    DWORD remoteCookie = 0, localCookie = 0;
+    ASSERT_EQ(S_OK, cp.Advise(proxy.get(), &remoteCookie));
+    ASSERT_EQ(S_OK, cp.Advise(local.get(), &localCookie));
+    proxy.reset();
+
+    EXPECT_EQ(S_OK, cp.Fire(1, {1}));
+    ASSERT_EQ(1u, other.sink()->calls.size()) << "an answering sink is called as before";
+
+    const plume::SinkDeliveryStats before = plume::GetSinkDeliveryStats();
+    other.Hang();
+    const DWORD start = GetTickCount();
+    EXPECT_EQ(S_OK, cp.Fire(1, {2}));
+    const DWORD firstHold = GetTickCount() - start;
+    EXPECT_GE(firstHold, plume::kSinkAnswerMs - 100);
+    for (long n = 3; n <= 5; ++n) EXPECT_EQ(S_OK, cp.Fire(1, {n}));
+    EXPECT_LT(GetTickCount() - start - firstHold, 1000u) << "later events do not wait for it";
+    EXPECT_EQ(5u, local->calls.size());
+    const plume::SinkDeliveryStats hung = plume::GetSinkDeliveryStats();
+    EXPECT_EQ(before.timeouts + 1, hung.timeouts);
+    EXPECT_EQ(before.hungApartments + 1, hung.hungApartments);
+    EXPECT_EQ(before.waitingCalls + 3, hung.waitingCalls);
+
+    other.Resume();
+    ASSERT_TRUE(PumpUntil([&] { return other.sink()->calls.size() == 5; }, 10000));
+    std::vector<long> heard;
+    for (const auto& call : other.sink()->calls) heard.push_back(call.args.at(0));
+    EXPECT_EQ((std::vector<long>{1, 2, 3, 4, 5}), heard);
+    EXPECT_TRUE(PumpUntil([&] { return plume::GetSinkDeliveryStats().hungApartments == before.hungApartments; }, 5000));
+    EXPECT_EQ(before.deliveredLate + 3, plume::GetSinkDeliveryStats().deliveredLate);
+
+    // Its apartment ends: the next Fire finds it gone and lets it go.
+    other.End();
+    EXPECT_EQ(2u, cp.ConnectionCount());
+    cp.Fire(1, {6});
+    EXPECT_EQ(1u, cp.ConnectionCount());
+    EXPECT_EQ(CONNECT_E_NOCONNECTION, cp.Unadvise(remoteCookie));
+    EXPECT_EQ(6u, local->calls.size());
+}
