@@ -1,8 +1,11 @@
 // What the library adds to the client's start and close: StartServer (load,
 // plug-ins, server thread) with 0, 10 and 100 plug-in libraries listed, and
 // main-window close to process exit, against the stand-in started and closed
-// without the library. Start times are taken inside the client by its
-// launcher; close times from outside.
+// without the library. The plug-in (bench_plugin.dll, one copy per entry)
+// reports to the plug-in counter as soon as the library has started, and
+// the counter awaits every copy, so StartServer waits for all of them.
+// Start times are taken inside the client by its launcher; close times from
+// outside.
 #include <windows.h>
 #include <objbase.h>
 
@@ -24,6 +27,7 @@ namespace {
 
 constexpr int kRounds = 5;
 const wchar_t* const kPluginsKey = L"SOFTWARE\\Vexlor\\PLUME\\Plugins";
+const wchar_t* const kCounterKey = L"Software\\Vexlor\\PLUME\\InitObject";
 
 std::wstring OwnFolder() {
     wchar_t exe[MAX_PATH];
@@ -32,10 +36,12 @@ std::wstring OwnFolder() {
     return path.substr(0, path.find_last_of(L"\\/") + 1);
 }
 
-// `count` copies of the test plug-in, listed for the user; all gone at the end.
+// `count` copies of the bench plug-in, listed for the user and awaited by the
+// plug-in counter; all gone at the end.
 class ListedPlugins {
 public:
-    explicit ListedPlugins(int count) {
+    explicit ListedPlugins(int count) : awaited_(HKEY_CURRENT_USER, kCounterKey, L"AwaitedPlugins") {
+        awaited_.SetDword(static_cast<DWORD>(count));
         if (!count) return;
         wchar_t temp[MAX_PATH];
         GetTempPathW(MAX_PATH, temp);
@@ -45,7 +51,7 @@ public:
         for (int i = 0; i < count; ++i) {
             const std::wstring name = L"BenchPlugin" + std::to_wstring(i);
             const std::wstring file = folder_ + name + L".dll";
-            CopyFileW((OwnFolder() + L"test_plugin.dll").c_str(), file.c_str(), FALSE);
+            CopyFileW((OwnFolder() + L"bench_plugin.dll").c_str(), file.c_str(), FALSE);
             RegSetValueExW(key_->get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(file.c_str()),
                            static_cast<DWORD>((file.size() + 1) * sizeof(wchar_t)));
             names_.push_back(name);
@@ -63,6 +69,7 @@ public:
     ListedPlugins& operator=(const ListedPlugins&) = delete;
 
 private:
+    plume::test::ScopedRegistryValue awaited_;
     std::wstring folder_;
     std::unique_ptr<plume::test::ScopedRegistryKey> key_;
     std::vector<std::wstring> names_, files_;
