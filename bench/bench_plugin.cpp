@@ -10,18 +10,24 @@
 // n sinks on the server thread; every sink's call adds one
 // to the LONG in the shared memory "PLUME_BENCH_PLUGIN_HEARD". Everything is
 // let go at "PLUME_SHUTDOWN_EVENT".
+//
+// Built twice: bench_report_plugin.dll (BENCH_REPORT_ONLY) only reports, with
+// nothing of the C++ library in it, so a start with 100 of them measures
+// the library's loading and not the size of the plug-in.
 #include <windows.h>
 #include <objbase.h>
 #include <plume.h>
 #include <plumeinit.h>
 
+#include "com_ptr.h"
+#include "unique_any.h"
+#ifndef BENCH_REPORT_ONLY
 #include <string>
 #include <vector>
 
 #include "bench_sink.h"
 #include "bstr.h"
-#include "com_ptr.h"
-#include "unique_any.h"
+#endif
 
 namespace {
 
@@ -36,6 +42,7 @@ bool IsSet(const char* name) {
     return event && WaitForSingleObject(event.get(), 0) == WAIT_OBJECT_0;
 }
 
+#ifndef BENCH_REPORT_ONLY
 class Sinks {
 public:
     Sinks(const std::wstring& counts, const wchar_t* image) : image_(image) {
@@ -87,6 +94,7 @@ private:
 };
 
 Sinks* g_sinks = nullptr;
+#endif
 bool g_started = false;
 
 void Start() {
@@ -94,10 +102,12 @@ void Start() {
     if (SUCCEEDED(CoCreateInstance(CLSID_PLUMEInitObject, nullptr, CLSCTX_LOCAL_SERVER, IID_IPLUMEInitObject,
                                    counter.put_void())))
         counter->ReportInitialized();
+#ifndef BENCH_REPORT_ONLY
     wchar_t counts[256] = L"", image[MAX_PATH] = L"";
     GetEnvironmentVariableW(L"PLUME_BENCH_PLUGIN_IMAGE", image, MAX_PATH);
     if (GetEnvironmentVariableW(L"PLUME_BENCH_PLUGIN_SINKS", counts, 256) && counts[0])
         g_sinks = new Sinks(counts, image);
+#endif
 }
 
 LRESULT CALLBACK TimerProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
@@ -108,8 +118,10 @@ LRESULT CALLBACK TimerProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         // From now on only the shutdown is watched for.
         SetTimer(hwnd, kTimer, 50, nullptr);
     } else if (g_started && IsSet("PLUME_SHUTDOWN_EVENT")) {
+#ifndef BENCH_REPORT_ONLY
         delete g_sinks;
         g_sinks = nullptr;
+#endif
         KillTimer(hwnd, kTimer);
         DestroyWindow(hwnd);
         g_window = nullptr;

@@ -1,8 +1,8 @@
 // Memory over time: cycles of creating and removing a toolbar with a button,
 // a menu item and (one cycle in ten) a message window, each with a connected
-// sink, against the running client. Reports the client's private bytes per
-// thousand cycles against the same client left alone for as long (what it
-// grows by itself), and the library's own counts of what it holds (control
+// sink, against the running client, for kCycleSeconds. Reports what the
+// client's committed memory and working set grew by against the same client
+// left alone for as long (what it grows by itself), and the library's own counts of what it holds (control
 // call LibraryCounts) before and after. A count is trusted only once it was
 // seen to move while something was held.
 #include <windows.h>
@@ -56,12 +56,20 @@ private:
     DWORD cookie_ = 0;
 };
 
-double PrivateMegabytes(HANDLE process) {
-    PROCESS_MEMORY_COUNTERS_EX counters = {};
+// The client's committed private memory (PagefileUsage: Wine leaves
+// PrivateUsage at 0) and its working set, in megabytes.
+struct Memory {
+    double committed = 0, workingSet = 0;
+};
+Memory MemoryOf(HANDLE process) {
+    PROCESS_MEMORY_COUNTERS counters = {};
     counters.cb = sizeof counters;
-    GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters), sizeof counters);
-    return static_cast<double>(counters.PrivateUsage) / (1024.0 * 1024.0);
+    GetProcessMemoryInfo(process, &counters, sizeof counters);
+    return {static_cast<double>(counters.PagefileUsage) / (1024.0 * 1024.0),
+            static_cast<double>(counters.WorkingSetSize) / (1024.0 * 1024.0)};
 }
+
+double g_toolbarSeconds = 0, g_windowSeconds = 0;
 
 std::vector<long> Counts(StandinProcess& client) { return client.Call(L"LibraryCounts").Longs(); }
 
@@ -88,8 +96,11 @@ void ToolbarAndItem(IPLUMEObj* root, const plume::bstr& image, Hold hold) {
 }
 
 void Cycle(int n, IPLUMEObj* root, StandinProcess& client, const plume::bstr& image) {
+    double t0 = NowMicroseconds();
     ToolbarAndItem(root, image, [] {});
+    g_toolbarSeconds += (NowMicroseconds() - t0) / 1e6;
     if (n % kWindowEvery) return;
+    t0 = NowMicroseconds();
     HWND note = client.Call(L"NewMessage").Hwnd();
     {
         com_ptr<IOEMsgWnd> window;
@@ -97,6 +108,7 @@ void Cycle(int n, IPLUMEObj* root, StandinProcess& client, const plume::bstr& im
         if (window) Listening listening(window.get(), DIID_IOEMsgWndEvents);
     }
     client.Call(L"CloseNote", {static_cast<long>(reinterpret_cast<INT_PTR>(note))});
+    g_windowSeconds += (NowMicroseconds() - t0) / 1e6;
 }
 
 }  // namespace
@@ -126,7 +138,8 @@ int main(int argc, char** argv) {
         for (size_t i = 0; i < idle.size() && i < holding.size(); ++i) moves[i] = holding[i] != idle[i];
         if (idle.empty()) report.Note("the library gives no counts (no GetLiveCounts export)");
 
-        const double before = PrivateMegabytes(client->process());
+        g_toolbarSeconds = g_windowSeconds = 0;
+        const Memory before = MemoryOf(client->process());
         const std::vector<long> countsBefore = Counts(*client);
         const double start = NowMicroseconds();
         int cycles = 0;
@@ -134,21 +147,26 @@ int main(int argc, char** argv) {
             Cycle(cycles++, root.get(), *client, image);
         const double seconds = (NowMicroseconds() - start) / 1e6;
         client->Call(L"Pump", {500});
-        const double after = PrivateMegabytes(client->process());
+        const Memory after = MemoryOf(client->process());
         const std::vector<long> countsAfter = Counts(*client);
         StandinProcess::PumpFor(static_cast<DWORD>(seconds * 1000));
-        const double idleEnd = PrivateMegabytes(client->process());
+        const Memory idleEnd = MemoryOf(client->process());
 
-        report.Row("private MB added per 1,000 cycles (baseline: the idle client, same time)",
-                   (after - before) * 1000.0 / cycles, (idleEnd - after) * 1000.0 / cycles, "MB");
+        report.Row("committed MB added by the cycles (baseline: the idle client, same time)",
+                   after.committed - before.committed, idleEnd.committed - after.committed, "MB");
+        report.Row("working set MB added by the cycles (baseline: the idle client, same time)",
+                   after.workingSet - before.workingSet, idleEnd.workingSet - after.workingSet, "MB");
         for (size_t i = 0; i < countsBefore.size() && i < countsAfter.size() && i < 4; ++i) {
             if (!moves[i]) continue;  // this cycle does not move it: nothing to trust
             report.Row(std::string(kCountNames[i]) + " held after the cycles (baseline: before)",
                        static_cast<double>(countsAfter[i]), static_cast<double>(countsBefore[i]), "");
         }
-        char text[200];
-        snprintf(text, sizeof text, "%d cycles (%d message windows) in %.1f s; private bytes %.1f MB before, %.1f after",
-                 cycles, (cycles + kWindowEvery - 1) / kWindowEvery, seconds, before, after);
+        char text[400];
+        snprintf(text, sizeof text,
+                 "%d cycles (%d message windows) in %.1f s (%.1f s toolbars and items, %.1f s windows); committed "
+                 "%.1f MB before, %.1f after; working set %.1f MB before, %.1f after",
+                 cycles, (cycles + kWindowEvery - 1) / kWindowEvery, seconds, g_toolbarSeconds, g_windowSeconds,
+                 before.committed, after.committed, before.workingSet, after.workingSet);
         report.Note(text);
         std::string moved = "counts seen to move while held (idle -> holding):";
         for (size_t i = 0; i < idle.size() && i < holding.size() && i < 4; ++i)
