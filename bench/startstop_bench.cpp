@@ -8,6 +8,7 @@
 // outside.
 #include <windows.h>
 #include <objbase.h>
+#include <plumeinit.h>
 
 #include <cstdio>
 #include <memory>
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "bench_report.h"
+#include "com_ptr.h"
 #include "registry_scope.h"
 #include "standin_process.h"
 
@@ -25,7 +27,7 @@ using plume::test::StandinProcess;
 
 namespace {
 
-constexpr int kRounds = 5;
+constexpr int kRounds = 3;
 const wchar_t* const kPluginsKey = L"SOFTWARE\\Vexlor\\PLUME\\Plugins";
 const wchar_t* const kCounterKey = L"Software\\Vexlor\\PLUME\\InitObject";
 
@@ -103,7 +105,7 @@ int main(int argc, char** argv) {
         for (int plugins : {0, 10, 100}) {
             ListedPlugins listed(plugins);
             std::vector<double> clientStart, libraryStart, close, bareClose;
-            for (int r = 0; r < (plugins >= 100 ? 3 : kRounds); ++r) {
+            for (int r = 0; r < (plugins >= 100 ? 2 : kRounds); ++r) {
                 const Cycle bare = Run(false), with = Run(true);
                 clientStart.push_back(bare.clientStart);
                 libraryStart.push_back(with.libraryStart);
@@ -115,6 +117,21 @@ int main(int argc, char** argv) {
                        Median(clientStart), "ms");
             report.Row("close to exit, " + n + " (baseline: without the library)", Median(close), Median(bareClose),
                        "ms");
+        }
+        {
+            // Where the start goes: with the plug-in counter's server already
+            // running, StartServer does not wait for it to be started.
+            plume::com_ptr<IUnknown> counter;
+            CoCreateInstance(CLSID_PLUMEInitObject, nullptr, CLSCTX_LOCAL_SERVER, IID_IUnknown, counter.put_void());
+            ListedPlugins listed(0);
+            std::vector<double> libraryStart, clientStart;
+            for (int r = 0; r < kRounds && counter; ++r) {
+                clientStart.push_back(Run(false).clientStart);
+                libraryStart.push_back(Run(true).libraryStart);
+            }
+            if (counter)
+                report.Row("StartServer, 0 plug-ins, the counter's server already running (baseline: the client's own start)",
+                           Median(libraryStart), Median(clientStart), "ms");
         }
     }
     CoUninitialize();

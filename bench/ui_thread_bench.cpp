@@ -27,11 +27,13 @@ namespace {
 constexpr int kTicksPerRound = 50;
 constexpr int kRounds = 9;
 constexpr int kOpenWindows[] = {0, 100, 500};
+constexpr int kBareWindows = 100;
 
 struct Client {
     std::unique_ptr<StandinProcess> process;
     long main = 0;
     std::vector<double> openMs, setUpMs;  // of the windows opened since the last report
+    std::vector<double> lastOpenMs, lastSetUpMs;
 
     explicit Client(bool library)
         : process(StandinProcess::Start(ClientVariant::OutlookExpress,
@@ -62,9 +64,12 @@ int main(int argc, char** argv) {
         Client with(true), without(false);
         int open = 0;
         for (int target : kOpenWindows) {
+            // Without the library a window costs the same whatever the count
+            // (nothing of its own walks the windows): that client stops at
+            // kBareWindows, which keeps the benchmark within a minute.
             while (open < target) {
                 with.Open();
-                without.Open();
+                if (open < kBareWindows) without.Open();
                 ++open;
             }
             std::vector<double> tick, bareTick;
@@ -73,21 +78,25 @@ int main(int argc, char** argv) {
                 bareTick.push_back(without.Tick());
             }
             const std::string n = std::to_string(target) + " open message windows";
-            report.Row("100 ms tick, " + n + " (baseline: the message without the library)", Median(tick) / 1000,
-                       Median(bareTick) / 1000, "ms");
+            const std::string bare = " (baseline: without the library" +
+                                     std::string(target > kBareWindows ? ", " + std::to_string(kBareWindows) + " open)" : ")");
+            report.Row("100 ms tick, " + n + bare, Median(tick) / 1000, Median(bareTick) / 1000, "ms");
             if (target > 0) {
+                if (without.openMs.empty()) without.openMs = without.lastOpenMs, without.setUpMs = without.lastSetUpMs;
                 report.Row("opening a message window, " + std::to_string(target - static_cast<int>(with.openMs.size())) +
-                               " to " + std::to_string(target) + " open (baseline: without the library)",
+                               " to " + std::to_string(target) + " open" + bare,
                            Median(with.openMs), Median(without.openMs), "ms");
-                report.Row("  of which the window's set-up at its first tick (baseline: without the library)",
-                           Median(with.setUpMs), Median(without.setUpMs), "ms");
+                report.Row("  of which the window's set-up at its first tick" + bare, Median(with.setUpMs),
+                           Median(without.setUpMs), "ms");
+                without.lastOpenMs = without.openMs;
+                without.lastSetUpMs = without.setUpMs;
                 with.openMs.clear();
                 without.openMs.clear();
                 with.setUpMs.clear();
                 without.setUpMs.clear();
             }
         }
-        report.Note("the tick's share of the UI thread with 500 windows open is its time over 100 ms");
+        report.Note("the tick's share of the UI thread is its time over its period, 100 ms");
         with.process->Close(30000);
         without.process->Close(30000);
     }
