@@ -12,6 +12,7 @@
 
 #include "bench_server.h"
 #include "com_ptr.h"
+#include "standin_process.h"
 #include "unique_any.h"
 
 namespace plume::bench {
@@ -46,13 +47,6 @@ inline HRESULT InvokeLate(IDispatch* object, DISPID id, VARIANT* args = nullptr,
     return hr;
 }
 
-inline std::wstring OwnFolder() {
-    wchar_t exe[MAX_PATH];
-    GetModuleFileNameW(nullptr, exe, MAX_PATH);
-    std::wstring path(exe);
-    return path.substr(0, path.find_last_of(L"\\/") + 1);
-}
-
 // The baseline server, started for the run.
 class BareServer {
 public:
@@ -61,7 +55,7 @@ public:
         const std::string readyName = "PLUME_BENCH_READY_" + tag, quitName = "PLUME_BENCH_QUIT_" + tag;
         ready_.reset(CreateEventA(nullptr, TRUE, FALSE, readyName.c_str()));
         quit_.reset(CreateEventA(nullptr, TRUE, FALSE, quitName.c_str()));
-        const std::wstring path = OwnFolder() + L"bench_bare_server.exe";
+        const std::wstring path = plume::test::OwnFolder() + L"bench_bare_server.exe";
         std::wstring command = L"\"" + path + L"\" " + std::wstring(readyName.begin(), readyName.end()) + L" " +
                                std::wstring(quitName.begin(), quitName.end());
         STARTUPINFOW si = {sizeof si};

@@ -204,7 +204,7 @@ void MeasureProcesses(plume::bench::Report& report, StandinProcess& client, IPLU
         plume::unique_handle ready(CreateSemaphoreA(nullptr, 0, kProcesses, readyName.c_str()));
         plume::unique_handle quit(CreateEventA(nullptr, TRUE, FALSE, quitName.c_str()));
         std::vector<plume::unique_handle> holders;
-        const std::wstring exe = plume::bench::OwnFolder() + L"fanout_bench.exe";
+        const std::wstring exe = plume::test::OwnFolder() + L"fanout_bench.exe";
         const std::string args =
             " " + std::to_string(each) + " " + heardName + " " + readyName + " " + quitName;
         for (int p = 0; p < kProcesses; ++p) {
@@ -336,7 +336,7 @@ int main(int argc, char** argv) {
         // The plug-in, listed and awaited, with one button of 1, 10 and 100 sinks.
         plume::test::ScopedRegistryValue listed(HKEY_CURRENT_USER, kPluginsKey, L"PLUMEBenchFanOut");
         plume::test::ScopedRegistryValue awaited(HKEY_CURRENT_USER, kCounterKey, L"AwaitedPlugins");
-        const std::wstring plugin = plume::bench::OwnFolder() + L"bench_plugin.dll";
+        const std::wstring plugin = plume::test::OwnFolder() + L"bench_plugin.dll";
         listed.SetString(plugin);
         awaited.SetDword(1);
         const std::wstring bitmap = plume::test::WriteBitmapFile(L"plume_fanout_bench.bmp", 16, 16, RGB(0, 96, 160));

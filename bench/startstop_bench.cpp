@@ -31,13 +31,6 @@ constexpr int kRounds = 3;
 const wchar_t* const kPluginsKey = L"SOFTWARE\\Vexlor\\PLUME\\Plugins";
 const wchar_t* const kCounterKey = L"Software\\Vexlor\\PLUME\\InitObject";
 
-std::wstring OwnFolder() {
-    wchar_t exe[MAX_PATH];
-    GetModuleFileNameW(nullptr, exe, MAX_PATH);
-    std::wstring path(exe);
-    return path.substr(0, path.find_last_of(L"\\/") + 1);
-}
-
 // `count` copies of the bench plug-in, listed for the user and awaited by the
 // plug-in counter; all gone at the end.
 class ListedPlugins {
@@ -53,7 +46,7 @@ public:
         for (int i = 0; i < count; ++i) {
             const std::wstring name = L"BenchPlugin" + std::to_wstring(i);
             const std::wstring file = folder_ + name + L".dll";
-            CopyFileW((OwnFolder() + L"bench_report_plugin.dll").c_str(), file.c_str(), FALSE);
+            CopyFileW((plume::test::OwnFolder() + L"bench_report_plugin.dll").c_str(), file.c_str(), FALSE);
             RegSetValueExW(key_->get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(file.c_str()),
                            static_cast<DWORD>((file.size() + 1) * sizeof(wchar_t)));
             names_.push_back(name);
