@@ -46,10 +46,7 @@ bool IsSet(const char* name) {
 class Sinks {
 public:
     Sinks(const std::wstring& counts, const wchar_t* image) : image_(image) {
-        mapping_.reset(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(LONG),
-                                          "PLUME_BENCH_PLUGIN_HEARD"));
-        if (mapping_) heard_ = static_cast<volatile LONG*>(MapViewOfFile(mapping_.get(), FILE_MAP_WRITE, 0, 0, 0));
-        if (!heard_ ||
+        if (!heard_.get() ||
             FAILED(CoCreateInstance(CLSID_PLUMEObj, nullptr, CLSCTX_LOCAL_SERVER, IID_IPLUMEObj, root_.put_void())) ||
             FAILED(root_->CreateToolbar(toolbar_.put())) || !toolbar_)
             return;
@@ -64,7 +61,7 @@ public:
             com_ptr<IConnectionPoint> point = plume::bench::PointOf(button.get(), DIID_IOEButtonEvents);
             for (int i = 0; point && i < n; ++i) {
                 auto sink = com_ptr<plume::bench::CountingSink>::attach(
-                    new plume::bench::CountingSink(heard_, DIID_IOEButtonEvents));
+                    new plume::bench::CountingSink(heard_.get(), DIID_IOEButtonEvents));
                 DWORD cookie = 0;
                 if (SUCCEEDED(point->Advise(sink.get(), &cookie))) advised_.push_back({point, cookie});
             }
@@ -78,15 +75,13 @@ public:
         if (toolbar_) toolbar_->Destroy();
         toolbar_.reset();
         root_.reset();
-        if (heard_) UnmapViewOfFile(const_cast<LONG*>(heard_));
     }
     Sinks(const Sinks&) = delete;
     Sinks& operator=(const Sinks&) = delete;
 
 private:
     const wchar_t* image_;
-    plume::unique_handle mapping_;
-    volatile LONG* heard_ = nullptr;
+    plume::bench::SharedCounter heard_{"PLUME_BENCH_PLUGIN_HEARD"};
     com_ptr<IPLUMEObj> root_;
     com_ptr<IOEToolbar> toolbar_;
     std::vector<com_ptr<IOEButton>> buttons_;

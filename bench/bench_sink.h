@@ -1,12 +1,15 @@
-// An event sink that only counts what reaches it, and the helpers that
-// connect sinks to an object's events.
+// An event sink that only counts what reaches it, a count that other
+// processes can see, and the helper that connects sinks to an object's events.
 #pragma once
 
 #include <windows.h>
 #include <ocidl.h>
 
+#include <string>
+
 #include "com_object.h"
 #include "com_ptr.h"
+#include "unique_any.h"
 
 namespace plume::bench {
 
@@ -33,6 +36,29 @@ private:
     }
     volatile LONG* counter_;
     IID events_;
+};
+
+// A LONG in named shared memory.
+class SharedCounter {
+public:
+    explicit SharedCounter(const std::string& name) {
+        mapping_.reset(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(LONG), name.c_str()));
+        if (mapping_) value_ = static_cast<volatile LONG*>(MapViewOfFile(mapping_.get(), FILE_MAP_WRITE, 0, 0, 0));
+    }
+    ~SharedCounter() {
+        if (value_) UnmapViewOfFile(const_cast<LONG*>(value_));
+    }
+    SharedCounter(const SharedCounter&) = delete;
+    SharedCounter& operator=(const SharedCounter&) = delete;
+    volatile LONG* get() const { return value_; }
+    LONG value() const { return value_ ? *value_ : 0; }
+    void Reset() {
+        if (value_) InterlockedExchange(value_, 0);
+    }
+
+private:
+    unique_handle mapping_;
+    volatile LONG* value_ = nullptr;
 };
 
 // The connection point of `source` for `events`; null when it has none.

@@ -29,6 +29,7 @@
 
 using plume::com_ptr;
 using plume::bench::CountingSink;
+using plume::bench::SharedCounter;
 using plume::bench::Median;
 using plume::bench::NowMicroseconds;
 using plume::test::ClientVariant;
@@ -41,29 +42,6 @@ constexpr int kClicks = 15;
 constexpr DWORD kHeardWaitMs = 10000;
 const wchar_t* const kPluginsKey = L"SOFTWARE\\Vexlor\\PLUME\\Plugins";
 const wchar_t* const kCounterKey = L"Software\\Vexlor\\PLUME\\InitObject";
-
-// A LONG in named shared memory.
-class SharedCounter {
-public:
-    explicit SharedCounter(const std::string& name) {
-        mapping_.reset(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(LONG), name.c_str()));
-        if (mapping_) value_ = static_cast<volatile LONG*>(MapViewOfFile(mapping_.get(), FILE_MAP_WRITE, 0, 0, 0));
-    }
-    ~SharedCounter() {
-        if (value_) UnmapViewOfFile(const_cast<LONG*>(value_));
-    }
-    SharedCounter(const SharedCounter&) = delete;
-    SharedCounter& operator=(const SharedCounter&) = delete;
-    volatile LONG* get() const { return value_; }
-    LONG value() const { return value_ ? *value_ : 0; }
-    void Reset() {
-        if (value_) InterlockedExchange(value_, 0);
-    }
-
-private:
-    plume::unique_handle mapping_;
-    volatile LONG* value_ = nullptr;
-};
 
 // `object` marshalled for one unmarshalling in another process, as hex text.
 std::string Marshal(IUnknown* object, const IID& iid) {
