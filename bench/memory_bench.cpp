@@ -2,9 +2,10 @@
 // a menu item and (one cycle in ten) a message window, each with a connected
 // sink, against the running client, for kCycleSeconds. Reports what the
 // client's committed memory and working set grew by against the same client
-// left alone for as long (what it grows by itself), and the library's own counts of what it holds (control
-// call LibraryCounts) before and after. A count is trusted only once it was
-// seen to move while something was held.
+// left alone as long just before (what it grows by itself), and the
+// library's own counts of what it holds (control call LibraryCounts) before
+// and after. A count is trusted only once it was seen to move while
+// something was held.
 #include <windows.h>
 #include <objbase.h>
 #include <psapi.h>
@@ -130,32 +131,39 @@ int main(int argc, char** argv) {
         for (int i = 0; i < kWarmUp; ++i) Cycle(i, root.get(), *client, image);
         client->Call(L"Pump", {500});
 
-        // Which counts move while a toolbar, a button and an item are held.
+        // Which counts move while a toolbar, a button, an item and a message window are held.
         const std::vector<long> idle = Counts(*client);
         std::vector<long> holding;
-        ToolbarAndItem(root.get(), image, [&] { holding = Counts(*client); });
+        ToolbarAndItem(root.get(), image, [&] {
+            const long note = static_cast<long>(reinterpret_cast<INT_PTR>(client->Call(L"NewMessage").Hwnd()));
+            holding = Counts(*client);
+            client->Call(L"CloseNote", {note});
+        });
+        client->Call(L"Pump", {300});
         std::vector<bool> moves(idle.size());
         for (size_t i = 0; i < idle.size() && i < holding.size(); ++i) moves[i] = holding[i] != idle[i];
         if (idle.empty()) report.Note("the library gives no counts (no GetLiveCounts export)");
 
-        g_toolbarSeconds = g_windowSeconds = 0;
+        // The baseline first: the client left alone as long as the cycles will take.
+        const Memory idleStart = MemoryOf(client->process());
+        StandinProcess::PumpFor(static_cast<DWORD>(kCycleSeconds * 1000));
         const Memory before = MemoryOf(client->process());
+
+        g_toolbarSeconds = g_windowSeconds = 0;
         const std::vector<long> countsBefore = Counts(*client);
         const double start = NowMicroseconds();
         int cycles = 0;
         while (cycles < kMaxCycles && (NowMicroseconds() - start) / 1e6 < kCycleSeconds)
             Cycle(cycles++, root.get(), *client, image);
         const double seconds = (NowMicroseconds() - start) / 1e6;
-        client->Call(L"Pump", {500});
+        client->Call(L"Pump", {1000});
         const Memory after = MemoryOf(client->process());
         const std::vector<long> countsAfter = Counts(*client);
-        StandinProcess::PumpFor(static_cast<DWORD>(seconds * 1000));
-        const Memory idleEnd = MemoryOf(client->process());
 
-        report.Row("committed MB added by the cycles (baseline: the idle client, same time)",
-                   after.committed - before.committed, idleEnd.committed - after.committed, "MB");
-        report.Row("working set MB added by the cycles (baseline: the idle client, same time)",
-                   after.workingSet - before.workingSet, idleEnd.workingSet - after.workingSet, "MB");
+        report.Row("committed MB added by the cycles (baseline: the idle client, as long, before them)",
+                   after.committed - before.committed, before.committed - idleStart.committed, "MB");
+        report.Row("working set MB added by the cycles (baseline: the idle client, as long, before them)",
+                   after.workingSet - before.workingSet, before.workingSet - idleStart.workingSet, "MB");
         for (size_t i = 0; i < countsBefore.size() && i < countsAfter.size() && i < 4; ++i) {
             if (!moves[i]) continue;  // this cycle does not move it: nothing to trust
             report.Row(std::string(kCountNames[i]) + " held after the cycles (baseline: before)",
