@@ -13,16 +13,20 @@
 #include <string>
 #include <vector>
 
+#include "bench_client.h"
 #include "bench_report.h"
-#include "bench_server.h"
+#include "bench_sink.h"
 #include "bitmap_file.h"
 #include "bstr.h"
-#include "com_object.h"
 #include "com_ptr.h"
 #include "standin_process.h"
-#include "unique_any.h"
 
 using plume::com_ptr;
+using plume::bench::BareServer;
+using plume::bench::CountingSink;
+using plume::bench::IdOf;
+using plume::bench::InvokeLate;
+using plume::bench::PumpUntil;
 using plume::bench::Median;
 using plume::bench::NowMicroseconds;
 using plume::test::ClientVariant;
@@ -34,40 +38,6 @@ constexpr int kRounds = 11;
 constexpr int kCallsPerRound = 60;
 constexpr int kClicks = 15;
 constexpr int kLatencyClicks = 1000;
-
-// Dispatches this thread's messages until `done` or `timeoutMs`.
-bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 10000) {
-    const DWORD start = GetTickCount();
-    while (!done()) {
-        if (GetTickCount() - start > timeoutMs) return false;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
-    }
-    return true;
-}
-
-// A sink that only counts.
-class CountingSink final : public plume::ref_counted<IDispatch> {
-public:
-    explicit CountingSink(long* counter, const IID& events) : counter_(counter), events_(events) {}
-    STDMETHODIMP GetTypeInfoCount(UINT* n) override { *n = 0; return S_OK; }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
-        ++*counter_;
-        return S_OK;
-    }
-
-private:
-    void* Cast(REFIID iid) override {
-        return IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) || IsEqualIID(iid, events_)
-                   ? static_cast<IDispatch*>(this)
-                   : nullptr;
-    }
-    long* counter_;
-    IID events_;
-};
 
 // Microseconds per call of `call`, median over rounds that alternate with `baseline`.
 std::pair<double, double> Alternate(const std::function<void()>& call, const std::function<void()>& baseline,
@@ -82,61 +52,6 @@ std::pair<double, double> Alternate(const std::function<void()>& call, const std
     }
     return {Median(measured), Median(base)};
 }
-
-DISPID IdOf(IDispatch* object, const wchar_t* name) {
-    DISPID id = DISPID_UNKNOWN;
-    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
-    object->GetIDsOfNames(IID_NULL, names, 1, 0, &id);
-    return id;
-}
-
-void InvokeLate(IDispatch* object, DISPID id, VARIANT* arg = nullptr) {
-    DISPPARAMS params = {arg, nullptr, arg ? 1u : 0u, 0};
-    VARIANT result;
-    VariantInit(&result);
-    object->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &params, &result, nullptr, nullptr);
-    VariantClear(&result);
-}
-
-// The baseline server, started for the run.
-class BareServer {
-public:
-    BareServer() {
-        const std::string tag = std::to_string(GetCurrentProcessId());
-        const std::string readyName = "PLUME_BENCH_READY_" + tag, quitName = "PLUME_BENCH_QUIT_" + tag;
-        ready_.reset(CreateEventA(nullptr, TRUE, FALSE, readyName.c_str()));
-        quit_.reset(CreateEventA(nullptr, TRUE, FALSE, quitName.c_str()));
-        wchar_t exe[MAX_PATH];
-        GetModuleFileNameW(nullptr, exe, MAX_PATH);
-        std::wstring path(exe);
-        path = path.substr(0, path.find_last_of(L"\\/") + 1) + L"bench_bare_server.exe";
-        std::wstring command = L"\"" + path + L"\" " + std::wstring(readyName.begin(), readyName.end()) + L" " +
-                               std::wstring(quitName.begin(), quitName.end());
-        STARTUPINFOW si = {sizeof si};
-        PROCESS_INFORMATION pi = {};
-        if (CreateProcessW(path.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
-            process_.reset(pi.hProcess);
-            CloseHandle(pi.hThread);
-            HANDLE both[] = {ready_.get(), process_.get()};
-            up_ = WaitForMultipleObjects(2, both, FALSE, 20000) == WAIT_OBJECT_0;
-        }
-    }
-    ~BareServer() {
-        SetEvent(quit_.get());
-        if (process_ && WaitForSingleObject(process_.get(), 10000) != WAIT_OBJECT_0) TerminateProcess(process_.get(), 1);
-    }
-    bool up() const { return up_; }
-    template <typename T>
-    com_ptr<T> Create(const IID& iid) {
-        com_ptr<T> object;
-        CoCreateInstance(plume::bench::CLSID_BenchBare, nullptr, CLSCTX_LOCAL_SERVER, iid, object.put_void());
-        return object;
-    }
-
-private:
-    plume::unique_handle ready_, quit_, process_;
-    bool up_ = false;
-};
 
 void MeasureCalls(plume::bench::Report& report, StandinProcess& client, BareServer& bare) {
     com_ptr<IPLUMEObj> root, bareRoot = bare.Create<IPLUMEObj>(IID_IPLUMEObj);
@@ -192,7 +107,7 @@ void MeasureFanOut(plume::bench::Report& report, StandinProcess& client, BareSer
     com_ptr<IConnectionPoint> cp;
     button.query<IConnectionPointContainer>(IID_IConnectionPointContainer)->FindConnectionPoint(DIID_IOEButtonEvents,
                                                                                                    cp.put());
-    long heard = 0;
+    volatile LONG heard = 0;
     std::vector<DWORD> cookies;
     for (int sinks : {1, 10, 100}) {
         while (static_cast<int>(cookies.size()) < sinks) {
@@ -200,11 +115,7 @@ void MeasureFanOut(plume::bench::Report& report, StandinProcess& client, BareSer
             DWORD cookie = 0;
             cp->Advise(sink.get(), &cookie);
             cookies.push_back(cookie);
-            VARIANT arg;
-            VariantInit(&arg);
-            V_VT(&arg) = VT_DISPATCH;
-            V_DISPATCH(&arg) = sink.get();
-            InvokeLate(bareRoot.get(), plume::bench::kBareKeepSink, &arg);
+            plume::bench::GiveToBare(bareRoot.get(), sink.get());
         }
         // The click is asked for with one cross-process call, as the baseline's fire is.
         const DISPID click = IdOf(client.control(), L"ClickButton");

@@ -1,10 +1,14 @@
 // What the library adds to the client's start and close: StartServer (load,
 // plug-ins, server thread) with 0, 10 and 100 plug-in libraries listed, and
 // main-window close to process exit, against the stand-in started and closed
-// without the library. Start times are taken inside the client by its
-// launcher; close times from outside.
+// without the library. The plug-in (bench_report_plugin.dll, one copy per entry)
+// reports to the plug-in counter as soon as the library has started, and
+// the counter awaits every copy, so StartServer waits for all of them.
+// Start times are taken inside the client by its launcher; close times from
+// outside.
 #include <windows.h>
 #include <objbase.h>
+#include <plumeinit.h>
 
 #include <cstdio>
 #include <memory>
@@ -12,6 +16,7 @@
 #include <vector>
 
 #include "bench_report.h"
+#include "com_ptr.h"
 #include "registry_scope.h"
 #include "standin_process.h"
 
@@ -22,20 +27,16 @@ using plume::test::StandinProcess;
 
 namespace {
 
-constexpr int kRounds = 5;
+constexpr int kRounds = 3;
 const wchar_t* const kPluginsKey = L"SOFTWARE\\Vexlor\\PLUME\\Plugins";
+const wchar_t* const kCounterKey = L"Software\\Vexlor\\PLUME\\InitObject";
 
-std::wstring OwnFolder() {
-    wchar_t exe[MAX_PATH];
-    GetModuleFileNameW(nullptr, exe, MAX_PATH);
-    std::wstring path(exe);
-    return path.substr(0, path.find_last_of(L"\\/") + 1);
-}
-
-// `count` copies of the test plug-in, listed for the user; all gone at the end.
+// `count` copies of the bench plug-in, listed for the user and awaited by the
+// plug-in counter; all gone at the end.
 class ListedPlugins {
 public:
-    explicit ListedPlugins(int count) {
+    explicit ListedPlugins(int count) : awaited_(HKEY_CURRENT_USER, kCounterKey, L"AwaitedPlugins") {
+        awaited_.SetDword(static_cast<DWORD>(count));
         if (!count) return;
         wchar_t temp[MAX_PATH];
         GetTempPathW(MAX_PATH, temp);
@@ -45,7 +46,7 @@ public:
         for (int i = 0; i < count; ++i) {
             const std::wstring name = L"BenchPlugin" + std::to_wstring(i);
             const std::wstring file = folder_ + name + L".dll";
-            CopyFileW((OwnFolder() + L"test_plugin.dll").c_str(), file.c_str(), FALSE);
+            CopyFileW((plume::test::OwnFolder() + L"bench_report_plugin.dll").c_str(), file.c_str(), FALSE);
             RegSetValueExW(key_->get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(file.c_str()),
                            static_cast<DWORD>((file.size() + 1) * sizeof(wchar_t)));
             names_.push_back(name);
@@ -63,6 +64,7 @@ public:
     ListedPlugins& operator=(const ListedPlugins&) = delete;
 
 private:
+    plume::test::ScopedRegistryValue awaited_;
     std::wstring folder_;
     std::unique_ptr<plume::test::ScopedRegistryKey> key_;
     std::vector<std::wstring> names_, files_;
@@ -96,7 +98,7 @@ int main(int argc, char** argv) {
         for (int plugins : {0, 10, 100}) {
             ListedPlugins listed(plugins);
             std::vector<double> clientStart, libraryStart, close, bareClose;
-            for (int r = 0; r < kRounds; ++r) {
+            for (int r = 0; r < (plugins >= 100 ? 2 : kRounds); ++r) {
                 const Cycle bare = Run(false), with = Run(true);
                 clientStart.push_back(bare.clientStart);
                 libraryStart.push_back(with.libraryStart);
@@ -108,6 +110,21 @@ int main(int argc, char** argv) {
                        Median(clientStart), "ms");
             report.Row("close to exit, " + n + " (baseline: without the library)", Median(close), Median(bareClose),
                        "ms");
+        }
+        {
+            // Where the start goes: with the plug-in counter's server already
+            // running, StartServer does not wait for it to be started.
+            plume::com_ptr<IUnknown> counter;
+            CoCreateInstance(CLSID_PLUMEInitObject, nullptr, CLSCTX_LOCAL_SERVER, IID_IUnknown, counter.put_void());
+            ListedPlugins listed(0);
+            std::vector<double> libraryStart, clientStart;
+            for (int r = 0; r < kRounds && counter; ++r) {
+                clientStart.push_back(Run(false).clientStart);
+                libraryStart.push_back(Run(true).libraryStart);
+            }
+            if (counter)
+                report.Row("StartServer, 0 plug-ins, the counter's server already running (baseline: the client's own start)",
+                           Median(libraryStart), Median(clientStart), "ms");
         }
     }
     CoUninitialize();

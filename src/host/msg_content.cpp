@@ -108,7 +108,7 @@ bstr BodyInnerHtml(const com_ptr<IHTMLDocument2>& document) {
 
 }  // namespace
 
-com_ptr<IHTMLDocument2> GetDocument(OEPluginMsgWnd* record) {
+HWND FindBrowserWindow(OEPluginMsgWnd* record) {
     if (record->closing || !IsWindow(record->window)) return nullptr;
     HWND root = record->window;
     if (record->toolbarHost) {
@@ -117,7 +117,11 @@ com_ptr<IHTMLDocument2> GetDocument(OEPluginMsgWnd* record) {
         if (!root) return nullptr;
     }
     record->browserWindow = FindWindowExA(root, nullptr, "Internet Explorer_Server", nullptr);
-    if (!record->browserWindow) return nullptr;
+    return record->browserWindow;
+}
+
+com_ptr<IHTMLDocument2> GetDocument(OEPluginMsgWnd* record) {
+    if (!FindBrowserWindow(record)) return nullptr;
     DWORD_PTR result = 0;
     SendMessageTimeoutA(record->browserWindow, Messages().htmlGetObject, 0, 0, SMTO_ABORTIFHUNG, 3000, &result);
     ObjectFromLresultFn fromLresult = ObjectFromLresultProc();

@@ -26,6 +26,9 @@ constexpr int kEnvelopeCc = 1003;
 constexpr int kEnvelopeSubject = 1004;
 constexpr int kEnvelopeBcc = 1026;
 
+// The window's HTML view (also kept in record->browserWindow); null for
+// plain-text messages.
+HWND FindBrowserWindow(OEPluginMsgWnd* record);
 // The body's document for the calling thread, and the record's body window;
 // null when there is none. The body's HTML engine belongs to the window's
 // thread: each thread uses and releases only what it obtained itself (a

@@ -201,7 +201,9 @@ void InitMsgWnd(OEPluginMsgWnd* record, HWND window) {
         record->styleCopy = 0;
     }
     if (record->menu) record->menu->SetKind(record->styleCopy);
-    if (GetDocument(record) && record->toolbarHost) record->toolbarHost->SetKeyTarget(record->browserWindow);
+    // Only the view's window is needed: fetching its document (marshalled
+    // through WM_HTML_GETOBJECT) held the UI thread for tens of milliseconds.
+    if (record->toolbarHost && FindBrowserWindow(record)) record->toolbarHost->SetKeyTarget(record->browserWindow);
     if (Callbacks().onMsgWndLifecycle) Callbacks().onMsgWndLifecycle(window, 1);
 }
 

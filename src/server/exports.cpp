@@ -1,6 +1,7 @@
 // The library's exported entry points.
 #include <windows.h>
 
+#include "server/live_counts.h"
 #include "server/module.h"
 #include "server/self_registration.h"
 #include "server/server_lifecycle.h"
@@ -17,6 +18,8 @@ __declspec(dllexport) void StartServer(HWND hostWindow) { plume::StartServer(hos
 __declspec(dllexport) DWORD GetLibraryVersion() { return 3233; }
 
 __declspec(dllexport) void ExitServer() {}
+
+__declspec(dllexport) LONG GetLiveCounts(LONG* counts, LONG max) { return plume::LiveCounts(counts, max); }
 
 __declspec(dllexport) HRESULT WINAPI DllRegisterServer() { return plume::RegisterServer(); }
 

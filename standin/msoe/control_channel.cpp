@@ -901,6 +901,16 @@ std::vector<MethodEntry>& Methods() {
              GetEnvironmentVariableW(L"PLUME_STANDIN_START_TIMES", times, 128);
              return Value::Str(times);
          }},
+        {L"LibraryCounts", [](Args&) {
+             using GetLiveCounts = LONG (*)(LONG*, LONG);
+             HMODULE library = GetModuleHandleW(L"plumesrv.dll");
+             auto get = library ? reinterpret_cast<GetLiveCounts>(
+                                      reinterpret_cast<void*>(GetProcAddress(library, "GetLiveCounts")))
+                                : nullptr;
+             LONG counts[16] = {};
+             const LONG n = get ? get(counts, 16) : 0;
+             return LongArray(std::vector<int>(counts, counts + std::clamp<LONG>(n, 0, 16)));
+         }},
         {L"StoreError", [](Args&) { return Value::Str(Client::Get().loadError); }},
         {L"Quit", [](Args&) {
              Client& c = Client::Get();
@@ -1329,6 +1339,21 @@ std::vector<MethodEntry>& Methods() {
              if (!d) Fail(L"WaitTransferIdle: there is no send dialog", E_FAIL);
              DWORD ms = static_cast<DWORD>(std::clamp<long>(a.Long(0, 5000), 0, kMaxWaitMs));
              return Value::Bool(PumpUntil([d] { return !d->busy(); }, ms));
+         }},
+        {L"TimeMessage", [](Args& a) {
+             // Sent here, on the UI thread, so the figure is what the thread spends.
+             HWND hwnd = OwnWindow(a.Long(0), L"TimeMessage");
+             const UINT message = static_cast<UINT>(a.Long(1));
+             const WPARAM wParam = static_cast<WPARAM>(a.Long(2));
+             const long count = std::clamp<long>(a.Long(3, 1), 1, 100000);
+             LARGE_INTEGER start, end, frequency;
+             QueryPerformanceFrequency(&frequency);
+             QueryPerformanceCounter(&start);
+             for (long i = 0; i < count; ++i) SendMessageW(hwnd, message, wParam, 0);
+             QueryPerformanceCounter(&end);
+             const double ns = static_cast<double>(end.QuadPart - start.QuadPart) * 1e9 /
+                               static_cast<double>(frequency.QuadPart) / static_cast<double>(count);
+             return Value::Long(static_cast<long>(std::min(ns, 2e9)));
          }},
         {L"Pump", [](Args& a) {
              DWORD ms = static_cast<DWORD>(std::clamp<long>(a.Long(0), 0, kMaxWaitMs));

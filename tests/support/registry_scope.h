@@ -52,17 +52,22 @@ public:
     ScopedRegistryValue(const ScopedRegistryValue&) = delete;
     ScopedRegistryValue& operator=(const ScopedRegistryValue&) = delete;
 
-    bool SetDword(DWORD value) {
+    bool SetDword(DWORD value) { return Set(REG_DWORD, &value, sizeof value); }
+    bool SetString(const std::wstring& value) {
+        return Set(REG_SZ, value.c_str(), static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+    }
+
+private:
+    bool Set(DWORD type, const void* data, DWORD size) {
         HKEY key = nullptr;
         if (RegCreateKeyExW(root_, path_.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS)
             return false;
-        const bool ok = RegSetValueExW(key, name_.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
-                                       sizeof value) == ERROR_SUCCESS;
+        const bool ok =
+            RegSetValueExW(key, name_.c_str(), 0, type, static_cast<const BYTE*>(data), size) == ERROR_SUCCESS;
         RegCloseKey(key);
         return ok;
     }
 
-private:
     HKEY root_;
     std::wstring path_, name_, createdTop_;
     bool keyExisted_ = false;

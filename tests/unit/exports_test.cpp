@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <iterator>
 #include <set>
 #include <string>
 
@@ -27,6 +28,25 @@ TEST(Exports, VersionAndEntryPoints) {
     // Classes are reachable only through the running server's class objects.
     EXPECT_EQ(nullptr, GetProcAddress(dll.get(), "DllGetClassObject"));
     EXPECT_EQ(nullptr, GetProcAddress(dll.get(), "DllCanUnloadNow"));
+}
+
+TEST(Exports, LiveCountsOfALibraryThatHasNotStarted) {
+    plume::unique_hmodule dll(LoadLibraryW(plume::test::LibraryPathW().c_str()));
+    ASSERT_TRUE(dll);
+    auto counts = plume::GetProcAs<LONG (*)(LONG*, LONG)>(dll.get(), "GetLiveCounts");
+    ASSERT_NE(nullptr, counts);
+    // Objects, message-window records, toolbar records, menu-item records.
+    constexpr LONG kKinds = 4;
+    LONG values[8];
+    std::fill(std::begin(values), std::end(values), -1);
+    EXPECT_EQ(kKinds, counts(values, 8));
+    EXPECT_TRUE(std::all_of(values, values + kKinds, [](LONG v) { return v == 0; })) << "nothing is held yet";
+    EXPECT_EQ(-1, values[kKinds]) << "nothing written past the counts";
+    values[1] = -1;
+    EXPECT_EQ(1, counts(values, 1));
+    EXPECT_EQ(-1, values[1]) << "no more than asked for";
+    EXPECT_EQ(0, counts(values, 0));
+    EXPECT_EQ(0, counts(nullptr, 4));
 }
 
 TEST(Exports, ImportsOnlySystemLibraries) {
