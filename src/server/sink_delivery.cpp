@@ -323,7 +323,10 @@ private:
 // The delivery threads and the apartments known so far.
 struct Delivery {
     critical_section lock;
-    Invoker* invoker = nullptr;    // idle or in a call for the server thread
+    // Idle invokers. One in a call is taken out: a call made while another is
+    // in progress (a handler calling back into the library, which raises an
+    // event there and then) gets an invoker of its own.
+    std::vector<Invoker*> idle;
     Releaser* releaser = nullptr;
     std::vector<std::weak_ptr<SinkApartment>> apartments;
     struct Deferred {
@@ -358,20 +361,32 @@ std::shared_ptr<SinkApartment> ApartmentFor(ULONGLONG key) {
     return made;
 }
 
-// The invoker for the next call, made when there is none; null on failure.
+// An idle invoker for the next call, made when there is none; null on failure.
 Invoker* TakeInvoker() {
     Delivery& d = TheDelivery();
     cs_lock hold(d.lock);
-    if (!d.invoker) {
-        auto* invoker = new (std::nothrow) Invoker;
-        if (!invoker) return nullptr;
-        if (!invoker->Start()) {
-            delete invoker;
-            return nullptr;
-        }
-        d.invoker = invoker;
+    if (!d.idle.empty()) {
+        Invoker* invoker = d.idle.back();
+        d.idle.pop_back();
+        return invoker;
     }
-    return d.invoker;
+    auto* invoker = new (std::nothrow) Invoker;
+    if (invoker && !invoker->Start()) {
+        delete invoker;
+        return nullptr;
+    }
+    return invoker;
+}
+
+// An invoker whose call was answered is idle again.
+void ReturnInvoker(Invoker* invoker) {
+    Delivery& d = TheDelivery();
+    cs_lock hold(d.lock);
+    try {
+        d.idle.push_back(invoker);
+    } catch (...) {
+        invoker->Stop();
+    }
 }
 
 void ReleaseOnReleaser(IDispatch* proxy, IStream* marshalled) {
@@ -454,16 +469,13 @@ HRESULT RemoteSink::Invoke(const std::shared_ptr<RemoteSink>& sink, DISPID dispi
     HRESULT result = S_OK;
     const DWORD started = GetTickCount();
     if (invoker->Call(sink, dispid, args, boundMs, &result) == Invoker::Outcome::Answered) {
+        ReturnInvoker(invoker);
         Log(5, "RemoteSink: event %ld to apartment %llx answered %08lx in %lu ms.\n", static_cast<long>(dispid),
             static_cast<unsigned long long>(sink->apartment_->key()), static_cast<unsigned long>(result),
             static_cast<unsigned long>(GetTickCount() - started));
         return result;
     }
-    {
-        Delivery& d = TheDelivery();
-        cs_lock hold(d.lock);
-        if (d.invoker == invoker) d.invoker = nullptr;  // it ends after delivering what waits
-    }
+    // The invoker stays with the apartment and ends after delivering what waits.
     InterlockedIncrement(&g_stats.timeouts);
     Log(0, "RemoteSink: a client did not answer event %ld within %lu ms; its events wait until it answers.\n",
         static_cast<long>(dispid), static_cast<unsigned long>(boundMs));
@@ -533,7 +545,8 @@ SinkDeliveryStats GetSinkDeliveryStats() {
 void StopSinkDelivery() {
     Delivery& d = TheDelivery();
     cs_lock hold(d.lock);
-    if (d.invoker) std::exchange(d.invoker, nullptr)->Stop();
+    for (Invoker* invoker : d.idle) invoker->Stop();
+    d.idle.clear();
     if (d.releaser) std::exchange(d.releaser, nullptr)->Stop();
 }
 

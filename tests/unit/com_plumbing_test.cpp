@@ -539,3 +539,40 @@ TEST_F(ComPlumbingTest, ASinkThatStopsAnsweringIsWaitedForOnceAndHearsTheRestLat
     EXPECT_EQ(CONNECT_E_NOCONNECTION, cp.Unadvise(remoteCookie));
     EXPECT_EQ(6u, local->calls.size());
 }
+
+// A handler that calls back into the library, which raises another event
+// there and then: the inner event is delivered too (on a delivery thread of
+// its own) and nobody is taken for hung.
+TEST_F(ComPlumbingTest, AnEventRaisedInsideAnotherSinksCallIsDeliveredToo) {
+    CountingContainer container;
+    plume::ConnectionPoint cp(&container, DIID_IOEToolbarEvents);
+    SinkThread other;
+    com_ptr<IDispatch> proxy = other.TakeProxy();
+    DWORD cookie = 0;
+    ASSERT_EQ(S_OK, cp.Advise(proxy.get(), &cookie));
+    proxy.reset();
+
+    // What the handler calls: an object of this thread that raises the inner event.
+    auto library = com_ptr<RecordingSink>::attach(new RecordingSink(DIID_IOEToolbarEvents));
+    library->onCall = [&](const plume::test::SinkCall&) { cp.Fire(2, {99, 0}); };
+    IStream* toOther = nullptr;
+    ASSERT_EQ(S_OK, CoMarshalInterThreadInterfaceInStream(IID_IDispatch, library.get(), &toOther));
+    other.sink()->onCall = [toOther](const plume::test::SinkCall& call) mutable {
+        if (call.dispid != 1 || !toOther) return;
+        com_ptr<IDispatch> back;
+        CoGetInterfaceAndReleaseStream(std::exchange(toOther, nullptr), IID_IDispatch, back.put_void());
+        DISPPARAMS none = {nullptr, nullptr, 0, 0};
+        if (back) back->Invoke(7, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr);
+    };
+
+    const LONG timeouts = plume::GetSinkDeliveryStats().timeouts;
+    const DWORD start = GetTickCount();
+    EXPECT_EQ(S_OK, cp.Fire(1, {1}));
+    EXPECT_LT(GetTickCount() - start, plume::kSinkAnswerMs) << "the inner event waited for the outer one";
+    EXPECT_EQ(timeouts, plume::GetSinkDeliveryStats().timeouts);
+    ASSERT_EQ(2u, other.sink()->calls.size());
+    EXPECT_EQ(1, other.sink()->calls[0].dispid);
+    EXPECT_EQ(2, other.sink()->calls[1].dispid);
+    EXPECT_EQ((std::vector<long>{99, 0}), other.sink()->calls[1].args);
+    ASSERT_EQ(1u, library->calls.size());
+}
