@@ -38,6 +38,7 @@ protected:
         client_ = &SharedClient::Get();
         random_.seed(Seed() ^ static_cast<unsigned>(std::hash<std::string>()(
                                   testing::UnitTest::GetInstance()->current_test_info()->name())));
+        idle_ = LibraryCounts(*client_);
         root_ = NewRoot();
         ASSERT_TRUE(root_);
         sink_ = com_ptr<RecordingSink>::attach(new RecordingSink(DIID_IPLUMEObjEvents));
@@ -45,7 +46,6 @@ protected:
         ASSERT_TRUE(cpc);
         ASSERT_EQ(S_OK, cpc->FindConnectionPoint(DIID_IPLUMEObjEvents, point_.put()));
         ASSERT_EQ(S_OK, point_->Advise(sink_.get(), &cookie_));
-        idle_ = LibraryCounts(*client_);
     }
     void TearDown() override {
         for (const Var& w : client_->Call(L"MessageWindows").Array()) client_->Call(L"CloseNote", {w.Long()});
@@ -67,7 +67,8 @@ protected:
     void ExpectStillWorking(const std::string& after) {
         ASSERT_TRUE(ClientAlive(*client_)) << "after " << after << "; seed " << Seed();
         ASSERT_TRUE(RootAnswers(root_.get())) << "after " << after << "; seed " << Seed();
-        const long folder = (flip_ = !flip_) ? 3 : 2;  // Sent Items, Inbox
+        // Sent Items or Inbox, whichever is not shown now.
+        const long folder = client_->Call(L"SelectedFolder").Long() == 3 ? 2 : 3;
         const size_t before = sink_->calls.size();
         client_->Call(L"SelectFolder", {folder});
         EXPECT_TRUE(StandinProcess::WaitFor([&] {
@@ -99,7 +100,6 @@ protected:
     com_ptr<IConnectionPoint> point_;
     DWORD cookie_ = 0;
     std::vector<long> idle_;
-    bool flip_ = false;
 };
 
 // The windows of the client's process with this class.
@@ -246,15 +246,15 @@ TEST_F(Malformed, HostileBodiesAndEnvelopes) {
                                 {"Cc", &IOEMsgWnd::SetCc, &IOEMsgWnd::GetCc},
                                 {"Bcc", &IOEMsgWnd::SetBcc, &IOEMsgWnd::GetBcc},
                                 {"Subject", &IOEMsgWnd::SetSubject, &IOEMsgWnd::GetSubject}};
-    const int kRounds = 600;
-    for (int round = 0; round < kRounds; ++round) {
-        bstr text(HostileText(random_, round % 50 == 0 ? 20000 : 300));
+    const int kFieldRounds = 1000, kBodyRounds = 20;
+    for (int round = 0; round < kFieldRounds; ++round) {
+        bstr text(HostileText(random_, round % 100 == 0 ? 20000 : 300));
         const TextField& field = fields[Next() % 4];
         const HRESULT set = (w.get()->*field.set)(text.get());
         bstr back;
         const HRESULT get = (w.get()->*field.get)(back.put());
-        EXPECT_TRUE(set == S_OK || set == E_INVALIDARG) << field.name << " round " << round << ": " << set;
-        EXPECT_EQ(S_OK, get) << field.name << " round " << round;
+        ASSERT_TRUE(set == S_OK || set == E_INVALIDARG) << field.name << " round " << round << ": " << set;
+        ASSERT_EQ(S_OK, get) << field.name << " round " << round;
         // A one-line text of ordinary characters comes back as it was set.
         const std::wstring s = text.str();
         bool plain = set == S_OK && s.size() < 1000;
@@ -262,20 +262,24 @@ TEST_F(Malformed, HostileBodiesAndEnvelopes) {
         if (plain && field.name[0] == 'S') {
             EXPECT_EQ(s, back.str()) << "round " << round;
         }
-
-        bstr body(HostileText(random_, 2000));
+        Summary::Get().Add(reliability::kCasesTried);
+        if (round % 400 == 399) ExpectStillWorking("field round " + std::to_string(round));
+        if (HasFatalFailure()) return;
+    }
+    // Bodies: the client's document takes about a second for each.
+    for (int round = 0; round < kBodyRounds; ++round) {
+        bstr body(HostileText(random_, 1000));
         BSTR raw = body.get();
         const HRESULT setBody = (round % 2) ? w->SetBodyHTML(&raw) : w->SetBody(&raw);
-        EXPECT_TRUE(setBody == S_OK || setBody == E_INVALIDARG) << "body round " << round << ": " << setBody;
+        ASSERT_TRUE(setBody == S_OK || setBody == E_INVALIDARG) << "body round " << round << ": " << setBody;
         bstr readBody;
         LONG length = -1;
         EXPECT_EQ(S_OK, w->GetBody(readBody.put())) << "round " << round;
         EXPECT_EQ(S_OK, w->GetBodyLength(&length)) << "round " << round;
         EXPECT_EQ(static_cast<LONG>(readBody.length()), length) << "round " << round;
-        Summary::Get().Add(reliability::kCasesTried, 2);
-        if (round % 100 == 99) ExpectStillWorking("round " + std::to_string(round));
-        if (HasFatalFailure()) return;
+        Summary::Get().Add(reliability::kCasesTried);
     }
+    const int kRounds = kFieldRounds + kBodyRounds;
     // Ten megabytes of unclosed markup, and of text.
     std::wstring big;
     while (big.size() < 10u * 1024 * 1024 / sizeof(wchar_t)) big += L"<div><p>unclosed <b>" + HostileText(random_, 40);
@@ -299,7 +303,7 @@ TEST_F(Malformed, HostileBodiesAndEnvelopes) {
     }, 10000));
     w.reset();
     ExpectStillWorking("hostile texts");
-    if (!HasFailure()) Summary::Get().Add(reliability::kFaultsSurvived, 2 * kRounds + 2);
+    if (!HasFailure()) Summary::Get().Add(reliability::kFaultsSurvived, kRounds + 2);
 }
 
 TEST_F(Malformed, StoreChangesWithUnexpectedValues) {
@@ -310,10 +314,10 @@ TEST_F(Malformed, StoreChangesWithUnexpectedValues) {
     // the wrong shape.
     const wchar_t* const properties[] = {L"63", L"att:athena-account-name", L"X_PLUME_DELETED", L"1", L"65535"};
     std::vector<long> inserted;
-    const int kRounds = 150;
+    const int kRounds = 50;
     int refused = 0;
     for (int round = 0; round < kRounds; ++round) {
-        const std::wstring text = HostileText(random_, round % 25 == 0 ? 5000 : 200);
+        const std::wstring text = HostileText(random_, round % 10 == 0 ? 5000 : 200);
         Var result;
         CallError error;
         bool ok = false;
@@ -352,7 +356,7 @@ TEST_F(Malformed, StoreChangesWithUnexpectedValues) {
     // The library sends each message again: it reads the stored properties.
     int sent = 0;
     for (long id : inserted) {
-        if (sent++ >= 20) break;
+        if (sent++ >= 8) break;
         const HRESULT hr = root_->SendMessage(inbox, id);
         EXPECT_TRUE(hr == S_OK || hr == E_INVALIDARG || hr == E_FAIL) << "message " << id << ": " << hr;
         Summary::Get().Add(reliability::kCasesTried);
