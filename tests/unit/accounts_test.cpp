@@ -80,6 +80,16 @@ std::unique_ptr<plume::WmAccountInfo> Read(const std::string& file, int* result)
     return info;
 }
 
+// The seed of a fuzz test, printed: PLUME_ACCOUNTS_SEED repeats a run.
+unsigned FuzzSeed(const char* what) {
+    char given[32] = "";
+    const unsigned seed = GetEnvironmentVariableA("PLUME_ACCOUNTS_SEED", given, sizeof given)
+                              ? static_cast<unsigned>(strtoul(given, nullptr, 10))
+                              : static_cast<unsigned>(GetTickCount());
+    printf("%s seed %u\n", what, seed);
+    return seed;
+}
+
 TEST(Accounts, OutlookExpressAccountWithAndWithoutIdentity) {
     ScopedRegistryValue lastUser(HKEY_CURRENT_USER, kIdentities, L"Last User ID");
     ScopedRegistryValue machineDefault(HKEY_CURRENT_USER, kMachineIam, L"Default Mail Account");
@@ -229,12 +239,7 @@ TEST(Accounts, OverLongTextsAreCutAtCharacterBoundaries) {
 // Damaged, truncated, mis-encoded and random files: the reader never
 // crashes, and every field stays terminated within its limit.
 TEST(Accounts, DamagedAccountFilesNeverBreakTheLookup) {
-    // PLUME_ACCOUNTS_SEED repeats a run.
-    char given[32] = "";
-    const unsigned seed = GetEnvironmentVariableA("PLUME_ACCOUNTS_SEED", given, sizeof given)
-                              ? static_cast<unsigned>(strtoul(given, nullptr, 10))
-                              : static_cast<unsigned>(GetTickCount());
-    printf("account file seed %u\n", seed);
+    const unsigned seed = FuzzSeed("account file");
     SCOPED_TRACE("seed " + std::to_string(seed));
     std::mt19937 random(seed);
     TempFolder temp;
@@ -282,11 +287,7 @@ TEST(Accounts, DamagedAccountFilesNeverBreakTheLookup) {
 // environment references that expand past any buffer. Both answer 0 or 1 and
 // every field stays terminated within its limit.
 TEST(Accounts, DamagedRegistryValuesNeverBreakTheLookup) {
-    char given[32] = "";
-    const unsigned seed = GetEnvironmentVariableA("PLUME_ACCOUNTS_SEED", given, sizeof given)
-                              ? static_cast<unsigned>(strtoul(given, nullptr, 10))
-                              : static_cast<unsigned>(GetTickCount());
-    printf("account registry seed %u\n", seed);
+    const unsigned seed = FuzzSeed("account registry");
     SCOPED_TRACE("seed " + std::to_string(seed));
     std::mt19937 random(seed);
     const std::wstring identity = L"Identities\\{plume-fuzz-identity}\\Software\\Microsoft\\Internet Account Manager";
