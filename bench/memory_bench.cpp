@@ -12,6 +12,7 @@
 #include <plume.h>
 
 #include <cstdio>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -36,8 +37,9 @@ constexpr double kCycleSeconds = 20;
 // Opening a message window costs the client far more than the rest.
 constexpr int kWindowEvery = 10;
 constexpr long kMainTools = 3;
-const char* const kCountNames[] = {"automation objects", "message-window records", "toolbar records",
-                                   "menu-item records"};
+// The library's counts (export PlumeLiveCounts), in its order.
+const char* const kCountNames[] = {"automation objects", "toolbar records", "button records", "image lists",
+                                   "bitmaps", "menus", "menu-item records", "message-window records"};
 
 // Advises a sink for the object's life in the cycle; unadvises at the end.
 class Listening {
@@ -142,7 +144,7 @@ int main(int argc, char** argv) {
         client->Call(L"Pump", {300});
         std::vector<bool> moves(idle.size());
         for (size_t i = 0; i < idle.size() && i < holding.size(); ++i) moves[i] = holding[i] != idle[i];
-        if (idle.empty()) report.Note("the library gives no counts (no GetLiveCounts export)");
+        if (idle.empty()) report.Note("the library gives no counts (no PlumeLiveCounts export)");
 
         // The baseline first: the client left alone as long as the cycles will take.
         const Memory idleStart = MemoryOf(client->process());
@@ -164,7 +166,7 @@ int main(int argc, char** argv) {
                    after.committed - before.committed, before.committed - idleStart.committed, "MB");
         report.Row("working set MB added by the cycles (baseline: the idle client, as long, before them)",
                    after.workingSet - before.workingSet, before.workingSet - idleStart.workingSet, "MB");
-        for (size_t i = 0; i < countsBefore.size() && i < countsAfter.size() && i < 4; ++i) {
+        for (size_t i = 0; i < countsBefore.size() && i < countsAfter.size() && i < std::size(kCountNames); ++i) {
             if (!moves[i]) continue;  // this cycle does not move it: nothing to trust
             report.Row(std::string(kCountNames[i]) + " held after the cycles (baseline: before)",
                        static_cast<double>(countsAfter[i]), static_cast<double>(countsBefore[i]), "");

@@ -12,6 +12,9 @@ state="$PLUME_BUILD/prefix-state.before"
 "$root/tools/prefix-state.sh" save "$state"
 cd "$PLUME_BUILD"
 rc=0
+# The reliability groups write their summary rows here (tests/reliability).
+summary="$PLUME_BUILD/bin/reliability"
+rm -rf "$summary"
 ctest --output-on-failure --timeout 300 "$@" || rc=$?
 # The library and its unit tests once more, built with UndefinedBehaviorSanitizer
 # in trap mode: a check that fails ends the program as a crash, which fails
@@ -32,6 +35,10 @@ if cmake --build "$ubsan" --target plume_unit_tests >"$PLUME_BUILD/ubsan-build.l
 else
   tail -40 "$PLUME_BUILD/ubsan-build.log"
   rc=1
+fi
+# The reliability summary once more, after the long output of the whole run.
+if [ -d "$summary" ]; then
+  python3 "$root/tests/reliability/print_summary.py" "$summary" || rc=1
 fi
 # The run ends by proving that the tests left the prefix as they found it.
 "$root/tools/prefix-state.sh" check "$state" || rc=1

@@ -56,6 +56,16 @@ Record* ClaimRecord(WPARAM wParam) {
 
 void DispatchToManager(PLUMEManager* manager, UINT message, WPARAM wParam, LPARAM lParam);
 
+// True while the message window `window` waits for the answer to a Send
+// press it reported (its procedure sets the mark before posting).
+bool SendPressPending(HWND window) {
+    OEPluginMsgWnd* record = FindMsgWnd(window, true);
+    if (!record) return false;
+    const bool pending = record->sendPending != 0;
+    UnlockMsgWnd(record);
+    return pending;
+}
+
 }  // namespace
 
 int DownloadFinishedCode() {
@@ -128,7 +138,12 @@ void DispatchToManager(PLUMEManager* manager, UINT message, WPARAM wParam, LPARA
         manager->RaiseOnMsgWndClosed(static_cast<LONG>(wParam), static_cast<LONG>(lParam));
     } else if (message == m.msgWndSendButton) {
         Log(4, "PLUMEWndProc: MSG_WND_SEND_BUTTON_CODE.\n");
-        manager->RaiseOnSendButtonMsgWndClicked(reinterpret_cast<HWND>(wParam), static_cast<LONG>(lParam));
+        // Only a press the window reported itself: another program posting a
+        // window's handle would otherwise send that window's mail.
+        if (SendPressPending(reinterpret_cast<HWND>(wParam)))
+            manager->RaiseOnSendButtonMsgWndClicked(reinterpret_cast<HWND>(wParam), static_cast<LONG>(lParam));
+        else
+            Log(0, "PLUMEWndProc: a Send press no window reported ignored.\n");
     } else if (message == m.databaseChange) {
         Log(4, "PLUMEWndProc: DATABASE_TRANSACTION_CODE.\n");
         std::unique_ptr<TransactionRecord> record(ClaimRecord<TransactionRecord>(wParam));

@@ -96,6 +96,7 @@ public:
         if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
         com_ptr<ITypeInfo> info;
         PLUME_RETURN_IF_FAILED(GetCachedTypeInfo(identity_.iid, info.put()));
+        PLUME_RETURN_IF_FAILED(CheckArgumentCount(info.get(), id, flags, params));
         return info->Invoke(static_cast<Interface*>(this), id, flags, params, result, excep, argErr);
     }
 

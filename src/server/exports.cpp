@@ -19,7 +19,14 @@ __declspec(dllexport) DWORD GetLibraryVersion() { return 3233; }
 
 __declspec(dllexport) void ExitServer() {}
 
-__declspec(dllexport) LONG GetLiveCounts(LONG* counts, LONG max) { return plume::LiveCounts(counts, max); }
+// What the library holds right now, for leak checks from outside the process
+// (the test suites and benchmarks read it through the stand-in's control
+// channel), in this order: automation objects, toolbar records, button
+// records, image lists, bitmaps, menus, menu-item records, message-window
+// records. Fills at most `capacity` entries and returns how many there are.
+__declspec(dllexport) LONG WINAPI PlumeLiveCounts(LONG* counts, LONG capacity) {
+    return plume::LiveCounts(counts, capacity);
+}
 
 __declspec(dllexport) HRESULT WINAPI DllRegisterServer() { return plume::RegisterServer(); }
 

@@ -1,15 +1,18 @@
-// What the library holds right now, for leak hunting from outside (the
-// export GetLiveCounts): registered automation objects, message-window
-// records, main-window toolbar records and menu-item records.
+// What the library holds right now, for leak hunting from outside the
+// process (the export PlumeLiveCounts, read by the test suites and the
+// benchmarks through the stand-in's control channel).
 #pragma once
 
 #include <windows.h>
 
 namespace plume {
 
-constexpr LONG kLiveCountKinds = 4;
+// In this order: automation objects, toolbar records, button records, image
+// lists, bitmaps, menus, menu-item records, message-window records.
+constexpr LONG kLiveCountKinds = 8;
 
-// Writes up to `max` counts in the order above; the number written.
-LONG LiveCounts(LONG* counts, LONG max);
+// Writes at most `capacity` counts in the order above and returns how many
+// kinds there are.
+LONG LiveCounts(LONG* counts, LONG capacity);
 
 }  // namespace plume

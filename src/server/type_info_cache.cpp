@@ -57,4 +57,20 @@ HRESULT GetCachedTypeInfo(const GUID& guid, ITypeInfo** out) {
     return S_OK;
 }
 
+HRESULT CheckArgumentCount(ITypeInfo* info, DISPID id, WORD flags, const DISPPARAMS* params) {
+    if (!info || !params || !(flags & DISPATCH_METHOD)) return S_OK;
+    com_ptr<ITypeInfo2> info2;
+    UINT index = 0;
+    if (FAILED(info->QueryInterface(IID_ITypeInfo2, info2.put_void())) ||
+        FAILED(info2->GetFuncIndexOfMemId(id, INVOKE_FUNC, &index)))
+        return S_OK;
+    FUNCDESC* func = nullptr;
+    if (FAILED(info->GetFuncDesc(index, &func))) return S_OK;
+    UINT takes = 0;
+    for (SHORT i = 0; i < func->cParams; ++i)
+        if (!(func->lprgelemdescParam[i].paramdesc.wParamFlags & (PARAMFLAG_FRETVAL | PARAMFLAG_FLCID))) ++takes;
+    info->ReleaseFuncDesc(func);
+    return params->cArgs > takes ? DISP_E_BADPARAMCOUNT : S_OK;
+}
+
 }  // namespace plume

@@ -19,4 +19,11 @@ HRESULT LoadPlumeTypeLib(ITypeLib** out);
 // of the process, the caller gets one of its own.
 HRESULT GetCachedTypeInfo(const GUID& guid, ITypeInfo** out);
 
+// DISP_E_BADPARAMCOUNT when a late-bound call of method `id` passes more
+// arguments than the method takes (its [out, retval] pointer not counted);
+// S_OK otherwise, also for members that are not methods (Invoke decides).
+// Wine's ITypeInfo::Invoke runs a method without a retval with any number
+// of extra arguments, where Windows refuses them.
+HRESULT CheckArgumentCount(ITypeInfo* info, DISPID id, WORD flags, const DISPPARAMS* params);
+
 }  // namespace plume

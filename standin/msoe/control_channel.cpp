@@ -901,16 +901,6 @@ std::vector<MethodEntry>& Methods() {
              GetEnvironmentVariableW(L"PLUME_STANDIN_START_TIMES", times, 128);
              return Value::Str(times);
          }},
-        {L"LibraryCounts", [](Args&) {
-             using GetLiveCounts = LONG (*)(LONG*, LONG);
-             HMODULE library = GetModuleHandleW(L"plumesrv.dll");
-             auto get = library ? reinterpret_cast<GetLiveCounts>(
-                                      reinterpret_cast<void*>(GetProcAddress(library, "GetLiveCounts")))
-                                : nullptr;
-             LONG counts[16] = {};
-             const LONG n = get ? get(counts, 16) : 0;
-             return LongArray(std::vector<int>(counts, counts + std::clamp<LONG>(n, 0, 16)));
-         }},
         {L"StoreError", [](Args&) { return Value::Str(Client::Get().loadError); }},
         {L"Quit", [](Args&) {
              Client& c = Client::Get();
@@ -1186,6 +1176,18 @@ std::vector<MethodEntry>& Methods() {
              return Value::Bool(true);
          }},
         {L"StoreSinks", [](Args&) { return Value::Long(StoreSinkCount()); }},
+        // What the loaded library holds (its export "PlumeLiveCounts"), for
+        // leak checks; empty when the library is not loaded.
+        {L"LibraryCounts", [](Args&) {
+             using Fn = LONG(WINAPI*)(LONG*, LONG);
+             HMODULE library = GetModuleHandleW(L"plumesrv.dll");
+             auto counts = library ? reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(library, "PlumeLiveCounts"))) : nullptr;
+             std::vector<Value> out;
+             LONG values[32] = {};
+             const LONG n = counts ? counts(values, 32) : 0;
+             for (LONG i = 0; i < n && i < 32; ++i) out.push_back(Value::Long(values[i]));
+             return Value::Array(out);
+         }},
         // Message windows.
         {L"MessageWindows", [](Args&) {
              std::vector<Value> out;

@@ -270,5 +270,27 @@ TEST_F(MessageWindows, MessagesAnyProgramMayPostDoNotHarmTheClient) {
     EXPECT_TRUE(WaitForEvent(sink_, 12));
 }
 
+// The library's Send-press message carries the window's handle: posted by
+// another program with a compose window's handle it must not send the mail.
+TEST_F(MessageWindows, AnotherProgramCannotPressSend) {
+    HWND note = Compose();
+    Call(L"TypeText", {IdOf(note), 1001, L"anna.berg@northwind.example"});
+    const size_t outboxBefore = Call(L"Messages", {OutboxId()}).Array().size();
+    HWND callback = FindWindowW(L"PLUME Callback Window sink", nullptr);
+    ASSERT_TRUE(callback);
+    const UINT press = RegisterWindowMessageW(L"PLUME.OnMsgWndSendButton");
+    for (LPARAM which : {0, 1}) PostMessageW(callback, press, reinterpret_cast<WPARAM>(note), which);
+    Call(L"Pump", {500});
+    EXPECT_EQ(1u, Notes().size()) << "the window is still open";
+    EXPECT_EQ(outboxBefore, Call(L"Messages", {OutboxId()}).Array().size()) << "nothing was sent";
+    EXPECT_TRUE(CallsOf(sink_, 10).empty()) << "no press was reported";
+    // The user's own press still goes through.
+    Call(L"SendNote", {IdOf(note)});
+    ASSERT_TRUE(WaitForEvent(sink_, 10));
+    ASSERT_TRUE(StandinProcess::WaitFor([&] { return Notes().empty(); }));
+    Call(L"WaitTransferIdle", {5000});
+    EXPECT_TRUE(WaitForEvent(sink_, 7, 1, 10000));
+}
+
 }  // namespace
 }  // namespace plume::test

@@ -129,12 +129,13 @@ TEST_F(MisbehavingClients, AClientThatStopsAnsweringHoldsTheClientOnlyOnceAndBri
         EXPECT_EQ(0, probe.unanswered());
         EXPECT_LT(probe.worst(), 1000u) << "the client's thread stopped answering";
 
-        const std::string group = std::string("hung client (") + mode + ")";
-        Summary::Row(group, "first event held others (ms)", times[0]);
-        Summary::Row(group, "later events held others, worst (ms)", *std::max_element(times.begin() + 1, times.end()));
-        Summary::Row(group, "UI thread answer, median (ms)", probe.Percentile(0.5));
-        Summary::Row(group, "UI thread answer, worst (ms)", probe.worst());
-        Summary::Row(group, "events delivered to the others", static_cast<long>(sink_->calls.size()));
+        auto& summary = reliability::Summary::Get();
+        const std::string hung = std::string("hung client (") + mode + "): ";
+        summary.Add(reliability::kCasesTried, static_cast<long long>(times.size()));
+        summary.Max(hung + "first event held the others (ms)", times[0]);
+        summary.Max(hung + "later events held the others, worst (ms)", *std::max_element(times.begin() + 1, times.end()));
+        summary.Max("UI thread answer while a client hangs, worst (ms)", probe.worst());
+        summary.Add("events delivered to the well-behaved client", static_cast<long long>(sink_->calls.size()));
 
         // The rogue goes; what waited for it fails at once and nothing
         // waits any more.
@@ -144,7 +145,7 @@ TEST_F(MisbehavingClients, AClientThatStopsAnsweringHoldsTheClientOnlyOnceAndBri
             ASSERT_GE(t, 0);
             EXPECT_LT(t, static_cast<long>(kAnsweringDeliveryLimitMs));
         }
-        Summary::Row(group, "faults survived", 1);
+        summary.Add(reliability::kFaultsSurvived);
         root_.reset();
         sinks_.clear();
     }
@@ -169,8 +170,10 @@ TEST_F(MisbehavingClients, ClientsThatDieAreDisconnectedAndOthersGoOn) {
     }
     EXPECT_FALSE(dying.alive());
     EXPECT_EQ(3u, dying.ExitCode());
-    Summary::Row("dead clients", "faults survived", 2);
-    Summary::Row("dead clients", "slowest delivery after the deaths (ms)", *std::max_element(times.begin(), times.end()));
+    auto& summary = reliability::Summary::Get();
+    summary.Add(reliability::kCasesTried, static_cast<long long>(times.size()));
+    summary.Add(reliability::kFaultsSurvived, 2);
+    summary.Max("slowest delivery after clients died (ms)", *std::max_element(times.begin(), times.end()));
 }
 
 // Closing while a client that never answers and a killed client still hold
@@ -197,8 +200,11 @@ TEST_F(MisbehavingClients, ClosingWithHungAndDeadClientsEndsWithinThirtySeconds)
     EXPECT_TRUE(StandinProcess::WaitFor([&] { return !polite.alive(); }, 5000));
     EXPECT_EQ(0u, polite.ExitCode());
     client.reset();
-    Summary::Row("closing", "close with a hung and a dead client (ms)", took);
-    Summary::Row("closing", "faults survived", 2);
+    auto& summary = reliability::Summary::Get();
+    summary.Add(reliability::kCasesTried);
+    summary.Add(reliability::kFaultsSurvived, 2);
+    summary.Max("close with a hung and a killed client (ms)", took);
+    summary.Add(reliability::kLeaksFound, 0);
 }
 
 }  // namespace

@@ -80,6 +80,16 @@ std::unique_ptr<plume::WmAccountInfo> Read(const std::string& file, int* result)
     return info;
 }
 
+// The seed of a fuzz test, printed: PLUME_ACCOUNTS_SEED repeats a run.
+unsigned FuzzSeed(const char* what) {
+    char given[32] = "";
+    const unsigned seed = GetEnvironmentVariableA("PLUME_ACCOUNTS_SEED", given, sizeof given)
+                              ? static_cast<unsigned>(strtoul(given, nullptr, 10))
+                              : static_cast<unsigned>(GetTickCount());
+    printf("%s seed %u\n", what, seed);
+    return seed;
+}
+
 TEST(Accounts, OutlookExpressAccountWithAndWithoutIdentity) {
     ScopedRegistryValue lastUser(HKEY_CURRENT_USER, kIdentities, L"Last User ID");
     ScopedRegistryValue machineDefault(HKEY_CURRENT_USER, kMachineIam, L"Default Mail Account");
@@ -229,12 +239,7 @@ TEST(Accounts, OverLongTextsAreCutAtCharacterBoundaries) {
 // Damaged, truncated, mis-encoded and random files: the reader never
 // crashes, and every field stays terminated within its limit.
 TEST(Accounts, DamagedAccountFilesNeverBreakTheLookup) {
-    // PLUME_ACCOUNTS_SEED repeats a run.
-    char given[32] = "";
-    const unsigned seed = GetEnvironmentVariableA("PLUME_ACCOUNTS_SEED", given, sizeof given)
-                              ? static_cast<unsigned>(strtoul(given, nullptr, 10))
-                              : static_cast<unsigned>(GetTickCount());
-    printf("account file seed %u\n", seed);
+    const unsigned seed = FuzzSeed("account file");
     SCOPED_TRACE("seed " + std::to_string(seed));
     std::mt19937 random(seed);
     TempFolder temp;
@@ -275,6 +280,88 @@ TEST(Accounts, DamagedAccountFilesNeverBreakTheLookup) {
         ASSERT_LE(strnlen(info->emailAddress, 1024), kAnsiLimit) << "round " << round;
     }
     EXPECT_EQ(3000, succeeded) << "every file that opens is read";
+}
+
+// Damaged registry values of both lookups: missing, empty, over-long, of the
+// wrong type, without a terminator, with NULs inside, random bytes, and
+// environment references that expand past any buffer. Both answer 0 or 1 and
+// every field stays terminated within its limit.
+TEST(Accounts, DamagedRegistryValuesNeverBreakTheLookup) {
+    const unsigned seed = FuzzSeed("account registry");
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 random(seed);
+    const std::wstring identity = L"Identities\\{plume-fuzz-identity}\\Software\\Microsoft\\Internet Account Manager";
+    struct Place {
+        HKEY root;
+        std::wstring path;
+        const wchar_t* name;
+    };
+    const Place places[] = {{HKEY_CURRENT_USER, kIdentities, L"Last User ID"},
+                            {HKEY_CURRENT_USER, kMachineIam, L"Default Mail Account"},
+                            {HKEY_CURRENT_USER, identity, L"Default Mail Account"},
+                            {HKEY_CURRENT_USER, std::wstring(kMachineIam) + L"\\Accounts\\plume-fuzz", L"Account Name"},
+                            {HKEY_CURRENT_USER, kWmIam, L"Default Mail Account"},
+                            {HKEY_CURRENT_USER, kWindowsMail, L"Store Root"}};
+    ScopedRegistryKey account(HKEY_CURRENT_USER, std::wstring(kMachineIam) + L"\\Accounts\\plume-fuzz");
+    ScopedRegistryKey identityKey(HKEY_CURRENT_USER, identity);
+    std::vector<std::unique_ptr<ScopedRegistryValue>> saved;
+    for (const Place& p : places) saved.push_back(std::make_unique<ScopedRegistryValue>(p.root, p.path.c_str(), p.name));
+
+    // Values that name what exists, and damaged ones.
+    const std::vector<std::wstring> meaningful = {L"{plume-fuzz-identity}", L"plume-fuzz", L"account.oeaccount",
+                                                  L"%TEMP%\\", L"%PLUME_FUZZ_LONG%%PLUME_FUZZ_LONG%"};
+    SetEnvironmentVariableW(L"PLUME_FUZZ_LONG", std::wstring(1500, L'L').c_str());
+    auto value = [&](std::vector<BYTE>* bytes, DWORD* type) {
+        const DWORD types[] = {REG_SZ, REG_EXPAND_SZ, REG_SZ, REG_BINARY, REG_DWORD, REG_MULTI_SZ};
+        *type = types[random() % 6];
+        std::wstring text;
+        switch (random() % 6) {
+        case 0: text = meaningful[random() % meaningful.size()]; break;
+        case 1: text.assign(random() % 3000, static_cast<wchar_t>(L'a' + random() % 26)); break;  // over-long
+        case 2: text = std::wstring(L"plume\0fuzz", 10); break;                                    // NUL inside
+        case 3: for (unsigned n = random() % 64; n; --n) text += static_cast<wchar_t>(random()); break;
+        case 4: text = L"..\\..\\..\\" + meaningful[random() % meaningful.size()]; break;
+        default: break;  // empty
+        }
+        const BYTE* raw = reinterpret_cast<const BYTE*>(text.data());
+        bytes->assign(raw, raw + text.size() * sizeof(wchar_t));
+        if (random() % 3) bytes->insert(bytes->end(), 2, 0);  // terminated, or not
+        if (random() % 7 == 0) bytes->resize(bytes->size() ? random() % bytes->size() : 0);  // truncated
+    };
+    int found = 0;
+    for (int round = 0; round < 1500; ++round) {
+        for (const Place& p : places) {
+            HKEY key = nullptr;
+            ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(p.root, p.path.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
+                                                     nullptr));
+            if (random() % 5 == 0) {
+                RegDeleteValueW(key, p.name);  // missing
+            } else {
+                std::vector<BYTE> bytes;
+                DWORD type = REG_SZ;
+                value(&bytes, &type);
+                RegSetValueExW(key, p.name, 0, type, bytes.data(), static_cast<DWORD>(bytes.size()));
+            }
+            RegCloseKey(key);
+        }
+        plume::OeAccountSettings oe;
+        memset(&oe, 'x', sizeof oe);
+        const int oeResult = plume::GetDefaultAccountSettings(oe);
+        ASSERT_TRUE(oeResult == 0 || oeResult == 1) << "round " << round;
+        ASSERT_LE(strnlen(oe.accountId, sizeof oe.accountId), kAnsiLimit) << "round " << round;
+        ASSERT_LE(strnlen(oe.accountName, sizeof oe.accountName), kAnsiLimit) << "round " << round;
+        auto wm = std::make_unique<plume::WmAccountInfo>();
+        memset(wm.get(), 'x', sizeof *wm);
+        const int wmResult = plume::GetWMAccountInfo(*wm);
+        ASSERT_TRUE(wmResult == 0 || wmResult == 1) << "round " << round;
+        ASSERT_LE(strnlen(wm->accountFile, sizeof wm->accountFile), kAnsiLimit) << "round " << round;
+        ASSERT_LE(wcsnlen(wm->accountName, 2048), kWideLimit) << "round " << round;
+        ASSERT_LE(wcsnlen(wm->displayName, 2048), kWideLimit) << "round " << round;
+        ASSERT_LE(strnlen(wm->emailAddress, sizeof wm->emailAddress), kAnsiLimit) << "round " << round;
+        found += oeResult;
+    }
+    SetEnvironmentVariableW(L"PLUME_FUZZ_LONG", nullptr);
+    EXPECT_GT(found, 0) << "some rounds name the account that exists";
 }
 
 }  // namespace

@@ -16,6 +16,8 @@
 #include "server/class_objects.h"
 #include "server/connection_point.h"
 #include "server/sink_delivery.h"
+#include "server/type_info_cache.h"
+#include "type_library_methods.h"
 
 using plume::bstr;
 using plume::com_ptr;
@@ -205,6 +207,22 @@ TEST_F(ComPlumbingTest, LateBoundCallsGoThroughTheTypeLibrary) {
     // Wrong argument count, unknown DISPID, wrong interface id.
     EXPECT_EQ(DISP_E_BADPARAMCOUNT, CallMethod(root.get(), 0x60020000, {Long(1)}, &result));
     EXPECT_EQ(DISP_E_BADPARAMCOUNT, CallMethod(root.get(), 0x60020008, {Long(1)}, nullptr));
+    // Extra arguments are refused too, and the method does not run: here
+    // RemoveAllToolbars would remove the root's toolbar.
+    {
+        com_ptr<IOEToolbar> toolbar;
+        ASSERT_EQ(S_OK, root.query<IPLUMEObj>(IID_IPLUMEObj)->CreateToolbar(toolbar.put()));
+        LONG toolbarId = 0;
+        ASSERT_EQ(S_OK, toolbar->GetID(&toolbarId));
+        EXPECT_EQ(DISP_E_BADPARAMCOUNT, CallMethod(root.get(), 0x6002000E, {Long(1)}, nullptr));
+        EXPECT_EQ(DISP_E_BADPARAMCOUNT, CallMethod(root.get(), 0x6002000E, {Long(1), Long(2), Long(3)}, nullptr));
+        EXPECT_EQ(DISP_E_BADPARAMCOUNT,
+                  CallMethod(root.get(), 0x60020008, {Long(65), Long(0), Long(0), Long(0)}, nullptr));
+        com_ptr<IOEToolbar> again;
+        EXPECT_EQ(S_OK, root.query<IPLUMEObj>(IID_IPLUMEObj)->GetToolbar(toolbarId, again.put()));
+        EXPECT_TRUE(again) << "the toolbar is still there";
+        EXPECT_EQ(S_OK, toolbar->Destroy());
+    }
     EXPECT_EQ(DISP_E_MEMBERNOTFOUND, CallMethod(root.get(), 0x60020099, {}, &result));
     DISPPARAMS none = {nullptr, nullptr, 0, 0};
     EXPECT_EQ(DISP_E_UNKNOWNINTERFACE,
@@ -396,6 +414,78 @@ TEST_F(ComPlumbingTest, FireDeliversToEverySinkInCookieOrder) {
     EXPECT_EQ((std::vector<DWORD>{1, 2}), order);
     EXPECT_TRUE(sinks[1]->calls.back().args.empty());
     EXPECT_EQ(1, container.refs) << "the container's count is only borrowed";
+}
+
+// Every method of every class called through its table, in-process as a
+// plug-in library calls it, with each pointer argument null in turn (out
+// values, SetBody's text): an out pointer is refused with a failure, a null
+// text is an empty one, and nothing the call made is left behind (the
+// fixture counts the objects). Generated from the type library, so a new
+// method is covered too.
+TEST_F(ComPlumbingTest, NullPointersThroughTheTableAreRefused) {
+    com_ptr<ITypeLib> lib;
+    ASSERT_EQ(S_OK, plume::LoadPlumeTypeLib(lib.put()));
+    const std::vector<plume::test::Interface> interfaces = plume::test::InterfacesOf(lib.get());
+    ASSERT_EQ(6u, interfaces.size());
+    int calls = 0;
+    for (const plume::test::Interface& itf : interfaces) {
+        const ClassCase* cls = nullptr;
+        for (const ClassCase& c : kClassCases)
+            if (IsEqualIID(c.iid, itf.iid)) cls = &c;
+        ASSERT_NE(nullptr, cls) << "a class for every interface";
+        com_ptr<IUnknown> object;
+        ASSERT_EQ(S_OK, Create(cls->clsid)->QueryInterface(itf.iid, object.put_void()));
+        for (const plume::test::Method& m : itf.methods) {
+            for (size_t nulled = 0; nulled < m.raw.size(); ++nulled) {
+                if (m.raw[nulled] != plume::test::Raw::Pointer) continue;
+                SCOPED_TRACE(cls->name + std::string("::") + std::string(m.name.begin(), m.name.end()) + " argument " +
+                             std::to_string(nulled + 1));
+                std::vector<VARIANT> values(m.raw.size());
+                std::vector<VARIANTARG*> pointers;
+                std::vector<VARTYPE> types;
+                ULONGLONG scratch[8] = {};  // other out values: numbers only (GetPictureSize)
+                bstr text(L"x");
+                BSTR textPointer = text.get();
+                for (size_t i = 0; i < m.raw.size(); ++i) {
+                    VariantInit(&values[i]);
+                    switch (m.raw[i]) {
+                    case plume::test::Raw::Text:
+                        values[i].vt = VT_BSTR;
+                        values[i].bstrVal = text.get();
+                        break;
+                    case plume::test::Raw::InObject:
+                        values[i].vt = VT_UNKNOWN;
+                        values[i].punkVal = nullptr;
+                        break;
+                    case plume::test::Raw::Pointer:
+                        values[i].vt = VT_I8;
+                        values[i].llVal = i == nulled ? 0
+                                          : i < m.in.size() && m.in[i].kind == plume::test::Kind::BstrRef
+                                              ? reinterpret_cast<LONGLONG>(&textPointer)
+                                              : reinterpret_cast<LONGLONG>(&scratch[i % 8]);
+                        break;
+                    case plume::test::Raw::Number:
+                        values[i].vt = VT_I4;
+                        values[i].lVal = 1;
+                        break;
+                    }
+                    types.push_back(values[i].vt);
+                    pointers.push_back(&values[i]);
+                }
+                VARIANT result;
+                VariantInit(&result);
+                ASSERT_EQ(S_OK, DispCallFunc(object.get(), m.slot * sizeof(void*), CC_STDCALL, VT_ERROR,
+                                             static_cast<UINT>(types.size()), types.data(), pointers.data(), &result));
+                // SetBody's text pointer may be null: an empty text.
+                if (nulled < m.in.size() && m.in[nulled].kind == plume::test::Kind::BstrRef)
+                    EXPECT_EQ(S_OK, result.scode);
+                else
+                    EXPECT_TRUE(FAILED(result.scode)) << std::hex << result.scode;
+                ++calls;
+            }
+        }
+    }
+    EXPECT_GT(calls, 60) << "most methods hand something out";
 }
 
 }  // namespace

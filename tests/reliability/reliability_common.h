@@ -1,0 +1,120 @@
+// Shared by the reliability groups: one client with the library, started
+// once per executable, and the measurements every group takes of it (is it
+// alive, what the library holds, the process's private bytes).
+#pragma once
+
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <objbase.h>
+#include <psapi.h>
+#include <plume.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "com_ptr.h"
+#include "e2e_common.h"
+#include "standin_process.h"
+#include "unique_any.h"
+
+namespace plume::test {
+
+// The seed of a run's generated data: PLUME_RELIABILITY_SEED when set, else
+// one of the clock's. Groups print it with every failure.
+unsigned Seed();
+
+// The client of this executable, started with the library on first use and
+// closed when the executable ends.
+class SharedClient : public testing::Environment {
+public:
+    static StandinProcess& Get() {
+        if (!Instance().client_) Instance().Start();
+        return *Instance().client_;
+    }
+    static bool Running() { return Instance().client_ != nullptr; }
+    // Closes the client (after a test that had to leave it broken, say);
+    // the next Get starts a new one.
+    static void Restart() { Instance().Stop(); }
+
+    void TearDown() override { Stop(); }
+
+private:
+    static SharedClient& Instance() {
+        static SharedClient* instance = [] {
+            auto* env = new SharedClient;
+            testing::AddGlobalTestEnvironment(env);  // gtest owns it
+            return env;
+        }();
+        return *instance;
+    }
+    void Start() {
+        init_.reset(CreateEventA(nullptr, TRUE, FALSE, "PLUME_INIT_EVENT"));
+        shutdown_.reset(CreateEventA(nullptr, TRUE, FALSE, "PLUME_SHUTDOWN_EVENT"));
+        client_ = StandinProcess::Start(g_variant, L"/resetstore /nosave");
+        if (!client_->Call(L"LibraryStarted").Bool()) throw std::runtime_error("the library did not start");
+        StandinProcess::WaitFor([&] { return WaitForSingleObject(init_.get(), 0) == WAIT_OBJECT_0; }, 10000);
+    }
+    void Stop() {
+        if (!client_) return;
+        EXPECT_TRUE(client_->Close()) << "the client had to be ended by force";
+        client_.reset();
+    }
+
+    std::unique_ptr<StandinProcess> client_;
+    unique_handle init_, shutdown_;
+};
+
+// A root object of the shared client's library.
+inline com_ptr<IPLUMEObj> NewRoot() {
+    SharedClient::Get();
+    com_ptr<IPLUMEObj> root;
+    EXPECT_EQ(S_OK, CoCreateInstance(CLSID_PLUMEObj, nullptr, CLSCTX_LOCAL_SERVER, IID_IPLUMEObj, root.put_void()));
+    return root;
+}
+
+// What the library holds (the stand-in's "LibraryCounts"), in the order of
+// its export: objects, toolbars, buttons, image lists, bitmaps, menus, menu
+// items, message windows.
+inline std::vector<long> LibraryCounts(StandinProcess& client) { return client.Call(L"LibraryCounts").Longs(); }
+inline const char* const kLibraryCountNames[] = {"objects", "toolbars", "buttons",    "image lists",
+                                                 "bitmaps", "menus",    "menu items", "message windows"};
+
+inline std::string DescribeCounts(const std::vector<long>& counts) {
+    std::string out;
+    for (size_t i = 0; i < counts.size(); ++i)
+        out += std::string(i ? ", " : "") + (i < 8 ? kLibraryCountNames[i] : "?") + " " + std::to_string(counts[i]);
+    return out;
+}
+
+// Waits (pumping) until the library's counts are `expected` again; false
+// when they stay different.
+inline bool CountsReturnTo(StandinProcess& client, const std::vector<long>& expected, DWORD ms = 5000) {
+    return StandinProcess::WaitFor([&] { return LibraryCounts(client) == expected; }, ms);
+}
+
+// Private bytes (the commit charge) of the client's process. Wine 8
+// answers PrivateUsage with 0 for another process; PagefileUsage, which is
+// the same number on Windows, it fills.
+inline SIZE_T PrivateBytes(StandinProcess& client) {
+    PROCESS_MEMORY_COUNTERS counters{};
+    counters.cb = sizeof counters;
+    GetProcessMemoryInfo(client.process(), &counters, sizeof counters);
+    return counters.PagefileUsage;
+}
+
+// The client's process still runs and its control channel answers.
+inline bool ClientAlive(StandinProcess& client) {
+    if (WaitForSingleObject(client.process(), 0) != WAIT_TIMEOUT) return false;
+    Var result;
+    CallError error;
+    return client.TryCall(L"ProcessId", {}, &result, &error);
+}
+
+// The library answers: a root's GetID succeeds.
+inline bool RootAnswers(IPLUMEObj* root) {
+    LONG id = -2;
+    return root && root->GetID(&id) == S_OK && id >= 0;
+}
+
+}  // namespace plume::test
