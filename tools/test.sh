@@ -25,13 +25,21 @@ if [ ! -f "$ubsan/build.ninja" ]; then
 fi
 if cmake --build "$ubsan" --target plume_unit_tests >"$PLUME_BUILD/ubsan-build.log" 2>&1; then
   cp "$PLUME_BUILD/bin/msoe.dll" "$ubsan/bin/"
-  if "$root/tools/wine-run.sh" "$ubsan/bin/plume_unit_tests.exe" >"$PLUME_BUILD/ubsan-tests.log" 2>&1; then
+  # In a copy of the prefix: the self-registration tests register the library
+  # they load, which here is the sanitizer build's.
+  rm -rf "$ubsan/wineprefix"
+  (. "$root/tools/wine-env.sh" && wineserver -k 2>/dev/null; wineserver -w 2>/dev/null) || true
+  cp -a "$PLUME_BUILD/wineprefix" "$ubsan/wineprefix"
+  if WINEPREFIX="$ubsan/wineprefix" "$root/tools/wine-run.sh" "$ubsan/bin/plume_unit_tests.exe" \
+       >"$PLUME_BUILD/ubsan-tests.log" 2>&1; then
     echo "unit tests under UndefinedBehaviorSanitizer: $(grep -o '\[  PASSED  \] [0-9]* tests' "$PLUME_BUILD/ubsan-tests.log")"
   else
     grep -E "FAILED|Failure|Unhandled|^wine-run" "$PLUME_BUILD/ubsan-tests.log" | head -40
     echo "unit tests under UndefinedBehaviorSanitizer: FAILED (build/ubsan-tests.log)"
     rc=1
   fi
+  (export WINEPREFIX="$ubsan/wineprefix"; wineserver -k 2>/dev/null) || true
+  rm -rf "$ubsan/wineprefix"
 else
   tail -40 "$PLUME_BUILD/ubsan-build.log"
   rc=1
