@@ -81,15 +81,6 @@ STDMETHODIMP ConnectionPoint::EnumConnections(IEnumConnections** out) {
 
 HRESULT ConnectionPoint::Fire(DISPID dispid, std::initializer_list<long> args) {
     const std::vector<long> values(args);
-    std::vector<VARIANTARG> params(values.size());
-    for (size_t i = 0; i < values.size(); ++i) {  // last argument first
-        VARIANTARG& param = params[values.size() - 1 - i];
-        VariantInit(&param);
-        V_VT(&param) = VT_I4;
-        V_I4(&param) = values[i];
-    }
-    DISPPARAMS dp = {params.data(), nullptr, static_cast<UINT>(params.size()), 0};
-
     HRESULT last = S_OK;
     DWORD cookie = 0;
     for (;;) {
@@ -102,8 +93,7 @@ HRESULT ConnectionPoint::Fire(DISPID dispid, std::initializer_list<long> args) {
             hr = RemoteSink::Invoke(connection.remote, dispid, values);
         } else {
             try {
-                hr = connection.sink->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &dp, nullptr,
-                                             nullptr, nullptr);
+                hr = InvokeWithLongs(connection.sink.get(), dispid, values);
             } catch (...) {
                 hr = E_UNEXPECTED;  // a sink of this process threw through its Invoke
             }

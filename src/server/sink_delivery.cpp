@@ -410,6 +410,18 @@ void ReleaseOnReleaser(IDispatch* proxy, IStream* marshalled) {
 
 }  // namespace
 
+HRESULT InvokeWithLongs(IDispatch* sink, DISPID dispid, const std::vector<long>& args) {
+    std::vector<VARIANTARG> params(args.size());
+    for (size_t i = 0; i < args.size(); ++i) {  // last argument first
+        VARIANTARG& param = params[args.size() - 1 - i];
+        VariantInit(&param);
+        V_VT(&param) = VT_I4;
+        V_I4(&param) = args[i];
+    }
+    DISPPARAMS dp = {params.data(), nullptr, static_cast<UINT>(params.size()), 0};
+    return sink->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &dp, nullptr, nullptr, nullptr);
+}
+
 std::shared_ptr<RemoteSink> RemoteSink::For(IDispatch* sink) {
     if (!sink) return nullptr;
     // Proxies answer IClientSecurity; objects of this apartment (and
@@ -449,15 +461,7 @@ HRESULT RemoteSink::CallOnDeliveryThread(DISPID dispid, const std::vector<long>&
             return FAILED(hr) ? hr : E_NOINTERFACE;
         }
     }
-    std::vector<VARIANTARG> params(args.size());
-    for (size_t i = 0; i < args.size(); ++i) {  // last argument first
-        VARIANTARG& param = params[args.size() - 1 - i];
-        VariantInit(&param);
-        V_VT(&param) = VT_I4;
-        V_I4(&param) = args[i];
-    }
-    DISPPARAMS dp = {params.data(), nullptr, static_cast<UINT>(params.size()), 0};
-    return proxy_->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &dp, nullptr, nullptr, nullptr);
+    return InvokeWithLongs(proxy_, dispid, args);
 }
 
 HRESULT RemoteSink::Invoke(const std::shared_ptr<RemoteSink>& sink, DISPID dispid, const std::vector<long>& args,

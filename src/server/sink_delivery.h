@@ -25,6 +25,10 @@ constexpr size_t kMaxWaitingCalls = 1000;
 
 class SinkApartment;
 
+// Calls `dispid` on `sink` as a method with `args` as VT_I4 values (first
+// argument first).
+HRESULT InvokeWithLongs(IDispatch* sink, DISPID dispid, const std::vector<long>& args);
+
 class RemoteSink {
 public:
     // Null when `sink` is an object of the calling thread's apartment (it is
