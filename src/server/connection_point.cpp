@@ -13,7 +13,9 @@ ConnectionPoint::~ConnectionPoint() {
 }
 
 void ConnectionPoint::Disconnect(Connection connection) {
-    if (connection.remote) connection.remote->ReleaseProxy(std::move(connection.sink));
+    if (!connection.remote) return;
+    connection.remote->MarkUnadvised();
+    connection.remote->ReleaseProxy(std::move(connection.sink));
 }
 
 STDMETHODIMP ConnectionPoint::QueryInterface(REFIID iid, void** out) {
@@ -82,40 +84,51 @@ STDMETHODIMP ConnectionPoint::EnumConnections(IEnumConnections** out) {
 HRESULT ConnectionPoint::Fire(DISPID dispid, std::initializer_list<long> args) {
     const std::vector<long> values(args);
     HRESULT last = S_OK;
+    auto failed = [&](DWORD cookie, HRESULT hr) {
+        if (SUCCEEDED(hr)) return;
+        last = hr;
+        Log(4, "ConnectionPoint::Fire: sink %lu failed dispid %ld with %08lx.\n", static_cast<unsigned long>(cookie),
+            static_cast<long>(dispid), static_cast<unsigned long>(hr));
+    };
     DWORD cookie = 0;
     for (;;) {
         auto it = sinks_.upper_bound(cookie);
         if (it == sinks_.end()) break;
-        cookie = it->first;
-        Connection connection = it->second;  // stays alive even if unadvised during the call
-        HRESULT hr;
-        if (connection.remote) {
-            hr = RemoteSink::Invoke(connection.remote, dispid, values);
-        } else {
+        if (!it->second.remote) {
+            cookie = it->first;
+            com_ptr<IDispatch> sink = it->second.sink;  // stays alive even if unadvised during the call
+            HRESULT hr;
             try {
-                hr = InvokeWithLongs(connection.sink.get(), dispid, values);
+                hr = InvokeWithLongs(sink.get(), dispid, values);
             } catch (...) {
                 hr = E_UNEXPECTED;  // a sink of this process threw through its Invoke
             }
+            failed(cookie, hr);
+            continue;
         }
-        if (FAILED(hr)) {
-            last = hr;
-            Log(4, "ConnectionPoint::Fire: sink %lu failed dispid %ld with %08lx.\n",
-                static_cast<unsigned long>(cookie), static_cast<long>(dispid),
-                static_cast<unsigned long>(hr));
+        // The sinks of other apartments up to the next one of this apartment
+        // go to a delivery thread together.
+        std::vector<DWORD> cookies;
+        std::vector<std::shared_ptr<RemoteSink>> remotes;
+        for (; it != sinks_.end() && it->second.remote; ++it) {
+            cookies.push_back(it->first);
+            remotes.push_back(it->second.remote);
         }
-        if (connection.remote && RemoteSink::IsGone(hr)) {
+        cookie = cookies.back();
+        const std::vector<HRESULT> results = RemoteSink::InvokeEach(remotes, dispid, values);
+        for (size_t i = 0; i < results.size(); ++i) {
+            failed(cookies[i], results[i]);
+            if (!RemoteSink::IsGone(results[i])) continue;
             // Its process is gone: it is not called again.
             Log(0, "ConnectionPoint::Fire: sink %lu is gone (%08lx); disconnected.\n",
-                static_cast<unsigned long>(cookie), static_cast<unsigned long>(hr));
-            auto still = sinks_.find(cookie);
-            if (still != sinks_.end()) {
+                static_cast<unsigned long>(cookies[i]), static_cast<unsigned long>(results[i]));
+            auto still = sinks_.find(cookies[i]);
+            if (still != sinks_.end() && still->second.remote == remotes[i]) {
                 Connection gone = std::move(still->second);
                 sinks_.erase(still);
                 Disconnect(std::move(gone));
             }
         }
-        Disconnect(std::move(connection));
     }
     return last;
 }

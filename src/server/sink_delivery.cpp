@@ -1,5 +1,6 @@
 #include "server/sink_delivery.h"
 
+#include <algorithm>
 #include <cstring>
 #include <deque>
 #include <new>
@@ -235,73 +236,102 @@ private:
 
 namespace {
 
-// Carries out one call at a time for the server thread, which waits for it
-// with a bound. A call that overruns leaves this thread to its apartment:
-// when the call returns, the thread delivers what waited and ends.
+// The sinks of one event, handed to delivery threads in turn.
+struct Batch {
+    std::vector<std::shared_ptr<RemoteSink>> sinks;
+    DISPID dispid;
+    std::vector<long> args;
+    std::vector<HRESULT> results;  // written under the lock of the invoker that made the call
+};
+
+// Makes one call to `sink` on a delivery thread, or leaves it waiting for its
+// hung apartment; S_FALSE when it is not made now.
+HRESULT CallNow(const std::shared_ptr<RemoteSink>& sink, const Batch& batch) {
+    if (sink->unadvised() || sink->apartment()->Enqueue(sink, batch.dispid, batch.args)) return S_FALSE;
+    return sink->CallOnDeliveryThread(batch.dispid, batch.args);
+}
+
+// Carries out the calls of a batch in turn for the server thread, which waits
+// for it with a bound on each call. A call that overruns leaves this thread
+// to its apartment: when the call returns, the thread delivers what waited
+// and ends.
 class Invoker final : public DeliveryThread {
 public:
-    enum class Outcome { Answered, Overran };
-
-    Outcome Call(const std::shared_ptr<RemoteSink>& sink, DISPID dispid, const std::vector<long>& args, DWORD boundMs,
-                 HRESULT* result) {
+    // Calls batch->sinks[from..] in order. True once all are made; false
+    // when the call to sinks[*stuck] did not answer within `boundMs`: the
+    // later ones are then the caller's.
+    bool Deliver(const std::shared_ptr<Batch>& batch, size_t from, DWORD boundMs, size_t* stuck) {
         {
             cs_lock hold(lock_);
-            sink_ = sink;
-            apartment_ = sink->apartment();
-            dispid_ = dispid;
-            args_ = args;
+            batch_ = batch;
+            next_ = current_ = from;
+            end_ = batch->sinks.size();
+            callStarted_ = GetTickCount();
             finished_ = false;
             ResetEvent(done_.get());
         }
         SetEvent(wake_.get());
         HANDLE done = done_.get();
-        DWORD index;
-        HRESULT wait = CoWaitForMultipleHandles(0, boundMs, 1, &done, &index);
-        if (wait == CO_E_NOTINITIALIZED) wait = WaitForSingleObject(done, boundMs) == WAIT_OBJECT_0 ? S_OK : RPC_S_CALLPENDING;
-        cs_lock hold(lock_);
-        if (finished_) {
-            *result = result_;
-            return Outcome::Answered;
+        DWORD timeout = boundMs;
+        for (;;) {
+            DWORD index;
+            if (CoWaitForMultipleHandles(0, timeout, 1, &done, &index) == CO_E_NOTINITIALIZED)
+                WaitForSingleObject(done, timeout);
+            cs_lock hold(lock_);
+            if (finished_) return true;
+            // The bound is per call: wait on while the call in progress is younger.
+            const DWORD inCall = GetTickCount() - callStarted_;
+            if (inCall < boundMs) {
+                timeout = boundMs - inCall;
+                continue;
+            }
+            // Still in the call: from now on this thread belongs to the sink's
+            // apartment, which is hung until the call returns.
+            *stuck = current_;
+            end_ = current_ + 1;
+            stuckApartment_ = batch->sinks[current_]->apartment();
+            stuckApartment_->MarkHung();
+            overran_ = true;
+            return false;
         }
-        // Still in the call: from now on this thread belongs to the sink's
-        // apartment, which is hung until the call returns.
-        apartment_->MarkHung();
-        overran_ = true;
-        return Outcome::Overran;
     }
 
 private:
     void Run() override {
         for (;;) {
             WaitForSingleObject(wake_.get(), INFINITE);
-            std::shared_ptr<RemoteSink> sink;
-            std::shared_ptr<SinkApartment> apartment;
-            DISPID dispid;
-            std::vector<long> args;
+            std::shared_ptr<Batch> batch;
             {
                 cs_lock hold(lock_);
-                if (stop_ && !sink_) return;
-                if (!sink_) continue;
-                sink = std::move(sink_);
-                apartment = apartment_;
-                dispid = dispid_;
-                args.swap(args_);
+                if (stop_ && !batch_) return;
+                if (!batch_) continue;
+                batch = batch_;
             }
-            const HRESULT hr = sink->CallOnDeliveryThread(dispid, args);
-            // A last reference lets go of the proxy here, within the call's
-            // bound: a release that waits counts as the call not answering.
-            sink.reset();
-            bool overran;
+            for (;;) {
+                size_t i;
+                {
+                    cs_lock hold(lock_);
+                    if (overran_ || next_ >= end_) break;
+                    i = current_ = next_++;
+                    callStarted_ = GetTickCount();
+                }
+                const HRESULT hr = CallNow(batch->sinks[i], *batch);
+                cs_lock hold(lock_);
+                if (!overran_) batch->results[i] = hr;
+            }
+            // Let go while the server thread still holds the batch: a last
+            // reference to a sink is then released off this thread.
+            batch.reset();
+            std::shared_ptr<SinkApartment> stuck;
             {
                 cs_lock hold(lock_);
-                result_ = hr;
+                batch_.reset();
                 finished_ = true;
-                overran = overran_;
-                apartment_.reset();
+                stuck = std::move(stuckApartment_);
                 SetEvent(done_.get());
             }
-            if (overran) {
-                apartment->DeliverWaitingCalls();
+            if (stuck) {
+                stuck->DeliverWaitingCalls();
                 return;
             }
             cs_lock hold(lock_);
@@ -311,11 +341,10 @@ private:
     void Finished() override { delete this; }
 
     unique_handle done_{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
-    std::shared_ptr<RemoteSink> sink_;
-    std::shared_ptr<SinkApartment> apartment_;  // of the call in progress
-    DISPID dispid_ = 0;
-    std::vector<long> args_;
-    HRESULT result_ = S_OK;
+    std::shared_ptr<Batch> batch_;
+    size_t next_ = 0, end_ = 0, current_ = 0;
+    DWORD callStarted_ = 0;  // of the call to sinks[current_]
+    std::shared_ptr<SinkApartment> stuckApartment_;
     bool finished_ = false;
     bool overran_ = false;
 };
@@ -464,26 +493,37 @@ HRESULT RemoteSink::CallOnDeliveryThread(DISPID dispid, const std::vector<long>&
     return InvokeWithLongs(proxy_, dispid, args);
 }
 
-HRESULT RemoteSink::Invoke(const std::shared_ptr<RemoteSink>& sink, DISPID dispid, const std::vector<long>& args,
-                           DWORD boundMs) {
+std::vector<HRESULT> RemoteSink::InvokeEach(const std::vector<std::shared_ptr<RemoteSink>>& sinks, DISPID dispid,
+                                             const std::vector<long>& args, DWORD boundMs) {
     ReleaseDeferredProxies();
-    if (sink->apartment_->Enqueue(sink, dispid, args)) return S_FALSE;
-    Invoker* invoker = TakeInvoker();
-    if (!invoker) return E_OUTOFMEMORY;
-    HRESULT result = S_OK;
+    auto batch = std::make_shared<Batch>(Batch{sinks, dispid, args, std::vector<HRESULT>(sinks.size(), S_FALSE)});
     const DWORD started = GetTickCount();
-    if (invoker->Call(sink, dispid, args, boundMs, &result) == Invoker::Outcome::Answered) {
-        ReturnInvoker(invoker);
-        Log(5, "RemoteSink: event %ld to apartment %llx answered %08lx in %lu ms.\n", static_cast<long>(dispid),
-            static_cast<unsigned long long>(sink->apartment_->key()), static_cast<unsigned long>(result),
-            static_cast<unsigned long>(GetTickCount() - started));
-        return result;
+    for (size_t from = 0; from < sinks.size();) {
+        // Calls that only wait for their hung apartment need no delivery thread.
+        if (sinks[from]->unadvised() || sinks[from]->apartment_->Enqueue(sinks[from], dispid, args)) {
+            ++from;
+            continue;
+        }
+        Invoker* invoker = TakeInvoker();
+        if (!invoker) {
+            std::fill(batch->results.begin() + from, batch->results.end(), E_OUTOFMEMORY);
+            break;
+        }
+        size_t stuck = 0;
+        if (invoker->Deliver(batch, from, boundMs, &stuck)) {
+            ReturnInvoker(invoker);
+            break;
+        }
+        // The invoker stays with the apartment and ends after delivering what waits.
+        InterlockedIncrement(&g_stats.timeouts);
+        Log(0, "RemoteSink: a client did not answer event %ld within %lu ms; its events wait until it answers.\n",
+            static_cast<long>(dispid), static_cast<unsigned long>(boundMs));
+        from = stuck + 1;
     }
-    // The invoker stays with the apartment and ends after delivering what waits.
-    InterlockedIncrement(&g_stats.timeouts);
-    Log(0, "RemoteSink: a client did not answer event %ld within %lu ms; its events wait until it answers.\n",
-        static_cast<long>(dispid), static_cast<unsigned long>(boundMs));
-    return S_FALSE;
+    Log(5, "RemoteSink: event %ld to %u sink(s) delivered in %lu ms.\n", static_cast<long>(dispid),
+        static_cast<unsigned>(sinks.size()), static_cast<unsigned long>(GetTickCount() - started));
+    // Invokers that overran write no more results; the others have finished.
+    return batch->results;
 }
 
 void RemoteSink::ReleaseProxy(com_ptr<IDispatch> proxy) {

@@ -1,16 +1,19 @@
 // Calls to event sinks of other apartments (other processes, or other
 // threads of this one) with a bound on the caller's wait.
 //
-// Such a call is carried out by a delivery thread of the library's
-// multithreaded apartment while the server thread waits for it, serving
-// incoming calls, for at most kSinkAnswerMs. An apartment whose sink has not
-// answered by then is taken for hung: the calls made to its sinks from then
-// on wait in order, and the delivery thread that is still in its call carries
-// them out once it answers. Nobody else waits for a hung apartment.
+// The sinks of one event are handed to a delivery thread of the library's
+// multithreaded apartment at once; it calls them in turn while the server
+// thread waits for it, serving incoming calls, at most kSinkAnswerMs for each
+// sink's call. An apartment whose sink has not answered by then is taken for
+// hung: the delivery thread that is still in its call stays with it, the
+// server thread goes on with the next sinks on another delivery thread, and
+// calls made to the hung apartment's sinks from then on wait in order until
+// it answers. Nobody else waits for a hung apartment.
 #pragma once
 
 #include <oaidl.h>
 
+#include <atomic>
 #include <memory>
 #include <vector>
 
@@ -39,11 +42,16 @@ public:
     RemoteSink(const RemoteSink&) = delete;
     RemoteSink& operator=(const RemoteSink&) = delete;
 
-    // Calls `dispid` with `args` as VT_I4 values (first argument first).
-    // Returns the sink's result, or S_FALSE when the call waits for a hung
-    // apartment (or was dropped because too many wait).
-    static HRESULT Invoke(const std::shared_ptr<RemoteSink>& sink, DISPID dispid, const std::vector<long>& args,
-                          DWORD boundMs = kSinkAnswerMs);
+    // Calls `dispid` with `args` as VT_I4 values (first argument first) on
+    // each of `sinks` in turn. Returns each sink's result, or S_FALSE for a
+    // call that waits for a hung apartment (or was dropped because too many
+    // wait) and for a sink unadvised before its turn.
+    static std::vector<HRESULT> InvokeEach(const std::vector<std::shared_ptr<RemoteSink>>& sinks, DISPID dispid,
+                                           const std::vector<long>& args, DWORD boundMs = kSinkAnswerMs);
+
+    // The sink's connection is gone: a call not yet made is not made.
+    void MarkUnadvised() { unadvised_ = true; }
+    bool unadvised() const { return unadvised_; }
 
     // Lets go of the calling apartment's own proxy of this sink: at once,
     // or, when its apartment is hung (the release would wait for it), once
@@ -62,6 +70,7 @@ private:
     std::shared_ptr<SinkApartment> apartment_;
     IStream* marshalled_;       // until the first call unmarshals it
     IDispatch* proxy_ = nullptr;  // the multithreaded apartment's proxy
+    std::atomic<bool> unadvised_{false};
 };
 
 // What delivery has done so far in this process (tests and the log).

@@ -17,6 +17,7 @@
 #include "server/connection_point.h"
 #include "server/sink_delivery.h"
 #include "server/type_info_cache.h"
+#include "sync.h"
 #include "type_library_methods.h"
 
 using plume::bstr;
@@ -665,4 +666,66 @@ TEST_F(ComPlumbingTest, AnEventRaisedInsideAnotherSinksCallIsDeliveredToo) {
     EXPECT_EQ(2, other.sink()->calls[1].dispid);
     EXPECT_EQ((std::vector<long>{99, 0}), other.sink()->calls[1].args);
     ASSERT_EQ(1u, library->calls.size());
+}
+
+// The sinks of other apartments hear an event in cookie order. One that
+// hangs holds the others for the bound only; the sinks after it hear the
+// event at once and their later events do not wait for it. A sink that an
+// earlier sink's handler unadvises (through a call back into this thread)
+// is not called.
+TEST_F(ComPlumbingTest, SinksOfOtherApartmentsHearAnEventInOrderPastOneThatHangs) {
+    CountingContainer container;
+    plume::ConnectionPoint cp(&container, DIID_IOEToolbarEvents);
+    SinkThread first, hanging, last;
+    DWORD cookies[3] = {};
+    SinkThread* threads[3] = {&first, &hanging, &last};
+    plume::critical_section orderLock;
+    std::vector<int> order;
+    for (int i = 0; i < 3; ++i) {
+        com_ptr<IDispatch> proxy = threads[i]->TakeProxy();
+        ASSERT_TRUE(proxy);
+        ASSERT_EQ(S_OK, cp.Advise(proxy.get(), &cookies[i]));
+        threads[i]->sink()->onCall = [&, i](const plume::test::SinkCall&) {
+            plume::cs_lock hold(orderLock);
+            order.push_back(i);
+        };
+    }
+    EXPECT_EQ(S_OK, cp.Fire(1, {1}));
+    EXPECT_EQ((std::vector<int>{0, 1, 2}), order);
+
+    const LONG hungBefore = plume::GetSinkDeliveryStats().hungApartments;
+    hanging.Hang();
+    const DWORD start = GetTickCount();
+    EXPECT_EQ(S_OK, cp.Fire(1, {2}));
+    EXPECT_GE(GetTickCount() - start, plume::kSinkAnswerMs - 100);
+    EXPECT_EQ(2u, first.sink()->calls.size());
+    EXPECT_EQ(2u, last.sink()->calls.size()) << "the sink after the hung one heard the event";
+    const DWORD later = GetTickCount();
+    EXPECT_EQ(S_OK, cp.Fire(1, {3}));
+    EXPECT_LT(GetTickCount() - later, 1000u);
+    EXPECT_EQ(3u, last.sink()->calls.size());
+    hanging.Resume();
+    ASSERT_TRUE(PumpUntil([&] { return hanging.sink()->calls.size() == 3; }, 10000));
+    EXPECT_EQ(2, hanging.sink()->calls[1].args.at(0));
+    EXPECT_EQ(3, hanging.sink()->calls[2].args.at(0));
+    ASSERT_TRUE(PumpUntil([&] { return plume::GetSinkDeliveryStats().hungApartments == hungBefore; }, 5000));
+
+    // The first sink's handler has this thread unadvise the last sink.
+    auto library = com_ptr<RecordingSink>::attach(new RecordingSink(DIID_IOEToolbarEvents));
+    library->onCall = [&](const plume::test::SinkCall&) { EXPECT_EQ(S_OK, cp.Unadvise(cookies[2])); };
+    IStream* toFirst = nullptr;
+    ASSERT_EQ(S_OK, CoMarshalInterThreadInterfaceInStream(IID_IDispatch, library.get(), &toFirst));
+    first.sink()->onCall = [toFirst](const plume::test::SinkCall&) mutable {
+        if (!toFirst) return;
+        com_ptr<IDispatch> back;
+        CoGetInterfaceAndReleaseStream(std::exchange(toFirst, nullptr), IID_IDispatch, back.put_void());
+        DISPPARAMS none = {nullptr, nullptr, 0, 0};
+        if (back) back->Invoke(7, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr);
+    };
+    EXPECT_EQ(S_OK, cp.Fire(1, {4}));
+    ASSERT_EQ(1u, library->calls.size());
+    EXPECT_EQ(4u, first.sink()->calls.size());
+    EXPECT_EQ(4u, hanging.sink()->calls.size());
+    EXPECT_EQ(3u, last.sink()->calls.size()) << "an unadvised sink was still called";
+    EXPECT_EQ(2u, cp.ConnectionCount());
 }
