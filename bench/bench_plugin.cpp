@@ -11,6 +11,10 @@
 // to the LONG in the shared memory "PLUME_BENCH_PLUGIN_HEARD". Everything is
 // let go at "PLUME_SHUTDOWN_EVENT".
 //
+// With PLUME_BENCH_PLUGIN_CYCLES set, it runs memory_bench's create-and-remove
+// cycles on request (bench_cycles.h), in slices of kSliceMs so that the
+// server thread goes on serving the client between them.
+//
 // Built twice: bench_report_plugin.dll (BENCH_REPORT_ONLY) only reports, with
 // nothing of the C++ library in it, so a start with 100 of them measures
 // the library's loading and not the size of the plug-in.
@@ -25,6 +29,8 @@
 #include <string>
 #include <vector>
 
+#include "bench_clock.h"
+#include "bench_cycles.h"
 #include "bench_sink.h"
 #include "bstr.h"
 #endif
@@ -34,6 +40,7 @@ namespace {
 using plume::com_ptr;
 
 constexpr UINT_PTR kTimer = 1;
+constexpr UINT kContinueCycles = WM_APP + 1;
 HMODULE g_module = nullptr;
 HWND g_window = nullptr;
 
@@ -89,6 +96,106 @@ private:
 };
 
 Sinks* g_sinks = nullptr;
+
+class Cycler {
+public:
+    Cycler(HWND window, const wchar_t* image) : window_(window), image_(image) {
+        CoCreateInstance(CLSID_PLUMEObj, nullptr, CLSCTX_LOCAL_SERVER, IID_IPLUMEObj, root_.put_void());
+    }
+    Cycler(const Cycler&) = delete;
+    Cycler& operator=(const Cycler&) = delete;
+
+    // Starts a run when the benchmark asks for one.
+    void Poll() {
+        if (running_ || !block_.get() || !root_ || !IsSet(plume::bench::kCycleRunEvent)) return;
+        running_ = true;
+        next_ = failures_ = listened_ = 0;
+        busyMs_ = 0;
+        started_ = plume::bench::NowMicroseconds();
+        Slice();
+    }
+    // Runs cycles for up to kSliceMs, then lets the server thread's queue run.
+    void Slice() {
+        if (!running_) return;
+        plume::bench::CycleBlock& block = *block_.get();
+        const double start = plume::bench::NowMicroseconds();
+        while (next_ < block.requested && plume::bench::NowMicroseconds() - start < kSliceMs * 1000.0) Cycle(next_++);
+        const double end = plume::bench::NowMicroseconds();
+        busyMs_ += (end - start) / 1000.0;
+        // The continuation is posted, so timers wait: the shutdown is looked for here.
+        if (next_ < block.requested && !IsSet("PLUME_SHUTDOWN_EVENT")) {
+            PostMessageW(window_, kContinueCycles, 0, 0);
+            return;
+        }
+        running_ = false;
+        block.ran = next_;
+        block.failures = failures_;
+        block.msgWndsListened = listened_;
+        block.milliseconds = (end - started_) / 1000.0;
+        block.busyMilliseconds = busyMs_;
+        plume::unique_handle done(OpenEventA(EVENT_MODIFY_STATE, FALSE, plume::bench::kCycleDoneEvent));
+        if (done) SetEvent(done.get());
+    }
+
+private:
+    static constexpr double kSliceMs = 15;
+    static constexpr long kMainTools = 3;
+
+    HRESULT Check(HRESULT hr) {
+        if (FAILED(hr)) ++failures_;
+        return hr;
+    }
+    static bool Every(LONG n, LONG every) { return every > 0 && n % every == 0; }
+    // A toolbar (every buttonEvery-th with a button) and a menu item, each
+    // listened to, then removed. The toolbar is one for the message windows (its records and
+    // objects), every windowedEvery-th one of the main window (with its
+    // window, band, image lists and bitmaps). Every windowEvery-th cycle
+    // also listens to the object of each open message window.
+    void Cycle(LONG n) {
+        const plume::bench::CycleBlock& block = *block_.get();
+        plume::bstr name(L"Cycle"), text(L"Cycle item"), image(image_);
+        com_ptr<IOEToolbar> toolbar;
+        com_ptr<IOEButton> button;
+        com_ptr<IOEMenu> menu;
+        com_ptr<IOEMenuItem> item;
+        const HRESULT made = Every(n, block.windowedEvery)
+                                 ? root_->CreateToolbar(toolbar.put())
+                                 : root_->CreateToolbarInMsgWnd(OE_ALL_MSG_WND, toolbar.put());
+        if (SUCCEEDED(Check(made)) && Every(n, block.buttonEvery))
+            Check(toolbar->CreateButton(name.get(), image.get(), image.get(), button.put()));
+        if (SUCCEEDED(Check(root_->GetMenu(kMainTools, menu.put()))))
+            Check(menu->CreateItem(text.get(), reinterpret_cast<OEMenuItem**>(item.put())));
+        {
+            plume::bench::Listening onToolbar(toolbar.get(), DIID_IOEToolbarEvents),
+                onButton(button.get(), DIID_IOEButtonEvents), onItem(item.get(), DIID_IOEMenuItemEvents);
+            if (!onToolbar.listening() || (button && !onButton.listening()) || !onItem.listening()) ++failures_;
+            if (Every(n, block.windowEvery)) ListenToMessageWindows();
+        }
+        if (item) Check(item->Destroy());
+        if (button) Check(button->Destroy());
+        if (toolbar) Check(toolbar->Destroy());
+    }
+    void ListenToMessageWindows() {
+        LONG id = -1;
+        for (Check(root_->GetFirstMsgWndID(&id)); id != -1 && id != 0; Check(root_->GetNextMsgWndID(&id))) {
+            com_ptr<IOEMsgWnd> window;
+            if (FAILED(root_->GetMsgWnd(id, window.put())) || !window) continue;  // closed meanwhile
+            plume::bench::Listening onWindow(window.get(), DIID_IOEMsgWndEvents);
+            if (onWindow.listening()) ++listened_;
+        }
+    }
+
+    HWND window_;
+    std::wstring image_;
+    com_ptr<IPLUMEObj> root_;
+    plume::bench::SharedBlock<plume::bench::CycleBlock> block_{plume::bench::kCycleBlockName};
+    bool running_ = false;
+    LONG next_ = 0, failures_ = 0, listened_ = 0;
+    double started_ = 0, busyMs_ = 0;
+};
+
+Cycler* g_cycler = nullptr;
+
 #endif
 bool g_started = false;
 
@@ -102,25 +209,39 @@ void Start() {
     GetEnvironmentVariableW(L"PLUME_BENCH_PLUGIN_IMAGE", image, MAX_PATH);
     if (GetEnvironmentVariableW(L"PLUME_BENCH_PLUGIN_SINKS", counts, 256) && counts[0])
         g_sinks = new Sinks(counts, image);
+    if (GetEnvironmentVariableW(L"PLUME_BENCH_PLUGIN_CYCLES", counts, 256)) g_cycler = new Cycler(g_window, image);
 #endif
 }
 
 LRESULT CALLBACK TimerProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+#ifndef BENCH_REPORT_ONLY
+    if (msg == kContinueCycles) {
+        if (g_cycler) g_cycler->Slice();
+        return 0;
+    }
+#endif
     if (msg != WM_TIMER || wp != kTimer) return DefWindowProcW(hwnd, msg, wp, lp);
     if (!g_started && IsSet("PLUME_INIT_EVENT")) {
         g_started = true;
         Start();
-        // From now on only the shutdown is watched for.
+        // From now on only the shutdown (and requests for cycles) are watched for.
         SetTimer(hwnd, kTimer, 50, nullptr);
     } else if (g_started && IsSet("PLUME_SHUTDOWN_EVENT")) {
 #ifndef BENCH_REPORT_ONLY
         delete g_sinks;
         g_sinks = nullptr;
+        delete g_cycler;
+        g_cycler = nullptr;
 #endif
         KillTimer(hwnd, kTimer);
         DestroyWindow(hwnd);
         g_window = nullptr;
     }
+#ifndef BENCH_REPORT_ONLY
+    else if (g_cycler) {
+        g_cycler->Poll();
+    }
+#endif
     return 0;
 }
 

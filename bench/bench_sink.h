@@ -38,27 +38,34 @@ private:
     IID events_;
 };
 
-// A LONG in named shared memory.
-class SharedCounter {
+// A `T` in named shared memory, zeroed when it is made.
+template <typename T>
+class SharedBlock {
 public:
-    explicit SharedCounter(const std::string& name) {
-        mapping_.reset(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(LONG), name.c_str()));
-        if (mapping_) value_ = static_cast<volatile LONG*>(MapViewOfFile(mapping_.get(), FILE_MAP_WRITE, 0, 0, 0));
+    explicit SharedBlock(const std::string& name) {
+        mapping_.reset(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(T), name.c_str()));
+        if (mapping_) value_ = static_cast<T*>(MapViewOfFile(mapping_.get(), FILE_MAP_WRITE, 0, 0, 0));
     }
-    ~SharedCounter() {
-        if (value_) UnmapViewOfFile(const_cast<LONG*>(value_));
+    ~SharedBlock() {
+        if (value_) UnmapViewOfFile(const_cast<void*>(static_cast<const volatile void*>(value_)));
     }
-    SharedCounter(const SharedCounter&) = delete;
-    SharedCounter& operator=(const SharedCounter&) = delete;
-    volatile LONG* get() const { return value_; }
-    LONG value() const { return value_ ? *value_ : 0; }
-    void Reset() {
-        if (value_) InterlockedExchange(value_, 0);
-    }
+    SharedBlock(const SharedBlock&) = delete;
+    SharedBlock& operator=(const SharedBlock&) = delete;
+    T* get() const { return value_; }
 
 private:
     unique_handle mapping_;
-    volatile LONG* value_ = nullptr;
+    T* value_ = nullptr;
+};
+
+// A LONG in named shared memory.
+class SharedCounter : public SharedBlock<volatile LONG> {
+public:
+    using SharedBlock::SharedBlock;
+    LONG value() const { return get() ? *get() : 0; }
+    void Reset() {
+        if (get()) InterlockedExchange(get(), 0);
+    }
 };
 
 // The connection point of `source` for `events`; null when it has none.
@@ -69,5 +76,24 @@ inline com_ptr<IConnectionPoint> PointOf(IUnknown* source, const IID& events) {
         container->FindConnectionPoint(events, point.put());
     return point;
 }
+
+// Listens to an object's events with a counting sink for its own life.
+class Listening {
+public:
+    Listening(IUnknown* source, const IID& events, volatile LONG* counter = nullptr) : point_(PointOf(source, events)) {
+        auto sink = com_ptr<CountingSink>::attach(new CountingSink(counter, events));
+        if (point_) point_->Advise(sink.get(), &cookie_);
+    }
+    ~Listening() {
+        if (point_ && cookie_) point_->Unadvise(cookie_);
+    }
+    Listening(const Listening&) = delete;
+    Listening& operator=(const Listening&) = delete;
+    bool listening() const { return cookie_ != 0; }
+
+private:
+    com_ptr<IConnectionPoint> point_;
+    DWORD cookie_ = 0;
+};
 
 }  // namespace plume::bench

@@ -18,12 +18,12 @@
 #include <vector>
 
 #include "bench_client.h"
+#include "bench_plugin_listing.h"
 #include "bench_report.h"
 #include "bench_sink.h"
 #include "bitmap_file.h"
 #include "bstr.h"
 #include "com_ptr.h"
-#include "registry_scope.h"
 #include "standin_process.h"
 #include "unique_any.h"
 
@@ -40,8 +40,6 @@ namespace {
 constexpr int kProcesses = 10;
 constexpr int kClicks = 15;
 constexpr DWORD kHeardWaitMs = 10000;
-const wchar_t* const kPluginsKey = L"SOFTWARE\\Vexlor\\PLUME\\Plugins";
-const wchar_t* const kCounterKey = L"Software\\Vexlor\\PLUME\\InitObject";
 
 // `object` marshalled for one unmarshalling in another process, as hex text.
 std::string Marshal(IUnknown* object, const IID& iid) {
@@ -312,11 +310,7 @@ int main(int argc, char** argv) {
             return 1;
         }
         // The plug-in, listed and awaited, with one button of 1, 10 and 100 sinks.
-        plume::test::ScopedRegistryValue listed(HKEY_CURRENT_USER, kPluginsKey, L"PLUMEBenchFanOut");
-        plume::test::ScopedRegistryValue awaited(HKEY_CURRENT_USER, kCounterKey, L"AwaitedPlugins");
-        const std::wstring plugin = plume::test::OwnFolder() + L"bench_plugin.dll";
-        listed.SetString(plugin);
-        awaited.SetDword(1);
+        plume::bench::ListedBenchPlugin listed(L"PLUMEBenchFanOut");
         const std::wstring bitmap = plume::test::WriteBitmapFile(L"plume_fanout_bench.bmp", 16, 16, RGB(0, 96, 160));
         plume::bstr image(bitmap.c_str());
         SetEnvironmentVariableW(L"PLUME_BENCH_PLUGIN_SINKS", L"1,10,100");

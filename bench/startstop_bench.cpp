@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_plugin_listing.h"
 #include "bench_report.h"
 #include "com_ptr.h"
 #include "registry_scope.h"
@@ -28,8 +29,8 @@ using plume::test::StandinProcess;
 namespace {
 
 constexpr int kRounds = 3;
-const wchar_t* const kPluginsKey = L"SOFTWARE\\Vexlor\\PLUME\\Plugins";
-const wchar_t* const kCounterKey = L"Software\\Vexlor\\PLUME\\InitObject";
+using plume::bench::kCounterKey;
+using plume::bench::kPluginsKey;
 
 // `count` copies of the bench plug-in, listed for the user and awaited by the
 // plug-in counter; all gone at the end.
