@@ -90,6 +90,10 @@ menu_step() { run_step menu-demo.vbs "$1"; }
 
 for exe in msimn winmail; do
   echo "== $exe.exe"
+  # The waits below look for a plug-in's first line in its log: a log left by
+  # an earlier run would satisfy them before the new plug-in has started
+  # (a background job truncates its log only once it runs).
+  rm -f "$out/$exe-"*.log
   start_client "$exe" || client_failed "$exe"
   wine cscript //nologo "$(winepath -w "$out/ping.vbs")" 2>/dev/null </dev/null | grep -q "PONG .* True" ||
     client_failed "$exe"
@@ -103,7 +107,7 @@ for exe in msimn winmail; do
   if [ "$exe" = msimn ]; then
     # A second plug-in stamps new messages and stops a Send without a subject.
     stamper_log="$out/$exe-stamper.log"
-    wine cscript //nologo "$(winepath -w "$root/examples/scripts/subject_stamper.vbs")" 20 >"$stamper_log" 2>&1 </dev/null &
+    wine cscript //nologo "$(winepath -w "$root/examples/scripts/subject_stamper.vbs")" 45 >"$stamper_log" 2>&1 </dev/null &
     stamper_pid=$!
     for _ in $(seq 1 50); do grep -q "stamping" "$stamper_log" 2>/dev/null && break; sleep 0.2; done
   fi

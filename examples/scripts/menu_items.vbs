@@ -2,8 +2,9 @@
 ' acts when they are chosen. In the main window's Tools menu: a check-style
 ' item, a greyed one and a sub-menu; in the Tools menu of compose windows:
 ' "PLUME Stamp Subject", which stamps the subject of the window it is chosen
-' in. Items enter a menu when the user opens it. The plug-in ends after the
-' given time or when the user chooses Tools > PLUME More > Stop This Plug-in.
+' in (once). Items enter a menu when the user opens it. The plug-in ends
+' after the given time or when the user chooses Tools > PLUME More > Stop
+' This Plug-in.
 '
 '   cscript //nologo menu_items.vbs [seconds]
 '
@@ -40,6 +41,11 @@ Class MenuHandler
         If itemId <> stamp.GetID() Then Exit Sub
         Set w = root.GetMsgWnd(msgWndId)
         If w Is Nothing Then Exit Sub
+        ' Another plug-in may have stamped it already.
+        If Left(w.GetSubject(), 8) = "[PLUME] " Then
+            Say "the subject of window " & msgWndId & " carries the stamp already"
+            Exit Sub
+        End If
         w.SetSubject "[PLUME] " & w.GetSubject()
         Say "stamped the subject of window " & msgWndId & ": """ & w.GetSubject() & """"
     End Sub
