@@ -244,10 +244,15 @@ struct Batch {
     std::vector<HRESULT> results;  // written under the lock of the invoker that made the call
 };
 
-// Makes one call to `sink` on a delivery thread, or leaves it waiting for its
-// hung apartment; S_FALSE when it is not made now.
+// True when `sink` is not called now: it was unadvised, or the call waits
+// for its hung apartment (queued here).
+bool NotCalledNow(const std::shared_ptr<RemoteSink>& sink, DISPID dispid, const std::vector<long>& args) {
+    return sink->unadvised() || sink->apartment()->Enqueue(sink, dispid, args);
+}
+
+// Makes one call to `sink` on a delivery thread; S_FALSE when it is not made now.
 HRESULT CallNow(const std::shared_ptr<RemoteSink>& sink, const Batch& batch) {
-    if (sink->unadvised() || sink->apartment()->Enqueue(sink, batch.dispid, batch.args)) return S_FALSE;
+    if (NotCalledNow(sink, batch.dispid, batch.args)) return S_FALSE;
     return sink->CallOnDeliveryThread(batch.dispid, batch.args);
 }
 
@@ -500,7 +505,7 @@ std::vector<HRESULT> RemoteSink::InvokeEach(const std::vector<std::shared_ptr<Re
     const DWORD started = GetTickCount();
     for (size_t from = 0; from < sinks.size();) {
         // Calls that only wait for their hung apartment need no delivery thread.
-        if (sinks[from]->unadvised() || sinks[from]->apartment_->Enqueue(sinks[from], dispid, args)) {
+        if (NotCalledNow(sinks[from], dispid, args)) {
             ++from;
             continue;
         }
