@@ -9,13 +9,13 @@
 namespace plume {
 
 ConnectionPoint::~ConnectionPoint() {
-    for (auto& [cookie, connection] : sinks_) Disconnect(std::move(connection));
+    for (auto& [cookie, connection] : sinks_) Disconnect(connection);
 }
 
-void ConnectionPoint::Disconnect(Connection connection) {
-    if (!connection.remote) return;
-    connection.remote->MarkUnadvised();
-    connection.remote->ReleaseProxy(std::move(connection.sink));
+// A call queued for a hung apartment is not made once its sink is unadvised;
+// the last reference lets go of the sink off this thread.
+void ConnectionPoint::Disconnect(const Connection& connection) {
+    if (connection.remote) connection.remote->MarkUnadvised();
 }
 
 STDMETHODIMP ConnectionPoint::QueryInterface(REFIID iid, void** out) {
@@ -50,7 +50,10 @@ STDMETHODIMP ConnectionPoint::Advise(IUnknown* sink, DWORD* cookie) {
     if (FAILED(sink->QueryInterface(eventsIid_, events.put_void())) || !events)
         return CONNECT_E_CANNOTCONNECT;
     try {
+        // The proxy of a sink of another process goes with this call, while
+        // its client waits for the answer and so answers the release.
         std::shared_ptr<RemoteSink> remote = RemoteSink::For(events.get());
+        if (remote) events.reset();
         sinks_.emplace(nextCookie_, Connection{std::move(events), std::move(remote)});
     } catch (...) {
         return CONNECT_E_CANNOTCONNECT;
@@ -64,7 +67,8 @@ STDMETHODIMP ConnectionPoint::Unadvise(DWORD cookie) {
     if (it == sinks_.end()) return CONNECT_E_NOCONNECTION;
     Connection connection = std::move(it->second);
     sinks_.erase(it);
-    Disconnect(std::move(connection));  // the sink's Release may re-enter this object
+    Disconnect(connection);
+    connection = {};  // the sink's Release may re-enter this object
     return S_OK;
 }
 
@@ -72,9 +76,19 @@ STDMETHODIMP ConnectionPoint::EnumConnections(IEnumConnections** out) {
     if (!out) return E_POINTER;
     *out = nullptr;
     try {
+        // A sink of another apartment is handed out as a proxy of this one,
+        // made within the bound on a delivery thread.
+        const std::map<DWORD, Connection> snapshot = sinks_;
+        std::vector<com_ptr<IUnknown>> held;
         std::vector<CONNECTDATA> items;
-        items.reserve(sinks_.size());
-        for (auto& [cookie, connection] : sinks_) items.push_back({connection.sink.get(), cookie});
+        for (const auto& [cookie, connection] : snapshot) {
+            com_ptr<IUnknown> unknown;
+            if (connection.remote) unknown = RemoteSink::ProxyHere(connection.remote);
+            else unknown = com_ptr<IUnknown>(connection.sink.get());
+            if (!unknown) return E_FAIL;
+            items.push_back({unknown.get(), cookie});
+            held.push_back(std::move(unknown));
+        }
         return CreateConnectionEnumerator(items.data(), items.size(), out);
     } catch (...) {
         return E_FAIL;
@@ -124,9 +138,8 @@ HRESULT ConnectionPoint::Fire(DISPID dispid, std::initializer_list<long> args) {
                 static_cast<unsigned long>(cookies[i]), static_cast<unsigned long>(results[i]));
             auto still = sinks_.find(cookies[i]);
             if (still != sinks_.end() && still->second.remote == remotes[i]) {
-                Connection gone = std::move(still->second);
+                Disconnect(still->second);
                 sinks_.erase(still);
-                Disconnect(std::move(gone));
             }
         }
     }

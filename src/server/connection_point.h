@@ -45,11 +45,14 @@ public:
     HRESULT Fire(DISPID dispid, std::initializer_list<long> args);
 
 private:
+    // A sink of this apartment is held here; one of another apartment only
+    // by its RemoteSink (this thread holds no proxy whose release would be a
+    // call into another process).
     struct Connection {
-        com_ptr<IDispatch> sink;              // in this apartment: the object or its proxy
-        std::shared_ptr<RemoteSink> remote;   // null for a sink of this apartment
+        com_ptr<IDispatch> sink;              // a sink of this apartment
+        std::shared_ptr<RemoteSink> remote;   // a sink of another apartment
     };
-    static void Disconnect(Connection connection);
+    static void Disconnect(const Connection& connection);
 
     IConnectionPointContainer* container_;
     IID eventsIid_;

@@ -8,6 +8,7 @@
 #include "manager/callback_window.h"
 #include "manager/plume_manager.h"
 #include "manager/selection.h"
+#include "server/apartment_holders.h"
 #include "server/class_objects.h"
 #include "server/sink_delivery.h"
 #include "server/init_object.h"
@@ -276,11 +277,13 @@ void ShutdownServer(int endSession) {
 
     if (!endSession && manager) {
         // Clients release their objects when they see the shutdown event. A
-        // client that died or hangs never will: after a quiet grace period,
-        // or at the latest at kShutdownDisconnectMs, its objects are
-        // disconnected on the server thread. Objects held inside the process
-        // (a plug-in of the server's own apartment) cannot be disconnected:
-        // at kShutdownReleaseMs they are left behind.
+        // client that died or hangs never will: once no connected client
+        // answers, after a quiet grace period, or at the latest at
+        // kShutdownDisconnectMs, the objects are disconnected on the server
+        // thread. Objects held inside the process (a plug-in of the server's
+        // own apartment) cannot be disconnected: at kShutdownReleaseMs they
+        // are left behind.
+        ConnectedClientsWatch clients(g_serverThreadId);
         size_t lastCount = manager->RegisteredObjectCount();
         DWORD lastChange = GetTickCount();
         bool disconnected = false;
@@ -297,8 +300,8 @@ void ShutdownServer(int endSession) {
             if (count != lastCount) {
                 lastCount = count;
                 lastChange = GetTickCount();
-            } else if (!disconnected &&
-                       (GetTickCount() - lastChange >= g_releaseGraceMs || elapsed() >= kShutdownDisconnectMs)) {
+            } else if (!disconnected && (clients.NoneAnswers() || GetTickCount() - lastChange >= g_releaseGraceMs ||
+                                         elapsed() >= kShutdownDisconnectMs)) {
                 Log(0, "ShutdownServer: disconnecting %u objects that clients did not release.\n",
                     static_cast<unsigned>(count));
                 PostThreadMessageA(g_serverThreadId, kDisconnectClients, 0, 0);

@@ -7,7 +7,6 @@
 #include <utility>
 
 #include "log.h"
-#include "sync.h"
 #include "unique_any.h"
 
 namespace plume {
@@ -40,13 +39,8 @@ ULONGLONG ApartmentOf(IStream* marshalled) {
     return oxid;
 }
 
-bool IsMultithreadedThread() {
-    APTTYPE type;
-    APTTYPEQUALIFIER qualifier;
-    return SUCCEEDED(CoGetApartmentType(&type, &qualifier)) && type == APTTYPE_MTA;
-}
-
-// Releases what a delivery thread's apartment holds of a sink.
+// Releases what a delivery thread's apartment holds of a sink: calls into
+// the sink's process.
 void ReleaseMarshalled(IDispatch* proxy, IStream* marshalled) {
     if (proxy) proxy->Release();
     if (marshalled) {
@@ -57,116 +51,39 @@ void ReleaseMarshalled(IDispatch* proxy, IStream* marshalled) {
     }
 }
 
-// A thread of the library's multithreaded apartment. It holds a reference
-// on the library's module, so that a call that returns after the library
-// was unloaded still has code to return to.
-class DeliveryThread {
-public:
-    virtual ~DeliveryThread() = default;
-
-    // Ends the thread once it has nothing left to do.
-    void Stop() {
-        {
-            cs_lock hold(lock_);
-            stop_ = true;
-        }
-        SetEvent(wake_.get());
-    }
-
-    bool Start() {
-        HMODULE module = nullptr;
-        GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&ApartmentOf), &module);
-        module_ = module;
-        thread_.reset(CreateThread(nullptr, 0, &DeliveryThread::Entry, this, 0, nullptr));
-        if (!thread_) {
-            if (module_ && module_ != GetModuleHandleW(nullptr)) FreeLibrary(module_);
-            return false;
-        }
-        return true;
-    }
-
-protected:
-    virtual void Run() = 0;
-
-    critical_section lock_;
-    unique_handle wake_{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
-    bool stop_ = false;
-
-private:
-    static DWORD WINAPI Entry(void* self) {
-        auto* thread = static_cast<DeliveryThread*>(self);
-        const HMODULE module = thread->module_;
-        const HRESULT init = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-        thread->Run();  // deletes nothing: the owner lets go of the object
-        if (SUCCEEDED(init)) CoUninitialize();
-        thread->Finished();
-        if (module && module != GetModuleHandleW(nullptr)) FreeLibraryAndExitThread(module, 0);
-        return 0;
-    }
-    // The last thing the thread does with its object.
-    virtual void Finished() = 0;
-
-    unique_handle thread_;
-    HMODULE module_ = nullptr;
-};
-
-// Lets go of multithreaded-apartment proxies off the server thread: a release
-// can wait for the sink's process. Nobody waits for this thread.
-class Releaser final : public DeliveryThread {
-public:
-    void Add(IDispatch* proxy, IStream* marshalled) {
-        {
-            cs_lock hold(lock_);
-            items_.push_back({proxy, marshalled});
-        }
-        SetEvent(wake_.get());
-    }
-
-private:
-    void Run() override {
-        for (;;) {
-            WaitForSingleObject(wake_.get(), INFINITE);
-            for (;;) {
-                Item next;
-                {
-                    cs_lock hold(lock_);
-                    if (items_.empty()) {
-                        if (stop_) return;
-                        break;
-                    }
-                    next = items_.front();
-                    items_.pop_front();
-                }
-                ReleaseMarshalled(next.proxy, next.marshalled);
-            }
-        }
-    }
-    void Finished() override { delete this; }
-
-    struct Item {
-        IDispatch* proxy;
-        IStream* marshalled;
-    };
-    std::deque<Item> items_;
-};
+// Waits for `handle` up to `timeoutMs`, serving incoming calls where the
+// thread is in an apartment. A wait that fails sleeps instead of spinning.
+void WaitServing(HANDLE handle, DWORD timeoutMs) {
+    DWORD index;
+    const HRESULT hr = CoWaitForMultipleHandles(0, timeoutMs, 1, &handle, &index);
+    if (SUCCEEDED(hr) || hr == RPC_S_CALLPENDING) return;
+    if (WaitForSingleObject(handle, timeoutMs) == WAIT_FAILED) Sleep(std::min<DWORD>(timeoutMs, 10));
+}
 
 }  // namespace
 
-// One apartment that sinks live in, and the calls waiting for it while it
-// does not answer.
+// One apartment that sinks live in, and the work waiting for it: calls while
+// it does not answer, and releases of its sinks. One thread at a time works
+// through the queue, in order, so that nothing else waits for the apartment.
 class SinkApartment {
 public:
     explicit SinkApartment(ULONGLONG key) : key_(key) {}
+    ~SinkApartment() {
+        for (Waiting& w : waiting_)
+            if (!w.sink) InterlockedDecrement(&g_stats.queuedReleases);
+    }
     ULONGLONG key() const { return key_; }
 
     bool hung() {
         cs_lock hold(lock_);
         return hung_;
     }
+    // A call to it overran its bound and is still in progress.
     void MarkHung() {
         cs_lock hold(lock_);
         if (!hung_) InterlockedIncrement(&g_stats.hungApartments);
         hung_ = true;
+        ++callsInProgress_;
         droppedWhileHung_ = 0;
     }
     // False when the apartment answers (the caller calls it itself).
@@ -184,24 +101,47 @@ public:
         InterlockedIncrement(&g_stats.waitingCalls);
         return true;
     }
-    // False when the apartment answers (the caller releases them itself).
+    // Queues the release of what a delivery thread holds of a sink; true when
+    // the caller must start a thread working through the queue.
     bool EnqueueRelease(IDispatch* proxy, IStream* marshalled) {
         cs_lock hold(lock_);
-        if (!hung_) return false;
         waiting_.push_back({nullptr, 0, {}, proxy, marshalled});
+        InterlockedIncrement(&g_stats.queuedReleases);
+        if (working_ || callsInProgress_ > 0) return false;  // whoever is there takes it
+        working_ = true;
         return true;
     }
-    // Runs on the delivery thread whose call did not answer in time, once it
-    // has: the waiting calls in order, until none is left.
-    void DeliverWaitingCalls() {
+    // The thread that was to work through the queue could not be had.
+    void StopWorking() {
+        cs_lock hold(lock_);
+        working_ = false;
+    }
+    // The call that overran has returned: its thread works through what waited.
+    void CallReturned() {
+        {
+            cs_lock hold(lock_);
+            --callsInProgress_;
+            if (working_) return;
+            working_ = true;
+        }
+        WorkThroughQueue();
+    }
+    // Runs on a delivery thread: what waits, in order, until none is left.
+    // Calls to sinks unadvised meanwhile are not made.
+    void WorkThroughQueue() {
         LONG delivered = 0;
+        bool answersAgain = false;
         for (;;) {
             Waiting next;
             {
                 cs_lock hold(lock_);
                 if (waiting_.empty()) {
-                    hung_ = false;
-                    InterlockedDecrement(&g_stats.hungApartments);
+                    working_ = false;
+                    if (hung_ && callsInProgress_ == 0) {
+                        hung_ = false;
+                        answersAgain = true;
+                        InterlockedDecrement(&g_stats.hungApartments);
+                    }
                     break;
                 }
                 next = std::move(waiting_.front());
@@ -209,19 +149,23 @@ public:
             }
             if (next.sink) {
                 InterlockedDecrement(&g_stats.waitingCalls);
+                if (next.sink->unadvised()) continue;
                 next.sink->CallOnDeliveryThread(next.dispid, next.args);
                 InterlockedIncrement(&g_stats.deliveredLate);
                 ++delivered;
             } else {
                 ReleaseMarshalled(next.release, next.releaseStream);
+                InterlockedDecrement(&g_stats.queuedReleases);
             }
         }
-        Log(0, "RemoteSink: a hung client answers again; %ld waiting call(s) delivered.\n", static_cast<long>(delivered));
+        if (answersAgain)
+            Log(0, "RemoteSink: a hung client answers again; %ld waiting call(s) delivered.\n",
+                static_cast<long>(delivered));
     }
 
 private:
     struct Waiting {
-        std::shared_ptr<RemoteSink> sink;
+        std::shared_ptr<RemoteSink> sink;  // null for a release
         DISPID dispid;
         std::vector<long> args;
         IDispatch* release;
@@ -230,38 +174,65 @@ private:
     const ULONGLONG key_;
     critical_section lock_;
     bool hung_ = false;
+    int callsInProgress_ = 0;  // overran calls not returned yet
+    bool working_ = false;     // a thread works through the queue
     std::deque<Waiting> waiting_;
     size_t droppedWhileHung_ = 0;
 };
 
 namespace {
 
+// What a batch asks of each of its sinks.
+enum class BatchKind { Call, Marshal };
+
 // The sinks of one event, handed to delivery threads in turn.
 struct Batch {
     std::vector<std::shared_ptr<RemoteSink>> sinks;
+    BatchKind kind;
     DISPID dispid;
     std::vector<long> args;
     std::vector<HRESULT> results;  // written under the lock of the invoker that made the call
+    std::vector<IStream*> marshalled;  // for BatchKind::Marshal; the caller takes them
 };
 
 // True when `sink` is not called now: it was unadvised, or the call waits
-// for its hung apartment (queued here).
-bool NotCalledNow(const std::shared_ptr<RemoteSink>& sink, DISPID dispid, const std::vector<long>& args) {
-    return sink->unadvised() || sink->apartment()->Enqueue(sink, dispid, args);
+// for its hung apartment (queued here). Nothing but a call waits.
+bool NotCalledNow(const std::shared_ptr<RemoteSink>& sink, const Batch& batch) {
+    if (sink->unadvised()) return true;
+    if (batch.kind != BatchKind::Call) return sink->apartment()->hung();
+    return sink->apartment()->Enqueue(sink, batch.dispid, batch.args);
 }
 
-// Makes one call to `sink` on a delivery thread; S_FALSE when it is not made now.
-HRESULT CallNow(const std::shared_ptr<RemoteSink>& sink, const Batch& batch) {
-    if (NotCalledNow(sink, batch.dispid, batch.args)) return S_FALSE;
-    return sink->CallOnDeliveryThread(batch.dispid, batch.args);
-}
-
-// Carries out the calls of a batch in turn for the server thread, which waits
-// for it with a bound on each call. A call that overruns leaves this thread
-// to its apartment: when the call returns, the thread delivers what waited
-// and ends.
-class Invoker final : public DeliveryThread {
+// A thread of the library's multithreaded apartment. It holds a reference
+// on the library's module, so that a call that returns after the library
+// was unloaded still has code to return to. It carries out the calls of a
+// batch in turn for the server thread, which waits for it with a bound on
+// each call, and works through an apartment's queue on its own. A call that
+// overruns leaves this thread to its apartment: when the call returns, the
+// thread works through what waited and ends.
+class Invoker {
 public:
+    bool Start() {
+        HMODULE module = nullptr;
+        GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&ApartmentOf), &module);
+        module_ = module;
+        thread_.reset(CreateThread(nullptr, 0, &Invoker::Entry, this, 0, nullptr));
+        if (!thread_) {
+            if (module_ && module_ != GetModuleHandleW(nullptr)) FreeLibrary(module_);
+            return false;
+        }
+        return true;
+    }
+
+    // Ends the thread once it has nothing left to do.
+    void Stop() {
+        {
+            cs_lock hold(lock_);
+            stop_ = true;
+        }
+        SetEvent(wake_.get());
+    }
+
     // Calls batch->sinks[from..] in order. True once all are made; false
     // when the call to sinks[*stuck] did not answer within `boundMs`: the
     // later ones are then the caller's.
@@ -271,27 +242,25 @@ public:
             batch_ = batch;
             next_ = current_ = from;
             end_ = batch->sinks.size();
-            callStarted_ = GetTickCount();
+            lastProgress_ = GetTickCount();
             finished_ = false;
             ResetEvent(done_.get());
         }
         SetEvent(wake_.get());
-        HANDLE done = done_.get();
         DWORD timeout = boundMs;
         for (;;) {
-            DWORD index;
-            if (CoWaitForMultipleHandles(0, timeout, 1, &done, &index) == CO_E_NOTINITIALIZED)
-                WaitForSingleObject(done, timeout);
+            WaitServing(done_.get(), timeout);
             cs_lock hold(lock_);
             if (finished_) return true;
             // The bound is per call: wait on while the call in progress is younger.
-            const DWORD inCall = GetTickCount() - callStarted_;
-            if (inCall < boundMs) {
-                timeout = boundMs - inCall;
+            const DWORD quiet = GetTickCount() - lastProgress_;
+            if (quiet < boundMs) {
+                timeout = boundMs - quiet;
                 continue;
             }
-            // Still in the call: from now on this thread belongs to the sink's
-            // apartment, which is hung until the call returns.
+            // Still in the call (or not yet in it): from now on this thread
+            // belongs to the sink's apartment, which is hung until the call
+            // returns. A call not started yet is still made, first.
             *stuck = current_;
             end_ = current_ + 1;
             stuckApartment_ = batch->sinks[current_]->apartment();
@@ -301,54 +270,44 @@ public:
         }
     }
 
-private:
-    void Run() override {
-        for (;;) {
-            WaitForSingleObject(wake_.get(), INFINITE);
-            std::shared_ptr<Batch> batch;
-            {
-                cs_lock hold(lock_);
-                if (stop_ && !batch_) return;
-                if (!batch_) continue;
-                batch = batch_;
-            }
-            for (;;) {
-                size_t i;
-                {
-                    cs_lock hold(lock_);
-                    if (overran_ || next_ >= end_) break;
-                    i = current_ = next_++;
-                    callStarted_ = GetTickCount();
-                }
-                const HRESULT hr = CallNow(batch->sinks[i], *batch);
-                cs_lock hold(lock_);
-                if (!overran_) batch->results[i] = hr;
-            }
-            // Let go while the server thread still holds the batch: a last
-            // reference to a sink is then released off this thread.
-            batch.reset();
-            std::shared_ptr<SinkApartment> stuck;
-            {
-                cs_lock hold(lock_);
-                batch_.reset();
-                finished_ = true;
-                stuck = std::move(stuckApartment_);
-                SetEvent(done_.get());
-            }
-            if (stuck) {
-                stuck->DeliverWaitingCalls();
-                return;
-            }
+    // Works through `apartment`'s queue, then is idle again.
+    void WorkThrough(std::shared_ptr<SinkApartment> apartment) {
+        {
             cs_lock hold(lock_);
-            if (stop_) return;
+            queueOf_ = std::move(apartment);
         }
+        SetEvent(wake_.get());
     }
-    void Finished() override { delete this; }
 
+private:
+    static DWORD WINAPI Entry(void* self) {
+        auto* thread = static_cast<Invoker*>(self);
+        const HMODULE module = thread->module_;
+        const HRESULT init = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        try {
+            thread->Run();
+        } catch (...) {
+            Log(0, "RemoteSink: a delivery thread ended on an exception.\n");
+        }
+        if (SUCCEEDED(init)) CoUninitialize();
+        delete thread;
+        if (module && module != GetModuleHandleW(nullptr)) FreeLibraryAndExitThread(module, 0);
+        return 0;
+    }
+
+    void Run();
+    void RunBatch(const std::shared_ptr<Batch>& batch);
+
+    critical_section lock_;
+    unique_handle wake_{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
     unique_handle done_{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    unique_handle thread_;
+    HMODULE module_ = nullptr;
+    bool stop_ = false;
     std::shared_ptr<Batch> batch_;
+    std::shared_ptr<SinkApartment> queueOf_;
     size_t next_ = 0, end_ = 0, current_ = 0;
-    DWORD callStarted_ = 0;  // of the call to sinks[current_]
+    DWORD lastProgress_ = 0;  // a call started or returned
     std::shared_ptr<SinkApartment> stuckApartment_;
     bool finished_ = false;
     bool overran_ = false;
@@ -361,14 +320,8 @@ struct Delivery {
     // in progress (a handler calling back into the library, which raises an
     // event there and then) gets an invoker of its own.
     std::vector<Invoker*> idle;
-    Releaser* releaser = nullptr;
+    bool stopped = false;  // the server thread has ended: invokers end when done
     std::vector<std::weak_ptr<SinkApartment>> apartments;
-    struct Deferred {
-        std::shared_ptr<SinkApartment> apartment;
-        DWORD thread;
-        IDispatch* proxy;
-    };
-    std::vector<Deferred> deferred;  // the callers' own proxies of hung apartments
 };
 
 Delivery& TheDelivery() {
@@ -395,10 +348,12 @@ std::shared_ptr<SinkApartment> ApartmentFor(ULONGLONG key) {
     return made;
 }
 
-// An idle invoker for the next call, made when there is none; null on failure.
-Invoker* TakeInvoker() {
+// An idle invoker, made when there is none; null on failure. Calls come
+// from a running server thread: after a stop, they start delivery again.
+Invoker* TakeInvoker(bool forCall) {
     Delivery& d = TheDelivery();
     cs_lock hold(d.lock);
+    if (forCall) d.stopped = false;
     if (!d.idle.empty()) {
         Invoker* invoker = d.idle.back();
         d.idle.pop_back();
@@ -412,34 +367,110 @@ Invoker* TakeInvoker() {
     return invoker;
 }
 
-// An invoker whose call was answered is idle again.
+// An invoker that has finished its work is idle again.
 void ReturnInvoker(Invoker* invoker) {
     Delivery& d = TheDelivery();
     cs_lock hold(d.lock);
     try {
-        d.idle.push_back(invoker);
+        if (!d.stopped) {
+            d.idle.push_back(invoker);
+            return;
+        }
     } catch (...) {
-        invoker->Stop();
+    }
+    invoker->Stop();
+}
+
+void Invoker::Run() {
+    for (;;) {
+        if (WaitForSingleObject(wake_.get(), INFINITE) == WAIT_FAILED) return;
+        std::shared_ptr<Batch> batch;
+        std::shared_ptr<SinkApartment> queue;
+        {
+            cs_lock hold(lock_);
+            batch = batch_;
+            queue = std::move(queueOf_);
+            if (stop_ && !batch && !queue) return;
+        }
+        if (queue) {
+            queue->WorkThroughQueue();
+            queue.reset();
+            ReturnInvoker(this);
+            continue;
+        }
+        if (!batch) continue;
+        RunBatch(batch);
+        // Let go while the server thread still holds the batch.
+        batch.reset();
+        std::shared_ptr<SinkApartment> stuck;
+        {
+            cs_lock hold(lock_);
+            batch_.reset();
+            finished_ = true;
+            stuck = std::move(stuckApartment_);
+            SetEvent(done_.get());
+        }
+        if (stuck) {
+            stuck->CallReturned();
+            return;
+        }
+        cs_lock hold(lock_);
+        if (stop_) return;
     }
 }
 
-void ReleaseOnReleaser(IDispatch* proxy, IStream* marshalled) {
-    Delivery& d = TheDelivery();
-    {
-        cs_lock hold(d.lock);
-        if (!d.releaser) {
-            auto* releaser = new (std::nothrow) Releaser;
-            if (releaser && releaser->Start()) d.releaser = releaser;
-            else delete releaser;
+void Invoker::RunBatch(const std::shared_ptr<Batch>& batch) {
+    for (;;) {
+        size_t i;
+        {
+            cs_lock hold(lock_);
+            if (next_ >= end_) break;
+            i = current_ = next_++;
+            lastProgress_ = GetTickCount();
         }
-        if (d.releaser) {
-            d.releaser->Add(proxy, marshalled);
-            return;
+        const std::shared_ptr<RemoteSink>& sink = batch->sinks[i];
+        HRESULT hr = S_FALSE;
+        IStream* marshalled = nullptr;
+        // A call handed over before the bound ran out is made even when the
+        // server thread has gone on meanwhile: it is the first for the apartment.
+        if (!NotCalledNow(sink, *batch))
+            hr = batch->kind == BatchKind::Marshal ? sink->MarshalOnDeliveryThread(&marshalled)
+                                                   : sink->CallOnDeliveryThread(batch->dispid, batch->args);
+        cs_lock hold(lock_);
+        lastProgress_ = GetTickCount();
+        if (!overran_) {
+            batch->results[i] = hr;
+            if (batch->kind == BatchKind::Marshal) batch->marshalled[i] = std::exchange(marshalled, nullptr);
         }
+        if (marshalled) ReleaseMarshalled(nullptr, marshalled);  // too late: nobody takes it
     }
-    // No thread to give it to: kept, rather than released on a thread of
-    // another apartment.
-    Log(0, "RemoteSink: no thread to release a sink on; kept.\n");
+}
+
+// Carries out `batch` on delivery threads, each call bounded by `boundMs`.
+void RunBounded(const std::shared_ptr<Batch>& batch, DWORD boundMs) {
+    const auto& sinks = batch->sinks;
+    for (size_t from = 0; from < sinks.size();) {
+        // Calls that only wait for their hung apartment need no delivery thread.
+        if (NotCalledNow(sinks[from], *batch)) {
+            ++from;
+            continue;
+        }
+        Invoker* invoker = TakeInvoker(true);
+        if (!invoker) {
+            std::fill(batch->results.begin() + from, batch->results.end(), E_OUTOFMEMORY);
+            break;
+        }
+        size_t stuck = 0;
+        if (invoker->Deliver(batch, from, boundMs, &stuck)) {
+            ReturnInvoker(invoker);
+            break;
+        }
+        // The invoker stays with the apartment and ends after working through what waits.
+        InterlockedIncrement(&g_stats.timeouts);
+        Log(0, "RemoteSink: a client did not answer event %ld within %lu ms; its events wait until it answers.\n",
+            static_cast<long>(batch->dispid), static_cast<unsigned long>(boundMs));
+        from = stuck + 1;
+    }
 }
 
 }  // namespace
@@ -477,15 +508,20 @@ RemoteSink::RemoteSink(std::shared_ptr<SinkApartment> apartment, IStream* marsha
 
 RemoteSink::~RemoteSink() {
     if (!proxy_ && !marshalled_) return;
-    if (IsMultithreadedThread()) {
-        // A delivery thread let go of the last call: its apartment answered.
-        ReleaseMarshalled(proxy_, marshalled_);
-    } else if (!apartment_->EnqueueRelease(proxy_, marshalled_)) {
-        ReleaseOnReleaser(proxy_, marshalled_);
+    // Letting go is a call into the sink's process: queued to its apartment,
+    // after what waits for it, and made off this thread.
+    if (!apartment_->EnqueueRelease(proxy_, marshalled_)) return;
+    Invoker* invoker = TakeInvoker(false);
+    if (invoker) {
+        invoker->WorkThrough(apartment_);
+        return;
     }
+    apartment_->StopWorking();
+    Log(0, "RemoteSink: no thread to release a sink on; it waits for the next one.\n");
 }
 
-HRESULT RemoteSink::CallOnDeliveryThread(DISPID dispid, const std::vector<long>& args) {
+HRESULT RemoteSink::Proxy(com_ptr<IDispatch>* out) {
+    cs_lock hold(proxyLock_);
     if (!proxy_) {
         if (!marshalled_) return CO_E_OBJNOTCONNECTED;
         IStream* marshalled = std::exchange(marshalled_, nullptr);
@@ -495,75 +531,41 @@ HRESULT RemoteSink::CallOnDeliveryThread(DISPID dispid, const std::vector<long>&
             return FAILED(hr) ? hr : E_NOINTERFACE;
         }
     }
-    return InvokeWithLongs(proxy_, dispid, args);
+    *out = com_ptr<IDispatch>(proxy_);
+    return S_OK;
+}
+
+HRESULT RemoteSink::CallOnDeliveryThread(DISPID dispid, const std::vector<long>& args) {
+    com_ptr<IDispatch> proxy;
+    const HRESULT hr = Proxy(&proxy);
+    return FAILED(hr) ? hr : InvokeWithLongs(proxy.get(), dispid, args);
+}
+
+HRESULT RemoteSink::MarshalOnDeliveryThread(IStream** out) {
+    com_ptr<IDispatch> proxy;
+    const HRESULT hr = Proxy(&proxy);
+    return FAILED(hr) ? hr : CoMarshalInterThreadInterfaceInStream(IID_IDispatch, proxy.get(), out);
 }
 
 std::vector<HRESULT> RemoteSink::InvokeEach(const std::vector<std::shared_ptr<RemoteSink>>& sinks, DISPID dispid,
                                              const std::vector<long>& args, DWORD boundMs) {
-    ReleaseDeferredProxies();
-    auto batch = std::make_shared<Batch>(Batch{sinks, dispid, args, std::vector<HRESULT>(sinks.size(), S_FALSE)});
+    auto batch = std::make_shared<Batch>(
+        Batch{sinks, BatchKind::Call, dispid, args, std::vector<HRESULT>(sinks.size(), S_FALSE), {}});
     const DWORD started = GetTickCount();
-    for (size_t from = 0; from < sinks.size();) {
-        // Calls that only wait for their hung apartment need no delivery thread.
-        if (NotCalledNow(sinks[from], dispid, args)) {
-            ++from;
-            continue;
-        }
-        Invoker* invoker = TakeInvoker();
-        if (!invoker) {
-            std::fill(batch->results.begin() + from, batch->results.end(), E_OUTOFMEMORY);
-            break;
-        }
-        size_t stuck = 0;
-        if (invoker->Deliver(batch, from, boundMs, &stuck)) {
-            ReturnInvoker(invoker);
-            break;
-        }
-        // The invoker stays with the apartment and ends after delivering what waits.
-        InterlockedIncrement(&g_stats.timeouts);
-        Log(0, "RemoteSink: a client did not answer event %ld within %lu ms; its events wait until it answers.\n",
-            static_cast<long>(dispid), static_cast<unsigned long>(boundMs));
-        from = stuck + 1;
-    }
+    RunBounded(batch, boundMs);
     Log(5, "RemoteSink: event %ld to %u sink(s) delivered in %lu ms.\n", static_cast<long>(dispid),
         static_cast<unsigned>(sinks.size()), static_cast<unsigned long>(GetTickCount() - started));
     // Invokers that overran write no more results; the others have finished.
     return batch->results;
 }
 
-void RemoteSink::ReleaseProxy(com_ptr<IDispatch> proxy) {
-    if (!proxy) return;
-    if (apartment_->hung()) {
-        Delivery& d = TheDelivery();
-        cs_lock hold(d.lock);
-        try {
-            d.deferred.push_back({apartment_, GetCurrentThreadId(), proxy.get()});
-            proxy.detach();
-        } catch (...) {
-            proxy.detach();  // kept rather than released into a hung client
-        }
-        return;
-    }
-    proxy.reset();
-}
-
-void ReleaseDeferredProxies() {
-    std::vector<IDispatch*> ready;
-    {
-        Delivery& d = TheDelivery();
-        cs_lock hold(d.lock);
-        if (d.deferred.empty()) return;
-        const DWORD self = GetCurrentThreadId();
-        for (auto it = d.deferred.begin(); it != d.deferred.end();) {
-            if (it->thread == self && !it->apartment->hung()) {
-                ready.push_back(it->proxy);
-                it = d.deferred.erase(it);
-            } else {
-                ++it;
-            }
-        }
-    }
-    for (IDispatch* proxy : ready) proxy->Release();
+com_ptr<IUnknown> RemoteSink::ProxyHere(const std::shared_ptr<RemoteSink>& sink, DWORD boundMs) {
+    auto batch = std::make_shared<Batch>(Batch{{sink}, BatchKind::Marshal, 0, {}, {S_FALSE}, {nullptr}});
+    RunBounded(batch, boundMs);
+    com_ptr<IUnknown> here;
+    if (IStream* stream = std::exchange(batch->marshalled[0], nullptr))
+        CoGetInterfaceAndReleaseStream(stream, IID_IUnknown, here.put_void());
+    return here;
 }
 
 bool RemoteSink::IsGone(HRESULT hr) {
@@ -588,15 +590,16 @@ SinkDeliveryStats GetSinkDeliveryStats() {
     copy.waitingCalls = InterlockedCompareExchange(&g_stats.waitingCalls, 0, 0);
     copy.droppedCalls = InterlockedCompareExchange(&g_stats.droppedCalls, 0, 0);
     copy.deliveredLate = InterlockedCompareExchange(&g_stats.deliveredLate, 0, 0);
+    copy.queuedReleases = InterlockedCompareExchange(&g_stats.queuedReleases, 0, 0);
     return copy;
 }
 
 void StopSinkDelivery() {
     Delivery& d = TheDelivery();
     cs_lock hold(d.lock);
+    d.stopped = true;
     for (Invoker* invoker : d.idle) invoker->Stop();
     d.idle.clear();
-    if (d.releaser) std::exchange(d.releaser, nullptr)->Stop();
 }
 
 }  // namespace plume

@@ -9,6 +9,12 @@
 // server thread goes on with the next sinks on another delivery thread, and
 // calls made to the hung apartment's sinks from then on wait in order until
 // it answers. Nobody else waits for a hung apartment.
+//
+// The server thread holds no proxy of a sink of another apartment: its
+// references live on delivery threads, and letting go of them (a call into
+// the sink's process) is queued to that apartment and made off the server
+// thread, after the calls before it. An apartment that hangs before anyone
+// noticed holds only its own queue.
 #pragma once
 
 #include <oaidl.h>
@@ -18,6 +24,7 @@
 #include <vector>
 
 #include "com_ptr.h"
+#include "sync.h"
 
 namespace plume {
 
@@ -53,22 +60,28 @@ public:
     void MarkUnadvised() { unadvised_ = true; }
     bool unadvised() const { return unadvised_; }
 
-    // Lets go of the calling apartment's own proxy of this sink: at once,
-    // or, when its apartment is hung (the release would wait for it), once
-    // it answers again.
-    void ReleaseProxy(com_ptr<IDispatch> proxy);
+    // A proxy of the sink for the calling thread's apartment, made on a
+    // delivery thread within `boundMs`; null when its apartment does not
+    // answer in time. Its last release is a call into the sink's process.
+    static com_ptr<IUnknown> ProxyHere(const std::shared_ptr<RemoteSink>& sink, DWORD boundMs = kSinkAnswerMs);
 
     // True when `hr` says that the sink's process or apartment is gone.
     static bool IsGone(HRESULT hr);
 
-    // Runs on a delivery thread: the call itself.
+    // Run on a delivery thread: the call itself; a proxy of the sink
+    // marshalled for another apartment of this process.
     HRESULT CallOnDeliveryThread(DISPID dispid, const std::vector<long>& args);
+    HRESULT MarshalOnDeliveryThread(IStream** out);
 
     const std::shared_ptr<SinkApartment>& apartment() const { return apartment_; }
 
 private:
+    // The delivery threads' proxy, unmarshalled by the first call.
+    HRESULT Proxy(com_ptr<IDispatch>* out);
+
     std::shared_ptr<SinkApartment> apartment_;
-    IStream* marshalled_;       // until the first call unmarshals it
+    critical_section proxyLock_;  // the first calls of two delivery threads at once
+    IStream* marshalled_;         // until the first call unmarshals it
     IDispatch* proxy_ = nullptr;  // the multithreaded apartment's proxy
     std::atomic<bool> unadvised_{false};
 };
@@ -80,15 +93,12 @@ struct SinkDeliveryStats {
     LONG waitingCalls;    // calls waiting for hung apartments now
     LONG droppedCalls;    // calls dropped because too many waited
     LONG deliveredLate;   // waiting calls carried out once their apartment answered
+    LONG queuedReleases;  // releases of sinks not made yet (their apartment is busy or hung)
 };
 SinkDeliveryStats GetSinkDeliveryStats();
 
 // Ends the idle delivery threads (the server thread ends). Threads still in a
 // call end by themselves when it returns.
 void StopSinkDelivery();
-
-// Releases the proxies whose release waited for their apartment, where it
-// answers again. Runs on the thread that owns them.
-void ReleaseDeferredProxies();
 
 }  // namespace plume

@@ -176,6 +176,32 @@ TEST_F(MisbehavingClients, ClientsThatDieAreDisconnectedAndOthersGoOn) {
     summary.Max("slowest delivery after clients died (ms)", *std::max_element(times.begin(), times.end()));
 }
 
+// Closing while the only holders of objects are a client that stopped
+// answering before it was ever sent an event and a killed one: the close
+// does not wait for them (the grace period given to clients that answer is
+// 10 s), and letting go of the hung client's sink does not hold the server
+// thread.
+TEST_F(MisbehavingClients, ClosingDoesNotWaitForHoldersThatAreGoneOrNeverAnswered) {
+    constexpr long kReleaseGraceMs = 10000;
+    RogueClient hung("nopump", 1);
+    RogueClient killed("hold", 2);
+    ASSERT_TRUE(hung.ready());
+    ASSERT_TRUE(killed.ready());
+    killed.Kill();
+
+    const ULONGLONG start = GetTickCount64();
+    const bool closedByItself = client->Close(35000);
+    const long took = static_cast<long>(GetTickCount64() - start);
+    EXPECT_TRUE(closedByItself) << "the client had to be ended by force";
+    EXPECT_LT(took, kReleaseGraceMs) << "the close waited for holders that are gone or hung";
+    EXPECT_TRUE(IsSet(events_.shutdown));
+    client.reset();
+    auto& summary = reliability::Summary::Get();
+    summary.Add(reliability::kCasesTried);
+    summary.Add(reliability::kFaultsSurvived, 2);
+    summary.Max("close with only a never-answering and a killed client (ms)", took);
+}
+
 // Closing while a client that never answers and a killed client still hold
 // objects, and a polite client releases its objects on the shutdown event:
 // the mail client ends by itself within thirty seconds, the polite client

@@ -7,6 +7,8 @@
 //   <object> <dispid> <arguments...>
 // with object one of root, toolbar, button, item; and "calls <n>" with the
 // number of calls it made and "failed <n>" with the number that failed.
+// OUT.stage holds the step it is in while it ends, for a test whose client
+// does not end.
 // Usage: load_client.exe N STOP OUT READY
 #include <windows.h>
 #include <objbase.h>
@@ -57,6 +59,22 @@ private:
     DWORD cookie_ = 0;
 };
 
+// Records the step the client is in (OUT.stage).
+class Stages {
+public:
+    explicit Stages(const char* out) : path_(std::string(out) + ".stage") {}
+    ~Stages() { DeleteFileA(path_.c_str()); }
+    void Enter(const char* step) const {
+        if (FILE* f = fopen(path_.c_str(), "w")) {
+            fprintf(f, "%s\n", step);
+            fclose(f);
+        }
+    }
+
+private:
+    std::string path_;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -68,6 +86,7 @@ int main(int argc, char** argv) {
     const std::string n = argv[1];
     int rc = 0;
     long calls = 0, failed = 0;
+    const Stages stages(argv[3]);
     {
         com_ptr<IPLUMEObj> root;
         if (FAILED(CoCreateInstance(CLSID_PLUMEObj, nullptr, CLSCTX_LOCAL_SERVER, IID_IPLUMEObj, root.put_void())))
@@ -110,8 +129,11 @@ int main(int argc, char** argv) {
         CloseHandle(stop);
         MSG msg;
         while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+        stages.Enter("RemoveAllToolbars");
         root->RemoveAllToolbars();
+        stages.Enter("RemoveAllMenuItems");
         root->RemoveAllMenuItems();
+        stages.Enter("writing what it heard");
         if (FILE* out = fopen(argv[3], "w")) {
             for (const Advised* sink : {&a, &b, &c, &d}) sink->Write(out);
             fprintf(out, "calls %ld\nfailed %ld\n", calls, failed);
@@ -119,7 +141,9 @@ int main(int argc, char** argv) {
         } else {
             rc = 1;
         }
+        stages.Enter("Unadvise and release");
     }
+    stages.Enter("CoUninitialize");
     CoUninitialize();
     return rc;
 }

@@ -128,7 +128,17 @@ TEST_F(UnderLoad, TwentyClientsHearEveryEventOnceInOrderAndTheClientKeepsAnsweri
     Call(L"Pump", {3000});
     probe.Stop();
     SetEvent(stop.get());
-    for (auto& c : clients) EXPECT_TRUE(c->WaitForExit(30000));
+    for (int i = 0; i < kClients; ++i) {
+        if (clients[i]->WaitForExit(30000)) continue;
+        // Where it is stuck: the step it recorded last.
+        std::ifstream stage(std::string(outputs[i].begin(), outputs[i].end()) + ".stage");
+        std::string step;
+        std::getline(stage, step);
+        stage.close();
+        ADD_FAILURE() << "client " << i << " did not end within 30 s of the stop; last step: " << step;
+        clients[i]->Kill();
+        DeleteFileW((outputs[i] + L".stage").c_str());
+    }
 
     long expected = 0, delivered = 0;
     for (int i = 0; i < kClients; ++i) {

@@ -6,7 +6,10 @@
 #include <olectl.h>
 #include <plume.h>
 
+#include <atomic>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "bstr.h"
@@ -728,4 +731,59 @@ TEST_F(ComPlumbingTest, SinksOfOtherApartmentsHearAnEventInOrderPastOneThatHangs
     EXPECT_EQ(4u, hanging.sink()->calls.size());
     EXPECT_EQ(3u, last.sink()->calls.size()) << "an unadvised sink was still called";
     EXPECT_EQ(2u, cp.ConnectionCount());
+}
+
+// Letting go of a sink of another apartment never waits for it, also when
+// it stopped answering before anyone noticed: Unadvise and the connection
+// point's end return while it hangs, a call queued for it is not made once
+// it is unadvised, and what was let go is released once it answers.
+TEST_F(ComPlumbingTest, LettingGoOfASinkThatStoppedAnsweringNeverWaitsForIt) {
+    CountingContainer container;
+    auto cp = std::make_unique<plume::ConnectionPoint>(&container, DIID_IOEToolbarEvents);
+    SinkThread unadvised, dropped, queued;
+    SinkThread* threads[3] = {&unadvised, &dropped, &queued};
+    DWORD cookies[3] = {};
+    for (int i = 0; i < 3; ++i) {
+        com_ptr<IDispatch> proxy = threads[i]->TakeProxy();
+        ASSERT_TRUE(proxy);
+        ASSERT_EQ(S_OK, cp->Advise(proxy.get(), &cookies[i]));
+    }
+    const LONG idleRefs = unadvised.sink()->refs();
+    EXPECT_GT(idleRefs, 1) << "the library holds the sink";
+
+    // The third hears one event and hangs in the next: the one after waits for it.
+    queued.Hang();
+    EXPECT_EQ(S_OK, cp->Fire(1, {1}));
+    EXPECT_EQ(S_OK, cp->Fire(1, {2}));
+    EXPECT_EQ(2u, unadvised.sink()->calls.size());
+
+    // The other two stop answering before any event could show it. Should a
+    // release wait for them, a watchdog ends the wait, and the test fails.
+    unadvised.Hang();
+    dropped.Hang();
+    std::atomic<bool> watchdogFired{false};
+    HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::thread watchdog([&] {
+        if (WaitForSingleObject(done, 15000) == WAIT_TIMEOUT) {
+            watchdogFired = true;
+            for (SinkThread* t : threads) t->Resume();
+        }
+    });
+    EXPECT_EQ(S_OK, cp->Unadvise(cookies[0]));
+    EXPECT_EQ(S_OK, cp->Unadvise(cookies[2]));
+    cp.reset();
+    EXPECT_FALSE(watchdogFired) << "letting go of a sink waited for its apartment";
+    SetEvent(done);
+    watchdog.join();
+    CloseHandle(done);
+
+    for (SinkThread* t : threads) t->Resume();
+    ASSERT_TRUE(PumpUntil([&] { return queued.sink()->calls.size() >= 1 && dropped.sink()->refs() == 1 &&
+                                       unadvised.sink()->refs() == 1 && queued.sink()->refs() == 1; },
+                          10000))
+        << "what was let go is released once its apartment answers";
+    ASSERT_TRUE(PumpUntil([&] { return plume::GetSinkDeliveryStats().queuedReleases == 0; }, 5000));
+    std::vector<long> heard;
+    for (const auto& call : queued.sink()->calls) heard.push_back(call.args.at(0));
+    EXPECT_EQ((std::vector<long>{1}), heard) << "a call queued before Unadvise was made after it";
 }
