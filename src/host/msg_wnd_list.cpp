@@ -9,6 +9,7 @@
 #include "host/msg_content.h"
 #include "manager/callback_window.h"
 #include "log.h"
+#include "pumping_wait.h"
 #include "ui/menu_registry.h"
 #include "ui/toolbar_registry.h"
 
@@ -40,24 +41,6 @@ OEPluginMsgWnd* Locked(OEPluginMsgWnd* record, bool lockIt) {
     return record;
 }
 
-// Takes and dispatches messages while any are waiting; a WM_QUIT is put back
-// for the client's own loop. Without messages it sleeps until one arrives or
-// `idleMs` has passed, so that a wait built on it does not spin.
-void PumpWaiting(DWORD idleMs) {
-    MSG msg;
-    if (!PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE)) {
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, idleMs, QS_ALLINPUT);
-        return;
-    }
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE)) {
-        if (!GetMessageA(&msg, nullptr, 0, 0)) {
-            PostQuitMessage(static_cast<int>(msg.wParam));
-            return;
-        }
-        DispatchMessageA(&msg);
-    }
-}
-
 // Records whose removal waits for client objects that still hold them.
 issued_pointers& RecordsBeingRemoved() {
     static issued_pointers* records = new issued_pointers;
@@ -66,6 +49,24 @@ issued_pointers& RecordsBeingRemoved() {
 
 DWORD g_unbindGraceMs = kMsgWndUnbindGraceMs;
 MsgWndUnbinder g_unbinder = nullptr;
+
+// The record of a closed window that a client still holds: it leaves the list
+// and the window, and stays allocated (its holders unlock it later).
+void LeaveRecordBehind(OEPluginMsgWnd* record) {
+    {
+        cs_lock hold(ListLock());
+        auto& list = List();
+        list.erase(std::remove(list.begin(), list.end(), record), list.end());
+    }
+    if (record->previousProc) {
+        SetWindowLongPtrA(record->window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(record->previousProc));
+        record->previousProc = nullptr;
+    }
+    record->closing = 1;
+    Log(0, "RemoveMsgWnd: window %08lx is still held after %lu ms; its record is left behind.\n",
+        static_cast<unsigned long>(record->id()),
+        static_cast<unsigned long>(g_unbindGraceMs * kMsgWndRemoveDeadlineGraces));
+}
 
 }  // namespace
 
@@ -101,22 +102,32 @@ void RemoveMsgWnd(HWND window) {
     }
     // Both locks, without blocking the thread's messages: a server-thread
     // client that holds the record is served meanwhile. Clients that still
-    // hold the window after the grace period are let go of it.
+    // hold the window after the grace period are let go of it (asked again
+    // each second); a record still held at the deadline is left behind.
     RecordsBeingRemoved().issue(record);
     const DWORD started = GetTickCount();
-    bool unbindAsked = false;
+    DWORD lastAsked = 0;
+    bool asked = false;
+    pumping_wait pump;
     for (;;) {
         if (ListLock().try_lock()) {
             if (record->lock.try_lock()) break;
             ListLock().unlock();
         }
-        if (!unbindAsked && GetTickCount() - started >= g_unbindGraceMs) {
-            unbindAsked = true;
-            Log(0, "RemoveMsgWnd: clients still hold window %08lx; unbinding them.\n",
-                static_cast<unsigned long>(record->id()));
+        const DWORD waited = GetTickCount() - started;
+        if (waited >= g_unbindGraceMs * kMsgWndRemoveDeadlineGraces) {
+            LeaveRecordBehind(record);
+            return;
+        }
+        if (waited >= g_unbindGraceMs && (!asked || GetTickCount() - lastAsked >= 1000)) {
+            if (!asked)
+                Log(0, "RemoveMsgWnd: clients still hold window %08lx; unbinding them.\n",
+                    static_cast<unsigned long>(record->id()));
+            asked = true;
+            lastAsked = GetTickCount();
             if (g_unbinder) g_unbinder(record);
         }
-        PumpWaiting(10);
+        pump.wait(10);
     }
     RecordsBeingRemoved().withdraw(record);
     auto& list = List();

@@ -81,7 +81,10 @@ LRESULT CALLBACK MsgWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
 // After this grace period it asks the unbinder (installed by the server) to
 // have the server thread unbind them, so that a client that never releases
 // its object cannot hold the client UI thread there for ever.
+// They are asked again each second; a record still held after two grace
+// periods is left behind (logged), and objects asked for it later get none.
 constexpr DWORD kMsgWndUnbindGraceMs = 5000;
+constexpr DWORD kMsgWndRemoveDeadlineGraces = 2;
 using MsgWndUnbinder = void (*)(OEPluginMsgWnd* record);
 void SetMsgWndUnbinder(MsgWndUnbinder unbinder);
 void SetMsgWndUnbindGrace(DWORD milliseconds);  // tests

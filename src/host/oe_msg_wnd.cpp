@@ -33,7 +33,13 @@ void OEMsgWnd::Unbind() {
 
 void OEMsgWnd::Bind(LONG msgWndId) {
     if (record_) return;
-    record_ = FindMsgWnd(MsgWndHandle(msgWndId), true);
+    OEPluginMsgWnd* record = FindMsgWnd(MsgWndHandle(msgWndId), true);
+    // A window that is closing takes no new holder: its removal waits for them.
+    if (record && IsRecordBeingRemoved(record)) {
+        UnlockMsgWnd(record);
+        record = nullptr;
+    }
+    record_ = record;
 }
 
 void OEMsgWnd::FireOnToolbarButtonClicked(LONG toolbarId, LONG buttonId) {

@@ -10,6 +10,7 @@
 #include "com_ptr.h"
 #include "server/init_object.h"
 #include "log.h"
+#include "pumping_wait.h"
 #include "store/message_store.h"
 #include "store/store_namespace.h"
 #include "ui/oe_button.h"
@@ -36,48 +37,19 @@ unique_handle& WaitersReleased() {
     return *event;
 }
 
-// False when `timeoutMs` ran out first.
-bool WaitPumping(HANDLE event, HANDLE alsoEnds, DWORD timeoutMs = INFINITE) {
-    HANDLE handles[2] = {event, alsoEnds};
-    const DWORD count = alsoEnds ? 2 : 1;
-    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
-    for (;;) {
-        DWORD wait = INFINITE;
-        if (timeoutMs != INFINITE) {
-            const ULONGLONG now = GetTickCount64();
-            if (now >= deadline) return false;
-            wait = static_cast<DWORD>(deadline - now);
-        }
-        // Messages sent by other threads (the server thread reaching the
-        // client's controls) wake the wait too; QS_ALLEVENTS leaves them out.
-        DWORD r = MsgWaitForMultipleObjectsEx(count, handles, wait, QS_ALLEVENTS | QS_SENDMESSAGE, 0);
-        if (r < WAIT_OBJECT_0 + count) return true;
-        if (r == WAIT_TIMEOUT) return false;
-        if (r == WAIT_FAILED) {
-            // A handle that cannot be waited on never becomes signalled.
-            Log(0, "WaitWithMessagePump: wait failed (%lu).\n", GetLastError());
-            return true;
-        }
-        if (r != WAIT_OBJECT_0 + count) continue;
-        // Everything already queued is taken now: the wait only wakes again
-        // for messages that arrive later.
-        MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE)) {
-            PeekMessageA(&msg, msg.hwnd, msg.message, msg.message, PM_REMOVE);
-            const bool input = (msg.message >= WM_KEYFIRST && msg.message <= 0x108) ||
-                               (msg.message >= WM_MOUSEFIRST && msg.message <= 0x20D);
-            if (input) msg.message = 0;  // dispatched without effect
-            DispatchMessageA(&msg);
-            if (WaitForMultipleObjects(count, handles, FALSE, 0) < WAIT_OBJECT_0 + count) return true;
-        }
-    }
+// False when `timeoutMs` ran out first. Messages sent by other threads (the
+// server thread reaching the client's controls) are served meanwhile; input
+// is taken and dropped, since a handler of the client's could re-enter the
+// code that waits.
+bool WaitPumping(HANDLE event, HANDLE alsoEnds, DWORD timeoutMs) {
+    const HANDLE handles[2] = {event, alsoEnds};
+    pumping_wait pump(pumping_wait::input::drop);
+    return pump.wait(timeoutMs, alsoEnds ? 2 : 1, handles) != WAIT_TIMEOUT;
 }
 
 }  // namespace
 
 void PLUMEStoreListener::OnStoreChange(int, int, int, int, int, int, int) {}
-
-void WaitWithMessagePump(HANDLE event) { WaitPumping(event, nullptr); }
 
 PLUMEManager* PLUMEManager::Get(bool create) {
     if (g_manager || !create || GetCurrentThreadId() != g_ownerThread) return g_manager;
@@ -96,10 +68,10 @@ void PLUMEManager::DestroyInstance() {
     {
         cs_lock hold(CreationLock());
         manager = g_manager;
-        g_ownerThread = 0;  // a late hook finds no manager and makes none
+        g_manager = nullptr;  // no thread finds it while it goes
+        g_ownerThread = 0;    // a late hook finds no manager and makes none
     }
     delete manager;
-    g_manager = nullptr;
 }
 
 PLUMEManager::PLUMEManager()

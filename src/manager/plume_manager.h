@@ -9,7 +9,7 @@
 // the owner thread with DestroyInstance() after its message loop ended; from
 // then on no thread creates it again until a new owner is named.
 // Threads: raise operations and automation methods run on the server thread;
-// hooks, WaitWithMessagePump and the shutdown sequence on the client UI
+// hooks, the posters' waits and the shutdown sequence on the client UI
 // thread. Lock order where two are held: storeLock before registryLock.
 #pragma once
 
@@ -248,6 +248,5 @@ private:
 
 // Waits for `event` while dispatching the thread's non-input messages;
 // keyboard and mouse input that arrives meanwhile is discarded.
-void WaitWithMessagePump(HANDLE event);
 
 }  // namespace plume

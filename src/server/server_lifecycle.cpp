@@ -2,6 +2,8 @@
 
 #include <objbase.h>
 
+#include <algorithm>
+
 #include "client_variant.h"
 #include "host/hooks.h"
 #include "host/msg_wnd_list.h"
@@ -13,6 +15,7 @@
 #include "server/sink_delivery.h"
 #include "server/init_object.h"
 #include "log.h"
+#include "pumping_wait.h"
 #include "server/plugins.h"
 #include "store/message_store.h"
 #include "ui/toolbar_registry.h"
@@ -31,30 +34,6 @@ constexpr UINT kRepostedWhileStarting = WM_USER + 19;  // 0x413
 // Thread message to the server thread: disconnect every object from its
 // remote clients (shutdown found clients that never release them).
 constexpr UINT kDisconnectClients = WM_APP + 0x3A;
-
-// Takes one waiting message, if any; a WM_QUIT is given back to the queue so
-// that the client's own loop still sees it.
-void PumpKeepingQuit() {
-    MSG msg;
-    if (!PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE)) return;
-    if (!GetMessageA(&msg, nullptr, 0, 0)) {
-        PostMessageA(msg.hwnd, msg.message, msg.wParam, msg.lParam);
-        return;
-    }
-    DispatchMessageA(&msg);
-}
-
-// One pass of StartServer's waits. False when a WM_QUIT ended the wait.
-bool PumpWhileStarting() {
-    MSG msg;
-    if (!PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE)) return true;
-    if (!GetMessageA(&msg, nullptr, 0, 0)) return false;
-    if (msg.message == kRepostedWhileStarting)
-        PostMessageA(msg.hwnd, msg.message, msg.wParam, msg.lParam);
-    else
-        DispatchMessageA(&msg);
-    return true;
-}
 
 // Host callbacks (client UI thread). Only the server thread makes the
 // manager: activity reported before it exists (or after it is gone) is
@@ -229,25 +208,34 @@ void StartServer(HWND hostWindow) {
     }
 
     // Both waits share one deadline: a plug-in that hangs or never reports in
-    // its start-up does not keep the user from their mail.
+    // its start-up does not keep the user from their mail. A WM_QUIT ends
+    // them (and is not posted again); 0x413 stays queued for the client.
     const DWORD started = GetTickCount();
-    auto timedOut = [&] { return GetTickCount() - started >= g_pluginStartupTimeoutMs; };
-    while (!PLUMEManager::Get(false) && !timedOut()) {
-        if (!PumpWhileStarting()) return;
-        Sleep(10);
+    auto remaining = [&]() -> DWORD {
+        const DWORD spent = GetTickCount() - started;
+        return spent >= g_pluginStartupTimeoutMs ? 0 : g_pluginStartupTimeoutMs - spent;
+    };
+    pumping_wait pump(pumping_wait::input::dispatch, kRepostedWhileStarting);
+    auto quit = [&] {
+        if (!pump.quit_seen()) return false;
+        pump.drop_quit();
+        return true;
+    };
+    while (!PLUMEManager::Get(false) && remaining() > 0) {
         // A server thread that ended without a manager (COM refused) ends the wait.
-        if (WaitForSingleObject(g_serverThread, 0) == WAIT_OBJECT_0) return;
+        if (pump.wait(std::min<DWORD>(remaining(), 10), g_serverThread) == 0 || quit()) return;
     }
-    while (WaitForSingleObject(initialized.get(), 0) == WAIT_TIMEOUT) {
-        if (timedOut()) {
+    const HANDLE waits[2] = {initialized.get(), g_serverThread};
+    for (;;) {
+        const DWORD r = pump.wait(remaining(), 2, waits);
+        if (quit() || r == 0 || r == 1) return;
+        if (remaining() == 0) {
             Log(0, "StartServer: plug-ins did not report within %lu ms (awaited %ld, reported %ld); starting without them.\n",
                 static_cast<unsigned long>(g_pluginStartupTimeoutMs), static_cast<long>(AwaitedPlugins()),
                 static_cast<long>(ReportedPlugins()));
             SetPluginsInitialized();
             return;
         }
-        if (!PumpWhileStarting()) return;
-        if (WaitForSingleObject(g_serverThread, 0) == WAIT_OBJECT_0) return;
     }
 }
 
@@ -255,6 +243,7 @@ void ShutdownServer(int endSession) {
     if (!endSession && (MsgWndCount() > 0 || MainWindow())) return;
     const DWORD started = GetTickCount();
     auto elapsed = [&] { return GetTickCount() - started; };
+    pumping_wait pump;
     OEToolbarRegistry::Destroy();
     PLUMEManager* manager = PLUMEManager::Get(false);
     if (manager) {
@@ -267,8 +256,7 @@ void ShutdownServer(int endSession) {
                     static_cast<long>(manager->EventsInProgress()), static_cast<unsigned long>(kShutdownEventWaitMs));
                 break;
             }
-            PumpKeepingQuit();
-            MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT);
+            pump.wait(100);
         }
     }
     SetNamedEvent("PLUME_INIT_EVENT", false);
@@ -294,8 +282,7 @@ void ShutdownServer(int endSession) {
                     static_cast<unsigned long>(kShutdownReleaseMs));
                 break;
             }
-            PumpKeepingQuit();
-            MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT);
+            pump.wait(100);
             size_t count = manager->RegisteredObjectCount();
             if (count != lastCount) {
                 lastCount = count;
@@ -315,13 +302,13 @@ void ShutdownServer(int endSession) {
     // A server thread held in a call to a client that never answers does not
     // keep the mail client from closing: it ends with the process.
     while (WaitForSingleObject(g_serverThread, 0) == WAIT_TIMEOUT) {
-        if (elapsed() >= kShutdownDeadlineMs) {
+        const DWORD spent = elapsed();
+        if (spent >= kShutdownDeadlineMs) {
             Log(0, "ShutdownServer: the server thread did not end within %lu ms of closing; closing without it.\n",
                 static_cast<unsigned long>(kShutdownDeadlineMs));
             break;
         }
-        PumpKeepingQuit();
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+        pump.wait(kShutdownDeadlineMs - spent, g_serverThread);
     }
     CloseHandle(g_serverThread);
     g_serverThread = nullptr;

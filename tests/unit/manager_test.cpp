@@ -23,6 +23,7 @@
 #include "server/class_objects.h"
 #include "variant_scope.h"
 #include "log.h"
+#include "pumping_wait.h"
 #include "server/server_lifecycle.h"
 
 using plume::com_ptr;
@@ -269,12 +270,16 @@ TEST(EventGate, NothingIsRaisedOnceShutdownBegins) {
 LRESULT CALLBACK CountingProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     auto* seen = reinterpret_cast<std::vector<UINT>*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
     if (seen && (message == WM_KEYDOWN || message == WM_LBUTTONDOWN || message == WM_NULL ||
-                 message == WM_USER + 5))
+                 (message >= WM_USER && message <= WM_USER + 9)))
         seen->push_back(message);
     return DefWindowProcA(hwnd, message, wParam, lParam);
 }
 
-TEST(WaitWithMessagePump, DispatchesPostedMessagesAndSwallowsInput) {
+// A wait that serves the thread's messages: posted messages are dispatched
+// (input dropped when asked, one number held back for after the wait); a
+// WM_QUIT ends the dispatching of posted messages (sent ones are still
+// served) and is posted again, once, when the waiter goes.
+TEST(PumpingWait, ServesMessagesAndKeepsAQuitForTheClientsLoop) {
     WNDCLASSA wc{};
     wc.lpfnWndProc = CountingProc;
     wc.lpszClassName = "PlumeWaitTest";
@@ -283,24 +288,40 @@ TEST(WaitWithMessagePump, DispatchesPostedMessagesAndSwallowsInput) {
     ASSERT_NE(nullptr, window);
     std::vector<UINT> seen;
     SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&seen));
-
     plume::unique_handle event(CreateEventA(nullptr, TRUE, FALSE, nullptr));
-    PostMessageA(window, WM_KEYDOWN, 'A', 0);
-    PostMessageA(window, WM_USER + 5, 0, 0);
-    PostMessageA(window, WM_LBUTTONDOWN, 0, 0);
-    HANDLE setter = CreateThread(
-        nullptr, 0,
-        [](LPVOID e) -> DWORD {
-            Sleep(300);
-            SetEvent(static_cast<HANDLE>(e));
-            return 0;
-        },
-        event.get(), 0, nullptr);
-    plume::WaitWithMessagePump(event.get());
-    WaitForSingleObject(setter, INFINITE);
-    CloseHandle(setter);
-    // Input was dispatched as message 0; the posted message went through.
-    EXPECT_EQ((std::vector<UINT>{WM_NULL, WM_USER + 5, WM_NULL}), seen);
+    {
+        plume::pumping_wait pump(plume::pumping_wait::input::drop, WM_USER + 7);
+        PostMessageA(window, WM_KEYDOWN, 'A', 0);
+        PostMessageA(window, WM_USER + 5, 0, 0);
+        PostMessageA(window, WM_USER + 7, 0, 0);
+        PostMessageA(window, WM_LBUTTONDOWN, 0, 0);
+        EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), pump.wait(50, event.get()));
+        EXPECT_EQ((std::vector<UINT>{WM_USER + 5}), seen);
+
+        PostQuitMessage(3);
+        EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), pump.wait(50, event.get()));
+        EXPECT_TRUE(pump.quit_seen());
+        std::thread sender([&] {
+            PostMessageA(window, WM_USER + 6, 0, 0);
+            SendMessageA(window, WM_USER + 8, 0, 0);  // served during the wait
+            SetEvent(event.get());
+        });
+        EXPECT_EQ(0u, pump.wait(5000, event.get()));
+        sender.join();
+        EXPECT_EQ((std::vector<UINT>{WM_USER + 5, WM_USER + 8}), seen) << "posted after the quit: kept";
+        // A handle that cannot be waited on ends the wait rather than spinning it.
+        EXPECT_EQ(0u, pump.wait(5000, reinterpret_cast<HANDLE>(0x7770)));
+    }
+    // The held message and the quit are queued again, the quit once and last.
+    std::vector<UINT> queued;
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        queued.push_back(msg.message);
+        if (msg.message == WM_QUIT) {
+            EXPECT_EQ(3u, msg.wParam);
+        }
+    }
+    EXPECT_EQ((std::vector<UINT>{WM_USER + 6, WM_USER + 7, WM_QUIT}), queued);
     DestroyWindow(window);
 }
 
@@ -351,26 +372,6 @@ TEST(CallbackWindow, RecordsPostedByOtherProgramsAreNeverTouched) {
     plume::PostMessageDownload(0);
     Pump();
     EXPECT_EQ(std::vector<DISPID>{6}, root.dispids());
-}
-
-TEST(WaitWithMessagePump, AHandleThatCannotBeWaitedOnEndsTheWait) {
-    // Used to spin for ever on WAIT_FAILED: the wait runs on a thread of its
-    // own so that a spinning wait fails the test instead of hanging it.
-    LogCapture log;
-    HANDLE waiter = CreateThread(
-        nullptr, 0,
-        [](LPVOID) -> DWORD {
-            plume::WaitWithMessagePump(reinterpret_cast<HANDLE>(0x7770));
-            return 0;
-        },
-        nullptr, 0, nullptr);
-    ASSERT_NE(nullptr, waiter);
-    const bool ended = WaitForSingleObject(waiter, 5000) == WAIT_OBJECT_0;
-    EXPECT_TRUE(ended) << "the wait did not end";
-    if (!ended) TerminateThread(waiter, 1);
-    CloseHandle(waiter);
-    ASSERT_EQ(1u, log.lines.size());
-    EXPECT_EQ(0u, log.lines[0].rfind("WaitWithMessagePump: wait failed (", 0)) << log.lines[0];
 }
 
 TEST(Lifecycle, StartServerOutsideTheMailClientDoesNothing) {

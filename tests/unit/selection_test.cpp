@@ -590,43 +590,6 @@ TEST_F(SelectionTest, SelectingFolderIdsWalksTheParentChain) {
     EXPECT_EQ((std::vector<long>{100, 0}), root.ArgsOf(kOnFolderSelectionChanged));
 }
 
-// While the client UI thread waits for the folder event, the server thread's
-// requests to the client's controls are served: they come as messages sent
-// from another thread, which a wait for QS_ALLEVENTS alone never wakes for.
-TEST(FolderWait, ServesMessagesThatOtherThreadsSend) {
-    WNDCLASSA wc{};
-    wc.lpfnWndProc = [](HWND h, UINT m, WPARAM w, LPARAM l) -> LRESULT {
-        return m == WM_APP + 9 ? 77 : DefWindowProcA(h, m, w, l);
-    };
-    wc.lpszClassName = "PlumeTestWaitTarget";
-    RegisterClassA(&wc);
-    struct Shared {
-        HWND target;
-        HANDLE done;
-        LRESULT sent = 0;
-        DWORD_PTR answer = 0;
-    } shared{CreateWindowA("PlumeTestWaitTarget", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr),
-             CreateEventA(nullptr, TRUE, FALSE, nullptr)};
-    Pump();
-    HANDLE sender = CreateThread(
-        nullptr, 0,
-        [](void* p) -> DWORD {
-            auto* s = static_cast<Shared*>(p);
-            Sleep(50);
-            s->sent = SendMessageTimeoutA(s->target, WM_APP + 9, 0, 0, SMTO_NORMAL, 5000, &s->answer);
-            SetEvent(s->done);
-            return 0;
-        },
-        &shared, 0, nullptr);
-    plume::WaitWithMessagePump(shared.done);
-    EXPECT_NE(0, shared.sent) << "the send was not served while the thread waited";
-    EXPECT_EQ(77u, shared.answer);
-    WaitForSingleObject(sender, 10000);
-    CloseHandle(sender);
-    CloseHandle(shared.done);
-    DestroyWindow(shared.target);
-}
-
 // The client UI thread of the next test: the client's windows, hooked, on a
 // thread of their own that retitles inside the tree's notification.
 struct UiThread {
