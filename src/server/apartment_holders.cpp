@@ -60,7 +60,6 @@ std::vector<HANDLE> OwnHandles() {
 // The processes at the other end of the connected server ends of `pipeName`.
 std::vector<DWORD> PipeClients(const std::wstring& pipeName) {
     std::vector<DWORD> clients;
-    const DWORD self = GetCurrentProcessId();
     for (HANDLE handle : OwnHandles()) {
         DWORD flags = 0;
         if (GetFileType(handle) != FILE_TYPE_PIPE || !GetNamedPipeInfo(handle, &flags, nullptr, nullptr, nullptr) ||
@@ -71,7 +70,7 @@ std::vector<DWORD> PipeClients(const std::wstring& pipeName) {
         if (!GetFileInformationByHandleEx(handle, FileNameInfo, info, sizeof name - sizeof(wchar_t))) continue;
         if (std::wstring(info->FileName, info->FileNameLength / sizeof(wchar_t)) != pipeName) continue;
         ULONG client = 0;
-        if (!GetNamedPipeClientProcessId(handle, &client) || client == self || client == 0) continue;
+        if (!GetNamedPipeClientProcessId(handle, &client) || client == 0) continue;
         if (std::find(clients.begin(), clients.end(), client) == clients.end()) clients.push_back(client);
     }
     return clients;
@@ -84,6 +83,9 @@ bool IsGone(DWORD process) {
 }
 
 bool Answers(DWORD process, DWORD probeMs) {
+    // Another apartment of this process (a plug-in's thread) is not probed:
+    // it goes with the client, and is given the grace period.
+    if (process == GetCurrentProcessId()) return true;
     if (IsGone(process)) return false;
     std::vector<HWND> windows;
     for (HWND window = nullptr; (window = FindWindowExW(HWND_MESSAGE, window, L"OleMainThreadWndClass", nullptr));) {

@@ -7,7 +7,8 @@
 // client process id the pipe knows. A client answers when one of its
 // apartment windows ("OleMainThreadWndClass") answers a message within the
 // bound; a client with no such window (multithreaded only) is taken to
-// answer, since nothing shows otherwise.
+// answer, since nothing shows otherwise; so is another apartment of this
+// process.
 #pragma once
 
 #include <windows.h>
