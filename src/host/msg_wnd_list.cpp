@@ -65,6 +65,7 @@ issued_pointers& RecordsBeingRemoved() {
 }
 
 DWORD g_unbindGraceMs = kMsgWndUnbindGraceMs;
+volatile LONG g_largestMenuBar = -1;
 MsgWndUnbinder g_unbinder = nullptr;
 
 }  // namespace
@@ -77,6 +78,8 @@ bool IsRecordBeingRemoved(const OEPluginMsgWnd* record) { return RecordsBeingRem
 OEPluginMsgWnd::OEPluginMsgWnd() = default;
 OEPluginMsgWnd::~OEPluginMsgWnd() = default;
 
+LONG LargestMsgWndMenuBar() { return InterlockedCompareExchange(&g_largestMenuBar, 0, 0); }
+
 OEPluginMsgWnd* AddMsgWnd(HWND window, bool noToolbar) {
     auto record = std::make_unique<OEPluginMsgWnd>();
     record->window = window;
@@ -85,7 +88,7 @@ OEPluginMsgWnd* AddMsgWnd(HWND window, bool noToolbar) {
     if (!noToolbar) {
         record->toolbarHost = OEToolbarHost::NewMsgWndHost();
         constexpr LONG kAllMsgWnd = 23;
-        record->menu = std::make_shared<OEMenuRegistry>(*OEMenuRegistry::Global(true), kAllMsgWnd);
+        record->menu = OEMenuRegistry::Global(true)->NewCopy(kAllMsgWnd, window);
     }
     cs_lock hold(ListLock());
     List().push_back(record.get());
@@ -123,7 +126,7 @@ void RemoveMsgWnd(HWND window) {
     list.erase(std::remove(list.begin(), list.end(), record), list.end());
 
     record->toolbarHost.reset();
-    if (record->menu) record->menu->Detach();
+    if (record->menu) record->menu->Close();
     record->menu.reset();
     if (record->previousProc) {
         SetWindowLongPtrA(record->window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(record->previousProc));
@@ -200,7 +203,12 @@ void InitMsgWnd(OEPluginMsgWnd* record, HWND window) {
         record->initialized = 1;
         record->styleCopy = 0;
     }
-    if (record->menu) record->menu->SetKind(record->styleCopy);
+    if (record->menu) {
+        record->menu->SetKind(record->styleCopy);
+        // Written on this thread only.
+        const LONG count = GetMenu(window) ? GetMenuItemCount(GetMenu(window)) : -1;
+        if (count > LargestMsgWndMenuBar()) InterlockedExchange(&g_largestMenuBar, count);
+    }
     // Only the view's window is needed: fetching its document (marshalled
     // through WM_HTML_GETOBJECT) held the UI thread for tens of milliseconds.
     if (record->toolbarHost && FindBrowserWindow(record)) record->toolbarHost->SetKeyTarget(record->browserWindow);
@@ -293,7 +301,9 @@ LRESULT MsgWndProcBody(OEPluginMsgWnd* record, HWND hwnd, UINT message, WPARAM w
         }
         // The window's own copy of a library button toggles and drops down.
         if (record->toolbarHost) record->toolbarHost->OfferMsgWndCommand(hwnd, id);
-        if (record->menu && record->menu->MenuItemCommand(reinterpret_cast<INT64>(hwnd), id)) return 0;
+        // Menu items are chosen in menus (lParam 0), never through a control.
+        if (lParam == 0 && record->menu && record->menu->MenuItemCommand(reinterpret_cast<INT64>(hwnd), id))
+            return 0;
         break;
     }
     case WM_TIMER:
