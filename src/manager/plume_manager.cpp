@@ -261,6 +261,7 @@ bool PLUMEManager::FindMenuItemRecord(LONG itemId, MenuItemRecord* out) {
 }
 
 void PLUMEManager::RemoveMenuItemRecord(LONG itemId) {
+    if (itemId == -1) return;  // no item; -1 is also every top-level item's parent
     cs_lock hold(registryLock_);
     std::vector<LONG> doomed{itemId};
     for (size_t i = 0; i < doomed.size(); ++i)
