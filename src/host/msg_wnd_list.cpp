@@ -65,7 +65,6 @@ issued_pointers& RecordsBeingRemoved() {
 }
 
 DWORD g_unbindGraceMs = kMsgWndUnbindGraceMs;
-volatile LONG g_largestMenuBar = -1;
 MsgWndUnbinder g_unbinder = nullptr;
 
 }  // namespace
@@ -77,8 +76,6 @@ bool IsRecordBeingRemoved(const OEPluginMsgWnd* record) { return RecordsBeingRem
 
 OEPluginMsgWnd::OEPluginMsgWnd() = default;
 OEPluginMsgWnd::~OEPluginMsgWnd() = default;
-
-LONG LargestMsgWndMenuBar() { return InterlockedCompareExchange(&g_largestMenuBar, 0, 0); }
 
 OEPluginMsgWnd* AddMsgWnd(HWND window, bool noToolbar) {
     auto record = std::make_unique<OEPluginMsgWnd>();
@@ -203,12 +200,7 @@ void InitMsgWnd(OEPluginMsgWnd* record, HWND window) {
         record->initialized = 1;
         record->styleCopy = 0;
     }
-    if (record->menu) {
-        record->menu->SetKind(record->styleCopy);
-        // Written on this thread only.
-        const LONG count = GetMenu(window) ? GetMenuItemCount(GetMenu(window)) : -1;
-        if (count > LargestMsgWndMenuBar()) InterlockedExchange(&g_largestMenuBar, count);
-    }
+    if (record->menu) record->menu->SetKind(record->styleCopy);
     // Only the view's window is needed: fetching its document (marshalled
     // through WM_HTML_GETOBJECT) held the UI thread for tens of milliseconds.
     if (record->toolbarHost && FindBrowserWindow(record)) record->toolbarHost->SetKeyTarget(record->browserWindow);
@@ -327,6 +319,7 @@ LRESULT MsgWndProcBody(OEPluginMsgWnd* record, HWND hwnd, UINT message, WPARAM w
     }
     case WM_MENUSELECT:
         record->lastMenuSelect = LOWORD(wParam);
+        if (record->menu) record->menu->NoteMenuSelect(wParam, lParam);
         break;
     case WM_PARENTNOTIFY:
         // The start-up timer runs once, until the first tick initialises.

@@ -55,9 +55,6 @@ struct OEPluginMsgWnd {
 inline HWND MsgWndHandle(LONG msgWndId) { return reinterpret_cast<HWND>(static_cast<INT_PTR>(msgWndId)); }
 
 OEPluginMsgWnd* AddMsgWnd(HWND window, bool noToolbar);
-// The most menus a message window's menu bar has had in this process; -1
-// before the first window with menu items was initialised.
-LONG LargestMsgWndMenuBar();
 void RemoveMsgWnd(HWND window);
 // The first record of `window`; -1 finds the first preview pane. With
 // `lockIt` the record's lock is taken before the list lock is left.

@@ -29,6 +29,12 @@ critical_section& IdLock() {
     return *lock;
 }
 LONG g_idFloor = OEMenuRegistry::kFirstItemId;
+std::atomic<LONG> g_largestMsgWndBar{-1};
+
+void Raise(std::atomic<LONG>& value, LONG to) {
+    for (LONG seen = value; to > seen && !value.compare_exchange_weak(seen, to);) {
+    }
+}
 
 // [first, end) of a block starting at `first` or past the floor (IdLock
 // held); empty when no id is left.
@@ -517,6 +523,17 @@ void OEMenuRegistry::Detach() noexcept {
         Log(0, "OEMenuRegistry::Detach: failed.\n");
     }
 }
+
+void OEMenuRegistry::NoteMenuSelect(WPARAM wParam, LPARAM lParam) noexcept {
+    const UINT flags = HIWORD(wParam);
+    HMENU bar = reinterpret_cast<HMENU>(lParam);
+    if (!(flags & MF_POPUP) || (flags & MF_SYSMENU) || !bar || !IsMenu(bar)) return;
+    const LONG count = GetMenuItemCount(bar);
+    Raise(barSize_, count);
+    if (window_) Raise(g_largestMsgWndBar, count);
+}
+
+LONG OEMenuRegistry::LargestMsgWndBar() { return g_largestMsgWndBar; }
 
 void OEMenuRegistry::Close() noexcept {
     closed_ = true;

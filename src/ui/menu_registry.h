@@ -121,6 +121,12 @@ public:
     void ApplyStates() noexcept;
     // True when `id` is an item with a click handler (which has been called).
     bool MenuItemCommand(INT64 window, LONG id) noexcept;
+    // WM_MENUSELECT: a pop-up opening from a menu bar tells the bar's size.
+    void NoteMenuSelect(WPARAM wParam, LPARAM lParam) noexcept;
+    // Menus in the window's bar, the most seen; -1 before any was opened.
+    LONG barSize() const { return barSize_; }
+    // The same over every message window's copy.
+    static LONG LargestMsgWndBar();
 
     // Takes every entry out of the menus; the items stay, out of any menu.
     void Detach() noexcept;
@@ -152,6 +158,7 @@ private:
     std::shared_ptr<IdCounter> ids_;  // shared with the copies
     const LONG window_ = 0;
     std::atomic<bool> closed_{false};
+    std::atomic<LONG> barSize_{-1};
     std::vector<std::weak_ptr<OEMenuRegistry>> copies_;
 };
 

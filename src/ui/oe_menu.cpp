@@ -4,8 +4,6 @@
 
 #include "bstr.h"
 #include "com_error.h"
-#include "host/hooks.h"
-#include "host/msg_wnd_list.h"
 #include "manager/plume_manager.h"
 #include "ui/menu_registry.h"
 #include "ui/oe_menu_item.h"
@@ -39,12 +37,13 @@ void OEMenu::FireOnMsgWndItemClicked(LONG itemId, LONG msgWndId) {
 
 namespace {
 
-// Menus in the bar of the window(s) a menu stands for; -1 when unknown.
+// Menus in the bar of the window(s) a menu stands for, as far as the
+// windows' menu openings told; -1 when unknown.
 LONG MenuBarSize(const OEMenuRegistry* registry, LONG kind) {
-    if (!registry && kind != 0) return LargestMsgWndMenuBar();
-    HWND window = registry ? MsgWndHandle(registry->window()) : MainWindow();
-    HMENU bar = window && IsWindow(window) ? GetMenu(window) : nullptr;
-    return bar ? GetMenuItemCount(bar) : -1;
+    if (registry) return registry->barSize();
+    if (kind != 0) return OEMenuRegistry::LargestMsgWndBar();
+    auto global = OEMenuRegistry::Global(false);
+    return global ? global->barSize() : -1;
 }
 
 // A new item object made by `create` on it; the object is the result.
