@@ -238,6 +238,7 @@ LRESULT MainWndProcBody(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     }
     case WM_MENUSELECT:
         g_lastMenuSelect = LOWORD(wParam);
+        if (auto menus = OEMenuRegistry::Global(false)) menus->NoteMenuSelect(wParam, lParam);
         break;
     case WM_PARENTNOTIFY:
         if (LOWORD(wParam) == WM_CREATE) {

@@ -86,7 +86,7 @@ OEPluginMsgWnd* AddMsgWnd(HWND window, bool noToolbar) {
     if (!noToolbar) {
         record->toolbarHost = OEToolbarHost::NewMsgWndHost();
         constexpr LONG kAllMsgWnd = 23;
-        record->menu = std::make_shared<OEMenuRegistry>(*OEMenuRegistry::Global(true), kAllMsgWnd);
+        record->menu = OEMenuRegistry::Global(true)->NewCopy(kAllMsgWnd, window);
     }
     cs_lock hold(ListLock());
     List().push_back(record.get());
@@ -134,7 +134,7 @@ void RemoveMsgWnd(HWND window) {
     list.erase(std::remove(list.begin(), list.end(), record), list.end());
 
     record->toolbarHost.reset();
-    if (record->menu) record->menu->Detach();
+    if (record->menu) record->menu->Close();
     record->menu.reset();
     if (record->previousProc) {
         SetWindowLongPtrA(record->window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(record->previousProc));
@@ -304,7 +304,9 @@ LRESULT MsgWndProcBody(OEPluginMsgWnd* record, HWND hwnd, UINT message, WPARAM w
         }
         // The window's own copy of a library button toggles and drops down.
         if (record->toolbarHost) record->toolbarHost->OfferMsgWndCommand(hwnd, id);
-        if (record->menu && record->menu->MenuItemCommand(reinterpret_cast<INT64>(hwnd), id)) return 0;
+        // Menu items are chosen in menus (lParam 0), never through a control.
+        if (lParam == 0 && record->menu && record->menu->MenuItemCommand(reinterpret_cast<INT64>(hwnd), id))
+            return 0;
         break;
     }
     case WM_TIMER:
@@ -328,6 +330,7 @@ LRESULT MsgWndProcBody(OEPluginMsgWnd* record, HWND hwnd, UINT message, WPARAM w
     }
     case WM_MENUSELECT:
         record->lastMenuSelect = LOWORD(wParam);
+        if (record->menu) record->menu->NoteMenuSelect(wParam, lParam);
         break;
     case WM_PARENTNOTIFY:
         // The start-up timer runs once, until the first tick initialises.

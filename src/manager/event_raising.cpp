@@ -1,6 +1,7 @@
 // The raise operations: one piece of client activity, carried to the server
 // thread by the callback window, delivered to the sinks of every object
 // concerned, in a fixed order, through the event gate.
+#include <algorithm>
 #include <vector>
 
 #include "com_ptr.h"
@@ -89,7 +90,8 @@ void PLUMEManager::RaiseOnButtonClicked(LONG toolbarId, LONG buttonId, LONGLONG 
         com_ptr<OEToolbar> hold(toolbar);
         main ? toolbar->FireOnButtonClicked(buttonId) : toolbar->FireOnButtonMsgWndClicked(buttonId, window);
     }
-    if (OEMsgWnd* msgWnd = FindMsgWnd(window)) {
+    // Unbound objects answer -1: a main-window click is not theirs.
+    if (OEMsgWnd* msgWnd = main ? nullptr : FindMsgWnd(window)) {
         com_ptr<OEMsgWnd> hold(msgWnd);
         msgWnd->FireOnToolbarButtonClicked(toolbarId, buttonId);
     }
@@ -106,26 +108,29 @@ void PLUMEManager::RaiseOnMenuItemClicked(LONG menuIndex, LONG itemId, LONGLONG 
     const bool main = msgWndId == -1;
     const LONG window = static_cast<LONG>(msgWndId);
     // Everything the fan-out reaches is found and held under the lock; the
-    // sinks run after it is let go.
+    // sinks run after it is let go. The item must live where it was chosen.
     com_ptr<OEMenuItem> item;
     com_ptr<OEMenu> menu;
-    com_ptr<OEMsgWnd> msgWnd;
     com_ptr<PLUMEObj> root;
     {
         cs_lock hold(registryLock_);
-        MenuItemRecord record;
-        if (!FindMenuItemRecord(itemId, &record)) {
+        auto record = std::find_if(menuItemRecords_.begin(), menuItemRecords_.end(), [&](const MenuItemRecord& r) {
+            return r.itemId == itemId && r.HeardIn(msgWndId);
+        });
+        if (record == menuItemRecords_.end()) {
             Log(0, "RaiseOnMenuItemClicked: Cannot find class representation\n");
             return;
         }
         item = com_ptr<OEMenuItem>(FindMenuItem(itemId));
-        menu = com_ptr<OEMenu>(FindMenu(record.menuId));
-        msgWnd = com_ptr<OEMsgWnd>(FindMsgWnd(window));
-        root = com_ptr<PLUMEObj>(FindRootObject(record.ownerId));
+        menu = com_ptr<OEMenu>(FindMenu(record->menuId));
+        root = com_ptr<PLUMEObj>(FindRootObject(record->ownerId));
     }
+    // Objects of the window that are bound to it; none for the main window.
+    std::vector<com_ptr<OEMsgWnd>> msgWnds;
+    if (!main) msgWnds = MsgWndsOf(window);
     if (item) main ? item->FireOnClick() : item->FireOnMsgWndClick(window);
     if (menu) main ? menu->FireOnItemClicked(itemId) : menu->FireOnMsgWndItemClicked(itemId, window);
-    if (msgWnd) msgWnd->FireOnMenuItemClicked(menuIndex, itemId);
+    for (auto& msgWnd : msgWnds) msgWnd->FireOnMenuItemClicked(menuIndex, itemId);
     if (root)
         main ? root->FireOnMenuItemClicked(menuIndex, itemId)
              : root->FireOnMsgWndMenuItemClicked(menuIndex, itemId, window);

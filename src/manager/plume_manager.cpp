@@ -14,6 +14,7 @@
 #include "store/message_store.h"
 #include "store/store_namespace.h"
 #include "ui/oe_button.h"
+#include "ui/menu_registry.h"
 #include "ui/oe_menu.h"
 #include "ui/oe_menu_item.h"
 #include "ui/oe_toolbar.h"
@@ -189,30 +190,41 @@ void PLUMEManager::DisconnectAllObjects() {
 }
 
 // Menu-item records.
-void PLUMEManager::AddMenuItemRecord(LONG itemId, LONG menuId, LONG parentItemId) {
+bool MenuItemRecord::Live() const {
+    if (msgWndId == 0) return true;
+    auto held = registry.lock();
+    return held && !held->closed();
+}
+
+bool MenuItemRecord::HeardIn(LONGLONG window) const {
+    return Live() && (msgWndId == 0 || msgWndId == static_cast<LONG>(window));
+}
+
+void PLUMEManager::AddMenuItemRecord(LONG itemId, LONG menuId, LONG parentItemId,
+                                     const std::shared_ptr<OEMenuRegistry>& registry) {
     MenuItemRecord record;
     record.itemId = itemId;
     record.menuId = menuId;
+    record.parentId = parentItemId;
+    if (registry) {
+        record.msgWndId = registry->window();
+        record.registry = registry;
+    }
     cs_lock hold(registryLock_);
     if (parentItemId != -1) {
         auto parent = std::find_if(menuItemRecords_.begin(), menuItemRecords_.end(),
                                    [&](const MenuItemRecord& r) { return r.itemId == parentItemId; });
         if (parent != menuItemRecords_.end()) record.ownerId = parent->ownerId;
-    } else {
-        for (OEMenu* menu : menus_.items()) {
-            if (menu->RegistryKey() == menuId) {
-                record.ownerId = menu->ownerId();
-                break;
-            }
-        }
+    } else if (OEMenu* menu = menus_.Find(menuId)) {
+        record.ownerId = menu->ownerId();
     }
-    menuItemRecords_.push_back(record);
+    menuItemRecords_.push_back(std::move(record));
 }
 
 bool PLUMEManager::FindMenuItemRecord(LONG itemId, MenuItemRecord* out) {
     cs_lock hold(registryLock_);
     for (const MenuItemRecord& r : menuItemRecords_) {
-        if (r.itemId == itemId) {
+        if (r.itemId == itemId && r.Live()) {
             *out = r;
             return true;
         }
@@ -221,14 +233,25 @@ bool PLUMEManager::FindMenuItemRecord(LONG itemId, MenuItemRecord* out) {
 }
 
 void PLUMEManager::RemoveMenuItemRecord(LONG itemId) {
+    if (itemId == -1) return;  // no item; -1 is also every top-level item's parent
     cs_lock hold(registryLock_);
+    std::vector<LONG> doomed{itemId};
+    for (size_t i = 0; i < doomed.size(); ++i)
+        for (const MenuItemRecord& r : menuItemRecords_)
+            if (r.parentId == doomed[i]) doomed.push_back(r.itemId);
     menuItemRecords_.erase(std::remove_if(menuItemRecords_.begin(), menuItemRecords_.end(),
-                                          [&](const MenuItemRecord& r) { return r.itemId == itemId; }),
+                                          [&](const MenuItemRecord& r) {
+                                              return std::find(doomed.begin(), doomed.end(), r.itemId) !=
+                                                     doomed.end();
+                                          }),
                            menuItemRecords_.end());
 }
 
 std::vector<LONG> PLUMEManager::MenuItemIdsOf(LONG ownerId) {
     cs_lock hold(registryLock_);
+    menuItemRecords_.erase(std::remove_if(menuItemRecords_.begin(), menuItemRecords_.end(),
+                                          [](const MenuItemRecord& r) { return !r.Live(); }),
+                           menuItemRecords_.end());
     std::vector<LONG> ids;
     for (const MenuItemRecord& r : menuItemRecords_)
         if (r.ownerId == ownerId) ids.push_back(r.itemId);

@@ -39,6 +39,7 @@ class OEToolbar;
 class OEButton;
 class OEMenu;
 class OEMenuItem;
+class OEMenuRegistry;
 struct OEPluginMsgWnd;
 class VexMessageList;
 class PLUMEMessageStore;
@@ -52,11 +53,22 @@ protected:
     ~PLUMEStoreListener() = default;
 };
 
-// Which root object owns a menu item. Every field -1 until set.
+// Which root object owns a menu item, and where the item lives. Ids -1
+// until set.
 struct MenuItemRecord {
     LONG ownerId = -1;
     LONG menuId = -1;
     LONG itemId = -1;
+    LONG parentId = -1;
+    // The message window whose own registry holds the item; 0 for the
+    // process-wide registry (the main window and every message window).
+    LONG msgWndId = 0;
+    std::weak_ptr<OEMenuRegistry> registry;  // empty for the process-wide one
+
+    // The item lives (its window is open) and is heard in window `msgWndId`
+    // (-1: the main window).
+    bool HeardIn(LONGLONG window) const;
+    bool Live() const;
 };
 
 class PLUMEManager final : public PLUMEStoreListener {
@@ -104,12 +116,16 @@ public:
     // Registered roots, in registration order (take registryLock around use).
     const std::vector<PLUMEObj*>& RootObjects() const { return roots_.items(); }
 
-    // Menu-item ownership records.
-    void AddMenuItemRecord(LONG itemId, LONG menuId, LONG parentItemId);
-    // A copy of the first record for `itemId`; false when there is none.
+    // Menu-item ownership records. `registry` is the item's registry (null:
+    // the process-wide one).
+    void AddMenuItemRecord(LONG itemId, LONG menuId, LONG parentItemId,
+                           const std::shared_ptr<OEMenuRegistry>& registry);
+    // A copy of the live record for `itemId`; false when there is none.
     bool FindMenuItemRecord(LONG itemId, MenuItemRecord* out);
+    // Removes the record of `itemId` and those of its sub-items.
     void RemoveMenuItemRecord(LONG itemId);
-    // Item ids of the records owned by `ownerId`, in record order.
+    // Item ids of the live records owned by `ownerId`, in record order; the
+    // records of closed windows go.
     std::vector<LONG> MenuItemIdsOf(LONG ownerId);
     // Removes the records of `ownerId`; then each item leaves the client's
     // menus through `removeFromMenus`, when given, with no lock held.

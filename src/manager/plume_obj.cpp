@@ -214,7 +214,7 @@ com_ptr<OEMenuItem> OwnedItem(LONG itemId, LONG kind) {
     MenuItemRecord record;
     if (!PLUMEManager::Get(true)->FindMenuItemRecord(itemId, &record)) return nullptr;
     com_ptr<OEMenuItem> item = MakeObject<OEMenuItem>();
-    item->Bind(record.itemId, record.menuId, -1, kind, nullptr);
+    item->Bind(record.itemId, record.menuId, -1, kind, record.registry.lock());
     return item;
 }
 

@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <tuple>
+#include <utility>
 
+#include "com_error.h"
 #include "log.h"
 #include "ui/toolbar_registry.h"
 
@@ -20,14 +23,28 @@ std::shared_ptr<OEMenuRegistry>& GlobalRegistry() {
     return *registry;
 }
 
-// Reserves a block of identifiers through the window's property.
-LONG ReserveBlock(HWND window) {
-    if (!window) return OEMenuRegistry::kFirstItemId;
-    LONG first = static_cast<LONG>(reinterpret_cast<INT_PTR>(GetPropA(window, kNextIdProperty)));
-    if (first == 0) first = OEMenuRegistry::kFirstItemId;
-    SetPropA(window, kNextIdProperty,
-             reinterpret_cast<HANDLE>(static_cast<INT_PTR>(first + OEMenuRegistry::kBlockSize)));
-    return first;
+// Every id below the floor belongs to a block some registry has taken.
+critical_section& IdLock() {
+    static critical_section* lock = new critical_section;
+    return *lock;
+}
+LONG g_idFloor = OEMenuRegistry::kFirstItemId;
+std::atomic<LONG> g_largestMsgWndBar{-1};
+
+void Raise(std::atomic<LONG>& value, LONG to) {
+    for (LONG seen = value; to > seen && !value.compare_exchange_weak(seen, to);) {
+    }
+}
+
+// [first, end) of a block starting at `first` or past the floor (IdLock
+// held); empty when no id is left.
+std::pair<LONG, LONG> TakeBlock(LONG first) {
+    constexpr LONG kEnd = OEMenuRegistry::kLastItemId + 1;
+    first = std::max(first, g_idFloor);
+    if (first >= kEnd) return {kEnd, kEnd};
+    const LONG end = std::min(first + OEMenuRegistry::kBlockSize, kEnd);
+    g_idFloor = std::max(g_idFloor, end);
+    return {first, end};
 }
 
 std::string Clipped(const std::string& name) { return name.substr(0, OEMenuRegistry::kMaxNameLength); }
@@ -38,6 +55,18 @@ MENUITEMINFOA ItemInfo(UINT mask) {
     info.fMask = mask;
     return info;
 }
+
+// Takes the item's sub-menu off its entry and destroys it.
+void DetachSubMenu(OEPluginMenuItem& item) {
+    if (!item.subMenu) return;
+    if (item.menu && IsMenu(item.menu)) {
+        MENUITEMINFOA info = ItemInfo(MIIM_SUBMENU);
+        SetMenuItemInfoA(item.menu, item.id, FALSE, &info);
+    }
+    DestroyMenu(item.subMenu);
+    item.subMenu = nullptr;
+}
+
 
 // The entry's text without '&' marks and without its accelerator.
 std::string PlainText(const char* text) {
@@ -69,11 +98,24 @@ int PositionBefore(HMENU menu, const std::string& before, bool subString) {
 
 }  // namespace
 
-OEMenuRegistry::OEMenuRegistry(HWND window, LONG kind) : kind_(kind), nextId_(ReserveBlock(window)) {}
+struct OEMenuRegistry::IdCounter {
+    LONG next;
+    LONG end;
+};
 
-OEMenuRegistry::OEMenuRegistry(OEMenuRegistry& source, LONG kind) : kind_(kind) {
+OEMenuRegistry::OEMenuRegistry(HWND window, LONG kind) : kind_(kind) {
+    cs_lock hold(IdLock());
+    LONG first = window ? static_cast<LONG>(reinterpret_cast<INT_PTR>(GetPropA(window, kNextIdProperty))) : 0;
+    if (first < kFirstItemId) first = kFirstItemId;
+    const auto [start, end] = TakeBlock(first);
+    if (window)
+        SetPropA(window, kNextIdProperty, reinterpret_cast<HANDLE>(static_cast<INT_PTR>(start + kBlockSize)));
+    ids_ = std::make_shared<IdCounter>(IdCounter{start, end});
+}
+
+OEMenuRegistry::OEMenuRegistry(OEMenuRegistry& source, LONG kind, HWND window)
+    : kind_(kind), ids_(source.ids_), window_(static_cast<LONG>(reinterpret_cast<INT_PTR>(window))) {
     cs_lock hold(source.lock_);
-    nextId_ = source.nextId_;
     items_.reserve(source.items_.size());
     for (const auto& item : source.items_) {
         if (item->state == OEPluginMenuItem::kDestroyedInMenu) continue;
@@ -81,8 +123,37 @@ OEMenuRegistry::OEMenuRegistry(OEMenuRegistry& source, LONG kind) : kind_(kind) 
         copy->state = OEPluginMenuItem::kNotInMenu;
         copy->menu = nullptr;
         copy->subMenu = nullptr;
+        copy->renamed = false;
         items_.push_back(std::move(copy));
     }
+}
+
+std::shared_ptr<OEMenuRegistry> OEMenuRegistry::NewCopy(LONG kind, HWND window) {
+    auto copy = std::make_shared<OEMenuRegistry>(*this, kind, window);
+    cs_lock hold(lock_);
+    copies_.erase(std::remove_if(copies_.begin(), copies_.end(), [](const auto& c) { return c.expired(); }),
+                  copies_.end());
+    copies_.push_back(copy);
+    return copy;
+}
+
+LONG OEMenuRegistry::SetIdFloorForTesting(LONG first) {
+    cs_lock hold(IdLock());
+    return std::exchange(g_idFloor, first);
+}
+
+LONG OEMenuRegistry::TakeId() {
+    cs_lock hold(IdLock());
+    if (ids_->next >= ids_->end) std::tie(ids_->next, ids_->end) = TakeBlock(ids_->next);
+    if (ids_->next >= ids_->end)
+        throw_com_error(DISP_E_OVERFLOW, L"No command identifier is left for a new menu item in this process.");
+    return ids_->next++;
+}
+
+void OEMenuRegistry::CheckOpen() const {
+    if (closed_)
+        throw_com_error(HRESULT_FROM_WIN32(ERROR_INVALID_WINDOW_HANDLE),
+                        L"The message window of this menu is closed.");
 }
 
 // Menus are not touched here: the window may be gone. Detach first.
@@ -104,13 +175,18 @@ void OEMenuRegistry::DestroyGlobal() {
         cs_lock hold(GlobalLock());
         registry.swap(GlobalRegistry());
     }
-    if (registry) registry->Detach();
+    if (registry) registry->Close();
 }
 
 OEPluginMenuItem* OEMenuRegistry::Find(LONG id) {
     for (auto& item : items_)
         if (item->id == id) return item.get();
     return nullptr;
+}
+
+OEPluginMenuItem* OEMenuRegistry::Live(LONG id) {
+    OEPluginMenuItem* item = Find(id);
+    return item && item->state != OEPluginMenuItem::kDestroyedInMenu ? item : nullptr;
 }
 
 bool OEMenuRegistry::Matches(const OEPluginMenuItem& item, LONG menuIndex) const {
@@ -132,6 +208,7 @@ LONG OEMenuRegistry::CreateItem(LONG kind, LONG menuIndex, const std::string& na
     }
     item->clickHandler = handler;
     cs_lock hold(lock_);
+    CheckOpen();
     item->id = TakeId();
     items_.push_back(std::move(item));
     return items_.back()->id;
@@ -139,7 +216,8 @@ LONG OEMenuRegistry::CreateItem(LONG kind, LONG menuIndex, const std::string& na
 
 LONG OEMenuRegistry::CreateSubItem(LONG parentId, const std::string& name, MenuClickHandler handler) {
     cs_lock hold(lock_);
-    OEPluginMenuItem* parent = Find(parentId);
+    CheckOpen();
+    OEPluginMenuItem* parent = Live(parentId);
     if (!parent) return -1;
     auto item = std::make_unique<OEPluginMenuItem>();
     item->kind = parent->kind;
@@ -154,11 +232,8 @@ LONG OEMenuRegistry::CreateSubItem(LONG parentId, const std::string& name, MenuC
 
 void OEMenuRegistry::RemoveEntry(OEPluginMenuItem& item) {
     if (item.state != OEPluginMenuItem::kNotInMenu && item.menu && IsMenu(item.menu)) {
-        if (item.subMenu) {
-            MENUITEMINFOA info = ItemInfo(MIIM_SUBMENU);
-            SetMenuItemInfoA(item.menu, item.id, FALSE, &info);
-            DestroyMenu(item.subMenu);
-        }
+        // Detached first, so that nothing is destroyed twice.
+        DetachSubMenu(item);
         DeleteMenu(item.menu, item.id, MF_BYCOMMAND);
     }
     // The sub-items' entries went with the sub-menu.
@@ -192,98 +267,108 @@ void OEMenuRegistry::RemoveItem(LONG id) {
 }
 
 bool OEMenuRegistry::DestroyItem(LONG id) {
-    cs_lock hold(lock_);
-    OEPluginMenuItem* item = Find(id);
-    if (!item) return false;
-    if (item->state != OEPluginMenuItem::kNotInMenu) {
-        if (item->parentId == -1) {
-            // Deleted from the client's menu at its next opening, on its thread.
-            item->state = OEPluginMenuItem::kDestroyedInMenu;
-            std::vector<LONG> children;
-            for (auto& child : items_)
-                if (child->parentId == id) children.push_back(child->id);
-            for (LONG child : children) RemoveItem(child);
-            return true;
-        }
-        // A sub-item lives in our own sub-menu: its entry goes now.
-        if (OEPluginMenuItem* parent = Find(item->parentId); parent && parent->subMenu) {
-            if (GetMenuItemCount(parent->subMenu) == 1) {
-                MENUITEMINFOA info = ItemInfo(MIIM_SUBMENU);
-                SetMenuItemInfoA(parent->menu, parent->id, FALSE, &info);
-                DestroyMenu(parent->subMenu);
-                parent->subMenu = nullptr;
-            } else {
-                RemoveEntry(*item);
-            }
-        }
+    bool found = DestroyHere(id);
+    std::vector<std::shared_ptr<OEMenuRegistry>> copies;
+    {
+        cs_lock hold(lock_);
+        for (auto& weak : copies_)
+            if (auto copy = weak.lock()) copies.push_back(std::move(copy));
     }
-    RemoveItem(id);
+    for (auto& copy : copies) found = copy->DestroyHere(id) || found;
+    return found;
+}
+
+bool OEMenuRegistry::DestroyHere(LONG id) {
+    cs_lock hold(lock_);
+    OEPluginMenuItem* item = Live(id);
+    if (!item) return false;
+    if (item->state == OEPluginMenuItem::kNotInMenu) {
+        RemoveItem(id);
+        return true;
+    }
+    // The entry leaves the client's menu on the client's thread (FinishDestroyed);
+    // the sub-items' entries go with this entry's sub-menu.
+    item->state = OEPluginMenuItem::kDestroyedInMenu;
+    std::vector<LONG> children;
+    for (auto& child : items_)
+        if (child->parentId == id) children.push_back(child->id);
+    for (LONG child : children) RemoveItem(child);
     return true;
+}
+
+void OEMenuRegistry::FinishDestroyed() {
+    std::vector<LONG> destroyed;
+    for (auto& item : items_) {
+        if (item->state != OEPluginMenuItem::kDestroyedInMenu) continue;
+        destroyed.push_back(item->id);
+        OEPluginMenuItem* parent = item->parentId == -1 ? nullptr : Find(item->parentId);
+        // The last entry of a parent's sub-menu takes the sub-menu along.
+        if (parent && parent->subMenu && GetMenuItemCount(parent->subMenu) == 1 && item->menu == parent->subMenu)
+            DetachSubMenu(*parent);
+        else
+            RemoveEntry(*item);
+    }
+    for (LONG id : destroyed) RemoveItem(id);
 }
 
 void OEMenuRegistry::SetEnabled(LONG id, LONG flag) {
     cs_lock hold(lock_);
-    if (OEPluginMenuItem* item = Find(id)) item->enabled = flag;
+    if (OEPluginMenuItem* item = Live(id)) item->enabled = flag;
 }
 
 void OEMenuRegistry::SetCheck(LONG id, LONG flag) {
     cs_lock hold(lock_);
-    if (OEPluginMenuItem* item = Find(id)) item->checkStyle = flag;
+    if (OEPluginMenuItem* item = Live(id)) item->checkStyle = flag;
 }
 
 void OEMenuRegistry::SetChecked(LONG id, LONG value) {
     cs_lock hold(lock_);
-    if (OEPluginMenuItem* item = Find(id)) item->checked = value;
+    if (OEPluginMenuItem* item = Live(id)) item->checked = value;
 }
 
 void OEMenuRegistry::SetVisible(LONG id, LONG flag) {
     cs_lock hold(lock_);
-    OEPluginMenuItem* item = Find(id);
+    OEPluginMenuItem* item = Live(id);
     if (!item || item->visible == flag) return;
     item->visible = flag;
-    if (item->state != OEPluginMenuItem::kDestroyedInMenu) item->state = OEPluginMenuItem::kReinsert;
+    item->state = OEPluginMenuItem::kReinsert;
 }
 
 void OEMenuRegistry::SetText(LONG id, const std::string& text) {
     cs_lock hold(lock_);
-    OEPluginMenuItem* item = Find(id);
-    if (!item) return;
-    item->name = Clipped(text);
-    if (item->state != OEPluginMenuItem::kInMenu || !IsMenu(item->menu)) return;
-    // The text and type only: an entry with a sub-menu keeps it.
-    MENUITEMINFOA info = ItemInfo(MIIM_FTYPE | MIIM_STRING);
-    info.fType = item->name.empty() ? MFT_SEPARATOR : MFT_STRING;
-    info.dwTypeData = item->name.data();
-    SetMenuItemInfoA(item->menu, item->id, FALSE, &info);
+    if (OEPluginMenuItem* item = Live(id)) {
+        item->name = Clipped(text);
+        item->renamed = true;
+    }
 }
 
 LONG OEMenuRegistry::IsEnabled(LONG id) {
     cs_lock hold(lock_);
-    OEPluginMenuItem* item = Find(id);
+    OEPluginMenuItem* item = Live(id);
     return item ? item->enabled : 0;
 }
 
 LONG OEMenuRegistry::IsChecked(LONG id) {
     cs_lock hold(lock_);
-    OEPluginMenuItem* item = Find(id);
+    OEPluginMenuItem* item = Live(id);
     return item ? item->checked : 0;
 }
 
 LONG OEMenuRegistry::IsVisible(LONG id) {
     cs_lock hold(lock_);
-    OEPluginMenuItem* item = Find(id);
+    OEPluginMenuItem* item = Live(id);
     return item ? item->visible : 0;
 }
 
 std::string OEMenuRegistry::GetText(LONG id) {
     cs_lock hold(lock_);
-    OEPluginMenuItem* item = Find(id);
+    OEPluginMenuItem* item = Live(id);
     return item ? item->name : std::string();
 }
 
 bool OEMenuRegistry::FindItem(LONG id, OEPluginMenuItem* out) {
     cs_lock hold(lock_);
-    OEPluginMenuItem* item = Find(id);
+    OEPluginMenuItem* item = Live(id);
     if (item && out) *out = *item;
     return item != nullptr;
 }
@@ -291,7 +376,7 @@ bool OEMenuRegistry::FindItem(LONG id, OEPluginMenuItem* out) {
 LONG OEMenuRegistry::FindItemByName(const std::string& name) {
     cs_lock hold(lock_);
     for (auto& item : items_)
-        if (item->name == name) return item->id;
+        if (item->name == name && item->state != OEPluginMenuItem::kDestroyedInMenu) return item->id;
     return -1;
 }
 
@@ -306,8 +391,8 @@ LONG OEMenuRegistry::kind() {
 }
 
 LONG OEMenuRegistry::nextId() {
-    cs_lock hold(lock_);
-    return nextId_;
+    cs_lock hold(IdLock());
+    return ids_->next;
 }
 
 size_t OEMenuRegistry::ItemCount() {
@@ -344,25 +429,24 @@ void OEMenuRegistry::InsertItem(OEPluginMenuItem& item, HMENU popup) {
     if (InsertMenuItemA(target, static_cast<UINT>(position), TRUE, &info)) {
         item.menu = target;
         item.state = OEPluginMenuItem::kInMenu;
+        item.renamed = false;
     }
 }
 
 void OEMenuRegistry::SyncPopup(HMENU popup, LONG menuIndex) noexcept {
     try {
         cs_lock hold(lock_);
+        FinishDestroyed();
         std::vector<OEPluginMenuItem*> order;
         for (auto& item : items_)
             if (Matches(*item, menuIndex) && item->position >= 0) order.push_back(item.get());
         for (auto& item : items_)
             if (Matches(*item, menuIndex) && item->position < 0) order.push_back(item.get());
-        std::vector<LONG> finished;
         for (OEPluginMenuItem* item : order) {
             if (item->state != OEPluginMenuItem::kNotInMenu) {
                 MENUITEMINFOA info = ItemInfo(MIIM_ID);
-                const bool present = GetMenuItemInfoA(popup, item->id, FALSE, &info) != FALSE;
-                if (!present) {
+                if (!GetMenuItemInfoA(popup, item->id, FALSE, &info)) {
                     // The client rebuilt the menu; the entry went with it.
-                    if (item->state == OEPluginMenuItem::kDestroyedInMenu) finished.push_back(item->id);
                     item->state = OEPluginMenuItem::kNotInMenu;
                     item->menu = nullptr;
                     item->subMenu = nullptr;
@@ -370,14 +454,8 @@ void OEMenuRegistry::SyncPopup(HMENU popup, LONG menuIndex) noexcept {
                     RemoveEntry(*item);
                 }
             }
-            if (item->state == OEPluginMenuItem::kNotInMenu && item->visible) {
-                if (std::find(finished.begin(), finished.end(), item->id) == finished.end()) InsertItem(*item, popup);
-            } else if (item->state == OEPluginMenuItem::kDestroyedInMenu) {
-                RemoveEntry(*item);
-                finished.push_back(item->id);
-            }
+            if (item->state == OEPluginMenuItem::kNotInMenu && item->visible) InsertItem(*item, popup);
         }
-        for (LONG id : finished) RemoveItem(id);
     } catch (...) {
         Log(0, "OEMenuRegistry::SyncPopup: failed.\n");
     }
@@ -386,8 +464,17 @@ void OEMenuRegistry::SyncPopup(HMENU popup, LONG menuIndex) noexcept {
 void OEMenuRegistry::ApplyStates() noexcept {
     try {
         cs_lock hold(lock_);
+        FinishDestroyed();
         for (auto& item : items_) {
             if (item->state != OEPluginMenuItem::kInMenu || !item->menu) continue;
+            if (item->renamed && IsMenu(item->menu)) {
+                // The text and type only: an entry with a sub-menu keeps it.
+                MENUITEMINFOA text = ItemInfo(MIIM_FTYPE | MIIM_STRING);
+                text.fType = item->name.empty() ? MFT_SEPARATOR : MFT_STRING;
+                text.dwTypeData = item->name.data();
+                SetMenuItemInfoA(item->menu, item->id, FALSE, &text);
+            }
+            item->renamed = false;
             MENUITEMINFOA info = ItemInfo(MIIM_STATE);
             info.fState = (item->enabled ? 0 : MFS_GRAYED) | (item->checkStyle && item->checked > 0 ? MFS_CHECKED : 0);
             SetMenuItemInfoA(item->menu, item->id, FALSE, &info);
@@ -435,6 +522,22 @@ void OEMenuRegistry::Detach() noexcept {
     } catch (...) {
         Log(0, "OEMenuRegistry::Detach: failed.\n");
     }
+}
+
+void OEMenuRegistry::NoteMenuSelect(WPARAM wParam, LPARAM lParam) noexcept {
+    const UINT flags = HIWORD(wParam);
+    HMENU bar = reinterpret_cast<HMENU>(lParam);
+    if (!(flags & MF_POPUP) || (flags & MF_SYSMENU) || !bar || !IsMenu(bar)) return;
+    const LONG count = GetMenuItemCount(bar);
+    Raise(barSize_, count);
+    if (window_) Raise(g_largestMsgWndBar, count);
+}
+
+LONG OEMenuRegistry::LargestMsgWndBar() { return g_largestMsgWndBar; }
+
+void OEMenuRegistry::Close() noexcept {
+    closed_ = true;
+    Detach();
 }
 
 void RouteMenuCommand(INT64 window, LONG id) {

@@ -6,20 +6,27 @@
 // Lifecycle: the process-wide registry (main window; also the source of the
 // items meant for message windows) is made by the hook layer with the main
 // window, or on first use, and destroyed by DetachHooks. Each message window
-// gets a copy when it is recorded and loses it when its record goes; Detach
-// takes the registry's entries out of the window's menus first.
+// gets a copy (NewCopy) when it is recorded and loses it when its record
+// goes; Close takes the registry's entries out of the window's menus first.
+// Identifiers: a registry and its copies number from one block of 1000 at a
+// time; no id is handed out twice in the process, and none past
+// kLastItemId (the buttons' command ids follow).
 // Threads: automation methods use registries on the server thread, window
-// procedures on the client UI thread. Every operation holds the registry's
-// lock; menu calls made under it never send to another thread. The click
-// handler runs after the lock is let go.
+// procedures on the client UI thread. Only the client UI thread changes the
+// client's menus (SyncPopup, ApplyStates, Detach): the server thread's
+// changes are stored and shown at the window's next menu opening. Every
+// operation holds the registry's lock; the click handler runs after it is
+// let go.
 #pragma once
 
 #include <windows.h>
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "manager/identifiers.h"
 #include "sync.h"
 
 namespace plume {
@@ -47,20 +54,24 @@ struct OEPluginMenuItem {
     std::string name;  // empty: a separator
     MenuClickHandler clickHandler = nullptr;
     LONG id = -1;  // also the command identifier
+    bool renamed = false;  // `name` goes into the entry at the next opening
 };
 
 class OEMenuRegistry {
 public:
     static constexpr LONG kFirstItemId = 50101;
+    // Commands are routed on 16 bits, and 60100 up are the buttons'.
+    static constexpr LONG kLastItemId = kFirstButtonId - 1;
     static constexpr LONG kBlockSize = 1000;
     static constexpr size_t kMaxNameLength = 255;
 
     // A registry whose identifiers come from a block reserved through the
-    // window property "PLUME_MenuNextId" of `window` (none: from the first).
+    // window property "PLUME_MenuNextId" of `window` (none: from the first),
+    // past every block the process has used.
     OEMenuRegistry(HWND window, LONG kind);
-    // A copy of every item of `source` (out of every menu), numbering on
-    // from where `source` is.
-    OEMenuRegistry(OEMenuRegistry& source, LONG kind);
+    // A copy of every item of `source` (out of every menu) for message
+    // window `window`, numbering on with `source` from one counter.
+    OEMenuRegistry(OEMenuRegistry& source, LONG kind, HWND window = nullptr);
     ~OEMenuRegistry();
     OEMenuRegistry(const OEMenuRegistry&) = delete;
     OEMenuRegistry& operator=(const OEMenuRegistry&) = delete;
@@ -70,12 +81,19 @@ public:
     static std::shared_ptr<OEMenuRegistry> Global(bool create, HWND window = nullptr);
     // Takes the process-wide registry's entries out of the menus and forgets it.
     static void DestroyGlobal();
+    // A copy (as above) that this registry's DestroyItem reaches too.
+    std::shared_ptr<OEMenuRegistry> NewCopy(LONG kind, HWND window);
+    // Tests: where the next block starts; returns the previous value.
+    static LONG SetIdFloorForTesting(LONG first);
 
+    // Both raise a com_error when no identifier is left (DISP_E_OVERFLOW) or
+    // the registry is closed.
     LONG CreateItem(LONG kind, LONG menuIndex, const std::string& name, const std::string& before, LONG subString,
                     MenuClickHandler handler, LONG position);
     // -1 when no item has `parentId`.
     LONG CreateSubItem(LONG parentId, const std::string& name, MenuClickHandler handler);
-    // False when no item has `id`.
+    // Here and in the live copies; false when none of them has `id`. An
+    // entry in a menu goes at the window's next menu opening.
     bool DestroyItem(LONG id);
 
     void SetEnabled(LONG id, LONG flag);
@@ -94,32 +112,54 @@ public:
     LONG kind();
     LONG nextId();
     size_t ItemCount();
+    // The message window id of a copy's window; 0 for the others.
+    LONG window() const { return window_; }
+    bool closed() const { return closed_; }
 
     // Client UI thread, from the window procedures. They never throw.
     void SyncPopup(HMENU popup, LONG menuIndex) noexcept;
     void ApplyStates() noexcept;
     // True when `id` is an item with a click handler (which has been called).
     bool MenuItemCommand(INT64 window, LONG id) noexcept;
+    // WM_MENUSELECT: a pop-up opening from a menu bar tells the bar's size.
+    void NoteMenuSelect(WPARAM wParam, LPARAM lParam) noexcept;
+    // Menus in the window's bar, the most seen; -1 before any was opened.
+    LONG barSize() const { return barSize_; }
+    // The same over every message window's copy.
+    static LONG LargestMsgWndBar();
 
     // Takes every entry out of the menus; the items stay, out of any menu.
     void Detach() noexcept;
+    // Detach, for good: the window is gone and no item is made any more.
+    void Close() noexcept;
 
 private:
     using Items = std::vector<std::unique_ptr<OEPluginMenuItem>>;
+    struct IdCounter;
 
     OEPluginMenuItem* Find(LONG id);
+    // Find, without items destroyed while in a menu.
+    OEPluginMenuItem* Live(LONG id);
+    bool DestroyHere(LONG id);
+    // Client UI thread: entries of destroyed items leave their menus.
+    void FinishDestroyed();
+    void CheckOpen() const;
     bool Matches(const OEPluginMenuItem& item, LONG menuIndex) const;
     void InsertItem(OEPluginMenuItem& item, HMENU popup);
     // Deletes the item's entry (and its sub-menu) from its menu.
     void RemoveEntry(OEPluginMenuItem& item);
     // Deletes the item and its descendants from `items_`.
     void RemoveItem(LONG id);
-    LONG TakeId() { return nextId_++; }
+    LONG TakeId();
 
     critical_section lock_;
     Items items_;
     LONG kind_;
-    LONG nextId_;
+    std::shared_ptr<IdCounter> ids_;  // shared with the copies
+    const LONG window_ = 0;
+    std::atomic<bool> closed_{false};
+    std::atomic<LONG> barSize_{-1};
+    std::vector<std::weak_ptr<OEMenuRegistry>> copies_;
 };
 
 // Offers a command of `window` (-1: the main window) to the process-wide

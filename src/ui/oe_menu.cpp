@@ -1,6 +1,9 @@
 #include "ui/oe_menu.h"
 
+#include <string>
+
 #include "bstr.h"
+#include "com_error.h"
 #include "manager/plume_manager.h"
 #include "ui/menu_registry.h"
 #include "ui/oe_menu_item.h"
@@ -34,54 +37,75 @@ void OEMenu::FireOnMsgWndItemClicked(LONG itemId, LONG msgWndId) {
 
 namespace {
 
+// Menus in the bar of the window(s) a menu stands for, as far as the
+// windows' menu openings told; -1 when unknown.
+LONG MenuBarSize(const OEMenuRegistry* registry, LONG kind) {
+    if (registry) return registry->barSize();
+    if (kind != 0) return OEMenuRegistry::LargestMsgWndBar();
+    auto global = OEMenuRegistry::Global(false);
+    return global ? global->barSize() : -1;
+}
+
 // A new item object made by `create` on it; the object is the result.
 template <typename Out, typename Create>
 void NewItem(Out** out, Create create) {
     *out = nullptr;
     com_ptr<OEMenuItem> item = MakeObject<OEMenuItem>();
-    throw_if_failed(create(*item));
+    create(*item);
     *out = reinterpret_cast<Out*>(static_cast<IOEMenuItem*>(item.detach()));
 }
 
 }  // namespace
+
+void OEMenu::CheckUsable() const {
+    constexpr HRESULT kNoWindow = HRESULT_FROM_WIN32(ERROR_INVALID_WINDOW_HANDLE);
+    if (id_ == -1)
+        throw_com_error(kNoWindow, L"This menu stands for no window: its message window object is not bound.");
+    if (registry_ && registry_->closed()) throw_com_error(kNoWindow, L"The message window of this menu is closed.");
+    if (kind_ != 0 && (kind_ & OE_ALL_MSG_WND) == 0)
+        throw_com_error(E_INVALIDARG, L"No message window of kind " + std::to_wstring(kind_) + L" has menus.");
+    const LONG count = MenuBarSize(registry_.get(), kind_);
+    if (index_ < 0 || (count >= 0 && index_ >= count))
+        throw_com_error(DISP_E_BADINDEX, L"The menu bar has no menu at index " + std::to_wstring(index_) + L".");
+}
 
 STDMETHODIMP OEMenu::GetIndex(LONG* index) {
     return Call("GetIndex", index, [&] { *index = index_; });
 }
 
 STDMETHODIMP OEMenu::CreateItem(BSTR name, ::OEMenuItem** item) {
-    return Call("CreateItem", item, [&] { NewItem(item, [&](OEMenuItem& i) { return i.Create(id_, name); }); });
+    return Call("CreateItem", item, [&] { NewItem(item, [&](OEMenuItem& i) { i.CreateIn(id_, name, nullptr, 1, -1); }); });
 }
 
 STDMETHODIMP OEMenu::CreateItemBefore(BSTR name, BSTR before, LONG subString, IOEMenuItem** item) {
     return Call("CreateItemBefore", item, [&] {
-        NewItem(item, [&](OEMenuItem& i) { return i.CreateBefore(id_, name, before, subString); });
+        NewItem(item, [&](OEMenuItem& i) { i.CreateIn(id_, name, before, subString, -1); });
     });
 }
 
 STDMETHODIMP OEMenu::CreateSeparator(IOEMenuItem** separator) {
     return Call("CreateSeparator", separator, [&] {
         bstr empty(L"");
-        NewItem(separator, [&](OEMenuItem& i) { return i.Create(id_, empty.get()); });
+        NewItem(separator, [&](OEMenuItem& i) { i.CreateIn(id_, empty.get(), nullptr, 1, -1); });
     });
 }
 
 STDMETHODIMP OEMenu::CreateSeparatorBefore(BSTR before, LONG subString, IOEMenuItem** separator) {
     return Call("CreateSeparatorBefore", separator, [&] {
         bstr empty(L"");
-        NewItem(separator, [&](OEMenuItem& i) { return i.CreateBefore(id_, empty.get(), before, subString); });
+        NewItem(separator, [&](OEMenuItem& i) { i.CreateIn(id_, empty.get(), before, subString, -1); });
     });
 }
 
 STDMETHODIMP OEMenu::CreateItemAt(BSTR name, LONG position, IOEMenuItem** item) {
     return Call("CreateItemAt", item,
-                [&] { NewItem(item, [&](OEMenuItem& i) { return i.CreateAt(id_, name, position); }); });
+                [&] { NewItem(item, [&](OEMenuItem& i) { i.CreateIn(id_, name, nullptr, 0, position); }); });
 }
 
 STDMETHODIMP OEMenu::CreateSeparatorAt(LONG position, IOEMenuItem** item) {
     return Call("CreateSeparatorAt", item, [&] {
         bstr empty(L"");
-        NewItem(item, [&](OEMenuItem& i) { return i.CreateAt(id_, empty.get(), position); });
+        NewItem(item, [&](OEMenuItem& i) { i.CreateIn(id_, empty.get(), nullptr, 0, position); });
     });
 }
 

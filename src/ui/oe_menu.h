@@ -31,6 +31,9 @@ public:
     // Stands for menu `index` of windows of `kind` (0: the main window),
     // under a new menu id, obtained by root `ownerId`.
     void Bind(LONG index, LONG kind, std::shared_ptr<OEMenuRegistry> registry, LONG ownerId);
+    // Raises a com_error saying why no item made here could ever show: no
+    // window, a closed one, a kind without menus, no such menu in the bar.
+    void CheckUsable() const;
 
     // Event deliveries to this object's sinks.
     void FireOnItemClicked(LONG itemId);

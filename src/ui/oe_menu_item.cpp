@@ -47,18 +47,18 @@ std::shared_ptr<OEMenuRegistry> OEMenuItem::Registry() {
     return registry_ ? registry_ : OEMenuRegistry::Global(true);
 }
 
-void OEMenuItem::CreateIn(LONG menuId, const std::string& name, const std::string& before, LONG subString,
-                          LONG position) {
+void OEMenuItem::CreateIn(LONG menuId, BSTR name, BSTR before, LONG subString, LONG position) {
+    const std::string text = NameOf(name);
     PLUMEManager* manager = PLUMEManager::Get(true);
     OEMenu* found = manager->FindMenu(menuId);
     if (!found) return;
     com_ptr<OEMenu> menu(found);
-    menuId_ = menuId;
-    menuIndex_ = menu->index();
-    kind_ = menu->kind();
-    registry_ = menu->registry();
-    itemId_ = Registry()->CreateItem(kind_, menuIndex_, name, before, subString, PostMenuItemClick, position);
-    manager->AddMenuItemRecord(itemId_, menuId_, -1);
+    menu->CheckUsable();
+    auto registry = menu->registry() ? menu->registry() : OEMenuRegistry::Global(true);
+    const LONG itemId = registry->CreateItem(menu->kind(), menu->index(), text, AnsiFromBstr(before),
+                                             subString, PostMenuItemClick, position < 0 ? -1 : position);
+    Bind(itemId, menuId, menu->index(), menu->kind(), menu->registry());
+    manager->AddMenuItemRecord(itemId_, menuId_, -1, registry_);
 }
 
 HRESULT OEMenuItem::NewSubItem(const char* method, BSTR name, IOEMenuItem** out) {
@@ -68,7 +68,7 @@ HRESULT OEMenuItem::NewSubItem(const char* method, BSTR name, IOEMenuItem** out)
         com_ptr<OEMenuItem> item = MakeObject<OEMenuItem>();
         auto registry = Registry();
         item->Bind(registry->CreateSubItem(itemId_, text, PostMenuItemClick), menuId_, menuIndex_, kind_, registry_);
-        if (item->itemId_ != -1) PLUMEManager::Get(true)->AddMenuItemRecord(item->itemId_, menuId_, itemId_);
+        if (item->itemId_ != -1) PLUMEManager::Get(true)->AddMenuItemRecord(item->itemId_, menuId_, itemId_, registry_);
         *out = item.detach();
     });
 }
@@ -78,16 +78,16 @@ STDMETHODIMP OEMenuItem::GetID(LONG* id) {
 }
 
 STDMETHODIMP OEMenuItem::Create(LONG menuId, BSTR name) {
-    return Call("Create", [&] { CreateIn(menuId, NameOf(name), "", 1, -1); });
+    return Call("Create", [&] { CreateIn(menuId, name, nullptr, 1, -1); });
 }
 
 STDMETHODIMP OEMenuItem::CreateBefore(LONG menuId, BSTR name, BSTR before, LONG subString) {
-    return Call("CreateBefore", [&] { CreateIn(menuId, NameOf(name), AnsiFromBstr(before), subString, -1); });
+    return Call("CreateBefore", [&] { CreateIn(menuId, name, before, subString, -1); });
 }
 
 STDMETHODIMP OEMenuItem::CreateAt(LONG menuId, BSTR name, LONG position) {
     // A negative position is an item at the end.
-    return Call("CreateAt", [&] { CreateIn(menuId, NameOf(name), "", 0, position < 0 ? -1 : position); });
+    return Call("CreateAt", [&] { CreateIn(menuId, name, nullptr, 0, position); });
 }
 
 STDMETHODIMP OEMenuItem::CreateSubItem(BSTR name, IOEMenuItem** newItem) {

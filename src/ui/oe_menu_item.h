@@ -29,6 +29,10 @@ public:
     // Stands for an existing item.
     void Bind(LONG itemId, LONG menuId, LONG menuIndex, LONG kind, std::shared_ptr<OEMenuRegistry> registry);
 
+    // A new item in the menu with `menuId` (none held: nothing happens); a
+    // menu whose items could never show raises a com_error saying why.
+    void CreateIn(LONG menuId, BSTR name, BSTR before, LONG subString, LONG position);
+
     // Event deliveries to this object's sinks.
     void FireOnClick();
     void FireOnMsgWndClick(LONG msgWndId);
@@ -53,8 +57,6 @@ public:
 private:
     // The item's registry: the menu's, else the process-wide one.
     std::shared_ptr<OEMenuRegistry> Registry();
-    // A new item in the menu with `menuId` (none held: nothing happens).
-    void CreateIn(LONG menuId, const std::string& name, const std::string& before, LONG subString, LONG position);
     // A new sub-item object of this item.
     HRESULT NewSubItem(const char* method, BSTR name, IOEMenuItem** out);
 

@@ -523,9 +523,11 @@ LRESULT RouteCommand(WNDPROC previous, HWND hwnd, UINT message, WPARAM wParam, L
             isMain = g_registry && hwnd == g_registry->mainHost().hostWindow();
         }
         const INT64 windowParam = isMain ? -1 : reinterpret_cast<INT64>(hwnd);
+        // A menu's choice comes with lParam 0, a control's command with the
+        // control: only the former can be a menu item's.
         if (ButtonPtr button = OEToolbarRegistry::FindButton(id))
             OnButtonCommand(button, windowParam, id);
-        else if (g_menuRouter)
+        else if (g_menuRouter && lParam == 0)
             g_menuRouter(windowParam, id);
     }
     return CallWindowProcA(previous, hwnd, message, wParam, lParam);

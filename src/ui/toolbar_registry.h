@@ -154,8 +154,9 @@ critical_section& ToolbarLock();
 // every message on to `previous`.
 LRESULT RouteCommand(WNDPROC previous, HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
-// Where RouteCommand offers command identifiers that are no button's: the
-// menu items, with the window as RouteCommand names it (-1: the main window).
+// Where RouteCommand offers command identifiers that are no button's and
+// come from a menu (lParam 0): the menu items, with the window as
+// RouteCommand names it (-1: the main window).
 // Returns nothing; the message goes on in every case.
 using MenuCommandRouter = void (*)(INT64 window, LONG id);
 void SetMenuCommandRouter(MenuCommandRouter router);

@@ -167,6 +167,9 @@ TEST_F(MenuE2E, ChoicesRaiseEventsOnceInOrderForTheOwningRoot) {
     log.Listen(second, DIID_IPLUMEObjEvents, "second");
     log.Listen(leaf, DIID_IOEMenuItemEvents, "leaf");
     log.Listen(other, DIID_IOEMenuItemEvents, "other");
+    // Unbound message-window objects hear no main-window choice.
+    com_ptr<IOEMsgWnd> unbound = NewObject<IOEMsgWnd>(CLSID_OEMsgWnd, IID_IOEMsgWnd);
+    log.Listen(unbound, DIID_IOEMsgWndEvents, "unbound");
 
     EXPECT_EQ(checkId, Call(L"ChooseMenuItem", {H(main), L"Edit\\PLUME Toggle"}).Long());
     ASSERT_TRUE(log.WaitFor(3));
@@ -205,10 +208,9 @@ TEST_F(MenuE2E, RenamingAndRemovingWhileTheMenuIsOpen) {
     HoldOpen(main, L"Edit");
     std::vector<Entry> open = Entries(Call(L"OpenMenuItems"));
     ASSERT_NE(nullptr, Find(open, L"PLUME Old Name"));
+    // The open menu is the client's thread's: changes show at the next opening.
     ASSERT_EQ(S_OK, renamed->SetText(bstr(L"PLUME New & Name").get()));
-    open = Entries(Call(L"OpenMenuItems"));
-    EXPECT_NE(nullptr, Find(open, L"PLUME New & Name")) << "renamed while open";
-    EXPECT_EQ(nullptr, Find(open, L"PLUME Old Name"));
+    EXPECT_NE(nullptr, Find(Entries(Call(L"OpenMenuItems")), L"PLUME Old Name"));
     ASSERT_EQ(S_OK, removed->Destroy());
     ASSERT_EQ(S_OK, removed->Destroy()) << "twice";
     EXPECT_NE(nullptr, Find(Entries(Call(L"OpenMenuItems")), L"PLUME Going"))
@@ -263,6 +265,16 @@ TEST_F(MenuE2E, MessageWindowItemsAppearInMessageWindowsOpenedAfterwards) {
     com_ptr<IOEMenuItem> found;
     ASSERT_EQ(S_OK, msgWnd->GetMenuItem(Id(ownItem.get()), found.put()));
     EXPECT_TRUE(found);
+    // Ids are never shared: the main window's next item follows the window's own.
+    com_ptr<IOEMenuItem> mainNext = Item(mainFile.get(), L"PLUME Main Next");
+    EXPECT_EQ(kFirstItemId + 2, Id(ownItem.get()));
+    EXPECT_EQ(kFirstItemId + 3, Id(mainNext.get()));
+    // Menus the note's bar does not have take no items.
+    com_ptr<IOEMenu> noSuchMenu;
+    com_ptr<IOEMenuItem> never;
+    ASSERT_EQ(S_OK, root_->GetMsgWndMenu(OE_MSG_SEND_WND, 99, noSuchMenu.put()));
+    EXPECT_EQ(DISP_E_BADINDEX,
+              noSuchMenu->CreateItem(bstr(L"PLUME Never").get(), reinterpret_cast<::OEMenuItem**>(never.put())));
 
     EventLog log;
     log.Listen(forNotes, DIID_IOEMenuItemEvents, "item");
@@ -279,6 +291,27 @@ TEST_F(MenuE2E, MessageWindowItemsAppearInMessageWindowsOpenedAfterwards) {
                                   {"root", kRootOnMsgWndMenuItemClicked, {kFileMenu, id, w}}}),
               log.heard);
     EXPECT_EQ(1u, Notes().size()) << "the client did not act on the library's command";
+
+    // Each choice reaches its own item, also after the other is destroyed.
+    log.heard.clear();
+    EventLog items;
+    items.Listen(ownItem, DIID_IOEMenuItemEvents, "own");
+    items.Listen(mainNext, DIID_IOEMenuItemEvents, "next");
+    EXPECT_EQ(Id(ownItem.get()), Call(L"ChooseMenuItem", {H(note), L"File\\PLUME This Note"}).Long());
+    EXPECT_EQ(Id(mainNext.get()), Call(L"ChooseMenuItem", {H(main), L"File\\PLUME Main Next"}).Long());
+    ASSERT_TRUE(items.WaitFor(2));
+    ASSERT_EQ(S_OK, ownItem->Destroy());
+    Call(L"ChooseMenuItem", {H(main), L"File\\PLUME Main Next"});
+    ASSERT_TRUE(items.WaitFor(3));
+    Settle();
+    EXPECT_EQ((std::vector<Heard>{{"own", kItemOnMsgWndClick, {w}}, {"next", kItemOnClick, {}}, {"next", kItemOnClick, {}}}),
+              items.heard);
+
+    // RemoveAllMenuItems takes the root's items out of the open note too.
+    ASSERT_EQ(S_OK, root_->RemoveAllMenuItems());
+    std::vector<Entry> cleared = Open(note, L"File");
+    EXPECT_EQ(nullptr, Find(cleared, L"PLUME Stamp Subject"));
+    EXPECT_EQ(nullptr, Find(cleared, L"PLUME This Note"));
     msgWnd.reset();
     found.reset();
     Call(L"CloseNote", {w});
@@ -286,9 +319,11 @@ TEST_F(MenuE2E, MessageWindowItemsAppearInMessageWindowsOpenedAfterwards) {
 
 TEST_F(MenuE2E, BadInputLeavesTheClientWorking) {
     com_ptr<IOEMenu> nowhere = Menu(root_.get(), 77), edit = Menu(root_.get(), kEditMenu);
-    com_ptr<IOEMenuItem> lost = Item(nowhere.get(), L"PLUME Lost");
-    EXPECT_GT(Id(lost.get()), 0) << "an unknown menu index still makes an item";
-    com_ptr<IOEMenuItem> tooLong, empty, separator, underSeparator, blank;
+    com_ptr<IOEMenuItem> tooLong, empty, separator, underSeparator, blank, lost;
+    Open(main, L"Edit");  // the bar's size is known once a menu of it opened
+    EXPECT_EQ(DISP_E_BADINDEX, nowhere->CreateItem(bstr(L"PLUME Lost").get(), reinterpret_cast<::OEMenuItem**>(lost.put())))
+        << "the main window's menu bar has no menu 77";
+    EXPECT_FALSE(lost);
     EXPECT_EQ(E_INVALIDARG, edit->CreateItemAt(bstr(std::wstring(300, L'x')).get(), 0, tooLong.put()));
     EXPECT_EQ(E_INVALIDARG, edit->CreateItemAt(bstr(std::wstring(3000, L'x')).get(), 0, tooLong.put()));
     ASSERT_EQ(S_OK, edit->CreateItemAt(bstr(L"").get(), 0, empty.put()));

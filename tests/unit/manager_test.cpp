@@ -17,6 +17,7 @@
 #include "manager/object_registry.h"
 #include "manager/plume_manager.h"
 #include "manager/plume_obj.h"
+#include "ui/menu_registry.h"
 #include "ui/oe_menu.h"
 #include "client_numbers.h"
 #include "recording_sink.h"
@@ -138,8 +139,8 @@ TEST(Manager, RootObjectsRegisterThemselvesForTheirLifetime) {
 
 TEST(Manager, MenuItemRecordsInheritTheirOwner) {
     PLUMEManager* manager = PLUMEManager::Get(true);
-    manager->AddMenuItemRecord(50101, 3, -1);   // no such menu: no owner
-    manager->AddMenuItemRecord(50102, 3, 999);  // parent without a record: no owner
+    manager->AddMenuItemRecord(50101, 3, -1, nullptr);   // no such menu: no owner
+    manager->AddMenuItemRecord(50102, 3, 999, nullptr);  // parent without a record: no owner
     plume::MenuItemRecord record;
     ASSERT_TRUE(manager->FindMenuItemRecord(50102, &record));
     EXPECT_EQ(-1, record.ownerId);
@@ -155,13 +156,32 @@ TEST(Manager, MenuItemRecordsInheritTheirOwner) {
     // takes its parent item's owner.
     plume::com_ptr<plume::OEMenu> menu = plume::MakeObject<plume::OEMenu>();
     menu->Bind(4, 0, nullptr, 17);
-    manager->AddMenuItemRecord(50110, menu->RegistryKey(), -1);
-    manager->AddMenuItemRecord(50111, 3, 50110);
+    manager->AddMenuItemRecord(50110, menu->RegistryKey(), -1, nullptr);
+    manager->AddMenuItemRecord(50111, 3, 50110, nullptr);
+    manager->AddMenuItemRecord(50112, 3, 50111, nullptr);
     ASSERT_TRUE(manager->FindMenuItemRecord(50110, &record));
     EXPECT_EQ(17, record.ownerId);
-    ASSERT_TRUE(manager->FindMenuItemRecord(50111, &record));
+    ASSERT_TRUE(manager->FindMenuItemRecord(50112, &record));
     EXPECT_EQ(17, record.ownerId) << "inherited from its parent item";
-    EXPECT_EQ((std::vector<LONG>{50110, 50111}), manager->MenuItemIdsOf(17));
+    EXPECT_EQ((std::vector<LONG>{50110, 50111, 50112}), manager->MenuItemIdsOf(17));
+    manager->RemoveMenuItemRecord(50110);
+    EXPECT_TRUE(manager->MenuItemIdsOf(17).empty()) << "a parent's record takes its sub-items' along";
+
+    // An item of a message window's own registry is heard there only, and
+    // its record goes with the window.
+    plume::OEMenuRegistry global(nullptr, 0);
+    auto own = global.NewCopy(OE_ALL_MSG_WND, reinterpret_cast<HWND>(static_cast<INT_PTR>(0x4242)));
+    manager->AddMenuItemRecord(50120, menu->RegistryKey(), -1, own);
+    manager->AddMenuItemRecord(50121, menu->RegistryKey(), -1, nullptr);
+    ASSERT_TRUE(manager->FindMenuItemRecord(50120, &record));
+    EXPECT_TRUE(record.HeardIn(0x4242));
+    EXPECT_FALSE(record.HeardIn(-1));
+    EXPECT_FALSE(record.HeardIn(0x4343));
+    ASSERT_TRUE(manager->FindMenuItemRecord(50121, &record));
+    EXPECT_TRUE(record.HeardIn(-1) && record.HeardIn(0x4242));
+    own->Close();
+    EXPECT_EQ((std::vector<LONG>{50121}), manager->MenuItemIdsOf(17));
+    EXPECT_FALSE(manager->FindMenuItemRecord(50120, &record));
     manager->RemoveMenuItemRecordsOf(17);
     EXPECT_TRUE(manager->MenuItemIdsOf(17).empty());
 

@@ -5,13 +5,17 @@
 #include <windows.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <plume.h>
 
 #include "bstr.h"
+#include "com_error.h"
 #include "object_events.h"
 #include "host/msg_wnd_list.h"
+#include "host/oe_msg_wnd.h"
+#include "manager/callback_window.h"
 #include "manager/plume_manager.h"
 #include "manager/plume_obj.h"
 #include "ui/menu_registry.h"
@@ -100,6 +104,28 @@ struct Clicks {
     }
 };
 
+// Where the process's next block of menu ids starts, put back afterwards.
+class IdFloor {
+public:
+    explicit IdFloor(LONG first) : saved_(OEMenuRegistry::SetIdFloorForTesting(first)) {}
+    ~IdFloor() { OEMenuRegistry::SetIdFloorForTesting(saved_); }
+    IdFloor(const IdFloor&) = delete;
+    IdFloor& operator=(const IdFloor&) = delete;
+
+private:
+    LONG saved_;
+};
+
+HRESULT CreateFails(OEMenuRegistry& registry) {
+    try {
+        registry.CreateItem(0, 0, "x", "", 0, nullptr, -1);
+    } catch (const com_error& e) {
+        EXPECT_FALSE(e.description().empty());
+        return e.hr();
+    }
+    return S_OK;
+}
+
 class MenuRegistryTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -118,11 +144,14 @@ protected:
     }
 
     HMENU popup_ = nullptr;
+    IdFloor floor_{kFirstItemId};
     OEMenuRegistry registry_{nullptr, 0};
 };
 
-TEST(MenuIdentifiers, BlocksOfAThousandReservedThroughTheWindowProperty) {
+TEST(MenuIdentifiers, BlocksOfAThousandNeverHandedOutTwice) {
+    IdFloor floor(kFirstItemId);
     HWND window = CreateWindowA("STATIC", "", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    HWND bare = CreateWindowA("STATIC", "", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
     auto property = [&] { return static_cast<LONG>(reinterpret_cast<INT_PTR>(GetPropA(window, kNextIdProperty))); };
     OEMenuRegistry first(window, 0);
     EXPECT_EQ(kFirstItemId, first.nextId());
@@ -131,29 +160,47 @@ TEST(MenuIdentifiers, BlocksOfAThousandReservedThroughTheWindowProperty) {
     EXPECT_EQ(kFirstItemId + kIdsPerWindow, second.nextId());
     EXPECT_EQ(kFirstItemId + 2 * kIdsPerWindow, property());
     EXPECT_EQ(kFirstItemId, first.CreateItem(0, 0, "a", "", 0, nullptr, -1));
-    EXPECT_EQ(kFirstItemId + 1, first.CreateItem(0, 0, "b", "", 0, nullptr, -1));
     EXPECT_EQ(kFirstItemId + kIdsPerWindow, second.CreateItem(0, 0, "c", "", 0, nullptr, -1));
 
-    // A property of 0 is as good as none; a registry without a window writes none.
-    SetPropA(window, kNextIdProperty, nullptr);
-    EXPECT_EQ(kFirstItemId, OEMenuRegistry(window, 0).nextId());
-    HWND bare = CreateWindowA("STATIC", "", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
-    EXPECT_EQ(kFirstItemId, OEMenuRegistry(nullptr, 0).nextId());
+    // A registry without a window, or whose window lost its property, starts
+    // past every block taken; the former writes no property.
+    EXPECT_EQ(kFirstItemId + 2 * kIdsPerWindow, OEMenuRegistry(nullptr, 0).nextId());
     EXPECT_EQ(nullptr, GetPropA(bare, kNextIdProperty));
+    SetPropA(window, kNextIdProperty, nullptr);
+    EXPECT_EQ(kFirstItemId + 3 * kIdsPerWindow, OEMenuRegistry(window, 0).nextId());
 
-    // A copy keeps every item and numbers on from its source.
-    first.SetChecked(kFirstItemId + 1, 1);
-    first.SetEnabled(kFirstItemId + 1, 0);
+    // A copy keeps every item and numbers on with its source: an item made in
+    // the copy and one made next in the source never share an id.
+    first.SetChecked(kFirstItemId, 1);
+    first.SetEnabled(kFirstItemId, 0);
     OEMenuRegistry copy(first, kAllMsgWnd);
-    EXPECT_EQ(first.nextId(), copy.nextId());
     EXPECT_EQ(kAllMsgWnd, copy.kind());
     OEPluginMenuItem item;
-    ASSERT_TRUE(copy.FindItem(kFirstItemId + 1, &item));
-    EXPECT_EQ("b", item.name);
+    ASSERT_TRUE(copy.FindItem(kFirstItemId, &item));
+    EXPECT_EQ("a", item.name);
     EXPECT_EQ(1, item.checked);
     EXPECT_EQ(0, item.enabled);
     EXPECT_EQ(OEPluginMenuItem::kNotInMenu, item.state);
-    EXPECT_EQ(first.nextId(), copy.CreateItem(0, 0, "d", "", 0, nullptr, -1));
+    EXPECT_EQ(kFirstItemId + 1, copy.CreateItem(0, 0, "b", "", 0, nullptr, -1));
+    EXPECT_EQ(kFirstItemId + 2, first.CreateItem(0, 0, "c", "", 0, nullptr, -1));
+
+    // Past its block a registry goes on in the next free block, not in the
+    // block of the window's next registry.
+    for (LONG id = kFirstItemId + 3; id < kFirstItemId + kIdsPerWindow; ++id)
+        first.CreateItem(0, 0, "", "", 0, nullptr, -1);
+    EXPECT_EQ(kFirstItemId + 4 * kIdsPerWindow, first.CreateItem(0, 0, "d", "", 0, nullptr, -1));
+
+    // Ids stop below the buttons' 60100: a command id is 16 bits, and one
+    // above 65535 would be read as another command (105947 as 40411).
+    IdFloor last(60099);
+    OEMenuRegistry end(nullptr, 0);
+    EXPECT_EQ(60099, end.CreateItem(0, 0, "last", "", 0, nullptr, -1));
+    SetPropA(window, kNextIdProperty, reinterpret_cast<HANDLE>(static_cast<INT_PTR>(105947)));
+    OEMenuRegistry beyond(window, 0);
+    OEMenuRegistry endCopy(end, kAllMsgWnd);
+    for (OEMenuRegistry* full : {&end, &beyond, &endCopy}) EXPECT_EQ(DISP_E_OVERFLOW, CreateFails(*full));
+    EXPECT_EQ(0u, beyond.ItemCount()) << "a refused item is not kept";
+
     RemovePropA(window, kNextIdProperty);
     DestroyWindow(window);
     DestroyWindow(bare);
@@ -225,9 +272,13 @@ TEST_F(MenuRegistryTest, SubItemsStatesTextsAndVisibility) {
     EXPECT_EQ(1, registry_.IsChecked(two));
     EXPECT_EQ(0, registry_.IsChecked(424242));
 
-    // Renaming shows at once; the parent keeps its sub-menu.
+    // Renaming reaches the menu at the window's next menu opening, on the
+    // client's thread; the parent keeps its sub-menu.
     registry_.SetText(parent, "Tools && More");
     registry_.SetText(two, "Zwei");
+    EXPECT_EQ("Two", Entries(sub)[2].text);
+    EXPECT_EQ("Tools", EntryOf(popup_, parent, storage)->text);
+    registry_.ApplyStates();
     EXPECT_EQ("Tools && More", EntryOf(popup_, parent, storage)->text);
     EXPECT_EQ(sub, EntryOf(popup_, parent, storage)->sub);
     EXPECT_EQ("Zwei", Entries(sub)[2].text);
@@ -289,13 +340,20 @@ TEST_F(MenuRegistryTest, DestroyingTakesEntriesOutAsTheMenuAllows) {
     EXPECT_EQ(nullptr, EntryOf(popup_, shown, storage));
     EXPECT_FALSE(registry_.FindItem(shown, nullptr));
 
-    // Sub-items leave our own sub-menus at once; the last takes the sub-menu along.
+    // Sub-items too leave their sub-menus only when a menu of the window
+    // opens (ApplyStates runs at every opening, on the client's thread); the
+    // last takes the sub-menu along.
     HMENU onlySub = EntryOf(popup_, parent, storage)->sub;
+    HMENU otherSub = EntryOf(popup_, other, storage)->sub;
     EXPECT_TRUE(registry_.DestroyItem(only));
+    EXPECT_TRUE(registry_.DestroyItem(a));
+    EXPECT_FALSE(registry_.DestroyItem(a)) << "twice";
+    EXPECT_FALSE(registry_.FindItem(a, nullptr));
+    EXPECT_EQ(onlySub, EntryOf(popup_, parent, storage)->sub);
+    EXPECT_EQ((std::vector<std::string>{"A", "B"}), Texts(otherSub));
+    registry_.ApplyStates();
     EXPECT_EQ(nullptr, EntryOf(popup_, parent, storage)->sub);
     EXPECT_FALSE(IsMenu(onlySub));
-    HMENU otherSub = EntryOf(popup_, other, storage)->sub;
-    EXPECT_TRUE(registry_.DestroyItem(a));
     EXPECT_EQ((std::vector<std::string>{"B"}), Texts(otherSub));
 
     // A parent takes its sub-items with it.
@@ -322,6 +380,7 @@ TEST_F(MenuRegistryTest, NamesAreKeptAsGivenUpTo255Characters) {
     EXPECT_EQ(marks, EntryOf(popup_, id, storage)->text);
     EXPECT_EQ(std::string(255, 'x'), EntryOf(popup_, longer, storage)->text);
     registry_.SetText(id, "");
+    registry_.ApplyStates();
     EXPECT_EQ("-", EntryOf(popup_, id, storage)->text) << "an empty name is a separator";
 }
 
@@ -382,6 +441,7 @@ protected:
         SendMessageA(window, WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(popup), MAKELPARAM(0, FALSE));
     }
 
+    IdFloor floor_{kFirstItemId};
     LONG objects_ = 0;
     HWND note_ = nullptr;
 };
@@ -471,13 +531,19 @@ TEST_F(MenuClassesTest, MainWindowChoiceReachesItemMenuAndOwningRootInOrder) {
     auto s2 = Listen(menu, DIID_IOEMenuEvents, "menu");
     auto s3 = Listen(root, DIID_IPLUMEObjEvents, "root");
     auto s4 = Listen(stranger, DIID_IPLUMEObjEvents, "stranger");
-    // Sinks may call back into the objects: no lock of the library is held.
+    // Unbound message-window objects answer -1; a main-window choice is not theirs.
+    com_ptr<IOEMsgWnd> unbound = com_ptr<IOEMsgWnd>::attach(MakeObject<OEMsgWnd>().detach());
+    auto s5 = Listen(unbound, DIID_IOEMsgWndEvents, "unbound");
+    // No lock of the library is held while sinks run: another thread (the
+    // client's, in the client) takes the registry lock meanwhile.
+    std::vector<bool> lockFree;
     s1->onCall = [&](const test::SinkCall& c) {
         test::HeardEvents().push_back({"item", c.dispid, c.args});
-        LONG checked = -1;
-        EXPECT_EQ(S_OK, item->IsChecked(&checked));
-        com_ptr<IOEMenuItem> again;
-        EXPECT_EQ(S_OK, root->GetMenuItem(id, again.put()));
+        std::thread([&] {
+            critical_section& lock = PLUMEManager::Get(false)->registryLock();
+            lockFree.push_back(lock.try_lock());
+            if (lockFree.back()) lock.unlock();
+        }).join();
     };
 
     RouteMenuCommand(-1, id);
@@ -487,6 +553,7 @@ TEST_F(MenuClassesTest, MainWindowChoiceReachesItemMenuAndOwningRootInOrder) {
                                   {"menu", kOnItemClicked, {id}},
                                   {"root", kRootOnMenuItemClicked, {3, id}}}),
               test::HeardEvents());
+    EXPECT_EQ(std::vector<bool>{true}, lockFree);
 
     // Destroyed while its choice is on the way: nobody hears it.
     test::HeardEvents().clear();
@@ -519,6 +586,8 @@ TEST_F(MenuClassesTest, MessageWindowsGetTheirItemsAndConsumeTheirChoices) {
     ASSERT_EQ(S_OK, msgWnd->GetMenu(2, own.put()));
     com_ptr<IOEMenuItem> ownItem = NewItem(own.get(), L"ThisWindow");
     const LONG ownId = IdOf(ownItem.get());
+    com_ptr<IOEMenuItem> next = NewItem(forMain.get(), L"Next");
+    EXPECT_EQ(ownId + 1, IdOf(next.get())) << "the window's copy and the process-wide registry share no id";
     com_ptr<IOEMenuItem> foundOwn, foundNone;
     ASSERT_EQ(S_OK, msgWnd->GetMenuItem(ownId, foundOwn.put()));
     ASSERT_TRUE(foundOwn);
@@ -557,13 +626,59 @@ TEST_F(MenuClassesTest, MessageWindowsGetTheirItemsAndConsumeTheirChoices) {
                                   {"root", kRootOnMsgWndMenuItemClicked, {2, sharedId, w}}}),
               test::HeardEvents());
 
-    // The window's registry goes with the window and takes its entries along.
+    // An item hears choices only where it lives and only from menus: the
+    // window's own item not from the main window, none from a control.
+    test::HeardEvents().clear();
+    auto s5 = Listen(ownItem, DIID_IOEMenuItemEvents, "own");
+    PostMenuItemClick(-1, 2, ownId);
+    SendMessageA(note, WM_COMMAND, MAKEWPARAM(sharedId, 0), reinterpret_cast<LPARAM>(note));
+    Pump();
+    EXPECT_TRUE(test::HeardEvents().empty());
+    EXPECT_EQ((std::vector<WORD>{101, static_cast<WORD>(sharedId)}), g_clientCommands);
+
+    // RemoveAllMenuItems reaches open windows: their copies and their own items.
+    const std::vector<std::string> clientView = {"&Copy\tCtrl+C", "Select &All", "-", "&Delete"};
+    EXPECT_EQ(S_OK, root->RemoveAllMenuItems());
+    Open(note, bar, view, 2);
+    EXPECT_EQ(clientView, Texts(view));
+    EXPECT_EQ(0u, record->menu->ItemCount());
+
+    // The window's registry goes with the window and takes its entries and
+    // the records of its own items along.
+    com_ptr<IOEMenuItem> lastOwn = NewItem(own.get(), L"GoesWithTheWindow");
+    Open(note, bar, view, 2);
     msgWnd.reset();
     DestroyWindow(note);
     note_ = nullptr;
-    EXPECT_EQ((std::vector<std::string>{"&Copy\tCtrl+C", "Select &All", "-", "&Delete"}), Texts(view));
-    EXPECT_EQ(S_OK, ownItem->SetText(bstr(L"After").get())) << "an object outliving its window";
-    EXPECT_EQ(S_OK, root->RemoveAllMenuItems());
+    EXPECT_EQ(clientView, Texts(view));
+    LONG id = -2;
+    EXPECT_EQ(S_OK, root->GetFirstMenuItemID(&id));
+    EXPECT_EQ(-1, id);
+    EXPECT_EQ(S_OK, lastOwn->SetText(bstr(L"After").get())) << "an object outliving its window";
+
+    // A menu whose items could never show refuses them, saying why.
+    com_ptr<IOEMsgWnd> unbound = com_ptr<IOEMsgWnd>::attach(MakeObject<OEMsgWnd>().detach());
+    com_ptr<IOEMenu> unboundMenu, noKind, negative;
+    ASSERT_EQ(S_OK, unbound->GetMenu(0, unboundMenu.put()));
+    ASSERT_EQ(S_OK, root->GetMsgWndMenu(static_cast<tagWNDSTYLE>(64), 0, noKind.put()));
+    ASSERT_EQ(S_OK, root->GetMenu(-3, negative.put()));
+    const struct {
+        IOEMenu* menu;
+        HRESULT hr;
+    } refusals[] = {{own.get(), HRESULT_FROM_WIN32(ERROR_INVALID_WINDOW_HANDLE)},
+                    {unboundMenu.get(), HRESULT_FROM_WIN32(ERROR_INVALID_WINDOW_HANDLE)},
+                    {noKind.get(), E_INVALIDARG},
+                    {negative.get(), DISP_E_BADINDEX}};
+    for (const auto& refusal : refusals) {
+        ::OEMenuItem* made = nullptr;
+        EXPECT_EQ(refusal.hr, refusal.menu->CreateItem(bstr(L"Never").get(), &made));
+        EXPECT_EQ(nullptr, made);
+        com_ptr<IErrorInfo> info;
+        ASSERT_EQ(S_OK, GetErrorInfo(0, info.put()));
+        bstr why;
+        info->GetDescription(why.put());
+        EXPECT_FALSE(why.str().empty());
+    }
     DestroyMenu(bar);
 }
 
