@@ -124,8 +124,8 @@ void RunServerLoop(PLUMEManager* manager) {
     }
 }
 
-DWORD WINAPI ServerProc(LPVOID) {
-    if (CoInitialize(nullptr) != S_OK) return 0;
+void RunServer() {
+    if (CoInitialize(nullptr) != S_OK) return;
     PLUMEManager::SetOwnerThread(GetCurrentThreadId());
     Log(4, "ServerProc: starting.\n");
     LoadPlugins();
@@ -167,6 +167,18 @@ DWORD WINAPI ServerProc(LPVOID) {
     PLUMEManager::DestroyInstance();
     StopSinkDelivery();
     CoUninitialize();
+}
+
+// The thread holds a reference on the library, taken by StartServer: a
+// server thread that outlives the close (held in a call) still has its code
+// when the client unloads the library.
+DWORD WINAPI ServerProc(LPVOID module) {
+    try {
+        RunServer();
+    } catch (...) {
+        Log(0, "ServerProc: the server thread ended on an exception.\n");
+    }
+    if (module && module != GetModuleHandleW(nullptr)) FreeLibraryAndExitThread(static_cast<HMODULE>(module), 0);
     return 0;
 }
 
@@ -201,8 +213,11 @@ void StartServer(HWND hostWindow) {
     // Opened before the server thread can set it: a named event lives only
     // while someone holds a handle to it.
     unique_handle initialized(CreateEventA(nullptr, TRUE, FALSE, "PLUME_PLUGINS_INITIALIZED_EVENT"));
-    g_serverThread = CreateThread(nullptr, 0, ServerProc, nullptr, 0, &g_serverThreadId);
+    HMODULE module = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&ServerProc), &module);
+    g_serverThread = CreateThread(nullptr, 0, ServerProc, module, 0, &g_serverThreadId);
     if (!g_serverThread) {
+        if (module && module != GetModuleHandleW(nullptr)) FreeLibrary(module);
         Log(0, "COM Server: CreateThread failed.\n");
         return;
     }

@@ -651,8 +651,14 @@ HRESULT PLUMEMessageStore::RegisterMessageNotification(ULONG folderId) {
         return S_OK;
     }
     if (registeredFolders_.size() >= kMaxRegisteredFolders) {
-        for (int i = 0; i < kEvictionStep && !lruFolders_.empty(); ++i)
-            UnregisterMessageNotification(lruFolders_.front());
+        // The least recently opened go first; pinned folders stay.
+        int evicted = 0;
+        for (auto it = lruFolders_.begin(); it != lruFolders_.end() && evicted < kEvictionStep;) {
+            const ULONG id = *it++;
+            if (pinnedFolders_.count(id)) continue;
+            UnregisterMessageNotification(id);
+            ++evicted;
+        }
     }
     com_ptr<IUnknown> folder;
     HRESULT hr = RegisterFolderNotification(static_cast<LONG>(folderId), &Trampoline(), folder.put());
@@ -676,6 +682,11 @@ HRESULT PLUMEMessageStore::UnregisterMessageNotification(ULONG folderId) {
     lruFolders_.remove(folderId);
     registeredFolders_.erase(it);
     return hr;
+}
+
+void PLUMEMessageStore::PinFolders(std::initializer_list<ULONG> folderIds) {
+    cs_lock hold(lock_);
+    pinnedFolders_.insert(folderIds.begin(), folderIds.end());
 }
 
 void PLUMEMessageStore::UnregisterAllMessageNotifications() {

@@ -19,6 +19,8 @@
 #include <windows.h>
 
 #include <list>
+#include <set>
+#include <initializer_list>
 #include <map>
 #include <memory>
 
@@ -126,6 +128,9 @@ public:
     void StopWatching();
     HRESULT RegisterMessageNotification(ULONG folderId);
     HRESULT UnregisterMessageNotification(ULONG folderId);
+    // Folders the send cycle depends on (the Outbox, the holding folder):
+    // once registered, they are never evicted to make room for others.
+    void PinFolders(std::initializer_list<ULONG> folderIds);
     void UnregisterAllMessageNotifications();
     int NotifyFolderTransaction(UINT_PTR transaction, DWORD cookie, IUnknown* database);
     int NotifyMessageTransaction(UINT_PTR transaction, DWORD cookie, IUnknown* database);
@@ -156,6 +161,7 @@ private:
     critical_section lock_;
     std::map<ULONG, com_ptr<IUnknown>> registeredFolders_;
     std::list<ULONG> lruFolders_;
+    std::set<ULONG> pinnedFolders_;
     PLUMEStoreListener* listener_ = nullptr;
     HWND callbackWindow_ = nullptr;
     TablePatch openFolderPatch_;

@@ -58,6 +58,7 @@ int CreateMessageStore(PLUMEManager& manager) {
     manager.rootFolderId = 1;
     manager.outboxFolderId = wm ? 4 : 5;
     manager.holdingFolderId = wm ? 6 : 7;
+    watcher->PinFolders({static_cast<ULONG>(manager.outboxFolderId), static_cast<ULONG>(manager.holdingFolderId)});
     // Windows Mail's copies go through the internal store instead.
     if (!wm) {
         manager.storeNamespace = std::move(storeNamespace);

@@ -390,7 +390,7 @@ TEST_P(StoreWatcherTest, FolderTransactionsCarryTheOldParentAndTheNewOneOnlyForM
     EXPECT_TRUE(watcher->RegisteredFolders().empty());
 }
 
-TEST_P(StoreWatcherTest, OpenedFoldersRegisterUpToThirtyOneEvictingFiveAtATime) {
+TEST_P(StoreWatcherTest, OpenedFoldersRegisterUpToThirtyOneEvictingFiveAtATimeButNeverPinnedOnes) {
     EXPECT_EQ(S_OK, ClientOpens(2));
     EXPECT_TRUE(watcher->RegisteredFolders().empty());  // not watching yet
     watcher->StartWatching();
@@ -401,10 +401,13 @@ TEST_P(StoreWatcherTest, OpenedFoldersRegisterUpToThirtyOneEvictingFiveAtATime) 
     ASSERT_EQ(S_OK, ClientOpens(2));  // moves to the back only
     EXPECT_EQ(32u, client.registrations.size());
     EXPECT_EQ(2u, watcher->RegisteredFolders().back());
+    // Pinned folders (the Outbox, the holding folder) are never evicted.
+    watcher->PinFolders({3, 4});
     ASSERT_EQ(S_OK, ClientOpens(33));
     std::list<ULONG> folders = watcher->RegisteredFolders();
     EXPECT_EQ(27u, folders.size());
-    EXPECT_EQ(8u, folders.front());  // 3 to 7 went
+    EXPECT_EQ((std::vector<ULONG>{3, 4, 10}), std::vector<ULONG>(folders.begin(), std::next(folders.begin(), 3)))
+        << "5 to 9 went";
     EXPECT_EQ(33u, folders.back());
     EXPECT_EQ(28u, client.registrations.size());
     // A folder the client cannot register is not kept.
