@@ -224,9 +224,13 @@ void PLUMEManager::RaiseOnMsgWndClosed(LONG msgWndId, LONG isMainWindow) {
         Log(0, "PLUMEManager::RaiseOnMsgWndClosed: Can't enter event.\n");
         return;
     }
+    // The roots' binding test is made once, before any sink runs: a delivery
+    // that outlasts the closing window's wait (its record then goes) still
+    // reaches every root.
+    const bool bindable = isMainWindow || PLUMEObj::CanBind(msgWndId);
     // Every object of the window hears it, not only the first.
     for (auto& msgWnd : MsgWndsOf(msgWndId)) msgWnd->FireOnClose(isMainWindow);
-    ForEachRoot([&](PLUMEObj& root) { root.FireOnMsgWndClosed(msgWndId, isMainWindow); });
+    if (bindable) ForEachRoot([&](PLUMEObj& root) { root.FireOnMsgWndClosed(msgWndId, isMainWindow); });
 }
 
 void PLUMEManager::RaiseOnSendButtonMsgWndClicked(HWND window, LONG which) {

@@ -46,7 +46,7 @@ void PLUMEObj::FireOnNewMsgWnd(LONG msgWndId) {
     if (CanBind(msgWndId)) Fire("OnNewMsgWnd", 11, {msgWndId});
 }
 void PLUMEObj::FireOnMsgWndClosed(LONG msgWndId, LONG isMainWindow) {
-    if (isMainWindow || CanBind(msgWndId)) Fire("OnMsgWndClosed", 12, {msgWndId, isMainWindow});
+    Fire("OnMsgWndClosed", 12, {msgWndId, isMainWindow});
 }
 void PLUMEObj::FireOnToolbarButtonClicked(LONG toolbarId, LONG buttonId) {
     Fire("OnToolbarButtonClicked", 1, {toolbarId, buttonId});
@@ -71,7 +71,6 @@ bool PLUMEObj::CanBind(LONG msgWndId) {
     // A temporary object, bound and released again, as a client would get it.
     com_ptr<OEMsgWnd> probe = MakeObject<OEMsgWnd>();
     probe->Bind(msgWndId);
-    probe->SetCreatorId(plumeId_);
     return probe->bound();
 }
 

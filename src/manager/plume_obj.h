@@ -70,10 +70,11 @@ public:
     STDMETHODIMP GetMsgWndMenu(enum tagWNDSTYLE wndStyle, LONG index, IOEMenu **menu) override;
     STDMETHODIMP GetMsgWndMenuItem(enum tagWNDSTYLE wndStyle, LONG itemId, IOEMenuItem **item) override;
 
-private:
     // True when `msgWndId` names a known message window (a bound OEMsgWnd
     // can be made for it).
-    bool CanBind(LONG msgWndId);
+    static bool CanBind(LONG msgWndId);
+
+private:
 
     const LONG plumeId_;
     LONG selectedMessagePos_ = -1;

@@ -176,6 +176,27 @@ TEST_F(MisbehavingClients, ClientsThatDieAreDisconnectedAndOthersGoOn) {
     summary.Max("slowest delivery after clients died (ms)", *std::max_element(times.begin(), times.end()));
 }
 
+// A message window closes while three clients that never answer hear of it
+// first: the delivery outlasts the closing window's wait (5 s), and the
+// window's record goes meanwhile; the client after them still hears the close.
+TEST_F(MisbehavingClients, ACloseWhoseDeliveryOutlastsTheWindowsWaitStillReachesEveryRoot) {
+    HWND note = Call(L"NewMessage").Hwnd();
+    ASSERT_NE(nullptr, note);
+    std::vector<std::unique_ptr<RogueClient>> rogues;
+    for (int i = 1; i <= 3; ++i) {
+        rogues.push_back(std::make_unique<RogueClient>("nopump", i));
+        ASSERT_TRUE(rogues.back()->ready());
+    }
+    AttachWellBehavedClient();
+    Call(L"CloseNote", {IdOf(note)});
+    EXPECT_TRUE(WaitForEvent(sink_, kOnMsgWndClosed, 1, 20000)) << "the close never reached the last root";
+    EXPECT_EQ(IdOf(note), LastArgument(kOnMsgWndClosed, 0));
+    for (auto& rogue : rogues) rogue->Kill();
+    auto& summary = reliability::Summary::Get();
+    summary.Add(reliability::kCasesTried);
+    summary.Add(reliability::kFaultsSurvived, 3);
+}
+
 // Closing while the only holders of objects are a client that stopped
 // answering before it was ever sent an event and a killed one: the close
 // does not wait for them (the grace period given to clients that answer is
