@@ -281,9 +281,13 @@ PLUMEMessageStore::PLUMEMessageStore(const StoreLayout& layout, int variant) : l
 PLUMEMessageStore::~PLUMEMessageStore() {
     UnhookAll();
     InterlockedExchangePointer(reinterpret_cast<void* volatile*>(&g_captured[variant_]), nullptr);
-    store_.reset();
+    // Transactions in flight finish while the store is still held.
     Trampoline().ClearTarget(this);
     InterlockedCompareExchangePointer(reinterpret_cast<void* volatile*>(&g_current), nullptr, this);
+    {
+        cs_lock holdStore(storeLock_);
+        store_.reset();
+    }
     cs_lock hold(lock_);
     registeredFolders_.clear();
     lruFolders_.clear();
@@ -336,6 +340,7 @@ bool PLUMEMessageStore::IsStoreCaptured() {
 HRESULT PLUMEMessageStore::GetStore(IUnknown** out) {
     if (!out) return E_POINTER;
     *out = nullptr;
+    cs_lock hold(storeLock_);  // held only for the pointer: never while calling the client
     if (!store_) {
         IUnknown* captured = g_captured[variant_];
         if (!captured) return E_FAIL;
@@ -372,7 +377,9 @@ HRESULT PLUMEMessageStore::WithFolderRecord(LONG folderId, Take take) {
     HRESULT hr = ReadFolderRecord(folderId, record.data());
     if (FAILED(hr)) return hr;
     take(record.data());
-    if (store_) Entry<FreeRecordFn>(store_.get(), kFreeRecord)(store_.get(), record.data());
+    com_ptr<IUnknown> store;
+    if (SUCCEEDED(GetStore(store.put())) && store)
+        Entry<FreeRecordFn>(store.get(), kFreeRecord)(store.get(), record.data());
     return S_OK;
 }
 

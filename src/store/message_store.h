@@ -159,6 +159,7 @@ private:
     const int variant_;  // 0 OE, 1 WM: which process-wide saved entries are ours
     volatile LONG enabled_ = 0;
     critical_section lock_;
+    critical_section storeLock_;  // store_ only
     std::map<ULONG, com_ptr<IUnknown>> registeredFolders_;
     std::list<ULONG> lruFolders_;
     std::set<ULONG> pinnedFolders_;
