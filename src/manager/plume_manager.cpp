@@ -317,6 +317,11 @@ bool PLUMEManager::PostAndWait(HANDLE event, UINT message, WPARAM wParam, LPARAM
     // No window: the post would become a message to this thread, and the wait
     // would never end.
     if (!callbackWindow_ || !PostMessageA(callbackWindow_, message, wParam, lParam)) return false;
+    // A thread waits for the message this one handles now (the server thread
+    // setting the list's rows, whose notification commits a read mark):
+    // waiting for the server thread here could wait for that very thread.
+    // The event is raised once the send has returned.
+    if (InSendMessage()) return true;
     if (!WaitPumping(event, WaitersReleased().get(), timeoutMs))
         Log(0, "PLUMEManager::PostAndWait: no answer within %lu ms; going on.\n", static_cast<unsigned long>(timeoutMs));
     return true;

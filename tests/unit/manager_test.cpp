@@ -345,6 +345,37 @@ TEST(PumpingWait, ServesMessagesAndKeepsAQuitForTheClientsLoop) {
     DestroyWindow(window);
 }
 
+// The server thread sends to a window of the client's thread, whose handler
+// reports a change and would wait for the server thread: the poster does not
+// wait for the thread that waits for it, and the event still comes.
+TEST(Posters, DoNotWaitForTheThreadThatSentToThem) {
+    PLUMEManager* manager = PLUMEManager::Get(true);
+    ASSERT_NE(nullptr, manager);
+    Root root;
+    HWND window = nullptr;
+    plume::unique_handle ready(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    std::thread client([&] {
+        window = CreateWindowA("STATIC", "", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+        SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(+[](HWND h, UINT m, WPARAM w, LPARAM l) {
+                              if (m == WM_APP) plume::PostFolderSelectionChanged(3);
+                              if (m == WM_APP + 1) DestroyWindow(h);
+                              if (m == WM_DESTROY) PostQuitMessage(0);
+                              return DefWindowProcA(h, m, w, l);
+                          }));
+        SetEvent(ready.get());
+        MSG msg;
+        while (GetMessageA(&msg, nullptr, 0, 0)) DispatchMessageA(&msg);
+    });
+    WaitForSingleObject(ready.get(), 5000);
+    const DWORD start = GetTickCount();
+    SendMessageA(window, WM_APP, 0, 0);
+    EXPECT_LT(GetTickCount() - start, plume::kPosterWaitMs) << "the poster waited for the thread that sent to it";
+    Pump();
+    EXPECT_EQ(std::vector<DISPID>{3}, root.dispids());
+    SendMessageA(window, WM_APP + 1, 0, 0);
+    client.join();
+}
+
 TEST(ManagerOwnership, OnlyTheOwnerThreadMakesItAndEarlierActivityIsDropped) {
     PLUMEManager::DestroyInstance();
     EXPECT_EQ(nullptr, PLUMEManager::Get(true)) << "with no owner thread nobody makes the manager";
