@@ -349,6 +349,8 @@ TEST(PumpingWait, ServesMessagesAndKeepsAQuitForTheClientsLoop) {
 // reports a change and would wait for the server thread: the poster does not
 // wait for the thread that waits for it, and the event still comes.
 TEST(Posters, DoNotWaitForTheThreadThatSentToThem) {
+    PLUMEManager::DestroyInstance();  // a running one, whatever earlier tests left
+    PLUMEManager::SetOwnerThread(GetCurrentThreadId());
     PLUMEManager* manager = PLUMEManager::Get(true);
     ASSERT_NE(nullptr, manager);
     Root root;
