@@ -42,13 +42,19 @@ void OEButton::Bind(LONG buttonId, LONG toolbarId, LONG hostSerial) {
     hostSerial_ = hostSerial;
 }
 
-locked_ref<OEPluginButton> OEButton::Record() {
+OEButton::LockedButton OEButton::Record() {
     if (buttonId_ == -1) {
         pending_ = std::make_shared<OEPluginButton>();
         buttonId_ = pending_->commandId;
     }
-    if (pending_) return locked_ref<OEPluginButton>(pending_);
-    return locked_ref<OEPluginButton>(FindButtonIn(hostSerial_, buttonId_));
+    LockedButton locked;
+    if (pending_) {
+        locked.button = locked_ref<OEPluginButton>(pending_);
+        return locked;
+    }
+    if (toolbarId_ != -1) locked.toolbar = locked_ref<OEPluginToolbar>(FindToolbarIn(hostSerial_, toolbarId_));
+    locked.button = locked_ref<OEPluginButton>(FindButtonIn(hostSerial_, buttonId_));
+    return locked;
 }
 
 void OEButton::FireOnClick() { Fire("OnClick", 1); }
@@ -104,7 +110,7 @@ HRESULT OEButton::NewSub(const char* method, IOEButton** out, Setup setup) {
             locked_ref<OEPluginButton> sub(record);
             setup(*sub);
         }
-        AddSubButton(parent.shared(), record);
+        AddSubButton(parent.button.shared(), record);
         com_ptr<OEButton> button = MakeObject<OEButton>();
         button->Bind(record->commandId, toolbarId_, hostSerial_);
         *out = button.detach();

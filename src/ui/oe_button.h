@@ -54,8 +54,17 @@ public:
     STDMETHODIMP SetPictureMouseOver(IPictureDisp *over) override;
 
 private:
+    // A button's record locked for a call, its toolbar's lock taken first: a
+    // change may reach the toolbar's image lists, which the client's thread
+    // frees under the toolbar's lock (closing a window, shutdown).
+    struct LockedButton {
+        locked_ref<OEPluginToolbar> toolbar;
+        locked_ref<OEPluginButton> button;
+        explicit operator bool() const { return static_cast<bool>(button); }
+        OEPluginButton* operator->() const { return button.get(); }
+    };
     // The record, locked: a new pending one when the object has none yet.
-    locked_ref<OEPluginButton> Record();
+    LockedButton Record();
     // Create / CreateSeparator: `setup` fills the new record before it joins.
     template <typename Setup>
     void Join(LONG toolbarId, Setup setup);
