@@ -17,7 +17,24 @@ namespace {
 // null argument is a picture of none).
 bool QueryPicture(IPictureDisp* argument, com_ptr<IPicture>* picture) {
     if (!argument) return true;
-    return SUCCEEDED(argument->QueryInterface(IID_IPicture, picture->put_void())) && *picture;
+    com_ptr<IPicture> given;
+    if (FAILED(argument->QueryInterface(IID_IPicture, given.put_void())) || !given) return false;
+    // A picture of another process is copied here while its client waits for
+    // this call: drawing it needs a device context of this process, and the
+    // client's thread must never call a client that may hang.
+    com_ptr<IUnknown> proxy;
+    if (FAILED(given->QueryInterface(IID_IClientSecurity, proxy.put_void())) || !proxy) {
+        *picture = std::move(given);
+        return true;
+    }
+    com_ptr<IStream> stream;
+    LONG size = 0;
+    if (FAILED(CreateStreamOnHGlobal(nullptr, TRUE, stream.put())) ||
+        FAILED(given->SaveAsFile(stream.get(), TRUE, &size)))
+        return false;
+    LARGE_INTEGER start{};
+    stream->Seek(start, STREAM_SEEK_SET, nullptr);
+    return SUCCEEDED(OleLoadPicture(stream.get(), size, FALSE, IID_IPicture, picture->put_void())) && *picture;
 }
 
 }  // namespace

@@ -2,10 +2,12 @@
 // process as a plug-in writer's program would: what the real rebars and
 // toolbars hold afterwards, clicks through the real control, and the events
 // on real sinks in the order button, toolbar, message window, root.
+#include <olectl.h>
 #include <plume.h>
 
 #include <algorithm>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 
 #include "script_process.h"
@@ -124,6 +126,23 @@ TEST_F(ToolbarE2E, ToolbarBandHoldsTheButtonsAndAClickReachesButtonToolbarAndRoo
     EXPECT_EQ(L"Missing", std::get<1>(buttons[1]));
     EXPECT_EQ(0, SendMessageW(w, TB_GETBITMAP, blueId, 0));
     EXPECT_EQ(-1, SendMessageW(w, TB_GETBITMAP, Id(missing.get()), 0)) << "a missing file leaves no image";
+    {
+        // A picture of this process, not the client's, still makes the image
+        // (loaded as a script's LoadPicture does).
+        std::wstring redPath(red_.get());
+        std::ifstream in(std::string(redPath.begin(), redPath.end()), std::ios::binary);
+        const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        com_ptr<IStream> stream;
+        ASSERT_EQ(S_OK, CreateStreamOnHGlobal(nullptr, TRUE, stream.put()));
+        stream->Write(bytes.data(), static_cast<ULONG>(bytes.size()), nullptr);
+        LARGE_INTEGER start{};
+        stream->Seek(start, STREAM_SEEK_SET, nullptr);
+        com_ptr<IPictureDisp> picture;
+        ASSERT_EQ(S_OK, OleLoadPicture(stream.get(), static_cast<LONG>(bytes.size()), FALSE, IID_IPictureDisp,
+                                       picture.put_void()));
+        EXPECT_EQ(S_OK, missing->SetPicture(picture.get()));
+        EXPECT_GE(SendMessageW(w, TB_GETBITMAP, Id(missing.get()), 0), 0) << "the picture did not reach the control";
+    }
     EXPECT_TRUE(SendMessageW(w, TB_GETTOOLTIPS, 0, 0));
     EXPECT_TRUE(SendMessageW(w, TB_GETSTYLE, 0, 0) & TBSTYLE_TOOLTIPS);
     EXPECT_GE(HIWORD(SendMessageW(w, TB_GETBUTTONSIZE, 0, 0)), 24) << "24-pixel pictures";
