@@ -19,6 +19,7 @@
 #include "bench_report.h"
 #include "com_ptr.h"
 #include "registry_scope.h"
+#include "client_process.h"
 #include "standin_process.h"
 
 using plume::bench::Median;
@@ -89,6 +90,21 @@ Cycle Run(bool library) {
     return c;
 }
 
+// One close of the client while the only holders of objects are a client
+// that never answers (it stopped before any event) and a killed one.
+double CloseWithGoneHolders() {
+    auto client = StandinProcess::Start(ClientVariant::OutlookExpress, L"/resetstore /nosave");
+    StandinProcess::WaitFor([&] { return !client->Call(L"StartTimes").Str().empty(); }, 30000);
+    plume::test::ClientProcess hung(L"rogue_client.exe", L"nopump", "PLUME_BENCH_ROGUE_READY_1");
+    plume::test::ClientProcess killed(L"rogue_client.exe", L"hold", "PLUME_BENCH_ROGUE_READY_2");
+    hung.WaitReady();
+    killed.WaitReady();
+    killed.Kill();
+    const double start = NowMicroseconds();
+    client->Close(30000);
+    return (NowMicroseconds() - start) / 1000;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -111,6 +127,15 @@ int main(int argc, char** argv) {
                        Median(clientStart), "ms");
             report.Row("close to exit, " + n + " (baseline: without the library)", Median(close), Median(bareClose),
                        "ms");
+        }
+        {
+            std::vector<double> close, bareClose;
+            for (int r = 0; r < kRounds; ++r) {
+                bareClose.push_back(Run(true).close);
+                close.push_back(CloseWithGoneHolders());
+            }
+            report.Row("close to exit, a never-answering and a killed client holding objects (baseline: no client)",
+                       Median(close), Median(bareClose), "ms");
         }
         {
             // Where the start goes: with the plug-in counter's server already

@@ -570,9 +570,22 @@ void Store::AddListener(StoreListener* listener) {
     listeners_.push_back(listener);
 }
 
+namespace {
+thread_local StoreListener* g_beingNotified = nullptr;  // the listener this thread is calling
+}  // namespace
+
+// Returns once no other thread is inside the listener's call: its owner may
+// be freed right after (the main window goes while a worker thread commits).
 void Store::RemoveListener(StoreListener* listener) {
-    plume::cs_lock hold(listenersLock_);
-    listeners_.erase(std::remove(listeners_.begin(), listeners_.end(), listener), listeners_.end());
+    const auto own = g_beingNotified == listener ? 1 : 0;
+    for (bool first = true;; first = false) {
+        {
+            plume::cs_lock hold(listenersLock_);
+            if (first) listeners_.erase(std::remove(listeners_.begin(), listeners_.end(), listener), listeners_.end());
+            if (std::count(inCall_.begin(), inCall_.end(), listener) <= own) return;
+        }
+        Sleep(1);
+    }
 }
 
 Store::FolderEntry* Store::FindFolder(int64_t id) {
@@ -614,7 +627,18 @@ void Store::Notify(const StoreChange& change) {
         plume::cs_lock hold(listenersLock_);
         listeners = listeners_;
     }
-    for (StoreListener* l : listeners) l->OnStoreChange(change);
+    for (StoreListener* l : listeners) {
+        {
+            plume::cs_lock hold(listenersLock_);
+            if (std::find(listeners_.begin(), listeners_.end(), l) == listeners_.end()) continue;  // removed meanwhile
+            inCall_.push_back(l);
+        }
+        StoreListener* const outer = std::exchange(g_beingNotified, l);
+        l->OnStoreChange(change);
+        g_beingNotified = outer;
+        plume::cs_lock hold(listenersLock_);
+        inCall_.erase(std::find(inCall_.begin(), inCall_.end(), l));
+    }
 }
 
 }  // namespace msoe

@@ -180,6 +180,7 @@ private:
     int64_t nextFolderId_ = 100;
     plume::critical_section listenersLock_;
     std::vector<StoreListener*> listeners_;
+    std::vector<StoreListener*> inCall_;  // listeners being called now, once per call
 };
 
 }  // namespace msoe
