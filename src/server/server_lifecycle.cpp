@@ -3,6 +3,7 @@
 #include <objbase.h>
 
 #include <algorithm>
+#include <atomic>
 
 #include "client_variant.h"
 #include "host/hooks.h"
@@ -73,19 +74,34 @@ int OnMsgWndSendButton(HWND window, int which) {
     return PostMsgWndSendButton(window, which) ? 1 : 0;
 }
 
+// A store notice that came while the library started (before the manager
+// had its store): kept for the end of StartServer, which hands it on.
+std::atomic<bool> g_storeNoticeWaiting{false};
+
 // Client UI thread: 0 when the client's store is ready, 1 when its main window closes.
 void OnStoreWatch(int stop) {
     PLUMEManager* manager = PLUMEManager::Get(false);
-    if (!manager) return;
     std::shared_ptr<PLUMEMessageStore> store;
-    {
+    if (manager) {
         cs_lock hold(manager->storeLock());
         store = manager->messageStore;
     }
-    if (!store) return;
+    if (!store) {
+        g_storeNoticeWaiting = !stop;
+        return;
+    }
     if (stop) store->StopWatching();
     else store->StartWatching();
 }
+
+// Hands a store notice kept while the library started on, once StartServer
+// returns (the manager then has its store).
+class StoreNoticeReplay {
+public:
+    ~StoreNoticeReplay() {
+        if (g_storeNoticeWaiting.exchange(false)) OnStoreWatch(0);
+    }
+};
 
 int OnBusyCounter(int op) {
     PLUMEManager* manager = ManagerOrDrop("OnBusyCounter");
@@ -222,6 +238,7 @@ void StartServer(HWND hostWindow) {
         return;
     }
 
+    const StoreNoticeReplay replay;
     // Both waits share one deadline: a plug-in that hangs or never reports in
     // its start-up does not keep the user from their mail. A WM_QUIT ends
     // them (and is not posted again); 0x413 stays queued for the client.

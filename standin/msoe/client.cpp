@@ -57,6 +57,7 @@ ClientOptions ParseCommandLine(const wchar_t* commandLine) {
         std::wstring a = argv[i];
         if (_wcsicmp(a.c_str(), L"/resetstore") == 0) o.resetStore = true;
         else if (_wcsicmp(a.c_str(), L"/nosave") == 0) o.noSave = true;
+        else if (_wcsicmp(a.c_str(), L"/storenotice:early") == 0) o.earlyStoreNotice = true;
         else if (_wcsnicmp(a.c_str(), L"/watch:", 7) == 0) {
             for (const wchar_t* p = a.c_str() + 7; *p;) {
                 wchar_t* end = nullptr;
@@ -167,6 +168,9 @@ __declspec(dllexport) int MsoeStartup(const wchar_t* commandLine, int show, HWND
     c.main = MainWindow::Create(show);
     if (!c.main) return 4;
     *hostWindow = c.main->hwnd();
+    // The store may be ready before the library is: its notice then waits in
+    // the queue, and StartServer's wait is what takes it.
+    if (c.options.earlyStoreNotice) PostMessageW(c.main->hwnd(), kMsgStoreReady, 0, 0);
     return 0;
 }
 

@@ -22,6 +22,7 @@ struct ClientOptions {
     bool resetStore = false;     // /resetstore: start from the seed file
     bool noSave = false;         // /nosave: do not write the store back
     std::vector<UINT> watch;     // /watch:n,n,...: record these messages reaching the host window from the start
+    bool earlyStoreNotice = false;  // /storenotice:early: the store notice is queued before the library starts
 };
 
 ClientOptions ParseCommandLine(const wchar_t* commandLine);

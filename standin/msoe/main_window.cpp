@@ -195,8 +195,9 @@ void MainWindow::Build() {
     Layout();
 
     store.AddListener(this);
-    // The store is open: tell the window, as the client does once its store is ready.
-    SendMessageW(hwnd_, kMsgStoreReady, 0, 0);
+    // The store is open: tell the window, as the client does once its store
+    // is ready (unless that was done before the library started).
+    if (!Client::Get().options.earlyStoreNotice) SendMessageW(hwnd_, kMsgStoreReady, 0, 0);
     // The spooler keeps the Outbox and the holding folder open from the start.
     for (FolderRole role : {FolderRole::Outbox, FolderRole::Holding}) OpenFolderForView(store.FolderIdForRole(role));
     FillTree();

@@ -31,8 +31,10 @@ inline bool IsSet(const unique_handle& event) { return WaitForSingleObject(event
 
 class LibraryTest : public StandinTest {
 protected:
+    // The client's command line; suites that run it under a switch add theirs.
+    virtual std::wstring ClientArguments() const { return L"/resetstore /nosave"; }
     void SetUp() override {
-        StartClient(L"/resetstore /nosave");
+        StartClient(ClientArguments());
         ASSERT_TRUE(Call(L"LibraryStarted").Bool());
         // The init event follows the return of StartServer.
         ASSERT_TRUE(StandinProcess::WaitFor([&] { return IsSet(events_.init); }, 10000));
