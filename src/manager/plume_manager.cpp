@@ -327,6 +327,24 @@ bool PLUMEManager::PostAndWait(HANDLE event, UINT message, WPARAM wParam, LPARAM
     return true;
 }
 
+namespace {
+thread_local ULONGLONG g_commitDeadline = 0;  // 0: no commit's budget is open on this thread
+}  // namespace
+
+CommitWaitBudget::CommitWaitBudget() : outermost_(g_commitDeadline == 0) {
+    if (outermost_) g_commitDeadline = GetTickCount64() + kPosterWaitMs;
+}
+
+CommitWaitBudget::~CommitWaitBudget() {
+    if (outermost_) g_commitDeadline = 0;
+}
+
+DWORD CommitWaitBudget::Remaining(DWORD bound) {
+    if (!g_commitDeadline) return bound;
+    const ULONGLONG now = GetTickCount64();
+    return now >= g_commitDeadline ? 0 : static_cast<DWORD>(std::min<ULONGLONG>(bound, g_commitDeadline - now));
+}
+
 void PLUMEManager::OnStoreChange(int code, int kind, int folderId, int objectId, int, int b, int) {
     if (kind != 1) return;
     if (!(code & 0x1D) && code != 576 && code != 544) return;  // 258 and 514 stay internal
@@ -339,7 +357,8 @@ void PLUMEManager::OnStoreChange(int code, int kind, int folderId, int objectId,
     }
     // The committing thread is the client's: a hung server thread or plug-in
     // holds it back at most kPosterWaitMs.
-    PostTransaction(TransactionRecord{folderId, objectId, code == 576 ? b : -1, code}, kPosterWaitMs);
+    PostTransaction(TransactionRecord{folderId, objectId, code == 576 ? b : -1, code},
+                    CommitWaitBudget::Remaining(kPosterWaitMs));
 }
 
 }  // namespace plume

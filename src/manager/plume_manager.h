@@ -33,6 +33,23 @@ namespace plume {
 // sum, so that several hung clients cannot freeze the client either.
 constexpr DWORD kPosterWaitMs = 5000;
 
+// The posters' waits of one commit (every record of it) share one
+// kPosterWaitMs on the committing thread, so that a commit of many records
+// holds the client's thread no longer than one. The store watcher opens one
+// around each commit's notification; nested ones share the outermost.
+class CommitWaitBudget {
+public:
+    CommitWaitBudget();
+    ~CommitWaitBudget();
+    CommitWaitBudget(const CommitWaitBudget&) = delete;
+    CommitWaitBudget& operator=(const CommitWaitBudget&) = delete;
+    // What is left of the open budget on this thread; `bound` when none is open.
+    static DWORD Remaining(DWORD bound);
+
+private:
+    bool outermost_;
+};
+
 class PLUMEObj;
 class OEMsgWnd;
 class OEToolbar;

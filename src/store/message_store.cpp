@@ -538,6 +538,7 @@ HRESULT PLUMEMessageStore::GetMessageTransactionInfo(IUnknown* database, UINT_PT
 
 int PLUMEMessageStore::NotifyMessageTransaction(UINT_PTR transaction, DWORD cookie, IUnknown* database) {
     if (!transaction) return 0;
+    const CommitWaitBudget budget;
     do {
         TransactionInfo info;
         if (FAILED(GetMessageTransactionInfo(database, &transaction, &info))) return 1;

@@ -378,6 +378,31 @@ TEST(Posters, DoNotWaitForTheThreadThatSentToThem) {
     client.join();
 }
 
+// A commit of several records while the server thread does not answer: the
+// committing thread waits one poster's bound for them all, not one each, and
+// every change is still raised, in order, once the server thread runs.
+TEST(Posters, TheRecordsOfOneCommitShareOneWait) {
+    PLUMEManager::DestroyInstance();
+    PLUMEManager::SetOwnerThread(GetCurrentThreadId());
+    PLUMEManager* manager = PLUMEManager::Get(true);
+    ASSERT_NE(nullptr, manager);
+    Root root;
+    DWORD took = 0;
+    std::thread committer([&] {
+        const DWORD start = GetTickCount();
+        const plume::CommitWaitBudget budget;
+        for (int id = 1; id <= 3; ++id) manager->OnStoreChange(257, 1, 2, id, 0, 0, 0);
+        took = GetTickCount() - start;
+    });
+    committer.join();  // this thread, the server's, serves nothing meanwhile
+    EXPECT_LT(took, 2 * plume::kPosterWaitMs) << "each record waited on its own";
+    Pump();
+    std::vector<long> ids;
+    for (const auto& call : root.sink->calls)
+        if (call.dispid == 13) ids.push_back(call.args.at(2));
+    EXPECT_EQ((std::vector<long>{1, 2, 3}), ids);
+}
+
 TEST(ManagerOwnership, OnlyTheOwnerThreadMakesItAndEarlierActivityIsDropped) {
     PLUMEManager::DestroyInstance();
     EXPECT_EQ(nullptr, PLUMEManager::Get(true)) << "with no owner thread nobody makes the manager";
