@@ -224,7 +224,9 @@ bool NotCalledNow(const std::shared_ptr<RemoteSink>& sink, const Batch& batch) {
 // batch in turn for the server thread, which waits for it with a bound on
 // each call, and works through an apartment's queue on its own. A call that
 // overruns leaves this thread to its apartment: when the call returns, the
-// thread works through what waited and ends.
+// thread works through what waited and is idle again. Idle threads keep the
+// multithreaded apartment, and with it the sinks' proxies, alive: when its
+// last thread leaves it, those proxies are dead (CO_E_OBJNOTCONNECTED).
 class Invoker {
 public:
     bool Start() {
@@ -422,11 +424,14 @@ void Invoker::Run() {
             batch_.reset();
             finished_ = true;
             stuck = std::move(stuckApartment_);
+            overran_ = false;  // the server thread let go of this thread at the overrun
             SetEvent(done_.get());
         }
         if (stuck) {
             stuck->CallReturned();
-            return;
+            stuck.reset();
+            ReturnInvoker(this);
+            continue;
         }
         cs_lock hold(lock_);
         if (stop_) return;
@@ -485,7 +490,8 @@ void RunBounded(const std::shared_ptr<Batch>& batch, DWORD boundMs) {
             ReturnInvoker(invoker);
             break;
         }
-        // The invoker stays with the apartment and ends after working through what waits.
+        // The invoker stays with the apartment until the call returns and it
+        // has worked through what waits.
         InterlockedIncrement(&g_stats.timeouts);
         Log(0, "RemoteSink: a client did not answer event %ld within %lu ms; its events wait until it answers.\n",
             static_cast<long>(batch->dispid), static_cast<unsigned long>(boundMs));
@@ -736,6 +742,7 @@ bool RemoteSink::IsGone(HRESULT hr) {
     case 0x800706BA:  // RPC_S_SERVER_UNAVAILABLE
     case 0x800706BE:  // RPC_S_CALL_FAILED
     case 0x800706BF:  // RPC_S_CALL_FAILED_DNE
+    case 0x800706B5:  // RPC_S_UNKNOWN_IF: its apartment has ended (measured on Wine 8)
         return true;
     default:
         return false;

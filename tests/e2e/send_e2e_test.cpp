@@ -13,7 +13,7 @@ namespace {
 
 // The contract of the events and store codes, stated once.
 constexpr DISPID kOnFolderSelectionChanged = 3, kOnDownloadStarted = 6, kOnDownloadFinished = 7, kOnNewMessageInOutbox = 8,
-                 kOnSendButtonMsgWndClicked = 10, kOnDatabaseChange = 13;
+                 kOnSendButtonMsgWndClicked = 10, kOnMsgWndClosed = 12, kOnDatabaseChange = 13;
 constexpr long kInsertMessage = 257, kDeleteMessage = 260;
 constexpr long kToField = 1001, kSubjectField = 1004;
 
@@ -252,6 +252,7 @@ TEST_F(Sending, APressWaitsForEveryHandlerThatMayStillCancelIt) {
         {"never answers until its process is killed", L"sendhang", true, true},
     };
     int serial = 0;
+    bool sentItemsShown = false;  // the client starts in the Inbox
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const std::wstring subject = L"Handled press " + std::to_wstring(++serial);
@@ -277,7 +278,7 @@ TEST_F(Sending, APressWaitsForEveryHandlerThatMayStillCancelIt) {
             // Held past the bound on its call while the handler runs; other
             // events reach this client meanwhile.
             const size_t folderChanges = CallsOf(sink_, kOnFolderSelectionChanged).size();
-            Call(L"SelectFolder", {serial % 2 ? SentItemsId() : InboxId()});
+            Call(L"SelectFolder", {(sentItemsShown = !sentItemsShown) ? SentItemsId() : InboxId()});
             EXPECT_TRUE(WaitForEvent(sink_, kOnFolderSelectionChanged, folderChanges + 1, 3000));
             StandinProcess::PumpFor(kAsksItsUserMs);
             EXPECT_EQ(std::vector<HWND>{note}, Notes()) << "the press went on before its handler ended";
@@ -296,8 +297,10 @@ TEST_F(Sending, APressWaitsForEveryHandlerThatMayStillCancelIt) {
             EXPECT_EQ(std::vector<HWND>{note}, Notes()) << "a cancelled press leaves the window open";
             EXPECT_TRUE(IdsWithSubject(OutboxId(), subject).empty());
             EXPECT_TRUE(IdsWithSubject(SentItemsId(), subject).empty());
+            const size_t closes = CallsOf(sink_, kOnMsgWndClosed).size();
             Call(L"CloseNote", {IdOf(note)});
             ASSERT_TRUE(StandinProcess::WaitFor([&] { return Notes().empty(); }));
+            EXPECT_TRUE(WaitForEvent(sink_, kOnMsgWndClosed, closes + 1)) << "answering late cost it its connection";
         }
         sink_->onCall = nullptr;
     }
