@@ -31,6 +31,7 @@ const RegisteredMessages& Messages() {
         RegisterWindowMessageA("WM_UNLOCK_MSG"),
         RegisterWindowMessageA("WM_HTML_GETOBJECT"),
         RegisterWindowMessageA("PLUME.UnbindMsgWnd"),
+        RegisterWindowMessageA("PLUME.SendPressAnswered"),
     };
     return messages;
 }
@@ -150,6 +151,8 @@ void DispatchToManager(PLUMEManager* manager, UINT message, WPARAM wParam, LPARA
         if (record)
             manager->RaiseOnDatabaseChange(record->transactionType, record->folderId, record->objectId,
                                            record->newParentId);
+    } else if (message == m.sendPressAnswered) {
+        manager->OnSendPressAnswered(static_cast<UINT>(wParam));
     } else if (message == m.unbindMsgWnd) {
         auto* record = reinterpret_cast<const OEPluginMsgWnd*>(lParam);
         if (IsRecordBeingRemoved(record)) manager->UnbindMsgWnds(record);

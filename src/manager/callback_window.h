@@ -25,6 +25,7 @@ struct RegisteredMessages {
     UINT unlockMsg;                // "WM_UNLOCK_MSG"
     UINT htmlGetObject;            // "WM_HTML_GETOBJECT"
     UINT unbindMsgWnd;             // "PLUME.UnbindMsgWnd": lParam a record being removed
+    UINT sendPressAnswered;        // "PLUME.SendPressAnswered": wParam a held press's number
 };
 const RegisteredMessages& Messages();
 

@@ -2,11 +2,14 @@
 // thread by the callback window, delivered to the sinks of every object
 // concerned, in a fixed order, through the event gate.
 #include <algorithm>
+#include <memory>
+#include <utility>
 #include <vector>
 
 #include "com_ptr.h"
 #include "host/msg_wnd_list.h"
 #include "host/oe_msg_wnd.h"
+#include "manager/callback_window.h"
 #include "manager/plume_manager.h"
 #include "manager/plume_obj.h"
 #include "log.h"
@@ -233,18 +236,89 @@ void PLUMEManager::RaiseOnMsgWndClosed(LONG msgWndId, LONG isMainWindow) {
     if (bindable) ForEachRoot([&](PLUMEObj& root) { root.FireOnMsgWndClosed(msgWndId, isMainWindow); });
 }
 
+namespace {
+
+DWORD g_sendPressSilenceMs = kSendPressSilenceMs;
+// How often held presses are looked at.
+constexpr UINT_PTR kHeldSendTimer = 0x5E4D;
+constexpr UINT kHeldSendCheckMs = 500;
+
+void CALLBACK HeldSendTimerProc(HWND, UINT, UINT_PTR, DWORD) {
+    if (PLUMEManager* manager = PLUMEManager::Get(false)) manager->CheckHeldSendPresses();
+}
+
+}  // namespace
+
+DWORD SetSendPressSilenceForTesting(DWORD milliseconds) {
+    return std::exchange(g_sendPressSilenceMs, milliseconds);
+}
+
 void PLUMEManager::RaiseOnSendButtonMsgWndClicked(HWND window, LONG which) {
+    // A handler that answers after its bound (it asks its user, say) may
+    // still cancel: the press waits for it, without anyone waiting.
+    const UINT pressId = nextSendPressId_++;
+    auto answers = std::make_shared<LateAnswers>([callback = callbackWindow_, pressId] {
+        PostMessageA(callback, Messages().sendPressAnswered, pressId, 0);
+    });
     {
         // With the gate closed nobody hears the press, but the window still
         // gets it back below: a press is never lost.
         GateScope gate(this);
         if (gate) {
             const LONG msgWndId = static_cast<LONG>(reinterpret_cast<INT_PTR>(window));
-            ForEachRoot([&](PLUMEObj& root) { root.FireOnSendButtonMsgWndClicked(msgWndId); });
+            ForEachRoot([&](PLUMEObj& root) { root.FireOnSendButtonMsgWndClicked(msgWndId, answers); });
         } else {
             Log(0, "PLUMEManager::RaiseOnSendButtonMsgWndClicked: Can't enter event.\n");
         }
     }
+    if (!answers->Seal()) {
+        Log(2, "PLUMEManager::RaiseOnSendButtonMsgWndClicked: press %u held until its handlers answer.\n", pressId);
+        heldSendPresses_.push_back({pressId, window, which, std::move(answers)});
+        if (callbackWindow_) SetTimer(callbackWindow_, kHeldSendTimer, kHeldSendCheckMs, &HeldSendTimerProc);
+        return;
+    }
+    PassOnSendPress(window, which);
+}
+
+void PLUMEManager::OnSendPressAnswered(UINT pressId) {
+    // The number alone proves nothing (any program may post it): the press
+    // goes on only when its handlers have answered.
+    auto held = std::find_if(heldSendPresses_.begin(), heldSendPresses_.end(),
+                             [&](const HeldSendPress& p) { return p.id == pressId; });
+    if (held == heldSendPresses_.end() || !held->answers->AllAnswered()) return;
+    const HeldSendPress press = *held;
+    heldSendPresses_.erase(held);
+    Log(2, "PLUMEManager::RaiseOnSendButtonMsgWndClicked: press %u answered.\n", pressId);
+    PassOnSendPress(press.window, press.which);
+}
+
+void PLUMEManager::CheckHeldSendPresses() {
+    for (size_t i = 0; i < heldSendPresses_.size();) {
+        const HeldSendPress press = heldSendPresses_[i];
+        if (press.answers->AllAnswered()) {
+            heldSendPresses_.erase(heldSendPresses_.begin() + static_cast<ptrdiff_t>(i));
+            PassOnSendPress(press.window, press.which);
+            i = 0;  // passing on may have changed the list
+            continue;
+        }
+        if (press.answers->LongestSilence() < g_sendPressSilenceMs) {
+            press.answers->ProbeQuiet(kSinkAnswerMs);
+            ++i;
+            continue;
+        }
+        // It might have cancelled: nothing is sent, the window can be sent again.
+        heldSendPresses_.erase(heldSendPresses_.begin() + static_cast<ptrdiff_t>(i));
+        Log(0, "PLUMEManager::RaiseOnSendButtonMsgWndClicked: a client gave no sign of life for %lu ms; the Send "
+               "press is dropped.\n", static_cast<unsigned long>(g_sendPressSilenceMs));
+        if (OEPluginMsgWnd* record = plume::FindMsgWnd(press.window, true)) {
+            record->sendPending = 0;
+            UnlockMsgWnd(record);
+        }
+    }
+    if (heldSendPresses_.empty() && callbackWindow_) KillTimer(callbackWindow_, kHeldSendTimer);
+}
+
+void PLUMEManager::PassOnSendPress(HWND window, LONG which) {
     OEPluginMsgWnd* record = plume::FindMsgWnd(window, true);
     if (!record) {
         Log(0, "PLUMEManager::RaiseOnSendButtonMsgWndClicked: Can't get OEPluginMsgWnd\n");

@@ -105,6 +105,10 @@ PLUMEManager::~PLUMEManager() {
     }
     storeNamespace.reset();
     outboxFolder.reset();
+    if (!heldSendPresses_.empty())
+        Log(0, "PLUMEManager: %u held Send press(es) dropped at shutdown.\n",
+            static_cast<unsigned>(heldSendPresses_.size()));
+    heldSendPresses_.clear();
     if (callbackWindow_) DestroyWindow(callbackWindow_);
     callbackWindow_ = nullptr;
     ReleaseInitObject();

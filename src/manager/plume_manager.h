@@ -32,6 +32,13 @@ namespace plume {
 // another apartment holds a delivery at most kSinkAnswerMs; this bounds the
 // sum, so that several hung clients cannot freeze the client either.
 constexpr DWORD kPosterWaitMs = 5000;
+// A user's Send press reaches the client once every handler of it has
+// answered or is gone. One that gives no sign of life for this long (no
+// answer to its call, nor to a probe of its apartment) might have cancelled:
+// the press is dropped and the window left as it was.
+constexpr DWORD kSendPressSilenceMs = 3 * 60 * 1000;
+// Shortens that bound for tests; returns the previous value.
+DWORD SetSendPressSilenceForTesting(DWORD milliseconds);
 
 // The posters' waits of one commit (every record of it) share one
 // kPosterWaitMs on the committing thread, so that a commit of many records
@@ -51,6 +58,7 @@ private:
 };
 
 class PLUMEObj;
+class LateAnswers;
 class OEMsgWnd;
 class OEToolbar;
 class OEButton;
@@ -244,6 +252,11 @@ public:
     void RaiseOnNewMsgWnd(LONG msgWndId);
     void RaiseOnMsgWndClosed(LONG msgWndId, LONG isMainWindow);
     void RaiseOnSendButtonMsgWndClicked(HWND window, LONG which);
+    // A held Send press: its handlers have all answered ("PLUME.SendPressAnswered").
+    void OnSendPressAnswered(UINT pressId);
+    // Held Send presses: probes their quiet handlers, drops those silent too long.
+    void CheckHeldSendPresses();
+    size_t HeldSendPressCount() const { return heldSendPresses_.size(); }
     void RaiseOnNewMessageInOutbox(LONG msgId);
     void RaiseOnDatabaseChange(LONG code, LONG folderId, LONG objectId, LONG newParentId);
 
@@ -256,6 +269,18 @@ private:
     // or create roots meanwhile.
     template <typename Fire>
     void ForEachRoot(Fire fire);
+
+    // The end of a Send press's confirmation: passes it on unless cancelled.
+    void PassOnSendPress(HWND window, LONG which);
+    // A press whose handlers have not all answered yet (server thread only).
+    struct HeldSendPress {
+        UINT id;
+        HWND window;
+        LONG which;
+        std::shared_ptr<LateAnswers> answers;
+    };
+    std::vector<HeldSendPress> heldSendPresses_;
+    UINT nextSendPressId_ = 1;
 
     ObjectRegistry<PLUMEObj> roots_;
     ObjectRegistry<OEMsgWnd> msgWnds_;

@@ -39,8 +39,8 @@ PLUMEObj::~PLUMEObj() {
 void PLUMEObj::FireOnToolbarButtonMsgWndClicked(LONG toolbarId, LONG buttonId, LONG msgWndId) {
     Fire("OnToolbarButtonMsgWndClicked", 9, {toolbarId, buttonId, msgWndId});
 }
-void PLUMEObj::FireOnSendButtonMsgWndClicked(LONG msgWndId) {
-    Fire("OnSendButtonMsgWndClicked", 10, {msgWndId});
+void PLUMEObj::FireOnSendButtonMsgWndClicked(LONG msgWndId, const std::shared_ptr<LateAnswers>& late) {
+    Fire("OnSendButtonMsgWndClicked", 10, {msgWndId}, late);
 }
 void PLUMEObj::FireOnNewMsgWnd(LONG msgWndId) {
     if (CanBind(msgWndId)) Fire("OnNewMsgWnd", 11, {msgWndId});

@@ -21,7 +21,8 @@ public:
 
     // Event deliveries to this object's sinks.
     void FireOnToolbarButtonMsgWndClicked(LONG toolbarId, LONG buttonId, LONG msgWndId);
-    void FireOnSendButtonMsgWndClicked(LONG msgWndId);
+    // Handlers that answer after their bound are reported to `late`.
+    void FireOnSendButtonMsgWndClicked(LONG msgWndId, const std::shared_ptr<LateAnswers>& late = nullptr);
     void FireOnNewMsgWnd(LONG msgWndId);
     void FireOnMsgWndClosed(LONG msgWndId, LONG isMainWindow);
     void FireOnToolbarButtonClicked(LONG toolbarId, LONG buttonId);

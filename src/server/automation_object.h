@@ -149,8 +149,10 @@ protected:
     }
 
     // Delivers an event to every sink. Sink failures stop at this call.
-    void Fire(const char* event, DISPID dispid, std::initializer_list<long> args = {}) {
-        HRESULT hr = connectionPoint_.Fire(dispid, args);
+    // Calls that answer after their bound are reported to `late`, when given.
+    void Fire(const char* event, DISPID dispid, std::initializer_list<long> args = {},
+              const std::shared_ptr<LateAnswers>& late = nullptr) {
+        HRESULT hr = connectionPoint_.Fire(dispid, args, late);
         if (FAILED(hr)) Log(4, "%s: a sink failed with %08lx.\n", event, static_cast<unsigned long>(hr));
     }
 

@@ -95,7 +95,8 @@ STDMETHODIMP ConnectionPoint::EnumConnections(IEnumConnections** out) {
     }
 }
 
-HRESULT ConnectionPoint::Fire(DISPID dispid, std::initializer_list<long> args) {
+HRESULT ConnectionPoint::Fire(DISPID dispid, std::initializer_list<long> args,
+                              const std::shared_ptr<LateAnswers>& late) {
     const std::vector<long> values(args);
     HRESULT last = S_OK;
     auto failed = [&](DWORD cookie, HRESULT hr) {
@@ -129,7 +130,7 @@ HRESULT ConnectionPoint::Fire(DISPID dispid, std::initializer_list<long> args) {
             remotes.push_back(it->second.remote);
         }
         cookie = cookies.back();
-        const std::vector<HRESULT> results = RemoteSink::InvokeEach(remotes, dispid, values);
+        const std::vector<HRESULT> results = RemoteSink::InvokeEach(remotes, dispid, values, kSinkAnswerMs, late);
         for (size_t i = 0; i < results.size(); ++i) {
             failed(cookies[i], results[i]);
             if (!RemoteSink::IsGone(results[i])) continue;

@@ -41,8 +41,10 @@ public:
     // A sink may unadvise itself (or others) during its call. A sink of
     // another apartment is waited for at most kSinkAnswerMs; one whose
     // process is gone is disconnected. Returns S_OK, or the failure of the
-    // last sink that failed.
-    HRESULT Fire(DISPID dispid, std::initializer_list<long> args);
+    // last sink that failed. Calls that answer after the bound are reported
+    // to `late`, when given.
+    HRESULT Fire(DISPID dispid, std::initializer_list<long> args,
+                 const std::shared_ptr<LateAnswers>& late = nullptr);
 
 private:
     // A sink of this apartment is held here; one of another apartment only

@@ -51,6 +51,15 @@ void ReleaseMarshalled(IDispatch* proxy, IStream* marshalled) {
     }
 }
 
+// A reference on this library for a thread that may outlive its unloading:
+// a call that returns late still has code to return to. Null for the
+// program itself.
+HMODULE HoldLibrary() {
+    HMODULE module = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&HoldLibrary), &module);
+    return module == GetModuleHandleW(nullptr) ? nullptr : module;
+}
+
 // Waits for `handle` up to `timeoutMs`, serving incoming calls where the
 // thread is in an apartment. A wait that fails sleeps instead of spinning.
 void WaitServing(HANDLE handle, DWORD timeoutMs) {
@@ -87,7 +96,8 @@ public:
         droppedWhileHung_ = 0;
     }
     // False when the apartment answers (the caller calls it itself).
-    bool Enqueue(const std::shared_ptr<RemoteSink>& sink, DISPID dispid, const std::vector<long>& args) {
+    bool Enqueue(const std::shared_ptr<RemoteSink>& sink, DISPID dispid, const std::vector<long>& args,
+                 const std::shared_ptr<LateAnswers>& late) {
         cs_lock hold(lock_);
         if (!hung_) return false;
         if (waiting_.size() >= kMaxWaitingCalls) {
@@ -97,15 +107,16 @@ public:
                     static_cast<unsigned>(kMaxWaitingCalls));
             return true;
         }
-        waiting_.push_back({sink, dispid, args, nullptr, nullptr});
+        waiting_.push_back({sink, dispid, args, late, nullptr, nullptr});
         InterlockedIncrement(&g_stats.waitingCalls);
+        if (late) late->Expect(sink);
         return true;
     }
     // Queues the release of what a delivery thread holds of a sink; true when
     // the caller must start a thread working through the queue.
     bool EnqueueRelease(IDispatch* proxy, IStream* marshalled) {
         cs_lock hold(lock_);
-        waiting_.push_back({nullptr, 0, {}, proxy, marshalled});
+        waiting_.push_back({nullptr, 0, {}, nullptr, proxy, marshalled});
         InterlockedIncrement(&g_stats.queuedReleases);
         if (working_ || callsInProgress_ > 0) return false;  // whoever is there takes it
         working_ = true;
@@ -149,10 +160,12 @@ public:
             }
             if (next.sink) {
                 InterlockedDecrement(&g_stats.waitingCalls);
-                if (next.sink->unadvised()) continue;
-                next.sink->CallOnDeliveryThread(next.dispid, next.args);
-                InterlockedIncrement(&g_stats.deliveredLate);
-                ++delivered;
+                if (!next.sink->unadvised()) {
+                    next.sink->CallOnDeliveryThread(next.dispid, next.args);
+                    InterlockedIncrement(&g_stats.deliveredLate);
+                    ++delivered;
+                }
+                if (next.late) next.late->Answered(next.sink.get());
             } else {
                 ReleaseMarshalled(next.release, next.releaseStream);
                 InterlockedDecrement(&g_stats.queuedReleases);
@@ -168,6 +181,7 @@ private:
         std::shared_ptr<RemoteSink> sink;  // null for a release
         DISPID dispid;
         std::vector<long> args;
+        std::shared_ptr<LateAnswers> late;  // told when the call is made
         IDispatch* release;
         IStream* releaseStream;
     };
@@ -193,6 +207,7 @@ struct Batch {
     std::vector<long> args;
     std::vector<HRESULT> results;  // written under the lock of the invoker that made the call
     std::vector<IStream*> marshalled;  // for BatchKind::Marshal; the caller takes them
+    std::shared_ptr<LateAnswers> late;  // told of calls that answer after their bound
 };
 
 // True when `sink` is not called now: it was unadvised, or the call waits
@@ -200,7 +215,7 @@ struct Batch {
 bool NotCalledNow(const std::shared_ptr<RemoteSink>& sink, const Batch& batch) {
     if (sink->unadvised()) return true;
     if (batch.kind != BatchKind::Call) return sink->apartment()->hung();
-    return sink->apartment()->Enqueue(sink, batch.dispid, batch.args);
+    return sink->apartment()->Enqueue(sink, batch.dispid, batch.args, batch.late);
 }
 
 // A thread of the library's multithreaded apartment. It holds a reference
@@ -209,16 +224,16 @@ bool NotCalledNow(const std::shared_ptr<RemoteSink>& sink, const Batch& batch) {
 // batch in turn for the server thread, which waits for it with a bound on
 // each call, and works through an apartment's queue on its own. A call that
 // overruns leaves this thread to its apartment: when the call returns, the
-// thread works through what waited and ends.
+// thread works through what waited and is idle again. Idle threads keep the
+// multithreaded apartment, and with it the sinks' proxies, alive: when its
+// last thread leaves it, those proxies are dead (CO_E_OBJNOTCONNECTED).
 class Invoker {
 public:
     bool Start() {
-        HMODULE module = nullptr;
-        GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&ApartmentOf), &module);
-        module_ = module;
+        module_ = HoldLibrary();
         thread_.reset(CreateThread(nullptr, 0, &Invoker::Entry, this, 0, nullptr));
         if (!thread_) {
-            if (module_ && module_ != GetModuleHandleW(nullptr)) FreeLibrary(module_);
+            if (module_) FreeLibrary(module_);
             return false;
         }
         return true;
@@ -265,6 +280,7 @@ public:
             end_ = current_ + 1;
             stuckApartment_ = batch->sinks[current_]->apartment();
             stuckApartment_->MarkHung();
+            if (batch->late) batch->late->Expect(batch->sinks[current_]);
             overran_ = true;
             return false;
         }
@@ -291,7 +307,7 @@ private:
         }
         if (SUCCEEDED(init)) CoUninitialize();
         delete thread;
-        if (module && module != GetModuleHandleW(nullptr)) FreeLibraryAndExitThread(module, 0);
+        if (module) FreeLibraryAndExitThread(module, 0);
         return 0;
     }
 
@@ -408,11 +424,14 @@ void Invoker::Run() {
             batch_.reset();
             finished_ = true;
             stuck = std::move(stuckApartment_);
+            overran_ = false;  // the server thread let go of this thread at the overrun
             SetEvent(done_.get());
         }
         if (stuck) {
             stuck->CallReturned();
-            return;
+            stuck.reset();
+            ReturnInvoker(this);
+            continue;
         }
         cs_lock hold(lock_);
         if (stop_) return;
@@ -436,13 +455,19 @@ void Invoker::RunBatch(const std::shared_ptr<Batch>& batch) {
         if (!NotCalledNow(sink, *batch))
             hr = batch->kind == BatchKind::Marshal ? sink->MarshalOnDeliveryThread(&marshalled)
                                                    : sink->CallOnDeliveryThread(batch->dispid, batch->args);
-        cs_lock hold(lock_);
-        lastProgress_ = GetTickCount();
-        if (!overran_) {
-            batch->results[i] = hr;
-            if (batch->kind == BatchKind::Marshal) batch->marshalled[i] = std::exchange(marshalled, nullptr);
+        bool answeredLate = false;
+        {
+            cs_lock hold(lock_);
+            lastProgress_ = GetTickCount();
+            if (!overran_) {
+                batch->results[i] = hr;
+                if (batch->kind == BatchKind::Marshal) batch->marshalled[i] = std::exchange(marshalled, nullptr);
+            } else {
+                answeredLate = batch->late != nullptr;
+            }
         }
         if (marshalled) ReleaseMarshalled(nullptr, marshalled);  // too late: nobody takes it
+        if (answeredLate) batch->late->Answered(sink.get());
     }
 }
 
@@ -465,7 +490,8 @@ void RunBounded(const std::shared_ptr<Batch>& batch, DWORD boundMs) {
             ReturnInvoker(invoker);
             break;
         }
-        // The invoker stays with the apartment and ends after working through what waits.
+        // The invoker stays with the apartment until the call returns and it
+        // has worked through what waits.
         InterlockedIncrement(&g_stats.timeouts);
         Log(0, "RemoteSink: a client did not answer event %ld within %lu ms; its events wait until it answers.\n",
             static_cast<long>(batch->dispid), static_cast<unsigned long>(boundMs));
@@ -541,6 +567,144 @@ HRESULT RemoteSink::CallOnDeliveryThread(DISPID dispid, const std::vector<long>&
     return FAILED(hr) ? hr : InvokeWithLongs(proxy.get(), dispid, args);
 }
 
+HRESULT RemoteSink::ProbeOnDeliveryThread() {
+    com_ptr<IDispatch> proxy;
+    HRESULT hr = Proxy(&proxy);
+    UINT count = 0;
+    return FAILED(hr) ? hr : proxy->GetTypeInfoCount(&count);
+}
+
+namespace {
+
+struct ProbeWork {
+    std::shared_ptr<RemoteSink> sink;
+    std::function<void(HRESULT)> answered;
+    HMODULE module;
+};
+
+DWORD WINAPI ProbeEntry(void* param) {
+    std::unique_ptr<ProbeWork> work(static_cast<ProbeWork*>(param));
+    const HMODULE module = work->module;
+    const HRESULT init = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    try {
+        const HRESULT hr = work->sink->ProbeOnDeliveryThread();
+        work->answered(hr);
+    } catch (...) {
+        Log(0, "RemoteSink: a probe ended on an exception.\n");
+    }
+    work.reset();
+    if (SUCCEEDED(init)) CoUninitialize();
+    if (module) FreeLibraryAndExitThread(module, 0);
+    return 0;
+}
+
+}  // namespace
+
+void RemoteSink::Probe(const std::shared_ptr<RemoteSink>& sink, std::function<void(HRESULT)> answered) {
+    std::unique_ptr<ProbeWork> work;
+    try {
+        work.reset(new ProbeWork{sink, std::move(answered), HoldLibrary()});
+    } catch (...) {
+        return;
+    }
+    unique_handle thread(CreateThread(nullptr, 0, &ProbeEntry, work.get(), 0, nullptr));
+    if (thread) {
+        work.release();
+        return;
+    }
+    if (work->module) FreeLibrary(work->module);
+    Log(0, "RemoteSink: no thread for a probe.\n");
+}
+
+void LateAnswers::Expect(const std::shared_ptr<RemoteSink>& sink) {
+    cs_lock hold(lock_);
+    outstanding_.push_back({sink, GetTickCount(), false});
+}
+
+void LateAnswers::Answered(const RemoteSink* sink) {
+    bool done;
+    {
+        cs_lock hold(lock_);
+        auto it = std::find_if(outstanding_.begin(), outstanding_.end(),
+                               [&](const Outstanding& o) { return o.sink.get() == sink; });
+        if (it != outstanding_.end()) outstanding_.erase(it);
+        done = sealed_ && outstanding_.empty() && !std::exchange(reported_, true);
+    }
+    ReportIfDone(done);
+}
+
+void LateAnswers::Heard(const RemoteSink* sink, HRESULT hr) {
+    bool done;
+    {
+        cs_lock hold(lock_);
+        const DWORD now = GetTickCount();
+        // Gone: it will never cancel anything.
+        const bool gone = RemoteSink::IsGone(hr);
+        for (auto it = outstanding_.begin(); it != outstanding_.end();) {
+            if (it->sink.get() != sink) {
+                ++it;
+            } else if (gone) {
+                it = outstanding_.erase(it);
+            } else {
+                it->heard = now;
+                it->probing = false;
+                ++it;
+            }
+        }
+        done = sealed_ && outstanding_.empty() && !std::exchange(reported_, true);
+    }
+    ReportIfDone(done);
+}
+
+void LateAnswers::ReportIfDone(bool done) {
+    if (done && allAnswered_) allAnswered_();
+}
+
+bool LateAnswers::Seal() {
+    cs_lock hold(lock_);
+    sealed_ = true;
+    if (outstanding_.empty()) reported_ = true;
+    return outstanding_.empty();
+}
+
+bool LateAnswers::AllAnswered() {
+    cs_lock hold(lock_);
+    return outstanding_.empty();
+}
+
+DWORD LateAnswers::LongestSilence() {
+    cs_lock hold(lock_);
+    const DWORD now = GetTickCount();
+    DWORD longest = 0;
+    for (const Outstanding& o : outstanding_) longest = std::max<DWORD>(longest, now - o.heard);
+    return longest;
+}
+
+void LateAnswers::ProbeQuiet(DWORD quietMs) {
+    std::vector<std::shared_ptr<RemoteSink>> quiet;
+    {
+        cs_lock hold(lock_);
+        const DWORD now = GetTickCount();
+        auto probing = [&](const std::shared_ptr<RemoteSink>& sink) {
+            return std::any_of(outstanding_.begin(), outstanding_.end(),
+                               [&](const Outstanding& o) { return o.sink == sink && o.probing; }) ||
+                   std::find(quiet.begin(), quiet.end(), sink) != quiet.end();
+        };
+        // One probe per sink at a time, however often this runs.
+        for (const Outstanding& o : outstanding_)
+            if (now - o.heard >= quietMs && !probing(o.sink)) quiet.push_back(o.sink);
+        for (Outstanding& o : outstanding_)
+            if (std::find(quiet.begin(), quiet.end(), o.sink) != quiet.end()) o.probing = true;
+    }
+    std::weak_ptr<LateAnswers> self = weak_from_this();
+    for (auto& sink : quiet) {
+        const RemoteSink* which = sink.get();
+        RemoteSink::Probe(sink, [self, which](HRESULT hr) {
+            if (auto answers = self.lock()) answers->Heard(which, hr);
+        });
+    }
+}
+
 HRESULT RemoteSink::MarshalOnDeliveryThread(IStream** out) {
     com_ptr<IDispatch> proxy;
     const HRESULT hr = Proxy(&proxy);
@@ -548,9 +712,10 @@ HRESULT RemoteSink::MarshalOnDeliveryThread(IStream** out) {
 }
 
 std::vector<HRESULT> RemoteSink::InvokeEach(const std::vector<std::shared_ptr<RemoteSink>>& sinks, DISPID dispid,
-                                             const std::vector<long>& args, DWORD boundMs) {
+                                             const std::vector<long>& args, DWORD boundMs,
+                                             const std::shared_ptr<LateAnswers>& late) {
     auto batch = std::make_shared<Batch>(
-        Batch{sinks, BatchKind::Call, dispid, args, std::vector<HRESULT>(sinks.size(), S_FALSE), {}});
+        Batch{sinks, BatchKind::Call, dispid, args, std::vector<HRESULT>(sinks.size(), S_FALSE), {}, late});
     const DWORD started = GetTickCount();
     RunBounded(batch, boundMs);
     Log(5, "RemoteSink: event %ld to %u sink(s) delivered in %lu ms.\n", static_cast<long>(dispid),
@@ -560,7 +725,7 @@ std::vector<HRESULT> RemoteSink::InvokeEach(const std::vector<std::shared_ptr<Re
 }
 
 com_ptr<IUnknown> RemoteSink::ProxyHere(const std::shared_ptr<RemoteSink>& sink, DWORD boundMs) {
-    auto batch = std::make_shared<Batch>(Batch{{sink}, BatchKind::Marshal, 0, {}, {S_FALSE}, {nullptr}});
+    auto batch = std::make_shared<Batch>(Batch{{sink}, BatchKind::Marshal, 0, {}, {S_FALSE}, {nullptr}, nullptr});
     RunBounded(batch, boundMs);
     com_ptr<IUnknown> here;
     if (IStream* stream = std::exchange(batch->marshalled[0], nullptr))
@@ -577,6 +742,7 @@ bool RemoteSink::IsGone(HRESULT hr) {
     case 0x800706BA:  // RPC_S_SERVER_UNAVAILABLE
     case 0x800706BE:  // RPC_S_CALL_FAILED
     case 0x800706BF:  // RPC_S_CALL_FAILED_DNE
+    case 0x800706B5:  // RPC_S_UNKNOWN_IF: its apartment has ended (measured on Wine 8)
         return true;
     default:
         return false;

@@ -20,6 +20,7 @@
 #include <oaidl.h>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -34,6 +35,51 @@ constexpr DWORD kSinkAnswerMs = 2000;
 constexpr size_t kMaxWaitingCalls = 1000;
 
 class SinkApartment;
+class RemoteSink;
+
+// The calls of one event that had not answered when the server thread went
+// on (they overran the bound, or wait for a hung apartment), for a raise
+// that must know when the last of them has answered. Thread-safe.
+class LateAnswers : public std::enable_shared_from_this<LateAnswers> {
+public:
+    // `allAnswered` runs once, on the thread of the last answer, when the
+    // last call answers after Seal.
+    explicit LateAnswers(std::function<void()> allAnswered) : allAnswered_(std::move(allAnswered)) {}
+    LateAnswers(const LateAnswers&) = delete;
+    LateAnswers& operator=(const LateAnswers&) = delete;
+
+    // Delivery: a call to `sink` goes on without the server thread.
+    void Expect(const std::shared_ptr<RemoteSink>& sink);
+    // Delivery: one call to `sink` has returned (or will not be made).
+    void Answered(const RemoteSink* sink);
+    // Every call has been handed out. True when none is outstanding: then
+    // `allAnswered` never runs.
+    bool Seal();
+    bool AllAnswered();
+
+    // How long the quietest outstanding sink has given no sign of life (no
+    // answer to its call nor to a probe); 0 when none is outstanding.
+    DWORD LongestSilence();
+    // Probes each outstanding sink that has been quiet for `quietMs` and has
+    // no probe in flight. A sink whose process is gone counts as answered.
+    void ProbeQuiet(DWORD quietMs);
+
+private:
+    struct Outstanding {
+        std::shared_ptr<RemoteSink> sink;
+        DWORD heard;  // tick of its last sign of life
+        bool probing;
+    };
+    void Heard(const RemoteSink* sink, HRESULT hr);
+    // Calls allAnswered_ when the last answer came after Seal; call unlocked.
+    void ReportIfDone(bool done);
+
+    critical_section lock_;
+    std::vector<Outstanding> outstanding_;
+    bool sealed_ = false;
+    bool reported_ = false;
+    std::function<void()> allAnswered_;
+};
 
 // Calls `dispid` on `sink` as a method with `args` as VT_I4 values (first
 // argument first).
@@ -53,8 +99,16 @@ public:
     // each of `sinks` in turn. Returns each sink's result, or S_FALSE for a
     // call that waits for a hung apartment (or was dropped because too many
     // wait) and for a sink unadvised before its turn.
+    // Calls that do not answer in time are reported to `late` when they do.
     static std::vector<HRESULT> InvokeEach(const std::vector<std::shared_ptr<RemoteSink>>& sinks, DISPID dispid,
-                                           const std::vector<long>& args, DWORD boundMs = kSinkAnswerMs);
+                                           const std::vector<long>& args, DWORD boundMs = kSinkAnswerMs,
+                                           const std::shared_ptr<LateAnswers>& late = nullptr);
+
+    // Makes a short call into the sink's apartment (GetTypeInfoCount) on a
+    // thread of its own, without waiting; `answered` runs on that thread
+    // when the call returns, with its result. Nothing runs when the
+    // apartment never answers.
+    static void Probe(const std::shared_ptr<RemoteSink>& sink, std::function<void(HRESULT)> answered);
 
     // The sink's connection is gone: a call not yet made is not made.
     void MarkUnadvised() { unadvised_ = true; }
@@ -71,6 +125,7 @@ public:
     // Run on a delivery thread: the call itself; a proxy of the sink
     // marshalled for another apartment of this process.
     HRESULT CallOnDeliveryThread(DISPID dispid, const std::vector<long>& args);
+    HRESULT ProbeOnDeliveryThread();
     HRESULT MarshalOnDeliveryThread(IStream** out);
 
     const std::shared_ptr<SinkApartment>& apartment() const { return apartment_; }

@@ -2,6 +2,9 @@
 // message into the Outbox (or parks it while a transfer runs), the copy is
 // stamped with the default account and sent once; the client's own send
 // commands are held back and replayed as the send cycle requires.
+#include <memory>
+
+#include "client_process.h"
 #include "library_fixture.h"
 #include "registry_scope.h"
 
@@ -9,8 +12,8 @@ namespace plume::test {
 namespace {
 
 // The contract of the events and store codes, stated once.
-constexpr DISPID kOnDownloadStarted = 6, kOnDownloadFinished = 7, kOnNewMessageInOutbox = 8,
-                 kOnSendButtonMsgWndClicked = 10, kOnDatabaseChange = 13;
+constexpr DISPID kOnFolderSelectionChanged = 3, kOnDownloadStarted = 6, kOnDownloadFinished = 7, kOnNewMessageInOutbox = 8,
+                 kOnSendButtonMsgWndClicked = 10, kOnMsgWndClosed = 12, kOnDatabaseChange = 13;
 constexpr long kInsertMessage = 257, kDeleteMessage = 260;
 constexpr long kToField = 1001, kSubjectField = 1004;
 
@@ -229,6 +232,78 @@ TEST_F(Sending, AUsersSendIsReportedOnceAndDeliveredOnce) {
     EXPECT_EQ(changes, announcements);
     EXPECT_LT(PositionOf(kOnNewMessageInOutbox, queued), PositionOf(kOnDatabaseChange, kInsertMessage));
     EXPECT_EQ(1u, CallsOf(sink_, kOnDownloadStarted).size());
+}
+
+// A press reaches the client once every handler of it has answered or is
+// gone, however long that takes: a handler that asks its user for longer
+// than a sink's call is waited for may still cancel; one whose process ends
+// cancels nothing. Meanwhile the client and the other clients go on.
+TEST_F(Sending, APressWaitsForEveryHandlerThatMayStillCancelIt) {
+    constexpr DWORD kAsksItsUserMs = 4000;  // twice the bound on a sink's call
+    struct Case {
+        const char* name;
+        const wchar_t* rogueMode;  // a handler in a process of its own; null: this test's sink
+        bool killed;               // the test ends that process
+        bool sent;
+    };
+    const Case cases[] = {
+        {"asks its user, then cancels", nullptr, false, false},
+        {"asks its user, then its process ends", L"senddie", false, true},
+        {"never answers until its process is killed", L"sendhang", true, true},
+    };
+    int serial = 0;
+    bool sentItemsShown = false;  // the client starts in the Inbox
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::wstring subject = L"Handled press " + std::to_wstring(++serial);
+        std::unique_ptr<ClientProcess> rogue;
+        if (c.rogueMode) {
+            rogue = std::make_unique<ClientProcess>(L"rogue_client.exe", c.rogueMode,
+                                                    "PLUME_TEST_SEND_ROGUE_" + std::to_string(serial));
+            ASSERT_TRUE(rogue->ready());
+        }
+        HRESULT cancelled = E_PENDING;
+        sink_->onCall = [&](const SinkCall& call) {
+            if (call.dispid != kOnSendButtonMsgWndClicked || c.rogueMode) return;
+            StandinProcess::PumpFor(kAsksItsUserMs);
+            com_ptr<IOEMsgWnd> window;
+            root_->GetMsgWnd(call.args.at(0), window.put());
+            cancelled = window ? window->CancelSend() : E_FAIL;
+        };
+        HWND note = ComposeTo(subject);
+        const size_t presses = CallsOf(sink_, kOnSendButtonMsgWndClicked).size();
+        ASSERT_TRUE(Call(L"SendNote", {IdOf(note)}).Bool());
+        ASSERT_TRUE(WaitForEvent(sink_, kOnSendButtonMsgWndClicked, presses + 1));
+        if (c.rogueMode) {
+            // Held past the bound on its call while the handler runs; other
+            // events reach this client meanwhile.
+            const size_t folderChanges = CallsOf(sink_, kOnFolderSelectionChanged).size();
+            Call(L"SelectFolder", {(sentItemsShown = !sentItemsShown) ? SentItemsId() : InboxId()});
+            EXPECT_TRUE(WaitForEvent(sink_, kOnFolderSelectionChanged, folderChanges + 1, 3000));
+            StandinProcess::PumpFor(kAsksItsUserMs);
+            EXPECT_EQ(std::vector<HWND>{note}, Notes()) << "the press went on before its handler ended";
+            EXPECT_TRUE(IdsWithSubject(OutboxId(), subject).empty());
+            if (c.killed) rogue->Kill();
+            EXPECT_TRUE(rogue->WaitForExit(15000));
+        } else {
+            ASSERT_TRUE(StandinProcess::WaitFor([&] { return cancelled != E_PENDING; }, 15000));
+            EXPECT_EQ(S_OK, cancelled);
+        }
+        if (c.sent) {
+            EXPECT_TRUE(AwaitSubject(SentItemsId(), subject));
+            EXPECT_TRUE(Call(L"WaitTransferIdle", {10000}).Bool());
+        } else {
+            Call(L"Pump", {1000});
+            EXPECT_EQ(std::vector<HWND>{note}, Notes()) << "a cancelled press leaves the window open";
+            EXPECT_TRUE(IdsWithSubject(OutboxId(), subject).empty());
+            EXPECT_TRUE(IdsWithSubject(SentItemsId(), subject).empty());
+            const size_t closes = CallsOf(sink_, kOnMsgWndClosed).size();
+            Call(L"CloseNote", {IdOf(note)});
+            ASSERT_TRUE(StandinProcess::WaitFor([&] { return Notes().empty(); }));
+            EXPECT_TRUE(WaitForEvent(sink_, kOnMsgWndClosed, closes + 1)) << "answering late cost it its connection";
+        }
+        sink_->onCall = nullptr;
+    }
 }
 
 TEST_F(Sending, SendMailImmediatelyAndWorkingOfflineDecideWhetherASendStarts) {

@@ -4,6 +4,9 @@
 //   hang    pumps until the first event, then blocks inside that handler
 //   nopump  stops pumping at once: no call to it is ever answered
 //   die     ends its process inside the handler of the first event
+//   sendhang  blocks inside the handler of the first Send press
+//   senddie   pumps for eight seconds inside the handler of the first Send
+//             press (as one that asks its user), then ends its process
 //   hold    pumps for ever, holding its objects (the test kills it)
 //   polite  releases everything when "PLUME_SHUTDOWN_EVENT" is set, then ends
 // Usage: rogue_client.exe MODE READY
@@ -21,7 +24,10 @@ using plume::com_ptr;
 
 namespace {
 
-enum class Mode { Hang, NoPump, Die, Hold, Polite };
+enum class Mode { Hang, NoPump, Die, Hold, Polite, SendHang, SendDie };
+
+constexpr DISPID kOnSendButtonMsgWndClicked = 10;
+constexpr DWORD kAsksItsUserMs = 8000;
 
 class RogueSink final : public plume::ref_counted<IDispatch> {
 public:
@@ -29,9 +35,17 @@ public:
     STDMETHODIMP GetTypeInfoCount(UINT* n) override { *n = 0; return S_OK; }
     STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
     STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
-        if (mode_ == Mode::Hang) Sleep(INFINITE);
-        if (mode_ == Mode::Die) TerminateProcess(GetCurrentProcess(), 3);
+    STDMETHODIMP Invoke(DISPID dispid, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
+        const bool send = dispid == kOnSendButtonMsgWndClicked;
+        if (mode_ == Mode::Hang || (mode_ == Mode::SendHang && send)) Sleep(INFINITE);
+        if (mode_ == Mode::SendDie && send) {
+            for (const DWORD start = GetTickCount(); GetTickCount() - start < kAsksItsUserMs;) {
+                MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+                MSG msg;
+                while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+            }
+        }
+        if (mode_ == Mode::Die || (mode_ == Mode::SendDie && send)) TerminateProcess(GetCurrentProcess(), 3);
         return S_OK;
     }
 
@@ -47,7 +61,7 @@ private:
 bool ParseMode(const char* text, Mode* mode) {
     static const struct { const char* name; Mode mode; } kModes[] = {
         {"hang", Mode::Hang}, {"nopump", Mode::NoPump}, {"die", Mode::Die}, {"hold", Mode::Hold},
-        {"polite", Mode::Polite}};
+        {"polite", Mode::Polite}, {"sendhang", Mode::SendHang}, {"senddie", Mode::SendDie}};
     for (const auto& m : kModes)
         if (strcmp(text, m.name) == 0) {
             *mode = m.mode;
@@ -61,7 +75,7 @@ bool ParseMode(const char* text, Mode* mode) {
 int main(int argc, char** argv) {
     Mode mode;
     if (argc < 3 || !ParseMode(argv[1], &mode)) {
-        fprintf(stderr, "usage: rogue_client.exe hang|nopump|die|hold|polite READY\n");
+        fprintf(stderr, "usage: rogue_client.exe hang|nopump|die|hold|polite|sendhang|senddie READY\n");
         return 2;
     }
     if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 2;

@@ -18,9 +18,12 @@
 #include "host/oe_msg_wnd.h"
 #include "manager/callback_window.h"
 #include "manager/plume_manager.h"
+#include "manager/plume_obj.h"
+#include "pumping_wait.h"
 #include "recipient_object.h"
 #include "recording_sink.h"
 #include "server/class_objects.h"
+#include "unique_any.h"
 #include "variant_scope.h"
 
 #include <plume.h>
@@ -309,6 +312,165 @@ TEST_F(MessageWindowTest, ASendPressIsNeverLost) {
     DestroyWindow(note);
     plume::PLUMEManager::DestroyInstance();
     plume::PLUMEManager::SetOwnerThread(GetCurrentThreadId());
+}
+
+// A client in an apartment of its own (a thread of this process, reached
+// through proxies as another process would be), with a sink advised on a
+// root; `handler` runs inside its calls of OnSendButtonMsgWndClicked.
+class OtherApartmentClient {
+public:
+    using Handler = std::function<void(IPLUMEObj* root, long msgWndId)>;
+    OtherApartmentClient(IPLUMEObj* root, Handler handler) : handler_(std::move(handler)) {
+        CoMarshalInterThreadInterfaceInStream(IID_IPLUMEObj, root, &rootStream_);
+        thread_.reset(CreateThread(nullptr, 0, &Entry, this, 0, &threadId_));
+        plume::pumping_wait().wait(10000, ready_.get());
+        plume::com_ptr<IDispatch> sink;
+        if (sinkStream_) CoGetInterfaceAndReleaseStream(sinkStream_, IID_IDispatch, sink.put_void());
+        root->QueryInterface(IID_IConnectionPointContainer, container_.put_void());
+        if (container_) container_->FindConnectionPoint(DIID_IPLUMEObjEvents, point_.put());
+        if (point_ && sink) point_->Advise(sink.get(), &cookie_);
+    }
+    ~OtherApartmentClient() {
+        if (cookie_) point_->Unadvise(cookie_);
+        PostThreadMessageA(threadId_, WM_QUIT, 0, 0);
+        // Its proxies' releases are calls into this thread.
+        plume::pumping_wait().wait(10000, thread_.get());
+    }
+    bool advised() const { return cookie_ != 0; }
+
+private:
+    static DWORD WINAPI Entry(void* self) {
+        static_cast<OtherApartmentClient*>(self)->Run();
+        return 0;
+    }
+    void Run() {
+        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        {
+            plume::com_ptr<IPLUMEObj> root;
+            CoGetInterfaceAndReleaseStream(rootStream_, IID_IPLUMEObj, root.put_void());
+            auto sink = plume::com_ptr<plume::test::RecordingSink>::attach(
+                new plume::test::RecordingSink(DIID_IPLUMEObjEvents));
+            sink->onCall = [&](const plume::test::SinkCall& call) {
+                if (call.dispid == 10) handler_(root.get(), call.args.at(0));
+            };
+            CoMarshalInterThreadInterfaceInStream(IID_IDispatch, sink.get(), &sinkStream_);
+            MSG msg;
+            PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);
+            SetEvent(ready_.get());
+            while (GetMessageA(&msg, nullptr, 0, 0) > 0) DispatchMessageA(&msg);
+        }
+        CoUninitialize();
+    }
+
+    Handler handler_;
+    IStream* rootStream_ = nullptr;
+    IStream* sinkStream_ = nullptr;
+    plume::unique_handle ready_{CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+    plume::unique_handle thread_;
+    DWORD threadId_ = 0;
+    plume::com_ptr<IConnectionPointContainer> container_;
+    plume::com_ptr<IConnectionPoint> point_;
+    DWORD cookie_ = 0;
+};
+
+// Serves this thread (the server thread here) until no Send press is held.
+bool ServeWhileHeld(plume::PLUMEManager* manager, DWORD ms) {
+    plume::pumping_wait serve;
+    for (const DWORD start = GetTickCount(); manager->HeldSendPressCount() > 0;) {
+        if (GetTickCount() - start > ms) return false;
+        serve.wait(50);
+    }
+    return true;
+}
+
+// Handlers of another apartment that answer after the bound on their call:
+// one that asks its user for longer still cancels; one that never answers
+// (nor to a probe) has its press dropped after the silence bound, leaving
+// the window ready for another press.
+TEST_F(MessageWindowTest, APressWaitsForHandlersThatAnswerLate) {
+    constexpr DWORD kAsksItsUserMs = 2 * plume::kSinkAnswerMs;
+    struct Case {
+        const char* name;
+        bool answers;  // false: blocks without pumping until the test lets it go
+        DWORD silenceMs;
+    };
+    struct SilenceScope {
+        DWORD previous;
+        ~SilenceScope() { plume::SetSendPressSilenceForTesting(previous); }
+    };
+    static int reports;
+    for (const Case& c : {Case{"asks its user, then cancels", true, plume::kSendPressSilenceMs},
+                          Case{"never answers", false, 3000}}) {
+        SCOPED_TRACE(c.name);
+        plume::PLUMEManager* manager = plume::PLUMEManager::Get(true);
+        SilenceScope silence{plume::SetSendPressSilenceForTesting(c.silenceMs)};
+        HWND note = MakeNote();
+        SetWindowLongPtrA(note, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ClientNoteProc));
+        plume::OEPluginMsgWnd* record = plume::AddMsgWnd(note, false);
+        reports = 0;
+        plume::Callbacks().onMsgWndSendButton = [](HWND, int) {
+            ++reports;
+            return 1;
+        };
+        g_clientCommands.clear();
+
+        plume::unique_handle letGo(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+        HRESULT cancelled = E_PENDING;
+        int presses = 0;
+        auto root = plume::MakeObject<plume::PLUMEObj>();
+        {
+            OtherApartmentClient client(root.get(), [&](IPLUMEObj* proxy, long msgWndId) {
+                if (++presses > 1) return;  // only the first press is delayed
+                if (!c.answers) {
+                    WaitForSingleObject(letGo.get(), 60000);
+                    return;
+                }
+                plume::pumping_wait().wait(kAsksItsUserMs);
+                plume::com_ptr<IOEMsgWnd> window;
+                proxy->GetMsgWnd(msgWndId, window.put());
+                cancelled = window ? window->CancelSend() : E_FAIL;
+            });
+            struct LetGoOnExit {
+                HANDLE event;
+                ~LetGoOnExit() { SetEvent(event); }
+            } letGoOnExit{letGo.get()};
+            ASSERT_TRUE(client.advised());
+
+            SendMessageA(note, WM_COMMAND, kSend, 0);
+            ASSERT_EQ(1, record->sendPending);
+            manager->RaiseOnSendButtonMsgWndClicked(note, 0);
+            EXPECT_EQ(1u, manager->HeldSendPressCount()) << "the handler did not answer within its bound";
+            PumpAll();
+            EXPECT_TRUE(g_clientCommands.empty());
+            // A second press while the first is held is swallowed.
+            SendMessageA(note, WM_COMMAND, kSend, 0);
+            EXPECT_EQ(1, reports);
+            EXPECT_TRUE(ServeWhileHeld(manager, 20000));
+            PumpAll();
+            EXPECT_TRUE(g_clientCommands.empty()) << "a press its handler may cancel went on";
+            if (c.answers) {
+                EXPECT_EQ(S_OK, cancelled);
+                EXPECT_EQ(0, record->sendPending);
+            } else {
+                // Dropped: the window takes a press again, and once the
+                // handler answers that one goes on once.
+                EXPECT_EQ(0, record->sendPending);
+                SetEvent(letGo.get());
+                SendMessageA(note, WM_COMMAND, kSend, 0);
+                EXPECT_EQ(2, reports);
+                plume::pumping_wait().wait(500);
+                manager->RaiseOnSendButtonMsgWndClicked(note, 0);
+                EXPECT_TRUE(ServeWhileHeld(manager, 20000));
+                PumpAll();
+                EXPECT_EQ((std::vector<std::pair<WPARAM, LPARAM>>{{kSend, static_cast<LPARAM>(-1)}}),
+                          g_clientCommands);
+            }
+        }
+        root.reset();
+        DestroyWindow(note);
+        plume::PLUMEManager::DestroyInstance();
+        plume::PLUMEManager::SetOwnerThread(GetCurrentThreadId());
+    }
 }
 
 TEST_F(MessageWindowTest, EveryObjectOfAWindowHearsItCloseAndCanBeLetGo) {
