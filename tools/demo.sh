@@ -105,9 +105,10 @@ for exe in msimn winmail; do
   for _ in $(seq 1 50); do grep -q "connected" "$monitor_log" 2>/dev/null && break; sleep 0.2; done
   stamper_pid=""
   if [ "$exe" = msimn ]; then
-    # A second plug-in stamps new messages and stops a Send without a subject.
+    # A second plug-in stamps new messages and stops a Send without a subject;
+    # it lives through the steps that show it also on a slow machine.
     stamper_log="$out/$exe-stamper.log"
-    wine cscript //nologo "$(winepath -w "$root/examples/scripts/subject_stamper.vbs")" 45 >"$stamper_log" 2>&1 </dev/null &
+    wine cscript //nologo "$(winepath -w "$root/examples/scripts/subject_stamper.vbs")" 90 >"$stamper_log" 2>&1 </dev/null &
     stamper_pid=$!
     for _ in $(seq 1 50); do grep -q "stamping" "$stamper_log" 2>/dev/null && break; sleep 0.2; done
   fi
