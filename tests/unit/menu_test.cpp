@@ -660,7 +660,7 @@ TEST_F(MenuClassesTest, MessageWindowsGetTheirItemsAndConsumeTheirChoices) {
     com_ptr<IOEMsgWnd> unbound = com_ptr<IOEMsgWnd>::attach(MakeObject<OEMsgWnd>().detach());
     com_ptr<IOEMenu> unboundMenu, noKind, negative;
     ASSERT_EQ(S_OK, unbound->GetMenu(0, unboundMenu.put()));
-    ASSERT_EQ(S_OK, root->GetMsgWndMenu(static_cast<tagWNDSTYLE>(64), 0, noKind.put()));
+    ASSERT_EQ(S_OK, root->GetMsgWndMenu(OE_EMPTY_MSG_WND, 0, noKind.put()));  // the preview pane has no menus
     ASSERT_EQ(S_OK, root->GetMenu(-3, negative.put()));
     const struct {
         IOEMenu* menu;
