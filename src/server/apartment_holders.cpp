@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "log.h"
+#include "server/module.h"
 #include "proc_address.h"
 #include "unique_any.h"
 
@@ -125,9 +126,7 @@ ConnectedClientsWatch::ConnectedClientsWatch(DWORD apartmentThread) : state_(std
     // The thread holds its own reference to the state and to this module,
     // so that the library may be unloaded while a probe is still waiting.
     auto* held = new std::shared_ptr<State>(state_);
-    HMODULE module = nullptr;
-    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&AnyConnectedClientAnswers),
-                       &module);
+    const HMODULE module = HoldLibrary();
     (*held)->module = module;
     HANDLE thread = CreateThread(
         nullptr, 0,
@@ -144,7 +143,7 @@ ConnectedClientsWatch::ConnectedClientsWatch(DWORD apartmentThread) : state_(std
                     WaitForSingleObject(s.wake.get(), 200);
                 }
             }
-            if (module && module != GetModuleHandleW(nullptr)) FreeLibraryAndExitThread(module, 0);
+            if (module) FreeLibraryAndExitThread(module, 0);
             return 0;
         },
         held, 0, nullptr);
@@ -152,7 +151,7 @@ ConnectedClientsWatch::ConnectedClientsWatch(DWORD apartmentThread) : state_(std
         CloseHandle(thread);
     } else {
         delete held;
-        if (module && module != GetModuleHandleW(nullptr)) FreeLibrary(module);
+        if (module) FreeLibrary(module);
     }
 }
 

@@ -15,6 +15,7 @@
 #include "server/class_objects.h"
 #include "server/sink_delivery.h"
 #include "server/init_object.h"
+#include "server/module.h"
 #include "log.h"
 #include "pumping_wait.h"
 #include "server/plugins.h"
@@ -194,7 +195,7 @@ DWORD WINAPI ServerProc(LPVOID module) {
     } catch (...) {
         Log(0, "ServerProc: the server thread ended on an exception.\n");
     }
-    if (module && module != GetModuleHandleW(nullptr)) FreeLibraryAndExitThread(static_cast<HMODULE>(module), 0);
+    if (module) FreeLibraryAndExitThread(static_cast<HMODULE>(module), 0);
     return 0;
 }
 
@@ -229,11 +230,10 @@ void StartServer(HWND hostWindow) {
     // Opened before the server thread can set it: a named event lives only
     // while someone holds a handle to it.
     unique_handle initialized(CreateEventA(nullptr, TRUE, FALSE, "PLUME_PLUGINS_INITIALIZED_EVENT"));
-    HMODULE module = nullptr;
-    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&ServerProc), &module);
+    const HMODULE module = HoldLibrary();
     g_serverThread = CreateThread(nullptr, 0, ServerProc, module, 0, &g_serverThreadId);
     if (!g_serverThread) {
-        if (module && module != GetModuleHandleW(nullptr)) FreeLibrary(module);
+        if (module) FreeLibrary(module);
         Log(0, "COM Server: CreateThread failed.\n");
         return;
     }

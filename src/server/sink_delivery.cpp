@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "log.h"
+#include "server/module.h"
 #include "unique_any.h"
 
 namespace plume {
@@ -49,15 +50,6 @@ void ReleaseMarshalled(IDispatch* proxy, IStream* marshalled) {
         CoReleaseMarshalData(marshalled);
         marshalled->Release();
     }
-}
-
-// A reference on this library for a thread that may outlive its unloading:
-// a call that returns late still has code to return to. Null for the
-// program itself.
-HMODULE HoldLibrary() {
-    HMODULE module = nullptr;
-    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&HoldLibrary), &module);
-    return module == GetModuleHandleW(nullptr) ? nullptr : module;
 }
 
 // Waits for `handle` up to `timeoutMs`, serving incoming calls where the
