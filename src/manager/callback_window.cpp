@@ -32,6 +32,7 @@ const RegisteredMessages& Messages() {
         RegisterWindowMessageA("WM_HTML_GETOBJECT"),
         RegisterWindowMessageA("PLUME.UnbindMsgWnd"),
         RegisterWindowMessageA("PLUME.SendPressAnswered"),
+        RegisterWindowMessageA("PLUME.SendCycleCheck"),
     };
     return messages;
 }
@@ -153,6 +154,9 @@ void DispatchToManager(PLUMEManager* manager, UINT message, WPARAM wParam, LPARA
                                            record->newParentId);
     } else if (message == m.sendPressAnswered) {
         manager->OnSendPressAnswered(static_cast<UINT>(wParam));
+    } else if (message == m.sendCycleCheck) {
+        if (wParam == 1) manager->FinishParkedCopiesOfEarlierRuns();
+        manager->CheckSendCycle();
     } else if (message == m.unbindMsgWnd) {
         auto* record = reinterpret_cast<const OEPluginMsgWnd*>(lParam);
         if (IsRecordBeingRemoved(record)) manager->UnbindMsgWnds(record);

@@ -26,6 +26,7 @@ struct RegisteredMessages {
     UINT htmlGetObject;            // "WM_HTML_GETOBJECT"
     UINT unbindMsgWnd;             // "PLUME.UnbindMsgWnd": lParam a record being removed
     UINT sendPressAnswered;        // "PLUME.SendPressAnswered": wParam a held press's number
+    UINT sendCycleCheck;           // "PLUME.SendCycleCheck": wParam 1 also finishes earlier runs' copies
 };
 const RegisteredMessages& Messages();
 

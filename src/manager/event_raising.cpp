@@ -24,22 +24,6 @@
 namespace plume {
 namespace {
 
-// Enters the gate for one raise operation and leaves it on every path.
-class GateScope {
-public:
-    explicit GateScope(PLUMEManager* manager) : manager_(manager), entered_(manager->EnterEvent()) {}
-    ~GateScope() {
-        if (entered_) manager_->LeaveEvent();
-    }
-    GateScope(const GateScope&) = delete;
-    GateScope& operator=(const GateScope&) = delete;
-    explicit operator bool() const { return entered_; }
-
-private:
-    PLUMEManager* manager_;
-    bool entered_;
-};
-
 // Sets a poster's completion event when the operation ends, on every path.
 class SetOnExit {
 public:
@@ -181,19 +165,7 @@ void PLUMEManager::RaiseOnMessageDownloadFinishedEvent() {
             index++);
         root.FireOnMessageDownloadFinished();
     });
-    // The parked copies go to the Outbox. Each copy commits, which raises
-    // OnDatabaseChange on this thread: no lock is held across it.
-    for (;;) {
-        QueuedSend next;
-        {
-            cs_lock hold(registryLock_);
-            if (queuedSends.empty()) break;
-            next = queuedSends.front();
-            queuedSends.pop_front();
-        }
-        Log(0, "RaiseOnMessageDownloadFinishedEvent: Send message.\n");
-        CreateOutboxCopy(next.folderId, next.msgId, 1);
-    }
+    MoveParkedCopiesToOutbox();
     bool pending;
     {
         cs_lock hold(registryLock_);
@@ -326,7 +298,8 @@ void PLUMEManager::PassOnSendPress(HWND window, LONG which) {
     }
     record->sendPending = 0;
     if (!record->cancelSend) {
-        sendButtonCommand = which;
+        // The command itself: 0 would read as "no press in flight".
+        sendButtonCommand = which == 1 ? kSecondSendCommand : kSendCommand;
         if (!PressSend(record->toolbarHost.get(), which, record->window))
             Log(0, "PLUMEManager::RaiseOnSendButtonMsgWndClicked: the press could not be passed on.\n");
     }
@@ -356,14 +329,20 @@ void PLUMEManager::RaiseOnDatabaseChange(LONG code, LONG folderId, LONG objectId
     if (!sendDialog_) {
         Log(0, "OutboxWndProc: Error Cannot find SendWnd (#32770).\n");
     } else if (InterlockedCompareExchange(&sendBusy, 0, 0) <= 0) {
-        // Counted as busy while it is heard: a send command meanwhile is held back.
-        struct BusyScope {
-            volatile LONG* busy;
-            ~BusyScope() { InterlockedDecrement(busy); }
-        } busy{&sendBusy};
-        InterlockedIncrement(&sendBusy);
-        RaiseOnNewMessageInOutbox(objectId);
-        lastOutboxMessageId = objectId;
+        {
+            // Counted as busy while it is heard: a send command meanwhile is held back.
+            BusyScope busy(&sendBusy);
+            RaiseOnNewMessageInOutbox(objectId);
+            lastOutboxMessageId = objectId;
+        }
+        // Insertions made by its handlers (SendMessage, say) come after it.
+        AnnounceDeferredOutboxMessages();
+    } else if (isOutboxInsert) {
+        // A window sends, or this insertion was made while another was being
+        // announced: it is announced once nothing sends.
+        Log(2, "PLUMEManager::RaiseOnDatabaseChange: Outbox message %d announced later.\n", static_cast<int>(objectId));
+        deferredOutboxAnnouncements.push_back(objectId);
+        PostSendCycleCheck();
     }
     // A message marked for deletion that arrives in the holding folder goes
     // at once, unheard.

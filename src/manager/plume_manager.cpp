@@ -44,7 +44,10 @@ unique_handle& WaitersReleased() {
 // code that waits.
 bool WaitPumping(HANDLE event, HANDLE alsoEnds, DWORD timeoutMs) {
     const HANDLE handles[2] = {event, alsoEnds};
-    pumping_wait pump(pumping_wait::input::drop);
+    // A close met here would run inside whatever the client was doing when
+    // it posted (a commit of its store, say), and its wait for the server
+    // thread would then wait for this very wait: it is served afterwards.
+    pumping_wait pump(pumping_wait::input::drop, WM_CLOSE);
     return pump.wait(timeoutMs, alsoEnds ? 2 : 1, handles) != WAIT_TIMEOUT;
 }
 
@@ -87,6 +90,8 @@ PLUMEManager::PLUMEManager()
         const ULONG last = messageStore->GetLastMessageId(outboxFolderId);
         lastOutboxMessageId = last == 0xFFFFFFFF ? -1 : static_cast<LONG>(last);
         HookSendWnd();
+        // Sends a closed or crashed run accepted go out now.
+        if (callbackWindow_) PostMessageA(callbackWindow_, Messages().sendCycleCheck, 1, 0);
     }
 }
 

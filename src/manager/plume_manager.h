@@ -21,6 +21,7 @@
 
 #include "com_ptr.h"
 #include "manager/object_registry.h"
+#include "store/parked_sends.h"
 #include "sync.h"
 #include "unique_any.h"
 #include "window_subclass.h"
@@ -39,6 +40,23 @@ constexpr DWORD kPosterWaitMs = 5000;
 constexpr DWORD kSendPressSilenceMs = 3 * 60 * 1000;
 // Shortens that bound for tests; returns the previous value.
 DWORD SetSendPressSilenceForTesting(DWORD milliseconds);
+// A send command the library held back is carried out once it has waited
+// this long with no transfer running, whatever else would hold it.
+constexpr DWORD kHeldSendCommandMs = 5000;
+// A transfer whose end the client never reports is taken as ended after
+// this long: parked copies go to the Outbox, held commands go on.
+constexpr DWORD kTransferEndMs = 5 * 60 * 1000;
+// Shortens both bounds for tests (0 keeps one); restored by the destructor.
+class SendCycleBoundsForTesting {
+public:
+    SendCycleBoundsForTesting(DWORD heldCommandMs, DWORD transferEndMs);
+    ~SendCycleBoundsForTesting();
+    SendCycleBoundsForTesting(const SendCycleBoundsForTesting&) = delete;
+    SendCycleBoundsForTesting& operator=(const SendCycleBoundsForTesting&) = delete;
+
+private:
+    DWORD heldCommandMs_, transferEndMs_;
+};
 
 // The posters' waits of one commit (every record of it) share one
 // kPosterWaitMs on the committing thread, so that a commit of many records
@@ -204,12 +222,9 @@ public:
     LONG sendButtonCommand = 0;
     LONG lastOutboxMessageId = -1;
     std::deque<LONGLONG> pendingSendCommands;
-    // Copies parked in the holding folder during a transfer, oldest first.
-    struct QueuedSend {
-        LONG folderId;
-        LONG msgId;
-    };
-    std::deque<QueuedSend> queuedSends;
+    // Copies parked in the holding folder during a transfer, oldest first;
+    // also listed in the user's hive (store/parked_sends.h).
+    std::deque<ParkedCopy> queuedSends;
     // Queues a replay of the client's send command once a send has passed.
     void SendAndReceiveMessages();
 
@@ -234,6 +249,22 @@ public:
     void PushPendingSendCommand(LONGLONG value);
     // Replays the oldest held-back send command (or a plain one) to the dialog.
     void StartSynchroPending();
+    // Nothing of the cycle is held for ever: a held command is carried out
+    // once it has waited `kHeldSendCommandMs` with no transfer running, a
+    // transfer whose end never comes is taken as ended after
+    // `kTransferEndMs`, and Outbox insertions heard while a window sent (or
+    // while one was being announced) are announced once none sends. Runs on
+    // the server thread; re-arms its timer while anything is left.
+    void CheckSendCycle();
+    // Asks the server thread for CheckSendCycle (any thread).
+    void PostSendCycleCheck();
+    // Moves the parked copies to the Outbox, oldest first (server thread).
+    void MoveParkedCopiesToOutbox();
+    // Queues the parked copies that an earlier run left listed and, with no
+    // transfer running, moves them to the Outbox.
+    void FinishParkedCopiesOfEarlierRuns();
+    // Outbox insertions to announce once no window sends (server thread).
+    std::deque<LONG> deferredOutboxAnnouncements;
     // The client's settings: "Send Mail Immediately" (1 unless 0) and
     // "GlobalUserOffline" (1 only when 1).
     static int IsSendMailImmediately();
@@ -270,6 +301,19 @@ private:
     template <typename Fire>
     void ForEachRoot(Fire fire);
 
+    // Announces the deferred Outbox insertions while no window sends; true
+    // when any was announced.
+    bool AnnounceDeferredOutboxMessages();
+    // When the oldest held command began to wait and the running transfer
+    // began (GetTickCount64), under registryLock.
+    ULONGLONG pendingSince_ = 0;
+    ULONGLONG transferSince_ = 0;
+    // Set while a held command past its bound is on its way to the dialog.
+    volatile LONG releaseHeldCommand_ = 0;
+
+    // A send command goes to the client: a transfer starts (dialog's thread).
+    void PassingSend();
+
     // The end of a Send press's confirmation: passes it on unless cancelled.
     void PassOnSendPress(HWND window, LONG which);
     // A press whose handlers have not all answered yet (server thread only).
@@ -302,6 +346,36 @@ private:
     critical_section storeLock_;
     HWND sendDialog_ = nullptr;
     window_subclass sendDialogSubclass_;
+};
+
+// Enters the manager's event gate for one operation and leaves it on every
+// path.
+class GateScope {
+public:
+    explicit GateScope(PLUMEManager* manager) : manager_(manager), entered_(manager->EnterEvent()) {}
+    ~GateScope() {
+        if (entered_) manager_->LeaveEvent();
+    }
+    GateScope(const GateScope&) = delete;
+    GateScope& operator=(const GateScope&) = delete;
+    explicit operator bool() const { return entered_; }
+
+private:
+    PLUMEManager* manager_;
+    bool entered_;
+};
+
+// Counts the manager's `sendBusy` up for a scope: send commands meanwhile
+// are held back.
+class BusyScope {
+public:
+    explicit BusyScope(volatile LONG* busy) : busy_(busy) { InterlockedIncrement(busy_); }
+    ~BusyScope() { InterlockedDecrement(busy_); }
+    BusyScope(const BusyScope&) = delete;
+    BusyScope& operator=(const BusyScope&) = delete;
+
+private:
+    volatile LONG* busy_;
 };
 
 // Waits for `event` while dispatching the thread's non-input messages;

@@ -7,6 +7,7 @@
 
 #include "proc_address.h"
 #include "log.h"
+#include "registry_keys.h"
 #include "unique_any.h"
 
 namespace plume {
@@ -60,24 +61,10 @@ public:
         key.reset();
         // The key goes with its last mark, and so do the keys above it that
         // hold nothing else (writing the mark made them).
-        for (const char* path : {kPluginStartMarksKey, "Software\\Vexlor\\PLUME", "Software\\Vexlor"})
-            if (!RemoveIfEmpty(path)) break;
+        RemoveEmptyKeys(HKEY_CURRENT_USER, {kPluginStartMarksKey, "Software\\Vexlor\\PLUME", "Software\\Vexlor"});
     }
     StartMark(const StartMark&) = delete;
     StartMark& operator=(const StartMark&) = delete;
-
-    // Deletes the key `path` of the user's hive when it holds no value and
-    // no key; false when it stays.
-    static bool RemoveIfEmpty(const char* path) {
-        unique_hkey key;
-        if (RegOpenKeyExA(HKEY_CURRENT_USER, path, 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS) return false;
-        DWORD values = 0, subKeys = 0;
-        const bool empty = RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, &values,
-                                            nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
-                           values == 0 && subKeys == 0;
-        key.reset();
-        return empty && RegDeleteKeyA(HKEY_CURRENT_USER, path) == ERROR_SUCCESS;
-    }
 
     // True when an earlier start of this entry, with this text, never ended.
     static bool Left(const char* text, std::string* name) {

@@ -112,8 +112,12 @@ int OnBusyCounter(int op) {
     case 2:
         // Never below zero: an increment may have been dropped before the
         // manager existed.
-        for (LONG n = manager->sendBusy; n > 0; n = manager->sendBusy)
-            if (InterlockedCompareExchange(&manager->sendBusy, n - 1, n) == n) break;
+        for (LONG n = manager->sendBusy; n > 0; n = manager->sendBusy) {
+            if (InterlockedCompareExchange(&manager->sendBusy, n - 1, n) != n) continue;
+            // What waited for the window (an announcement, a command) goes on.
+            if (n == 1) manager->PostSendCycleCheck();
+            break;
+        }
         return 0;
     case 3: return manager->sendBusy > 0 ? 1 : 0;
     default: return 0;

@@ -119,6 +119,7 @@ void PLUMEManager::SendMessage(LONG folderId, LONG msgId) {
         cs_lock hold(registryLock_);
         queuedSends.push_back({holdingFolderId, copyId});
     }
+    RememberParkedCopy({holdingFolderId, copyId});
     Log(0, "PLUMEManager::SendMessage: Message enqueued.\n");
 }
 

@@ -1,11 +1,13 @@
 #include "store/send_cycle.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "client_variant.h"
 #include "entry_guard.h"
 #include "host/hooks.h"
 #include "log.h"
+#include "manager/callback_window.h"
 #include "manager/plume_manager.h"
 #include "store/accounts.h"
 #include "store/message_store.h"
@@ -50,6 +52,15 @@ private:
     PLUMEManager* manager_;
     bool entered_;
 };
+
+DWORD g_heldSendCommandMs = kHeldSendCommandMs;
+DWORD g_transferEndMs = kTransferEndMs;
+constexpr UINT_PTR kSendCycleTimer = 0x5E4E;
+constexpr UINT kSendCycleCheckMs = 1000;
+
+void CALLBACK SendCycleTimerProc(HWND, UINT, UINT_PTR, DWORD) {
+    if (PLUMEManager* manager = PLUMEManager::Get(false)) manager->CheckSendCycle();
+}
 
 LRESULT PassOn(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     WNDPROC previous = g_previousSendDialogProc;
@@ -103,6 +114,11 @@ LRESULT CALLBACK PLUMEManager::SendDlgWndProc(HWND hwnd, UINT msg, WPARAM wParam
             DialogGate gate;  // a closing client sends as if the library were absent
             PLUMEManager* manager = gate.manager();
             if (!manager) return PassOn(hwnd, msg, wParam, lParam);
+            if (InterlockedExchange(&manager->releaseHeldCommand_, 0)) {
+                Log(0, "SendDlgWndProc: a command held past its bound goes on %08x.\n", static_cast<unsigned>(lParam));
+                manager->PassingSend();
+                return PassOn(hwnd, msg, wParam, lParam);
+            }
             bool holdBack = InterlockedCompareExchange(&manager->sendBusy, 0, 0) > 0;
             if (holdBack) {
                 Log(0, "SendDlgWndProc: blocked %08x, %08x - %d.\n", static_cast<unsigned>(wParam),
@@ -119,7 +135,7 @@ LRESULT CALLBACK PLUMEManager::SendDlgWndProc(HWND hwnd, UINT msg, WPARAM wParam
                 manager->PushPendingSendCommand(static_cast<LONGLONG>(lParam));
                 return 1;
             }
-            InterlockedExchange(&manager->firstSendPassed, 1);
+            manager->PassingSend();
             return PassOn(hwnd, msg, wParam, lParam);
         },
         [&] { return PassOn(hwnd, msg, wParam, lParam); });
@@ -127,9 +143,22 @@ LRESULT CALLBACK PLUMEManager::SendDlgWndProc(HWND hwnd, UINT msg, WPARAM wParam
 
 void PLUMEManager::PushPendingSendCommand(LONGLONG value) {
     Log(0, "PLUMEManager::PushPendingSendCommand: %08x.\n", static_cast<unsigned>(value));
-    // Held only for the append: the server thread takes commands off meanwhile.
-    cs_lock hold(registryLock_);
-    pendingSendCommands.push_back(value);
+    {
+        // Held only for the append: the server thread takes commands off meanwhile.
+        cs_lock hold(registryLock_);
+        if (pendingSendCommands.empty()) pendingSince_ = GetTickCount64();
+        pendingSendCommands.push_back(value);
+    }
+    PostSendCycleCheck();
+}
+
+void PLUMEManager::PassingSend() {
+    {
+        cs_lock hold(registryLock_);
+        transferSince_ = GetTickCount64();
+    }
+    InterlockedExchange(&firstSendPassed, 1);
+    PostSendCycleCheck();
 }
 
 void PLUMEManager::StartSynchroPending() {
@@ -143,6 +172,7 @@ void PLUMEManager::StartSynchroPending() {
         if (any) {
             value = pendingSendCommands.front();
             pendingSendCommands.pop_front();
+            pendingSince_ = GetTickCount64();  // the next one waits from now
         }
     }
     if (!any) {
@@ -152,6 +182,123 @@ void PLUMEManager::StartSynchroPending() {
     }
     Log(0, "PLUMEManager::StartSynchroPending: %08x.\n", static_cast<unsigned>(value));
     PostMessageA(sendDialog_, kSendMsgCode, 0, static_cast<LPARAM>(value));
+}
+
+SendCycleBoundsForTesting::SendCycleBoundsForTesting(DWORD heldCommandMs, DWORD transferEndMs)
+    : heldCommandMs_(g_heldSendCommandMs), transferEndMs_(g_transferEndMs) {
+    if (heldCommandMs) g_heldSendCommandMs = heldCommandMs;
+    if (transferEndMs) g_transferEndMs = transferEndMs;
+}
+
+SendCycleBoundsForTesting::~SendCycleBoundsForTesting() {
+    g_heldSendCommandMs = heldCommandMs_;
+    g_transferEndMs = transferEndMs_;
+}
+
+void PLUMEManager::PostSendCycleCheck() {
+    if (callbackWindow_) PostMessageA(callbackWindow_, Messages().sendCycleCheck, 0, 0);
+}
+
+void PLUMEManager::CheckSendCycle() {
+    GateScope gate(this);
+    if (!gate) {
+        if (callbackWindow_) KillTimer(callbackWindow_, kSendCycleTimer);
+        return;
+    }
+    const ULONGLONG now = GetTickCount64();
+    ULONGLONG transferSince, pendingSince;
+    {
+        cs_lock hold(registryLock_);
+        transferSince = transferSince_;
+        pendingSince = pendingSince_;
+    }
+    if (InterlockedCompareExchange(&firstSendPassed, 0, 0) && now - transferSince >= g_transferEndMs) {
+        Log(0, "PLUMEManager::CheckSendCycle: no end of the transfer reported in %lu ms; taken as ended.\n",
+            static_cast<unsigned long>(g_transferEndMs));
+        InterlockedExchange(&firstSendPassed, 0);
+        MoveParkedCopiesToOutbox();
+        bool pending;
+        {
+            cs_lock hold(registryLock_);
+            pending = !pendingSendCommands.empty();
+        }
+        if (pending) StartSynchroPending();
+    }
+    if (AnnounceDeferredOutboxMessages()) {
+        bool pending;
+        {
+            cs_lock hold(registryLock_);
+            pending = !pendingSendCommands.empty();
+        }
+        // As a store change would: the insertion has now been heard.
+        if (pending && IsSendMailImmediately() && !IsGlobalUserOffline()) StartSynchroPending();
+    }
+    bool pending;
+    {
+        cs_lock hold(registryLock_);
+        pending = !pendingSendCommands.empty();
+    }
+    // A running transfer replays one at its end (or at its bound, above).
+    if (pending && !InterlockedCompareExchange(&firstSendPassed, 0, 0) && now - pendingSince >= g_heldSendCommandMs) {
+        Log(0, "PLUMEManager::CheckSendCycle: a send command held %lu ms is carried out.\n",
+            static_cast<unsigned long>(now - pendingSince));
+        InterlockedExchange(&releaseHeldCommand_, 1);
+        StartSynchroPending();
+    }
+    if (!callbackWindow_) return;
+    if (pending || InterlockedCompareExchange(&firstSendPassed, 0, 0) || !deferredOutboxAnnouncements.empty())
+        SetTimer(callbackWindow_, kSendCycleTimer, kSendCycleCheckMs, &SendCycleTimerProc);
+    else
+        KillTimer(callbackWindow_, kSendCycleTimer);
+}
+
+bool PLUMEManager::AnnounceDeferredOutboxMessages() {
+    bool any = false;
+    while (!deferredOutboxAnnouncements.empty() && sendDialog_ && InterlockedCompareExchange(&sendBusy, 0, 0) <= 0) {
+        const LONG msgId = deferredOutboxAnnouncements.front();
+        deferredOutboxAnnouncements.pop_front();
+        Log(2, "PLUMEManager::AnnounceDeferredOutboxMessages: %ld.\n", static_cast<long>(msgId));
+        BusyScope busy(&sendBusy);
+        RaiseOnNewMessageInOutbox(msgId);
+        lastOutboxMessageId = msgId;
+        any = true;
+    }
+    return any;
+}
+
+void PLUMEManager::MoveParkedCopiesToOutbox() {
+    // Each copy commits, which raises OnDatabaseChange on this thread: no
+    // lock is held across it.
+    for (;;) {
+        ParkedCopy next;
+        {
+            cs_lock hold(registryLock_);
+            if (queuedSends.empty()) break;
+            next = queuedSends.front();
+            queuedSends.pop_front();
+        }
+        Log(0, "RaiseOnMessageDownloadFinishedEvent: Send message.\n");
+        CreateOutboxCopy(next.folderId, next.msgId, 1);
+        ForgetParkedCopy(next);
+    }
+}
+
+void PLUMEManager::FinishParkedCopiesOfEarlierRuns() {
+    const std::vector<ParkedCopy> earlier = ParkedCopiesOfEarlierRuns();
+    if (earlier.empty()) return;
+    Log(0, "PLUMEManager::FinishParkedCopiesOfEarlierRuns: %u copies an earlier run parked.\n",
+        static_cast<unsigned>(earlier.size()));
+    {
+        cs_lock hold(registryLock_);
+        for (const ParkedCopy& copy : earlier) {
+            const bool queued = std::any_of(queuedSends.begin(), queuedSends.end(), [&](const ParkedCopy& q) {
+                return q.folderId == copy.folderId && q.msgId == copy.msgId;
+            });
+            if (!queued) queuedSends.push_back(copy);
+        }
+        if (firstSendPassed) return;  // the transfer's end moves them
+    }
+    MoveParkedCopiesToOutbox();
 }
 
 int PLUMEManager::IsSendMailImmediately() {

@@ -38,6 +38,43 @@ inline std::wstring TextOf(HWND hwnd) {
 // First descendant of `parent` with that class (all levels).
 HWND FindDescendant(HWND parent, const wchar_t* className);
 
+// The client's own key of the user's hive (its settings, its store root).
+inline std::wstring ClientKey() {
+    if (IsWm()) return L"Software\\Microsoft\\Windows Mail";
+    wchar_t identity[64] = {};
+    DWORD size = sizeof identity;
+    RegGetValueW(HKEY_CURRENT_USER, L"Identities", L"Last User ID", RRF_RT_REG_SZ, nullptr, identity, &size);
+    return L"Identities\\" + std::wstring(identity) + L"\\Software\\Microsoft\\Outlook Express\\5.0";
+}
+
+// The client's saved store file, put back as it was when the scope ends.
+class ScopedStoreFile {
+public:
+    ScopedStoreFile() {
+        const std::wstring key = ClientKey();
+        wchar_t root[1024] = {}, expanded[2048] = {};
+        DWORD size = sizeof root;
+        RegGetValueW(HKEY_CURRENT_USER, key.c_str(), L"Store Root", RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND,
+                     nullptr, root, &size);
+        ExpandEnvironmentStringsW(root, expanded, 2048);
+        path_ = expanded;
+        if (!path_.empty() && path_.back() != L'\\') path_ += L'\\';
+        path_ += L"standin-store.txt";
+        existed_ = CopyFileW(path_.c_str(), (path_ + L".test-backup").c_str(), FALSE) != FALSE;
+    }
+    ~ScopedStoreFile() {
+        if (existed_) MoveFileExW((path_ + L".test-backup").c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING);
+        else DeleteFileW(path_.c_str());
+    }
+    ScopedStoreFile(const ScopedStoreFile&) = delete;
+    ScopedStoreFile& operator=(const ScopedStoreFile&) = delete;
+    const std::wstring& path() const { return path_; }
+
+private:
+    std::wstring path_;
+    bool existed_ = false;
+};
+
 // A client of the variant under test, started fresh for each test.
 class StandinTest : public testing::Test {
 protected:

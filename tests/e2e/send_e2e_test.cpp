@@ -184,20 +184,66 @@ TEST_F(Sending, DuringATransferTheCopyIsParkedAndMovesToTheOutboxWhenTheTransfer
     EXPECT_EQ(1u, IdsWithSubject(InboxId(), source.subject).size());
 
     // The parked copy's deletion was the last change reported, and its id is
-    // below the Outbox copy's: the client's next send command counts the copy
-    // as a new Outbox message and is held back. The next message the user
-    // sends is reported as new and its send goes out with both.
+    // below the Outbox copy's: the client's next command is held back, and
+    // carried out within seconds even with "Send Mail Immediately" off and
+    // offline (nothing else would ever replay it).
     ASSERT_TRUE(Call(L"WaitTransferIdle", {10000}).Bool());
-    Call(L"ClearSendLog");
-    EXPECT_EQ(1, Call(L"SendCommand", {0x42}).Long());
-    Call(L"Pump", {300});
-    EXPECT_TRUE(Call(L"SendCommandParams").Array().empty());
-    ASSERT_TRUE(Call(L"SendNote", {IdOf(ComposeTo(L"After the parked one"))}).Bool());
+    {
+        ScopedRegistryValue immediately(HKEY_CURRENT_USER, IsWm() ? kWmMailKey : kIdentityMailKey,
+                                        L"Send Mail Immediately");
+        ScopedRegistryValue offline(HKEY_CURRENT_USER, kInternetSettings, L"GlobalUserOffline");
+        ASSERT_TRUE(immediately.SetDword(0));
+        ASSERT_TRUE(offline.SetDword(1));
+        Call(L"ClearSendLog");
+        EXPECT_EQ(1, Call(L"SendCommand", {0x42}).Long()) << "held back";
+        EXPECT_TRUE(StandinProcess::WaitFor([&] { return SendCommandParams() == std::vector<long>{0x42}; }, 15000));
+        ASSERT_TRUE(Call(L"WaitTransferIdle", {10000}).Bool());
+        Call(L"Pump", {2000});  // the transfer's end is announced after it
+    }
+    // Online, the user's Send/Receive sends the copy, once.
+    ASSERT_TRUE(Call(L"StartSend").Bool());
     ASSERT_TRUE(AwaitSubject(SentItemsId(), source.subject));
-    ASSERT_TRUE(AwaitSubject(SentItemsId(), L"After the parked one"));
     ASSERT_TRUE(Call(L"WaitTransferIdle", {10000}).Bool());
     EXPECT_EQ(1u, IdsWithSubject(SentItemsId(), source.subject).size());
     EXPECT_TRUE(IdsWithSubject(OutboxId(), source.subject).empty());
+}
+
+// A send the library accepted while a transfer ran reaches the Outbox also
+// when the client closes before the transfer ends: the next start sends it.
+TEST_F(Sending, ACopyParkedWhenTheClientClosesGoesOutAfterTheNextStart) {
+    ScopedStoreFile file;
+    // Gone with its last entry; the scope takes it away should the test stop early.
+    ScopedRegistryKey parkedList(HKEY_CURRENT_USER, IsWm() ? L"Software\\Vexlor\\PLUME\\ParkedSends\\WindowsMail"
+                                                           : L"Software\\Vexlor\\PLUME\\ParkedSends\\OutlookExpress");
+    root_.reset();
+    sinks_.clear();
+    ASSERT_TRUE(client->Close());
+    StartClient(L"/resetstore");  // this one saves its store
+    ASSERT_TRUE(Call(L"LibraryStarted").Bool());
+    com_ptr<IPLUMEObj> root = CreateRoot();
+    ASSERT_TRUE(root);
+    const StoredMessage source = InboxMessage(L"Parked at the close");
+    ASSERT_TRUE(Call(L"HoldTransfers", {1}).Bool());
+    ASSERT_TRUE(Call(L"StartSend").Bool());
+    ASSERT_TRUE(StandinProcess::WaitFor([&] { return TransferBusy(); }, 5000));
+    ASSERT_EQ(S_OK, root->SendMessage(InboxId(), source.id));
+    ASSERT_TRUE(AwaitSubject(HoldingId(), source.subject));
+    root.reset();
+    // The close takes its usual second, whatever the held transfer and the commit under way.
+    ASSERT_TRUE(client->Close());
+
+    StartClient(L"/nosave");
+    ASSERT_TRUE(Call(L"LibraryStarted").Bool());
+    ASSERT_TRUE(StandinProcess::WaitFor(
+        [&] {
+            return IdsWithSubject(OutboxId(), source.subject).size() + IdsWithSubject(SentItemsId(), source.subject).size() ==
+                   1;
+        },
+        15000));
+    EXPECT_TRUE(IdsWithSubject(HoldingId(), source.subject).empty());
+    Call(L"Pump", {1000});
+    EXPECT_EQ(1u, IdsWithSubject(OutboxId(), source.subject).size() + IdsWithSubject(SentItemsId(), source.subject).size())
+        << "exactly once";
 }
 
 TEST_F(Sending, AUsersSendIsReportedOnceAndDeliveredOnce) {

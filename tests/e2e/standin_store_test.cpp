@@ -396,13 +396,7 @@ TEST_F(StandinStore, SendDialogIsTheFirstDialogAndLogsEveryCommand) {
 }
 
 // Where the client reads its send settings.
-std::wstring SendSettingsKey() {
-    if (IsWm()) return L"Software\\Microsoft\\Windows Mail\\Mail";
-    wchar_t identity[64] = {};
-    DWORD size = sizeof identity;
-    RegGetValueW(HKEY_CURRENT_USER, L"Identities", L"Last User ID", RRF_RT_REG_SZ, nullptr, identity, &size);
-    return L"Identities\\" + std::wstring(identity) + L"\\Software\\Microsoft\\Outlook Express\\5.0\\Mail";
-}
+std::wstring SendSettingsKey() { return ClientKey() + L"\\Mail"; }
 
 TEST_F(StandinStore, ComposedMessageWaitsInTheOutboxUnlessSendingImmediatelyAndOnline) {
     const std::wstring key = SendSettingsKey();
@@ -441,35 +435,6 @@ TEST_F(StandinStore, ComposedMessageWaitsInTheOutboxUnlessSendingImmediatelyAndO
     ASSERT_NE(sent, -1);
     EXPECT_EQ(Call(L"SentWith", {sent}).Str(), L"Vexlor Mail") << "the default account";
 }
-
-// The client's saved store file, put back as it was when the scope ends.
-class ScopedStoreFile {
-public:
-    ScopedStoreFile() {
-        std::wstring key = IsWm() ? L"Software\\Microsoft\\Windows Mail" : SendSettingsKey();
-        if (!IsWm()) key.resize(key.size() - std::wstring(L"\\Mail").size());
-        wchar_t root[1024] = {}, expanded[2048] = {};
-        DWORD size = sizeof root;
-        RegGetValueW(HKEY_CURRENT_USER, key.c_str(), L"Store Root", RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND,
-                     nullptr, root, &size);
-        ExpandEnvironmentStringsW(root, expanded, 2048);
-        path_ = expanded;
-        if (!path_.empty() && path_.back() != L'\\') path_ += L'\\';
-        path_ += L"standin-store.txt";
-        existed_ = CopyFileW(path_.c_str(), (path_ + L".test-backup").c_str(), FALSE) != FALSE;
-    }
-    ~ScopedStoreFile() {
-        if (existed_) MoveFileExW((path_ + L".test-backup").c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING);
-        else DeleteFileW(path_.c_str());
-    }
-    ScopedStoreFile(const ScopedStoreFile&) = delete;
-    ScopedStoreFile& operator=(const ScopedStoreFile&) = delete;
-    const std::wstring& path() const { return path_; }
-
-private:
-    std::wstring path_;
-    bool existed_ = false;
-};
 
 TEST_F(StandinStore, AccountsAndPropertiesSurviveTheSavedStore) {
     ScopedStoreFile file;

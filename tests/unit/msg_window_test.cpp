@@ -306,6 +306,7 @@ TEST_F(MessageWindowTest, ASendPressIsNeverLost) {
     manager->SetShuttingDown();
     manager->RaiseOnSendButtonMsgWndClicked(note, 0);
     EXPECT_EQ(0, record->sendPending);
+    EXPECT_EQ(40411, manager->sendButtonCommand) << "the next store change skips its replay";
     PumpAll();
     EXPECT_EQ((std::vector<std::pair<WPARAM, LPARAM>>{{kSend, static_cast<LPARAM>(-1)}}), g_clientCommands);
 

@@ -30,6 +30,15 @@ inline void Pump() {
     while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
 }
 
+// Dispatches this thread's messages (timers too) for `ms`.
+inline void PumpFor(DWORD ms) {
+    const ULONGLONG end = GetTickCount64() + ms;
+    do {
+        Pump();
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+    } while (GetTickCount64() < end);
+}
+
 struct Heard {
     std::string who;
     DISPID dispid;

@@ -335,6 +335,7 @@ protected:
             m->UnhookSendWnd();
             m->pendingSendCommands.clear();
             m->queuedSends.clear();
+            m->deferredOutboxAnnouncements.clear();
             m->firstSendPassed = 0;
             m->sendBusy = 0;
             m->sendButtonCommand = 0;
@@ -391,8 +392,8 @@ protected:
 TEST_P(SendCycleTest, FirstCommandPassesLaterOnesAreHeldBackAndReplayedOneAtATime) {
     EXPECT_FALSE(ClientSends(0x11)) << "the first send after a transfer";
     EXPECT_EQ(std::vector<LPARAM>{0x11}, g_passed);
-    EXPECT_FALSE(ClientSends(0x22) && false);
-    EXPECT_EQ(std::vector<LPARAM>{0x11}, g_passed) << "a transfer is running";
+    EXPECT_TRUE(ClientSends(0x22)) << "a transfer is running";
+    EXPECT_EQ(std::vector<LPARAM>{0x11}, g_passed);
     EXPECT_TRUE(ClientSends(0x33));
     EXPECT_EQ((std::vector<LONGLONG>{0x22, 0x33}), Pending());
     m->SendAndReceiveMessages();
@@ -474,18 +475,42 @@ TEST_P(SendCycleTest, EveryStoreChangeReportsTheOutboxFirst) {
                                          {"root", kOnDatabaseChange, {kDeleteMessage, kSourceFolder, 7, -1}}};
     EXPECT_EQ(expected, HeardEvents());
     EXPECT_EQ(7, m->lastOutboxMessageId);
-    // While a window sends, or without a send dialog, only the change is heard.
+    // While a window sends only the change is heard; the Outbox insertion is
+    // announced once the window is done. Without a send dialog, never.
     HeardEvents().clear();
     m->sendBusy = 1;
     m->RaiseOnDatabaseChange(kInsertMessage, c->outbox, 42, -1);
+    m->RaiseOnDatabaseChange(kDeleteMessage, kSourceFolder, 8, -1);
     EXPECT_EQ(1, m->sendBusy);
+    EXPECT_EQ(7, m->lastOutboxMessageId);
     m->sendBusy = 0;
+    m->CheckSendCycle();
+    EXPECT_EQ(42, m->lastOutboxMessageId);
     m->UnhookSendWnd();
     m->RaiseOnDatabaseChange(kInsertMessage, c->outbox, 43, -1);
     EXPECT_EQ((std::vector<Heard>{{"root", kOnDatabaseChange, {kInsertMessage, c->outbox, 42, -1}},
+                                  {"root", kOnDatabaseChange, {kDeleteMessage, kSourceFolder, 8, -1}},
+                                  {"root", kOnNewMessageInOutbox, {42}},
                                   {"root", kOnDatabaseChange, {kInsertMessage, c->outbox, 43, -1}}}),
               HeardEvents());
-    EXPECT_EQ(7, m->lastOutboxMessageId);
+    EXPECT_EQ(42, m->lastOutboxMessageId);
+
+    // An insertion made by a handler of the announcement (a plug-in's
+    // SendMessage) is announced after it, not lost.
+    m->HookSendWnd();
+    HeardEvents().clear();
+    root->sink->onCall = [&](const plume::test::SinkCall& call) {
+        HeardEvents().push_back({"root", call.dispid, call.args});
+        if (call.dispid == kOnNewMessageInOutbox && call.args == std::vector<long>{44})
+            m->RaiseOnDatabaseChange(kInsertMessage, c->outbox, 45, -1);
+    };
+    m->RaiseOnDatabaseChange(kInsertMessage, c->outbox, 44, -1);
+    EXPECT_EQ((std::vector<Heard>{{"root", kOnNewMessageInOutbox, {44}},
+                                  {"root", kOnDatabaseChange, {kInsertMessage, c->outbox, 45, -1}},
+                                  {"root", kOnNewMessageInOutbox, {45}},
+                                  {"root", kOnDatabaseChange, {kInsertMessage, c->outbox, 44, -1}}}),
+              HeardEvents());
+    EXPECT_EQ(45, m->lastOutboxMessageId) << "a stale id would hold the next send back";
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(m->databaseChangeDone(), 0));
 }
 
@@ -499,7 +524,14 @@ TEST_P(SendCycleTest, ADuringTransferSendIsParkedThenMovedToTheOutbox) {
     EXPECT_EQ(1u, client.folders[c->holding].count(parked));
     EXPECT_EQ(Call("save", c->holding, 7, kParkFlags), client.calls.at(0));
     EXPECT_EQ(1u, client.folders[kSourceFolder].count(7)) << "the source stays";
-    if (c->wm) return;  // the Windows Mail copy needs the account file (below)
+    // Listed where a close or a crash of the client does not lose it.
+    const auto listed = plume::ParkedCopiesOfEarlierRuns();
+    ASSERT_EQ(1u, listed.size());
+    EXPECT_EQ(parked, listed[0].msgId);
+    if (c->wm) {  // the Windows Mail copy needs the account file (below)
+        plume::ForgetParkedCopy(listed[0]);
+        return;
+    }
     // The Outbox copy is committed on this thread, the callback window's:
     // its change is raised there before the save returns, not after a wait.
     client.listener = m;
@@ -514,6 +546,7 @@ TEST_P(SendCycleTest, ADuringTransferSendIsParkedThenMovedToTheOutbox) {
     EXPECT_TRUE(PeekMessageA(&msg, reinterpret_cast<HWND>(-1), marker, marker, PM_REMOVE))
         << "the change was raised in place, not by a nested message loop";
     EXPECT_TRUE(m->queuedSends.empty());
+    EXPECT_TRUE(plume::ParkedCopiesOfEarlierRuns().empty());
     EXPECT_EQ(0u, client.folders[c->holding].count(parked)) << "the parked copy goes";
     EXPECT_EQ(2u, client.folders[c->outbox].size());
     EXPECT_EQ(Call("save", c->outbox, parked, kOutboxSaveFlags), client.calls.at(1));
@@ -523,6 +556,43 @@ TEST_P(SendCycleTest, ADuringTransferSendIsParkedThenMovedToTheOutbox) {
                                          {"root", kOnNewMessageInOutbox, {copy}},
                                          {"root", kOnDatabaseChange, {kInsertMessage, c->outbox, copy, -1}}};
     EXPECT_EQ(expected, HeardEvents());
+}
+
+// Nothing waits for ever: a held command goes out after its bound even with
+// "Send Mail Immediately" off and offline; a transfer whose end never comes
+// lets its parked copies go; a copy an earlier run parked goes at the start.
+TEST_P(SendCycleTest, NothingOfTheCycleIsHeldForEver) {
+    plume::SendCycleBoundsForTesting bounds(300, 600);
+    sendImmediately->SetDword(0);
+    offline.SetDword(1);
+    client.folders[c->outbox][41] = {};  // not reported: holds commands back
+    EXPECT_TRUE(ClientSends(0x33));
+    plume::test::PumpFor(100);
+    EXPECT_TRUE(g_passed.empty()) << "held within the bound";
+    plume::test::PumpFor(1500);
+    EXPECT_EQ(std::vector<LPARAM>{0x33}, g_passed) << "carried out after it";
+    EXPECT_EQ(1, m->firstSendPassed);
+
+    client.folders[kSourceFolder][7] = {};
+    m->SendMessage(kSourceFolder, 7);
+    ASSERT_EQ(1u, m->queuedSends.size()) << "parked: the transfer runs";
+    EXPECT_TRUE(ClientSends(0x44));
+    plume::test::PumpFor(2500);  // no end comes
+    EXPECT_EQ(0, m->firstSendPassed);
+    EXPECT_TRUE(m->queuedSends.empty());
+    EXPECT_EQ((std::vector<LPARAM>{0x33, 0x44}), g_passed) << "the held one goes on as after an end";
+    EXPECT_TRUE(plume::ParkedCopiesOfEarlierRuns().empty());
+    if (c->wm) return;  // the Windows Mail copy needs the account file
+    EXPECT_EQ(3u, client.folders[c->outbox].size());
+
+    // An earlier run's list: moved at the start, once.
+    client.folders[c->holding][90] = {};
+    plume::RememberParkedCopy({c->holding, 90});
+    m->firstSendPassed = 0;
+    m->FinishParkedCopiesOfEarlierRuns();
+    EXPECT_EQ(0u, client.folders[c->holding].count(90));
+    EXPECT_EQ(4u, client.folders[c->outbox].size());
+    EXPECT_TRUE(plume::ParkedCopiesOfEarlierRuns().empty());
 }
 
 TEST_P(SendCycleTest, ADialogFoundLaterIsHookedWhenAMessageWindowOpens) {
