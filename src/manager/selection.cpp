@@ -100,8 +100,12 @@ void SetSelectedFolderName(HWND treeView) {
     std::shared_ptr<PLUMEMessageStore> store;
     {
         cs_lock hold(manager->storeLock());
-        // The new folder's table is bound when the client fills its list.
-        if (id != manager->selectedFolderId && manager->messageList) manager->messageList->Clear();
+        // The new folder's table is bound when the client fills its list;
+        // until then no message of the previous folder counts as selected.
+        if (id != manager->selectedFolderId) {
+            if (manager->messageList) manager->messageList->Clear();
+            DropStoredSelection(manager);
+        }
         store = manager->messageStore;
     }
     LONG kind = 4;

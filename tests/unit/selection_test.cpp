@@ -545,7 +545,7 @@ TEST_F(SelectionTest, EveryRetitleReportsTheTreeFolderAndKindsDecide) {
               lines.end());
     // After a folder change the enumeration starts again from GetFirst.
     EXPECT_EQ(-1, root.Get(&IPLUMEObj::GetNextSelectedMessageID));
-    EXPECT_EQ(502, root.Get(&IPLUMEObj::GetFirstSelectedMessageID)) << "kept while no local folder is shown";
+    EXPECT_EQ(-1, root.Get(&IPLUMEObj::GetFirstSelectedMessageID)) << "the previous folder's selection went with it";
 }
 
 TEST_F(SelectionTest, FolderNoticesPostedByOthersAreIgnored) {
