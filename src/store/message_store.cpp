@@ -9,6 +9,7 @@
 #include <set>
 
 #include "client_variant.h"
+#include "host/folder_tree.h"
 #include "host/hooks.h"
 #include "manager/plume_manager.h"
 #include "log.h"
@@ -200,41 +201,30 @@ LRESULT CALLBACK StoreCallbackProc(HWND hwnd, UINT message, WPARAM wParam, LPARA
     return DefWindowProcA(hwnd, message, wParam, lParam);
 }
 
-// Folder records as the client's tree items point at them: the answer
-// while no store has been captured (or the store class is missing).
-HTREEITEM NextItem(HWND tree, UINT how, HTREEITEM item) {
-    return reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_GETNEXTITEM, how, reinterpret_cast<LPARAM>(item)));
-}
-
-const BYTE* FindTreeRecord(HWND tree, HTREEITEM item, LONG folderId) {
-    for (; item; item = NextItem(tree, TVGN_NEXT, item)) {
-        TVITEMA tvi{};
-        tvi.mask = TVIF_HANDLE | TVIF_PARAM;
-        tvi.hItem = item;
-        if (SendMessageA(tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&tvi)) && tvi.lParam) {
-            const auto* record = reinterpret_cast<const BYTE*>(tvi.lParam);
-            if (Read<INT32>(record, kRecordFolderId) == folderId) return record;
-        }
-        if (const BYTE* found = FindTreeRecord(tree, NextItem(tree, TVGN_CHILD, item), folderId)) return found;
-    }
-    return nullptr;
-}
-
-// Folder 0, the store's own root above the local folders, has no tree item
-// on Windows Mail: a local folder without a parent.
+// The answer while no store has been captured (or the store class is
+// missing), from what the folder tree shows: the folder's number, its place
+// under its parent item (a top-level item hangs below the store's own root,
+// 0) and, local or not, whether it lies under the local root. Folder 0 has
+// no tree item on Windows Mail: a local folder without a parent.
 bool TreeRecord(LONG folderId, size_t kindByte, BYTE* out) {
     HWND tree = TreeView();
     if (!IsWindow(tree)) return false;
-    const BYTE* record = FindTreeRecord(tree, NextItem(tree, TVGN_ROOT, nullptr), folderId);
-    if (record) {
-        memcpy(out, record, kindByte + 1);
-    } else if (folderId == 0) {
-        const INT32 noParent = -1;
-        memcpy(out + kRecordParentId, &noParent, sizeof noParent);
-        out[kindByte] = 3;
-    } else {
-        return false;
+    INT32 parent = -1;
+    bool local = true;
+    if (folderId != 0) {
+        HTREEITEM item = FindTreeItemOfFolder(tree, NextTreeItem(tree, TVGN_ROOT, nullptr), folderId);
+        if (!item) return false;
+        INT64 number = 0;
+        HTREEITEM up = NextTreeItem(tree, TVGN_PARENT, item);
+        parent = up && TreeItemFolder(tree, up, &number) ? static_cast<INT32>(number) : 0;
+        local = false;
+        for (HTREEITEM i = item; i && !local; i = NextTreeItem(tree, TVGN_PARENT, i))
+            local = TreeItemFolder(tree, i, &number) && number == kLocalRootFolder;
     }
+    const INT32 id = folderId;
+    memcpy(out + kRecordFolderId, &id, sizeof id);
+    memcpy(out + kRecordParentId, &parent, sizeof parent);
+    out[kindByte] = local ? 3 : 0;
     memset(out + kRecordName, 0, sizeof(void*));  // nothing to free
     return true;
 }
