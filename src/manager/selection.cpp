@@ -67,7 +67,8 @@ void SetSelectedFolderName(HWND treeView) {
         Log(0, "PLUMEManager::SetSelectedFolderName: Null lParam.\n");
         return;
     }
-    LONG id = static_cast<LONG>(FolderNumberOfRecord(tvi.lParam));
+    const LONG shown = static_cast<LONG>(FolderNumberOfRecord(tvi.lParam));
+    LONG id = shown;
     if (id == 0)
         id = -1;
     else if (id == 1)
@@ -76,10 +77,12 @@ void SetSelectedFolderName(HWND treeView) {
     std::shared_ptr<PLUMEMessageStore> store;
     {
         cs_lock hold(manager->storeLock());
-        // The new folder's table is bound when the client fills its list;
-        // until then no message of the previous folder counts as selected.
-        if (id != manager->selectedFolderId) {
+        // The new folder's table is bound when the client fills its list,
+        // before or after it retitles; until then no message of the
+        // previous folder counts as selected.
+        if (id != manager->selectedFolderId && manager->listFolderId != shown) {
             if (manager->messageList) manager->messageList->Clear();
+            manager->listFolderId = -1;
             DropStoredSelection(manager);
         }
         store = manager->messageStore;
@@ -206,7 +209,7 @@ void SetSelectedMessages(int count, const int* rows, int focusedRow, int) {
     PostSelectionChanged();
 }
 
-void BindMessageList(IUnknown* object, LONG) {
+void BindMessageList(IUnknown* object, LONG folderId) {
     // Called from the client's own list objects: before the server has made
     // the manager there is nothing to bind.
     PLUMEManager* manager = PLUMEManager::Get(false);
@@ -215,6 +218,7 @@ void BindMessageList(IUnknown* object, LONG) {
     if (!manager->messageList) return;
     manager->messageList->Clear();
     manager->messageList->SetMessageList(object);
+    manager->listFolderId = folderId;
 }
 
 LONG GetMessageIndex(LONG messageId) {
