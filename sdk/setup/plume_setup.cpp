@@ -133,13 +133,20 @@ bool CheckPlugins(const Options& o) {
                        name.c_str(), value.c_str());
             continue;
         }
-        if (GetFileAttributesA(value.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        // A bare name is looked for as the loader would.
+        char found[MAX_PATH] = "";
+        const std::string file =
+            value.find_first_of("\\/:") == std::string::npos &&
+                    SearchPathA(nullptr, value.c_str(), nullptr, MAX_PATH, found, nullptr)
+                ? std::string(found)
+                : value;
+        if (GetFileAttributesA(file.c_str()) == INVALID_FILE_ATTRIBUTES) {
             fprintf(stderr, "plume-setup: %s: %s does not exist; nothing was changed\n", name.c_str(), value.c_str());
             ok = false;
             continue;
         }
         std::string list;
-        for (const auto& dll : plume::MissingImports(value)) list += (list.empty() ? "" : ", ") + dll;
+        for (const auto& dll : plume::MissingImports(file)) list += (list.empty() ? "" : ", ") + dll;
         if (!list.empty())
             printf("warning: %s needs %s, which cannot be found from here; the client will not load it "
                    "(link the MinGW runtime statically: -static)\n",
@@ -343,6 +350,7 @@ int main(int argc, char** argv) {
     if (!o.all) {
         // The library stays for the plug-ins that remain and for every other client.
         const bool ok = UnlistPlugins(o.machine, names, o.allPlugins);
+        RemoveEmptyKeys();
         printf("the library stays registered (plume-setup uninstall --all removes it)\n");
         return ok ? 0 : 1;
     }

@@ -115,7 +115,9 @@ void Record(const char* text, const std::string& outcome) {
 std::string HrText(HRESULT hr) {
     char code[16];
     snprintf(code, sizeof code, "0x%08lX", static_cast<unsigned long>(hr));
-    return std::string(code) + " (" + SystemErrorText(static_cast<DWORD>(hr)) + ")";
+    // The system has no text for many COM codes.
+    const std::string text = SystemErrorText(static_cast<DWORD>(hr));
+    return text.rfind("error ", 0) == 0 ? std::string(code) : std::string(code) + " (" + text + ")";
 }
 
 // Loads a library entry; false when it did not load (the error in *error).
