@@ -259,28 +259,17 @@ void PrintOutcome(bool machine, const std::string& name, const std::string& text
 void PrintList() {
     for (bool machine : {true, false}) {
         printf("%s plug-ins (%s\\%s):\n", HiveName(machine), machine ? "HKLM" : "HKCU", kPluginsKey);
-        plume::unique_hkey key;
-        if (RegOpenKeyExA(Hive(machine), kPluginsKey, 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS) {
-            printf("  (none)\n");
-            continue;
-        }
-        for (DWORD i = 0;; ++i) {
-            char name[kMaxPluginText + 2], data[kMaxPluginText + 2];
-            DWORD nameLength = sizeof name, dataLength = sizeof data, type = 0;
-            LONG r = RegEnumValueA(key.get(), i, name, &nameLength, nullptr, &type, reinterpret_cast<BYTE*>(data),
-                                   &dataLength);
-            if (r == ERROR_NO_MORE_ITEMS) break;
-            if (r != ERROR_SUCCESS) {
-                printf("  (an entry too long for the library to read: it ends the list there)\n");
-                break;
-            }
-            if (type != REG_SZ) {
-                printf("  %s: not a string value, skipped by the library\n", name);
+        bool found = false, cutShort = false;
+        for (const auto& entry : plume::ReadPluginList(machine, &found, &cutShort)) {
+            if (!entry.isString) {
+                printf("  %s: not a string value, skipped by the library\n", entry.name.c_str());
                 continue;
             }
-            printf("  %s = %s\n", name, data);
-            PrintOutcome(machine, name, data);
+            printf("  %s = %s\n", entry.name.c_str(), entry.text.c_str());
+            PrintOutcome(machine, entry.name, entry.text);
         }
+        if (!found) printf("  (none)\n");
+        if (cutShort) printf("  (an entry too long for the library to read: it ends the list there)\n");
     }
     plume::unique_hkey root;
     const bool registered =

@@ -131,6 +131,31 @@ std::string LocalTime() {
 
 }  // namespace
 
+std::vector<ListedEntry> ReadPluginList(bool machine, bool* found, bool* cutShort) {
+    std::vector<ListedEntry> entries;
+    if (found) *found = false;
+    if (cutShort) *cutShort = false;
+    unique_hkey key;
+    if (RegOpenKeyExA(machine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER, kPluginsKey, 0, KEY_QUERY_VALUE, key.put()) !=
+        ERROR_SUCCESS)
+        return entries;
+    if (found) *found = true;
+    for (DWORD i = 0;; ++i) {
+        // The library's buffers: 1024 characters of name, 1024 bytes of data.
+        char name[1025], data[1025] = {};
+        DWORD nameLength = 1024, dataLength = 1024, type = 0;
+        const LONG r =
+            RegEnumValueA(key.get(), i, name, &nameLength, nullptr, &type, reinterpret_cast<BYTE*>(data), &dataLength);
+        if (r == ERROR_NO_MORE_ITEMS) break;
+        if (r != ERROR_SUCCESS) {
+            if (cutShort) *cutShort = true;
+            break;
+        }
+        entries.push_back({name, type == REG_SZ ? data : "", type == REG_SZ});
+    }
+    return entries;
+}
+
 std::string PluginEntryName(bool machine, const std::string& valueName) {
     return (machine ? "HKLM\\" : "HKCU\\") + valueName;
 }

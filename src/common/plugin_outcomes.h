@@ -29,6 +29,17 @@ struct PluginOutcome {
     std::string when;     // "YYYY-MM-DD hh:mm:ss", local time
 };
 
+// One value of a plug-in list.
+struct ListedEntry {
+    std::string name;
+    std::string text;  // the value's data, when it is a string
+    bool isString = false;
+};
+// The entries of one list (HKLM or HKCU) in the library's order. `found`:
+// the list exists; `cutShort`: an entry too long for the library ends it
+// there, as it ends the library's reading.
+std::vector<ListedEntry> ReadPluginList(bool machine, bool* found = nullptr, bool* cutShort = nullptr);
+
 // "HKLM\name" or "HKCU\name".
 std::string PluginEntryName(bool machine, const std::string& valueName);
 
