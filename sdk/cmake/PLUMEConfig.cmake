@@ -16,7 +16,7 @@ if(NOT TARGET PLUME::plume)
   set_target_properties(PLUME::guids PROPERTIES
     IMPORTED_LOCATION "${_plume_prefix}/lib/libplume_guids.a"
     INTERFACE_INCLUDE_DIRECTORIES "${_plume_prefix}/include"
-    INTERFACE_LINK_LIBRARIES "ole32;oleaut32;uuid")
+    INTERFACE_LINK_LIBRARIES "ole32;oleaut32;uuid;user32")
   add_library(PLUME::init_guids STATIC IMPORTED)
   set_target_properties(PLUME::init_guids PROPERTIES
     IMPORTED_LOCATION "${_plume_prefix}/lib/libplume_init_guids.a"

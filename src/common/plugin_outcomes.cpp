@@ -282,14 +282,18 @@ std::string DescribeLoadFailure(const std::string& path, DWORD error) {
         const std::vector<std::string> missing = MissingImports(found[0] ? found : path);
         if (missing.empty()) return why;
         std::string list;
-        bool runtime = false;
+        bool runtime = false, beside = false;
         for (const auto& dll : missing) {
             list += (list.empty() ? "" : ", ") + dll;
             const std::string name = Lower(dll);
             runtime = runtime || name.rfind("libstdc++", 0) == 0 || name.rfind("libgcc", 0) == 0 ||
                       name.rfind("libwinpthread", 0) == 0;
+            beside = beside || FileExists(FolderOf(found[0] ? found : path) + dll);
         }
         return why + ": it needs " + list + (missing.size() == 1 ? ", which is" : ", which are") + " not found" +
+               (beside ? " (a DLL beside the plug-in is not looked for: the client searches its own folder, the "
+                         "system's and PATH)"
+                       : "") +
                (runtime ? " (link the MinGW runtime statically: -static)" : "");
     }
     if (error == ERROR_BAD_EXE_FORMAT) return why + ": not a 64-bit Windows library";

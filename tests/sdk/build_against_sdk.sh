@@ -50,7 +50,8 @@ done
 
 # The writer's side, in a new prefix with nothing but the SDK.
 export WINEPREFIX="$fresh" PLUME_HEADLESS=1
-unset WINEDEBUG WINEDLLOVERRIDES
+unset WINEDLLOVERRIDES
+export WINEDEBUG=-all
 export WINEARCH=win64
 for variant in oe wm; do
   if "$sdk/bin/plume-wine" "$work/plugin_test/selection_plugin_test.exe" $variant \
