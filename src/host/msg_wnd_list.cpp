@@ -273,6 +273,15 @@ LRESULT RunRemoval(OEPluginMsgWnd* record, HWND hwnd, UINT message, WPARAM wPara
 
 namespace {
 
+// Sets the window up now (at its first tick, or before it when the user
+// opens a menu first) and ends the start-up timer.
+void InitNow(OEPluginMsgWnd* record, HWND hwnd) {
+    if (record->initialized) return;
+    InitMsgWnd(record, hwnd);
+    if (record->timer) KillTimer(hwnd, record->timer);
+    record->timer = 0;
+}
+
 LRESULT MsgWndProcBody(OEPluginMsgWnd* record, HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     const RegisteredMessages& m = Messages();
 
@@ -310,13 +319,11 @@ LRESULT MsgWndProcBody(OEPluginMsgWnd* record, HWND hwnd, UINT message, WPARAM w
         break;
     }
     case WM_TIMER:
-        if (!record->initialized) {
-            InitMsgWnd(record, hwnd);
-            KillTimer(hwnd, record->timer);
-            record->timer = 0;
-        }
+        InitNow(record, hwnd);
         break;
     case WM_INITMENU:
+        // A menu opened before the first tick holds the plug-ins' items too.
+        InitNow(record, hwnd);
         record->lastInitMenu = reinterpret_cast<HMENU>(wParam);
         break;
     case WM_INITMENUPOPUP: {
@@ -329,6 +336,7 @@ LRESULT MsgWndProcBody(OEPluginMsgWnd* record, HWND hwnd, UINT message, WPARAM w
         return result;
     }
     case WM_MENUSELECT:
+        InitNow(record, hwnd);
         record->lastMenuSelect = LOWORD(wParam);
         if (record->menu) record->menu->NoteMenuSelect(wParam, lParam);
         break;

@@ -24,10 +24,10 @@ const CLSID kStoreClass = {0x101A8FB9, 0xF1B9, 0x11D1, {0x9A, 0x56, 0x00, 0xC0, 
 
 const StoreLayout kLayoutOE = {
     {0xE883FC75, 0xEC08, 0x11D1, {0x9A, 0x53, 0x00, 0xC0, 0x4F, 0xA3, 0x09, 0xD4}}, 52, 56, 18, 101, 32, false, true,
-    50, 51, 55, 1, false};
+    50, 51, 55, 1, false, 61};
 const StoreLayout kLayoutWM = {
     {0x569BA773, 0x508C, 0x469B, {0x8B, 0x21, 0xCB, 0xCC, 0xBC, 0xB7, 0xBC, 0xD2}}, 72, 76, -1, 109, 40, true, false,
-    71, 72, 78, 15, true};
+    71, 72, 78, 15, true, 81};
 
 // Positions shared by both clients.
 constexpr int kAddRef = 1;
@@ -57,6 +57,9 @@ using SaveMessageFn = HRESULT(STDMETHODCALLTYPE*)(IUnknown*, ULONGLONG*, UINT_PT
                                                   UINT_PTR);
 using DeleteMessagesFn = HRESULT(STDMETHODCALLTYPE*)(IUnknown*, UINT_PTR, MessageIdList*, void*, IUnknown*);
 using CloseRowsetFn = HRESULT(STDMETHODCALLTYPE*)(IUnknown*, UINT_PTR);
+using EnumSubFoldersFn = HRESULT(STDMETHODCALLTYPE*)(IUnknown*, UINT, UINT_PTR, IUnknown**);
+using NextSubFolderFn = HRESULT(STDMETHODCALLTYPE*)(IUnknown*, ULONG, void*, ULONG*);
+constexpr int kEnumeratorNext = 3;
 
 
 template <typename T>
@@ -383,6 +386,56 @@ HRESULT PLUMEMessageStore::GetParentFolderId(LONG folderId, LONG* parent) {
     return WithFolderRecord(folderId, [&](const BYTE* r) { *parent = Read<INT32>(r, kRecordParentId); });
 }
 
+HRESULT PLUMEMessageStore::EnumSubFolders(LONG folderId, IUnknown** enumerator) {
+    if (!enumerator) return E_POINTER;
+    *enumerator = nullptr;
+    com_ptr<IUnknown> store;
+    HRESULT hr = GetStore(store.put());
+    if (FAILED(hr)) return hr;
+    return Entry<EnumSubFoldersFn>(store.get(), layout_.storeEnumSubFolders)(store.get(), static_cast<UINT>(folderId), 1,
+                                                                               enumerator);
+}
+
+HRESULT PLUMEMessageStore::NextSubFolder(IUnknown* enumerator, ULONG count, LONG* folderId, ULONG* fetched) {
+    if (!enumerator || !folderId) return E_POINTER;
+    RecordBuffer record{};
+    ULONG got = 0;
+    HRESULT hr = Entry<NextSubFolderFn>(enumerator, kEnumeratorNext)(enumerator, count, record.data(), &got);
+    if (fetched) *fetched = got;
+    if (hr == S_FALSE || FAILED(hr)) return hr;
+    *folderId = Read<INT32>(record.data(), kRecordFolderId);
+    com_ptr<IUnknown> store;
+    if (SUCCEEDED(GetStore(store.put())) && store)
+        Entry<FreeRecordFn>(store.get(), kFreeRecord)(store.get(), record.data());
+    return hr;
+}
+
+std::vector<ULONG> PLUMEMessageStore::LocalFolders() {
+    std::vector<ULONG> order{kRootFolderId};
+    std::set<ULONG> seen{kRootFolderId};
+    // Breadth first; a folder met twice (an enumerator that also lists
+    // grandchildren) is taken once, and a store that never ends its lists
+    // stops the walk at the bound.
+    for (size_t i = 0; i < order.size() && order.size() < kMaxFoldersWalked; ++i) {
+        com_ptr<IUnknown> children;
+        if (FAILED(EnumSubFolders(static_cast<LONG>(order[i]), children.put())) || !children) continue;
+        while (order.size() < kMaxFoldersWalked) {
+            LONG id = 0;
+            ULONG fetched = 0;
+            if (NextSubFolder(children.get(), 1, &id, &fetched) != S_OK || !fetched) break;
+            if (seen.insert(static_cast<ULONG>(id)).second) order.push_back(static_cast<ULONG>(id));
+        }
+    }
+    // The root itself holds folders only.
+    std::vector<ULONG> local;
+    for (ULONG id : order) {
+        if (id == kRootFolderId) continue;
+        LONG kind = 0;
+        if (SUCCEEDED(GetFolderKind(static_cast<LONG>(id), &kind)) && kind == 1) local.push_back(id);
+    }
+    return local;
+}
+
 HRESULT PLUMEMessageStore::RegisterFolderNotification(LONG folderId, IDatabaseNotify* notify, IUnknown** out) {
     if (!out) return E_POINTER;
     *out = nullptr;
@@ -590,6 +643,10 @@ int PLUMEMessageStore::NotifyFolderTransaction(UINT_PTR transaction, DWORD cooki
         } else if (info.type == 0) {
             Log(2, "PLUMEMessageStore::OnTransaction: New folder %d Parent %d.\n", static_cast<int>(info.folderId),
                 static_cast<int>(info.valueA));
+            // Heard from its first message on: registered on the callback
+            // window's thread, as an opened folder is.
+            if (kind == 1 && callbackWindow_)
+                PostMessageA(callbackWindow_, kStoreOpenFolderMessage, info.folderId, 0);
         } else {
             Log(0, "PLUMEMessageStore::OnTransaction: unknown transaction type %d.\n", static_cast<int>(info.type));
         }
@@ -619,8 +676,22 @@ void PLUMEMessageStore::StartWatching() {
     if (InterlockedExchange(&enabled_, 1)) return;
     CreateStoreCallbackWindow();
     HRESULT hr = RegisterStoreNotification(&Trampoline());
-    if (FAILED(hr))
+    if (FAILED(hr)) {
         Log(0, "PLUMEMessageStore::StartWatching: RegisterStoreNotification %08lx.\n", static_cast<unsigned long>(hr));
+        return;
+    }
+    std::vector<ULONG> folders = LocalFolders();
+    {
+        cs_lock hold(lock_);
+        std::stable_partition(folders.begin(), folders.end(), [&](ULONG id) { return pinnedFolders_.count(id) != 0; });
+    }
+    if (folders.size() > kMaxRegisteredFolders) {
+        Log(0, "PLUMEMessageStore::StartWatching: %d local folders; %d are watched, the others once opened.\n",
+            static_cast<int>(folders.size()), static_cast<int>(kMaxRegisteredFolders));
+        folders.resize(kMaxRegisteredFolders);
+    }
+    // The least wanted first: eviction takes the least recently registered.
+    for (auto it = folders.rbegin(); it != folders.rend(); ++it) RegisterMessageNotification(*it);
 }
 
 void PLUMEMessageStore::StopWatching() {

@@ -21,16 +21,18 @@ namespace {
 struct Contract {
     IID storeIid;
     int openFolder, folderInfo, seekRowset;  // seek -1: none
+    int enumSubFolders;
     size_t kindByte, flags;
     bool wm;
 };
 const Contract kOE = {{0xE883FC75, 0xEC08, 0x11D1, {0x9A, 0x53, 0x00, 0xC0, 0x4F, 0xA3, 0x09, 0xD4}},
-                      52, 56, 18, 101, 32, false};
+                      52, 56, 18, 61, 101, 32, false};
 const Contract kWM = {{0x569BA773, 0x508C, 0x469B, {0x8B, 0x21, 0xCB, 0xCC, 0xBC, 0xB7, 0xBC, 0xD2}},
-                      72, 76, -1, 109, 40, true};
+                      72, 76, -1, 81, 109, 40, true};
 const CLSID kStoreClass = {0x101A8FB9, 0xF1B9, 0x11D1, {0x9A, 0x56, 0x00, 0xC0, 0x4F, 0xA3, 0x09, 0xD4}};
 constexpr int kAddRefSlot = 1, kFreeRecordSlot = 10, kCreateRowsetSlot = 17, kQueryRowsetSlot = 19,
-              kCloseRowsetSlot = 20, kRegisterSlot = 26, kUnregisterSlot = 30, kGetTransactionSlot = 33;
+              kCloseRowsetSlot = 20, kRegisterSlot = 26, kUnregisterSlot = 30, kGetTransactionSlot = 33,
+              kEnumeratorNextSlot = 3;
 constexpr size_t kFolderIdAt = 16, kParentAt = 24, kNameAt = 32, kMessageIdAt = 24, kMessageFolderAtWM = 32;
 constexpr UINT kReadFlag = 0x80;
 constexpr DWORD kStoreCookie = 0x1111111;
@@ -71,6 +73,7 @@ struct FakeClient {
     std::vector<std::pair<Obj*, IUnknown*>> registrations;
     int freed = 0;
     int opens = 0;
+    bool enumerates = false;  // the store lists sub-folders
 };
 FakeClient* g;
 
@@ -127,6 +130,35 @@ HRESULT STDMETHODCALLTYPE FolderInfo(Obj*, UINT id, void* out) {
     return S_OK;
 }
 
+// A sub-folder enumerator: one record a call.
+struct Children {
+    AnyFn* vtbl;
+    LONG refs;
+    std::vector<UINT> ids;
+    size_t next = 0;
+};
+HRESULT STDMETHODCALLTYPE NextChild(Children* e, ULONG, void* out, ULONG* fetched) {
+    *fetched = 0;
+    if (e->next >= e->ids.size()) return S_FALSE;
+    Record r{};
+    Put32(r, kFolderIdAt, e->ids[e->next++]);
+    memcpy(out, r.data(), r.size());
+    *fetched = 1;
+    return S_OK;
+}
+AnyFn g_childrenTable[4] = {reinterpret_cast<AnyFn>(&plume::test::FakeQuery<Children>),
+                            reinterpret_cast<AnyFn>(&plume::test::FakeAddRef<Children>),
+                            reinterpret_cast<AnyFn>(&plume::test::FakeRelease<Children>),
+                            reinterpret_cast<AnyFn>(NextChild)};
+HRESULT STDMETHODCALLTYPE EnumSubFolders(Obj*, UINT parent, UINT_PTR, IUnknown** out) {
+    if (!g->enumerates) return E_NOTIMPL;
+    auto* e = new Children{g_childrenTable, 1, {}};
+    for (const auto& [id, spec] : g->folders)
+        if (spec.parent == parent && id != parent) e->ids.push_back(id);
+    *out = reinterpret_cast<IUnknown*>(e);
+    return S_OK;
+}
+
 HRESULT STDMETHODCALLTYPE CreateRowset(Obj* o, UINT_PTR, UINT_PTR, UINT_PTR* out) {
     *out = reinterpret_cast<UINT_PTR>(new plume::test::FakeRowset{g->messages[o->folderId], g->c->wm});
     return S_OK;
@@ -146,6 +178,7 @@ void BuildTables(const Contract& c) {
     }
     g_storeTable[c.openFolder] = reinterpret_cast<AnyFn>(OpenFolder);
     g_storeTable[c.folderInfo] = reinterpret_cast<AnyFn>(FolderInfo);
+    g_storeTable[c.enumSubFolders] = reinterpret_cast<AnyFn>(EnumSubFolders);
     g_folderTable[kCreateRowsetSlot] = reinterpret_cast<AnyFn>(CreateRowset);
     if (c.seekRowset >= 0) g_folderTable[c.seekRowset] = reinterpret_cast<AnyFn>(&plume::test::FakeSeekRowset<Obj>);
     g_folderTable[kQueryRowsetSlot] = reinterpret_cast<AnyFn>(&plume::test::FakeQueryRowset<Obj>);
@@ -378,16 +411,42 @@ TEST_P(StoreWatcherTest, FolderTransactionsCarryTheOldParentAndTheNewOneOnlyForM
         {514, 1, 7, 2, 0, 2, 0},
     };
     EXPECT_EQ(expected, listener.changes);
+    // The new folder is watched from its creation on (the client's thread
+    // registers it).
+    Pump();
+    EXPECT_EQ(std::list<ULONG>{7}, watcher->RegisteredFolders());
 
     // A deleted folder: its kind comes from the record, and its registration goes.
     ASSERT_HRESULT_SUCCEEDED(ClientOpens(8));
-    ASSERT_EQ(std::list<ULONG>{8}, watcher->RegisteredFolders());
+    ASSERT_EQ((std::list<ULONG>{7, 8}), watcher->RegisteredFolders());
     client.folders.erase(8);
     listener.changes.clear();
     // Even an update of a local folder that is gone is its deletion.
     ASSERT_HRESULT_SUCCEEDED(Commit({{1, FolderRec(8, 1, "one"), FolderRec(8, 1, "one")}}, kStoreCookie));
     EXPECT_EQ((std::vector<Change>{{516, 1, 8, 1, 0, 1, 0}}), listener.changes);
-    EXPECT_TRUE(watcher->RegisteredFolders().empty());
+    EXPECT_EQ(std::list<ULONG>{7}, watcher->RegisteredFolders());
+}
+
+// Watching starts on every local folder the store lists (below the root,
+// breadth first), as far as the limit allows: the pinned ones and those
+// nearest the root first, registered so that they are evicted last.
+TEST_P(StoreWatcherTest, WatchingStartsOnEveryLocalFolderUpToTheLimit) {
+    client.enumerates = true;
+    client.folders[41] = {2, kLocalKind};  // one level down
+    watcher->PinFolders({35, 41});
+    watcher->StartWatching();
+    std::list<ULONG> lru = watcher->RegisteredFolders();
+    std::vector<ULONG> expected;
+    for (UINT id = 30; id >= 2; --id) expected.push_back(id);  // 2 to 30, least wanted first
+    expected.push_back(41);
+    expected.push_back(35);
+    EXPECT_EQ(expected, std::vector<ULONG>(lru.begin(), lru.end())) << "31 to 40 wait until opened; 90 is no local folder";
+    // A folder opened later takes the place of the five least wanted.
+    ASSERT_EQ(S_OK, ClientOpens(40));
+    lru = watcher->RegisteredFolders();
+    EXPECT_EQ(27u, lru.size());
+    EXPECT_EQ(25u, lru.front());
+    EXPECT_EQ(40u, lru.back());
 }
 
 TEST_P(StoreWatcherTest, OpenedFoldersRegisterUpToThirtyOneEvictingFiveAtATimeButNeverPinnedOnes) {
