@@ -27,10 +27,10 @@ struct ClientOptions {
     // message enters the Outbox (by default it ends when the window goes,
     // after the insert and the send command).
     bool sendingEndsFirst = false;
-    // /spooler:noopen: the spooler moves messages without opening the
-    // Outbox and Sent Items as a view would (/spooler:open, the default,
-    // opens them at every step).
-    bool spoolerOpensFolders = true;
+    // /spooler:open: the spooler opens the Outbox and Sent Items as a view
+    // would at every step (by default, /spooler:noopen, it moves messages
+    // without opening them).
+    bool spoolerOpensFolders = false;
     // /folder:fillfirst: a folder change fills the message list before the
     // main window is retitled (by default the title comes first).
     bool fillBeforeRetitle = false;
