@@ -426,10 +426,9 @@ private:
 
         const bool ready = WaitFor([&] {
             Drain();
-            return output_text_.find("ready\n") != std::string::npos || output_text_.find("ready\r\n") != std::string::npos ||
-                   WaitForSingleObject(sandbox_, 0) == WAIT_OBJECT_0;
+            return SaidReady() || WaitForSingleObject(sandbox_, 0) == WAIT_OBJECT_0;
         }, o.timeoutMs);
-        if (!ready || output_text_.find("ready") == std::string::npos) {
+        if (!ready || !SaidReady()) {
             if (!ready) TerminateProcess(sandbox_, 99);
             Fail(L"the sandbox did not get ready" + std::wstring(ready ? L"" : L" in time") + L"; it said: " +
                  std::wstring(output_text_.begin(), output_text_.end()));
@@ -437,6 +436,16 @@ private:
         clientPid_ = ChildOf(sandboxPid_);
         if (clientPid_) client_ = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, clientPid_);
         if (!clientPid_ || !(control_ = ControlOf(clientPid_))) Fail(L"the sandbox is ready but its client cannot be reached");
+    }
+
+    // True once the sandbox has printed its line "ready".
+    bool SaidReady() const {
+        for (size_t at = 0; (at = output_text_.find("ready", at)) != std::string::npos; at += 5) {
+            const bool starts = at == 0 || output_text_[at - 1] == '\n';
+            const std::string rest = output_text_.substr(at + 5, 2);
+            if (starts && (rest.rfind("\n", 0) == 0 || rest == "\r\n")) return true;
+        }
+        return false;
     }
 
     // Takes what the sandbox wrote so far, without blocking.

@@ -211,7 +211,10 @@ void InitMsgWnd(OEPluginMsgWnd* record, HWND window) {
         record->initialized = 1;
         record->styleCopy = 0;
     }
-    if (record->menu) record->menu->SetKind(record->styleCopy);
+    // Kind 0 (the client's toolbar not found yet) is the main window's to the
+    // menus: until the kind is known the window's menus take every message
+    // window's items.
+    if (record->menu && record->styleCopy) record->menu->SetKind(record->styleCopy);
     // Only the view's window is needed: fetching its document (marshalled
     // through WM_HTML_GETOBJECT) held the UI thread for tens of milliseconds.
     if (record->toolbarHost && FindBrowserWindow(record)) record->toolbarHost->SetKeyTarget(record->browserWindow);

@@ -103,8 +103,8 @@ TEST_F(StoreWatch, FolderChangesCarryTheOldParentAndTheNewOneForMoves) {
 
 TEST_F(StoreWatch, AtMostThirtyOneFoldersRegisterAndTheLeastRecentFiveGoButNotTheOutbox) {
     const long storeSink = 1;
-    // Every local folder is watched from the start.
-    const size_t local = Call(L"Folders").Array().size();
+    // Every local folder is watched from the start (the root holds no messages).
+    const size_t local = Call(L"Folders").Array().size() - 1;
     ASSERT_EQ(storeSink + static_cast<long>(local), Sinks());
     // Each new folder is watched from its creation, up to 31.
     std::vector<long> folders;
@@ -112,7 +112,9 @@ TEST_F(StoreWatch, AtMostThirtyOneFoldersRegisterAndTheLeastRecentFiveGoButNotTh
         folders.push_back(Commit(true, {L"createfolder", kLocalRoot, L"F" + std::to_wstring(i)}));
     ASSERT_TRUE(StandinProcess::WaitFor([&] { return Sinks() == storeSink + static_cast<long>(kMaxRegisteredFolders); }))
         << Sinks();
-    // Opening a registered folder only moves it in the order.
+    // Opening a registered folder only moves it in the order (the Inbox,
+    // shown at start, is opened again once another folder was shown).
+    Call(L"SelectFolder", {SentItemsId()});
     Call(L"SelectFolder", {InboxId()});
     EXPECT_EQ(storeSink + static_cast<long>(kMaxRegisteredFolders), Sinks());
     // The 32nd: five of the least recently registered or opened go; the
