@@ -8,13 +8,14 @@
 
 #include <vector>
 
+#include "client_numbers.h"
+
 namespace plume::test {
 
-// The client's contract for this class, stated once on the test side.
-constexpr int kFillSlot = 4;
-constexpr int kTableSlotOE = 20;
-constexpr int kRowMessageIdSlot = 25;
-constexpr int kRowIndexSlot = 26;
+using client_numbers::kFillSlot;
+using client_numbers::kRowIndexSlot;
+using client_numbers::kRowMessageIdSlot;
+using client_numbers::kTableSlotOE;
 
 using AnyFn = void (*)();
 

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <atomic>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -11,6 +13,7 @@
 #include <plume.h>
 
 #include "bstr.h"
+#include "client_numbers.h"
 #include "com_error.h"
 #include "object_events.h"
 #include "host/msg_wnd_list.h"
@@ -26,19 +29,11 @@ namespace plume {
 namespace {
 
 using test::Heard;
+using test::IdOf;
 using test::Listen;
 using test::Pump;
-
-// What the client's contract fixes.
-constexpr LONG kFirstItemId = 50101;
-constexpr LONG kIdsPerWindow = 1000;
-constexpr const char* kNextIdProperty = "PLUME_MenuNextId";
-constexpr LONG kAllMsgWnd = 23, kSendWnd = 2, kDetailWnd = 1;
-constexpr UINT kGrayed = 3, kChecked = 8;
-constexpr DISPID kOnClick = 1, kOnMsgWndClick = 2;                  // IOEMenuItemEvents
-constexpr DISPID kOnItemClicked = 1, kOnMsgWndItemClicked = 2;      // IOEMenuEvents
-constexpr DISPID kMsgWndOnMenuItemClicked = 2;                      // IOEMsgWndEvents
-constexpr DISPID kRootOnMenuItemClicked = 2, kRootOnMsgWndMenuItemClicked = 14;  // IPLUMEObjEvents
+using namespace test::client_numbers;
+constexpr LONG kFirstItemId = kFirstMenuItemId, kIdsPerWindow = kMenuItemBlock;
 
 struct Entry {
     std::string text;  // "-" for a separator
@@ -152,7 +147,7 @@ TEST(MenuIdentifiers, BlocksOfAThousandNeverHandedOutTwice) {
     IdFloor floor(kFirstItemId);
     HWND window = CreateWindowA("STATIC", "", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
     HWND bare = CreateWindowA("STATIC", "", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
-    auto property = [&] { return static_cast<LONG>(reinterpret_cast<INT_PTR>(GetPropA(window, kNextIdProperty))); };
+    auto property = [&] { return static_cast<LONG>(reinterpret_cast<INT_PTR>(GetPropA(window, kMenuNextIdProperty))); };
     OEMenuRegistry first(window, 0);
     EXPECT_EQ(kFirstItemId, first.nextId());
     EXPECT_EQ(kFirstItemId + kIdsPerWindow, property());
@@ -165,8 +160,8 @@ TEST(MenuIdentifiers, BlocksOfAThousandNeverHandedOutTwice) {
     // A registry without a window, or whose window lost its property, starts
     // past every block taken; the former writes no property.
     EXPECT_EQ(kFirstItemId + 2 * kIdsPerWindow, OEMenuRegistry(nullptr, 0).nextId());
-    EXPECT_EQ(nullptr, GetPropA(bare, kNextIdProperty));
-    SetPropA(window, kNextIdProperty, nullptr);
+    EXPECT_EQ(nullptr, GetPropA(bare, kMenuNextIdProperty));
+    SetPropA(window, kMenuNextIdProperty, nullptr);
     EXPECT_EQ(kFirstItemId + 3 * kIdsPerWindow, OEMenuRegistry(window, 0).nextId());
 
     // A copy keeps every item and numbers on with its source: an item made in
@@ -195,13 +190,13 @@ TEST(MenuIdentifiers, BlocksOfAThousandNeverHandedOutTwice) {
     IdFloor last(60099);
     OEMenuRegistry end(nullptr, 0);
     EXPECT_EQ(60099, end.CreateItem(0, 0, "last", "", 0, nullptr, -1));
-    SetPropA(window, kNextIdProperty, reinterpret_cast<HANDLE>(static_cast<INT_PTR>(105947)));
+    SetPropA(window, kMenuNextIdProperty, reinterpret_cast<HANDLE>(static_cast<INT_PTR>(105947)));
     OEMenuRegistry beyond(window, 0);
     OEMenuRegistry endCopy(end, kAllMsgWnd);
     for (OEMenuRegistry* full : {&end, &beyond, &endCopy}) EXPECT_EQ(DISP_E_OVERFLOW, CreateFails(*full));
     EXPECT_EQ(0u, beyond.ItemCount()) << "a refused item is not kept";
 
-    RemovePropA(window, kNextIdProperty);
+    RemovePropA(window, kMenuNextIdProperty);
     DestroyWindow(window);
     DestroyWindow(bare);
 }
@@ -263,8 +258,8 @@ TEST_F(MenuRegistryTest, SubItemsStatesTextsAndVisibility) {
     registry_.SetChecked(two, 1);
     EXPECT_EQ(0u, Entries(sub)[0].state);
     registry_.ApplyStates();
-    EXPECT_EQ(kGrayed, Entries(sub)[0].state);
-    EXPECT_EQ(kChecked, Entries(sub)[2].state);
+    EXPECT_EQ(MFS_GRAYED, Entries(sub)[0].state);
+    EXPECT_EQ(MFS_CHECKED, Entries(sub)[2].state);
     registry_.SetCheck(two, 0);
     registry_.ApplyStates();
     EXPECT_EQ(0u, Entries(sub)[2].state) << "checked shows only with the check style";
@@ -296,7 +291,7 @@ TEST_F(MenuRegistryTest, SubItemsStatesTextsAndVisibility) {
     ASSERT_NE(nullptr, tools);
     ASSERT_NE(nullptr, tools->sub);
     EXPECT_EQ((std::vector<std::string>{"One", "-", "Zwei"}), Texts(tools->sub));
-    EXPECT_EQ(kGrayed, Entries(tools->sub)[0].state);
+    EXPECT_EQ(MFS_GRAYED, Entries(tools->sub)[0].state);
     sub = tools->sub;
     registry_.Detach();
     EXPECT_FALSE(IsMenu(sub)) << "no menu of ours is left behind";
@@ -384,6 +379,25 @@ TEST_F(MenuRegistryTest, NamesAreKeptAsGivenUpTo255Characters) {
     EXPECT_EQ("-", EntryOf(popup_, id, storage)->text) << "an empty name is a separator";
 }
 
+// True when another thread gets the manager's registry lock and the menu
+// registry (waiting at most 5 s for it).
+bool LocksFreeForAnotherThread(LONG id) {
+    struct Probe {
+        std::atomic<bool> free{false};
+        unique_handle done{CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+    };
+    auto probe = std::make_shared<Probe>();
+    std::thread([probe, id] {
+        critical_section& lock = PLUMEManager::Get(false)->registryLock();
+        const bool got = lock.try_lock();
+        if (got) lock.unlock();
+        if (auto registry = OEMenuRegistry::Global(false)) registry->IsEnabled(id);  // waits while it is locked
+        probe->free = got;
+        SetEvent(probe->done.get());
+    }).detach();  // should it wait, it ends once the lock is let go
+    return WaitForSingleObject(probe->done.get(), 5000) == WAIT_OBJECT_0 && probe->free;
+}
+
 // The window procedures, the classes and the fan-out: a message window of
 // this test, its client procedure recording the commands it gets.
 std::vector<WORD> g_clientCommands;
@@ -412,12 +426,7 @@ protected:
         Pump();
         EXPECT_EQ(objects_, LiveObjectCount());
     }
-    static com_ptr<IPLUMEObj> NewRoot() { return com_ptr<IPLUMEObj>::attach(MakeObject<PLUMEObj>().detach()); }
-    static LONG IdOf(IOEMenuItem* item) {
-        LONG id = -2;
-        EXPECT_EQ(S_OK, item->GetID(&id));
-        return id;
-    }
+    static com_ptr<IPLUMEObj> NewRoot() { return test::NewRoot(); }
     static com_ptr<IOEMenuItem> NewItem(IOEMenu* menu, const wchar_t* name) {
         ::OEMenuItem* raw = nullptr;
         EXPECT_EQ(S_OK, menu->CreateItem(bstr(name).get(), &raw));
@@ -467,8 +476,8 @@ TEST_F(MenuClassesTest, RootMenusCreateEnumerateAndRemoveTheirItems) {
     com_ptr<IOEMenu> strangerMenu;
     ASSERT_EQ(S_OK, other->GetMenu(2, strangerMenu.put()));
     otherItem = NewItem(strangerMenu.get(), L"NotMine");
-    const std::vector<LONG> mine = {IdOf(first.get()), IdOf(sub.get()), IdOf(sep.get()), IdOf(at.get()),
-                                    IdOf(before.get())};
+    const std::vector<LONG> mine = {IdOf(first), IdOf(sub), IdOf(sep), IdOf(at),
+                                    IdOf(before)};
 
     std::vector<LONG> listed;
     LONG id = -2;
@@ -483,17 +492,17 @@ TEST_F(MenuClassesTest, RootMenusCreateEnumerateAndRemoveTheirItems) {
 
     // Any root reaches any item by id.
     com_ptr<IOEMenuItem> found, none;
-    ASSERT_EQ(S_OK, root->GetMenuItem(IdOf(otherItem.get()), found.put()));
+    ASSERT_EQ(S_OK, root->GetMenuItem(IdOf(otherItem), found.put()));
     ASSERT_TRUE(found);
-    EXPECT_EQ(IdOf(otherItem.get()), IdOf(found.get()));
+    EXPECT_EQ(IdOf(otherItem), IdOf(found));
     EXPECT_EQ(S_OK, root->GetMenuItem(99, none.put()));
     EXPECT_FALSE(none);
 
     // A fresh object stands for nothing; creating in an unknown menu leaves it so.
     com_ptr<IOEMenuItem> blank = com_ptr<IOEMenuItem>::attach(MakeObject<OEMenuItem>().detach());
-    EXPECT_EQ(-1, IdOf(blank.get()));
+    EXPECT_EQ(-1, IdOf(blank));
     EXPECT_EQ(S_OK, blank->Create(987654, bstr(L"Lost").get()));
-    EXPECT_EQ(-1, IdOf(blank.get()));
+    EXPECT_EQ(-1, IdOf(blank));
     LONG value = -2;
     EXPECT_EQ(S_OK, blank->IsEnabled(&value));
     EXPECT_EQ(0, value);
@@ -526,7 +535,7 @@ TEST_F(MenuClassesTest, MainWindowChoiceReachesItemMenuAndOwningRootInOrder) {
     com_ptr<IOEMenu> menu;
     ASSERT_EQ(S_OK, root->GetMenu(3, menu.put()));
     com_ptr<IOEMenuItem> item = NewItem(menu.get(), L"Go");
-    const LONG id = IdOf(item.get());
+    const LONG id = IdOf(item);
     auto s1 = Listen(item, DIID_IOEMenuItemEvents, "item");
     auto s2 = Listen(menu, DIID_IOEMenuEvents, "menu");
     auto s3 = Listen(root, DIID_IPLUMEObjEvents, "root");
@@ -534,26 +543,24 @@ TEST_F(MenuClassesTest, MainWindowChoiceReachesItemMenuAndOwningRootInOrder) {
     // Unbound message-window objects answer -1; a main-window choice is not theirs.
     com_ptr<IOEMsgWnd> unbound = com_ptr<IOEMsgWnd>::attach(MakeObject<OEMsgWnd>().detach());
     auto s5 = Listen(unbound, DIID_IOEMsgWndEvents, "unbound");
-    // No lock of the library is held while sinks run: another thread (the
-    // client's, in the client) takes the registry lock meanwhile.
-    std::vector<bool> lockFree;
-    s1->onCall = [&](const test::SinkCall& c) {
-        test::HeardEvents().push_back({"item", c.dispid, c.args});
-        std::thread([&] {
-            critical_section& lock = PLUMEManager::Get(false)->registryLock();
-            lockFree.push_back(lock.try_lock());
-            if (lockFree.back()) lock.unlock();
-        }).join();
-    };
-
+    // No lock of the library is held while sinks run: in each, another
+    // thread (the client's, in the client) takes what a choice takes.
+    std::vector<std::string> locked;
+    for (auto* sink : {&s1, &s2, &s3}) {
+        (*sink)->onCall = [&, who = std::string(sink == &s1 ? "item" : sink == &s2 ? "menu" : "root")](
+                              const test::SinkCall& c) {
+            test::HeardEvents().push_back({who, c.dispid, c.args});
+            if (!LocksFreeForAnotherThread(id)) locked.push_back(who);
+        };
+    }
     RouteMenuCommand(-1, id);
     EXPECT_TRUE(test::HeardEvents().empty()) << "events arrive through the callback window";
     Pump();
-    EXPECT_EQ((std::vector<Heard>{{"item", kOnClick, {}},
-                                  {"menu", kOnItemClicked, {id}},
-                                  {"root", kRootOnMenuItemClicked, {3, id}}}),
+    EXPECT_EQ((std::vector<Heard>{{"item", click_event::kClick, {}},
+                                  {"menu", menu_event::kItemClicked, {id}},
+                                  {"root", root_event::kMenuItemClicked, {3, id}}}),
               test::HeardEvents());
-    EXPECT_EQ(std::vector<bool>{true}, lockFree);
+    EXPECT_TRUE(locked.empty()) << "a lock was held while the sinks of " << locked.front() << " ran";
 
     // Destroyed while its choice is on the way: nobody hears it.
     test::HeardEvents().clear();
@@ -570,7 +577,7 @@ TEST_F(MenuClassesTest, MessageWindowsGetTheirItemsAndConsumeTheirChoices) {
     ASSERT_EQ(S_OK, root->GetMenu(2, forMain.put()));
     com_ptr<IOEMenuItem> shared = NewItem(forAll.get(), L"Everywhere");
     com_ptr<IOEMenuItem> mainOnly = NewItem(forMain.get(), L"MainOnly");
-    const LONG sharedId = IdOf(shared.get());
+    const LONG sharedId = IdOf(shared);
 
     HWND note = NewNote();
     OEPluginMsgWnd* record = FindMsgWnd(note, false);
@@ -585,13 +592,13 @@ TEST_F(MenuClassesTest, MessageWindowsGetTheirItemsAndConsumeTheirChoices) {
     com_ptr<IOEMenu> own;
     ASSERT_EQ(S_OK, msgWnd->GetMenu(2, own.put()));
     com_ptr<IOEMenuItem> ownItem = NewItem(own.get(), L"ThisWindow");
-    const LONG ownId = IdOf(ownItem.get());
+    const LONG ownId = IdOf(ownItem);
     com_ptr<IOEMenuItem> next = NewItem(forMain.get(), L"Next");
-    EXPECT_EQ(ownId + 1, IdOf(next.get())) << "the window's copy and the process-wide registry share no id";
+    EXPECT_EQ(ownId + 1, IdOf(next)) << "the window's copy and the process-wide registry share no id";
     com_ptr<IOEMenuItem> foundOwn, foundNone;
     ASSERT_EQ(S_OK, msgWnd->GetMenuItem(ownId, foundOwn.put()));
     ASSERT_TRUE(foundOwn);
-    EXPECT_EQ(ownId, IdOf(foundOwn.get()));
+    EXPECT_EQ(ownId, IdOf(foundOwn));
     EXPECT_EQ(S_OK, msgWnd->GetMenuItem(12, foundNone.put()));
     EXPECT_FALSE(foundNone);
     com_ptr<IOEMenu> detailOnly;
@@ -620,10 +627,10 @@ TEST_F(MenuClassesTest, MessageWindowsGetTheirItemsAndConsumeTheirChoices) {
     EXPECT_EQ(std::vector<WORD>{101}, g_clientCommands) << "the window consumes its items' commands";
     Pump();
     const long w = record->id();
-    EXPECT_EQ((std::vector<Heard>{{"item", kOnMsgWndClick, {w}},
-                                  {"menu", kOnMsgWndItemClicked, {sharedId, w}},
-                                  {"window", kMsgWndOnMenuItemClicked, {2, sharedId}},
-                                  {"root", kRootOnMsgWndMenuItemClicked, {2, sharedId, w}}}),
+    EXPECT_EQ((std::vector<Heard>{{"item", click_event::kMsgWndClick, {w}},
+                                  {"menu", menu_event::kMsgWndItemClicked, {sharedId, w}},
+                                  {"window", msgwnd_event::kMenuItemClicked, {2, sharedId}},
+                                  {"root", root_event::kMsgWndMenuItemClicked, {2, sharedId, w}}}),
               test::HeardEvents());
 
     // An item hears choices only where it lives and only from menus: the

@@ -1,18 +1,18 @@
-// Tests of the automation classes: a manager to work with, and what the
-// sinks of a test heard, in the order they heard it, across objects (each
-// sink is named after the object it listens to).
+// Tests of the automation classes: a manager to work with, root objects,
+// this thread's messages, and what the sinks of a test heard, in the order
+// they heard it, across objects (each sink is named after its object).
 #pragma once
 
 #include <gtest/gtest.h>
-#include <ocidl.h>
+#include <plume.h>
 
-#include <ostream>
 #include <string>
 #include <vector>
 
 #include "com_ptr.h"
 #include "manager/plume_manager.h"
 #include "recording_sink.h"
+#include "server/class_objects.h"
 
 namespace plume::test {
 
@@ -25,47 +25,53 @@ inline void UseOpenManager() {
     PLUMEManager::Get(true);
 }
 
+// A manager made afresh, whatever earlier tests left.
+inline PLUMEManager* FreshManager() {
+    PLUMEManager::DestroyInstance();
+    PLUMEManager::SetOwnerThread(GetCurrentThreadId());
+    return PLUMEManager::Get(true);
+}
+
 inline void Pump() {
     MSG msg;
     while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
 }
 
-// Dispatches this thread's messages (timers too) for `ms`.
-inline void PumpFor(DWORD ms) {
-    const ULONGLONG end = GetTickCount64() + ms;
-    do {
+// Dispatches this thread's messages (timers too) until `done` or `ms` are up.
+template <typename F>
+bool PumpUntil(F done, DWORD ms) {
+    for (const ULONGLONG end = GetTickCount64() + ms; !done();) {
+        if (GetTickCount64() > end) return false;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
         Pump();
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
-    } while (GetTickCount64() < end);
+    }
+    return true;
 }
+inline void PumpFor(DWORD ms) { PumpUntil([] { return false; }, ms); }
 
-struct Heard {
-    std::string who;
-    DISPID dispid;
-    std::vector<long> args;
-    bool operator==(const Heard& o) const { return who == o.who && dispid == o.dispid && args == o.args; }
-};
+// A root object made by its class object, as a client's creation is.
+inline com_ptr<IPLUMEObj> NewRoot() {
+    com_ptr<IPLUMEObj> root;
+    EXPECT_EQ(S_OK, FindClassFactory(CLSID_PLUMEObj)->CreateInstance(nullptr, IID_IPLUMEObj, root.put_void()));
+    return root;
+}
+template <typename Interface>
+LONG IdOf(const com_ptr<Interface>& object) {
+    LONG id = -2;
+    EXPECT_EQ(S_OK, object->GetID(&id));
+    return id;
+}
 
 inline std::vector<Heard>& HeardEvents() {
     static std::vector<Heard> heard;
     return heard;
 }
 
-inline void PrintTo(const Heard& h, std::ostream* os) {
-    *os << h.who << ":" << h.dispid << "(";
-    for (long a : h.args) *os << a << ",";
-    *os << ")";
-}
-
 // A sink on `object` that adds what it hears to HeardEvents() as `who`.
 template <typename Interface>
 com_ptr<RecordingSink> Listen(const com_ptr<Interface>& object, const IID& events, const std::string& who) {
-    auto sink = com_ptr<RecordingSink>::attach(new RecordingSink(events));
-    sink->onCall = [who](const SinkCall& c) { HeardEvents().push_back({who, c.dispid, c.args}); };
-    com_ptr<IConnectionPoint> cp;
-    object.template query<IConnectionPointContainer>(IID_IConnectionPointContainer)->FindConnectionPoint(events, cp.put());
-    DWORD cookie = 0;
-    EXPECT_EQ(S_OK, cp->Advise(sink.get(), &cookie));
+    auto sink = Advise(object.get(), events, &HeardEvents(), who);
+    EXPECT_TRUE(sink) << who;
     return sink;
 }
 

@@ -12,43 +12,29 @@
 #include <vector>
 
 #include "com_ptr.h"
+#include "client_numbers.h"
 #include "client_variant.h"
+#include "fake_message_list.h"
 #include "host/hooks.h"
 #include "host/vex_message_list.h"
+#include "log_lines.h"
 #include "manager/plume_manager.h"
 #include "manager/selection.h"
-#include "fake_message_list.h"
-#include "recording_sink.h"
-#include "server/class_objects.h"
-#include "log.h"
+#include "object_events.h"
 #include "test_paths.h"
 #include "ui/toolbar_registry.h"
+#include "unique_any.h"
 
 using plume::com_ptr;
 using plume::PLUMEManager;
-using plume::test::RecordingSink;
+using plume::test::ClientFills;
+using plume::test::FakeList;
+using plume::test::Pump;
+using namespace plume::test::client_numbers;
 
 namespace {
 
 using plume::test::AnyFn;
-
-// The client's contract, stated once (the fake class's slots are in
-// fake_message_list.h).
-using plume::test::kFillSlot;
-constexpr int kTableSlotWM = 21;
-constexpr size_t kFolderNumberAt = 16;
-constexpr DISPID kOnFolderSelectionChanged = 3;
-constexpr DISPID kOnMessageSelectionChanged = 4;
-constexpr DISPID kOnCurrentMessageChanged = 5;
-const IID kListIidWM = {0x51A0B0D3, 0x7AFE, 0x4081, {0xBF, 0x82, 0xF8, 0x7A, 0xE3, 0x63, 0x73, 0xDD}};
-
-void Pump() {
-    MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
-}
-
-using plume::test::ClientFills;
-using plume::test::FakeList;
 
 // The Outlook Express binder, reaching the test's class.
 class TestBinder final : public plume::VexMessageListOE {
@@ -159,16 +145,13 @@ TEST(MessageListBinder, LeavesAnEntryThatSomeoneElseReplacedAndReportsCreationFa
     }
     EXPECT_EQ(original, plume::test::g_fakeListVtbl[kFillSlot]);
 
-    std::vector<std::string> lines;
-    plume::SetLogObserver([&](int, const char* text) { lines.push_back(text); });
+    plume::test::LogLines log;
     TestBinder failing(&list);
     failing.createResult = REGDB_E_CLASSNOTREG;
     EXPECT_EQ(REGDB_E_CLASSNOTREG, failing.SetHook());
-    plume::SetLogObserver(nullptr);
     EXPECT_FALSE(failing.hooked());
     EXPECT_EQ(original, plume::test::g_fakeListVtbl[kFillSlot]);
-    ASSERT_EQ(1u, lines.size());
-    EXPECT_EQ("VexMessageListOE::SetHook: GetMessageList 80040154.\n", lines[0]);
+    EXPECT_TRUE(log.Has("VexMessageListOE::SetHook: GetMessageList 80040154.\n"));
 }
 
 TEST(MessageListBinder, WindowsMailReachesTheClientClassThroughMsoeBesideTheExecutable) {
@@ -181,7 +164,7 @@ TEST(MessageListBinder, WindowsMailReachesTheClientClassThroughMsoeBesideTheExec
     ASSERT_EQ(S_OK, binder.GetMessageList(object.put()));
     ASSERT_TRUE(object);
     com_ptr<IUnknown> again;
-    EXPECT_EQ(S_OK, object->QueryInterface(kListIidWM, again.put_void()));
+    EXPECT_EQ(S_OK, object->QueryInterface(kMessageListIidWM, again.put_void()));
 
     auto** table = *reinterpret_cast<AnyFn**>(object.get());
     const AnyFn original = table[kFillSlot];
@@ -211,13 +194,15 @@ struct Folder {
     BYTE bytes[128];
     explicit Folder(INT64 number) {
         memset(bytes, 0x5A, sizeof bytes);
-        memcpy(bytes + kFolderNumberAt, &number, sizeof number);
+        memcpy(bytes + kFolderIdAt, &number, sizeof number);
     }
 };
 
 struct ClientState {
     bool retitleAtOnce = true;
     HWND main = nullptr;
+    HANDLE holdUntil = nullptr;         // the notification waits for it (at most 10 s)
+    volatile bool heldReleased = false;  // it came
 };
 ClientState* g_client = nullptr;
 constexpr UINT kRetitleLater = WM_APP + 7;
@@ -226,6 +211,8 @@ constexpr UINT kRetitleLater = WM_APP + 7;
 // at once or once the notification has returned.
 LRESULT CALLBACK ClientMain(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_NOTIFY && reinterpret_cast<NMHDR*>(lParam)->code == TVN_SELCHANGEDA) {
+        if (g_client && g_client->holdUntil)
+            g_client->heldReleased = WaitForSingleObject(g_client->holdUntil, 10000) == WAIT_OBJECT_0;
         if (g_client && g_client->retitleAtOnce)
             SetWindowTextA(hwnd, "folder");
         else
@@ -324,22 +311,9 @@ struct ClientWindows {
 };
 
 struct Root {
-    com_ptr<IPLUMEObj> obj;
-    com_ptr<RecordingSink> sink = com_ptr<RecordingSink>::attach(new RecordingSink(DIID_IPLUMEObjEvents));
-    Root() {
-        EXPECT_EQ(S_OK, plume::FindClassFactory(CLSID_PLUMEObj)->CreateInstance(nullptr, IID_IPLUMEObj,
-                                                                                  obj.put_void()));
-        com_ptr<IConnectionPoint> cp;
-        obj.query<IConnectionPointContainer>(IID_IConnectionPointContainer)
-            ->FindConnectionPoint(DIID_IPLUMEObjEvents, cp.put());
-        DWORD cookie = 0;
-        EXPECT_EQ(S_OK, cp->Advise(sink.get(), &cookie));
-    }
-    std::vector<DISPID> Events() const {
-        std::vector<DISPID> out;
-        for (const auto& c : sink->calls) out.push_back(c.dispid);
-        return out;
-    }
+    com_ptr<IPLUMEObj> obj = plume::test::NewRoot();
+    com_ptr<plume::test::RecordingSink> sink = plume::test::Advise(obj.get(), DIID_IPLUMEObjEvents);
+    std::vector<DISPID> Events() const { return sink->Dispids(); }
     std::vector<long> ArgsOf(DISPID id) const {
         std::vector<long> out;
         for (const auto& c : sink->calls)
@@ -424,7 +398,7 @@ TEST_F(SelectionTest, RowsBecomeOneEventPerChangeWithTheCurrentMessageFirst) {
     client_->Rows({4, 1, 2}, 4);  // three rows, chosen out of list order
     client_->Tick();
     client_->Tick();
-    EXPECT_EQ((std::vector<DISPID>{kOnCurrentMessageChanged, kOnMessageSelectionChanged}), root.Events());
+    EXPECT_EQ((std::vector<DISPID>{root_event::kCurrentMessageChanged, root_event::kMessageSelectionChanged}), root.Events());
     EXPECT_EQ(505, root.Get(&IPLUMEObj::GetCurrentMessageID));
     EXPECT_EQ(502, root.Get(&IPLUMEObj::GetFirstSelectedMessageID));
     EXPECT_EQ(503, root.Get(&IPLUMEObj::GetNextSelectedMessageID));
@@ -441,7 +415,7 @@ TEST_F(SelectionTest, RowsBecomeOneEventPerChangeWithTheCurrentMessageFirst) {
     // Focus on a row outside the selection keeps the current message.
     client_->Rows({1, 2}, 5);
     client_->Tick();
-    EXPECT_EQ((std::vector<DISPID>{kOnMessageSelectionChanged}), root.Events());
+    EXPECT_EQ((std::vector<DISPID>{root_event::kMessageSelectionChanged}), root.Events());
     EXPECT_EQ(505, root.Get(&IPLUMEObj::GetCurrentMessageID));
 
     // Nothing selected: the current message becomes -1, once.
@@ -449,8 +423,8 @@ TEST_F(SelectionTest, RowsBecomeOneEventPerChangeWithTheCurrentMessageFirst) {
     client_->Rows({}, 5);
     client_->Tick();
     client_->Tick();
-    EXPECT_EQ((std::vector<DISPID>{kOnCurrentMessageChanged, kOnMessageSelectionChanged}), root.Events());
-    EXPECT_EQ((std::vector<long>{-1}), root.ArgsOf(kOnCurrentMessageChanged));
+    EXPECT_EQ((std::vector<DISPID>{root_event::kCurrentMessageChanged, root_event::kMessageSelectionChanged}), root.Events());
+    EXPECT_EQ((std::vector<long>{-1}), root.ArgsOf(root_event::kCurrentMessageChanged));
     EXPECT_EQ(-1, root.Get(&IPLUMEObj::GetFirstSelectedMessageID));
     LONG any = -1;
     EXPECT_EQ(S_OK, root.obj->IsAnyMessageSelected(&any));
@@ -507,21 +481,20 @@ TEST_F(SelectionTest, UnboundListsAndVanishedRowsReportNoStaleIds) {
     EXPECT_EQ(-1, root.Get(&IPLUMEObj::GetFirstSelectedMessageID));
     fake_.rowResult = S_OK;
     client_->Tick();
-    EXPECT_EQ((std::vector<DISPID>{kOnMessageSelectionChanged}), root.Events());
+    EXPECT_EQ((std::vector<DISPID>{root_event::kMessageSelectionChanged}), root.Events());
 
     // A list the client never filled: every tick says the selection changed.
     binder_->Clear();
     root.sink->calls.clear();
     client_->Tick();
     client_->Tick();
-    EXPECT_EQ((std::vector<DISPID>{kOnMessageSelectionChanged, kOnMessageSelectionChanged}), root.Events());
+    EXPECT_EQ((std::vector<DISPID>{root_event::kMessageSelectionChanged, root_event::kMessageSelectionChanged}), root.Events());
     EXPECT_EQ(-1, root.Get(&IPLUMEObj::GetFirstSelectedMessageID));
 }
 
 TEST_F(SelectionTest, EveryRetitleReportsTheTreeFolderAndKindsDecide) {
     Root root;
-    std::vector<std::string> lines;
-    plume::SetLogObserver([&](int, const char* text) { lines.push_back(text); });
+    plume::test::LogLines log;
     g_state_.retitleAtOnce = false;
 
     OpenFolder(client_->inbox, 2);
@@ -535,12 +508,9 @@ TEST_F(SelectionTest, EveryRetitleReportsTheTreeFolderAndKindsDecide) {
     Pump();
     client_->Select(client_->zero);
     Pump();
-    plume::SetLogObserver(nullptr);
-    EXPECT_EQ((std::vector<long>{2, 2, 0, -1, -1}), root.ArgsOf(kOnFolderSelectionChanged));
+    EXPECT_EQ((std::vector<long>{2, 2, 0, -1, -1}), root.ArgsOf(root_event::kFolderSelectionChanged));
     EXPECT_EQ(-1, root.Get(&IPLUMEObj::GetSelectedFolderID));
-    EXPECT_NE(std::find(lines.begin(), lines.end(),
-                        "PLUMEManager::SetSelectedFolderName: Not local folder selected 300:2.\n"),
-              lines.end());
+    EXPECT_TRUE(log.Has("PLUMEManager::SetSelectedFolderName: Not local folder selected 300:2.\n"));
     // After a folder change the enumeration starts again from GetFirst.
     EXPECT_EQ(-1, root.Get(&IPLUMEObj::GetNextSelectedMessageID));
     EXPECT_EQ(-1, root.Get(&IPLUMEObj::GetFirstSelectedMessageID)) << "the previous folder's selection went with it";
@@ -548,26 +518,24 @@ TEST_F(SelectionTest, EveryRetitleReportsTheTreeFolderAndKindsDecide) {
 
 TEST_F(SelectionTest, FolderNoticesPostedByOthersAreIgnored) {
     Root root;
-    constexpr UINT kFolderNotice = 0xAA4;
     HWND callback = PLUMEManager::Get(true)->callbackWindow();
     // Any process can post the notice: a garbage pointer, and a block that
     // looks right but was never sent (on this stack: freeing it would crash).
     INT32 forged[3] = {8, 77, 77};
-    PostMessageA(callback, kFolderNotice, 0, 0x1234);
-    PostMessageA(callback, kFolderNotice, 0, reinterpret_cast<LPARAM>(forged));
-    PostMessageA(callback, kFolderNotice, 0, 0);
+    PostMessageA(callback, kFolderSelectionChanged, 0, 0x1234);
+    PostMessageA(callback, kFolderSelectionChanged, 0, reinterpret_cast<LPARAM>(forged));
+    PostMessageA(callback, kFolderSelectionChanged, 0, 0);
     Pump();
-    EXPECT_TRUE(root.ArgsOf(kOnFolderSelectionChanged).empty());
+    EXPECT_TRUE(root.ArgsOf(root_event::kFolderSelectionChanged).empty());
     // The library's own notices still arrive.
     client_->Select(client_->inbox);
     Pump();
-    EXPECT_EQ((std::vector<long>{2}), root.ArgsOf(kOnFolderSelectionChanged));
+    EXPECT_EQ((std::vector<long>{2}), root.ArgsOf(root_event::kFolderSelectionChanged));
 }
 
 TEST_F(SelectionTest, SelectingFolderIdsWalksTheParentChain) {
     Root root;
-    std::vector<std::string> lines;
-    plume::SetLogObserver([&](int, const char* text) { lines.push_back(text); });
+    plume::test::LogLines log;
     EXPECT_EQ(S_OK, root.obj->SetSelectedFolderID(100));
     Pump();
     EXPECT_EQ(client_->sub, client_->Caret());
@@ -581,11 +549,9 @@ TEST_F(SelectionTest, SelectingFolderIdsWalksTheParentChain) {
     EXPECT_EQ(S_OK, root.obj->SetSelectedFolderID(400));
     EXPECT_EQ(S_OK, root.obj->SetSelectedFolderID(12345));
     Pump();
-    plume::SetLogObserver(nullptr);
     EXPECT_EQ(client_->root, client_->Caret());
-    EXPECT_NE(std::find(lines.begin(), lines.end(), "PLUMEManager::FindHTreeItem: Parent is null 400.\n"),
-              lines.end());
-    EXPECT_EQ((std::vector<long>{100, 0}), root.ArgsOf(kOnFolderSelectionChanged));
+    EXPECT_TRUE(log.Has("PLUMEManager::FindHTreeItem: Parent is null 400.\n"));
+    EXPECT_EQ((std::vector<long>{100, 0}), root.ArgsOf(root_event::kFolderSelectionChanged));
 }
 
 // The client UI thread of the next test: the client's windows, hooked, on a
@@ -615,41 +581,33 @@ struct UiThread {
     }
 };
 
+// A client that retitles inside the tree's notification posts the folder
+// change and waits for this thread. SetSelectedFolderID does not wait for
+// the client's thread (the client's notification waits until the call has
+// returned), nor does the client's poster wait out its bound.
 TEST_F(SelectionTest, AClientThatRetitlesInsideTheNotificationCannotDeadlockTheServerThread) {
     // This thread owns the callback window, as the server thread does.
     client_.reset();
     plume::DetachHooks();
     Root root;
     UiThread ui;
+    plume::unique_handle returned(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     ClientState state;  // retitles at once
+    state.holdUntil = returned.get();
     g_client = &state;
     ui.thread = CreateThread(nullptr, 0, UiThread::Run, &ui, 0, nullptr);
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(ui.ready, 10000));
-    // A deadlock would hang here; the watchdog turns it into a failure.
-    HANDLE watchdog = CreateThread(
-        nullptr, 0,
-        [](void* done) -> DWORD {
-            if (WaitForSingleObject(done, 20000) == WAIT_TIMEOUT) {
-                fprintf(stderr, "SetSelectedFolderID deadlocked\n");
-                TerminateProcess(GetCurrentProcess(), 3);
-            }
-            return 0;
-        },
-        ui.stop, 0, nullptr);
-
+    plume::test::LogLines log;
     EXPECT_EQ(S_OK, root.obj->SetSelectedFolderID(100));
-    const DWORD start = GetTickCount();
-    while (root.ArgsOf(kOnFolderSelectionChanged).empty() && GetTickCount() - start < 10000) {
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-        Pump();
-    }
-    EXPECT_EQ((std::vector<long>{100}), root.ArgsOf(kOnFolderSelectionChanged));
+    SetEvent(returned.get());
+    plume::test::PumpUntil([&] { return !root.ArgsOf(root_event::kFolderSelectionChanged).empty(); }, 15000);
+    EXPECT_TRUE(state.heldReleased) << "SetSelectedFolderID waited for the client's notification";
+    EXPECT_EQ((std::vector<long>{100}), root.ArgsOf(root_event::kFolderSelectionChanged));
+    EXPECT_FALSE(log.Has("PLUMEManager::PostAndWait: no answer")) << "the client's poster waited out its bound";
     EXPECT_EQ(ui.sub, reinterpret_cast<HTREEITEM>(SendMessageA(ui.tree, TVM_GETNEXTITEM, TVGN_CARET, 0)));
-
     SetEvent(ui.stop);
     WaitForSingleObject(ui.thread, 10000);
-    WaitForSingleObject(watchdog, 10000);
-    for (HANDLE h : {ui.thread, watchdog, ui.ready, ui.stop}) CloseHandle(h);
+    for (HANDLE h : {ui.thread, ui.ready, ui.stop}) CloseHandle(h);
 }
 
 }  // namespace
