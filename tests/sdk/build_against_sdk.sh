@@ -70,11 +70,16 @@ runtime_win="Z:$(printf '%s' "$work/runtime_plugin.dll" | tr / '\\')"
 "$sdk/bin/plume-wine" "$sdk/bin/plume-setup.exe" install --plugin NoRuntime="$runtime_win" >"$work/setup.log" 2>&1 || {
   cat "$work/setup.log" >&2; rc=1; }
 cat > "$work/root.vbs" <<'VBS'
+On Error Resume Next
 Set root = CreateObject("PLUME.PLUMEObj")
 id = root.GetID()
+If Err.Number <> 0 Then
+  WScript.Echo "no root object: " & Hex(Err.Number) & " " & Err.Description
+Else
+  WScript.Echo "root object " & id
+End If
 Set root = Nothing
 CreateObject("PLUMEStandin.Client").Quit
-WScript.Echo "root object " & id
 VBS
 for variant in oe wm; do
   "$sdk/bin/plume-sandbox" --variant $variant >"$work/sandbox.log" 2>&1 &
