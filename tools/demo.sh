@@ -6,7 +6,7 @@
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 export PLUME_BUILD="${PLUME_BUILD:-$root/build}"
-"$root/tools/install-packages.sh"
+"$root/tools/install-packages.sh" --demo
 "$root/tools/build.sh"
 
 # A prefix of its own with the normal X11 driver (the test prefix is headless).
