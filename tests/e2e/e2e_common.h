@@ -23,6 +23,9 @@ inline long OutboxId() { return IsWm() ? 4 : 5; }
 inline long DeletedItemsId() { return IsWm() ? 5 : 4; }
 inline long HoldingId() { return IsWm() ? 6 : 7; }
 
+// A window handle as the control channel and the library's ids take it.
+inline long H(HWND window) { return static_cast<long>(reinterpret_cast<INT_PTR>(window)); }
+
 inline std::wstring ClassOf(HWND hwnd) {
     wchar_t name[256] = {};
     GetClassNameW(hwnd, name, 256);

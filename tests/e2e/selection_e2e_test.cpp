@@ -6,10 +6,9 @@
 namespace plume::test {
 namespace {
 
-constexpr DISPID kOnFolderSelectionChanged = 3;
-constexpr DISPID kOnMessageSelectionChanged = 4;
-constexpr DISPID kOnCurrentMessageChanged = 5;
-constexpr long kLocalFoldersNumber = 1;  // the tree's root folder, reported as 0
+constexpr DISPID kOnFolderSelectionChanged = root_event::kFolderSelectionChanged,
+                 kOnMessageSelectionChanged = root_event::kMessageSelectionChanged,
+                 kOnCurrentMessageChanged = root_event::kCurrentMessageChanged;
 
 class Selection : public RootObjectTest {
 protected:
@@ -19,17 +18,11 @@ protected:
         for (const Var& row : Call(L"Rows").Array()) ids.push_back(row.Array()[0].Long());
         return ids;
     }
-    LONG Get(HRESULT (STDMETHODCALLTYPE IPLUMEObj::*method)(LONG*)) {
-        LONG v = -99;
-        EXPECT_EQ(S_OK, (root_.get()->*method)(&v));
-        return v;
-    }
+    LONG Get(HRESULT (STDMETHODCALLTYPE IPLUMEObj::*method)(LONG*)) { return test::Get(root_, method); }
     std::vector<long> Enumerated() {
-        std::vector<long> ids;
-        for (LONG id = Get(&IPLUMEObj::GetFirstSelectedMessageID); id != -1 && ids.size() < 100;
-             id = Get(&IPLUMEObj::GetNextSelectedMessageID))
-            ids.push_back(id);
-        return ids;
+        std::vector<LONG> ids =
+            Enumerate(root_, &IPLUMEObj::GetFirstSelectedMessageID, &IPLUMEObj::GetNextSelectedMessageID);
+        return {ids.begin(), ids.end()};
     }
     std::vector<long> Args(DISPID dispid) {
         std::vector<long> out;
@@ -85,9 +78,7 @@ TEST_F(Selection, WhatTheUserSelectsIsWhatTheListAndPreviewShow) {
     Ticks();
     EXPECT_EQ((std::vector<long>{-1}), Args(kOnCurrentMessageChanged));
     EXPECT_EQ(-1, Call(L"PreviewMessage").Long());
-    LONG any = -1;
-    EXPECT_EQ(S_OK, root_->IsAnyMessageSelected(&any));
-    EXPECT_EQ(0, any);
+    EXPECT_EQ(0, Get(&IPLUMEObj::IsAnyMessageSelected));
 }
 
 TEST_F(Selection, SettingMessagesOverComMovesTheRealList) {
@@ -133,13 +124,14 @@ TEST_F(Selection, FoldersFollowTheUserTheTreeAndCom) {
     Call(L"Retitle");
     ASSERT_TRUE(WaitFolder(OutboxId(), 2));
 
-    // The tree's root folder is reported as 0; unknown folders select nothing.
-    EXPECT_EQ(S_OK, root_->SetSelectedFolderID(kLocalFoldersNumber));
+    // The tree's root folder (the local store's root) is reported as 0;
+    // unknown folders select nothing.
+    EXPECT_EQ(S_OK, root_->SetSelectedFolderID(kLocalRoot));
     ASSERT_TRUE(WaitFolder(0));
-    EXPECT_EQ(kLocalFoldersNumber, Call(L"SelectedFolder").Long());
+    EXPECT_EQ(kLocalRoot, Call(L"SelectedFolder").Long());
     EXPECT_EQ(S_OK, root_->SetSelectedFolderID(424242));
     Ticks();
-    EXPECT_EQ(kLocalFoldersNumber, Call(L"SelectedFolder").Long());
+    EXPECT_EQ(kLocalRoot, Call(L"SelectedFolder").Long());
     EXPECT_EQ(0, Get(&IPLUMEObj::GetSelectedFolderID));
     // The client's one list object and its table: the object the library made
     // to reach the class, and every rebinding, left nothing behind.

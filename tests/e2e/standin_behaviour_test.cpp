@@ -9,8 +9,6 @@
 namespace plume::test {
 namespace {
 
-long H(HWND h) { return static_cast<long>(reinterpret_cast<LONG_PTR>(h)); }
-
 struct Seen {
     HWND hwnd;
     UINT msg;

@@ -5,48 +5,21 @@
 // contract and stated here on their own.
 #include <cstring>
 
+#include "client_numbers.h"
 #include "e2e_common.h"
-#include "registry_scope.h"
 
 namespace plume::test {
 namespace {
 
-// ------------------------------------------------------------ the contract
-
-struct VariantSlots {
-    const wchar_t* storeIid;
-    int storeOpenFolder;
-    int folderOpenMessage, folderSaveMessage, folderDeleteMessages;
-};
-constexpr VariantSlots kOE = {L"{E883FC75-EC08-11D1-9A53-00C04FA309D4}", 52, 50, 51, 55};
-constexpr VariantSlots kWM = {L"{569BA773-508C-469B-8B21-CBCCBCB7BCD2}", 72, 71, 72, 78};
-
-constexpr wchar_t kStoreClass[] = L"{101A8FB9-F1B9-11D1-9A56-00C04FA309D4}";
-constexpr wchar_t kNamespaceClass[] = L"{E70C92A9-4BFD-11D1-8A95-00C04FB951F3}";
-constexpr wchar_t kNamespaceIid[] = L"{E70C92AA-4BFD-11D1-8A95-00C04FB951F3}";
-constexpr GUID kMimeMessageIid = {0xFD853CD5, 0x7F86, 0x11D0, {0x82, 0x52, 0x00, 0xC0, 0x4F, 0xD8, 0x5A, 0xB4}};
-
+using namespace client_numbers;
 constexpr int kRelease = 2, kQueryInterface = 0;
-// Windows Mail folder: update-record, find-record, free-record.
-constexpr int kUpdateRecord = 6, kFindRecord = 8, kFreeRecord = 10;
-// MIME message: get and set a body property.
-constexpr int kGetBodyProp = 33, kSetBodyProp = 34;
-// Namespace and its folders.
-constexpr int kNsInitialize = 3, kNsOpenSpecialFolder = 5, kNsOpenFolder = 6;
-constexpr int kSfDeleteMessages = 6, kSfOpenMessage = 10, kSfSaveMessage = 11;
-
 constexpr uint64_t kRootBody = ~0ull;
-constexpr uint64_t kAccountIdProperty = 63;
 constexpr uint16_t kVtLpstr = 30;
-constexpr uint32_t kOutboxSaveFlags = 0x0C;
-constexpr uint32_t kReadFlag = 0x80;
+constexpr size_t kIdAt = kMessageIdAt, kFolderAt = kMessageFolderAtWM, kFlagsAt = 40;
+constexpr size_t kDisplayNameAt = kWmRecordStrings[0], kEmailAt = kWmRecordStrings[1], kAccountNameAt = kWmRecordStrings[2],
+                 kAccountFileAt = kWmRecordStrings[3];
 
-// The Windows Mail message record.
-constexpr size_t kRecordSize = 424;
-constexpr size_t kIdAt = 24, kFolderAt = 32, kFlagsAt = 40;
-constexpr size_t kDisplayNameAt = 144, kEmailAt = 152, kAccountNameAt = 232, kAccountFileAt = 240;
-
-const VariantSlots& Slots() { return IsWm() ? kWM : kOE; }
+const StoreContract& Slots() { return IsWm() ? kStoreWM : kStoreOE; }
 
 // ---------------------------------------------------------- client memory
 
@@ -246,25 +219,6 @@ TEST_F(StandinStore, InternalFoldersOpenAndSaveMimeMessagesWithTheirProperties) 
     EXPECT_TRUE(Exists(source));
 }
 
-TEST_F(StandinStore, MarkedMessageArrivesInOneInsertAndReadsThroughTheInternalFolder) {
-    // The mark is on the message from its insert on.
-    long marked = Call(L"Commit", {L"insertprop", HoldingId(), L"Marked", L"X_PLUME_DELETED", L"True"}).Long();
-    long plain = Call(L"CommitOnWorker", {L"insertprop", HoldingId(), L"Lower case", L"X_PLUME_DELETED", L"true"}).Long();
-    EXPECT_EQ(Call(L"GetBodyProp", {marked, L"X_PLUME_DELETED"}).Str(), L"True");
-    EXPECT_EQ(Call(L"GetBodyProp", {plain, L"X_PLUME_DELETED"}).Str(), L"true");
-    EXPECT_EQ(Call(L"GetBodyProp", {marked, L"63"}).raw().vt, VT_EMPTY);
-
-    uint64_t store = CreateStore();
-    uint64_t holding = OpenFolder(store, HoldingId());
-    EXPECT_EQ(GetProp(OpenMessage(holding, marked), Name("X_PLUME_DELETED")), "True");
-    EXPECT_EQ(GetProp(OpenMessage(holding, plain), Name("X_PLUME_DELETED")), "true");
-
-    // Set through the control channel: a stored change that later copies see.
-    EXPECT_EQ(Call(L"SetBodyProp", {plain, L"63", L"00000007"}).Long(), 1);
-    EXPECT_EQ(Account(plain)[0], L"00000007");
-    EXPECT_EQ(GetProp(OpenMessage(holding, plain), kAccountIdProperty), "00000007");
-}
-
 TEST_F(StandinStore, WindowsMailRecordCarriesTheAccountStringsIntoTheMessage) {
     if (!IsWm()) GTEST_SKIP() << "records with account strings are Windows Mail's";
     uint64_t store = CreateStore();
@@ -275,7 +229,7 @@ TEST_F(StandinStore, WindowsMailRecordCarriesTheAccountStringsIntoTheMessage) {
     long copy = memory->Read<long>(newId);
 
     // Find-record: the key at 24, the store's strings at 144, 152, 232 and 240.
-    uint64_t record = memory->Zeroed(kRecordSize);
+    uint64_t record = memory->Zeroed(kWmRecordSize);
     memory->Set<uint32_t>(record + kIdAt, static_cast<uint32_t>(copy));
     ASSERT_EQ(Raw(outbox, kFindRecord, {0, ~0ull, record, 0}), S_OK);
     EXPECT_EQ(memory->Read<uint32_t>(record + kIdAt), static_cast<uint32_t>(copy));
@@ -304,7 +258,7 @@ TEST_F(StandinStore, WindowsMailRecordCarriesTheAccountStringsIntoTheMessage) {
     EXPECT_TRUE(Call(L"MessageInfo", {copy}).Array()[6].Bool()) << "the read bit of the updated flags";
 
     // The record found again holds the copied strings.
-    uint64_t again = memory->Zeroed(kRecordSize);
+    uint64_t again = memory->Zeroed(kWmRecordSize);
     memory->Set<uint32_t>(again + kIdAt, static_cast<uint32_t>(copy));
     ASSERT_EQ(Raw(outbox, kFindRecord, {0, ~0ull, again, 0}), S_OK);
     EXPECT_EQ(memory->Text<wchar_t>(memory->Read<uint64_t>(again + kAccountNameAt)), L"Vexlor Mail");
@@ -313,7 +267,7 @@ TEST_F(StandinStore, WindowsMailRecordCarriesTheAccountStringsIntoTheMessage) {
     EXPECT_EQ(Raw(outbox, kFreeRecord, {again}), S_OK);
 
     // An id the folder does not hold: a failure and nothing allocated.
-    uint64_t missing = memory->Zeroed(kRecordSize);
+    uint64_t missing = memory->Zeroed(kWmRecordSize);
     memory->Set<uint32_t>(missing + kIdAt, 999999);
     EXPECT_NE(Raw(outbox, kFindRecord, {0, ~0ull, missing, 0}), S_OK);
     for (size_t at : stringsAt) EXPECT_EQ(memory->Read<uint64_t>(missing + at), 0u);
@@ -387,53 +341,12 @@ TEST_F(StandinStore, SendDialogIsTheFirstDialogAndLogsEveryCommand) {
     EXPECT_EQ(Call(L"SendCommands").Long(), 2);
     EXPECT_EQ(Call(L"SendCommandParams").Longs(), (std::vector<long>{7, -1}));
     // The user's Send/Recv is one more.
-    Call(L"ClickButton", {static_cast<long>(reinterpret_cast<LONG_PTR>(main)), 40160});
+    Call(L"ClickButton", {H(main), 40160});
     ASSERT_TRUE(Call(L"WaitTransferIdle", {5000}).Bool());
     EXPECT_EQ(Call(L"SendCommandParams").Longs().size(), 3u);
     Call(L"ClearSendLog");
     EXPECT_EQ(Call(L"SendCommands").Long(), 0);
     EXPECT_EQ(Call(L"SendDialogFirst").Long(), 1) << "still first after the client has opened its windows";
-}
-
-// Where the client reads its send settings.
-std::wstring SendSettingsKey() { return ClientKey() + L"\\Mail"; }
-
-TEST_F(StandinStore, ComposedMessageWaitsInTheOutboxUnlessSendingImmediatelyAndOnline) {
-    const std::wstring key = SendSettingsKey();
-    ScopedRegistryValue immediately(HKEY_CURRENT_USER, key.c_str(), L"Send Mail Immediately");
-    ScopedRegistryValue offline(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings",
-                                L"GlobalUserOffline");
-    auto sendOne = [&](const wchar_t* subject) {
-        HWND note = Call(L"NewMessage").Hwnd();
-        Call(L"TypeText", {static_cast<long>(reinterpret_cast<LONG_PTR>(note)), 1001, L"ben.okafor@contoso.example"});
-        Call(L"TypeText", {static_cast<long>(reinterpret_cast<LONG_PTR>(note)), 1004, subject});
-        Call(L"SendNote", {static_cast<long>(reinterpret_cast<LONG_PTR>(note))});
-        EXPECT_TRUE(StandinProcess::WaitFor([&] { return !IsWindow(note); }));
-        ASSERT_TRUE(Call(L"WaitTransferIdle", {5000}).Bool());
-    };
-    Call(L"ClearSendLog");
-    const size_t waiting = Call(L"Messages", {OutboxId()}).Array().size();
-
-    ASSERT_TRUE(immediately.SetDword(0));
-    sendOne(L"Waits for Send/Recv");
-    EXPECT_EQ(Call(L"SendCommands").Long(), 0) << "no send starts by itself";
-    EXPECT_EQ(Call(L"Messages", {OutboxId()}).Array().size(), waiting + 1);
-
-    ASSERT_TRUE(immediately.SetDword(1));
-    ASSERT_TRUE(offline.SetDword(1));
-    sendOne(L"Offline");
-    EXPECT_EQ(Call(L"SendCommands").Long(), 0) << "offline, no send starts by itself";
-    EXPECT_EQ(Call(L"Messages", {OutboxId()}).Array().size(), waiting + 2);
-
-    ASSERT_TRUE(offline.SetDword(0));
-    sendOne(L"Goes at once");
-    EXPECT_EQ(Call(L"SendCommands").Long(), 1);
-    EXPECT_TRUE(Call(L"Messages", {OutboxId()}).Array().empty()) << "the transfer takes everything waiting";
-    long sent = -1;
-    for (const Var& m : Call(L"Messages", {SentItemsId()}).Array())
-        if (m.Array()[3].Str() == L"Offline") sent = m.Array()[0].Long();
-    ASSERT_NE(sent, -1);
-    EXPECT_EQ(Call(L"SentWith", {sent}).Str(), L"Vexlor Mail") << "the default account";
 }
 
 TEST_F(StandinStore, AccountsAndPropertiesSurviveTheSavedStore) {

@@ -68,7 +68,7 @@ TEST_F(StandinWindows, MainWindowHasTheClientsHierarchy) {
     ASSERT_NE(rebar, nullptr);
     LRESULT band = SendMessageW(rebar, RB_IDTOINDEX, 101, 0);
     EXPECT_NE(band, -1) << "band 101 must be in the rebar the library looks in";
-    HWND toolbar = Call(L"ClientToolbar", {Var(static_cast<long>(reinterpret_cast<LONG_PTR>(main)))}).Hwnd();
+    HWND toolbar = Call(L"ClientToolbar", {H(main)}).Hwnd();
     EXPECT_EQ(ClassOf(toolbar), L"ToolbarWindow32");
     EXPECT_EQ(GetParent(toolbar), rebar);
     EXPECT_GE(SendMessageW(toolbar, TB_COMMANDTOINDEX, 40465, 0), 0) << "New Mail is command 40465";
@@ -125,7 +125,7 @@ TEST_F(StandinWindows, TreeItemsPointAtRecordsWithTheFolderNumberAtOffset16) {
 }
 
 TEST_F(StandinWindows, MessageWindowsHaveEnvelopeBodyAndToolbar) {
-    long mainId = static_cast<long>(reinterpret_cast<LONG_PTR>(main));
+    long mainId = H(main);
     // A compose window (HTML body).
     PostMessageW(main, WM_COMMAND, 40465, 0);
     ASSERT_TRUE(StandinProcess::WaitFor([&] { return Notes().size() == 1; }));
@@ -135,7 +135,7 @@ TEST_F(StandinWindows, MessageWindowsHaveEnvelopeBodyAndToolbar) {
     ASSERT_NE(envelope, nullptr);
     for (int id : {1001, 1003, 1004, 1026}) EXPECT_NE(GetDlgItem(envelope, id), nullptr) << "envelope control " << id;
     EXPECT_FALSE(IsWindowVisible(GetDlgItem(envelope, 1026))) << "the Bcc line starts hidden";
-    Call(L"ShowBcc", {Var(static_cast<long>(reinterpret_cast<LONG_PTR>(compose))), 1});
+    Call(L"ShowBcc", {H(compose), 1});
     EXPECT_TRUE(IsWindowVisible(GetDlgItem(envelope, 1026)));
     HWND host = FindWindowExW(compose, nullptr, L"ME_DocHost", nullptr);
     ASSERT_NE(host, nullptr);
@@ -145,7 +145,7 @@ TEST_F(StandinWindows, MessageWindowsHaveEnvelopeBodyAndToolbar) {
     HWND rebar = ToolbarRebar(compose);
     ASSERT_NE(rebar, nullptr);
     EXPECT_NE(SendMessageW(rebar, RB_IDTOINDEX, 101, 0), -1);
-    HWND composeToolbar = Call(L"ClientToolbar", {Var(static_cast<long>(reinterpret_cast<LONG_PTR>(compose)))}).Hwnd();
+    HWND composeToolbar = Call(L"ClientToolbar", {H(compose)}).Hwnd();
     EXPECT_EQ(GetParent(composeToolbar), rebar);
     EXPECT_GE(SendMessageW(composeToolbar, TB_COMMANDTOINDEX, 40411, 0), 0) << "a compose window has Send 40411";
 
@@ -162,7 +162,7 @@ TEST_F(StandinWindows, MessageWindowsHaveEnvelopeBodyAndToolbar) {
     ASSERT_TRUE(StandinProcess::WaitFor([&] { return Notes().size() == 2; }));
     HWND read = Notes()[1];
     EXPECT_EQ(ClassOf(read), L"ATH_Note");
-    HWND readToolbar = Call(L"ClientToolbar", {Var(static_cast<long>(reinterpret_cast<LONG_PTR>(read)))}).Hwnd();
+    HWND readToolbar = Call(L"ClientToolbar", {H(read)}).Hwnd();
     EXPECT_EQ(SendMessageW(readToolbar, TB_COMMANDTOINDEX, 40411, 0), -1) << "a read window has no Send";
     HWND readHost = FindWindowExW(read, nullptr, L"ME_DocHost", nullptr);
     HWND doc = FindWindowExW(readHost, nullptr, L"RichEdDoc Class", nullptr);
@@ -171,9 +171,9 @@ TEST_F(StandinWindows, MessageWindowsHaveEnvelopeBodyAndToolbar) {
     EXPECT_EQ(FindWindowExW(doc, nullptr, L"RichEdit20W", nullptr), nullptr);
     long messageId = rows[static_cast<size_t>(plainRow)].Array()[0].Long();
     std::wstring stored = Call(L"MessageInfo", {messageId}).Array()[8].Str();
-    std::wstring shown = Call(L"BodyText", {Var(static_cast<long>(reinterpret_cast<LONG_PTR>(read)))}).Str();
+    std::wstring shown = Call(L"BodyText", {H(read)}).Str();
     EXPECT_EQ(shown.substr(0, shown.find(L'\r')), stored.substr(0, stored.find(L'\r')));
-    EXPECT_EQ(Call(L"GetField", {Var(static_cast<long>(reinterpret_cast<LONG_PTR>(read))), 1004}).Str(),
+    EXPECT_EQ(Call(L"GetField", {H(read), 1004}).Str(),
               rows[static_cast<size_t>(plainRow)].Array()[3].Str());
     (void)mainId;
 }
@@ -181,7 +181,7 @@ TEST_F(StandinWindows, MessageWindowsHaveEnvelopeBodyAndToolbar) {
 TEST_F(StandinWindows, ResolvedRecipientsAreObjectsOnOutlookExpressOnly) {
     Call(L"SelectRows", {0});
     HWND read = Call(L"OpenSelected").Hwnd();
-    long note = static_cast<long>(reinterpret_cast<LONG_PTR>(read));
+    long note = H(read);
     long messageId = Call(L"Rows").Array()[0].Array()[0].Long();
     std::wstring to = Call(L"MessageInfo", {messageId}).Array()[2].Str();
     EXPECT_EQ(Call(L"GetField", {note, 1001}).Str(), to);
@@ -194,7 +194,7 @@ TEST_F(StandinWindows, ResolvedRecipientsAreObjectsOnOutlookExpressOnly) {
     }
     // Typed names stay text until they are resolved (Check Names).
     HWND compose = Call(L"NewMessage").Hwnd();
-    long c = static_cast<long>(reinterpret_cast<LONG_PTR>(compose));
+    long c = H(compose);
     Call(L"TypeText", {c, 1001, L"Anna Berg <anna.berg@northwind.example>; ben@contoso.example"});
     EXPECT_EQ(Call(L"FieldObjects", {c, 1001}).Long(), 0);
     Call(L"ResolveNames", {c});
@@ -204,7 +204,7 @@ TEST_F(StandinWindows, ResolvedRecipientsAreObjectsOnOutlookExpressOnly) {
 
 TEST_F(StandinWindows, BrowserWindowHandsOutItsHtmlDocument) {
     HWND compose = Call(L"NewMessage").Hwnd();
-    long c = static_cast<long>(reinterpret_cast<LONG_PTR>(compose));
+    long c = H(compose);
     Call(L"TypeText", {c, 0, L"Hello there"});
     HWND host = FindWindowExW(compose, nullptr, L"ME_DocHost", nullptr);
     HWND browser = FindWindowExW(FindWindowExW(host, nullptr, L"##MimeEdit_Server", nullptr), nullptr, L"Internet Explorer_Server", nullptr);

@@ -95,8 +95,8 @@ protected:
             HWND note = Call(L"NewMessage").Hwnd();
             EXPECT_TRUE(WaitForEvent(sink_, kOnNewMsgWnd, opened));
             const size_t closed = CallsOf(sink_, kOnMsgWndClosed).size() + 1;
-            times.push_back(TimeUntilHeard([&] { Call(L"CloseNote", {IdOf(note)}); }, kOnMsgWndClosed, closed));
-            EXPECT_EQ(IdOf(note), LastArgument(kOnMsgWndClosed, 0));
+            times.push_back(TimeUntilHeard([&] { Call(L"CloseNote", {H(note)}); }, kOnMsgWndClosed, closed));
+            EXPECT_EQ(H(note), LastArgument(kOnMsgWndClosed, 0));
         }
         return times;
     }
@@ -188,9 +188,9 @@ TEST_F(MisbehavingClients, ACloseWhoseDeliveryOutlastsTheWindowsWaitStillReaches
         ASSERT_TRUE(rogues.back()->ready());
     }
     AttachWellBehavedClient();
-    Call(L"CloseNote", {IdOf(note)});
+    Call(L"CloseNote", {H(note)});
     EXPECT_TRUE(WaitForEvent(sink_, kOnMsgWndClosed, 1, 20000)) << "the close never reached the last root";
-    EXPECT_EQ(IdOf(note), LastArgument(kOnMsgWndClosed, 0));
+    EXPECT_EQ(H(note), LastArgument(kOnMsgWndClosed, 0));
     for (auto& rogue : rogues) rogue->Kill();
     auto& summary = reliability::Summary::Get();
     summary.Add(reliability::kCasesTried);

@@ -72,7 +72,7 @@ class UnderLoad : public LibraryTest {
 protected:
     // The command of the button labelled `label` in the main window; 0 when none.
     long ButtonId(const std::wstring& label) {
-        for (const Var& toolbar : Call(L"Toolbars", {IdOf(main)}).Array())
+        for (const Var& toolbar : Call(L"Toolbars", {H(main)}).Array())
             for (const Var& button : Call(L"ToolbarButtons", {toolbar.Long()}).Array()) {
                 auto fields = button.Array();
                 if (fields[1].Str() == label) return fields[0].Long();
@@ -111,11 +111,11 @@ TEST_F(UnderLoad, TwentyClientsHearEveryEventOnceInOrderAndTheClientKeepsAnsweri
     int rounds = 0;
     for (; GetTickCount64() - start < kLoadMs; ++rounds) {
         for (int i = 0; i < kClients; ++i) {
-            Call(L"ClickButton", {IdOf(main), buttons[i]});
+            Call(L"ClickButton", {H(main), buttons[i]});
             ++clicks[i];
         }
         const int chosen = rounds % kClients;
-        Call(L"ChooseMenuItem", {IdOf(main), L"Tools\\Load item " + std::to_wstring(chosen)});
+        Call(L"ChooseMenuItem", {H(main), L"Tools\\Load item " + std::to_wstring(chosen)});
         ++choices[chosen];
         const long folder = (sentItems = !sentItems) ? SentItemsId() : InboxId();
         Call(L"SelectFolder", {folder});

@@ -30,7 +30,6 @@ constexpr DISPID kOnMsgWndClosed = 12;
 constexpr DISPID kOnDatabaseChange = 13;
 constexpr long kInsertMessage = 0x101;
 
-long IdOf(HWND window) { return static_cast<long>(reinterpret_cast<INT_PTR>(window)); }
 
 class Malformed : public testing::Test {
 protected:
@@ -87,7 +86,7 @@ protected:
     }
     com_ptr<IOEMsgWnd> MsgWndOf(HWND note) {
         com_ptr<IOEMsgWnd> w;
-        EXPECT_TRUE(StandinProcess::WaitFor([&] { return SUCCEEDED(root_->GetMsgWnd(IdOf(note), w.put())) && w; }));
+        EXPECT_TRUE(StandinProcess::WaitFor([&] { return SUCCEEDED(root_->GetMsgWnd(H(note), w.put())) && w; }));
         return w;
     }
 
@@ -294,10 +293,10 @@ TEST_F(Malformed, HostileBodiesAndEnvelopes) {
 
     // The window still closes and is heard closing.
     const size_t before = sink_->calls.size();
-    client_->Call(L"CloseNote", {IdOf(note)});
+    client_->Call(L"CloseNote", {H(note)});
     EXPECT_TRUE(StandinProcess::WaitFor([&] {
         for (size_t i = before; i < sink_->calls.size(); ++i)
-            if (sink_->calls[i].dispid == kOnMsgWndClosed && !sink_->calls[i].args.empty() && sink_->calls[i].args[0] == IdOf(note))
+            if (sink_->calls[i].dispid == kOnMsgWndClosed && !sink_->calls[i].args.empty() && sink_->calls[i].args[0] == H(note))
                 return true;
         return false;
     }, 10000));

@@ -38,7 +38,7 @@ constexpr int kTransferFinishedOE = 13, kTransferFinishedWM = 14;
 constexpr UINT kStoreReady = 0x13A0, kSendDialogCommand = 0xAA4, kSendingEnded = 0x9C3F;
 
 // Fixed numbers the library's callback window takes.
-constexpr UINT kFolderNotify = 0xA40, kFolderSelectionChanged = 0xAA4, kPluginInitialized = 0x3632;
+constexpr UINT kFolderNotify = 0xA40, kFolderChangeMessage = 0xAA4, kPluginInitialized = 0x3632;
 // The store watcher's cookie for folder transactions, and its window's
 // message for a folder the client opened.
 constexpr DWORD kStoreCookie = 0x1111111;

@@ -227,7 +227,7 @@ TEST(CallbackWindow, UnmatchedAndForeignMessagesAreLoggedOrIgnoredAndTheGateStay
     PostMessageA(window, kFolderNotify, 0, 0);
     for (const char* name : {"PLUME.OnButtonClick", "PLUME.OnMenuItemClick", "PLUME.OnDatabaseChange"})
         PostMessageA(window, RegisterWindowMessageA(name), 0x1234, 0);
-    PostMessageA(window, kFolderSelectionChanged, 0, 0x20);
+    PostMessageA(window, kFolderChangeMessage, 0, 0x20);
     PostMessageA(window, RegisterWindowMessageA("PLUME.UnbindMsgWnd"), 0, 0x30);
     Pump();
     for (const char* line : {"RaiseOnMenuItemClicked: Cannot find class representation\n",

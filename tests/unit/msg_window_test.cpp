@@ -22,6 +22,7 @@
 #include "pumping_wait.h"
 #include "recipient_object.h"
 #include "recording_sink.h"
+#include "sink_thread.h"
 #include "server/class_objects.h"
 #include "unique_any.h"
 #include "variant_scope.h"
@@ -315,65 +316,6 @@ TEST_F(MessageWindowTest, ASendPressIsNeverLost) {
     plume::PLUMEManager::SetOwnerThread(GetCurrentThreadId());
 }
 
-// A client in an apartment of its own (a thread of this process, reached
-// through proxies as another process would be), with a sink advised on a
-// root; `handler` runs inside its calls of OnSendButtonMsgWndClicked.
-class OtherApartmentClient {
-public:
-    using Handler = std::function<void(IPLUMEObj* root, long msgWndId)>;
-    OtherApartmentClient(IPLUMEObj* root, Handler handler) : handler_(std::move(handler)) {
-        CoMarshalInterThreadInterfaceInStream(IID_IPLUMEObj, root, &rootStream_);
-        thread_.reset(CreateThread(nullptr, 0, &Entry, this, 0, &threadId_));
-        plume::pumping_wait().wait(10000, ready_.get());
-        plume::com_ptr<IDispatch> sink;
-        if (sinkStream_) CoGetInterfaceAndReleaseStream(sinkStream_, IID_IDispatch, sink.put_void());
-        root->QueryInterface(IID_IConnectionPointContainer, container_.put_void());
-        if (container_) container_->FindConnectionPoint(DIID_IPLUMEObjEvents, point_.put());
-        if (point_ && sink) point_->Advise(sink.get(), &cookie_);
-    }
-    ~OtherApartmentClient() {
-        if (cookie_) point_->Unadvise(cookie_);
-        PostThreadMessageA(threadId_, WM_QUIT, 0, 0);
-        // Its proxies' releases are calls into this thread.
-        plume::pumping_wait().wait(10000, thread_.get());
-    }
-    bool advised() const { return cookie_ != 0; }
-
-private:
-    static DWORD WINAPI Entry(void* self) {
-        static_cast<OtherApartmentClient*>(self)->Run();
-        return 0;
-    }
-    void Run() {
-        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-        {
-            plume::com_ptr<IPLUMEObj> root;
-            CoGetInterfaceAndReleaseStream(rootStream_, IID_IPLUMEObj, root.put_void());
-            auto sink = plume::com_ptr<plume::test::RecordingSink>::attach(
-                new plume::test::RecordingSink(DIID_IPLUMEObjEvents));
-            sink->onCall = [&](const plume::test::SinkCall& call) {
-                if (call.dispid == 10) handler_(root.get(), call.args.at(0));
-            };
-            CoMarshalInterThreadInterfaceInStream(IID_IDispatch, sink.get(), &sinkStream_);
-            MSG msg;
-            PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);
-            SetEvent(ready_.get());
-            while (GetMessageA(&msg, nullptr, 0, 0) > 0) DispatchMessageA(&msg);
-        }
-        CoUninitialize();
-    }
-
-    Handler handler_;
-    IStream* rootStream_ = nullptr;
-    IStream* sinkStream_ = nullptr;
-    plume::unique_handle ready_{CreateEventA(nullptr, TRUE, FALSE, nullptr)};
-    plume::unique_handle thread_;
-    DWORD threadId_ = 0;
-    plume::com_ptr<IConnectionPointContainer> container_;
-    plume::com_ptr<IConnectionPoint> point_;
-    DWORD cookie_ = 0;
-};
-
 // Serves this thread (the server thread here) until no Send press is held.
 bool ServeWhileHeld(plume::PLUMEManager* manager, DWORD ms) {
     plume::pumping_wait serve;
@@ -420,22 +362,25 @@ TEST_F(MessageWindowTest, APressWaitsForHandlersThatAnswerLate) {
         int presses = 0;
         auto root = plume::MakeObject<plume::PLUMEObj>();
         {
-            OtherApartmentClient client(root.get(), [&](IPLUMEObj* proxy, long msgWndId) {
-                if (++presses > 1) return;  // only the first press is delayed
+            // A client in an apartment of its own (a thread of this process,
+            // reached through proxies as another process would be).
+            plume::test::SinkThread client(DIID_IPLUMEObjEvents, static_cast<IPLUMEObj*>(root.get()), IID_IPLUMEObj);
+            client.sink()->onCall = [&](const plume::test::SinkCall& call) {
+                if (call.dispid != root_event::kSendButtonMsgWndClicked || ++presses > 1) return;  // only the first press is delayed
                 if (!c.answers) {
                     WaitForSingleObject(letGo.get(), 60000);
                     return;
                 }
                 plume::pumping_wait().wait(kAsksItsUserMs);
                 plume::com_ptr<IOEMsgWnd> window;
-                proxy->GetMsgWnd(msgWndId, window.put());
+                client.peer<IPLUMEObj>()->GetMsgWnd(call.args.at(0), window.put());
                 cancelled = window ? window->CancelSend() : E_FAIL;
-            });
+            };
             struct LetGoOnExit {
                 HANDLE event;
                 ~LetGoOnExit() { SetEvent(event); }
             } letGoOnExit{letGo.get()};
-            ASSERT_TRUE(client.advised());
+            ASSERT_NE(0u, client.AdviseOn(static_cast<IPLUMEObj*>(root.get())));
 
             SendMessageA(note, WM_COMMAND, kSend, 0);
             ASSERT_EQ(1, record->sendPending);

@@ -521,9 +521,9 @@ TEST_F(SelectionTest, FolderNoticesPostedByOthersAreIgnored) {
     // Any process can post the notice: a garbage pointer, and a block that
     // looks right but was never sent (on this stack: freeing it would crash).
     INT32 forged[3] = {8, 77, 77};
-    PostMessageA(callback, kFolderSelectionChanged, 0, 0x1234);
-    PostMessageA(callback, kFolderSelectionChanged, 0, reinterpret_cast<LPARAM>(forged));
-    PostMessageA(callback, kFolderSelectionChanged, 0, 0);
+    PostMessageA(callback, kFolderChangeMessage, 0, 0x1234);
+    PostMessageA(callback, kFolderChangeMessage, 0, reinterpret_cast<LPARAM>(forged));
+    PostMessageA(callback, kFolderChangeMessage, 0, 0);
     Pump();
     EXPECT_TRUE(root.ArgsOf(root_event::kFolderSelectionChanged).empty());
     // The library's own notices still arrive.
