@@ -1,7 +1,6 @@
 // What the stand-in does when driven as a user: menus through the messages
 // Windows sends, toolbar clicks through the real control, folder changes,
-// sending, transfers, store changes from worker threads, and clear errors
-// for bad input.
+// sending, transfers and store changes from worker threads.
 #include <algorithm>
 
 #include "e2e_common.h"
@@ -163,26 +162,6 @@ TEST_F(StandinBehaviour, SendingPutsTheMessageInTheOutboxAndStartsATransfer) {
     EXPECT_FALSE(Call(L"NoteInfo", {H(empty)}).Array()[4].Str().empty());
 }
 
-TEST_F(StandinBehaviour, HeldTransferEndsWhenTheTestFinishesIt) {
-    Call(L"HoldTransfers", {1});
-    Call(L"WatchMessages", {H(main), std::vector<long>{0x8B6}});
-    Call(L"ClickButton", {H(main), 40160});
-    Call(L"Pump", {300});
-    std::vector<Var> state = Call(L"TransferState").Array();
-    EXPECT_TRUE(state[0].Bool()) << "still running";
-    EXPECT_TRUE(Call(L"Messages", {OutboxId()}).Array().empty()) << "its work is done";
-    // A second start while one runs is not a second transfer.
-    Call(L"StartSend");
-    EXPECT_EQ(Call(L"TransferState").Array()[3].Long(), 1);
-    ASSERT_EQ(Watched(*client).size(), 1u);
-    Call(L"FinishTransfer");
-    std::vector<Seen> seen = Watched(*client);
-    ASSERT_EQ(seen.size(), 2u);
-    EXPECT_EQ(seen[1].wp, IsWm() ? 14u : 13u);
-    CallError error{};
-    EXPECT_FALSE(client->TryCall(L"FinishTransfer", {}, nullptr, &error));
-}
-
 TEST_F(StandinBehaviour, StoreReadyAtStartAndRowsOpenWithCommand40100) {
     client->Close();
     StartClient(L"/resetstore /nosave /nolibrary /watch:0x13A0,0x8B6");
@@ -228,46 +207,6 @@ TEST_F(StandinBehaviour, StoreChangesFromAWorkerThreadReachTheList) {
         return false;
     }));
     EXPECT_EQ(Call(L"SelectFolder", {folder}).Long(), folder);
-}
-
-TEST_F(StandinBehaviour, BadInputGetsAClearErrorAndTheClientLivesOn) {
-    struct Case {
-        const wchar_t* method;
-        std::vector<Var> args;
-        const wchar_t* says;
-    };
-    HWND note = Call(L"NewMessage").Hwnd();
-    std::vector<Case> cases = {
-        {L"SelectFolder", {9999}, L"9999"},
-        {L"SelectFolder", {L"No Such Folder"}, L"No Such Folder"},
-        {L"SelectRows", {5000}, L"no row 5000"},
-        {L"Messages", {424242}, L"424242"},
-        {L"MessageInfo", {-5}, L"no message"},
-        {L"GetField", {12345, 1001}, L"no window 12345"},
-        {L"GetField", {H(main), 1001}, L"not a message window"},
-        {L"GetField", {H(note), 1999}, L"no field 1999"},
-        {L"ClickButton", {H(main), 1}, L"no toolbar button"},
-        {L"ChooseMenuItem", {H(main), L"Nope"}, L"no menu 'Nope'"},
-        {L"ChooseMenuItem", {H(main), L"File\\Nope"}, L"no item 'Nope'"},
-        {L"ChooseMenuItem", {H(main), L"File\\New"}, L"names a menu"},
-        {L"MenuItems", {H(main), L"File\\Open"}, L"names an item"},
-        {L"CommitOnWorker", {L"bogus"}, L"unknown operation"},
-        {L"CommitOnWorker", {L"delete", 99999}, L"no message 99999"},
-        {L"TypeText", {H(note)}, L"missing argument"},
-        {L"SelectRows", {L"not a number"}, L"number"},
-    };
-    for (const Case& c : cases) {
-        CallError error{};
-        EXPECT_FALSE(client->TryCall(c.method, c.args, nullptr, &error)) << std::string(c.method, c.method + wcslen(c.method));
-        EXPECT_TRUE(FAILED(error.hr));
-        EXPECT_NE(error.description.find(c.says), std::wstring::npos)
-            << "description of " << std::string(c.method, c.method + wcslen(c.method)) << ": "
-            << std::string(error.description.begin(), error.description.end());
-    }
-    CallError unknown{};
-    EXPECT_FALSE(client->TryCall(L"NoSuchMethod", {}, nullptr, &unknown));
-    EXPECT_EQ(unknown.hr, DISP_E_UNKNOWNNAME);
-    EXPECT_EQ(static_cast<DWORD>(Call(L"ProcessId").Long()), client->pid());
 }
 
 }  // namespace

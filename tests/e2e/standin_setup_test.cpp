@@ -1,10 +1,4 @@
-// The client's settings in the registry, its loader, and the PLUMEInitObject
-// server.
-#include <shlwapi.h>
-
-#include <fstream>
-#include <sstream>
-
+// The client's loader, and the PLUMEInitObject server.
 #include "bstr.h"
 #include "com_ptr.h"
 #include "e2e_common.h"
@@ -14,68 +8,6 @@
 
 namespace plume::test {
 namespace {
-
-std::wstring ReadString(HKEY root, const std::wstring& path, const wchar_t* name, DWORD* typeOut = nullptr) {
-    unique_hkey key;
-    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS) return L"<no key>";
-    wchar_t value[2048] = {};
-    DWORD size = sizeof(value), type = 0;
-    if (RegQueryValueExW(key.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(value), &size) != ERROR_SUCCESS) return L"<no value>";
-    if (typeOut) *typeOut = type;
-    return value;
-}
-
-DWORD ReadDword(HKEY root, const std::wstring& path, const wchar_t* name) {
-    unique_hkey key;
-    DWORD value = 0xDEADBEEF, size = sizeof(value);
-    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, key.put()) == ERROR_SUCCESS)
-        RegQueryValueExW(key.get(), name, nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size);
-    return value;
-}
-
-std::wstring Expand(const std::wstring& s) {
-    wchar_t out[2048] = {};
-    ExpandEnvironmentStringsW(s.c_str(), out, 2048);
-    return out;
-}
-
-TEST(StandinSettings, RegistryHoldsWhatTheLibraryReads) {
-    // "InstallRoot" names the folder of the executables, for both clients.
-    for (const wchar_t* key : {L"SOFTWARE\\Microsoft\\Outlook Express", L"SOFTWARE\\Microsoft\\Windows Mail"}) {
-        std::wstring root = Expand(ReadString(HKEY_LOCAL_MACHINE, key, L"InstallRoot"));
-        EXPECT_TRUE(PathFileExistsW((root + L"\\msimn.exe").c_str())) << "InstallRoot of " << std::string(key, key + wcslen(key));
-        EXPECT_TRUE(PathFileExistsW((root + L"\\winmail.exe").c_str()));
-    }
-    // The identity, and the account under it and under the plain key.
-    std::wstring identity = ReadString(HKEY_CURRENT_USER, L"Identities", L"Last User ID");
-    ASSERT_EQ(identity.size(), 38u) << "a GUID in braces";
-    for (const std::wstring& iam : {L"Identities\\" + identity + L"\\Software\\Microsoft\\Internet Account Manager",
-                                    std::wstring(L"SOFTWARE\\Microsoft\\Internet Account Manager")}) {
-        std::wstring account = ReadString(HKEY_CURRENT_USER, iam, L"Default Mail Account");
-        EXPECT_EQ(ReadString(HKEY_CURRENT_USER, iam + L"\\Accounts\\" + account, L"Account Name"), L"Vexlor Mail");
-        EXPECT_EQ(ReadString(HKEY_CURRENT_USER, iam + L"\\Accounts\\" + account, L"SMTP Email Address"), L"jamie.rivera@vexlor.example");
-    }
-    // The Windows Mail account file under "Store Root".
-    DWORD type = 0;
-    std::wstring storeRoot = ReadString(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows Mail", L"Store Root", &type);
-    EXPECT_EQ(type, static_cast<DWORD>(REG_EXPAND_SZ));
-    std::wstring file = ReadString(HKEY_CURRENT_USER, L"Software\\Microsoft\\IAM", L"Default Mail Account");
-    std::wstring path = Expand(storeRoot) + L"Local Folders\\" + file;
-    unique_handle h(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    ASSERT_NE(h.get(), INVALID_HANDLE_VALUE) << "account file " << WideToUtf8(path.c_str());
-    char buffer[4096] = {};
-    DWORD read = 0;
-    ReadFile(h.get(), buffer, sizeof(buffer) - 1, &read, nullptr);
-    std::string xml(buffer, read);
-    EXPECT_NE(xml.find("<Account_Name type=\"SZ\">Vexlor Mail</Account_Name>"), std::string::npos);
-    EXPECT_NE(xml.find("<SMTP_Display_Name type=\"SZ\">Jamie Rivera</SMTP_Display_Name>"), std::string::npos);
-    EXPECT_NE(xml.find("<SMTP_Email_Address type=\"SZ\">jamie.rivera@vexlor.example</SMTP_Email_Address>"), std::string::npos);
-    // The two send settings.
-    EXPECT_EQ(ReadDword(HKEY_CURRENT_USER, L"Identities\\" + identity + L"\\Software\\Microsoft\\Outlook Express\\5.0\\Mail",
-                        L"Send Mail Immediately"), 1u);
-    EXPECT_EQ(ReadDword(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows Mail\\Mail", L"Send Mail Immediately"), 1u);
-    EXPECT_EQ(ReadDword(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings", L"GlobalUserOffline"), 0u);
-}
 
 // The client started from a folder whose plumesrv.dll records its StartServer call.
 class StandinLoader : public testing::Test {
