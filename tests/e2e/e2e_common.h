@@ -38,9 +38,6 @@ inline std::wstring TextOf(HWND hwnd) {
     return text;
 }
 
-// First descendant of `parent` with that class (all levels).
-HWND FindDescendant(HWND parent, const wchar_t* className);
-
 // The client's own key of the user's hive (its settings, its store root).
 inline std::wstring ClientKey() {
     if (IsWm()) return L"Software\\Microsoft\\Windows Mail";

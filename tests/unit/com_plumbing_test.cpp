@@ -186,11 +186,6 @@ TEST_F(ComPlumbingTest, LateBoundCallsGoThroughTheTypeLibrary) {
     const std::pair<const wchar_t*, DISPID> names[] = {
         {L"GetID", 0x60020000}, {L"getid", 0x60020000}, {L"SendKey", 0x60020008}, {L"GetMsgWndMenuItem", 0x60020021}};
     for (const auto& [name, id] : names) EXPECT_EQ(id, IdOfName(root.get(), name));
-    DISPID id = 0;
-    LPOLESTR unknown[] = {const_cast<LPOLESTR>(L"NoSuchMethod")}, known[] = {const_cast<LPOLESTR>(L"GetID")};
-    EXPECT_EQ(DISP_E_UNKNOWNNAME, root->GetIDsOfNames(IID_NULL, unknown, 1, 0, &id));
-    EXPECT_EQ(DISP_E_UNKNOWNINTERFACE, root->GetIDsOfNames(IID_IDispatch, known, 1, 0, &id));
-
     // The retval comes back as the result; the vtable agrees with Invoke.
     VARIANT result;
     VariantInit(&result);
@@ -202,28 +197,15 @@ TEST_F(ComPlumbingTest, LateBoundCallsGoThroughTheTypeLibrary) {
     // RemoveAllToolbars (0x6002000E) would remove the root's toolbar.
     com_ptr<IOEToolbar> toolbar, again;
     ASSERT_EQ(S_OK, root.query<IPLUMEObj>(IID_IPLUMEObj)->CreateToolbar(toolbar.put()));
-    const std::pair<DISPID, std::vector<VARIANT>> wrongCounts[] = {{0x60020000, {Long(1)}},
-                                                                    {0x60020008, {Long(1)}},
-                                                                    {0x6002000E, {Long(1)}},
+    const std::pair<DISPID, std::vector<VARIANT>> wrongCounts[] = {{0x6002000E, {Long(1)}},
                                                                     {0x6002000E, {Long(1), Long(2), Long(3)}},
                                                                     {0x60020008, {Long(65), Long(0), Long(0), Long(0)}}};
     for (const auto& [dispid, args] : wrongCounts) EXPECT_EQ(DISP_E_BADPARAMCOUNT, CallMethod(root.get(), dispid, args, nullptr));
     EXPECT_EQ(S_OK, root.query<IPLUMEObj>(IID_IPLUMEObj)->GetToolbar(plume::test::IdOf(toolbar), again.put()));
     EXPECT_TRUE(again) << "the toolbar is still there";
     EXPECT_EQ(S_OK, toolbar->Destroy());
-    EXPECT_EQ(DISP_E_MEMBERNOTFOUND, CallMethod(root.get(), 0x60020099, {}, &result));
-    DISPPARAMS none = {nullptr, nullptr, 0, 0};
-    EXPECT_EQ(DISP_E_UNKNOWNINTERFACE,
-              root->Invoke(0x60020000, IID_IDispatch, 0, DISPATCH_METHOD, &none, &result, nullptr, nullptr));
-
-    // A string argument that reads as a number is coerced; one that does not is refused.
-    for (auto [text, expected] : {std::pair{L"65", S_OK}, std::pair{L"not a number", DISP_E_TYPEMISMATCH}}) {
-        VARIANT arg;
-        V_VT(&arg) = VT_BSTR;
-        V_BSTR(&arg) = SysAllocString(text);
-        EXPECT_EQ(expected, CallMethod(root.get(), 0x60020008, {arg, Long(0), Long(0)}, nullptr));
-        VariantClear(&arg);
-    }
+    // (Unknown members and names, other interfaces and wrong types are the
+    // reliability suite's, across processes.)
 }
 
 TEST_F(ComPlumbingTest, FailedCallsLeaveErrorInfoNamingTheMethod) {

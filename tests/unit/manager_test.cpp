@@ -208,7 +208,11 @@ TEST(CallbackWindow, UnmatchedAndForeignMessagesAreLoggedOrIgnoredAndTheGateStay
     PostMessageA(window, kFolderNotify, 0, 0);
     for (const char* name : {"PLUME.OnButtonClick", "PLUME.OnMenuItemClick", "PLUME.OnDatabaseChange"})
         PostMessageA(window, RegisterWindowMessageA(name), 0x1234, 0);
-    PostMessageA(window, kFolderChangeMessage, 0, 0x20);
+    // A folder notice with a block that looks right but was never sent (on
+    // this stack: freeing it would crash), or with no block.
+    INT32 forged[3] = {8, 77, 77};
+    for (LPARAM block : {LPARAM(0x20), reinterpret_cast<LPARAM>(forged), LPARAM(0)})
+        PostMessageA(window, kFolderChangeMessage, 0, block);
     PostMessageA(window, RegisterWindowMessageA("PLUME.UnbindMsgWnd"), 0, 0x30);
     Pump();
     for (const char* line : {"RaiseOnMenuItemClicked: Cannot find class representation\n",
