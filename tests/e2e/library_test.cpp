@@ -86,30 +86,5 @@ TEST_F(LibraryTest, AScriptClientHearsEventsAndChangesAWindow) {
     EXPECT_NE(std::string::npos, all.find("subject Greetings from a script"));
 }
 
-TEST_F(LibraryTest, AClientThatDiesHoldingObjectsDoesNotKeepTheMailClientAlive) {
-    const std::wstring output = OwnFolder() + L"hold_root.out";
-    PROCESS_INFORMATION pi = StartScript(ScriptPath(L"hold_root.vbs"), output);
-    ASSERT_TRUE(StandinProcess::WaitFor(
-        [&] {
-            auto lines = ReadLines(output);
-            return !lines.empty() && lines[0].rfind("holding", 0) == 0;
-        },
-        30000));
-    TerminateProcess(pi.hProcess, 9);
-    WaitForSingleObject(pi.hProcess, 5000);
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-
-    // The dead client's references would keep the shutdown waiting for ever;
-    // no connected client answers, so they are disconnected at once rather
-    // than after the 10 s grace period that clients which answer are given.
-    const DWORD start = GetTickCount();
-    Call(L"Quit");
-    EXPECT_TRUE(client->WaitForExit(60000));
-    EXPECT_LT(GetTickCount() - start, 9000u) << "the close waited for a client that is gone";
-    EXPECT_TRUE(IsSet(events_.shutdown));
-    client.reset();
-}
-
 }  // namespace
 }  // namespace plume::test

@@ -6,7 +6,6 @@
 
 #include <fstream>
 #include <iterator>
-#include <sstream>
 #include <tuple>
 
 #include "library_fixture.h"
@@ -256,42 +255,6 @@ TEST_F(ToolbarE2E, BadInputGivesClearResultsAndTheClientLivesOn) {
     EXPECT_EQ(S_OK, root_->RemoveAllToolbars());
     EXPECT_FALSE(IsWindow(w));
     EXPECT_EQ(static_cast<long>(client->pid()), Call(L"ProcessId").Long()) << "the client still answers";
-}
-
-TEST_F(ToolbarE2E, AToolbarWhoseClientWasKilledStaysHarmless) {
-    const std::wstring output = OwnFolder() + L"hold_toolbar.out";
-    auto firstLine = [&] {
-        auto lines = ReadLines(output);
-        return lines.empty() ? std::string() : lines[0];
-    };
-    PROCESS_INFORMATION pi = StartScript(ScriptPath(L"hold_toolbar.vbs"), output);
-    ASSERT_TRUE(StandinProcess::WaitFor([&] { return firstLine().rfind("holding", 0) == 0; }, 30000));
-    std::istringstream ids(firstLine().substr(8));
-    long toolbarId = 0, buttonId = 0;
-    ids >> toolbarId >> buttonId;
-    TerminateProcess(pi.hProcess, 9);
-    WaitForSingleObject(pi.hProcess, 5000);
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-
-    // Its toolbar stays; clicks whose listeners are gone harm nobody.
-    HWND rebar = LibraryRebar();
-    EXPECT_GE(SendMessageW(rebar, RB_IDTOINDEX, toolbarId, 0), 0);
-    for (int i = 0; i < 3; ++i) Call(L"ClickButton", {H(main), buttonId});
-    StandinProcess::PumpFor(300);
-    com_ptr<IOEToolbar> other;
-    EXPECT_EQ(S_OK, root_->GetToolbar(toolbarId, other.put()));
-    EXPECT_FALSE(other) << "it belongs to the dead client's root";
-    EXPECT_EQ(S_OK, root_->RemoveAllToolbars());
-    EXPECT_GE(SendMessageW(rebar, RB_IDTOINDEX, toolbarId, 0), 0) << "another root cannot remove it";
-
-    // Closing the client takes the toolbar away; the dead client's references
-    // are let go after the library's quiet period.
-    root_.reset();
-    sinks_.clear();
-    Call(L"Quit");
-    EXPECT_TRUE(client->WaitForExit(60000));
-    client.reset();
 }
 
 }  // namespace
