@@ -34,10 +34,11 @@ using plume::bench::kCounterKey;
 using plume::bench::kPluginsKey;
 
 // `count` copies of the bench plug-in, listed for the user and awaited by the
-// plug-in counter; all gone at the end.
+// plug-in counter; all gone at the end, with the starts' outcomes.
 class ListedPlugins {
 public:
-    explicit ListedPlugins(int count) : awaited_(HKEY_CURRENT_USER, kCounterKey, L"AwaitedPlugins") {
+    explicit ListedPlugins(int count)
+        : outcomes_(HKEY_CURRENT_USER, plume::bench::kOutcomesKey), awaited_(HKEY_CURRENT_USER, kCounterKey, L"AwaitedPlugins") {
         awaited_.SetDword(static_cast<DWORD>(count));
         if (!count) return;
         wchar_t temp[MAX_PATH];
@@ -66,6 +67,7 @@ public:
     ListedPlugins& operator=(const ListedPlugins&) = delete;
 
 private:
+    plume::test::ScopedRegistryKeyValues outcomes_;
     plume::test::ScopedRegistryValue awaited_;
     std::wstring folder_;
     std::unique_ptr<plume::test::ScopedRegistryKey> key_;

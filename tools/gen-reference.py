@@ -12,8 +12,8 @@ import sys
 
 root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 idl_path = sys.argv[1] if len(sys.argv) > 1 else os.path.join(root, "src", "typelib", "plume.idl")
-text = open(idl_path, encoding="utf-8").read()
-text = re.sub(r"//[^\n]*", "", text)
+raw = open(idl_path, encoding="utf-8").read()
+text = re.sub(r"//[^\n]*", "", raw)
 
 def attrs(block):
     out = {}
@@ -59,7 +59,8 @@ lines = ["# Object model reference", "",
          "Type library `PLUME` 2.6, LIBID {54B89298-879A-4086-B082-854D3EBFDCC3}. Every method returns an",
          "HRESULT; the value shown after → is its `[out, retval]` argument.", ""]
 
-enums = re.findall(r"enum\s+(\w+)\s*\{([^}]*)\}", text)
+# Enumerations keep their comments: what each value means.
+enums = re.findall(r"enum\s+(\w+)\s*\{([^}]*)\}", raw)
 coclasses = {}
 for m in re.finditer(r"\[([^\]]*)\]\s*coclass\s+(\w+)\s*\{([^}]*)\}", text):
     a, name, body = m.groups()
@@ -94,9 +95,9 @@ for iface, (a, ms) in events.items():
 lines += ["## Enumerations", ""]
 for name, body in enums:
     lines += [f"`{name}`:", ""]
-    for entry in [e.strip() for e in body.split(",") if e.strip()]:
-        k, v = [x.strip() for x in entry.split("=")]
-        lines.append(f"- `{k}` = {v}")
+    for m in re.finditer(r"(\w+)\s*=\s*(\w+)\s*,?[ \t]*(?://[ \t]*([^\n]*))?", body):
+        k, v, meaning = m.groups()
+        lines.append(f"- `{k}` = {v}" + (f": {meaning.strip()}" if meaning else ""))
     lines.append("")
 
 sys.stdout.write("\n".join(lines).rstrip("\n") + "\n")

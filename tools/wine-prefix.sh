@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Creates (idempotently) the project's Wine prefix: headless graphics driver
-# unless PLUME_DISPLAY=1, per-program Windows versions for the two client
-# variants, and a persistent wineserver. Usage: tools/wine-prefix.sh [--reset]
+# unless PLUME_DISPLAY=1, the stand-in client installed (with the per-program
+# Windows versions of its two variants), and a persistent wineserver.
+# Usage: tools/wine-prefix.sh [--reset]
 set -euo pipefail
 . "$(dirname "$0")/wine-env.sh"
 
@@ -31,8 +32,6 @@ if [ ! -f "$stamp" ] || [ "$(cat "$stamp")" != "$want_driver" ]; then
   if [ "$want_driver" = "null" ]; then driver_line='"Graphics"="null"'; else driver_line='"Graphics"=-'; fi
   reg_import 'REGEDIT4' '' \
     '[HKEY_CURRENT_USER\Software\Wine\Drivers]' "$driver_line" '' \
-    '[HKEY_CURRENT_USER\Software\Wine\AppDefaults\msimn.exe]' '"Version"="winxp64"' '' \
-    '[HKEY_CURRENT_USER\Software\Wine\AppDefaults\winmail.exe]' '"Version"="vista"' '' \
     '[HKEY_CURRENT_USER\Software\Wine\WineDbg]' '"ShowCrashDialog"=dword:00000000'
   wineserver -w
   echo "$want_driver" > "$stamp"

@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <objbase.h>
 #include <plume.h>
+#include <plume_events.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -52,9 +53,8 @@ public:
                                             "OnDatabaseChange",
                                             "OnMsgWndMenuItemClicked"};
         printf("event %s(", id > 0 && id < 15 ? names[id] : "?");
-        for (UINT i = params ? params->cArgs : 0; i-- > 0;)
-            printf("%ld%s", V_VT(&params->rgvarg[i]) == VT_I4 ? static_cast<long>(V_I4(&params->rgvarg[i])) : 0L,
-                   i ? ", " : "");
+        const UINT count = params ? params->cArgs : 0;
+        for (UINT n = 0; n < count; ++n) printf("%ld%s", plume_events::Arg(params, n), n + 1 < count ? ", " : "");
         printf(")\n");
         fflush(stdout);
         return S_OK;

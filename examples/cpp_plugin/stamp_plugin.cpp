@@ -15,6 +15,7 @@
 #include <windows.h>
 #include <objbase.h>
 #include <plume.h>
+#include <plume_events.h>
 #include <plumeinit.h>
 
 #include <olectl.h>
@@ -118,7 +119,7 @@ public:
         Ptr<IOEMenu> tools;
         Text name(L"PLUME Stamp Subjects");
         if (SUCCEEDED(root_->GetMenu(kMainToolsMenu, tools.put())) &&
-            SUCCEEDED(tools->CreateItem(name.b, reinterpret_cast<OEMenuItem**>(stampItem_.put())))) {
+            SUCCEEDED(plume_sdk::CreateItem(tools.p, name.b, stampItem_.put()))) {
             // A check-style item: the library flips it each time the user chooses it.
             stampItem_->SetCheck(1);
             stampItem_->SetChecked(1);
@@ -212,17 +213,15 @@ private:
 
 STDMETHODIMP Sink::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*, UINT*) {
     if (!g_plugin) return S_OK;
-    constexpr DISPID kOnSendButtonMsgWndClicked = 10, kOnClick = 1;
     switch (kind_) {
     case Root:
-        if (id == kOnSendButtonMsgWndClicked && params && params->cArgs == 1 && V_VT(&params->rgvarg[0]) == VT_I4)
-            g_plugin->OnSend(V_I4(&params->rgvarg[0]));
+        if (id == plume_events::root::OnSendButtonMsgWndClicked) g_plugin->OnSend(plume_events::Arg(params, 0, -1));
         break;
     case InboxButton:
-        if (id == kOnClick) g_plugin->OnInbox();
+        if (id == plume_events::button::OnClick) g_plugin->OnInbox();
         break;
     case NewMailButton:
-        if (id == kOnClick) g_plugin->OnNewMail();
+        if (id == plume_events::button::OnClick) g_plugin->OnNewMail();
         break;
     }
     return S_OK;

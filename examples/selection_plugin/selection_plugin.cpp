@@ -5,10 +5,7 @@
 namespace {
 
 using plume_plugin::Ref;
-
-// Root events, as the reference lists them.
-constexpr DISPID kOnFolderSelectionChanged = 3;
-constexpr DISPID kOnMessageSelectionChanged = 4;
+namespace root_events = plume_events::root;
 
 Ref<IPLUMEObj> g_root;
 Ref<IOEToolbar> g_toolbar;
@@ -24,7 +21,7 @@ class SelectionSink final : public plume_plugin::EventSink {
 public:
     SelectionSink() : EventSink(DIID_IPLUMEObjEvents) {}
     void OnEvent(DISPID id, DISPPARAMS*) override {
-        if (id == kOnMessageSelectionChanged || id == kOnFolderSelectionChanged) UpdateButton();
+        if (id == root_events::OnMessageSelectionChanged || id == root_events::OnFolderSelectionChanged) UpdateButton();
     }
 };
 

@@ -19,6 +19,7 @@
 #include <objbase.h>
 #include <ocidl.h>
 #include <plume.h>
+#include <plume_events.h>
 #include <plumeinit.h>
 
 #include <utility>
@@ -69,8 +70,9 @@ private:
     BSTR b_;
 };
 
-// An event sink for one event interface: override OnEvent. Arguments come
-// last first in params->rgvarg, as IDispatch::Invoke gives them.
+// An event sink for one event interface: override OnEvent. `id` is one of
+// plume_events' constants; plume_events::Arg(params, n) reads the n-th
+// argument in the reference's order (rgvarg holds them last first).
 class EventSink : public IDispatch {
 public:
     explicit EventSink(const IID& events) : events_(events) {}

@@ -9,7 +9,9 @@
 // at start and those that open later) and on the menu items named with
 // --menu-item (any owner's). --list prints the objects the object model can
 // enumerate and ends. Event and argument names come from the registered type
-// library, so the monitor knows every event the library has.
+// library, so the monitor knows every event the library has. It starts by
+// naming the listed plug-ins that did not start well at the client's last
+// start, with the reason (plume-setup list shows every entry).
 #include <windows.h>
 #include <objbase.h>
 #include <oleauto.h>
@@ -26,6 +28,7 @@
 #include "bstr.h"
 #include "com_object.h"
 #include "com_ptr.h"
+#include "plugin_outcomes.h"
 
 using plume::bstr;
 using plume::com_ptr;
@@ -228,6 +231,22 @@ STDMETHODIMP EventPrinter::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* par
 
 }  // namespace
 
+// The listed plug-ins whose last start went wrong (or was slow), one line each.
+void PrintPluginTrouble() {
+    for (bool machine : {true, false})
+        for (const auto& entry : plume::ReadPluginList(machine)) {
+            const std::string name = plume::PluginEntryName(machine, entry.name);
+            plume::PluginOutcome o;
+            if (entry.isString && plume::PluginStartMarkLeft(name, entry.text)) {
+                Print("plug-in " + name + ": the client ended during its start; it is skipped until its entry changes");
+                continue;
+            }
+            if (!plume::ReadPluginOutcome(name, &o) || o.text != entry.text) continue;
+            const bool fine = o.outcome.rfind("loaded;", 0) == 0 || o.outcome.rfind("created", 0) == 0;
+            if (!fine || o.outcome.find("slow") != std::string::npos) Print("plug-in " + name + ": " + o.outcome);
+        }
+}
+
 int main(int argc, char** argv) {
     long seconds = -1;
     bool list = false;
@@ -241,6 +260,7 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
+    PrintPluginTrouble();
     CoInitialize(nullptr);
     int rc = 0;
     {

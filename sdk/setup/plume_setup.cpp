@@ -1,29 +1,36 @@
 // plume-setup: installs the library into a mail client and lists plug-ins.
 //
 //   plume-setup install   [--machine] [--plugin NAME=DLL-PATH-OR-PROGID ...]
-//   plume-setup uninstall [--machine] [--plugin NAME ...] [--all-plugins]
+//   plume-setup uninstall [--machine] (--plugin NAME ... | --all-plugins)
+//   plume-setup uninstall --all
 //   plume-setup list
 //
 // install registers plumesrv.dll and plumescript.dll (found beside this
 // program, or in --dir DIR) with regsvr32, then lists each plug-in under
 // "SOFTWARE\Vexlor\PLUME\Plugins" of the current user (or of the machine with
-// --machine). uninstall unlists the named plug-ins (or every one with
-// --all-plugins), unregisters both libraries and removes the keys of ours
-// that are left empty. Exit code 0 on success, 1 on a failure (said on
-// stderr), 2 on a usage error. Running either twice is harmless.
+// --machine); a path that does not exist is refused before anything changes.
+// uninstall --plugin / --all-plugins only unlists: the library stays
+// registered for the other plug-ins and for script and program clients.
+// uninstall --all unlists every plug-in of both lists, unregisters both
+// libraries and removes the keys of ours that are left empty. list shows
+// each entry with what became of it at the client's last start. Exit code 0
+// on success, 1 on a failure (said on stderr), 2 on a usage error. Running
+// any of them twice is harmless.
 #include <windows.h>
+#include <objbase.h>
 
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "bstr.h"
+#include "plugin_outcomes.h"
 #include "unique_any.h"
 
 namespace {
 
-constexpr const char* kPluginsKey = "SOFTWARE\\Vexlor\\PLUME\\Plugins";
-// The library's marks of plug-in starts the client did not survive (per user).
-constexpr const char* kStartMarksKey = "Software\\Vexlor\\PLUME\\PluginStartMarks";
+using plume::kPluginsKey;
+using plume::PluginEntryName;
 // The library reads plug-in names and values into buffers of this size.
 constexpr size_t kMaxPluginText = 1023;
 constexpr DWORD kMaxPlugins = 1024;
@@ -32,6 +39,7 @@ struct Options {
     std::string command;
     bool machine = false;
     bool allPlugins = false;
+    bool all = false;
     std::string dir;
     std::vector<std::pair<std::string, std::string>> plugins;  // name, value (empty for uninstall)
 };
@@ -39,7 +47,8 @@ struct Options {
 int Usage() {
     fprintf(stderr,
             "usage: plume-setup install   [--machine] [--dir DIR] [--plugin NAME=DLL-PATH-OR-PROGID ...]\n"
-            "       plume-setup uninstall [--machine] [--dir DIR] [--plugin NAME ...] [--all-plugins]\n"
+            "       plume-setup uninstall [--machine] [--dir DIR] (--plugin NAME ... | --all-plugins)\n"
+            "       plume-setup uninstall [--dir DIR] --all\n"
             "       plume-setup list\n");
     return 2;
 }
@@ -51,14 +60,7 @@ std::string OwnFolder() {
     return s.substr(0, s.find_last_of("\\/") + 1);
 }
 
-std::string ErrorText(DWORD code) {
-    char text[512] = "";
-    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text, sizeof text,
-                   nullptr);
-    std::string s(text);
-    while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == ' ')) s.pop_back();
-    return s.empty() ? "error " + std::to_string(code) : s;
-}
+std::string ErrorText(DWORD code) { return plume::SystemErrorText(code); }
 
 bool ClientInstalled() {
     for (const char* key : {"SOFTWARE\\Microsoft\\Windows Mail", "SOFTWARE\\Microsoft\\Outlook Express"}) {
@@ -119,6 +121,40 @@ std::string PluginValue(const std::string& value) {
     return n && n < MAX_PATH ? std::string(full) : value;
 }
 
+// Refuses a library path that does not exist, before anything is changed;
+// warns about one the client would not be able to load.
+bool CheckPlugins(const Options& o) {
+    bool ok = true;
+    for (const auto& [name, value] : o.plugins) {
+        if (!plume::NamesLibrary(value)) {
+            CLSID clsid;
+            if (FAILED(CLSIDFromProgID(plume::AnsiToWide(value.c_str()).c_str(), &clsid)))
+                printf("warning: %s: no class is registered as %s (yet); the client will not create it\n",
+                       name.c_str(), value.c_str());
+            continue;
+        }
+        // A bare name is looked for as the loader would.
+        char found[MAX_PATH] = "";
+        const std::string file =
+            value.find_first_of("\\/:") == std::string::npos &&
+                    SearchPathA(nullptr, value.c_str(), nullptr, MAX_PATH, found, nullptr)
+                ? std::string(found)
+                : value;
+        if (GetFileAttributesA(file.c_str()) == INVALID_FILE_ATTRIBUTES) {
+            fprintf(stderr, "plume-setup: %s: %s does not exist; nothing was changed\n", name.c_str(), value.c_str());
+            ok = false;
+            continue;
+        }
+        std::string list;
+        for (const auto& dll : plume::MissingImports(file)) list += (list.empty() ? "" : ", ") + dll;
+        if (!list.empty())
+            printf("warning: %s needs %s, which cannot be found from here; the client will not load it "
+                   "(link the MinGW runtime statically: -static)\n",
+                   name.c_str(), list.c_str());
+    }
+    return ok;
+}
+
 bool ListPlugins(const Options& o) {
     if (o.plugins.empty()) return true;
     plume::unique_hkey key;
@@ -145,6 +181,8 @@ bool ListPlugins(const Options& o) {
             ok = false;
             continue;
         }
+        // Listed anew, the entry starts again: a crash mark of an earlier build goes.
+        plume::ForgetPluginEntry(PluginEntryName(o.machine, name));
         printf("listed plug-in %s = %s (%s)\n", name.c_str(), value.c_str(), HiveName(o.machine));
     }
     return ok;
@@ -161,15 +199,14 @@ void RemoveIfEmpty(HKEY hive, const char* path) {
     if (!subKeys && !values) RegDeleteKeyA(hive, path);
 }
 
-bool UnlistPlugins(const Options& o) {
+bool UnlistPlugins(bool machine, const std::vector<std::string>& named, bool all) {
     plume::unique_hkey key;
-    if (RegOpenKeyExA(Hive(o.machine), kPluginsKey, 0, KEY_SET_VALUE | KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS) {
-        if (!o.plugins.empty()) printf("no %s plug-in list: nothing to unlist\n", HiveName(o.machine));
+    if (RegOpenKeyExA(Hive(machine), kPluginsKey, 0, KEY_SET_VALUE | KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS) {
+        if (!named.empty()) printf("no %s plug-in list: nothing to unlist\n", HiveName(machine));
         return true;
     }
-    std::vector<std::string> names;
-    for (const auto& p : o.plugins) names.push_back(p.first);
-    if (o.allPlugins) {
+    std::vector<std::string> names = named;
+    if (all) {
         for (DWORD i = 0;; ++i) {
             char name[kMaxPluginText + 2];
             DWORD length = sizeof name;
@@ -179,23 +216,20 @@ bool UnlistPlugins(const Options& o) {
         }
     }
     bool ok = true;
-    plume::unique_hkey marks;
-    RegOpenKeyExA(HKEY_CURRENT_USER, kStartMarksKey, 0, KEY_SET_VALUE | KEY_QUERY_VALUE, marks.put());
     for (const auto& name : names) {
-        // An unlisted plug-in's start mark goes with it.
-        if (marks) RegDeleteValueA(marks.get(), (std::string(o.machine ? "HKLM\\" : "HKCU\\") + name).c_str());
         LONG r = RegDeleteValueA(key.get(), name.c_str());
-        if (r == ERROR_SUCCESS) printf("unlisted plug-in %s (%s)\n", name.c_str(), HiveName(o.machine));
-        else if (r == ERROR_FILE_NOT_FOUND) printf("plug-in %s was not listed (%s)\n", name.c_str(), HiveName(o.machine));
+        if (r == ERROR_SUCCESS) printf("unlisted plug-in %s (%s)\n", name.c_str(), HiveName(machine));
+        else if (r == ERROR_FILE_NOT_FOUND) printf("plug-in %s was not listed (%s)\n", name.c_str(), HiveName(machine));
         else {
             fprintf(stderr, "plume-setup: cannot unlist %s: %s\n", name.c_str(), ErrorText(static_cast<DWORD>(r)).c_str());
             ok = false;
+            continue;
         }
+        // An unlisted plug-in's start mark and last outcome go with it.
+        plume::ForgetPluginEntry(PluginEntryName(machine, name));
     }
     key.reset();
-    marks.reset();
-    RemoveIfEmpty(HKEY_CURRENT_USER, kStartMarksKey);
-    RemoveIfEmpty(Hive(o.machine), kPluginsKey);
+    RemoveIfEmpty(Hive(machine), kPluginsKey);
     return ok;
 }
 
@@ -208,27 +242,34 @@ void RemoveEmptyKeys() {
     }
 }
 
+// What became of an entry at the client's last start.
+void PrintOutcome(bool machine, const std::string& name, const std::string& text) {
+    const std::string entry = PluginEntryName(machine, name);
+    if (plume::PluginStartMarkLeft(entry, text)) {
+        printf("      last start: the client ended during its start (a crash in InitializePlugin?); it is skipped\n"
+               "      until the entry changes (plume-setup install --plugin lists it anew)\n");
+        return;
+    }
+    plume::PluginOutcome outcome;
+    if (!plume::ReadPluginOutcome(entry, &outcome)) printf("      last start: not started yet\n");
+    else if (outcome.text != text) printf("      last start: not started since the entry changed\n");
+    else printf("      last start (%s): %s\n", outcome.when.c_str(), outcome.outcome.c_str());
+}
+
 void PrintList() {
     for (bool machine : {true, false}) {
         printf("%s plug-ins (%s\\%s):\n", HiveName(machine), machine ? "HKLM" : "HKCU", kPluginsKey);
-        plume::unique_hkey key;
-        if (RegOpenKeyExA(Hive(machine), kPluginsKey, 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS) {
-            printf("  (none)\n");
-            continue;
-        }
-        for (DWORD i = 0;; ++i) {
-            char name[kMaxPluginText + 2], data[kMaxPluginText + 2];
-            DWORD nameLength = sizeof name, dataLength = sizeof data, type = 0;
-            LONG r = RegEnumValueA(key.get(), i, name, &nameLength, nullptr, &type, reinterpret_cast<BYTE*>(data),
-                                   &dataLength);
-            if (r == ERROR_NO_MORE_ITEMS) break;
-            if (r != ERROR_SUCCESS) {
-                printf("  (an entry too long for the library to read: it ends the list there)\n");
-                break;
+        bool found = false, cutShort = false;
+        for (const auto& entry : plume::ReadPluginList(machine, &found, &cutShort)) {
+            if (!entry.isString) {
+                printf("  %s: not a string value, skipped by the library\n", entry.name.c_str());
+                continue;
             }
-            if (type != REG_SZ) printf("  %s: not a string value, skipped by the library\n", name);
-            else printf("  %s = %s\n", name, data);
+            printf("  %s = %s\n", entry.name.c_str(), entry.text.c_str());
+            PrintOutcome(machine, entry.name, entry.text);
         }
+        if (!found) printf("  (none)\n");
+        if (cutShort) printf("  (an entry too long for the library to read: it ends the list there)\n");
     }
     plume::unique_hkey root;
     const bool registered =
@@ -243,6 +284,7 @@ bool Parse(int argc, char** argv, Options& o) {
         std::string a = argv[i];
         if (a == "--machine") o.machine = true;
         else if (a == "--all-plugins") o.allPlugins = true;
+        else if (a == "--all") o.all = true;
         else if (a == "--dir" && i + 1 < argc) o.dir = argv[++i];
         else if (a == "--plugin" && i + 1 < argc) {
             std::string spec = argv[++i];
@@ -262,6 +304,10 @@ bool Parse(int argc, char** argv, Options& o) {
             return false;
         }
     }
+    // Unlisting names what to unlist; only --all takes the library away.
+    if (o.command == "uninstall" && (o.all ? o.machine || o.allPlugins || !o.plugins.empty()
+                                           : !o.allPlugins && o.plugins.empty()))
+        return false;
     if (o.dir.empty()) o.dir = OwnFolder();
     if (!o.dir.empty() && o.dir.back() != '\\' && o.dir.back() != '/') o.dir += '\\';
     return o.command == "install" || o.command == "uninstall" || o.command == "list";
@@ -277,6 +323,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (o.command == "install") {
+        if (!CheckPlugins(o)) return 1;
         if (!ClientInstalled()) {
             fprintf(stderr,
                     "plume-setup: no mail client is installed here (no \"InstallRoot\" under "
@@ -287,7 +334,20 @@ int main(int argc, char** argv) {
         if (!RunRegsvr32(o.dir + "plumesrv.dll", false) || !RunRegsvr32(o.dir + "plumescript.dll", false)) return 1;
         return ListPlugins(o) ? 0 : 1;
     }
-    bool ok = UnlistPlugins(o);
+    std::vector<std::string> names;
+    for (const auto& p : o.plugins) names.push_back(p.first);
+    if (!o.all) {
+        // The library stays for the plug-ins that remain and for every other client.
+        const bool ok = UnlistPlugins(o.machine, names, o.allPlugins);
+        RemoveEmptyKeys();
+        printf("the library stays registered (plume-setup uninstall --all removes it)\n");
+        return ok ? 0 : 1;
+    }
+    bool ok = UnlistPlugins(false, {}, true) && UnlistPlugins(true, {}, true);
+    if (!ok) {
+        fprintf(stderr, "plume-setup: plug-ins are still listed; the library stays registered\n");
+        return 1;
+    }
     // What was never registered is not unregistered (regsvr32 would fail on it).
     for (const auto& [library, progId] : {std::pair<const char*, const char*>{"plumescript.dll", "PLUME.ScriptEvents"},
                                           {"plumesrv.dll", "PLUME.PLUMEObj"}}) {

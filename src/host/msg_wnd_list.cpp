@@ -211,7 +211,10 @@ void InitMsgWnd(OEPluginMsgWnd* record, HWND window) {
         record->initialized = 1;
         record->styleCopy = 0;
     }
-    if (record->menu) record->menu->SetKind(record->styleCopy);
+    // Kind 0 (the client's toolbar not found yet) is the main window's to the
+    // menus: until the kind is known the window's menus take every message
+    // window's items.
+    if (record->menu && record->styleCopy) record->menu->SetKind(record->styleCopy);
     // Only the view's window is needed: fetching its document (marshalled
     // through WM_HTML_GETOBJECT) held the UI thread for tens of milliseconds.
     if (record->toolbarHost && FindBrowserWindow(record)) record->toolbarHost->SetKeyTarget(record->browserWindow);
@@ -273,6 +276,15 @@ LRESULT RunRemoval(OEPluginMsgWnd* record, HWND hwnd, UINT message, WPARAM wPara
 
 namespace {
 
+// Sets the window up now (at its first tick, or before it when the user
+// opens a menu first) and ends the start-up timer.
+void InitNow(OEPluginMsgWnd* record, HWND hwnd) {
+    if (record->initialized) return;
+    InitMsgWnd(record, hwnd);
+    if (record->timer) KillTimer(hwnd, record->timer);
+    record->timer = 0;
+}
+
 LRESULT MsgWndProcBody(OEPluginMsgWnd* record, HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     const RegisteredMessages& m = Messages();
 
@@ -310,13 +322,11 @@ LRESULT MsgWndProcBody(OEPluginMsgWnd* record, HWND hwnd, UINT message, WPARAM w
         break;
     }
     case WM_TIMER:
-        if (!record->initialized) {
-            InitMsgWnd(record, hwnd);
-            KillTimer(hwnd, record->timer);
-            record->timer = 0;
-        }
+        InitNow(record, hwnd);
         break;
     case WM_INITMENU:
+        // A menu opened before the first tick holds the plug-ins' items too.
+        InitNow(record, hwnd);
         record->lastInitMenu = reinterpret_cast<HMENU>(wParam);
         break;
     case WM_INITMENUPOPUP: {
@@ -329,6 +339,7 @@ LRESULT MsgWndProcBody(OEPluginMsgWnd* record, HWND hwnd, UINT message, WPARAM w
         return result;
     }
     case WM_MENUSELECT:
+        InitNow(record, hwnd);
         record->lastMenuSelect = LOWORD(wParam);
         if (record->menu) record->menu->NoteMenuSelect(wParam, lParam);
         break;

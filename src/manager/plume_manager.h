@@ -206,6 +206,8 @@ public:
     std::vector<LONG> selectedMessageIds;
     bool selectedMessagesStored = false;  // false: no selection stored yet (or it was dropped)
     LONG currentMessageId = -1;
+    // The client folder whose table the message list holds (-1 none).
+    LONG listFolderId = -1;
     // The message-list binder and the store watcher, made by the constructor.
     std::shared_ptr<VexMessageList> messageList;
     std::shared_ptr<PLUMEMessageStore> messageStore;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "client_variant.h"
+#include "host/folder_tree.h"
 #include "host/hooks.h"
 #include "host/vex_message_list.h"
 #include "manager/callback_window.h"
@@ -15,31 +16,6 @@
 
 namespace plume {
 namespace {
-
-// The client's tree items point at a record holding the 64-bit folder number
-// at byte offset 16.
-constexpr size_t kFolderNumberOffset = 16;
-// The local store's root folder, the same number on both clients.
-constexpr LONG kLocalRootFolder = 1;
-
-// The record behind a tree item, or null.
-const BYTE* ItemRecord(HWND tree, HTREEITEM item) {
-    TVITEMA tvi{};
-    tvi.mask = TVIF_HANDLE | TVIF_PARAM;
-    tvi.hItem = item;
-    if (!SendMessageA(tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&tvi))) return nullptr;
-    return reinterpret_cast<const BYTE*>(tvi.lParam);
-}
-
-INT64 FolderNumber(const BYTE* record) {
-    INT64 number = 0;
-    memcpy(&number, record + kFolderNumberOffset, sizeof number);
-    return number;
-}
-
-HTREEITEM NextItem(HWND tree, UINT how, HTREEITEM item) {
-    return reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_GETNEXTITEM, how, reinterpret_cast<LPARAM>(item)));
-}
 
 std::shared_ptr<VexMessageList> MessageList(PLUMEManager* manager) {
     if (!manager) return nullptr;
@@ -91,7 +67,8 @@ void SetSelectedFolderName(HWND treeView) {
         Log(0, "PLUMEManager::SetSelectedFolderName: Null lParam.\n");
         return;
     }
-    LONG id = static_cast<LONG>(FolderNumber(reinterpret_cast<const BYTE*>(tvi.lParam)));
+    const LONG shown = static_cast<LONG>(FolderNumberOfRecord(tvi.lParam));
+    LONG id = shown;
     if (id == 0)
         id = -1;
     else if (id == 1)
@@ -100,8 +77,14 @@ void SetSelectedFolderName(HWND treeView) {
     std::shared_ptr<PLUMEMessageStore> store;
     {
         cs_lock hold(manager->storeLock());
-        // The new folder's table is bound when the client fills its list.
-        if (id != manager->selectedFolderId && manager->messageList) manager->messageList->Clear();
+        // The new folder's table is bound when the client fills its list,
+        // before or after it retitles; until then no message of the
+        // previous folder counts as selected.
+        if (id != manager->selectedFolderId && manager->listFolderId != shown) {
+            if (manager->messageList) manager->messageList->Clear();
+            manager->listFolderId = -1;
+            DropStoredSelection(manager);
+        }
         store = manager->messageStore;
     }
     LONG kind = 4;
@@ -125,9 +108,9 @@ void SetSelectedFolderName(HWND treeView) {
 }
 
 HTREEITEM FindChildTreeItem(HWND tree, HTREEITEM parentItem, LONG folderId) {
-    for (HTREEITEM c = NextItem(tree, TVGN_CHILD, parentItem); c; c = NextItem(tree, TVGN_NEXT, c)) {
-        const BYTE* record = ItemRecord(tree, c);
-        if (record && FolderNumber(record) == static_cast<INT64>(folderId)) return c;
+    for (HTREEITEM c = NextTreeItem(tree, TVGN_CHILD, parentItem); c; c = NextTreeItem(tree, TVGN_NEXT, c)) {
+        INT64 number = 0;
+        if (TreeItemFolder(tree, c, &number) && number == static_cast<INT64>(folderId)) return c;
     }
     return nullptr;
 }
@@ -167,8 +150,8 @@ void SelectFolderID(LONG folderId) {
         Log(0, "PLUMEManager::SelectFolderID: TreeView NULL.\n");
         return;
     }
-    HTREEITEM root = NextItem(tree, TVGN_ROOT, nullptr);
-    if (!IsWindowsMail()) root = NextItem(tree, TVGN_CHILD, root);  // the top item stands above the folders
+    HTREEITEM root = NextTreeItem(tree, TVGN_ROOT, nullptr);
+    if (!IsWindowsMail()) root = NextTreeItem(tree, TVGN_CHILD, root);  // the top item stands above the folders
     HTREEITEM item = FindHTreeItem(tree, root, folderId);
     if (!item) return;
     // Not waited for: the client may retitle inside the tree's notification,
@@ -226,7 +209,7 @@ void SetSelectedMessages(int count, const int* rows, int focusedRow, int) {
     PostSelectionChanged();
 }
 
-void BindMessageList(IUnknown* object, LONG) {
+void BindMessageList(IUnknown* object, LONG folderId) {
     // Called from the client's own list objects: before the server has made
     // the manager there is nothing to bind.
     PLUMEManager* manager = PLUMEManager::Get(false);
@@ -235,6 +218,7 @@ void BindMessageList(IUnknown* object, LONG) {
     if (!manager->messageList) return;
     manager->messageList->Clear();
     manager->messageList->SetMessageList(object);
+    manager->listFolderId = folderId;
 }
 
 LONG GetMessageIndex(LONG messageId) {

@@ -2,12 +2,13 @@
 
 #include <objbase.h>
 
-#include <cstring>
+#include <cstdio>
 #include <string>
+#include <vector>
 
-#include "proc_address.h"
 #include "log.h"
-#include "registry_keys.h"
+#include "plugin_outcomes.h"
+#include "proc_address.h"
 #include "unique_any.h"
 
 namespace plume {
@@ -33,10 +34,17 @@ bool Append(void* handle, int kind) {
     return true;
 }
 
-// Names the entry being loaded in start marks: the hive and value name
-// when it comes from the registry, else its text.
+// Names the entry being loaded: the hive and value name when it comes from
+// a list (its outcome is then recorded), else its text.
 const char* g_entryHive = nullptr;
 const char* g_entryName = nullptr;
+// The entries met in this start, whose outcomes are kept.
+std::vector<std::string> g_entriesSeen;
+
+std::string EntryName(const char* text) {
+    if (!g_entryHive || !g_entryName) return text;
+    return std::string(g_entryHive) + "\\" + g_entryName;
+}
 
 // A plug-in's start, marked in the registry while it runs. The mark's name
 // is the entry ("HKLM\\name"), its data the entry's text.
@@ -59,48 +67,36 @@ public:
             return;
         RegDeleteValueA(key.get(), name_.c_str());
         key.reset();
-        // The key goes with its last mark, and so do the keys above it that
-        // hold nothing else (writing the mark made them).
-        RemoveEmptyKeys(HKEY_CURRENT_USER, {kPluginStartMarksKey, "Software\\Vexlor\\PLUME", "Software\\Vexlor"});
+        // The key goes with its last mark (writing the mark made it).
+        RemoveEmptyUserKeys(kPluginStartMarksKey);
     }
     StartMark(const StartMark&) = delete;
     StartMark& operator=(const StartMark&) = delete;
 
-    // True when an earlier start of this entry, with this text, never ended.
-    static bool Left(const char* text, std::string* name) {
-        *name = EntryName(text);
-        unique_hkey key;
-        if (RegOpenKeyExA(HKEY_CURRENT_USER, kPluginStartMarksKey, 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS)
-            return false;
-        char data[1025] = {};
-        DWORD size = 1024, type = 0;
-        return RegQueryValueExA(key.get(), name->c_str(), nullptr, &type, reinterpret_cast<BYTE*>(data), &size) ==
-                   ERROR_SUCCESS &&
-               type == REG_SZ && strcmp(data, text) == 0;
-    }
-
 private:
-    static std::string EntryName(const char* text) {
-        if (!g_entryHive || !g_entryName) return text;
-        return std::string(g_entryHive) + "\\" + g_entryName;
-    }
-
     std::string name_;
     std::string text_;
     bool marked_ = false;
 };
 
-// Times a plug-in's start and names a slow one.
+// Times a plug-in's start; names a slow one in the log and in its outcome.
 class StartTimer {
 public:
     explicit StartTimer(const char* text) : text_(text), started_(GetTickCount()) {}
-    ~StartTimer() {
+    // "ran in N ms", with the slowness said.
+    std::string Took() const {
         const DWORD took = GetTickCount() - started_;
-        if (took > kSlowPluginStartMs)
+        char text[160];
+        if (took > kSlowPluginStartMs) {
             Log(0, "LoadPluginFromString: %s took %lu ms to start (longer than %lu ms).\n", text_,
                 static_cast<unsigned long>(took), static_cast<unsigned long>(kSlowPluginStartMs));
-        else
+            snprintf(text, sizeof text, "%lu ms, slow: longer than %lu ms, and the client's start waited for it",
+                     static_cast<unsigned long>(took), static_cast<unsigned long>(kSlowPluginStartMs));
+        } else {
             Log(2, "LoadPluginFromString: %s started in %lu ms.\n", text_, static_cast<unsigned long>(took));
+            snprintf(text, sizeof text, "%lu ms", static_cast<unsigned long>(took));
+        }
+        return text;
     }
     StartTimer(const StartTimer&) = delete;
     StartTimer& operator=(const StartTimer&) = delete;
@@ -110,10 +106,46 @@ private:
     DWORD started_;
 };
 
+// The outcome of one start, recorded for entries of the lists.
+void Record(const char* text, const std::string& outcome) {
+    if (!g_entryHive || !g_entryName) return;
+    WritePluginOutcome(EntryName(text), text, outcome);
+}
+
+std::string HrText(HRESULT hr) {
+    char code[16];
+    snprintf(code, sizeof code, "0x%08lX", static_cast<unsigned long>(hr));
+    // The system has no text for many COM codes.
+    const std::string text = SystemErrorText(static_cast<DWORD>(hr));
+    return text.rfind("error ", 0) == 0 ? std::string(code) : std::string(code) + " (" + text + ")";
+}
+
+// Loads a library entry; false when it did not load (the error in *error).
+bool StartLibrary(const char* text, DWORD* error) {
+    StartTimer timer(text);
+    HMODULE module = LoadLibraryA(text);
+    if (!module) {
+        *error = GetLastError();
+        return false;
+    }
+    if (!Append(module, 0)) {
+        FreeLibrary(module);
+        Record(text, "not loaded: the plug-in table is full (1024 entries)");
+        return true;
+    }
+    if (auto init = GetProcAs<void(WINAPI*)()>(module, "InitializePlugin")) {
+        init();
+        Record(text, "loaded; InitializePlugin ran in " + timer.Took());
+    } else {
+        Log(0, "LoadPluginFromString: %s has no InitializePlugin; kept loaded.\n", text);
+        Record(text, "loaded, but it exports no InitializePlugin: nothing of it runs");
+    }
+    return true;
+}
+
 void LoadPluginsFrom(HKEY root, const char* hive) {
     unique_hkey key;
-    if (RegOpenKeyExA(root, "SOFTWARE\\Vexlor\\PLUME\\Plugins", 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS)
-        return;
+    if (RegOpenKeyExA(root, kPluginsKey, 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS) return;
     g_entryHive = hive;
     LoadPluginsInKey(key.get());
     g_entryHive = nullptr;
@@ -122,8 +154,12 @@ void LoadPluginsFrom(HKEY root, const char* hive) {
 }  // namespace
 
 void LoadPlugins() {
+    g_entriesSeen.clear();
     LoadPluginsFrom(HKEY_LOCAL_MACHINE, "HKLM");
     LoadPluginsFrom(HKEY_CURRENT_USER, "HKCU");
+    // Outcomes of entries no longer listed go.
+    PrunePluginOutcomes(g_entriesSeen);
+    g_entriesSeen.clear();
 }
 
 void LoadPluginsInKey(HKEY key) {
@@ -142,6 +178,7 @@ void LoadPluginsInKey(HKEY key) {
             continue;
         }
         g_entryName = name;
+        if (g_entryHive) g_entriesSeen.push_back(EntryName(name));
         LoadPluginFromString(reinterpret_cast<const char*>(data));
         g_entryName = nullptr;
     }
@@ -150,42 +187,45 @@ void LoadPluginsInKey(HKEY key) {
 void LoadPluginFromString(const char* text) {
     // A plug-in whose start the client did not survive last time is not
     // started again until its entry changes or the mark is removed.
-    std::string markName;
-    if (StartMark::Left(text, &markName)) {
+    const std::string markName = EntryName(text);
+    if (PluginStartMarkLeft(markName, text)) {
         Log(0, "LoadPluginFromString: %s skipped: the client ended during its start last time (mark \"%s\" under "
                "HKCU\\%s).\n",
             text, markName.c_str(), kPluginStartMarksKey);
+        Record(text, "skipped: the client ended during its start last time (a crash in its start?); it is tried "
+                     "again once its entry changes");
         return;
     }
     StartMark mark(text);
-    StartTimer timer(text);
-    if (HMODULE module = LoadLibraryA(text)) {
-        if (!Append(module, 0)) {
-            FreeLibrary(module);
-            return;
-        }
-        if (auto init = GetProcAs<void(WINAPI*)()>(module, "InitializePlugin"))
-            init();
-        else
-            Log(0, "LoadPluginFromString: %s has no InitializePlugin; kept loaded.\n", text);
-        return;
-    }
+    DWORD loadError = 0;
+    if (StartLibrary(text, &loadError)) return;
     wchar_t progId[1024] = {};
     MultiByteToWideChar(CP_ACP, 0, text, -1, progId, 1023);
     CLSID clsid;
     HRESULT hr = CLSIDFromProgID(progId, &clsid);
     if (FAILED(hr)) {
         Log(0, "LoadPluginFromString: CLSIDFromProgID failed %s %08lx.\n", text, static_cast<unsigned long>(hr));
+        // A path is told by why the library did not load, a ProgID by why it is unknown.
+        Record(text, NamesLibrary(text) ? "not loaded: " + DescribeLoadFailure(text, loadError)
+                                        : "not created: no library of that name, and CLSIDFromProgID failed with " +
+                                              HrText(hr));
         return;
     }
+    StartTimer timer(text);
     IUnknown* object = nullptr;
     hr = CoCreateInstance(clsid, nullptr, CLSCTX_ALL, IID_IUnknown, reinterpret_cast<void**>(&object));
     if (FAILED(hr)) {
         Log(0, "LoadPluginFromString: Error CoCreateInstance loading %s hr = %08lx.\n", text,
             static_cast<unsigned long>(hr));
+        Record(text, "not created: CoCreateInstance failed with " + HrText(hr));
         return;
     }
-    if (!Append(object, 1)) object->Release();
+    if (!Append(object, 1)) {
+        object->Release();
+        Record(text, "not created: the plug-in table is full (1024 entries)");
+        return;
+    }
+    Record(text, "created as a COM object in " + timer.Took());
 }
 
 void UnloadPlugins() {

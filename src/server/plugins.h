@@ -5,12 +5,10 @@
 
 #include <windows.h>
 
+#include "plugin_outcomes.h"
+
 namespace plume {
 
-// Where a plug-in's start is marked while it runs ("HKCU\" + this key); a
-// mark left behind means the client ended during that start, and the entry
-// is skipped until it changes or the mark is removed.
-constexpr const char* kPluginStartMarksKey = "Software\\Vexlor\\PLUME\\PluginStartMarks";
 // A plug-in whose start takes longer is named in the log.
 constexpr DWORD kSlowPluginStartMs = 1000;
 

@@ -9,6 +9,7 @@
 #include <set>
 
 #include "client_variant.h"
+#include "host/folder_tree.h"
 #include "host/hooks.h"
 #include "manager/plume_manager.h"
 #include "log.h"
@@ -23,10 +24,10 @@ const CLSID kStoreClass = {0x101A8FB9, 0xF1B9, 0x11D1, {0x9A, 0x56, 0x00, 0xC0, 
 
 const StoreLayout kLayoutOE = {
     {0xE883FC75, 0xEC08, 0x11D1, {0x9A, 0x53, 0x00, 0xC0, 0x4F, 0xA3, 0x09, 0xD4}}, 52, 56, 18, 101, 32, false, true,
-    50, 51, 55, 1, false};
+    50, 51, 55, 1, false, 61};
 const StoreLayout kLayoutWM = {
     {0x569BA773, 0x508C, 0x469B, {0x8B, 0x21, 0xCB, 0xCC, 0xBC, 0xB7, 0xBC, 0xD2}}, 72, 76, -1, 109, 40, true, false,
-    71, 72, 78, 15, true};
+    71, 72, 78, 15, true, 81};
 
 // Positions shared by both clients.
 constexpr int kAddRef = 1;
@@ -56,6 +57,9 @@ using SaveMessageFn = HRESULT(STDMETHODCALLTYPE*)(IUnknown*, ULONGLONG*, UINT_PT
                                                   UINT_PTR);
 using DeleteMessagesFn = HRESULT(STDMETHODCALLTYPE*)(IUnknown*, UINT_PTR, MessageIdList*, void*, IUnknown*);
 using CloseRowsetFn = HRESULT(STDMETHODCALLTYPE*)(IUnknown*, UINT_PTR);
+using EnumSubFoldersFn = HRESULT(STDMETHODCALLTYPE*)(IUnknown*, UINT, UINT_PTR, IUnknown**);
+using NextSubFolderFn = HRESULT(STDMETHODCALLTYPE*)(IUnknown*, ULONG, void*, ULONG*);
+constexpr int kEnumeratorNext = 3;
 
 
 template <typename T>
@@ -200,41 +204,30 @@ LRESULT CALLBACK StoreCallbackProc(HWND hwnd, UINT message, WPARAM wParam, LPARA
     return DefWindowProcA(hwnd, message, wParam, lParam);
 }
 
-// Folder records as the client's tree items point at them: the answer
-// while no store has been captured (or the store class is missing).
-HTREEITEM NextItem(HWND tree, UINT how, HTREEITEM item) {
-    return reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_GETNEXTITEM, how, reinterpret_cast<LPARAM>(item)));
-}
-
-const BYTE* FindTreeRecord(HWND tree, HTREEITEM item, LONG folderId) {
-    for (; item; item = NextItem(tree, TVGN_NEXT, item)) {
-        TVITEMA tvi{};
-        tvi.mask = TVIF_HANDLE | TVIF_PARAM;
-        tvi.hItem = item;
-        if (SendMessageA(tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&tvi)) && tvi.lParam) {
-            const auto* record = reinterpret_cast<const BYTE*>(tvi.lParam);
-            if (Read<INT32>(record, kRecordFolderId) == folderId) return record;
-        }
-        if (const BYTE* found = FindTreeRecord(tree, NextItem(tree, TVGN_CHILD, item), folderId)) return found;
-    }
-    return nullptr;
-}
-
-// Folder 0, the store's own root above the local folders, has no tree item
-// on Windows Mail: a local folder without a parent.
+// The answer while no store has been captured (or the store class is
+// missing), from what the folder tree shows: the folder's number, its place
+// under its parent item (a top-level item hangs below the store's own root,
+// 0) and, local or not, whether it lies under the local root. Folder 0 has
+// no tree item on Windows Mail: a local folder without a parent.
 bool TreeRecord(LONG folderId, size_t kindByte, BYTE* out) {
     HWND tree = TreeView();
     if (!IsWindow(tree)) return false;
-    const BYTE* record = FindTreeRecord(tree, NextItem(tree, TVGN_ROOT, nullptr), folderId);
-    if (record) {
-        memcpy(out, record, kindByte + 1);
-    } else if (folderId == 0) {
-        const INT32 noParent = -1;
-        memcpy(out + kRecordParentId, &noParent, sizeof noParent);
-        out[kindByte] = 3;
-    } else {
-        return false;
+    INT32 parent = -1;
+    bool local = true;
+    if (folderId != 0) {
+        HTREEITEM item = FindTreeItemOfFolder(tree, NextTreeItem(tree, TVGN_ROOT, nullptr), folderId);
+        if (!item) return false;
+        INT64 number = 0;
+        HTREEITEM up = NextTreeItem(tree, TVGN_PARENT, item);
+        parent = up && TreeItemFolder(tree, up, &number) ? static_cast<INT32>(number) : 0;
+        local = false;
+        for (HTREEITEM i = item; i && !local; i = NextTreeItem(tree, TVGN_PARENT, i))
+            local = TreeItemFolder(tree, i, &number) && number == kLocalRootFolder;
     }
+    const INT32 id = folderId;
+    memcpy(out + kRecordFolderId, &id, sizeof id);
+    memcpy(out + kRecordParentId, &parent, sizeof parent);
+    out[kindByte] = local ? 3 : 0;
     memset(out + kRecordName, 0, sizeof(void*));  // nothing to free
     return true;
 }
@@ -391,6 +384,56 @@ HRESULT PLUMEMessageStore::GetFolderKind(LONG folderId, LONG* kind) {
 HRESULT PLUMEMessageStore::GetParentFolderId(LONG folderId, LONG* parent) {
     if (!parent) return E_POINTER;
     return WithFolderRecord(folderId, [&](const BYTE* r) { *parent = Read<INT32>(r, kRecordParentId); });
+}
+
+HRESULT PLUMEMessageStore::EnumSubFolders(LONG folderId, IUnknown** enumerator) {
+    if (!enumerator) return E_POINTER;
+    *enumerator = nullptr;
+    com_ptr<IUnknown> store;
+    HRESULT hr = GetStore(store.put());
+    if (FAILED(hr)) return hr;
+    return Entry<EnumSubFoldersFn>(store.get(), layout_.storeEnumSubFolders)(store.get(), static_cast<UINT>(folderId), 1,
+                                                                               enumerator);
+}
+
+HRESULT PLUMEMessageStore::NextSubFolder(IUnknown* enumerator, ULONG count, LONG* folderId, ULONG* fetched) {
+    if (!enumerator || !folderId) return E_POINTER;
+    RecordBuffer record{};
+    ULONG got = 0;
+    HRESULT hr = Entry<NextSubFolderFn>(enumerator, kEnumeratorNext)(enumerator, count, record.data(), &got);
+    if (fetched) *fetched = got;
+    if (hr == S_FALSE || FAILED(hr)) return hr;
+    *folderId = Read<INT32>(record.data(), kRecordFolderId);
+    com_ptr<IUnknown> store;
+    if (SUCCEEDED(GetStore(store.put())) && store)
+        Entry<FreeRecordFn>(store.get(), kFreeRecord)(store.get(), record.data());
+    return hr;
+}
+
+std::vector<ULONG> PLUMEMessageStore::LocalFolders() {
+    std::vector<ULONG> order{kRootFolderId};
+    std::set<ULONG> seen{kRootFolderId};
+    // Breadth first; a folder met twice (an enumerator that also lists
+    // grandchildren) is taken once, and a store that never ends its lists
+    // stops the walk at the bound.
+    for (size_t i = 0; i < order.size() && order.size() < kMaxFoldersWalked; ++i) {
+        com_ptr<IUnknown> children;
+        if (FAILED(EnumSubFolders(static_cast<LONG>(order[i]), children.put())) || !children) continue;
+        while (order.size() < kMaxFoldersWalked) {
+            LONG id = 0;
+            ULONG fetched = 0;
+            if (NextSubFolder(children.get(), 1, &id, &fetched) != S_OK || !fetched) break;
+            if (seen.insert(static_cast<ULONG>(id)).second) order.push_back(static_cast<ULONG>(id));
+        }
+    }
+    // The root itself holds folders only.
+    std::vector<ULONG> local;
+    for (ULONG id : order) {
+        if (id == kRootFolderId) continue;
+        LONG kind = 0;
+        if (SUCCEEDED(GetFolderKind(static_cast<LONG>(id), &kind)) && kind == 1) local.push_back(id);
+    }
+    return local;
 }
 
 HRESULT PLUMEMessageStore::RegisterFolderNotification(LONG folderId, IDatabaseNotify* notify, IUnknown** out) {
@@ -600,6 +643,10 @@ int PLUMEMessageStore::NotifyFolderTransaction(UINT_PTR transaction, DWORD cooki
         } else if (info.type == 0) {
             Log(2, "PLUMEMessageStore::OnTransaction: New folder %d Parent %d.\n", static_cast<int>(info.folderId),
                 static_cast<int>(info.valueA));
+            // Heard from its first message on: registered on the callback
+            // window's thread, as an opened folder is.
+            if (kind == 1 && callbackWindow_)
+                PostMessageA(callbackWindow_, kStoreOpenFolderMessage, info.folderId, 0);
         } else {
             Log(0, "PLUMEMessageStore::OnTransaction: unknown transaction type %d.\n", static_cast<int>(info.type));
         }
@@ -629,8 +676,22 @@ void PLUMEMessageStore::StartWatching() {
     if (InterlockedExchange(&enabled_, 1)) return;
     CreateStoreCallbackWindow();
     HRESULT hr = RegisterStoreNotification(&Trampoline());
-    if (FAILED(hr))
+    if (FAILED(hr)) {
         Log(0, "PLUMEMessageStore::StartWatching: RegisterStoreNotification %08lx.\n", static_cast<unsigned long>(hr));
+        return;
+    }
+    std::vector<ULONG> folders = LocalFolders();
+    {
+        cs_lock hold(lock_);
+        std::stable_partition(folders.begin(), folders.end(), [&](ULONG id) { return pinnedFolders_.count(id) != 0; });
+    }
+    if (folders.size() > kMaxRegisteredFolders) {
+        Log(0, "PLUMEMessageStore::StartWatching: %d local folders; %d are watched, the others once opened.\n",
+            static_cast<int>(folders.size()), static_cast<int>(kMaxRegisteredFolders));
+        folders.resize(kMaxRegisteredFolders);
+    }
+    // The least wanted first: eviction takes the least recently registered.
+    for (auto it = folders.rbegin(); it != folders.rend(); ++it) RegisterMessageNotification(*it);
 }
 
 void PLUMEMessageStore::StopWatching() {

@@ -1,5 +1,6 @@
 // PLUMEMessageStore: the store watcher. It reaches the client's internal
-// store object, registers as a transaction listener (IDatabaseNotify) on it
+// store object, registers as a transaction listener (IDatabaseNotify) on it,
+// on every local folder when watching starts, on every folder created since
 // and on every folder the client opens, turns each transaction into one
 // change code and hands it to its listener (the manager). It also answers
 // the folder questions of the selection (kind, parent) and the Outbox's
@@ -23,6 +24,7 @@
 #include <initializer_list>
 #include <map>
 #include <memory>
+#include <vector>
 
 #include "com_ptr.h"
 #include "sync.h"
@@ -62,6 +64,7 @@ struct StoreLayout {
     int folderOpenMessage, folderSaveMessage, folderDeleteMessages;
     UINT deleteFlagsWithCallback;
     bool wideMessageIds;  // message ids in lists are 64-bit
+    int storeEnumSubFolders;
 };
 
 // One replaced entry of a client table.
@@ -83,6 +86,10 @@ constexpr DWORD kStoreCookie = 0x1111111;
 // At most this many folders carry a registration; eviction frees five.
 constexpr size_t kMaxRegisteredFolders = 31;
 constexpr int kEvictionStep = 5;
+// The local folders' root (it holds folders, not messages).
+constexpr ULONG kRootFolderId = 1;
+// A store walk looks at no more folders than this.
+constexpr size_t kMaxFoldersWalked = 4096;
 
 class PLUMEMessageStore : public IDatabaseNotify {
 public:
@@ -107,6 +114,12 @@ public:
     HRESULT OpenFolder(LONG folderId, IUnknown** folder);
     HRESULT GetFolderKind(LONG folderId, LONG* kind);
     HRESULT GetParentFolderId(LONG folderId, LONG* parent);
+    // The store's enumerator of a folder's sub-folders (caller releases), and
+    // its next folder id: S_FALSE after the last.
+    HRESULT EnumSubFolders(LONG folderId, IUnknown** enumerator);
+    HRESULT NextSubFolder(IUnknown* enumerator, ULONG count, LONG* folderId, ULONG* fetched);
+    // Every local folder below the root, breadth first.
+    std::vector<ULONG> LocalFolders();
     HRESULT RegisterFolderNotification(LONG folderId, IDatabaseNotify* notify, IUnknown** folder);
     HRESULT UnregisterFolderNotification(IDatabaseNotify* notify, IUnknown* folder);
     // The folder's message `msgId` (caller releases `message`).
@@ -124,6 +137,9 @@ public:
     HRESULT GetFolderTransactionInfo(IUnknown* database, UINT_PTR* transaction, TransactionInfo* info);
     HRESULT GetMessageTransactionInfo(IUnknown* database, UINT_PTR* transaction, TransactionInfo* info);
 
+    // Registers on the store and on every local folder (as many as the limit
+    // allows: the pinned ones and those nearest the root first), so that
+    // changes are heard in folders the client has not opened.
     void StartWatching();
     void StopWatching();
     HRESULT RegisterMessageNotification(ULONG folderId);

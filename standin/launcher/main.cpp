@@ -2,7 +2,8 @@
 // lets it create the host window, loads the automation library
 // (plumesrv.dll) from its own folder and calls its StartServer with that
 // window, then runs the client. Without the library, or without its
-// StartServer export, the client runs alone.
+// StartServer export, the client runs alone. With /install it installs the
+// client instead (msoe.dll's MsoeInstall) and ends.
 #include <windows.h>
 
 #include <string>
@@ -49,7 +50,10 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int show) {
     auto startup = plume::GetProcAs<MsoeStartupFn>(engine, "MsoeStartup");
     auto setStarted = plume::GetProcAs<MsoeSetLibraryStartedFn>(engine, "MsoeSetLibraryStarted");
     auto run = plume::GetProcAs<MsoeRunFn>(engine, "MsoeRun");
-    if (!startup || !setStarted || !run) return 101;
+    auto install = plume::GetProcAs<MsoeInstallFn>(engine, "MsoeInstall");
+    if (!startup || !setStarted || !run || !install) return 101;
+    // `/install [/resetstore]`: the client's installer, not the client.
+    if (HasSwitch(commandLine, L"/install")) return install(folder.c_str(), HasSwitch(commandLine, L"/resetstore"));
 
     HWND host = nullptr;
     const double begin = Milliseconds();

@@ -49,33 +49,44 @@ NoteWindow* g_composeOnly = nullptr;
 
 }  // namespace
 
+bool ApplySwitch(ClientOptions& o, const std::wstring& a) {
+    if (_wcsicmp(a.c_str(), L"/resetstore") == 0) o.resetStore = true;
+    else if (_wcsicmp(a.c_str(), L"/nosave") == 0) o.noSave = true;
+    else if (_wcsicmp(a.c_str(), L"/storenotice:early") == 0) o.earlyStoreNotice = true;
+    else if (_wcsicmp(a.c_str(), L"/sending:endsfirst") == 0) o.sendingEndsFirst = true;
+    else if (_wcsicmp(a.c_str(), L"/sending:endslast") == 0) o.sendingEndsFirst = false;
+    else if (_wcsicmp(a.c_str(), L"/spooler:noopen") == 0) o.spoolerOpensFolders = false;
+    else if (_wcsicmp(a.c_str(), L"/spooler:open") == 0) o.spoolerOpensFolders = true;
+    else if (_wcsicmp(a.c_str(), L"/folder:fillfirst") == 0) o.fillBeforeRetitle = true;
+    else if (_wcsicmp(a.c_str(), L"/folder:retitlefirst") == 0) o.fillBeforeRetitle = false;
+    else if (_wcsicmp(a.c_str(), L"/readmark:atonce") == 0) o.readMarkAtOnce = true;
+    else if (_wcsicmp(a.c_str(), L"/readmark:later") == 0) o.readMarkAtOnce = false;
+    else if (_wcsnicmp(a.c_str(), L"/watch:", 7) == 0) {
+        for (const wchar_t* p = a.c_str() + 7; *p;) {
+            wchar_t* end = nullptr;
+            unsigned long n = wcstoul(p, &end, 0);
+            if (end == p) break;
+            o.watch.push_back(static_cast<UINT>(n));
+            p = *end == L',' ? end + 1 : end;
+        }
+    } else if (_wcsnicmp(a.c_str(), L"/mailurl:", 9) == 0) {
+        o.composeOnly = true;
+        std::wstring url = a.substr(9);
+        if (_wcsnicmp(url.c_str(), L"mailto:", 7) == 0) url = url.substr(7);
+        o.mailto = url;
+    } else if (_wcsicmp(a.c_str(), L"/mail") == 0) {
+        o.composeOnly = true;
+    } else {
+        return false;
+    }
+    return true;
+}
+
 ClientOptions ParseCommandLine(const wchar_t* commandLine) {
     ClientOptions o;
     int argc = 0;
     LPWSTR* argv = CommandLineToArgvW(commandLine && *commandLine ? commandLine : L"x", &argc);
-    for (int i = 0; argv && i < argc; ++i) {
-        std::wstring a = argv[i];
-        if (_wcsicmp(a.c_str(), L"/resetstore") == 0) o.resetStore = true;
-        else if (_wcsicmp(a.c_str(), L"/nosave") == 0) o.noSave = true;
-        else if (_wcsicmp(a.c_str(), L"/storenotice:early") == 0) o.earlyStoreNotice = true;
-        else if (_wcsnicmp(a.c_str(), L"/watch:", 7) == 0) {
-            for (const wchar_t* p = a.c_str() + 7; *p;) {
-                wchar_t* end = nullptr;
-                unsigned long n = wcstoul(p, &end, 0);
-                if (end == p) break;
-                o.watch.push_back(static_cast<UINT>(n));
-                p = *end == L',' ? end + 1 : end;
-            }
-        }
-        else if (_wcsnicmp(a.c_str(), L"/mailurl:", 9) == 0) {
-            o.composeOnly = true;
-            std::wstring url = a.substr(9);
-            if (_wcsnicmp(url.c_str(), L"mailto:", 7) == 0) url = url.substr(7);
-            o.mailto = url;
-        } else if (_wcsicmp(a.c_str(), L"/mail") == 0) {
-            o.composeOnly = true;
-        }
-    }
+    for (int i = 0; argv && i < argc; ++i) ApplySwitch(o, argv[i]);
     LocalFree(argv);
     return o;
 }

@@ -23,9 +23,25 @@ struct ClientOptions {
     bool noSave = false;         // /nosave: do not write the store back
     std::vector<UINT> watch;     // /watch:n,n,...: record these messages reaching the host window from the start
     bool earlyStoreNotice = false;  // /storenotice:early: the store notice is queued before the library starts
+    // /sending:endsfirst: a message window's sending state ends before its
+    // message enters the Outbox (by default it ends when the window goes,
+    // after the insert and the send command).
+    bool sendingEndsFirst = false;
+    // /spooler:open: the spooler opens the Outbox and Sent Items as a view
+    // would at every step (by default, /spooler:noopen, it moves messages
+    // without opening them).
+    bool spoolerOpensFolders = false;
+    // /folder:fillfirst: a folder change fills the message list before the
+    // main window is retitled (by default the title comes first).
+    bool fillBeforeRetitle = false;
+    // /readmark:atonce: the message shown in the preview pane is marked read
+    // inside the list's notification (by default once the selection settled).
+    bool readMarkAtOnce = false;
 };
 
 ClientOptions ParseCommandLine(const wchar_t* commandLine);
+// Applies one switch of the command line; false for one it does not know.
+bool ApplySwitch(ClientOptions& options, const std::wstring& text);
 
 class Client {
 public:

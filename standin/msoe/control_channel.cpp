@@ -902,6 +902,11 @@ std::vector<MethodEntry>& Methods() {
              return Value::Str(times);
          }},
         {L"StoreError", [](Args&) { return Value::Str(Client::Get().loadError); }},
+        // A switch of the command line, applied from now on.
+        {L"Switch", [](Args& a) {
+             if (!ApplySwitch(Client::Get().options, a.Str(0))) Fail(L"Switch: unknown switch", E_INVALIDARG);
+             return Value::Bool(true);
+         }},
         {L"Quit", [](Args&) {
              Client& c = Client::Get();
              for (NoteWindow* n : c.notes) PostMessageW(n->hwnd(), WM_CLOSE, 0, 0);

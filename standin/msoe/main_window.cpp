@@ -506,9 +506,14 @@ bool MainWindow::SelectFolder(int64_t folderId) {
 void MainWindow::ShowSelectedFolder() {
     if (!folderChangePending_) return;
     folderChangePending_ = false;
-    // The title first: the new folder's list is filled after it.
-    Retitle();
-    FillList();
+    // The title first, the new folder's list after it (or switched, the other way).
+    if (Client::Get().options.fillBeforeRetitle) {
+        FillList();
+        Retitle();
+    } else {
+        Retitle();
+        FillList();
+    }
     UpdateStatus();
 }
 
@@ -623,7 +628,10 @@ void MainWindow::UpdatePreview() {
     // Marked read once the selection has settled, as the client does after
     // showing a message: not inside the list's notification, whose sender
     // may be waiting for this thread.
-    if (!m->read) PostMessageW(hwnd_, kMsgMarkPreviewRead, static_cast<WPARAM>(id), 0);
+    if (!m->read) {
+        if (Client::Get().options.readMarkAtOnce) Store::Instance().SetRead(id, true);
+        else PostMessageW(hwnd_, kMsgMarkPreviewRead, static_cast<WPARAM>(id), 0);
+    }
 }
 
 void MainWindow::UpdateStatus() {

@@ -381,14 +381,16 @@ bool NoteWindow::Send(bool later) {
 }
 
 void NoteWindow::FinishSend(const Message& message, bool later) {
-    // The window's sending ends before the message enters the Outbox: the
-    // new Outbox message is then reported as one, and the send that follows
-    // finds it already reported.
-    SendMessageW(hwnd_, kMsgSendingEnded, 0, 0);
+    // As a real window does, the message enters the Outbox and the send
+    // starts while the window is still sending; its sending state ends as
+    // it goes. Switched, the state ends first.
+    const bool endsFirst = Client::Get().options.sendingEndsFirst;
+    if (endsFirst) SendMessageW(hwnd_, kMsgSendingEnded, 0, 0);
     Store& store = Store::Instance();
     if (init_.messageId >= 0) store.DeleteMessage(init_.messageId);
     store.InsertMessage(message);
     if (!later && SendMailImmediately() && !WorkingOffline()) Client::Get().StartSend();
+    if (!endsFirst) SendMessageW(hwnd_, kMsgSendingEnded, 0, 0);
     DestroyWindow(hwnd_);
 }
 

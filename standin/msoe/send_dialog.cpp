@@ -84,7 +84,9 @@ void SendDialog::Step() {
     Store& store = Store::Instance();
     if (!WorkingOffline()) {
         // The spooler works on the folders it opens, as the client's does.
-        for (FolderRole role : {FolderRole::Outbox, FolderRole::SentItems}) OpenFolderForView(store.FolderIdForRole(role));
+        if (Client::Get().options.spoolerOpensFolders)
+            for (FolderRole role : {FolderRole::Outbox, FolderRole::SentItems})
+                OpenFolderForView(store.FolderIdForRole(role));
         auto waiting = store.MessagesIn(store.FolderIdForRole(FolderRole::Outbox));
         if (!waiting.empty()) {
             Account fallback;

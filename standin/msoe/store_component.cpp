@@ -607,10 +607,13 @@ HRESULT STDMETHODCALLTYPE GetFolderInfo(Object*, uint32_t folderId, void* record
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE NextSubFolder(Object* self, void* record) {
+// Hands out one record a call, whatever count is asked for.
+HRESULT STDMETHODCALLTYPE NextSubFolder(Object* self, ULONG, void* record, ULONG* fetched) {
+    if (fetched) *fetched = 0;
     if (!record) return E_POINTER;
     if (self->next >= self->children.size()) return S_FALSE;
     CopyOut(FolderRecordOf(self->children[self->next++]), record);
+    if (fetched) *fetched = 1;
     return S_OK;
 }
 

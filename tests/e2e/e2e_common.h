@@ -14,6 +14,12 @@
 namespace plume::test {
 
 extern ClientVariant g_variant;
+// Stand-in switches every client of the run starts with (--switches=...),
+// for the runs that play a client ordering things its other way.
+inline std::wstring& ClientSwitches() {
+    static std::wstring switches;
+    return switches;
+}
 inline bool IsWm() { return g_variant == ClientVariant::WindowsMail; }
 
 // Folder numbers of the local store.
@@ -87,7 +93,7 @@ protected:
     }
     // The stand-in alone: the library is not loaded (its own suites load it).
     void StartClient(const std::wstring& arguments = L"/resetstore /nosave /nolibrary") {
-        client = StandinProcess::Start(g_variant, arguments);
+        client = StandinProcess::Start(g_variant, arguments + L" " + ClientSwitches());
         main = client->Call(L"MainWindow").Hwnd();
     }
     Var Call(const wchar_t* m, const std::vector<Var>& a = {}) { return client->Call(m, a); }

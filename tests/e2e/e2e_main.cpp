@@ -19,6 +19,9 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         if (strcmp(argv[i], "--variant=wm") == 0) plume::test::g_variant = plume::test::ClientVariant::WindowsMail;
         else if (strcmp(argv[i], "--variant=oe") == 0) plume::test::g_variant = plume::test::ClientVariant::OutlookExpress;
+        else if (strncmp(argv[i], "--switches=", 11) == 0)
+            for (const char* c = argv[i] + 11; *c; ++c)  // comma-separated
+                plume::test::ClientSwitches() += *c == ',' ? L' ' : static_cast<wchar_t>(*c);
     }
     if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 2;
     for (const wchar_t* name : {L"plumesrv.dll", L"plumescript.dll"}) {

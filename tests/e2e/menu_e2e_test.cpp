@@ -189,8 +189,9 @@ TEST_F(MenuE2E, RenamingAndRemovingWhileTheMenuIsOpen) {
 }
 
 TEST_F(MenuE2E, MessageWindowItemsAppearInMessageWindowsOpenedAfterwards) {
+    // Items for compose windows: only a window whose kind is known shows them.
     com_ptr<IOEMenu> noteFile, mainFile = Menu(root_.get(), kFileMenu);
-    ASSERT_EQ(S_OK, root_->GetMsgWndMenu(static_cast<tagWNDSTYLE>(kAllMsgWnd), kFileMenu, noteFile.put()));
+    ASSERT_EQ(S_OK, root_->GetMsgWndMenu(OE_MSG_SEND_WND, kFileMenu, noteFile.put()));
     com_ptr<IOEMenuItem> forNotes = Item(noteFile.get(), L"PLUME Stamp Subject");
     com_ptr<IOEMenuItem> forMain = Item(mainFile.get(), L"PLUME Main Only");
     const long id = IdOf(forNotes);
@@ -198,15 +199,19 @@ TEST_F(MenuE2E, MessageWindowItemsAppearInMessageWindowsOpenedAfterwards) {
     EXPECT_EQ(nullptr, Find(mainEntries, L"PLUME Stamp Subject"));
     EXPECT_NE(nullptr, Find(mainEntries, L"PLUME Main Only"));
 
-    HWND note = Compose();
+    // Opened at once, before the library's first tick has seen the window,
+    // the window's menu holds the items already.
+    HWND note = Call(L"NewMessage").Hwnd();
+    ASSERT_TRUE(note);
     const long w = H(note);
-    com_ptr<IOEMsgWnd> msgWnd = MsgWnd(root_.get(), note);
-    ASSERT_TRUE(msgWnd);
-    // The window's kind is known after its first tick.
-    ASSERT_TRUE(StandinProcess::WaitFor([&] { return StyleOf(msgWnd) != OE_MSG_INVALID; }));
-    std::vector<Entry> noteEntries = Open(note, L"File");
-    EXPECT_NE(nullptr, Find(noteEntries, L"PLUME Stamp Subject"));
-    EXPECT_EQ(nullptr, Find(noteEntries, L"PLUME Main Only"));
+    std::vector<Entry> noteFileEntries = Open(note, L"File");
+    EXPECT_NE(nullptr, Find(noteFileEntries, L"PLUME Stamp Subject"));
+    EXPECT_EQ(nullptr, Find(noteFileEntries, L"PLUME Main Only"));
+    com_ptr<IOEMsgWnd> msgWnd;
+    ASSERT_TRUE(StandinProcess::WaitFor([&] {
+        msgWnd.reset();
+        return SUCCEEDED(root_->GetMsgWnd(w, msgWnd.put())) && msgWnd;
+    }));
 
     // An item of this window only; ids are never shared: the main window's
     // next item follows the window's own.

@@ -94,8 +94,9 @@ TEST_F(StandinBehaviour, SendingPutsTheMessageInTheOutboxAndStartsATransfer) {
     EXPECT_EQ(seen[0].msg, 0x9C3Fu);
     EXPECT_EQ(seen[0].hwnd, later);
 
-    // Send: 0x9C3F to the window, then 0xAA4 to the send dialog, and the
-    // transfer moves the Outbox to Sent Items between 0x08B6 0 and 13/14.
+    // Send: 0xAA4 to the send dialog while the window still sends, the
+    // transfer's start (0x08B6 0), then 0x9C3F as the window goes; the
+    // transfer moves the Outbox to Sent Items until 0x08B6 13/14.
     Call(L"WatchMessages", {0, std::vector<long>{0x9C3F, 0xAA4, 0x8B6}});
     HWND now = Call(L"NewMessage").Hwnd();
     Call(L"TypeText", {H(now), 1001, L"ben.okafor@contoso.example"});
@@ -105,13 +106,13 @@ TEST_F(StandinBehaviour, SendingPutsTheMessageInTheOutboxAndStartsATransfer) {
     ASSERT_TRUE(Call(L"WaitTransferIdle", {5000}).Bool());
     seen = Watched(*client);
     ASSERT_EQ(seen.size(), 4u);
-    EXPECT_EQ(seen[0].msg, 0x9C3Fu);
-    EXPECT_EQ(seen[0].hwnd, now);
-    EXPECT_EQ(seen[1].msg, 0xAA4u);
-    EXPECT_EQ(seen[1].hwnd, dialog);
-    EXPECT_EQ(seen[2].msg, 0x8B6u);
-    EXPECT_EQ(seen[2].hwnd, main);
-    EXPECT_EQ(seen[2].wp, 0u);
+    EXPECT_EQ(seen[0].msg, 0xAA4u);
+    EXPECT_EQ(seen[0].hwnd, dialog);
+    EXPECT_EQ(seen[1].msg, 0x8B6u);
+    EXPECT_EQ(seen[1].hwnd, main);
+    EXPECT_EQ(seen[1].wp, 0u);
+    EXPECT_EQ(seen[2].msg, 0x9C3Fu);
+    EXPECT_EQ(seen[2].hwnd, now);
     EXPECT_EQ(seen[3].msg, 0x8B6u);
     EXPECT_EQ(seen[3].wp, IsWm() ? 14u : 13u);
     EXPECT_TRUE(Call(L"Messages", {OutboxId()}).Array().empty());

@@ -17,6 +17,7 @@ namespace {
 
 constexpr const wchar_t* kPlugins = L"SOFTWARE\\Vexlor\\PLUME\\Plugins";
 constexpr const wchar_t* kMarks = L"Software\\Vexlor\\PLUME\\PluginStartMarks";
+constexpr const wchar_t* kOutcomes = L"Software\\Vexlor\\PLUME\\PluginOutcomes";
 // A class whose ProgID is registered but whose server library is missing.
 constexpr const wchar_t* kBrokenProgId = L"PLUMETest.BrokenPlugin";
 constexpr const wchar_t* kBrokenClsid = L"{0C3F2A61-5B7E-4D28-9A14-6E8B3D5C7F20}";
@@ -128,6 +129,7 @@ protected:
     ScopedRegistryKeyValues machineValues_{HKEY_LOCAL_MACHINE, kPlugins};
     ScopedRegistryKeyValues userValues_{HKEY_CURRENT_USER, kPlugins};
     ScopedRegistryKeyValues marks_{HKEY_CURRENT_USER, kMarks};
+    ScopedRegistryKeyValues outcomes_{HKEY_CURRENT_USER, kOutcomes};
     ScopedRegistryKey brokenProgId_{HKEY_CLASSES_ROOT, kBrokenProgId};
     ScopedRegistryKey brokenClass_{HKEY_CLASSES_ROOT, std::wstring(L"CLSID\\") + kBrokenClsid};
     std::unique_ptr<StandinProcess> client_;

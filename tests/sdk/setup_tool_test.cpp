@@ -1,6 +1,7 @@
 // plume-setup.exe as a plug-in writer runs it: install registers the library
-// and the script helper and lists plug-ins; uninstall takes all of it away
-// again; bad input gets a clear exit code and changes nothing.
+// and the script helper and lists plug-ins; unlisting plug-ins leaves the
+// library to the others, uninstall --all takes all of it away again; bad
+// input gets a clear exit code and changes nothing.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <sddl.h>
@@ -57,15 +58,15 @@ std::string PluginValue(HKEY hive, const char* name) {
 class SetupTool : public testing::Test {
 protected:
     void SetUp() override {
+        wasRegistered_ = Exists(HKEY_CLASSES_ROOT, "PLUME.PLUMEObj");
         ASSERT_FALSE(Exists(HKEY_CURRENT_USER, "SOFTWARE\\Vexlor\\PLUME\\Plugins"))
             << "the prefix lists plug-ins already; this suite would change them";
         ASSERT_FALSE(Exists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vexlor\\PLUME\\Plugins"));
-        wasRegistered_ = Exists(HKEY_CLASSES_ROOT, "PLUME.PLUMEObj");
     }
     void TearDown() override {
         for (HKEY hive : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) RegDeleteTreeW(hive, kPlugins);
         if (wasRegistered_) RunSetupTool("install");
-        else RunSetupTool("uninstall");
+        else RunSetupTool("uninstall --all");
     }
     bool wasRegistered_ = false;
     // Keys above the plug-in lists that a test may create are removed when empty by the tool;
@@ -99,15 +100,19 @@ TEST_F(SetupTool, InstallRegistersEverythingAndUninstallLeavesNothingOfOurs) {
     EXPECT_EQ(0u, RunSetupTool("install"));
     EXPECT_EQ(plugin, PluginValue(HKEY_CURRENT_USER, "Stamper"));
 
-    // Unlisting one plug-in (uninstall also unregisters): the others stay listed.
+    // Unlisting plug-ins leaves the others listed and the library
+    // registered, also once no plug-in is left: scripts and programs use it.
     ASSERT_EQ(0u, RunSetupTool("uninstall --machine --plugin Everyone"));
     EXPECT_EQ("", PluginValue(HKEY_LOCAL_MACHINE, "Everyone"));
     EXPECT_EQ(plugin, PluginValue(HKEY_CURRENT_USER, "Stamper"));
-    EXPECT_FALSE(Exists(HKEY_CLASSES_ROOT, "PLUME.PLUMEObj"));
-    ASSERT_EQ(0u, RunSetupTool("install"));
-
     ASSERT_EQ(0u, RunSetupTool("uninstall --all-plugins"));
-    ASSERT_EQ(0u, RunSetupTool("uninstall --all-plugins --machine"));
+    EXPECT_FALSE(Exists(HKEY_CURRENT_USER, "SOFTWARE\\Vexlor\\PLUME\\Plugins"));
+    EXPECT_TRUE(Exists(HKEY_CLASSES_ROOT, "PLUME.PLUMEObj"));
+    EXPECT_TRUE(Exists(HKEY_CLASSES_ROOT, kScriptHelper));
+
+    // Only --all takes the library away, with every list.
+    ASSERT_EQ(0u, RunSetupTool("install --machine --plugin Everyone=PLUME.ScriptEvents"));
+    ASSERT_EQ(0u, RunSetupTool("uninstall --all"));
     for (const ClassKeys& c : kClasses) {
         EXPECT_FALSE(Exists(HKEY_CLASSES_ROOT, std::string("CLSID\\") + c.clsid)) << c.clsid;
         EXPECT_FALSE(Exists(HKEY_CLASSES_ROOT, c.progId)) << c.progId;
@@ -117,7 +122,7 @@ TEST_F(SetupTool, InstallRegistersEverythingAndUninstallLeavesNothingOfOurs) {
     EXPECT_FALSE(Exists(HKEY_CURRENT_USER, "SOFTWARE\\Vexlor\\PLUME\\Plugins"));
     EXPECT_FALSE(Exists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vexlor\\PLUME\\Plugins"));
     // Unregistering what is not registered is no failure.
-    EXPECT_EQ(0u, RunSetupTool("uninstall"));
+    EXPECT_EQ(0u, RunSetupTool("uninstall --all"));
 }
 
 TEST_F(SetupTool, BadInputIsRefusedWithNothingHalfWritten) {
@@ -127,11 +132,15 @@ TEST_F(SetupTool, BadInputIsRefusedWithNothingHalfWritten) {
     EXPECT_EQ(2u, RunSetupTool("install --plugin NoValue"));
     EXPECT_EQ(2u, RunSetupTool("install --plugin " + std::string(1100, 'n') + "=PLUME.ScriptEvents"));
     EXPECT_EQ(2u, RunSetupTool("install --plugin Long=" + std::string(1100, 'v')));
+    EXPECT_EQ(2u, RunSetupTool("uninstall"));  // unlisting names what
+    EXPECT_EQ(2u, RunSetupTool("uninstall --all --plugin Stamper"));
+    // A library path that does not exist: refused before anything changes.
+    EXPECT_EQ(1u, RunSetupTool("install --plugin Here=PLUME.ScriptEvents --plugin Gone=C:\\nowhere\\gone.dll"));
     EXPECT_FALSE(Exists(HKEY_CURRENT_USER, "SOFTWARE\\Vexlor\\PLUME\\Plugins"));
 
     // No mail client installed: nothing is registered or listed.
     {
-        ASSERT_EQ(0u, RunSetupTool("uninstall"));
+        ASSERT_EQ(0u, RunSetupTool("uninstall --all"));
         plume::test::ScopedRegistryKeyValues oe(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Outlook Express");
         plume::test::ScopedRegistryKeyValues wm(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows Mail");
         RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Outlook Express", "InstallRoot");

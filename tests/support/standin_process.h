@@ -5,6 +5,7 @@
 
 #include <windows.h>
 #include <oleauto.h>
+#include <plume_sandbox.h>
 
 #include <memory>
 #include <string>
@@ -21,43 +22,11 @@ std::wstring OwnFolder();
 
 // {5E1D2C3B-7A4F-4C1E-9B2D-8F6A0C1E3D71}: "PLUMEStandin.Client", for scripts.
 extern const CLSID kClsidStandinClient;
-// The control object of the client running as process `pid`, reached through
-// its control window; null when it has none (yet). Caller releases.
-IDispatch* ControlOf(DWORD pid);
-
-// An owned VARIANT with readers that fail the call (throw) on a wrong type.
-class Var {
-public:
-    Var() { VariantInit(&v_); }
-    Var(long n) : Var() { v_.vt = VT_I4; v_.lVal = n; }
-    Var(int n) : Var(static_cast<long>(n)) {}
-    Var(const wchar_t* s) : Var() { v_.vt = VT_BSTR; v_.bstrVal = SysAllocString(s); }
-    Var(const std::wstring& s) : Var() { v_.vt = VT_BSTR; v_.bstrVal = SysAllocStringLen(s.data(), static_cast<UINT>(s.size())); }
-    Var(const std::vector<long>& numbers);
-    Var(const Var& o) : Var() { VariantCopy(&v_, const_cast<VARIANT*>(&o.v_)); }
-    Var& operator=(const Var& o) { if (this != &o) { VariantClear(&v_); VariantCopy(&v_, const_cast<VARIANT*>(&o.v_)); } return *this; }
-    ~Var() { VariantClear(&v_); }
-
-    VARIANT* get() { return &v_; }
-    const VARIANT& raw() const { return v_; }
-    long Long() const;
-    bool Bool() const;
-    std::wstring Str() const;
-    std::vector<Var> Array() const;
-    // An array of numbers.
-    std::vector<long> Longs() const;
-    // A window handle returned as a number.
-    HWND Hwnd() const { return reinterpret_cast<HWND>(static_cast<LONG_PTR>(Long())); }
-
-private:
-    VARIANT v_;
-};
-
-// What a failed control call reported.
-struct CallError {
-    HRESULT hr;
-    std::wstring description;
-};
+// The control channel's values, errors and lookup, as the SDK's test library
+// has them.
+using plume_sandbox::CallError;
+using plume_sandbox::ControlOf;
+using plume_sandbox::Var;
 
 class StandinProcess {
 public:
@@ -84,15 +53,10 @@ public:
     // Calls `poll` until it is true or the time is up.
     template <typename F>
     static bool WaitFor(F poll, DWORD timeoutMs = 5000) {
-        DWORD start = GetTickCount();
-        while (!poll()) {
-            if (GetTickCount() - start > timeoutMs) return false;
-            PumpFor(20);
-        }
-        return true;
+        return plume_sandbox::WaitFor(poll, timeoutMs);
     }
     // Dispatches this thread's messages for `ms` milliseconds.
-    static void PumpFor(DWORD ms);
+    static void PumpFor(DWORD ms) { plume_sandbox::PumpFor(ms); }
 
     // Asks the client to quit and waits; ends it by force after `timeoutMs`.
     // True when it ended by itself.

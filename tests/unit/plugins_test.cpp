@@ -8,6 +8,7 @@
 
 #include "proc_address.h"
 #include "log_lines.h"
+#include "plugin_outcomes.h"
 #include "server/plugins.h"
 #include "registry_scope.h"
 #include "test_paths.h"
@@ -26,6 +27,12 @@ public:
 
 // The plug-in lists the library reads at start-up.
 constexpr const wchar_t* kPluginsPath = L"SOFTWARE\\Vexlor\\PLUME\\Plugins";
+
+// The outcomes a start records, put back as they were.
+class Outcomes : public plume::test::ScopedRegistryKeyValues {
+public:
+    Outcomes() : ScopedRegistryKeyValues(HKEY_CURRENT_USER, L"Software\\Vexlor\\PLUME\\PluginOutcomes") {}
+};
 
 // What the test plug-ins wrote, in order, since the last call.
 std::string TakePluginTrace() {
@@ -78,6 +85,7 @@ TEST(Plugins, AStartTheClientDidNotSurviveIsSkippedUntilItsEntryChanges) {
     TakePluginTrace();
     plume::test::ScopedRegistryKey user(HKEY_CURRENT_USER, kPluginsPath);
     ASSERT_TRUE(user.created()) << "this prefix lists plug-ins of its own";
+    Outcomes outcomes;
     user.SetString("a", plugin);
     auto markExists = [&] {
         plume::unique_hkey key;
@@ -134,6 +142,7 @@ TEST(Plugins, MachinePluginsLoadBeforeUserPluginsInListOrder) {
         plume::test::ScopedRegistryKey user(HKEY_CURRENT_USER, kPluginsPath);
         ASSERT_TRUE(machine.created()) << "this prefix lists plug-ins of its own";
         ASSERT_TRUE(user.created()) << "this prefix lists plug-ins of its own";
+        Outcomes outcomes;
         user.SetString("a", first);
         machine.SetString("a", second);
         machine.SetString("b", first);
@@ -144,6 +153,45 @@ TEST(Plugins, MachinePluginsLoadBeforeUserPluginsInListOrder) {
     plume::UnloadPlugins();
     EXPECT_EQ("free:test_plugin_second.dll free:test_plugin.dll", TakePluginTrace())
         << "the second entry of test_plugin.dll frees it";
+}
+
+// Each listed entry's start leaves its outcome, with the reason the system
+// gives when it did not load; the outcome of an entry no longer listed goes
+// at the next start.
+TEST(Plugins, EachEntrysOutcomeIsRecordedWithTheReason) {
+    struct Case {
+        const char* name;
+        std::string text;
+        std::vector<std::string> says;
+    };
+    const std::vector<Case> cases = {
+        {"ok", PluginPath(), {"loaded; InitializePlugin ran in ", " ms"}},
+        {"noinit", "shlwapi.dll", {"loaded, but it exports no InitializePlugin"}},
+        {"gone", "C:\\nowhere\\gone.dll", {"not loaded: error 126 (", "): the file does not exist"}},
+        {"runtime", PluginPath(L"runtime_plugin.dll"),
+         {"not loaded: error 126 (", "it needs libstdc++-6.dll", "not found", "-static"}},
+        {"progid", "No.Such.ProgId", {"not created: ", "CLSIDFromProgID failed with 0x800401F3"}},
+    };
+    plume::test::ScopedRegistryKey user(HKEY_CURRENT_USER, kPluginsPath);
+    ASSERT_TRUE(user.created()) << "this prefix lists plug-ins of its own";
+    Outcomes outcomes;
+    for (const Case& c : cases) user.SetString(c.name, c.text);
+    plume::LoadPlugins();
+    plume::UnloadPlugins();
+    for (const Case& c : cases) {
+        plume::PluginOutcome o;
+        ASSERT_TRUE(plume::ReadPluginOutcome(std::string("HKCU\\") + c.name, &o)) << c.name;
+        EXPECT_EQ(c.text, o.text);
+        EXPECT_EQ(19u, o.when.size()) << o.when;
+        for (const auto& part : c.says) EXPECT_NE(std::string::npos, o.outcome.find(part)) << c.name << ": " << o.outcome;
+    }
+
+    RegDeleteValueA(user.get(), "gone");
+    plume::LoadPlugins();
+    plume::UnloadPlugins();
+    plume::PluginOutcome o;
+    EXPECT_FALSE(plume::ReadPluginOutcome("HKCU\\gone", &o));
+    EXPECT_TRUE(plume::ReadPluginOutcome("HKCU\\ok", &o));
 }
 
 TEST(Plugins, AValueTooLongForTheBufferEndsTheKey) {

@@ -50,6 +50,7 @@ struct FakeClient {
     std::vector<std::pair<Obj*, IUnknown*>> registrations;
     int freed = 0;
     int opens = 0;
+    bool enumerates = false;  // the store lists sub-folders
 };
 FakeClient* g;
 
@@ -106,6 +107,35 @@ HRESULT STDMETHODCALLTYPE FolderInfo(Obj*, UINT id, void* out) {
     return S_OK;
 }
 
+// A sub-folder enumerator: one record a call.
+struct Children {
+    AnyFn* vtbl;
+    LONG refs;
+    std::vector<UINT> ids;
+    size_t next = 0;
+};
+HRESULT STDMETHODCALLTYPE NextChild(Children* e, ULONG, void* out, ULONG* fetched) {
+    *fetched = 0;
+    if (e->next >= e->ids.size()) return S_FALSE;
+    Record r{};
+    Put32(r, kFolderIdAt, e->ids[e->next++]);
+    memcpy(out, r.data(), r.size());
+    *fetched = 1;
+    return S_OK;
+}
+AnyFn g_childrenTable[4] = {reinterpret_cast<AnyFn>(&plume::test::FakeQuery<Children>),
+                            reinterpret_cast<AnyFn>(&plume::test::FakeAddRef<Children>),
+                            reinterpret_cast<AnyFn>(&plume::test::FakeRelease<Children>),
+                            reinterpret_cast<AnyFn>(NextChild)};
+HRESULT STDMETHODCALLTYPE EnumSubFolders(Obj*, UINT parent, UINT_PTR, IUnknown** out) {
+    if (!g->enumerates) return E_NOTIMPL;
+    auto* e = new Children{g_childrenTable, 1, {}};
+    for (const auto& [id, spec] : g->folders)
+        if (spec.parent == parent && id != parent) e->ids.push_back(id);
+    *out = reinterpret_cast<IUnknown*>(e);
+    return S_OK;
+}
+
 HRESULT STDMETHODCALLTYPE CreateRowset(Obj* o, UINT_PTR, UINT_PTR, UINT_PTR* out) {
     *out = reinterpret_cast<UINT_PTR>(new plume::test::FakeRowset{g->messages[static_cast<UINT>(o->folder)], g->c->wm});
     return S_OK;
@@ -125,6 +155,7 @@ void BuildTables(const Contract& c) {
     }
     g_storeTable[c.storeOpenFolder] = reinterpret_cast<AnyFn>(OpenFolder);
     g_storeTable[c.storeFolderInfo] = reinterpret_cast<AnyFn>(FolderInfo);
+    g_storeTable[c.storeEnumSubFolders] = reinterpret_cast<AnyFn>(EnumSubFolders);
     g_folderTable[kCreateRowset] = reinterpret_cast<AnyFn>(CreateRowset);
     if (c.folderSeekRowset >= 0)
         g_folderTable[c.folderSeekRowset] = reinterpret_cast<AnyFn>(&plume::test::FakeSeekRowset<Obj>);
@@ -328,16 +359,42 @@ TEST_P(StoreWatcherTest, FolderTransactionsCarryTheOldParentAndTheNewOneOnlyForM
         {514, 1, 7, 2, 0, 2, 0},
     };
     EXPECT_EQ(expected, listener.changes);
+    // The new folder is watched from its creation on (the client's thread
+    // registers it).
+    plume::test::Pump();
+    EXPECT_EQ(std::list<ULONG>{7}, watcher->RegisteredFolders());
 
     // A deleted folder: its kind comes from the record, and its registration goes.
     ASSERT_HRESULT_SUCCEEDED(ClientOpens(8));
-    ASSERT_EQ(std::list<ULONG>{8}, watcher->RegisteredFolders());
+    ASSERT_EQ((std::list<ULONG>{7, 8}), watcher->RegisteredFolders());
     client.folders.erase(8);
     listener.changes.clear();
     // Even an update of a local folder that is gone is its deletion.
     ASSERT_HRESULT_SUCCEEDED(Commit({{1, FolderRec(8, 1, "one"), FolderRec(8, 1, "one")}}, kStoreCookie));
     EXPECT_EQ((std::vector<Change>{{516, 1, 8, 1, 0, 1, 0}}), listener.changes);
-    EXPECT_TRUE(watcher->RegisteredFolders().empty());
+    EXPECT_EQ(std::list<ULONG>{7}, watcher->RegisteredFolders());
+}
+
+// Watching starts on every local folder the store lists (below the root,
+// breadth first), as far as the limit allows: the pinned ones and those
+// nearest the root first, registered so that they are evicted last.
+TEST_P(StoreWatcherTest, WatchingStartsOnEveryLocalFolderUpToTheLimit) {
+    client.enumerates = true;
+    client.folders[41] = {2, kLocalKind};  // one level down
+    watcher->PinFolders({35, 41});
+    watcher->StartWatching();
+    std::list<ULONG> lru = watcher->RegisteredFolders();
+    std::vector<ULONG> expected;
+    for (UINT id = 30; id >= 2; --id) expected.push_back(id);  // 2 to 30, least wanted first
+    expected.push_back(41);
+    expected.push_back(35);
+    EXPECT_EQ(expected, std::vector<ULONG>(lru.begin(), lru.end())) << "31 to 40 wait until opened; 90 is no local folder";
+    // A folder opened later takes the place of the five least wanted.
+    ASSERT_EQ(S_OK, ClientOpens(40));
+    lru = watcher->RegisteredFolders();
+    EXPECT_EQ(27u, lru.size());
+    EXPECT_EQ(25u, lru.front());
+    EXPECT_EQ(40u, lru.back());
 }
 
 TEST_P(StoreWatcherTest, OpenedFoldersRegisterUpToThirtyOneEvictingFiveAtATimeButNeverPinnedOnes) {

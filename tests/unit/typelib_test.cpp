@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include <plume_events.h>
+
 #include "com_ptr.h"
 #include "test_paths.h"
 
@@ -328,6 +330,59 @@ TEST_F(TypeLibTest, EventInterfacesAreDispinterfacesNumberedFromOne) {
             EXPECT_EQ(want.methods[n].params, Params(info.get(), *f));
             info->ReleaseFuncDesc(f);
         }
+    }
+}
+
+// The SDK header's constants are the type library's DISPIDs, by name, and
+// every event has one.
+TEST_F(TypeLibTest, TheSdkHeaderNamesEveryEventDispid) {
+    namespace e = plume_events;
+    struct Named {
+        const char* iid;
+        const wchar_t* name;
+        DISPID id;
+    };
+    const char* const root = kEvents[0].iid;
+    const Named named[] = {
+        {root, L"OnToolbarButtonClicked", e::root::OnToolbarButtonClicked},
+        {root, L"OnMenuItemClicked", e::root::OnMenuItemClicked},
+        {root, L"OnFolderSelectionChanged", e::root::OnFolderSelectionChanged},
+        {root, L"OnMessageSelectionChanged", e::root::OnMessageSelectionChanged},
+        {root, L"OnCurrentMessageChanged", e::root::OnCurrentMessageChanged},
+        {root, L"OnMessageDownloadStarted", e::root::OnMessageDownloadStarted},
+        {root, L"OnMessageDownloadFinished", e::root::OnMessageDownloadFinished},
+        {root, L"OnNewMessageInOutbox", e::root::OnNewMessageInOutbox},
+        {root, L"OnToolbarButtonMsgWndClicked", e::root::OnToolbarButtonMsgWndClicked},
+        {root, L"OnSendButtonMsgWndClicked", e::root::OnSendButtonMsgWndClicked},
+        {root, L"OnNewMsgWnd", e::root::OnNewMsgWnd},
+        {root, L"OnMsgWndClosed", e::root::OnMsgWndClosed},
+        {root, L"OnDatabaseChange", e::root::OnDatabaseChange},
+        {root, L"OnMsgWndMenuItemClicked", e::root::OnMsgWndMenuItemClicked},
+        {kEvents[1].iid, L"OnToolbarButtonClicked", e::msg_wnd::OnToolbarButtonClicked},
+        {kEvents[1].iid, L"OnMenuItemClicked", e::msg_wnd::OnMenuItemClicked},
+        {kEvents[1].iid, L"OnClose", e::msg_wnd::OnClose},
+        {kEvents[2].iid, L"OnItemClicked", e::menu::OnItemClicked},
+        {kEvents[2].iid, L"OnMsgWndItemClicked", e::menu::OnMsgWndItemClicked},
+        {kEvents[3].iid, L"OnClick", e::menu_item::OnClick},
+        {kEvents[3].iid, L"OnMsgWndClick", e::menu_item::OnMsgWndClick},
+        {kEvents[4].iid, L"OnClick", e::button::OnClick},
+        {kEvents[4].iid, L"OnMsgWndClick", e::button::OnMsgWndClick},
+        {kEvents[5].iid, L"OnButtonClicked", e::toolbar::OnButtonClicked},
+        {kEvents[5].iid, L"OnButtonMsgWndClicked", e::toolbar::OnButtonMsgWndClicked},
+    };
+    for (const Interface& events : kEvents) {
+        com_ptr<ITypeInfo> info = Find(events.iid);
+        ASSERT_TRUE(info);
+        size_t count = 0;
+        for (const Named& n : named) {
+            if (std::string(n.iid) != events.iid) continue;
+            ++count;
+            MEMBERID id = MEMBERID_NIL;
+            LPOLESTR name = const_cast<LPOLESTR>(n.name);
+            EXPECT_EQ(S_OK, info->GetIDsOfNames(&name, 1, &id)) << events.name;
+            EXPECT_EQ(id, n.id) << events.name << " " << Narrow(n.name);
+        }
+        EXPECT_EQ(events.methods.size(), count) << events.name << ": an event without a constant";
     }
 }
 
