@@ -29,6 +29,9 @@ inline long OutboxId() { return IsWm() ? 4 : 5; }
 inline long DeletedItemsId() { return IsWm() ? 5 : 4; }
 inline long HoldingId() { return IsWm() ? 6 : 7; }
 
+// A window handle as the control channel and the library's ids take it.
+inline long H(HWND window) { return static_cast<long>(reinterpret_cast<INT_PTR>(window)); }
+
 inline std::wstring ClassOf(HWND hwnd) {
     wchar_t name[256] = {};
     GetClassNameW(hwnd, name, 256);
@@ -40,9 +43,6 @@ inline std::wstring TextOf(HWND hwnd) {
     GetWindowTextW(hwnd, text, 512);
     return text;
 }
-
-// First descendant of `parent` with that class (all levels).
-HWND FindDescendant(HWND parent, const wchar_t* className);
 
 // The client's own key of the user's hive (its settings, its store root).
 inline std::wstring ClientKey() {

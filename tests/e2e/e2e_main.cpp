@@ -1,5 +1,8 @@
 // End-to-end suites against the stand-in mail client. One run covers one
 // client variant: --variant=oe (msimn.exe) or --variant=wm (winmail.exe).
+// The library and the script event helper, where built, register
+// themselves first, as installation does, so that their interfaces are
+// marshalled between this process and the client.
 #include <gtest/gtest.h>
 #include <objbase.h>
 
@@ -21,6 +24,13 @@ int main(int argc, char** argv) {
                 plume::test::ClientSwitches() += *c == ',' ? L' ' : static_cast<wchar_t>(*c);
     }
     if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 2;
+    for (const wchar_t* name : {L"plumesrv.dll", L"plumescript.dll"}) {
+        HMODULE library = LoadLibraryW((plume::test::OwnFolder() + name).c_str());
+        if (!library) continue;
+        auto registerServer =
+            reinterpret_cast<HRESULT(WINAPI*)()>(reinterpret_cast<void*>(GetProcAddress(library, "DllRegisterServer")));
+        if (!registerServer || FAILED(registerServer())) return 3;
+    }
     int rc = RUN_ALL_TESTS();
     CoUninitialize();
     return rc;

@@ -6,10 +6,9 @@
 namespace plume::test {
 namespace {
 
-constexpr DISPID kOnFolderSelectionChanged = 3;
-constexpr DISPID kOnMessageSelectionChanged = 4;
-constexpr DISPID kOnCurrentMessageChanged = 5;
-constexpr long kLocalFoldersNumber = 1;  // the tree's root folder, reported as 0
+constexpr DISPID kOnFolderSelectionChanged = root_event::kFolderSelectionChanged,
+                 kOnMessageSelectionChanged = root_event::kMessageSelectionChanged,
+                 kOnCurrentMessageChanged = root_event::kCurrentMessageChanged;
 
 class Selection : public RootObjectTest {
 protected:
@@ -19,17 +18,11 @@ protected:
         for (const Var& row : Call(L"Rows").Array()) ids.push_back(row.Array()[0].Long());
         return ids;
     }
-    LONG Get(HRESULT (STDMETHODCALLTYPE IPLUMEObj::*method)(LONG*)) {
-        LONG v = -99;
-        EXPECT_EQ(S_OK, (root_.get()->*method)(&v));
-        return v;
-    }
+    LONG Get(HRESULT (STDMETHODCALLTYPE IPLUMEObj::*method)(LONG*)) { return test::Get(root_, method); }
     std::vector<long> Enumerated() {
-        std::vector<long> ids;
-        for (LONG id = Get(&IPLUMEObj::GetFirstSelectedMessageID); id != -1 && ids.size() < 100;
-             id = Get(&IPLUMEObj::GetNextSelectedMessageID))
-            ids.push_back(id);
-        return ids;
+        std::vector<LONG> ids =
+            Enumerate(root_, &IPLUMEObj::GetFirstSelectedMessageID, &IPLUMEObj::GetNextSelectedMessageID);
+        return {ids.begin(), ids.end()};
     }
     std::vector<long> Args(DISPID dispid) {
         std::vector<long> out;
@@ -50,77 +43,48 @@ protected:
 
 };
 
-TEST_F(Selection, WhatTheUserSelectsIsWhatTheListAndPreviewShow) {
+TEST_F(Selection, WhatTheUserSelectsIsWhatTheListAndPreviewShowAndComMovesTheList) {
     const std::vector<long> ids = RowIds();
     ASSERT_GE(ids.size(), 5u);
-    Call(L"SelectRows", {std::vector<long>{2}});
-    ASSERT_TRUE(StandinProcess::WaitFor([&] { return Args(kOnCurrentMessageChanged) == std::vector<long>{ids[2]}; }));
-    ASSERT_TRUE(StandinProcess::WaitFor([&] { return Get(&IPLUMEObj::GetFirstSelectedMessageID) == ids[2]; }));
-    EXPECT_EQ(ids[2], Get(&IPLUMEObj::GetCurrentMessageID));
-    EXPECT_EQ(Call(L"PreviewMessage").Long(), Get(&IPLUMEObj::GetCurrentMessageID));
-    EXPECT_EQ((std::vector<long>{ids[2]}), Enumerated());
-
-    // Three rows chosen out of order give one event; ids come in list order.
-    sink_->calls.clear();
+    // Three rows chosen out of order give one event, the current message
+    // first; ids come in list order.
     Call(L"SelectRows", {std::vector<long>{4, 1, 3}});
     ASSERT_TRUE(WaitForEvent(sink_, kOnMessageSelectionChanged));
     Ticks();
-    EXPECT_EQ(1u, CallsOf(sink_, kOnMessageSelectionChanged).size());
-    EXPECT_EQ((std::vector<long>{ids[1], ids[3], ids[4]}), Enumerated());
-    EXPECT_EQ(ids[4], Get(&IPLUMEObj::GetCurrentMessageID)) << "the focused row";
-    EXPECT_EQ((std::vector<long>{ids[4]}), Args(kOnCurrentMessageChanged));
-    // The current message is announced before the selection.
     EXPECT_EQ((std::vector<DISPID>{kOnCurrentMessageChanged, kOnMessageSelectionChanged}),
               Dispids(sink_, {kOnCurrentMessageChanged, kOnMessageSelectionChanged}));
-
+    EXPECT_EQ((std::vector<long>{ids[1], ids[3], ids[4]}), Enumerated());
+    EXPECT_EQ((std::vector<long>{ids[4]}), Args(kOnCurrentMessageChanged)) << "the focused row";
     // Focus moved to a row outside the selection keeps the current message.
     Call(L"FocusRow", {0});
     Ticks();
     EXPECT_EQ(ids[4], Get(&IPLUMEObj::GetCurrentMessageID));
 
-    // An empty selection: -1, once.
-    sink_->calls.clear();
-    Call(L"SelectRows", {std::vector<long>{}});
-    ASSERT_TRUE(WaitForEvent(sink_, kOnCurrentMessageChanged));
-    Ticks();
-    EXPECT_EQ((std::vector<long>{-1}), Args(kOnCurrentMessageChanged));
-    EXPECT_EQ(-1, Call(L"PreviewMessage").Long());
-    LONG any = -1;
-    EXPECT_EQ(S_OK, root_->IsAnyMessageSelected(&any));
-    EXPECT_EQ(0, any);
-}
-
-TEST_F(Selection, SettingMessagesOverComMovesTheRealList) {
-    const std::vector<long> ids = RowIds();
-    ASSERT_GE(ids.size(), 4u);
+    // Set over COM: the real list and the preview follow.
     EXPECT_EQ(S_OK, root_->SetSelectedMessageID(ids[3]));
     EXPECT_EQ((std::vector<long>{3}), Call(L"SelectedRows").Longs());
     EXPECT_EQ(3, Call(L"FocusedRow").Long());
-    EXPECT_EQ(ids[3], Get(&IPLUMEObj::GetCurrentMessageID));
     EXPECT_EQ(ids[3], Call(L"PreviewMessage").Long());
-
+    EXPECT_EQ(ids[3], Get(&IPLUMEObj::GetCurrentMessageID));
     EXPECT_EQ(S_OK, root_->AddSelectedMessageID(ids[0]));
     EXPECT_EQ((std::vector<long>{0, 3}), Call(L"SelectedRows").Longs());
     Ticks();
     EXPECT_EQ((std::vector<long>{ids[0], ids[3]}), Enumerated());
-
-    // Ids that are not in the shown folder change nothing.
-    EXPECT_EQ(S_OK, root_->SetSelectedMessageID(987654));
-    EXPECT_EQ(S_OK, root_->AddSelectedMessageID(987654));
+    EXPECT_EQ(S_OK, root_->SetSelectedMessageID(987654)) << "an id the folder does not show changes nothing";
     EXPECT_EQ((std::vector<long>{0, 3}), Call(L"SelectedRows").Longs());
 
+    // An empty selection: -1, once.
+    sink_->calls.clear();
     EXPECT_EQ(S_OK, root_->SetSelectedMessageID(-1));
     EXPECT_TRUE(Call(L"SelectedRows").Longs().empty());
+    ASSERT_TRUE(WaitForEvent(sink_, kOnCurrentMessageChanged));
     Ticks();
-    EXPECT_EQ(-1, Get(&IPLUMEObj::GetCurrentMessageID));
-    EXPECT_TRUE(Enumerated().empty());
+    EXPECT_EQ((std::vector<long>{-1}), Args(kOnCurrentMessageChanged));
+    EXPECT_EQ(-1, Call(L"PreviewMessage").Long());
+    EXPECT_EQ(0, Get(&IPLUMEObj::IsAnyMessageSelected));
 }
 
-TEST_F(Selection, FoldersFollowTheUserTheTreeAndCom) {
-    Call(L"SelectFolder", {SentItemsId()});
-    ASSERT_TRUE(WaitFolder(SentItemsId()));
-    EXPECT_EQ(SentItemsId(), Get(&IPLUMEObj::GetSelectedFolderID));
-
+TEST_F(Selection, FoldersFollowTheUserTheTreeAndComAndADeletedOne) {
     EXPECT_EQ(S_OK, root_->SetSelectedFolderID(OutboxId()));
     ASSERT_TRUE(WaitFolder(OutboxId()));
     EXPECT_EQ(OutboxId(), Call(L"SelectedFolder").Long());
@@ -128,41 +92,37 @@ TEST_F(Selection, FoldersFollowTheUserTheTreeAndCom) {
     // The new folder's rows answer at once.
     Call(L"SelectRows", {std::vector<long>{0}});
     ASSERT_TRUE(StandinProcess::WaitFor([&] { return Get(&IPLUMEObj::GetCurrentMessageID) == RowIds()[0]; }));
-
     // Retitling without a change raises the event again.
     Call(L"Retitle");
     ASSERT_TRUE(WaitFolder(OutboxId(), 2));
 
-    // The tree's root folder is reported as 0; unknown folders select nothing.
-    EXPECT_EQ(S_OK, root_->SetSelectedFolderID(kLocalFoldersNumber));
+    // The tree's root folder (the local store's root) is reported as 0;
+    // unknown folders select nothing.
+    EXPECT_EQ(S_OK, root_->SetSelectedFolderID(kLocalRoot));
     ASSERT_TRUE(WaitFolder(0));
-    EXPECT_EQ(kLocalFoldersNumber, Call(L"SelectedFolder").Long());
     EXPECT_EQ(S_OK, root_->SetSelectedFolderID(424242));
     Ticks();
-    EXPECT_EQ(kLocalFoldersNumber, Call(L"SelectedFolder").Long());
+    EXPECT_EQ(kLocalRoot, Call(L"SelectedFolder").Long());
     EXPECT_EQ(0, Get(&IPLUMEObj::GetSelectedFolderID));
-    // The client's one list object and its table: the object the library made
-    // to reach the class, and every rebinding, left nothing behind.
-    EXPECT_EQ(2, Call(L"ListObjects").Long());
-}
 
-TEST_F(Selection, AFolderDeletedWhileSelectedAndAnEmptyFolder) {
+    // An empty folder the user makes and deletes while it is shown: the
+    // client falls back to its Inbox.
     long folder = Call(L"CommitOnWorker", {L"createfolder", InboxId(), L"Projects"}).Long();
     ASSERT_GT(folder, 0);
-    Settle();
-    EXPECT_EQ(S_OK, root_->SetSelectedFolderID(folder));
+    Call(L"SelectFolder", {folder});
     ASSERT_TRUE(WaitFolder(folder));
     Ticks();
     EXPECT_TRUE(RowIds().empty());
     EXPECT_EQ(-1, Get(&IPLUMEObj::GetFirstSelectedMessageID));
     EXPECT_EQ(-1, Get(&IPLUMEObj::GetCurrentMessageID));
-
-    // The client falls back to its Inbox.
     Call(L"CommitOnWorker", {L"deletefolder", folder});
     ASSERT_TRUE(WaitFolder(InboxId()));
     EXPECT_EQ(InboxId(), Get(&IPLUMEObj::GetSelectedFolderID));
     Call(L"SelectRows", {std::vector<long>{1}});
     ASSERT_TRUE(StandinProcess::WaitFor([&] { return Get(&IPLUMEObj::GetCurrentMessageID) == RowIds()[1]; }));
+    // The client's one list object and its table: the object the library made
+    // to reach the class, and every rebinding, left nothing behind.
+    EXPECT_EQ(2, Call(L"ListObjects").Long());
 }
 
 TEST_F(Selection, AComponentThatAnswersErrorsReportsNoStaleIds) {

@@ -6,11 +6,7 @@
 namespace plume::test {
 namespace {
 
-// The contract of OnDatabaseChange, stated once.
-constexpr DISPID kOnDatabaseChange = 13;
-constexpr long kInsertMessage = 257, kDeleteMessage = 260, kUnreadMessage = 264, kReadMessage = 272;
-constexpr long kInsertFolder = 513, kDeleteFolder = 516, kRenameFolder = 544, kMoveFolder = 576;
-constexpr long kLocalRoot = 1;
+constexpr DISPID kOnDatabaseChange = root_event::kDatabaseChange;
 constexpr size_t kMaxRegisteredFolders = 31;
 constexpr size_t kEvicted = 5;
 
@@ -146,8 +142,8 @@ TEST_F(StoreReadyBeforeTheLibrary, ChangesAreHeard) {
     EXPECT_EQ((std::vector<Change>{{kInsertMessage, InboxId(), id, -1}}), Await(1));
 }
 
-TEST_F(StoreWatch, AThousandInsertsFromAWorkerArriveOnceEachInOrder) {
-    constexpr long kCount = 1000;
+TEST_F(StoreWatch, ABurstOfInsertsFromAWorkerArrivesOnceEachInOrder) {
+    constexpr long kCount = 250;
     const long last = Call(L"CommitOnWorker", {L"burst", InboxId(), kCount}).Long();
     ASSERT_GT(last, kCount - 1);
     std::vector<Change> changes = Await(kCount, 60000);

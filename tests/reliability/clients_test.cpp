@@ -17,11 +17,7 @@
 namespace plume::test {
 namespace {
 
-// Dispids of the root's events, as the type library publishes them.
-constexpr DISPID kOnFolderSelectionChanged = 3;
-constexpr DISPID kOnNewMsgWnd = 11;
-constexpr DISPID kOnMsgWndClosed = 12;
-constexpr DISPID kOnDatabaseChange = 13;
+using namespace root_event;
 // How long one client that does not answer may hold a delivery (2 s), with
 // room for a slow machine; and what a delivery to answering clients takes
 // at most here.
@@ -79,24 +75,24 @@ protected:
         for (int i = 0; i < rounds; ++i) {
             // The client starts in the Inbox; each round moves to the other folder.
             const long folder = (sentItemsShown_ = !sentItemsShown_) ? SentItemsId() : InboxId();
-            const size_t folderEvents = CallsOf(sink_, kOnFolderSelectionChanged).size() + 1;
-            times.push_back(TimeUntilHeard([&] { Call(L"SelectFolder", {folder}); }, kOnFolderSelectionChanged,
+            const size_t folderEvents = CallsOf(sink_, kFolderSelectionChanged).size() + 1;
+            times.push_back(TimeUntilHeard([&] { Call(L"SelectFolder", {folder}); }, kFolderSelectionChanged,
                                            folderEvents));
-            EXPECT_EQ(folder, LastArgument(kOnFolderSelectionChanged, 0));
+            EXPECT_EQ(folder, LastArgument(kFolderSelectionChanged, 0));
 
-            const size_t changes = CallsOf(sink_, kOnDatabaseChange).size() + 1;
+            const size_t changes = CallsOf(sink_, kDatabaseChange).size() + 1;
             long inserted = 0;
             times.push_back(TimeUntilHeard(
                 [&] { inserted = Call(L"Commit", {L"insert", InboxId(), L"Reliability " + std::to_wstring(i)}).Long(); },
-                kOnDatabaseChange, changes));
-            EXPECT_EQ(inserted, LastArgument(kOnDatabaseChange, 2));
+                kDatabaseChange, changes));
+            EXPECT_EQ(inserted, LastArgument(kDatabaseChange, 2));
 
-            const size_t opened = CallsOf(sink_, kOnNewMsgWnd).size() + 1;
+            const size_t opened = CallsOf(sink_, kNewMsgWnd).size() + 1;
             HWND note = Call(L"NewMessage").Hwnd();
-            EXPECT_TRUE(WaitForEvent(sink_, kOnNewMsgWnd, opened));
-            const size_t closed = CallsOf(sink_, kOnMsgWndClosed).size() + 1;
-            times.push_back(TimeUntilHeard([&] { Call(L"CloseNote", {IdOf(note)}); }, kOnMsgWndClosed, closed));
-            EXPECT_EQ(IdOf(note), LastArgument(kOnMsgWndClosed, 0));
+            EXPECT_TRUE(WaitForEvent(sink_, kNewMsgWnd, opened));
+            const size_t closed = CallsOf(sink_, kMsgWndClosed).size() + 1;
+            times.push_back(TimeUntilHeard([&] { Call(L"CloseNote", {H(note)}); }, kMsgWndClosed, closed));
+            EXPECT_EQ(H(note), LastArgument(kMsgWndClosed, 0));
         }
         return times;
     }
@@ -188,9 +184,9 @@ TEST_F(MisbehavingClients, ACloseWhoseDeliveryOutlastsTheWindowsWaitStillReaches
         ASSERT_TRUE(rogues.back()->ready());
     }
     AttachWellBehavedClient();
-    Call(L"CloseNote", {IdOf(note)});
-    EXPECT_TRUE(WaitForEvent(sink_, kOnMsgWndClosed, 1, 20000)) << "the close never reached the last root";
-    EXPECT_EQ(IdOf(note), LastArgument(kOnMsgWndClosed, 0));
+    Call(L"CloseNote", {H(note)});
+    EXPECT_TRUE(WaitForEvent(sink_, kMsgWndClosed, 1, 20000)) << "the close never reached the last root";
+    EXPECT_EQ(H(note), LastArgument(kMsgWndClosed, 0));
     for (auto& rogue : rogues) rogue->Kill();
     auto& summary = reliability::Summary::Get();
     summary.Add(reliability::kCasesTried);

@@ -15,6 +15,7 @@
 
 #include "bstr.h"
 #include "com_ptr.h"
+#include "client_numbers.h"
 #include "recording_sink.h"
 #include "reliability_common.h"
 #include "reliability_summary.h"
@@ -24,13 +25,9 @@ namespace {
 
 using reliability::Summary;
 
-// The root events this group waits for.
-constexpr DISPID kOnFolderSelectionChanged = 3;
-constexpr DISPID kOnMsgWndClosed = 12;
-constexpr DISPID kOnDatabaseChange = 13;
-constexpr long kInsertMessage = 0x101;
+using namespace client_numbers;
+using namespace root_event;
 
-long IdOf(HWND window) { return static_cast<long>(reinterpret_cast<INT_PTR>(window)); }
 
 class Malformed : public testing::Test {
 protected:
@@ -73,7 +70,7 @@ protected:
         client_->Call(L"SelectFolder", {folder});
         EXPECT_TRUE(StandinProcess::WaitFor([&] {
             for (size_t i = before; i < sink_->calls.size(); ++i)
-                if (sink_->calls[i].dispid == kOnFolderSelectionChanged && sink_->calls[i].args == std::vector<long>{folder})
+                if (sink_->calls[i].dispid == kFolderSelectionChanged && sink_->calls[i].args == std::vector<long>{folder})
                     return true;
             return false;
         })) << "no folder event after " << after << "; seed " << Seed();
@@ -87,7 +84,7 @@ protected:
     }
     com_ptr<IOEMsgWnd> MsgWndOf(HWND note) {
         com_ptr<IOEMsgWnd> w;
-        EXPECT_TRUE(StandinProcess::WaitFor([&] { return SUCCEEDED(root_->GetMsgWnd(IdOf(note), w.put())) && w; }));
+        EXPECT_TRUE(StandinProcess::WaitFor([&] { return SUCCEEDED(root_->GetMsgWnd(H(note), w.put())) && w; }));
         return w;
     }
 
@@ -200,7 +197,7 @@ TEST_F(Malformed, RegisteredMessagesWithGarbageParameters) {
     // Events nobody caused: forged by the posts. Counted, not refused.
     long forged = 0;
     for (const SinkCall& c : sink_->calls)
-        if (c.dispid != kOnFolderSelectionChanged && c.dispid != 11 /*OnNewMsgWnd*/) ++forged;
+        if (c.dispid != kFolderSelectionChanged && c.dispid != kNewMsgWnd) ++forged;
     Summary::Get().Add("events forged by posts", forged);
 
     VirtualFreeEx(client_->process(), block, 0, MEM_RELEASE);
@@ -294,10 +291,10 @@ TEST_F(Malformed, HostileBodiesAndEnvelopes) {
 
     // The window still closes and is heard closing.
     const size_t before = sink_->calls.size();
-    client_->Call(L"CloseNote", {IdOf(note)});
+    client_->Call(L"CloseNote", {H(note)});
     EXPECT_TRUE(StandinProcess::WaitFor([&] {
         for (size_t i = before; i < sink_->calls.size(); ++i)
-            if (sink_->calls[i].dispid == kOnMsgWndClosed && !sink_->calls[i].args.empty() && sink_->calls[i].args[0] == IdOf(note))
+            if (sink_->calls[i].dispid == kMsgWndClosed && !sink_->calls[i].args.empty() && sink_->calls[i].args[0] == H(note))
                 return true;
         return false;
     }, 10000));
@@ -367,7 +364,7 @@ TEST_F(Malformed, StoreChangesWithUnexpectedValues) {
     const long id = client_->Call(L"CommitOnWorker", {L"insert", inbox, L"after the storm"}).Long();
     EXPECT_TRUE(StandinProcess::WaitFor([&] {
         for (size_t i = before; i < sink_->calls.size(); ++i)
-            if (sink_->calls[i].dispid == kOnDatabaseChange && sink_->calls[i].args.size() == 4 &&
+            if (sink_->calls[i].dispid == kDatabaseChange && sink_->calls[i].args.size() == 4 &&
                 sink_->calls[i].args[0] == kInsertMessage && sink_->calls[i].args[2] == id)
                 return true;
         return false;

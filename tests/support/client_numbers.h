@@ -38,7 +38,7 @@ constexpr int kTransferFinishedOE = 13, kTransferFinishedWM = 14;
 constexpr UINT kStoreReady = 0x13A0, kSendDialogCommand = 0xAA4, kSendingEnded = 0x9C3F;
 
 // Fixed numbers the library's callback window takes.
-constexpr UINT kFolderNotify = 0xA40, kFolderSelectionChanged = 0xAA4, kPluginInitialized = 0x3632;
+constexpr UINT kFolderNotify = 0xA40, kFolderChangeMessage = 0xAA4, kPluginInitialized = 0x3632;
 // The store watcher's cookie for folder transactions, and its window's
 // message for a folder the client opened.
 constexpr DWORD kStoreCookie = 0x1111111;
@@ -81,15 +81,15 @@ constexpr GUID kMessageListIidWM = {0x51A0B0D3, 0x7AFE, 0x4081, {0xBF, 0x82, 0xF
 struct StoreContract {
     bool wm;
     const wchar_t* storeIid;
-    int storeOpenFolder, storeFolderInfo;
+    int storeOpenFolder, storeFolderInfo, storeEnumSubFolders;
     int folderOpenMessage, folderSaveMessage, folderDeleteMessages, folderSeekRowset;  // seek -1: none
     UINT deleteFlagsWithCallback;
     size_t kindByteAt, messageFlagsAt;
     long outbox, holding;
 };
-constexpr StoreContract kStoreOE = {false, L"{E883FC75-EC08-11D1-9A53-00C04FA309D4}", 52, 56, 50, 51, 55, 18, 1,
+constexpr StoreContract kStoreOE = {false, L"{E883FC75-EC08-11D1-9A53-00C04FA309D4}", 52, 56, 61, 50, 51, 55, 18, 1,
                                     101, 32, kOutboxOE, kHoldingOE};
-constexpr StoreContract kStoreWM = {true, L"{569BA773-508C-469B-8B21-CBCCBCB7BCD2}", 72, 76, 71, 72, 78, -1, 15,
+constexpr StoreContract kStoreWM = {true, L"{569BA773-508C-469B-8B21-CBCCBCB7BCD2}", 72, 76, 81, 71, 72, 78, -1, 15,
                                     109, 40, kOutboxWM, kHoldingWM};
 constexpr const wchar_t* kStoreClass = L"{101A8FB9-F1B9-11D1-9A56-00C04FA309D4}";
 constexpr int kStoreRegister = 26, kStoreUnregister = 30, kFreeRecord = 10, kGetTransaction = 33;

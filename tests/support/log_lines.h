@@ -30,6 +30,10 @@ public:
         return "";
     }
     bool Has(const std::string& prefix) const { return !Find(prefix).empty(); }
+    bool Empty() const {
+        std::lock_guard<std::mutex> hold(lock_);
+        return lines_.empty();
+    }
 
 private:
     mutable std::mutex lock_;

@@ -53,6 +53,12 @@ public:
     ScopedRegistryValue& operator=(const ScopedRegistryValue&) = delete;
 
     bool SetDword(DWORD value) { return Set(REG_DWORD, &value, sizeof value); }
+    void Delete() {
+        HKEY key = nullptr;
+        if (RegOpenKeyExW(root_, path_.c_str(), 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return;
+        RegDeleteValueW(key, name_.c_str());
+        RegCloseKey(key);
+    }
     bool SetString(const std::wstring& value) {
         return Set(REG_SZ, value.c_str(), static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
     }

@@ -26,11 +26,8 @@ const wchar_t kWindowsMail[] = L"Software\\Microsoft\\Windows Mail";
 constexpr size_t kWideLimit = 2047, kAnsiLimit = 1023;
 
 void SetString(HKEY root, const wchar_t* path, const wchar_t* name, const std::wstring& value, DWORD type = REG_SZ) {
-    HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(root, path, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr));
-    RegSetValueExW(key, name, 0, type, reinterpret_cast<const BYTE*>(value.c_str()),
-                   static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-    RegCloseKey(key);
+    ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(root, path, name, type, value.c_str(),
+                                             static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))));
 }
 
 // A temporary folder with the files a test writes, removed on every path.
@@ -80,6 +77,12 @@ std::unique_ptr<plume::WmAccountInfo> Read(const std::string& file, int* result)
     return info;
 }
 
+// Every field of the Windows Mail account ends within its limit.
+bool Terminated(const plume::WmAccountInfo& info) {
+    return wcsnlen(info.accountName, 2048) <= kWideLimit && wcsnlen(info.displayName, 2048) <= kWideLimit &&
+           strnlen(info.emailAddress, 1024) <= kAnsiLimit;
+}
+
 // The seed of a fuzz test, printed: PLUME_ACCOUNTS_SEED repeats a run.
 unsigned FuzzSeed(const char* what) {
     char given[32] = "";
@@ -102,13 +105,7 @@ TEST(Accounts, OutlookExpressAccountWithAndWithoutIdentity) {
     identityAccount.SetString("Account Name", "Identity account");
 
     // No identity: the machine user's account manager.
-    {
-        HKEY key;
-        if (RegOpenKeyExW(HKEY_CURRENT_USER, kIdentities, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
-            RegDeleteValueW(key, L"Last User ID");
-            RegCloseKey(key);
-        }
-    }
+    lastUser.Delete();
     plume::OeAccountSettings settings;
     ASSERT_EQ(1, plume::GetDefaultAccountSettings(settings));
     EXPECT_STREQ("plume-test-0001", settings.accountId);
@@ -275,9 +272,7 @@ TEST(Accounts, DamagedAccountFilesNeverBreakTheLookup) {
         auto info = Read(temp.Write("fuzz.xml", bytes), &result);
         ASSERT_TRUE(result == 0 || result == 1) << "round " << round;
         succeeded += result;
-        ASSERT_LE(wcsnlen(info->accountName, 2048), kWideLimit) << "round " << round;
-        ASSERT_LE(wcsnlen(info->displayName, 2048), kWideLimit) << "round " << round;
-        ASSERT_LE(strnlen(info->emailAddress, 1024), kAnsiLimit) << "round " << round;
+        ASSERT_TRUE(Terminated(*info)) << "round " << round;
     }
     EXPECT_EQ(3000, succeeded) << "every file that opens is read";
 }
@@ -331,18 +326,14 @@ TEST(Accounts, DamagedRegistryValuesNeverBreakTheLookup) {
     int found = 0;
     for (int round = 0; round < 1500; ++round) {
         for (const Place& p : places) {
-            HKEY key = nullptr;
-            ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(p.root, p.path.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
-                                                     nullptr));
             if (random() % 5 == 0) {
-                RegDeleteValueW(key, p.name);  // missing
-            } else {
-                std::vector<BYTE> bytes;
-                DWORD type = REG_SZ;
-                value(&bytes, &type);
-                RegSetValueExW(key, p.name, 0, type, bytes.data(), static_cast<DWORD>(bytes.size()));
+                RegDeleteKeyValueW(p.root, p.path.c_str(), p.name);  // missing
+                continue;
             }
-            RegCloseKey(key);
+            std::vector<BYTE> bytes;
+            DWORD type = REG_SZ;
+            value(&bytes, &type);
+            RegSetKeyValueW(p.root, p.path.c_str(), p.name, type, bytes.data(), static_cast<DWORD>(bytes.size()));
         }
         plume::OeAccountSettings oe;
         memset(&oe, 'x', sizeof oe);
@@ -354,10 +345,7 @@ TEST(Accounts, DamagedRegistryValuesNeverBreakTheLookup) {
         memset(wm.get(), 'x', sizeof *wm);
         const int wmResult = plume::GetWMAccountInfo(*wm);
         ASSERT_TRUE(wmResult == 0 || wmResult == 1) << "round " << round;
-        ASSERT_LE(strnlen(wm->accountFile, sizeof wm->accountFile), kAnsiLimit) << "round " << round;
-        ASSERT_LE(wcsnlen(wm->accountName, 2048), kWideLimit) << "round " << round;
-        ASSERT_LE(wcsnlen(wm->displayName, 2048), kWideLimit) << "round " << round;
-        ASSERT_LE(strnlen(wm->emailAddress, sizeof wm->emailAddress), kAnsiLimit) << "round " << round;
+        ASSERT_TRUE(Terminated(*wm) && strnlen(wm->accountFile, sizeof wm->accountFile) <= kAnsiLimit) << "round " << round;
         found += oeResult;
     }
     SetEnvironmentVariableW(L"PLUME_FUZZ_LONG", nullptr);

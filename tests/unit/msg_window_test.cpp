@@ -11,6 +11,7 @@
 
 #include "bstr.h"
 #include "client_numbers.h"
+#include "com_calls.h"
 #include "host/hooks.h"
 #include "host/msg_content.h"
 #include "host/msg_wnd_list.h"
@@ -22,6 +23,7 @@
 #include "pumping_wait.h"
 #include "recipient_object.h"
 #include "recording_sink.h"
+#include "sink_thread.h"
 #include "server/class_objects.h"
 #include "unique_any.h"
 #include "variant_scope.h"
@@ -193,6 +195,15 @@ TEST_F(MessageWindowTest, OutlookExpressReadsRecipientObjectsAsTheirText) {
 
 // The window object reaches each envelope line by the client's own number.
 TEST_F(MessageWindowTest, TheWindowObjectUsesTheClientsEnvelopeControls) {
+    struct Line {
+        int id;
+        HRESULT (STDMETHODCALLTYPE IOEMsgWnd::*set)(BSTR);
+        HRESULT (STDMETHODCALLTYPE IOEMsgWnd::*get)(BSTR*);
+    };
+    const Line lines[] = {{kTo, &IOEMsgWnd::SetTo, &IOEMsgWnd::GetTo},
+                          {kCc, &IOEMsgWnd::SetCc, &IOEMsgWnd::GetCc},
+                          {kSubject, &IOEMsgWnd::SetSubject, &IOEMsgWnd::GetSubject},
+                          {kBcc, &IOEMsgWnd::SetBcc, &IOEMsgWnd::GetBcc}};
     for (bool windowsMail : {false, true}) {
         SCOPED_TRACE(windowsMail ? "Windows Mail" : "Outlook Express");
         plume::test::VariantScope variant(windowsMail);
@@ -203,23 +214,13 @@ TEST_F(MessageWindowTest, TheWindowObjectUsesTheClientsEnvelopeControls) {
         {
             plume::com_ptr<plume::OEMsgWnd> w = plume::MakeObject<plume::OEMsgWnd>();
             w->Bind(record->id());
-            const std::pair<int, const wchar_t*> lines[] = {
-                {kTo, L"to@example.org"}, {kCc, L"cc@example.org"}, {kSubject, L"Subject"}, {kBcc, L"bcc@example.org"}};
-            EXPECT_EQ(S_OK, w->SetTo(plume::bstr(lines[0].second).get()));
-            EXPECT_EQ(S_OK, w->SetCc(plume::bstr(lines[1].second).get()));
-            EXPECT_EQ(S_OK, w->SetSubject(plume::bstr(lines[2].second).get()));
-            EXPECT_EQ(S_OK, w->SetBcc(plume::bstr(lines[3].second).get()));
-            for (const auto& [id, text] : lines) EXPECT_EQ(text, Text(GetDlgItem(envelope, id))) << id;
-
-            for (const auto& [id, text] : lines)
-                SendMessageW(GetDlgItem(envelope, id), WM_SETTEXT, 0,
-                             reinterpret_cast<LPARAM>((std::wstring(L"typed ") + text).c_str()));
-            plume::bstr read[4];
-            w->GetTo(read[0].put());
-            w->GetCc(read[1].put());
-            w->GetSubject(read[2].put());
-            w->GetBcc(read[3].put());
-            for (int i = 0; i < 4; ++i) EXPECT_EQ(std::wstring(L"typed ") + lines[i].second, read[i].str()) << i;
+            for (const Line& line : lines) {
+                const std::wstring text = L"line " + std::to_wstring(line.id);
+                EXPECT_EQ(S_OK, (w.get()->*line.set)(plume::bstr(text).get()));
+                EXPECT_EQ(text, Text(GetDlgItem(envelope, line.id))) << line.id;
+                SendMessageW(GetDlgItem(envelope, line.id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"typed"));
+                EXPECT_EQ(L"typed", plume::test::Text(w.get(), line.get)) << line.id;
+            }
         }
         DestroyWindow(note);
     }
@@ -315,65 +316,6 @@ TEST_F(MessageWindowTest, ASendPressIsNeverLost) {
     plume::PLUMEManager::SetOwnerThread(GetCurrentThreadId());
 }
 
-// A client in an apartment of its own (a thread of this process, reached
-// through proxies as another process would be), with a sink advised on a
-// root; `handler` runs inside its calls of OnSendButtonMsgWndClicked.
-class OtherApartmentClient {
-public:
-    using Handler = std::function<void(IPLUMEObj* root, long msgWndId)>;
-    OtherApartmentClient(IPLUMEObj* root, Handler handler) : handler_(std::move(handler)) {
-        CoMarshalInterThreadInterfaceInStream(IID_IPLUMEObj, root, &rootStream_);
-        thread_.reset(CreateThread(nullptr, 0, &Entry, this, 0, &threadId_));
-        plume::pumping_wait().wait(10000, ready_.get());
-        plume::com_ptr<IDispatch> sink;
-        if (sinkStream_) CoGetInterfaceAndReleaseStream(sinkStream_, IID_IDispatch, sink.put_void());
-        root->QueryInterface(IID_IConnectionPointContainer, container_.put_void());
-        if (container_) container_->FindConnectionPoint(DIID_IPLUMEObjEvents, point_.put());
-        if (point_ && sink) point_->Advise(sink.get(), &cookie_);
-    }
-    ~OtherApartmentClient() {
-        if (cookie_) point_->Unadvise(cookie_);
-        PostThreadMessageA(threadId_, WM_QUIT, 0, 0);
-        // Its proxies' releases are calls into this thread.
-        plume::pumping_wait().wait(10000, thread_.get());
-    }
-    bool advised() const { return cookie_ != 0; }
-
-private:
-    static DWORD WINAPI Entry(void* self) {
-        static_cast<OtherApartmentClient*>(self)->Run();
-        return 0;
-    }
-    void Run() {
-        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-        {
-            plume::com_ptr<IPLUMEObj> root;
-            CoGetInterfaceAndReleaseStream(rootStream_, IID_IPLUMEObj, root.put_void());
-            auto sink = plume::com_ptr<plume::test::RecordingSink>::attach(
-                new plume::test::RecordingSink(DIID_IPLUMEObjEvents));
-            sink->onCall = [&](const plume::test::SinkCall& call) {
-                if (call.dispid == 10) handler_(root.get(), call.args.at(0));
-            };
-            CoMarshalInterThreadInterfaceInStream(IID_IDispatch, sink.get(), &sinkStream_);
-            MSG msg;
-            PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);
-            SetEvent(ready_.get());
-            while (GetMessageA(&msg, nullptr, 0, 0) > 0) DispatchMessageA(&msg);
-        }
-        CoUninitialize();
-    }
-
-    Handler handler_;
-    IStream* rootStream_ = nullptr;
-    IStream* sinkStream_ = nullptr;
-    plume::unique_handle ready_{CreateEventA(nullptr, TRUE, FALSE, nullptr)};
-    plume::unique_handle thread_;
-    DWORD threadId_ = 0;
-    plume::com_ptr<IConnectionPointContainer> container_;
-    plume::com_ptr<IConnectionPoint> point_;
-    DWORD cookie_ = 0;
-};
-
 // Serves this thread (the server thread here) until no Send press is held.
 bool ServeWhileHeld(plume::PLUMEManager* manager, DWORD ms) {
     plume::pumping_wait serve;
@@ -420,22 +362,25 @@ TEST_F(MessageWindowTest, APressWaitsForHandlersThatAnswerLate) {
         int presses = 0;
         auto root = plume::MakeObject<plume::PLUMEObj>();
         {
-            OtherApartmentClient client(root.get(), [&](IPLUMEObj* proxy, long msgWndId) {
-                if (++presses > 1) return;  // only the first press is delayed
+            // A client in an apartment of its own (a thread of this process,
+            // reached through proxies as another process would be).
+            plume::test::SinkThread client(DIID_IPLUMEObjEvents, static_cast<IPLUMEObj*>(root.get()), IID_IPLUMEObj);
+            client.sink()->onCall = [&](const plume::test::SinkCall& call) {
+                if (call.dispid != root_event::kSendButtonMsgWndClicked || ++presses > 1) return;  // only the first press is delayed
                 if (!c.answers) {
                     WaitForSingleObject(letGo.get(), 60000);
                     return;
                 }
                 plume::pumping_wait().wait(kAsksItsUserMs);
                 plume::com_ptr<IOEMsgWnd> window;
-                proxy->GetMsgWnd(msgWndId, window.put());
+                client.peer<IPLUMEObj>()->GetMsgWnd(call.args.at(0), window.put());
                 cancelled = window ? window->CancelSend() : E_FAIL;
-            });
+            };
             struct LetGoOnExit {
                 HANDLE event;
                 ~LetGoOnExit() { SetEvent(event); }
             } letGoOnExit{letGo.get()};
-            ASSERT_TRUE(client.advised());
+            ASSERT_NE(0u, client.AdviseOn(static_cast<IPLUMEObj*>(root.get())));
 
             SendMessageA(note, WM_COMMAND, kSend, 0);
             ASSERT_EQ(1, record->sendPending);
@@ -567,35 +512,22 @@ namespace {
 // An OEMsgWnd made through its class object is never bound: every call
 // succeeds with nothing.
 TEST(UnboundMessageWindow, AnswersEveryCallWithNothing) {
-    IClassFactory* factory = plume::FindClassFactory(CLSID_OEMsgWnd);
     plume::com_ptr<IOEMsgWnd> w;
-    ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IOEMsgWnd, w.put_void()));
-    LONG id = 0, length = 7;
-    EXPECT_EQ(S_OK, w->GetID(&id));
-    EXPECT_EQ(-1, id);
-    EXPECT_EQ(S_OK, w->GetBodyLength(&length));
-    EXPECT_EQ(0, length);
+    ASSERT_EQ(S_OK, plume::FindClassFactory(CLSID_OEMsgWnd)->CreateInstance(nullptr, IID_IOEMsgWnd, w.put_void()));
+    EXPECT_EQ(-1, plume::test::IdOf(w));
+    EXPECT_EQ(0, plume::test::Get(w, &IOEMsgWnd::GetBodyLength));
     tagWNDSTYLE style = OE_OTHER_WND;
     EXPECT_EQ(S_OK, w->GetWndStyle(&style));
     EXPECT_EQ(OE_MSG_INVALID, style);
     BSTR text = reinterpret_cast<BSTR>(1);
     EXPECT_EQ(S_OK, w->GetSubject(&text));
     EXPECT_EQ(nullptr, text);
-    EXPECT_EQ(S_OK, w->GetBody(&text));
-    EXPECT_EQ(nullptr, text);
     IDispatch* document = reinterpret_cast<IDispatch*>(1);
     EXPECT_EQ(S_OK, w->GetIHTMLDocument2(&document));
     EXPECT_EQ(nullptr, document);
-    EXPECT_EQ(S_OK, w->SetBody(nullptr));
-    EXPECT_EQ(S_OK, w->SetBodyHTML(nullptr));
-    EXPECT_EQ(S_OK, w->SetTo(nullptr));
-    EXPECT_EQ(S_OK, w->SendMail());
-    EXPECT_EQ(S_OK, w->CancelSend());
-    EXPECT_EQ(S_OK, w->SendKey(0x141, 0, 0));
-    // Out pointers come first.
-    EXPECT_EQ(E_POINTER, w->GetTo(nullptr));
-    EXPECT_EQ(E_POINTER, w->GetBodyLength(nullptr));
-    EXPECT_EQ(E_POINTER, w->GetWndStyle(nullptr));
+    for (HRESULT hr : {w->SetBody(nullptr), w->SetBodyHTML(nullptr), w->SetTo(nullptr), w->SendMail(), w->CancelSend(),
+                       w->SendKey(0x141, 0, 0)})
+        EXPECT_EQ(S_OK, hr);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "com_calls.h"
 #include "com_ptr.h"
 #include "manager/plume_manager.h"
 #include "recording_sink.h"
@@ -55,13 +56,6 @@ inline com_ptr<IPLUMEObj> NewRoot() {
     EXPECT_EQ(S_OK, FindClassFactory(CLSID_PLUMEObj)->CreateInstance(nullptr, IID_IPLUMEObj, root.put_void()));
     return root;
 }
-template <typename Interface>
-LONG IdOf(const com_ptr<Interface>& object) {
-    LONG id = -2;
-    EXPECT_EQ(S_OK, object->GetID(&id));
-    return id;
-}
-
 inline std::vector<Heard>& HeardEvents() {
     static std::vector<Heard> heard;
     return heard;

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "proc_address.h"
-#include "log.h"
+#include "log_lines.h"
 #include "plugin_outcomes.h"
 #include "server/plugins.h"
 #include "registry_scope.h"
@@ -16,19 +16,7 @@
 
 namespace {
 
-class LogLines {
-public:
-    LogLines() { plume::SetLogObserver([this](int, const char* t) { lines.push_back(t); }); }
-    ~LogLines() { plume::SetLogObserver(nullptr); }
-    bool Has(const std::string& prefix) const { return !Find(prefix).empty(); }
-    // The first line that starts with `prefix`; empty when none.
-    std::string Find(const std::string& prefix) const {
-        for (const auto& l : lines)
-            if (l.rfind(prefix, 0) == 0) return l;
-        return "";
-    }
-    std::vector<std::string> lines;
-};
+using plume::test::LogLines;
 
 // A scratch key holding plug-in values, removed afterwards with every key
 // above it that the test made.
@@ -221,7 +209,7 @@ TEST(Plugins, NoPluginKeysLoadNothingAndLogNothing) {
     LogLines log;
     plume::LoadPlugins();  // this prefix has no "SOFTWARE\Vexlor\PLUME\Plugins"
     EXPECT_EQ(0, plume::PluginCount());
-    EXPECT_TRUE(log.lines.empty());
+    EXPECT_TRUE(log.Empty());
 }
 
 }  // namespace

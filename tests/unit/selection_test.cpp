@@ -516,23 +516,6 @@ TEST_F(SelectionTest, EveryRetitleReportsTheTreeFolderAndKindsDecide) {
     EXPECT_EQ(-1, root.Get(&IPLUMEObj::GetFirstSelectedMessageID)) << "the previous folder's selection went with it";
 }
 
-TEST_F(SelectionTest, FolderNoticesPostedByOthersAreIgnored) {
-    Root root;
-    HWND callback = PLUMEManager::Get(true)->callbackWindow();
-    // Any process can post the notice: a garbage pointer, and a block that
-    // looks right but was never sent (on this stack: freeing it would crash).
-    INT32 forged[3] = {8, 77, 77};
-    PostMessageA(callback, kFolderSelectionChanged, 0, 0x1234);
-    PostMessageA(callback, kFolderSelectionChanged, 0, reinterpret_cast<LPARAM>(forged));
-    PostMessageA(callback, kFolderSelectionChanged, 0, 0);
-    Pump();
-    EXPECT_TRUE(root.ArgsOf(root_event::kFolderSelectionChanged).empty());
-    // The library's own notices still arrive.
-    client_->Select(client_->inbox);
-    Pump();
-    EXPECT_EQ((std::vector<long>{2}), root.ArgsOf(root_event::kFolderSelectionChanged));
-}
-
 TEST_F(SelectionTest, SelectingFolderIdsWalksTheParentChain) {
     Root root;
     plume::test::LogLines log;

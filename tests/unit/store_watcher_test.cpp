@@ -11,44 +11,21 @@
 #include <string>
 #include <vector>
 
-#include "fake_table_object.h"
+#include "fake_store.h"
 #include "manager/plume_manager.h"
+#include "object_events.h"
 #include "store/message_store.h"
 
 namespace {
 
-// The client's contract, stated once.
-struct Contract {
-    IID storeIid;
-    int openFolder, folderInfo, seekRowset;  // seek -1: none
-    int enumSubFolders;
-    size_t kindByte, flags;
-    bool wm;
-};
-const Contract kOE = {{0xE883FC75, 0xEC08, 0x11D1, {0x9A, 0x53, 0x00, 0xC0, 0x4F, 0xA3, 0x09, 0xD4}},
-                      52, 56, 18, 61, 101, 32, false};
-const Contract kWM = {{0x569BA773, 0x508C, 0x469B, {0x8B, 0x21, 0xCB, 0xCC, 0xBC, 0xB7, 0xBC, 0xD2}},
-                      72, 76, -1, 81, 109, 40, true};
-const CLSID kStoreClass = {0x101A8FB9, 0xF1B9, 0x11D1, {0x9A, 0x56, 0x00, 0xC0, 0x4F, 0xA3, 0x09, 0xD4}};
-constexpr int kAddRefSlot = 1, kFreeRecordSlot = 10, kCreateRowsetSlot = 17, kQueryRowsetSlot = 19,
-              kCloseRowsetSlot = 20, kRegisterSlot = 26, kUnregisterSlot = 30, kGetTransactionSlot = 33,
-              kEnumeratorNextSlot = 3;
-constexpr size_t kFolderIdAt = 16, kParentAt = 24, kNameAt = 32, kMessageIdAt = 24, kMessageFolderAtWM = 32;
-constexpr UINT kReadFlag = 0x80;
-constexpr DWORD kStoreCookie = 0x1111111;
-constexpr UINT kRegisterFolderMessage = 0x1410;
+using namespace plume::test::client_numbers;
+using plume::test::AnyFn;
+using Obj = plume::test::StoreObj;
+using Contract = plume::test::client_numbers::StoreContract;
+using Record = std::array<BYTE, 128>;
 constexpr BYTE kLocalKind = 3;
 
-using AnyFn = void (*)();
-using Record = std::array<BYTE, 128>;
-
 void Put32(Record& r, size_t at, UINT v) { memcpy(r.data() + at, &v, sizeof v); }
-
-struct Obj {
-    AnyFn* vtbl;
-    LONG refs;
-    UINT folderId;  // 0: the store
-};
 
 struct Entry {
     UINT type;
@@ -67,7 +44,7 @@ struct FolderSpec {
 
 // The fake client's state for one test.
 struct FakeClient {
-    const Contract* c = &kOE;
+    const Contract* c = &kStoreOE;
     std::map<UINT, FolderSpec> folders;
     std::map<UINT, std::vector<UINT>> messages;  // folder -> ids
     std::vector<std::pair<Obj*, IUnknown*>> registrations;
@@ -85,7 +62,7 @@ HRESULT STDMETHODCALLTYPE FreeRecord(Obj*, void*) {
     return S_OK;
 }
 HRESULT STDMETHODCALLTYPE Register(Obj* o, UINT, UINT, UINT, IUnknown* notify) {
-    if (o->folderId && !g->folders.count(o->folderId)) return E_FAIL;
+    if (o->folder && !g->folders.count(static_cast<UINT>(o->folder))) return E_FAIL;
     ++o->refs;
     g->registrations.push_back({o, notify});
     return S_OK;
@@ -115,7 +92,7 @@ AnyFn* FolderTable();
 HRESULT STDMETHODCALLTYPE OpenFolder(Obj*, UINT id, UINT_PTR, UINT_PTR, IUnknown** out) {
     ++g->opens;
     if (!g->folders.count(id)) return E_INVALIDARG;
-    *out = reinterpret_cast<IUnknown*>(new Obj{FolderTable(), 1, id});
+    *out = plume::test::NewStoreObj(FolderTable(), static_cast<LONG>(id));
     return S_OK;
 }
 const char* const kNames[] = {"one", "two"};
@@ -125,7 +102,7 @@ HRESULT STDMETHODCALLTYPE FolderInfo(Obj*, UINT id, void* out) {
     Record r{};
     Put32(r, kFolderIdAt, id);
     Put32(r, kParentAt, it->second.parent);
-    r[g->c->kindByte] = it->second.kind;
+    r[g->c->kindByteAt] = it->second.kind;
     memcpy(out, r.data(), r.size());
     return S_OK;
 }
@@ -160,7 +137,7 @@ HRESULT STDMETHODCALLTYPE EnumSubFolders(Obj*, UINT parent, UINT_PTR, IUnknown**
 }
 
 HRESULT STDMETHODCALLTYPE CreateRowset(Obj* o, UINT_PTR, UINT_PTR, UINT_PTR* out) {
-    *out = reinterpret_cast<UINT_PTR>(new plume::test::FakeRowset{g->messages[o->folderId], g->c->wm});
+    *out = reinterpret_cast<UINT_PTR>(new plume::test::FakeRowset{g->messages[static_cast<UINT>(o->folder)], g->c->wm});
     return S_OK;
 }
 
@@ -171,39 +148,20 @@ AnyFn* FolderTable() { return g_folderTable; }
 void BuildTables(const Contract& c) {
     for (AnyFn* t : {g_storeTable, g_folderTable}) {
         plume::test::FillFakeTable<Obj>(t, 96);
-        t[kFreeRecordSlot] = reinterpret_cast<AnyFn>(FreeRecord);
-        t[kRegisterSlot] = reinterpret_cast<AnyFn>(Register);
-        t[kUnregisterSlot] = reinterpret_cast<AnyFn>(Unregister);
-        t[kGetTransactionSlot] = reinterpret_cast<AnyFn>(GetTransaction);
+        t[kFreeRecord] = reinterpret_cast<AnyFn>(FreeRecord);
+        t[kStoreRegister] = reinterpret_cast<AnyFn>(Register);
+        t[kStoreUnregister] = reinterpret_cast<AnyFn>(Unregister);
+        t[kGetTransaction] = reinterpret_cast<AnyFn>(GetTransaction);
     }
-    g_storeTable[c.openFolder] = reinterpret_cast<AnyFn>(OpenFolder);
-    g_storeTable[c.folderInfo] = reinterpret_cast<AnyFn>(FolderInfo);
-    g_storeTable[c.enumSubFolders] = reinterpret_cast<AnyFn>(EnumSubFolders);
-    g_folderTable[kCreateRowsetSlot] = reinterpret_cast<AnyFn>(CreateRowset);
-    if (c.seekRowset >= 0) g_folderTable[c.seekRowset] = reinterpret_cast<AnyFn>(&plume::test::FakeSeekRowset<Obj>);
-    g_folderTable[kQueryRowsetSlot] = reinterpret_cast<AnyFn>(&plume::test::FakeQueryRowset<Obj>);
-    g_folderTable[kCloseRowsetSlot] = reinterpret_cast<AnyFn>(&plume::test::FakeCloseRowset<Obj>);
+    g_storeTable[c.storeOpenFolder] = reinterpret_cast<AnyFn>(OpenFolder);
+    g_storeTable[c.storeFolderInfo] = reinterpret_cast<AnyFn>(FolderInfo);
+    g_storeTable[c.storeEnumSubFolders] = reinterpret_cast<AnyFn>(EnumSubFolders);
+    g_folderTable[kCreateRowset] = reinterpret_cast<AnyFn>(CreateRowset);
+    if (c.folderSeekRowset >= 0)
+        g_folderTable[c.folderSeekRowset] = reinterpret_cast<AnyFn>(&plume::test::FakeSeekRowset<Obj>);
+    g_folderTable[kQueryRowset] = reinterpret_cast<AnyFn>(&plume::test::FakeQueryRowset<Obj>);
+    g_folderTable[kCloseRowset] = reinterpret_cast<AnyFn>(&plume::test::FakeCloseRowset<Obj>);
 }
-
-// The client's store class: new store objects, or `failure` when set.
-class StoreFactory final : public IClassFactory {
-public:
-    explicit StoreFactory(HRESULT failure = S_OK) : failure_(failure) {}
-    STDMETHODIMP QueryInterface(REFIID, void** out) override {
-        *out = this;
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
-    STDMETHODIMP CreateInstance(IUnknown*, REFIID, void** out) override {
-        *out = FAILED(failure_) ? nullptr : new Obj{g_storeTable, 1, 0};
-        return FAILED(failure_) ? failure_ : S_OK;
-    }
-    STDMETHODIMP LockServer(BOOL) override { return S_OK; }
-
-private:
-    HRESULT failure_;
-};
 
 struct Change {
     int code, kind, folderId, objectId, a, b, c;
@@ -224,11 +182,6 @@ public:
     }
     std::vector<Change> changes;
 };
-
-void Pump() {
-    MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
-}
 
 // The manager's watcher, when other tests made one, would be the current
 // watcher: a test's own takes its place meanwhile.
@@ -258,21 +211,17 @@ protected:
         BuildTables(*client.c);
         for (UINT id = 1; id <= 40; ++id) client.folders[id] = {id == 1 ? 0u : 1u, kLocalKind};
         client.folders[90] = {1, 0};  // a news folder
-        ASSERT_HRESULT_SUCCEEDED(
-            CoRegisterClassObject(kStoreClass, &factory, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookie));
+        ASSERT_HRESULT_SUCCEEDED(factory.registered());
         if (client.c->wm) watcher = std::make_unique<plume::PLUMEMessageStoreWM>();
         else watcher = std::make_unique<plume::PLUMEMessageStoreOE>();
         watcher->SetListener(&listener);
         ASSERT_HRESULT_SUCCEEDED(watcher->HookStoreClass());
-        // The client touches its store.
-        clientStore = new Obj{g_storeTable, 1, 0};
-        reinterpret_cast<ULONG(STDMETHODCALLTYPE*)(Obj*)>(g_storeTable[kAddRefSlot])(clientStore);
+        clientStore = reinterpret_cast<Obj*>(plume::test::ClientTouchesStore(g_storeTable));
         ASSERT_TRUE(watcher->IsStoreCaptured());
     }
     void TearDown() override {
         watcher->StopWatching();
         watcher.reset();
-        CoRevokeClassObject(cookie);
         ObjRelease(clientStore);
         g = nullptr;
         aside.reset();
@@ -281,9 +230,9 @@ protected:
     HRESULT ClientOpens(UINT folderId) {
         IUnknown* folder = nullptr;
         HRESULT hr = reinterpret_cast<HRESULT(STDMETHODCALLTYPE*)(Obj*, UINT, UINT_PTR, UINT_PTR, IUnknown**)>(
-            g_storeTable[client.c->openFolder])(clientStore, folderId, 0, 0, &folder);
+            g_storeTable[client.c->storeOpenFolder])(clientStore, folderId, 0, 0, &folder);
         if (folder) folder->Release();
-        Pump();
+        plume::test::Pump();
         return hr;
     }
     Record FolderRec(UINT id, UINT parent, const char* name, BYTE kind = kLocalKind) {
@@ -291,14 +240,14 @@ protected:
         Put32(r, kFolderIdAt, id);
         Put32(r, kParentAt, parent);
         memcpy(r.data() + kNameAt, &name, sizeof name);
-        r[client.c->kindByte] = kind;
+        r[client.c->kindByteAt] = kind;
         return r;
     }
     Record MessageRec(UINT id, UINT folder, bool read) {
         Record r{};
         Put32(r, kMessageIdAt, id);
         if (client.c->wm) Put32(r, kMessageFolderAtWM, folder);
-        Put32(r, client.c->flags, read ? kReadFlag | 0x1 : 0x1);
+        Put32(r, client.c->messageFlagsAt, read ? kReadFlag | 0x1 : 0x1);
         return r;
     }
     // The client's record order for a message update: OE (before, after), WM (after, before).
@@ -324,8 +273,7 @@ protected:
 
     std::unique_ptr<ManagerWatcherAside> aside;
     FakeClient client;
-    StoreFactory factory;
-    DWORD cookie = 0;
+    plume::test::FakeStoreClass factory{g_storeTable};
     Obj* clientStore = nullptr;
     Listener listener;
     std::unique_ptr<plume::PLUMEMessageStore> watcher;
@@ -333,7 +281,7 @@ protected:
 
 TEST_P(StoreWatcherTest, CaptureTakesTheStoreTheClientTouchesAndPutsAddRefBack) {
     // IsStoreCaptured undid the patch: the class's AddRef is the client's again.
-    EXPECT_EQ(reinterpret_cast<AnyFn>(ObjAddRef), g_storeTable[kAddRefSlot]);
+    EXPECT_EQ(reinterpret_cast<AnyFn>(ObjAddRef), g_storeTable[1]);
     IUnknown* store = nullptr;
     ASSERT_HRESULT_SUCCEEDED(watcher->GetStore(&store));
     EXPECT_EQ(reinterpret_cast<IUnknown*>(clientStore), store);
@@ -413,7 +361,7 @@ TEST_P(StoreWatcherTest, FolderTransactionsCarryTheOldParentAndTheNewOneOnlyForM
     EXPECT_EQ(expected, listener.changes);
     // The new folder is watched from its creation on (the client's thread
     // registers it).
-    Pump();
+    plume::test::Pump();
     EXPECT_EQ(std::list<ULONG>{7}, watcher->RegisteredFolders());
 
     // A deleted folder: its kind comes from the record, and its registration goes.
@@ -477,7 +425,7 @@ TEST_P(StoreWatcherTest, OpenedFoldersRegisterUpToThirtyOneEvictingFiveAtATimeBu
     // through the trampoline; after the watcher is gone the trampoline fails.
     watcher->StopWatching();
     EXPECT_EQ(0u, client.registrations.size());
-    EXPECT_EQ(reinterpret_cast<AnyFn>(OpenFolder), g_storeTable[client.c->openFolder]);
+    EXPECT_EQ(reinterpret_cast<AnyFn>(OpenFolder), g_storeTable[client.c->storeOpenFolder]);
     watcher.reset();
     UINT_PTR handle = 1;
     EXPECT_EQ(E_FAIL, plume::StoreTrampoline()->OnTransaction(handle, 3, nullptr));
@@ -486,24 +434,22 @@ TEST_P(StoreWatcherTest, OpenedFoldersRegisterUpToThirtyOneEvictingFiveAtATimeBu
 
 TEST_P(StoreWatcherTest, UnhookLeavesEntriesThatSomeoneElseReplaced) {
     watcher->StartWatching();
-    AnyFn ours = g_storeTable[client.c->openFolder];
+    AnyFn ours = g_storeTable[client.c->storeOpenFolder];
     ASSERT_NE(reinterpret_cast<AnyFn>(OpenFolder), ours);
     AnyFn theirs = reinterpret_cast<AnyFn>(NotImpl);
-    g_storeTable[client.c->openFolder] = theirs;
+    g_storeTable[client.c->storeOpenFolder] = theirs;
     watcher->UnhookAll();
-    EXPECT_EQ(theirs, g_storeTable[client.c->openFolder]);
-    g_storeTable[client.c->openFolder] = reinterpret_cast<AnyFn>(OpenFolder);
+    EXPECT_EQ(theirs, g_storeTable[client.c->storeOpenFolder]);
+    g_storeTable[client.c->storeOpenFolder] = reinterpret_cast<AnyFn>(OpenFolder);
 }
 
-INSTANTIATE_TEST_SUITE_P(BothClients, StoreWatcherTest, ::testing::Values(&kOE, &kWM),
+INSTANTIATE_TEST_SUITE_P(BothClients, StoreWatcherTest, ::testing::Values(&kStoreOE, &kStoreWM),
                          [](const auto& info) { return info.param->wm ? std::string("WM") : std::string("OE"); });
 
 TEST(StoreWatcher, AStoreClassThatFailsLeavesAWatcherThatAnswersFailures) {
     ManagerWatcherAside aside;
-    StoreFactory factory(E_OUTOFMEMORY);
-    DWORD cookie = 0;
-    ASSERT_HRESULT_SUCCEEDED(
-        CoRegisterClassObject(kStoreClass, &factory, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookie));
+    plume::test::FakeStoreClass factory(g_storeTable, E_OUTOFMEMORY);
+    ASSERT_HRESULT_SUCCEEDED(factory.registered());
     {
         plume::PLUMEMessageStoreWM watcher;
         EXPECT_EQ(E_OUTOFMEMORY, watcher.HookStoreClass());
@@ -522,7 +468,6 @@ TEST(StoreWatcher, AStoreClassThatFailsLeavesAWatcherThatAnswersFailures) {
         watcher.StopWatching();
         EXPECT_EQ(nullptr, watcher.callbackWindow());
     }
-    CoRevokeClassObject(cookie);
 }
 
 TEST(StoreWatcher, FolderKindsAndTheNullCallback) {

@@ -109,26 +109,18 @@ struct ClientWindow {
 };
 
 // What a rebar and a toolbar control hold.
-inline std::vector<UINT> BandIds(HWND rebar) {
-    std::vector<UINT> ids;
-    const int n = static_cast<int>(SendMessageA(rebar, RB_GETBANDCOUNT, 0, 0));
-    for (int i = 0; i < n; ++i) {
-        REBARBANDINFOA info{};
-        info.cbSize = REBARBANDINFOA_V6_SIZE;
-        info.fMask = RBBIM_ID;
-        SendMessageA(rebar, RB_GETBANDINFOA, i, reinterpret_cast<LPARAM>(&info));
-        ids.push_back(info.wID);
-    }
-    return ids;
-}
-
-inline REBARBANDINFOA BandInfo(HWND rebar, UINT id) {
-    REBARBANDINFOA info{};
-    info.cbSize = REBARBANDINFOA_V6_SIZE;
-    info.fMask = RBBIM_ID | RBBIM_STYLE | RBBIM_CHILD | RBBIM_CHILDSIZE | RBBIM_SIZE | RBBIM_IDEALSIZE;
-    const LRESULT index = SendMessageA(rebar, RB_IDTOINDEX, id, 0);
+inline REBARBANDINFOA BandAt(HWND rebar, LRESULT index) {
+    REBARBANDINFOA info{REBARBANDINFOA_V6_SIZE,
+                        RBBIM_ID | RBBIM_STYLE | RBBIM_CHILD | RBBIM_CHILDSIZE | RBBIM_SIZE | RBBIM_IDEALSIZE};
     SendMessageA(rebar, RB_GETBANDINFOA, index, reinterpret_cast<LPARAM>(&info));
     return info;
+}
+inline REBARBANDINFOA BandInfo(HWND rebar, UINT id) { return BandAt(rebar, SendMessageA(rebar, RB_IDTOINDEX, id, 0)); }
+inline std::vector<UINT> BandIds(HWND rebar) {
+    std::vector<UINT> ids;
+    for (int i = 0, n = static_cast<int>(SendMessageA(rebar, RB_GETBANDCOUNT, 0, 0)); i < n; ++i)
+        ids.push_back(BandAt(rebar, i).wID);
+    return ids;
 }
 
 inline std::string ButtonText(HWND toolbar, int id) {
@@ -138,9 +130,7 @@ inline std::string ButtonText(HWND toolbar, int id) {
 }
 
 inline TBBUTTONINFOA ButtonInfo(HWND toolbar, int id) {
-    TBBUTTONINFOA info{};
-    info.cbSize = sizeof info;
-    info.dwMask = TBIF_STYLE | TBIF_STATE | TBIF_IMAGE | TBIF_COMMAND;
+    TBBUTTONINFOA info{sizeof info, TBIF_STYLE | TBIF_STATE | TBIF_IMAGE | TBIF_COMMAND};
     SendMessageA(toolbar, TB_GETBUTTONINFOA, id, reinterpret_cast<LPARAM>(&info));
     return info;
 }
@@ -166,21 +156,13 @@ inline std::string TooltipText(HWND toolbar, int id) {
     return text;
 }
 
-// Presses and releases the mouse on a button of the real control.
-inline void ClickButton(HWND toolbar, int id) {
+// Presses and releases the mouse on a button of the real control, in its
+// middle or (`arrow`) on its drop-down arrow.
+inline void ClickButton(HWND toolbar, int id, bool arrow = false) {
     RECT r{};
     SendMessageA(toolbar, TB_GETRECT, id, reinterpret_cast<LPARAM>(&r));
-    const LPARAM at = MAKELPARAM((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+    const LPARAM at = MAKELPARAM(arrow ? r.right - 3 : (r.left + r.right) / 2, (r.top + r.bottom) / 2);
     SendMessageA(toolbar, WM_MOUSEMOVE, 0, at);
-    SendMessageA(toolbar, WM_LBUTTONDOWN, MK_LBUTTON, at);
-    SendMessageA(toolbar, WM_LBUTTONUP, 0, at);
-}
-
-// Presses the drop-down arrow of a BTNS_DROPDOWN button.
-inline void ClickArrow(HWND toolbar, int id) {
-    RECT r{};
-    SendMessageA(toolbar, TB_GETRECT, id, reinterpret_cast<LPARAM>(&r));
-    const LPARAM at = MAKELPARAM(r.right - 3, (r.top + r.bottom) / 2);
     SendMessageA(toolbar, WM_LBUTTONDOWN, MK_LBUTTON, at);
     SendMessageA(toolbar, WM_LBUTTONUP, 0, at);
 }
@@ -216,9 +198,7 @@ inline LRESULT CALLBACK WatchMenus(int code, WPARAM wParam, LPARAM lParam) {
         std::vector<MenuItemSeen> items;
         for (int i = 0, n = GetMenuItemCount(menu); i < n; ++i) {
             char text[300] = {};
-            MENUITEMINFOA info{};
-            info.cbSize = sizeof info;
-            info.fMask = MIIM_ID | MIIM_STATE | MIIM_FTYPE | MIIM_STRING | MIIM_CHECKMARKS;
+            MENUITEMINFOA info{sizeof info, MIIM_ID | MIIM_STATE | MIIM_FTYPE | MIIM_STRING | MIIM_CHECKMARKS};
             info.dwTypeData = text;
             info.cch = sizeof text;
             GetMenuItemInfoA(menu, i, TRUE, &info);
