@@ -9,6 +9,7 @@
 #include "host/msg_wnd_list.h"
 #include "manager/callback_window.h"
 #include "log.h"
+#include "pumping_wait.h"
 #include "ui/menu_registry.h"
 #include "ui/toolbar_registry.h"
 
@@ -100,7 +101,10 @@ void Tick() {
             if (HWND lv = FindChildWindow(g_state.messageView, ListViewClass())) g_state.listView = lv;
         }
     }
-    if (!g_state.settingSelection) PollSelection();
+    // Not inside one of our waits on this thread: the client may be in the
+    // middle of changing the selection (a read mark committed from the list's
+    // notification), and the next tick sees where it ends.
+    if (!g_state.settingSelection && !pumping_wait::active_on_this_thread()) PollSelection();
 }
 
 }  // namespace
