@@ -1,4 +1,5 @@
 // The client's loader.
+#include "bstr.h"
 #include "e2e_common.h"
 
 namespace plume::test {
