@@ -1,6 +1,6 @@
 // The library inside the stand-in client: a client started with the library
 // for each test, objects of it over COM, recording sinks and what they
-// heard, script clients, bitmap files the client can load.
+// heard, bitmap files the client can load.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -19,7 +19,6 @@
 #include "com_ptr.h"
 #include "e2e_common.h"
 #include "recording_sink.h"
-#include "script_process.h"
 #include "unique_any.h"
 
 namespace plume::test {

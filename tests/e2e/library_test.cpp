@@ -1,6 +1,6 @@
 // The library at work inside the stand-in mail client, reached over COM from
 // this process as a plug-in writer's program reaches it: the root object,
-// its events on real sinks, message windows, scripts, and the shutdown.
+// its events on real sinks and message windows.
 #include "library_fixture.h"
 
 namespace plume::test {
@@ -58,32 +58,6 @@ TEST_F(RootObjectTest, MessageWindowsAreEnumeratedOpenedAndReportedClosed) {
     HWND read = Notes().at(0);
     ASSERT_TRUE(WaitForCall(sink_, root_event::kNewMsgWnd, {H(read)}));
     EXPECT_EQ(subject, Text(MsgWnd(root_.get(), read), &IOEMsgWnd::GetSubject));
-}
-
-TEST_F(LibraryTest, ClosingTheClientEndsTheServer) {
-    ASSERT_TRUE(CreateRoot());
-    EXPECT_FALSE(IsSet(events_.shutdown));
-    EXPECT_TRUE(client->Close());
-    EXPECT_EQ(0u, client->exitCode());
-    EXPECT_TRUE(IsSet(events_.shutdown));
-    EXPECT_FALSE(IsSet(events_.init));
-    client.reset();
-}
-
-TEST_F(LibraryTest, AScriptClientHearsEventsAndChangesAWindow) {
-    const std::wstring output = OwnFolder() + L"root_events.out";
-    PROCESS_INFORMATION pi = StartScript(ScriptPath(L"root_events.vbs"), output);
-    // The script waits, pumping, for its events; the client serves it meanwhile.
-    const bool ended =
-        StandinProcess::WaitFor([&] { return WaitForSingleObject(pi.hProcess, 0) == WAIT_OBJECT_0; }, 60000);
-    if (!ended) TerminateProcess(pi.hProcess, 1);
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-    std::string all;
-    for (const auto& l : ReadLines(output)) all += l + "\n";
-    ASSERT_TRUE(ended) << all;
-    EXPECT_EQ(all.size() - 5, all.rfind("PASS\n")) << all;
-    EXPECT_NE(std::string::npos, all.find("subject Greetings from a script"));
 }
 
 }  // namespace

@@ -59,10 +59,6 @@ TEST_F(Selection, WhatTheUserSelectsIsWhatTheListAndPreviewShowAndComMovesTheLis
               Dispids(sink_, {kOnCurrentMessageChanged, kOnMessageSelectionChanged}));
     EXPECT_EQ((std::vector<long>{ids[1], ids[3], ids[4]}), Enumerated());
     EXPECT_EQ((std::vector<long>{ids[4]}), Args(kOnCurrentMessageChanged)) << "the focused row";
-    // Focus moved to a row outside the selection keeps the current message.
-    Call(L"FocusRow", {0});
-    Ticks();
-    EXPECT_EQ(ids[4], Get(&IPLUMEObj::GetCurrentMessageID));
 
     // Set over COM: the real list and the preview follow.
     EXPECT_EQ(S_OK, root_->SetSelectedMessageID(ids[3]));
@@ -74,18 +70,11 @@ TEST_F(Selection, WhatTheUserSelectsIsWhatTheListAndPreviewShowAndComMovesTheLis
     EXPECT_EQ((std::vector<long>{0, 3}), Call(L"SelectedRows").Longs());
     Ticks();
     EXPECT_EQ((std::vector<long>{ids[0], ids[3]}), Enumerated());
-    EXPECT_EQ(S_OK, root_->SetSelectedMessageID(987654)) << "an id the folder does not show changes nothing";
-    EXPECT_EQ((std::vector<long>{0, 3}), Call(L"SelectedRows").Longs());
 
-    // An empty selection: -1, once.
-    sink_->calls.clear();
+    // An empty selection empties the preview too.
     EXPECT_EQ(S_OK, root_->SetSelectedMessageID(-1));
     EXPECT_TRUE(Call(L"SelectedRows").Longs().empty());
-    ASSERT_TRUE(WaitForEvent(sink_, kOnCurrentMessageChanged));
-    Ticks();
-    EXPECT_EQ((std::vector<long>{-1}), Args(kOnCurrentMessageChanged));
-    EXPECT_EQ(-1, Call(L"PreviewMessage").Long());
-    EXPECT_EQ(0, Get(&IPLUMEObj::IsAnyMessageSelected));
+    ASSERT_TRUE(StandinProcess::WaitFor([&] { return Call(L"PreviewMessage").Long() == -1; }));
 }
 
 TEST_F(Selection, FoldersFollowTheUserTheTreeAndComAndADeletedOne) {
@@ -99,15 +88,6 @@ TEST_F(Selection, FoldersFollowTheUserTheTreeAndComAndADeletedOne) {
     // Retitling without a change raises the event again.
     Call(L"Retitle");
     ASSERT_TRUE(WaitFolder(OutboxId(), 2));
-
-    // The tree's root folder (the local store's root) is reported as 0;
-    // unknown folders select nothing.
-    EXPECT_EQ(S_OK, root_->SetSelectedFolderID(kLocalRoot));
-    ASSERT_TRUE(WaitFolder(0));
-    EXPECT_EQ(S_OK, root_->SetSelectedFolderID(424242));
-    Ticks();
-    EXPECT_EQ(kLocalRoot, Call(L"SelectedFolder").Long());
-    EXPECT_EQ(0, Get(&IPLUMEObj::GetSelectedFolderID));
 
     // An empty folder the user makes and deletes while it is shown: the
     // client falls back to its Inbox.
@@ -127,36 +107,6 @@ TEST_F(Selection, FoldersFollowTheUserTheTreeAndComAndADeletedOne) {
     // The client's one list object and its table: the object the library made
     // to reach the class, and every rebinding, left nothing behind.
     EXPECT_EQ(2, Call(L"ListObjects").Long());
-}
-
-TEST_F(Selection, AComponentThatAnswersErrorsReportsNoStaleIds) {
-    const std::vector<long> ids = RowIds();
-    Call(L"SelectRows", {std::vector<long>{1}});
-    ASSERT_TRUE(StandinProcess::WaitFor([&] { return Get(&IPLUMEObj::GetFirstSelectedMessageID) == ids[1]; }));
-
-    // The table fails: the stored selection is dropped, nothing stale remains.
-    Call(L"MessageTableFails", {1});
-    Call(L"SelectRows", {std::vector<long>{2, 3}});
-    Ticks();
-    EXPECT_EQ(-1, Get(&IPLUMEObj::GetFirstSelectedMessageID));
-    Call(L"MessageTableFails", {0});
-    ASSERT_TRUE(StandinProcess::WaitFor([&] { return Enumerated() == std::vector<long>{ids[2], ids[3]}; }));
-
-    // No table at all for the next folder: every tick says the selection changed.
-    Call(L"GetMessageTableFails", {1});
-    Call(L"SelectFolder", {SentItemsId()});
-    ASSERT_TRUE(WaitFolder(SentItemsId()));
-    sink_->calls.clear();
-    Ticks();
-    EXPECT_GE(CallsOf(sink_, kOnMessageSelectionChanged).size(), 2u);
-    EXPECT_TRUE(Enumerated().empty());
-    EXPECT_EQ(S_OK, root_->SetSelectedMessageID(RowIds()[0]));
-    EXPECT_TRUE(Call(L"SelectedRows").Longs().empty()) << "no row is known without a table";
-    Call(L"GetMessageTableFails", {0});
-    // The client keeps working.
-    Call(L"SelectFolder", {InboxId()});
-    Call(L"SelectRows", {std::vector<long>{0}});
-    ASSERT_TRUE(StandinProcess::WaitFor([&] { return Get(&IPLUMEObj::GetCurrentMessageID) == ids[0]; }));
 }
 
 // The message-list class unregistered (Outlook Express creates it through

@@ -44,19 +44,8 @@ protected:
             return CallsOf(sink_, kDownloadFinished).size() >= CallsOf(sink_, kDownloadStarted).size();
         }, 10000);
     }
-    std::vector<StoredMessage> MessagesIn(long folder) {
-        std::vector<StoredMessage> out;
-        for (const Var& row : Call(L"Messages", {folder}).Array()) {
-            auto fields = row.Array();
-            out.push_back({fields[0].Long(), fields[3].Str()});
-        }
-        return out;
-    }
     std::vector<long> IdsWithSubject(long folder, const std::wstring& subject) {
-        std::vector<long> out;
-        for (const auto& m : MessagesIn(folder))
-            if (m.subject == subject) out.push_back(m.id);
-        return out;
+        return client->MessagesWithSubject(folder, subject);
     }
     bool AwaitSubject(long folder, const std::wstring& subject, size_t count = 1, DWORD ms = 15000) {
         return StandinProcess::WaitFor([&] { return IdsWithSubject(folder, subject).size() == count; }, ms);
@@ -153,12 +142,12 @@ TEST_F(Sending, SendMessageCopiesIntoTheOutboxStampedWithTheDefaultAccountAndThe
     EXPECT_EQ(1u, CallsOf(sink_, kDownloadStarted).size());
 
     // Ids that are not there, or a folder that is not, change nothing and fail nothing.
-    const size_t outbox = MessagesIn(OutboxId()).size();
+    const size_t outbox = Call(L"Messages", {OutboxId()}).Array().size();
     EXPECT_EQ(S_OK, root_->SendMessage(InboxId(), 999999));
     EXPECT_EQ(S_OK, root_->SendMessage(987654, source.id));
     EXPECT_EQ(S_OK, root_->SendMessage(-1, -1));
     Call(L"Pump", {300});
-    EXPECT_EQ(outbox, MessagesIn(OutboxId()).size());
+    EXPECT_EQ(outbox, Call(L"Messages", {OutboxId()}).Array().size());
     EXPECT_EQ(1u, IdsWithSubject(InboxId(), source.subject).size());
 }
 
@@ -394,57 +383,6 @@ TEST_F(Sending, SendCommandsDuringAMessageWindowsSendAreHeldBackAndReplayedWithT
     const auto params = SendCommandParams();
     EXPECT_EQ(1, std::count(params.begin(), params.end(), kOwnParameter));
     EXPECT_EQ(1u, IdsWithSubject(SentItemsId(), L"Held back").size());
-}
-
-TEST_F(Sending, SendAndReceiveMessagesIsReplayedOnlyAfterASendPassed) {
-    Call(L"ClearSendLog");
-    // No send has passed: nothing is queued, nothing replayed.
-    ASSERT_EQ(S_OK, root_->SendAndReceiveMessages());
-    Call(L"Pump", {500});
-    EXPECT_TRUE(SendCommandParams().empty());
-
-    // One passed and runs: the request is replayed as -1 when it ends.
-    ASSERT_TRUE(Call(L"HoldTransfers", {1}).Bool());
-    ASSERT_TRUE(Call(L"StartSend").Bool());
-    ASSERT_TRUE(StandinProcess::WaitFor([&] { return TransferBusy(); }, 5000));
-    ASSERT_EQ(S_OK, root_->SendAndReceiveMessages());
-    ASSERT_EQ(S_OK, root_->SendAndReceiveMessages());  // one request, not two
-    ASSERT_TRUE(Call(L"HoldTransfers", {0}).Bool());
-    ASSERT_TRUE(Call(L"FinishTransfer").Bool());
-    ASSERT_TRUE(StandinProcess::WaitFor([&] { return SendCommandParams().size() >= 2; }, 10000));
-    ASSERT_TRUE(EndsAnnounced());
-    Call(L"Pump", {500});
-    EXPECT_EQ((std::vector<long>{0, -1}), SendCommandParams());
-}
-
-TEST_F(Sending, OnWindowsMailParkedMessagesMarkedDeletedAreRemovedUnheard) {
-    if (!IsWm()) GTEST_SKIP() << "the deletion mark is read on Windows Mail only";
-    struct Case {
-        const wchar_t* mark;
-        bool removed;
-    };
-    for (const Case& c : {Case{L"True", true}, Case{L"true", false}, Case{nullptr, false}}) {
-        SCOPED_TRACE(c.mark ? c.mark : L"(no mark)");
-        sink_->calls.clear();
-        const std::wstring subject = std::wstring(L"Marked ") + (c.mark ? c.mark : L"none");
-        const long id = c.mark ? Call(L"Commit", {L"insertprop", HoldingId(), subject, L"X_PLUME_DELETED", c.mark}).Long()
-                               : Call(L"Commit", {L"insert", HoldingId(), subject}).Long();
-        ASSERT_GT(id, 0);
-        Call(L"Pump", {500});
-        EXPECT_EQ(c.removed ? 0u : 1u, IdsWithSubject(HoldingId(), subject).size());
-        EXPECT_EQ(c.removed ? 0u : 1u, CountChanges(kInsertMessage, HoldingId(), id));
-    }
-}
-
-TEST_F(Sending, OnOutlookExpressAMessageThatCarriesAnAccountKeepsIt) {
-    if (IsWm()) GTEST_SKIP() << "the account property is Outlook Express's";
-    const StoredMessage source = InboxMessage(L"Own account");
-    ASSERT_EQ(1, Call(L"SetBodyProp", {source.id, L"63", L"00000002"}).Long());
-    ASSERT_EQ(S_OK, root_->SendMessage(InboxId(), source.id));
-    ASSERT_TRUE(AwaitSubject(OutboxId(), source.subject));
-    const long copy = IdsWithSubject(OutboxId(), source.subject)[0];
-    EXPECT_EQ(L"00000002", Call(L"GetBodyProp", {copy, L"63"}).Str());
-    EXPECT_EQ(VT_EMPTY, Call(L"GetBodyProp", {copy, L"att:athena-account-name"}).raw().vt);
 }
 
 }  // namespace

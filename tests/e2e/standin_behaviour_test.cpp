@@ -28,9 +28,7 @@ std::vector<Seen> Watched(StandinProcess& c) {
 }
 
 bool HasSubject(StandinProcess& c, long folder, const std::wstring& subject) {
-    for (const Var& v : c.Call(L"Messages", {folder}).Array())
-        if (v.Array()[3].Str() == subject) return true;
-    return false;
+    return !c.MessagesWithSubject(folder, subject).empty();
 }
 
 using StandinBehaviour = StandinTest;

@@ -7,8 +7,6 @@ namespace plume::test {
 namespace {
 
 constexpr DISPID kOnDatabaseChange = root_event::kDatabaseChange;
-constexpr size_t kMaxRegisteredFolders = 31;
-constexpr size_t kEvicted = 5;
 
 using Change = std::vector<long>;  // code, folder, object, new parent
 
@@ -52,14 +50,6 @@ TEST_F(StoreWatch, MessagesChangedByTheUserOrAWorkerArriveOnceEach) {
                   Await(4));
     }
 
-    // An update that keeps the read bit: nothing on OE, "unread" on WM.
-    sink_->calls.clear();
-    const long id = Commit(true, {L"insert", inbox, L"Kept"});
-    ASSERT_EQ(1, Commit(true, {L"priority", id, 1}));
-    std::vector<Change> expected = {{kInsertMessage, inbox, id, -1}};
-    if (IsWm()) expected.push_back({kUnreadMessage, inbox, id, -1});
-    EXPECT_EQ(expected, Await(expected.size()));
-
     // Folders the client has not opened in this run are heard as well.
     const long drafts = IsWm() ? 7 : 6, userFolder = 100;
     for (long folder : {SentItemsId(), drafts, userFolder, DeletedItemsId()}) {
@@ -97,36 +87,24 @@ TEST_F(StoreWatch, FolderChangesCarryTheOldParentAndTheNewOneForMoves) {
     EXPECT_EQ(before, Sinks());
 }
 
-TEST_F(StoreWatch, AtMostThirtyOneFoldersRegisterAndTheLeastRecentFiveGoButNotTheOutbox) {
-    const long storeSink = 1;
-    // Every local folder is watched from the start (the root holds no messages).
-    const size_t local = Call(L"Folders").Array().size() - 1;
-    ASSERT_EQ(storeSink + static_cast<long>(local), Sinks());
-    // Each new folder is watched from its creation, up to 31.
-    std::vector<long> folders;
-    for (size_t i = local; i < kMaxRegisteredFolders; ++i)
-        folders.push_back(Commit(true, {L"createfolder", kLocalRoot, L"F" + std::to_wstring(i)}));
-    ASSERT_TRUE(StandinProcess::WaitFor([&] { return Sinks() == storeSink + static_cast<long>(kMaxRegisteredFolders); }))
-        << Sinks();
-    // Opening a registered folder only moves it in the order (the Inbox,
-    // shown at start, is opened again once another folder was shown).
-    Call(L"SelectFolder", {SentItemsId()});
-    Call(L"SelectFolder", {InboxId()});
-    EXPECT_EQ(storeSink + static_cast<long>(kMaxRegisteredFolders), Sinks());
-    // The 32nd: five of the least recently registered or opened go; the
-    // Outbox and the holding folder stay (the send cycle depends on them),
-    // and so does the Inbox, opened last.
-    folders.push_back(Commit(true, {L"createfolder", kLocalRoot, L"Last"}));
-    ASSERT_TRUE(StandinProcess::WaitFor(
-        [&] { return Sinks() == storeSink + static_cast<long>(kMaxRegisteredFolders - kEvicted + 1); }))
-        << Sinks();
+// At most 31 folders are watched: a new one takes the place of the five
+// least recently registered, but never of the Outbox or the holding folder,
+// which the library pins at its start (the send cycle depends on them).
+TEST_F(StoreWatch, TheOutboxAndTheHoldingFolderStayWatchedWhenFoldersGo) {
+    constexpr long kStoreSink = 1, kMaxFolders = 31, kEvicted = 5;
+    const long local = static_cast<long>(Call(L"Folders").Array().size()) - 1;  // the root holds no messages
+    ASSERT_EQ(kStoreSink + local, Sinks());
+    long newest = 0;
+    for (long i = local; i <= kMaxFolders; ++i)
+        newest = Commit(true, {L"createfolder", kLocalRoot, L"F" + std::to_wstring(i)});
+    ASSERT_TRUE(StandinProcess::WaitFor([&] { return Sinks() == kStoreSink + kMaxFolders - kEvicted + 1; })) << Sinks();
     sink_->calls.clear();
-    const long last = Commit(true, {L"insert", folders.back(), L"Newest folder"});
+    const long inNewest = Commit(true, {L"insert", newest, L"Newest folder"});
     const long outbox = Commit(true, {L"insert", OutboxId(), L"Outbox"});
-    const long inbox = Commit(true, {L"insert", InboxId(), L"Recently opened"});
-    EXPECT_EQ((std::vector<Change>{{kInsertMessage, folders.back(), last, -1},
+    const long holding = Commit(true, {L"insert", HoldingId(), L"Holding"});
+    EXPECT_EQ((std::vector<Change>{{kInsertMessage, newest, inNewest, -1},
                                    {kInsertMessage, OutboxId(), outbox, -1},
-                                   {kInsertMessage, InboxId(), inbox, -1}}),
+                                   {kInsertMessage, HoldingId(), holding, -1}}),
               Await(3));
 }
 

@@ -63,30 +63,17 @@ protected:
 };
 
 TEST_F(ToolbarE2E, ToolbarBandHoldsTheButtonsAndAClickReachesButtonToolbarAndRoot) {
-    // Tooltips and the picture size must be asked for before the band exists.
-    auto toolbar = New<IOEToolbar>(CLSID_OEToolbar, IID_IOEToolbar);
-    ASSERT_TRUE(toolbar);
-    LONG res = 0;
-    ASSERT_EQ(S_OK, toolbar->EnableTooltips(1));
-    ASSERT_EQ(S_OK, toolbar->SetPictureSize(24, 24, &res));
-    EXPECT_EQ(1, res);
-    ASSERT_EQ(S_OK, toolbar->Create(IdOf(root_)));
+    com_ptr<IOEToolbar> toolbar;
+    ASSERT_EQ(S_OK, root_->CreateToolbar(toolbar.put()));
     const LONG toolbarId = IdOf(toolbar);
     HWND w = Handle(toolbar);
     ASSERT_TRUE(IsWindow(w));
 
-    com_ptr<IOEButton> blue = Button(toolbar, L"Blue", blue_.get()), sep;
-    blue->SetTooltip(bstr(L"A blue button").get());
-    ASSERT_EQ(S_OK, toolbar->CreateSeparator(sep.put()));
+    com_ptr<IOEButton> blue = Button(toolbar, L"Blue", blue_.get());
     com_ptr<IOEButton> missing = Button(toolbar, L"Missing", bstr(L"C:\\no\\such.bmp").get());
-    // The check style set before Create makes a check button of the control.
-    auto toggle = New<IOEButton>(CLSID_OEButton, IID_IOEButton);
-    toggle->SetCheckStyle(1);
-    ASSERT_EQ(S_OK, toggle->Create(toolbarId, bstr(L"Toggle").get(), blue_.get(), nullptr));
-    const LONG blueId = IdOf(blue), toggleId = IdOf(toggle);
+    const LONG blueId = IdOf(blue);
     EXPECT_EQ(kFirstToolbarId + 1, toolbarId) << "the second toolbar, after the probe";
     EXPECT_EQ(kFirstButtonId, blueId) << "the first button of the process";
-    EXPECT_EQ(blueId + 1, IdOf(sep));
 
     // The band: in the library's rebar, after the client's toolbar, last.
     HWND rebar = LibraryRebar();
@@ -97,9 +84,8 @@ TEST_F(ToolbarE2E, ToolbarBandHoldsTheButtonsAndAClickReachesButtonToolbarAndRoo
     EXPECT_EQ(w, Call(L"Toolbars", {H(main)}).Array().back().Hwnd());
 
     // The control.
-    EXPECT_EQ(4, SendMessageW(w, TB_BUTTONCOUNT, 0, 0));
     auto buttons = Buttons(w);
-    ASSERT_EQ(3u, buttons.size());
+    ASSERT_EQ(2u, buttons.size());
     EXPECT_EQ(std::make_tuple(long(blueId), std::wstring(L"Blue"), long(TBSTATE_ENABLED)), buttons[0]);
     EXPECT_EQ(0, SendMessageW(w, TB_GETBITMAP, blueId, 0));
     EXPECT_EQ(-1, SendMessageW(w, TB_GETBITMAP, IdOf(missing), 0)) << "a missing file leaves no image";
@@ -119,8 +105,6 @@ TEST_F(ToolbarE2E, ToolbarBandHoldsTheButtonsAndAClickReachesButtonToolbarAndRoo
         EXPECT_EQ(S_OK, missing->SetPicture(picture.get()));
         EXPECT_GE(SendMessageW(w, TB_GETBITMAP, IdOf(missing), 0), 0) << "the picture did not reach the control";
     }
-    EXPECT_TRUE(SendMessageW(w, TB_GETTOOLTIPS, 0, 0));
-    EXPECT_GE(HIWORD(SendMessageW(w, TB_GETBUTTONSIZE, 0, 0)), 24) << "24-pixel pictures";
     EXPECT_TRUE(IsWindowVisible(w));
 
     // Clicks through the real control.
@@ -136,21 +120,6 @@ TEST_F(ToolbarE2E, ToolbarBandHoldsTheButtonsAndAClickReachesButtonToolbarAndRoo
                                   {"toolbar", toolbar_event::kButtonClicked, {blueId}},
                                   {"root", root_event::kButtonClicked, {toolbarId, blueId}}}),
               heard_);
-    for (LONG checked : {1, 0}) {
-        Call(L"ClickButton", {H(main), toggleId});
-        EXPECT_EQ(checked, Get(toggle, &IOEButton::IsChecked));
-        EXPECT_EQ(checked != 0, (SendMessageW(w, TB_GETSTATE, toggleId, 0) & TBSTATE_CHECKED) != 0);
-    }
-
-    // State changes reach the control.
-    blue->SetEnabled(0);
-    EXPECT_FALSE(SendMessageW(w, TB_GETSTATE, blueId, 0) & TBSTATE_ENABLED);
-    blue->SetShown(0);
-    EXPECT_TRUE(SendMessageW(w, TB_GETSTATE, blueId, 0) & TBSTATE_HIDDEN);
-    blue->SetName(bstr(L"Renamed").get());
-    EXPECT_EQ(L"Renamed", std::get<1>(Buttons(w)[0]));
-    toolbar->SetShown(0);
-    EXPECT_FALSE(IsWindowVisible(w));
 
     EXPECT_EQ(S_OK, root_->RemoveAllToolbars());
     EXPECT_EQ(-1, SendMessageW(rebar, RB_IDTOINDEX, toolbarId, 0));
@@ -222,18 +191,9 @@ TEST_F(ToolbarE2E, ButtonsJoinTheClientsOwnToolbar) {
     EXPECT_EQ(before, Buttons(clientToolbar).size());
 }
 
-TEST_F(ToolbarE2E, BadInputGivesClearResultsAndTheClientLivesOn) {
-    // A picture size no image list can have: a toolbar without band.
-    auto huge = New<IOEToolbar>(CLSID_OEToolbar, IID_IOEToolbar);
-    LONG res = 0;
-    EXPECT_EQ(S_OK, huge->SetPictureSize(100000, 100000, &res));
-    EXPECT_EQ(S_OK, huge->Create(IdOf(root_)));
-    EXPECT_EQ(-1, SendMessageW(LibraryRebar(), RB_IDTOINDEX, IdOf(huge), 0));
-    com_ptr<IOEToolbar> none;
-    EXPECT_EQ(S_OK, root_->GetToolbar(999999, none.put()));
-    EXPECT_FALSE(none) << "unknown identifiers find nothing, without an error";
-
-    // A button destroyed by its own click handler; the rest of the event goes on.
+// A button destroyed by its own click handler, in another process than the
+// client: the rest of the event goes on, and the client lives on.
+TEST_F(ToolbarE2E, AButtonDestroyedByItsOwnClickHandler) {
     com_ptr<IOEToolbar> toolbar;
     ASSERT_EQ(S_OK, root_->CreateToolbar(toolbar.put()));
     HWND w = Handle(toolbar);
@@ -249,9 +209,6 @@ TEST_F(ToolbarE2E, BadInputGivesClearResultsAndTheClientLivesOn) {
     EXPECT_EQ(0, SendMessageW(w, TB_BUTTONCOUNT, 0, 0));
     EXPECT_EQ(0, Get(doomed, &IOEButton::IsEnabled)) << "a destroyed button answers with empty results";
 
-    // Many buttons, then all gone.
-    for (int i = 0; i < 40; ++i) Button(toolbar, L"Many", red_.get());
-    EXPECT_EQ(40, SendMessageW(w, TB_BUTTONCOUNT, 0, 0));
     EXPECT_EQ(S_OK, root_->RemoveAllToolbars());
     EXPECT_FALSE(IsWindow(w));
     EXPECT_EQ(static_cast<long>(client->pid()), Call(L"ProcessId").Long()) << "the client still answers";

@@ -68,18 +68,7 @@ public:
                         "PLUME_TEST_LOAD_READY_" + std::to_string(n)) {}
 };
 
-class UnderLoad : public LibraryTest {
-protected:
-    // The command of the button labelled `label` in the main window; 0 when none.
-    long ButtonId(const std::wstring& label) {
-        for (const Var& toolbar : Call(L"Toolbars", {H(main)}).Array())
-            for (const Var& button : Call(L"ToolbarButtons", {toolbar.Long()}).Array()) {
-                auto fields = button.Array();
-                if (fields[1].Str() == label) return fields[0].Long();
-            }
-        return 0;
-    }
-};
+using UnderLoad = LibraryTest;
 
 TEST_F(UnderLoad, TwentyClientsHearEveryEventOnceInOrderAndTheClientKeepsAnswering) {
     const std::string stopName = "PLUME_TEST_LOAD_STOP_" + std::to_string(GetCurrentProcessId());
@@ -96,7 +85,7 @@ TEST_F(UnderLoad, TwentyClientsHearEveryEventOnceInOrderAndTheClientKeepsAnsweri
     for (auto& c : clients) ASSERT_TRUE(c->WaitReady(60000));
     std::vector<long> buttons;
     for (int i = 0; i < kClients; ++i) {
-        buttons.push_back(ButtonId(L"Load " + std::to_wstring(i)));
+        buttons.push_back(client->ButtonId(main, L"Load " + std::to_wstring(i)));
         ASSERT_NE(0, buttons.back()) << "client " << i << " has no button";
     }
 

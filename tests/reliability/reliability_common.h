@@ -32,10 +32,6 @@ public:
         if (!Instance().client_) Instance().Start();
         return *Instance().client_;
     }
-    static bool Running() { return Instance().client_ != nullptr; }
-    // Closes the client (after a test that had to leave it broken, say);
-    // the next Get starts a new one.
-    static void Restart() { Instance().Stop(); }
 
     void TearDown() override { Stop(); }
 

@@ -71,25 +71,10 @@ protected:
     }
     Var Call(const wchar_t* m, const std::vector<Var>& a = {}) { return client_->Call(m, a); }
 
-    // The id of the button labelled `label` on any toolbar of the main window; 0 when none.
-    long ButtonId(const std::wstring& label) {
-        for (const Var& toolbar : Call(L"Toolbars", {H(main_)}).Array())
-            for (const Var& button : Call(L"ToolbarButtons", {toolbar.Long()}).Array()) {
-                auto fields = button.Array();
-                if (fields[1].Str() == label) return fields[0].Long();
-            }
-        return 0;
-    }
-    std::vector<long> WithSubject(long folder, const std::wstring& subject) {
-        std::vector<long> ids;
-        for (const Var& row : Call(L"Messages", {folder}).Array()) {
-            auto f = row.Array();
-            if (f[3].Str() == subject) ids.push_back(f[0].Long());
-        }
-        return ids;
-    }
+    long ButtonId(const std::wstring& label) { return client_->ButtonId(main_, label); }
     bool Queued(const std::wstring& subject) {
-        return !WithSubject(Outbox(), subject).empty() || !WithSubject(kSentItems, subject).empty();
+        return !client_->MessagesWithSubject(Outbox(), subject).empty() ||
+               !client_->MessagesWithSubject(kSentItems, subject).empty();
     }
     HWND Compose(const std::wstring& to, const std::wstring& subject) {
         HWND note = Call(L"NewMessage").Hwnd();

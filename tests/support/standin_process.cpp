@@ -62,6 +62,20 @@ Var StandinProcess::Call(const wchar_t* method, const std::vector<Var>& args) {
     return result;
 }
 
+long StandinProcess::ButtonId(HWND window, const std::wstring& label) {
+    for (const Var& toolbar : Call(L"Toolbars", {static_cast<long>(reinterpret_cast<INT_PTR>(window))}).Array())
+        for (const Var& button : Call(L"ToolbarButtons", {toolbar.Long()}).Array())
+            if (button.Array()[1].Str() == label) return button.Array()[0].Long();
+    return 0;
+}
+
+std::vector<long> StandinProcess::MessagesWithSubject(long folder, const std::wstring& subject) {
+    std::vector<long> ids;
+    for (const Var& row : Call(L"Messages", {folder}).Array())
+        if (row.Array()[3].Str() == subject) ids.push_back(row.Array()[0].Long());
+    return ids;
+}
+
 bool StandinProcess::Close(DWORD timeoutMs) {
     if (!process_) return true;
     if (WaitForSingleObject(process_, 0) == WAIT_OBJECT_0) return true;

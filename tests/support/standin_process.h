@@ -50,6 +50,12 @@ public:
     // The same, giving the failure back instead of throwing.
     bool TryCall(const wchar_t* method, const std::vector<Var>& args, Var* result, CallError* error);
 
+    // The command of the button labelled `label` on any toolbar of `window`;
+    // 0 when there is none.
+    long ButtonId(HWND window, const std::wstring& label);
+    // The ids of the messages of `folder` with this subject, in the folder's order.
+    std::vector<long> MessagesWithSubject(long folder, const std::wstring& subject);
+
     // Calls `poll` until it is true or the time is up.
     template <typename F>
     static bool WaitFor(F poll, DWORD timeoutMs = 5000) {

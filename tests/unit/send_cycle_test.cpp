@@ -23,6 +23,7 @@
 #include "manager/plume_obj.h"
 #include "object_events.h"
 #include "registry_scope.h"
+#include "temp_folder.h"
 #include "store/message_store.h"
 #include "ui/toolbar_registry.h"
 
@@ -494,7 +495,7 @@ TEST_P(SendCycleTest, NothingOfTheCycleIsHeldForEver) {
     EXPECT_TRUE(ClientSends(0x33));
     plume::test::PumpFor(100);
     EXPECT_TRUE(g_passed.empty()) << "held within the bound";
-    plume::test::PumpFor(1500);
+    plume::test::PumpUntil([] { return !g_passed.empty(); }, 1500);
     EXPECT_EQ(std::vector<LPARAM>{0x33}, g_passed) << "carried out after it";
     EXPECT_EQ(1, m->firstSendPassed);
 
@@ -502,7 +503,9 @@ TEST_P(SendCycleTest, NothingOfTheCycleIsHeldForEver) {
     m->SendMessage(kSourceFolder, 7);
     ASSERT_EQ(1u, m->queuedSends.size()) << "parked: the transfer runs";
     EXPECT_TRUE(ClientSends(0x44));
-    plume::test::PumpFor(2500);  // no end comes
+    // No end comes: the bound ends the transfer, then the replayed command's own
+    // (checked once a second).
+    plume::test::PumpUntil([&] { return g_passed.size() == 2 && m->queuedSends.empty() && !m->firstSendPassed; }, 5000);
     EXPECT_EQ(0, m->firstSendPassed);
     EXPECT_TRUE(m->queuedSends.empty());
     EXPECT_EQ((std::vector<LPARAM>{0x33, 0x44}), g_passed) << "the held one goes on as after an end";
@@ -598,31 +601,16 @@ TEST_P(WindowsMailOutboxTest, OnlyAnExactTrueMarkDeletesUnheard) {
 }
 
 TEST_P(WindowsMailOutboxTest, TheOutboxRecordCarriesTheAccount) {
-    char temp[MAX_PATH];
-    GetTempPathA(MAX_PATH, temp);
-    const std::string root = std::string(temp) + "plume_send_" + std::to_string(GetCurrentProcessId()) + "\\";
-    const std::string folder = root + "Local Folders\\", file = folder + "send{TEST}.oeaccount";
-    CreateDirectoryA(root.c_str(), nullptr);
-    CreateDirectoryA(folder.c_str(), nullptr);
-    struct Cleanup {
-        std::string file, folder, root;
-        ~Cleanup() {
-            DeleteFileA(file.c_str());
-            RemoveDirectoryA(folder.c_str());
-            RemoveDirectoryA(root.c_str());
-        }
-    } cleanup{file, folder, root};
-    FILE* f = fopen(file.c_str(), "wb");
-    ASSERT_NE(nullptr, f);
-    fputs("<?xml version=\"1.0\"?><MessageAccount><Account_Name>Work</Account_Name>"
-          "<SMTP_Display_Name>Ann</SMTP_Display_Name><SMTP_Email_Address>ann@x.org</SMTP_Email_Address>"
-          "</MessageAccount>",
-          f);
-    fclose(f);
+    plume::test::TempFolder root("plume_send");
+    root.Dir("Local Folders");
+    root.Write("Local Folders\\send{TEST}.oeaccount",
+               "<?xml version=\"1.0\"?><MessageAccount><Account_Name>Work</Account_Name>"
+               "<SMTP_Display_Name>Ann</SMTP_Display_Name><SMTP_Email_Address>ann@x.org</SMTP_Email_Address>"
+               "</MessageAccount>");
     ScopedRegistryValue accountFile(HKEY_CURRENT_USER, L"Software\\Microsoft\\IAM", L"Default Mail Account");
     ScopedRegistryValue storeRoot(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows Mail", L"Store Root");
     ASSERT_TRUE(accountFile.SetString(L"send{TEST}.oeaccount"));
-    ASSERT_TRUE(storeRoot.SetString(std::wstring(root.begin(), root.end())));
+    ASSERT_TRUE(storeRoot.SetString(std::wstring(root.path().begin(), root.path().end())));
     client.folders[kSourceFolder][7] = {};
     m->CreateOutboxMessageWM(kSourceFolder, 7, 1);
     ASSERT_EQ(1u, client.updates.size());

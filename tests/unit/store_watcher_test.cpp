@@ -309,6 +309,7 @@ TEST_P(StoreWatcherTest, MessageTransactionsBecomeTheirCodes) {
     ASSERT_HRESULT_SUCCEEDED(Commit({MessageUpdate(23, 3, false, true)}, 3));
     ASSERT_HRESULT_SUCCEEDED(Commit({MessageUpdate(24, 3, true, false)}, 3));
     ASSERT_HRESULT_SUCCEEDED(Commit({MessageUpdate(25, 3, true, true)}, 3));
+    ASSERT_HRESULT_SUCCEEDED(Commit({MessageUpdate(26, 3, false, false)}, 3));
     const int u = 0x1, r = 0x81;
     std::vector<Change> expected = {
         {257, 1, 3, 21, u, 21, u},
@@ -316,8 +317,9 @@ TEST_P(StoreWatcherTest, MessageTransactionsBecomeTheirCodes) {
         // valueB is the first record's flags: OE's old state, WM's new one.
         {272, 1, 3, 23, wm ? r : u, 23, wm ? u : r},
         {264, 1, 3, 24, wm ? u : r, 24, wm ? r : u},
-        // A kept read bit is 258 on OE (dropped later); WM reports 272.
+        // A kept read bit is 258 on OE (dropped later); WM reports the state.
         {wm ? 272 : 258, 1, 3, 25, r, 25, r},
+        {wm ? 264 : 258, 1, 3, 26, u, 26, u},
     };
     EXPECT_EQ(expected, listener.changes);
 

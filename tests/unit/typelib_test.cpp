@@ -334,55 +334,34 @@ TEST_F(TypeLibTest, EventInterfacesAreDispinterfacesNumberedFromOne) {
 }
 
 // The SDK header's constants are the type library's DISPIDs, by name, and
-// every event has one.
+// every event has one: each interface's constants in the order of kEvents.
 TEST_F(TypeLibTest, TheSdkHeaderNamesEveryEventDispid) {
     namespace e = plume_events;
-    struct Named {
-        const char* iid;
-        const wchar_t* name;
-        DISPID id;
+    const std::vector<std::vector<DISPID>> constants = {
+        {e::root::OnToolbarButtonClicked, e::root::OnMenuItemClicked, e::root::OnFolderSelectionChanged,
+         e::root::OnMessageSelectionChanged, e::root::OnCurrentMessageChanged, e::root::OnMessageDownloadStarted,
+         e::root::OnMessageDownloadFinished, e::root::OnNewMessageInOutbox, e::root::OnToolbarButtonMsgWndClicked,
+         e::root::OnSendButtonMsgWndClicked, e::root::OnNewMsgWnd, e::root::OnMsgWndClosed, e::root::OnDatabaseChange,
+         e::root::OnMsgWndMenuItemClicked},
+        {e::msg_wnd::OnToolbarButtonClicked, e::msg_wnd::OnMenuItemClicked, e::msg_wnd::OnClose},
+        {e::menu::OnItemClicked, e::menu::OnMsgWndItemClicked},
+        {e::menu_item::OnClick, e::menu_item::OnMsgWndClick},
+        {e::button::OnClick, e::button::OnMsgWndClick},
+        {e::toolbar::OnButtonClicked, e::toolbar::OnButtonMsgWndClicked},
     };
-    const char* const root = kEvents[0].iid;
-    const Named named[] = {
-        {root, L"OnToolbarButtonClicked", e::root::OnToolbarButtonClicked},
-        {root, L"OnMenuItemClicked", e::root::OnMenuItemClicked},
-        {root, L"OnFolderSelectionChanged", e::root::OnFolderSelectionChanged},
-        {root, L"OnMessageSelectionChanged", e::root::OnMessageSelectionChanged},
-        {root, L"OnCurrentMessageChanged", e::root::OnCurrentMessageChanged},
-        {root, L"OnMessageDownloadStarted", e::root::OnMessageDownloadStarted},
-        {root, L"OnMessageDownloadFinished", e::root::OnMessageDownloadFinished},
-        {root, L"OnNewMessageInOutbox", e::root::OnNewMessageInOutbox},
-        {root, L"OnToolbarButtonMsgWndClicked", e::root::OnToolbarButtonMsgWndClicked},
-        {root, L"OnSendButtonMsgWndClicked", e::root::OnSendButtonMsgWndClicked},
-        {root, L"OnNewMsgWnd", e::root::OnNewMsgWnd},
-        {root, L"OnMsgWndClosed", e::root::OnMsgWndClosed},
-        {root, L"OnDatabaseChange", e::root::OnDatabaseChange},
-        {root, L"OnMsgWndMenuItemClicked", e::root::OnMsgWndMenuItemClicked},
-        {kEvents[1].iid, L"OnToolbarButtonClicked", e::msg_wnd::OnToolbarButtonClicked},
-        {kEvents[1].iid, L"OnMenuItemClicked", e::msg_wnd::OnMenuItemClicked},
-        {kEvents[1].iid, L"OnClose", e::msg_wnd::OnClose},
-        {kEvents[2].iid, L"OnItemClicked", e::menu::OnItemClicked},
-        {kEvents[2].iid, L"OnMsgWndItemClicked", e::menu::OnMsgWndItemClicked},
-        {kEvents[3].iid, L"OnClick", e::menu_item::OnClick},
-        {kEvents[3].iid, L"OnMsgWndClick", e::menu_item::OnMsgWndClick},
-        {kEvents[4].iid, L"OnClick", e::button::OnClick},
-        {kEvents[4].iid, L"OnMsgWndClick", e::button::OnMsgWndClick},
-        {kEvents[5].iid, L"OnButtonClicked", e::toolbar::OnButtonClicked},
-        {kEvents[5].iid, L"OnButtonMsgWndClicked", e::toolbar::OnButtonMsgWndClicked},
-    };
-    for (const Interface& events : kEvents) {
-        com_ptr<ITypeInfo> info = Find(events.iid);
+    ASSERT_EQ(kEvents.size(), constants.size());
+    for (size_t i = 0; i < kEvents.size(); ++i) {
+        com_ptr<ITypeInfo> info = Find(kEvents[i].iid);
         ASSERT_TRUE(info);
-        size_t count = 0;
-        for (const Named& n : named) {
-            if (std::string(n.iid) != events.iid) continue;
-            ++count;
+        EXPECT_EQ(kEvents[i].methods.size(), constants[i].size()) << kEvents[i].name << ": an event without a constant";
+        for (size_t n = 0; n < constants[i].size() && n < kEvents[i].methods.size(); ++n) {
+            const std::string name = kEvents[i].methods[n].name;
+            std::wstring wide(name.begin(), name.end());
+            LPOLESTR names[] = {wide.data()};
             MEMBERID id = MEMBERID_NIL;
-            LPOLESTR name = const_cast<LPOLESTR>(n.name);
-            EXPECT_EQ(S_OK, info->GetIDsOfNames(&name, 1, &id)) << events.name;
-            EXPECT_EQ(id, n.id) << events.name << " " << Narrow(n.name);
+            EXPECT_EQ(S_OK, info->GetIDsOfNames(names, 1, &id)) << kEvents[i].name;
+            EXPECT_EQ(id, constants[i][n]) << kEvents[i].name << " " << name;
         }
-        EXPECT_EQ(events.methods.size(), count) << events.name << ": an event without a constant";
     }
 }
 
