@@ -117,4 +117,49 @@ inline bool RootAnswers(IPLUMEObj* root) {
     return root && root->GetID(&id) == S_OK && id >= 0;
 }
 
+// A scratch file for a client's output, deleted when closed: Wine's report
+// of a crash a test provokes would read as a failure of the test (a NUL
+// handle does not reach the output Wine writes it to). Inheritable.
+inline unique_handle ScratchOutput() {
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    wchar_t folder[MAX_PATH], path[MAX_PATH];
+    GetTempPathW(MAX_PATH, folder);
+    GetTempFileNameW(folder, L"plm", 0, path);
+    return unique_handle(CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                                     CREATE_ALWAYS, FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+}
+
+// A string value written (with the keys above it); false when it cannot be.
+inline bool SetString(HKEY root, const std::wstring& path, const std::wstring& name, const std::wstring& value) {
+    unique_hkey key;
+    if (RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.put(), nullptr) != ERROR_SUCCESS)
+        return false;
+    return RegSetValueExW(key.get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                          static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+}
+
+// The data of a string or multi-string value (the first string); empty when
+// there is none.
+inline std::wstring ValueOf(HKEY root, const wchar_t* path, const std::wstring& name) {
+    unique_hkey key;
+    if (RegOpenKeyExW(root, path, 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS) return L"";
+    wchar_t data[2048] = {};
+    DWORD size = sizeof data - 2 * sizeof(wchar_t);
+    if (RegQueryValueExW(key.get(), name.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(data), &size) !=
+        ERROR_SUCCESS)
+        return L"";
+    return data;
+}
+// The second string of a multi-string value (a plug-in's outcome or crash state).
+inline std::wstring SecondOf(HKEY root, const wchar_t* path, const std::wstring& name) {
+    unique_hkey key;
+    if (RegOpenKeyExW(root, path, 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS) return L"";
+    wchar_t data[2048] = {};
+    DWORD size = sizeof data - 2 * sizeof(wchar_t);
+    if (RegQueryValueExW(key.get(), name.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(data), &size) !=
+        ERROR_SUCCESS)
+        return L"";
+    return data + wcslen(data) + 1;
+}
+
 }  // namespace plume::test
