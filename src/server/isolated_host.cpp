@@ -241,11 +241,11 @@ void StopIsolatedHosts() {
     g_notices.reset();
 }
 
-int RunningIsolatedHosts() {
+std::vector<std::string> IsolatedEntries() {
     cs_lock hold(g_lock);
-    return static_cast<int>(std::count_if(g_hosts.begin(), g_hosts.end(), [](const auto& h) {
-        return h->process && WaitForSingleObject(h->process.get(), 0) == WAIT_TIMEOUT;
-    }));
+    std::vector<std::string> entries;
+    for (const auto& host : g_hosts) entries.push_back(host->entry);
+    return entries;
 }
 
 }  // namespace plume

@@ -16,6 +16,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 namespace plume {
 
@@ -39,7 +40,7 @@ void StartIsolatedHosts();
 // Server thread, when its loop has ended: no host is started again; the
 // hosts are given kHostEndWaitMs to end, then ended. Forgets them all.
 void StopIsolatedHosts();
-// Hosts running now.
-int RunningIsolatedHosts();
+// The entries run isolated in this start, in order.
+std::vector<std::string> IsolatedEntries();
 
 }  // namespace plume

@@ -154,6 +154,8 @@ bool StartedElsewhere(const char* text) {
     if (!g_entryHive || !g_entryName) return false;
     const std::string entry = EntryName(text);
     CrashState state = ReadPluginCrash(entry, text);
+    // A record of an earlier text of the entry goes.
+    if (state == CrashState::none) WritePluginCrash(entry, text, CrashState::none);
     if (state == CrashState::none && PluginStartMarkLeft(entry, text)) {
         Log(0, "LoadPluginFromString: %s ended the client last time; it runs isolated in a host process from now "
                "on (mark \"%s\" under HKCU\\%s).\n",
@@ -178,6 +180,8 @@ bool StartedElsewhere(const char* text) {
 }  // namespace
 
 void LoadPlugins() {
+    // Hosts of an earlier start (none is running by now) are forgotten.
+    StopIsolatedHosts();
     g_entriesSeen.clear();
     LoadPluginsFrom(HKEY_LOCAL_MACHINE, "HKLM");
     LoadPluginsFrom(HKEY_CURRENT_USER, "HKCU");
