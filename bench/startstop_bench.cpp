@@ -1,5 +1,6 @@
 // What the library adds to the client's start and close: StartServer (load,
-// plug-ins, server thread) with 0, 10 and 100 plug-in libraries listed, and
+// plug-ins, server thread) with 0, 10 and 100 plug-in libraries listed (and
+// 10 run isolated, each in its host process, against the same in the client), and
 // main-window close to process exit, against the stand-in started and closed
 // without the library. The plug-in (bench_report_plugin.dll, one copy per entry)
 // reports to the plug-in counter as soon as the library has started, and
@@ -37,7 +38,7 @@ using plume::bench::kPluginsKey;
 // plug-in counter; all gone at the end, with the starts' outcomes.
 class ListedPlugins {
 public:
-    explicit ListedPlugins(int count)
+    explicit ListedPlugins(int count, bool isolated = false)
         : outcomes_(HKEY_CURRENT_USER, plume::bench::kOutcomesKey), awaited_(HKEY_CURRENT_USER, kCounterKey, L"AwaitedPlugins") {
         awaited_.SetDword(static_cast<DWORD>(count));
         if (!count) return;
@@ -45,7 +46,8 @@ public:
         GetTempPathW(MAX_PATH, temp);
         folder_ = std::wstring(temp) + L"plume_bench_plugins\\";
         CreateDirectoryW(folder_.c_str(), nullptr);
-        key_ = std::make_unique<plume::test::ScopedRegistryKey>(HKEY_CURRENT_USER, kPluginsKey);
+        key_ = std::make_unique<plume::test::ScopedRegistryKey>(
+            HKEY_CURRENT_USER, isolated ? plume::bench::kIsolatedPluginsKey : kPluginsKey);
         for (int i = 0; i < count; ++i) {
             const std::wstring name = L"BenchPlugin" + std::to_wstring(i);
             const std::wstring file = folder_ + name + L".dll";
@@ -114,6 +116,7 @@ int main(int argc, char** argv) {
     {
         plume::bench::Report report("startstop_bench: the client's start and close (Outlook Express variant)", argc,
                                     argv);
+        double noPlugin = 0;
         for (int plugins : {0, 10, 100}) {
             ListedPlugins listed(plugins);
             std::vector<double> clientStart, libraryStart, close, bareClose;
@@ -125,10 +128,28 @@ int main(int argc, char** argv) {
                 close.push_back(with.close);
             }
             const std::string n = std::to_string(plugins) + " plug-in(s)";
+            if (!plugins) noPlugin = Median(libraryStart);
             report.Row("StartServer, " + n + " (baseline: the client's own start)", Median(libraryStart),
                        Median(clientStart), "ms");
             report.Row("close to exit, " + n + " (baseline: without the library)", Median(close), Median(bareClose),
                        "ms");
+        }
+        {
+            // Isolated plug-ins: each host is a process start before its report.
+            constexpr int kIsolated = 10;
+            std::vector<double> in, isolated;
+            for (int r = 0; r < kRounds; ++r) {
+                {
+                    ListedPlugins listed(kIsolated);
+                    in.push_back(Run(true).libraryStart);
+                }
+                ListedPlugins listed(kIsolated, true);
+                isolated.push_back(Run(true).libraryStart);
+            }
+            report.Row("StartServer, 10 plug-ins isolated (baseline: the same in the client)", Median(isolated),
+                       Median(in), "ms");
+            report.Row("each plug-in's share of StartServer: isolated (baseline: in the client)",
+                       (Median(isolated) - noPlugin) / kIsolated, (Median(in) - noPlugin) / kIsolated, "ms");
         }
         {
             std::vector<double> close, bareClose;
