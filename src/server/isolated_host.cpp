@@ -73,13 +73,12 @@ void CALLBACK HostEnded(void* context, BOOLEAN) {
 // Starts the host of `host`; false (logged, and left in its outcome) when it
 // cannot be started. Caller holds g_lock.
 bool Launch(Host& host) {
-    const std::wstring command = Quoted(HostPath()) + L" " + std::to_wstring(GetCurrentProcessId()) + L" " +
-                                 std::to_wstring(host.start + 1) + L" " + Quoted(AnsiToWide(host.entry.c_str())) +
-                                 L" " + Quoted(AnsiToWide(host.text.c_str()));
-    std::wstring line = command;
+    std::wstring command = Quoted(HostPath()) + L" " + std::to_wstring(GetCurrentProcessId()) + L" " +
+                           std::to_wstring(host.start + 1) + L" " + Quoted(AnsiToWide(host.entry.c_str())) + L" " +
+                           Quoted(AnsiToWide(host.text.c_str()));
     STARTUPINFOW si = {sizeof si};
     PROCESS_INFORMATION pi = {};
-    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &si, &pi)) {
+    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &si, &pi)) {
         const DWORD error = GetLastError();
         Log(0, "IsolatedHost: cannot start the host of %s: error %lu.\n", host.entry.c_str(),
             static_cast<unsigned long>(error));

@@ -8,11 +8,6 @@ namespace {
 
 using plume_plugin::Ref;
 
-Ref<IPLUMEObj> g_root;
-Ref<IOEToolbar> g_toolbar;
-Ref<IOEButton> g_button;
-plume_plugin::Connection g_clicks;
-
 class ClickSink final : public plume_plugin::EventSink {
 public:
     ClickSink() : EventSink(DIID_IOEButtonEvents) {}
@@ -31,22 +26,30 @@ public:
     }
 };
 
+// What the plug-in holds while the client runs; the client's close takes
+// its toolbar away.
+struct Held {
+    Ref<IPLUMEObj> root;
+    Ref<IOEToolbar> toolbar;
+    Ref<IOEButton> button;
+    plume_plugin::Connection clicks;
+};
+Held* g_held = nullptr;
+
 void Start() {
-    if (FAILED(CoCreateInstance(CLSID_PLUMEObj, nullptr, CLSCTX_LOCAL_SERVER, IID_IPLUMEObj, g_root.put_void())))
-        return;
+    g_held = new Held;
     plume_plugin::Text name(L"Fault");
-    if (SUCCEEDED(g_root->CreateToolbar(g_toolbar.put())) &&
-        SUCCEEDED(g_toolbar->CreateButton(name.get(), nullptr, nullptr, g_button.put())))
-        g_clicks.Connect(g_button.get(), DIID_IOEButtonEvents, new ClickSink);
+    if (SUCCEEDED(CoCreateInstance(CLSID_PLUMEObj, nullptr, CLSCTX_LOCAL_SERVER, IID_IPLUMEObj,
+                                   g_held->root.put_void())) &&
+        SUCCEEDED(g_held->root->CreateToolbar(g_held->toolbar.put())) &&
+        SUCCEEDED(g_held->toolbar->CreateButton(name.get(), nullptr, nullptr, g_held->button.put())))
+        g_held->clicks.Connect(g_held->button.get(), DIID_IOEButtonEvents, new ClickSink);
     plume_plugin::ReportReady();
 }
 
 void Stop() {
-    g_clicks.Disconnect();
-    if (g_root) g_root->RemoveAllToolbars();
-    g_button.reset();
-    g_toolbar.reset();
-    g_root.reset();
+    delete g_held;
+    g_held = nullptr;
 }
 
 }  // namespace

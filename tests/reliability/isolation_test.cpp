@@ -20,12 +20,6 @@
 namespace plume::test {
 namespace {
 
-constexpr const wchar_t* kPlugins = L"SOFTWARE\\Vexlor\\PLUME\\Plugins";
-constexpr const wchar_t* kIsolated = L"SOFTWARE\\Vexlor\\PLUME\\IsolatedPlugins";
-constexpr const wchar_t* kMarks = L"Software\\Vexlor\\PLUME\\PluginStartMarks";
-constexpr const wchar_t* kOutcomes = L"Software\\Vexlor\\PLUME\\PluginOutcomes";
-constexpr const wchar_t* kCrashes = L"Software\\Vexlor\\PLUME\\PluginCrashes";
-
 std::wstring InBin(const wchar_t* name) { return OwnFolder() + name; }
 
 // A client that crashed leaves its class registrations in the session's COM
@@ -50,10 +44,7 @@ protected:
     void TearDown() override {
         sink_.reset();
         root_.reset();
-        if (client_) {
-            EXPECT_TRUE(client_->Close(30000)) << "the client had to be ended by force";
-        }
-        client_.reset();
+        CloseClient(client_);
     }
 
     void Start() {
@@ -116,12 +107,10 @@ protected:
     }
 
     // Declared first, so that they put the registry back last.
-    ScopedRegistryKey userIsolated_{HKEY_CURRENT_USER, kIsolated};
-    ScopedRegistryKeyValues plugins_{HKEY_CURRENT_USER, kPlugins};
-    ScopedRegistryKeyValues isolated_{HKEY_CURRENT_USER, kIsolated};
-    ScopedRegistryKeyValues marks_{HKEY_CURRENT_USER, kMarks};
-    ScopedRegistryKeyValues outcomes_{HKEY_CURRENT_USER, kOutcomes};
-    ScopedRegistryKeyValues crashes_{HKEY_CURRENT_USER, kCrashes};
+    ScopedRegistryKey userIsolated_{HKEY_CURRENT_USER, kIsolatedPluginsKey};
+    ScopedRegistryKeyValues plugins_{HKEY_CURRENT_USER, kPluginsKey};
+    ScopedRegistryKeyValues isolated_{HKEY_CURRENT_USER, kIsolatedPluginsKey};
+    PluginStateScope pluginState_;
     unique_handle clicked_{CreateEventA(nullptr, TRUE, FALSE, "PLUMETest.FaultClicked")};
     unique_handle output_ = ScratchOutput();
     std::unique_ptr<StandinProcess> client_;
@@ -138,7 +127,7 @@ TEST_F(FaultyPlugins, IsolatedTheyEndOnlyTheirHostWhichComesBackUpToTheLimit) {
     long worstBackMs = 0;
     for (const auto& kind : kinds) {
         SCOPED_TRACE(kind.fault);
-        ASSERT_TRUE(SetString(HKEY_CURRENT_USER, kIsolated, L"RelFault", InBin(kind.library)));
+        ASSERT_TRUE(SetString(HKEY_CURRENT_USER, kIsolatedPluginsKey, L"RelFault", InBin(kind.library)));
         Start();
         long button = NewFaultButton(0, 20000);
         ASSERT_NE(0, button) << "the isolated plug-in made no button";
@@ -150,7 +139,7 @@ TEST_F(FaultyPlugins, IsolatedTheyEndOnlyTheirHostWhichComesBackUpToTheLimit) {
             if (death == 3) break;
             button = NewFaultButton(button, 20000);
             ASSERT_NE(0, button) << "the plug-in did not come back; buttons: " << FaultButtons().size() << "; outcome: "
-                                 << SecondOf(HKEY_CURRENT_USER, kOutcomes, L"HKCU\\Isolated\\RelFault");
+                                 << StringOf(HKEY_CURRENT_USER, kOutcomesKey, L"HKCU\\Isolated\\RelFault", 1);
             worstBackMs = std::max(worstBackMs, static_cast<long>(GetTickCount64() - clicked));
             EXPECT_TRUE(OthersHear());
         }
@@ -159,11 +148,11 @@ TEST_F(FaultyPlugins, IsolatedTheyEndOnlyTheirHostWhichComesBackUpToTheLimit) {
             << "the dead host's button stayed";
         EXPECT_TRUE(StandinProcess::WaitFor(
             [&] {
-                return SecondOf(HKEY_CURRENT_USER, kOutcomes, L"HKCU\\Isolated\\RelFault").find(L"not started again") !=
+                return StringOf(HKEY_CURRENT_USER, kOutcomesKey, L"HKCU\\Isolated\\RelFault", 1).find(L"not started again") !=
                        std::wstring::npos;
             },
             10000))
-            << "outcome: " << SecondOf(HKEY_CURRENT_USER, kOutcomes, L"HKCU\\Isolated\\RelFault");
+            << "outcome: " << StringOf(HKEY_CURRENT_USER, kOutcomesKey, L"HKCU\\Isolated\\RelFault", 1);
         EXPECT_TRUE(FaultButtons().empty()) << "it came back after the third death";
         EXPECT_TRUE(OthersHear());
         sink_.reset();
@@ -180,13 +169,13 @@ TEST_F(FaultyPlugins, IsolatedTheyEndOnlyTheirHostWhichComesBackUpToTheLimit) {
 
 TEST_F(FaultyPlugins, InTheClientACrashEndsItAndTheNextStartRunsThePluginIsolated) {
     const std::wstring library = InBin(L"crash_click_plugin.dll");
-    ASSERT_TRUE(SetString(HKEY_CURRENT_USER, kPlugins, L"RelFault", library));
+    ASSERT_TRUE(SetString(HKEY_CURRENT_USER, kPluginsKey, L"RelFault", library));
     Start();
     long button = NewFaultButton(0, 20000);
     ASSERT_NE(0, button);
     EXPECT_TRUE(ClickHeard(button));
     EXPECT_TRUE(client_->WaitForExit(30000)) << "the first click did not end the client";
-    EXPECT_EQ(library, ValueOf(HKEY_CURRENT_USER, kMarks, L"HKCU\\RelFault")) << "the crash was not laid to the plug-in";
+    EXPECT_EQ(library, StringOf(HKEY_CURRENT_USER, kStartMarksKey, L"HKCU\\RelFault")) << "the crash was not laid to the plug-in";
     sink_.reset();
     root_.reset();
     client_.reset();
@@ -196,8 +185,8 @@ TEST_F(FaultyPlugins, InTheClientACrashEndsItAndTheNextStartRunsThePluginIsolate
     Start();
     button = NewFaultButton(0, 20000);
     ASSERT_NE(0, button);
-    EXPECT_EQ(L"isolated", SecondOf(HKEY_CURRENT_USER, kCrashes, L"HKCU\\RelFault"));
-    EXPECT_EQ(L"", ValueOf(HKEY_CURRENT_USER, kMarks, L"HKCU\\RelFault"));
+    EXPECT_EQ(L"isolated", StringOf(HKEY_CURRENT_USER, kCrashesKey, L"HKCU\\RelFault", 1));
+    EXPECT_EQ(L"", StringOf(HKEY_CURRENT_USER, kStartMarksKey, L"HKCU\\RelFault"));
     EXPECT_TRUE(ClickHeard(button));
     EXPECT_NE(0, NewFaultButton(button, 20000)) << "the plug-in did not come back in its host";
     EXPECT_TRUE(OthersHear());

@@ -17,10 +17,6 @@
 namespace plume::test {
 namespace {
 
-constexpr const wchar_t* kPlugins = L"SOFTWARE\\Vexlor\\PLUME\\Plugins";
-constexpr const wchar_t* kMarks = L"Software\\Vexlor\\PLUME\\PluginStartMarks";
-constexpr const wchar_t* kOutcomes = L"Software\\Vexlor\\PLUME\\PluginOutcomes";
-constexpr const wchar_t* kCrashes = L"Software\\Vexlor\\PLUME\\PluginCrashes";
 // A class whose ProgID is registered but whose server library is missing.
 constexpr const wchar_t* kBrokenProgId = L"PLUMETest.BrokenPlugin";
 constexpr const wchar_t* kBrokenClsid = L"{0C3F2A61-5B7E-4D28-9A14-6E8B3D5C7F20}";
@@ -28,42 +24,37 @@ constexpr const wchar_t* kBrokenClsid = L"{0C3F2A61-5B7E-4D28-9A14-6E8B3D5C7F20}
 std::wstring InBin(const wchar_t* name) { return OwnFolder() + name; }
 
 // The start mark of an entry; empty when there is none.
-std::wstring MarkOf(const std::wstring& entry) { return ValueOf(HKEY_CURRENT_USER, kMarks, entry); }
+std::wstring MarkOf(const std::wstring& entry) { return StringOf(HKEY_CURRENT_USER, kStartMarksKey, entry); }
 
 class TwelvePlugins : public testing::Test {
 protected:
     void SetUp() override {
         const std::wstring stamp = InBin(L"stamp_plugin.dll");
-        ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, kPlugins, L"RelMissing", L"C:\\nowhere\\missing_plugin.dll"));
-        ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, kPlugins, L"RelNoInit", L"shlwapi.dll"));
-        ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, kPlugins, L"RelCrash", InBin(L"crash_plugin.dll")));
-        ASSERT_TRUE(SetString(HKEY_CURRENT_USER, kPlugins, L"RelNoProgId", L"PLUME.NoSuchPlugin"));
-        ASSERT_TRUE(SetString(HKEY_CURRENT_USER, kPlugins, L"RelBrokenCom", kBrokenProgId));
-        ASSERT_TRUE(SetString(HKEY_CURRENT_USER, kPlugins, L"RelSlow", InBin(L"slow_plugin.dll")));
-        ASSERT_TRUE(SetString(HKEY_CURRENT_USER, kPlugins, L"RelStamp", stamp));
-        ASSERT_TRUE(SetString(HKEY_CURRENT_USER, kPlugins, L"RelStampAgain", stamp));
-        ASSERT_TRUE(SetString(HKEY_CURRENT_USER, kPlugins, L"RelEmpty", L""));
-        ASSERT_TRUE(SetString(HKEY_CURRENT_USER, kPlugins, L"RelVersion", L"version.dll"));
-        ASSERT_TRUE(SetString(HKEY_CURRENT_USER, kPlugins, std::wstring(300, L'n'), std::wstring(300, L'p')));
+        ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, kPluginsKey, L"RelMissing", L"C:\\nowhere\\missing_plugin.dll"));
+        ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, kPluginsKey, L"RelNoInit", L"shlwapi.dll"));
+        ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, kPluginsKey, L"RelCrash", InBin(L"crash_plugin.dll")));
+        ASSERT_TRUE(SetString(HKEY_CURRENT_USER, kPluginsKey, L"RelNoProgId", L"PLUME.NoSuchPlugin"));
+        ASSERT_TRUE(SetString(HKEY_CURRENT_USER, kPluginsKey, L"RelBrokenCom", kBrokenProgId));
+        ASSERT_TRUE(SetString(HKEY_CURRENT_USER, kPluginsKey, L"RelSlow", InBin(L"slow_plugin.dll")));
+        ASSERT_TRUE(SetString(HKEY_CURRENT_USER, kPluginsKey, L"RelStamp", stamp));
+        ASSERT_TRUE(SetString(HKEY_CURRENT_USER, kPluginsKey, L"RelStampAgain", stamp));
+        ASSERT_TRUE(SetString(HKEY_CURRENT_USER, kPluginsKey, L"RelEmpty", L""));
+        ASSERT_TRUE(SetString(HKEY_CURRENT_USER, kPluginsKey, L"RelVersion", L"version.dll"));
+        ASSERT_TRUE(SetString(HKEY_CURRENT_USER, kPluginsKey, std::wstring(300, L'n'), std::wstring(300, L'p')));
         {
             unique_hkey key;
             const DWORD seven = 7;
-            ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, kPlugins, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+            ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, kPluginsKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
                                                      key.put(), nullptr));
             RegSetValueExW(key.get(), L"RelNumber", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&seven), sizeof seven);
         }
         // Last: data longer than the library reads ends the list of its hive.
-        ASSERT_TRUE(SetString(HKEY_CURRENT_USER, kPlugins, L"RelTooLong", std::wstring(1100, L'x')));
+        ASSERT_TRUE(SetString(HKEY_CURRENT_USER, kPluginsKey, L"RelTooLong", std::wstring(1100, L'x')));
         ASSERT_TRUE(SetString(HKEY_CLASSES_ROOT, kBrokenProgId + std::wstring(L"\\CLSID"), L"", kBrokenClsid));
         ASSERT_TRUE(SetString(HKEY_CLASSES_ROOT, std::wstring(L"CLSID\\") + kBrokenClsid + L"\\InprocServer32", L"",
                               L"C:\\nowhere\\broken_plugin.dll"));
     }
-    void TearDown() override {
-        if (client_) {
-            EXPECT_TRUE(client_->Close(30000)) << "the client had to be ended by force";
-        }
-        client_.reset();
-    }
+    void TearDown() override { CloseClient(client_); }
 
     // Starts the client with its output sent to a scratch file and waits
     // until it ends; false when it is still running after `timeoutMs`.
@@ -103,13 +94,11 @@ protected:
     }
 
     // Declared first, so that they put the registry back last.
-    ScopedRegistryKey machineList_{HKEY_LOCAL_MACHINE, kPlugins};
-    ScopedRegistryKey userList_{HKEY_CURRENT_USER, kPlugins};
-    ScopedRegistryKeyValues machineValues_{HKEY_LOCAL_MACHINE, kPlugins};
-    ScopedRegistryKeyValues userValues_{HKEY_CURRENT_USER, kPlugins};
-    ScopedRegistryKeyValues marks_{HKEY_CURRENT_USER, kMarks};
-    ScopedRegistryKeyValues outcomes_{HKEY_CURRENT_USER, kOutcomes};
-    ScopedRegistryKeyValues crashes_{HKEY_CURRENT_USER, kCrashes};
+    ScopedRegistryKey machineList_{HKEY_LOCAL_MACHINE, kPluginsKey};
+    ScopedRegistryKey userList_{HKEY_CURRENT_USER, kPluginsKey};
+    ScopedRegistryKeyValues machineValues_{HKEY_LOCAL_MACHINE, kPluginsKey};
+    ScopedRegistryKeyValues userValues_{HKEY_CURRENT_USER, kPluginsKey};
+    PluginStateScope pluginState_;
     ScopedRegistryKey brokenProgId_{HKEY_CLASSES_ROOT, kBrokenProgId};
     ScopedRegistryKey brokenClass_{HKEY_CLASSES_ROOT, std::wstring(L"CLSID\\") + kBrokenClsid};
     std::unique_ptr<StandinProcess> client_;
@@ -140,8 +129,8 @@ TEST_F(TwelvePlugins, ACrashInAStartIsSurvivedOnceAndTheOthersWork) {
     // Its host dies in each start; after the third death it is given up on
     // for this run, and at later starts, while its entry is unchanged.
     EXPECT_TRUE(StandinProcess::WaitFor(
-        [&] { return SecondOf(HKEY_CURRENT_USER, kCrashes, L"HKLM\\RelCrash") == L"skipped"; }, 20000))
-        << "crash state: " << SecondOf(HKEY_CURRENT_USER, kCrashes, L"HKLM\\RelCrash");
+        [&] { return StringOf(HKEY_CURRENT_USER, kCrashesKey, L"HKLM\\RelCrash", 1) == L"skipped"; }, 20000))
+        << "crash state: " << StringOf(HKEY_CURRENT_USER, kCrashesKey, L"HKLM\\RelCrash", 1);
     EXPECT_EQ(L"", MarkOf(L"HKLM\\RelCrash")) << "the mark became the crash record";
     EXPECT_TRUE(ClientAlive(*client_));
     ASSERT_TRUE(client_->Close(30000));
@@ -149,10 +138,10 @@ TEST_F(TwelvePlugins, ACrashInAStartIsSurvivedOnceAndTheOthersWork) {
 
     // Once the entry changes, it is loaded again in the client (here: a
     // library without a start).
-    ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, kPlugins, L"RelCrash", L"version.dll"));
+    ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, kPluginsKey, L"RelCrash", L"version.dll"));
     client_ = Start();
     ASSERT_TRUE(client_);
-    EXPECT_NE(std::wstring::npos, SecondOf(HKEY_CURRENT_USER, kOutcomes, L"HKLM\\RelCrash").find(L"loaded"));
+    EXPECT_NE(std::wstring::npos, StringOf(HKEY_CURRENT_USER, kOutcomesKey, L"HKLM\\RelCrash", 1).find(L"loaded"));
     EXPECT_TRUE(StandinProcess::WaitFor([&] { return StampToolbars() == 1; }, 15000));
 
     auto& summary = reliability::Summary::Get();
