@@ -7,7 +7,8 @@
 // With PLUME_BENCH_PLUGIN_SINKS set in the client's environment (counts
 // such as "1,10,100"), it also adds one toolbar with a button "Sinks<n>" per
 // count (picture: the bitmap file PLUME_BENCH_PLUGIN_IMAGE names), each with
-// n sinks on the server thread; every sink's call adds one
+// n sinks on the server thread ("IsoSinks<n>", on its host's thread, when it
+// runs isolated); every sink's call adds one
 // to the LONG in the shared memory "PLUME_BENCH_PLUGIN_HEARD". Everything is
 // let go at "PLUME_SHUTDOWN_EVENT".
 //
@@ -50,6 +51,14 @@ bool IsSet(const char* name) {
 }
 
 #ifndef BENCH_REPORT_ONLY
+// True when run isolated, in plumehost.exe: its buttons are then "IsoSinks<n>".
+bool InHost() {
+    wchar_t path[MAX_PATH] = L"";
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    const wchar_t* name = wcsrchr(path, L'\\');
+    return _wcsicmp(name ? name + 1 : path, L"plumehost.exe") == 0;
+}
+
 class Sinks {
 public:
     Sinks(const std::wstring& counts, const wchar_t* image) : image_(image) {
@@ -61,7 +70,7 @@ public:
             const size_t end = counts.find(L',', at);
             const int n = _wtoi(counts.substr(at, end - at).c_str());
             at = end == std::wstring::npos ? counts.size() : end + 1;
-            plume::bstr name((L"Sinks" + std::to_wstring(n)).c_str()), image(image_);
+            plume::bstr name(((InHost() ? L"IsoSinks" : L"Sinks") + std::to_wstring(n)).c_str()), image(image_);
             com_ptr<IOEButton> button;
             if (n <= 0 || FAILED(toolbar_->CreateButton(name.get(), image.get(), image.get(), button.put())) || !button)
                 continue;

@@ -2,7 +2,8 @@
 // processes, against the bare server calling Invoke on the same sinks; and
 // sinks of an in-process plug-in (bench_plugin.dll, on the library's server
 // thread in the mail client) against the same number of sinks in one
-// out-of-process client. Clicks of the two kinds alternate; each figure is
+// out-of-process client, and the same plug-in run isolated (in plumehost.exe)
+// against it in the client. Clicks of the kinds alternate; each figure is
 // the median time from asking for the click to the last sink's call.
 //
 // The sink-holding processes are copies of this program:
@@ -244,17 +245,17 @@ void MeasurePlugin(plume::bench::Report& report, StandinProcess& client, IPLUMEO
     }
     volatile LONG heard = 0;
     std::vector<std::pair<com_ptr<IConnectionPoint>, DWORD>> advised;
-    std::vector<double> perSinkIn, perSinkOut;
-    double firstIn = 0, firstOut = 0;
+    double firstIn = 0, firstOut = 0, firstIsolated = 0;
     for (int sinks : {1, 10, 100}) {
-        long pluginCommand = 0;
+        long pluginCommand = 0, isolatedCommand = 0;
         StandinProcess::WaitFor([&] {
-            return (pluginCommand = CommandOf(client, clicker.main(), L"Sinks" + std::to_wstring(sinks))) != 0;
-        }, 10000);
+            return (pluginCommand = CommandOf(client, clicker.main(), L"Sinks" + std::to_wstring(sinks))) != 0 &&
+                   (isolatedCommand = CommandOf(client, clicker.main(), L"IsoSinks" + std::to_wstring(sinks))) != 0;
+        }, 20000);
         plume::bstr name((L"Out" + std::to_wstring(sinks)).c_str());
         com_ptr<IOEButton> button;
         LONG ownCommand = 0;
-        if (!pluginCommand || FAILED(toolbar->CreateButton(name.get(), image.get(), image.get(), button.put())) ||
+        if (!pluginCommand || !isolatedCommand || FAILED(toolbar->CreateButton(name.get(), image.get(), image.get(), button.put())) ||
             !button || FAILED(button->GetID(&ownCommand))) {
             report.Note("the plug-in's button or our own is missing (" + std::to_string(sinks) + " sinks)");
             break;
@@ -265,30 +266,39 @@ void MeasurePlugin(plume::bench::Report& report, StandinProcess& client, IPLUMEO
             DWORD cookie = 0;
             if (SUCCEEDED(point->Advise(sink.get(), &cookie))) advised.push_back({point, cookie});
         }
-        std::vector<double> in, out;
+        std::vector<double> in, out, isolated;
         for (int i = 0; i < kClicks; ++i) {
             pluginHeard.Reset();
             const double a = TimeToHeard([&] { clicker.Click(pluginCommand); }, [&] { return pluginHeard.value(); },
                                          sinks);
             heard = 0;
             const double b = TimeToHeard([&] { clicker.Click(ownCommand); }, [&] { return LONG(heard); }, sinks);
-            if (a < 0 || b < 0) {
+            pluginHeard.Reset();
+            const double c = TimeToHeard([&] { clicker.Click(isolatedCommand); },
+                                         [&] { return pluginHeard.value(); }, sinks);
+            if (a < 0 || b < 0 || c < 0) {
                 report.Note("a click was not heard by every sink (" + std::to_string(sinks) + " sinks)");
                 break;
             }
             in.push_back(a);
             out.push_back(b);
+            isolated.push_back(c);
         }
         if (in.empty()) break;
-        const double mi = Median(in), mo = Median(out);
+        const double mi = Median(in), mo = Median(out), mc = Median(isolated);
         report.Row("click to " + std::to_string(sinks) + " plug-in sink(s) in the client (baseline: out of process)",
                    mi / 1000, mo / 1000, "ms");
+        report.Row("click to " + std::to_string(sinks) + " plug-in sink(s), isolated (baseline: in the client)",
+                   mc / 1000, mi / 1000, "ms");
         if (sinks == 1) {
             firstIn = mi;
             firstOut = mo;
+            firstIsolated = mc;
         } else if (sinks == 100) {
             report.Row("each further sink: in the client (baseline: out of process)", (mi - firstIn) / 99 / 1000,
                        (mo - firstOut) / 99 / 1000, "ms");
+            report.Row("each further sink: isolated (baseline: in the client)", (mc - firstIsolated) / 99 / 1000,
+                       (mi - firstIn) / 99 / 1000, "ms");
         }
         button.reset();
     }
@@ -309,8 +319,9 @@ int main(int argc, char** argv) {
             report.Note("the baseline server did not start");
             return 1;
         }
-        // The plug-in, listed and awaited, with one button of 1, 10 and 100 sinks.
-        plume::bench::ListedBenchPlugin listed(L"PLUMEBenchFanOut");
+        // The plug-in, listed in the client and isolated and awaited, with one
+        // button of 1, 10 and 100 sinks each.
+        plume::bench::ListedBenchPlugin listed(L"PLUMEBenchFanOut", true);
         const std::wstring bitmap = plume::test::WriteBitmapFile(L"plume_fanout_bench.bmp", 16, 16, RGB(0, 96, 160));
         plume::bstr image(bitmap.c_str());
         SetEnvironmentVariableW(L"PLUME_BENCH_PLUGIN_SINKS", L"1,10,100");

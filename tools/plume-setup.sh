@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the library into the project's Wine prefix (or the one WINEPREFIX
 # names) and lists plug-ins: plume-setup.exe run under Wine.
-#   tools/plume-setup.sh install [--machine] [--plugin NAME=DLL-PATH-OR-PROGID ...]
+#   tools/plume-setup.sh install [--machine] [--isolated] [--plugin NAME=DLL-PATH-OR-PROGID ...]
 #   tools/plume-setup.sh uninstall [--machine] (--plugin NAME ... | --all-plugins)   unlists only
 #   tools/plume-setup.sh uninstall --all                                            the library too
 #   tools/plume-setup.sh list

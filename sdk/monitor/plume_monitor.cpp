@@ -11,7 +11,8 @@
 // enumerate and ends. Event and argument names come from the registered type
 // library, so the monitor knows every event the library has. It starts by
 // naming the listed plug-ins that did not start well at the client's last
-// start, with the reason (plume-setup list shows every entry).
+// start, with the reason, and the isolated ones whose host died (plume-setup
+// list shows every entry).
 #include <windows.h>
 #include <objbase.h>
 #include <oleauto.h>
@@ -231,20 +232,31 @@ STDMETHODIMP EventPrinter::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* par
 
 }  // namespace
 
-// The listed plug-ins whose last start went wrong (or was slow), one line each.
+// The listed plug-ins whose last start went wrong (or was slow), those that
+// run isolated because they ended the client, and isolated ones whose host
+// died: one line each.
 void PrintPluginTrouble() {
     for (bool machine : {true, false})
-        for (const auto& entry : plume::ReadPluginList(machine)) {
-            const std::string name = plume::PluginEntryName(machine, entry.name);
-            plume::PluginOutcome o;
-            if (entry.isString && plume::PluginStartMarkLeft(name, entry.text)) {
-                Print("plug-in " + name + ": the client ended during its start; it is skipped until its entry changes");
-                continue;
+        for (bool isolated : {false, true})
+            for (const auto& entry : plume::ReadPluginList(machine, nullptr, nullptr, isolated)) {
+                const std::string name = plume::PluginEntryName(machine, entry.name, isolated);
+                if (!entry.isString) continue;
+                if (plume::PluginStartMarkLeft(name, entry.text)) {
+                    Print("plug-in " + name + ": the client ended in it; it runs isolated from the next start");
+                    continue;
+                }
+                if (plume::ReadPluginCrash(name, entry.text) == plume::CrashState::isolated)
+                    Print("plug-in " + name + ": runs isolated in its own host process: it ended the client before");
+                plume::PluginOutcome o;
+                if (!plume::ReadPluginOutcome(name, &o) || o.text != entry.text) continue;
+                const bool fine = o.outcome.rfind("loaded;", 0) == 0 || o.outcome.rfind("created", 0) == 0 ||
+                                  (o.outcome.rfind("loaded, isolated", 0) == 0 &&
+                                   o.outcome.find("exports no") == std::string::npos);
+                const bool died = o.outcome.find("death") != std::string::npos ||
+                                  o.outcome.find("died") != std::string::npos;
+                if (!fine || died || o.outcome.find("slow") != std::string::npos)
+                    Print("plug-in " + name + ": " + o.outcome);
             }
-            if (!plume::ReadPluginOutcome(name, &o) || o.text != entry.text) continue;
-            const bool fine = o.outcome.rfind("loaded;", 0) == 0 || o.outcome.rfind("created", 0) == 0;
-            if (!fine || o.outcome.find("slow") != std::string::npos) Print("plug-in " + name + ": " + o.outcome);
-        }
 }
 
 int main(int argc, char** argv) {

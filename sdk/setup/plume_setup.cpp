@@ -1,6 +1,6 @@
 // plume-setup: installs the library into a mail client and lists plug-ins.
 //
-//   plume-setup install   [--machine] [--plugin NAME=DLL-PATH-OR-PROGID ...]
+//   plume-setup install   [--machine] [--isolated] [--plugin NAME=DLL-PATH-OR-PROGID ...]
 //   plume-setup uninstall [--machine] (--plugin NAME ... | --all-plugins)
 //   plume-setup uninstall --all
 //   plume-setup list
@@ -9,6 +9,10 @@
 // program, or in --dir DIR) with regsvr32, then lists each plug-in under
 // "SOFTWARE\Vexlor\PLUME\Plugins" of the current user (or of the machine with
 // --machine); a path that does not exist is refused before anything changes.
+// --isolated lists them under "SOFTWARE\Vexlor\PLUME\IsolatedPlugins"
+// instead: each then runs in a host process of its own (plumehost.exe), so
+// that its crash or hang never ends the client. A name is in one list at a
+// time: listing it in the other moves it.
 // uninstall --plugin / --all-plugins only unlists: the library stays
 // registered for the other plug-ins and for script and program clients.
 // uninstall --all unlists every plug-in of both lists, unregisters both
@@ -29,6 +33,7 @@
 
 namespace {
 
+using plume::kIsolatedPluginsKey;
 using plume::kPluginsKey;
 using plume::PluginEntryName;
 // The library reads plug-in names and values into buffers of this size.
@@ -38,6 +43,7 @@ constexpr DWORD kMaxPlugins = 1024;
 struct Options {
     std::string command;
     bool machine = false;
+    bool isolated = false;
     bool allPlugins = false;
     bool all = false;
     std::string dir;
@@ -46,7 +52,7 @@ struct Options {
 
 int Usage() {
     fprintf(stderr,
-            "usage: plume-setup install   [--machine] [--dir DIR] [--plugin NAME=DLL-PATH-OR-PROGID ...]\n"
+            "usage: plume-setup install   [--machine] [--isolated] [--dir DIR] [--plugin NAME=DLL-PATH-OR-PROGID ...]\n"
             "       plume-setup uninstall [--machine] [--dir DIR] (--plugin NAME ... | --all-plugins)\n"
             "       plume-setup uninstall [--dir DIR] --all\n"
             "       plume-setup list\n");
@@ -105,6 +111,8 @@ bool RunRegsvr32(const std::string& library, bool unregister) {
 
 HKEY Hive(bool machine) { return machine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER; }
 const char* HiveName(bool machine) { return machine ? "machine" : "user"; }
+const char* ListKey(bool isolated) { return isolated ? kIsolatedPluginsKey : kPluginsKey; }
+const char* ListName(bool isolated) { return isolated ? "isolated plug-in" : "plug-in"; }
 
 DWORD ValueCount(HKEY key) {
     DWORD values = 0;
@@ -155,13 +163,38 @@ bool CheckPlugins(const Options& o) {
     return ok;
 }
 
+// Removes `path` under `hive` when it has neither values nor sub-keys.
+void RemoveIfEmpty(HKEY hive, const char* path) {
+    plume::unique_hkey key;
+    if (RegOpenKeyExA(hive, path, 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS) return;
+    DWORD subKeys = 0, values = 0;
+    RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, &values, nullptr, nullptr,
+                     nullptr, nullptr);
+    key.reset();
+    if (!subKeys && !values) RegDeleteKeyA(hive, path);
+}
+
+// Takes `name` out of one list, with its state: ERROR_SUCCESS, or
+// ERROR_FILE_NOT_FOUND when it was not there.
+LONG UnlistFrom(bool machine, bool isolated, const std::string& name) {
+    plume::unique_hkey key;
+    LONG r = RegOpenKeyExA(Hive(machine), ListKey(isolated), 0, KEY_SET_VALUE, key.put());
+    if (r == ERROR_SUCCESS) r = RegDeleteValueA(key.get(), name.c_str());
+    if (r != ERROR_SUCCESS) return r;
+    key.reset();
+    // An unlisted plug-in's start mark, crash record and last outcome go with it.
+    plume::ForgetPluginEntry(PluginEntryName(machine, name, isolated));
+    RemoveIfEmpty(Hive(machine), ListKey(isolated));
+    return ERROR_SUCCESS;
+}
+
 bool ListPlugins(const Options& o) {
     if (o.plugins.empty()) return true;
     plume::unique_hkey key;
-    LONG r = RegCreateKeyExA(Hive(o.machine), kPluginsKey, 0, nullptr, 0, KEY_SET_VALUE | KEY_QUERY_VALUE, nullptr,
-                             key.put(), nullptr);
+    LONG r = RegCreateKeyExA(Hive(o.machine), ListKey(o.isolated), 0, nullptr, 0, KEY_SET_VALUE | KEY_QUERY_VALUE,
+                             nullptr, key.put(), nullptr);
     if (r != ERROR_SUCCESS) {
-        fprintf(stderr, "plume-setup: cannot write the %s plug-in list: %s\n", HiveName(o.machine),
+        fprintf(stderr, "plume-setup: cannot write the %s %s list: %s\n", HiveName(o.machine), ListName(o.isolated),
                 ErrorText(static_cast<DWORD>(r)).c_str());
         return false;
     }
@@ -182,54 +215,39 @@ bool ListPlugins(const Options& o) {
             continue;
         }
         // Listed anew, the entry starts again: a crash mark of an earlier build goes.
-        plume::ForgetPluginEntry(PluginEntryName(o.machine, name));
-        printf("listed plug-in %s = %s (%s)\n", name.c_str(), value.c_str(), HiveName(o.machine));
+        plume::ForgetPluginEntry(PluginEntryName(o.machine, name, o.isolated));
+        // A name runs one way: listed in one list, it leaves the other.
+        if (UnlistFrom(o.machine, !o.isolated, name) == ERROR_SUCCESS)
+            printf("moved %s out of the %s %s list\n", name.c_str(), HiveName(o.machine), ListName(!o.isolated));
+        printf("listed %s %s = %s (%s)\n", ListName(o.isolated), name.c_str(), value.c_str(), HiveName(o.machine));
     }
     return ok;
 }
 
-// Removes `path` under `hive` when it has neither values nor sub-keys.
-void RemoveIfEmpty(HKEY hive, const char* path) {
-    plume::unique_hkey key;
-    if (RegOpenKeyExA(hive, path, 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS) return;
-    DWORD subKeys = 0, values = 0;
-    RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, &values, nullptr, nullptr,
-                     nullptr, nullptr);
-    key.reset();
-    if (!subKeys && !values) RegDeleteKeyA(hive, path);
-}
-
+// Unlists `named` (or every entry, with `all`) from both lists of a hive.
 bool UnlistPlugins(bool machine, const std::vector<std::string>& named, bool all) {
-    plume::unique_hkey key;
-    if (RegOpenKeyExA(Hive(machine), kPluginsKey, 0, KEY_SET_VALUE | KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS) {
-        if (!named.empty()) printf("no %s plug-in list: nothing to unlist\n", HiveName(machine));
-        return true;
-    }
     std::vector<std::string> names = named;
-    if (all) {
-        for (DWORD i = 0;; ++i) {
-            char name[kMaxPluginText + 2];
-            DWORD length = sizeof name;
-            LONG r = RegEnumValueA(key.get(), i, name, &length, nullptr, nullptr, nullptr, nullptr);
-            if (r == ERROR_NO_MORE_ITEMS) break;
-            if (r == ERROR_SUCCESS) names.push_back(name);
-        }
-    }
+    if (all)
+        for (bool isolated : {false, true})
+            for (const auto& entry : plume::ReadPluginList(machine, nullptr, nullptr, isolated))
+                names.push_back(entry.name);
     bool ok = true;
     for (const auto& name : names) {
-        LONG r = RegDeleteValueA(key.get(), name.c_str());
-        if (r == ERROR_SUCCESS) printf("unlisted plug-in %s (%s)\n", name.c_str(), HiveName(machine));
-        else if (r == ERROR_FILE_NOT_FOUND) printf("plug-in %s was not listed (%s)\n", name.c_str(), HiveName(machine));
-        else {
-            fprintf(stderr, "plume-setup: cannot unlist %s: %s\n", name.c_str(), ErrorText(static_cast<DWORD>(r)).c_str());
-            ok = false;
-            continue;
+        bool listed = false;
+        for (bool isolated : {false, true}) {
+            const LONG r = UnlistFrom(machine, isolated, name);
+            if (r == ERROR_SUCCESS) {
+                printf("unlisted %s %s (%s)\n", ListName(isolated), name.c_str(), HiveName(machine));
+                listed = true;
+            } else if (r != ERROR_FILE_NOT_FOUND) {
+                fprintf(stderr, "plume-setup: cannot unlist %s: %s\n", name.c_str(),
+                        ErrorText(static_cast<DWORD>(r)).c_str());
+                ok = false;
+                listed = true;
+            }
         }
-        // An unlisted plug-in's start mark and last outcome go with it.
-        plume::ForgetPluginEntry(PluginEntryName(machine, name));
+        if (!listed && !all) printf("plug-in %s was not listed (%s)\n", name.c_str(), HiveName(machine));
     }
-    key.reset();
-    RemoveIfEmpty(Hive(machine), kPluginsKey);
     return ok;
 }
 
@@ -237,18 +255,27 @@ bool UnlistPlugins(bool machine, const std::vector<std::string>& named, bool all
 void RemoveEmptyKeys() {
     for (bool machine : {false, true}) {
         RemoveIfEmpty(Hive(machine), kPluginsKey);
+        RemoveIfEmpty(Hive(machine), kIsolatedPluginsKey);
         RemoveIfEmpty(Hive(machine), "SOFTWARE\\Vexlor\\PLUME");
         RemoveIfEmpty(Hive(machine), "SOFTWARE\\Vexlor");
     }
 }
 
 // What became of an entry at the client's last start.
-void PrintOutcome(bool machine, const std::string& name, const std::string& text) {
-    const std::string entry = PluginEntryName(machine, name);
-    if (plume::PluginStartMarkLeft(entry, text)) {
-        printf("      last start: the client ended during its start (a crash in InitializePlugin?); it is skipped\n"
-               "      until the entry changes (plume-setup install --plugin lists it anew)\n");
-        return;
+void PrintOutcome(bool machine, const std::string& name, const std::string& text, bool isolated) {
+    const std::string entry = PluginEntryName(machine, name, isolated);
+    switch (plume::ReadPluginCrash(entry, text)) {
+    case plume::CrashState::isolated:
+        printf("      runs isolated (in its own host process): it ended the client when it ran there\n");
+        break;
+    case plume::CrashState::skipped:
+        printf("      skipped: it ended the client, and then its isolated host too often; it is tried again\n"
+               "      once the entry changes (plume-setup install --plugin lists it anew)\n");
+        break;
+    case plume::CrashState::none:
+        if (plume::PluginStartMarkLeft(entry, text))
+            printf("      last start: the client ended in it (a crash?); it runs isolated from the next start\n");
+        break;
     }
     plume::PluginOutcome outcome;
     if (!plume::ReadPluginOutcome(entry, &outcome)) printf("      last start: not started yet\n");
@@ -258,18 +285,21 @@ void PrintOutcome(bool machine, const std::string& name, const std::string& text
 
 void PrintList() {
     for (bool machine : {true, false}) {
-        printf("%s plug-ins (%s\\%s):\n", HiveName(machine), machine ? "HKLM" : "HKCU", kPluginsKey);
-        bool found = false, cutShort = false;
-        for (const auto& entry : plume::ReadPluginList(machine, &found, &cutShort)) {
-            if (!entry.isString) {
-                printf("  %s: not a string value, skipped by the library\n", entry.name.c_str());
-                continue;
+        for (bool isolated : {false, true}) {
+            printf("%s %ss (%s\\%s):\n", HiveName(machine), ListName(isolated), machine ? "HKLM" : "HKCU",
+                   ListKey(isolated));
+            bool found = false, cutShort = false;
+            for (const auto& entry : plume::ReadPluginList(machine, &found, &cutShort, isolated)) {
+                if (!entry.isString) {
+                    printf("  %s: not a string value, skipped by the library\n", entry.name.c_str());
+                    continue;
+                }
+                printf("  %s = %s%s\n", entry.name.c_str(), entry.text.c_str(), isolated ? " [isolated]" : "");
+                PrintOutcome(machine, entry.name, entry.text, isolated);
             }
-            printf("  %s = %s\n", entry.name.c_str(), entry.text.c_str());
-            PrintOutcome(machine, entry.name, entry.text);
+            if (!found) printf("  (none)\n");
+            if (cutShort) printf("  (an entry too long for the library to read: it ends the list there)\n");
         }
-        if (!found) printf("  (none)\n");
-        if (cutShort) printf("  (an entry too long for the library to read: it ends the list there)\n");
     }
     plume::unique_hkey root;
     const bool registered =
@@ -283,6 +313,7 @@ bool Parse(int argc, char** argv, Options& o) {
     for (int i = 2; i < argc; ++i) {
         std::string a = argv[i];
         if (a == "--machine") o.machine = true;
+        else if (a == "--isolated") o.isolated = true;
         else if (a == "--all-plugins") o.allPlugins = true;
         else if (a == "--all") o.all = true;
         else if (a == "--dir" && i + 1 < argc) o.dir = argv[++i];

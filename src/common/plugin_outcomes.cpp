@@ -132,13 +132,13 @@ std::string LocalTime() {
 
 }  // namespace
 
-std::vector<ListedEntry> ReadPluginList(bool machine, bool* found, bool* cutShort) {
+std::vector<ListedEntry> ReadPluginList(bool machine, bool* found, bool* cutShort, bool isolated) {
     std::vector<ListedEntry> entries;
     if (found) *found = false;
     if (cutShort) *cutShort = false;
     unique_hkey key;
-    if (RegOpenKeyExA(machine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER, kPluginsKey, 0, KEY_QUERY_VALUE, key.put()) !=
-        ERROR_SUCCESS)
+    if (RegOpenKeyExA(machine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER, isolated ? kIsolatedPluginsKey : kPluginsKey,
+                      0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS)
         return entries;
     if (found) *found = true;
     for (DWORD i = 0;; ++i) {
@@ -157,8 +157,8 @@ std::vector<ListedEntry> ReadPluginList(bool machine, bool* found, bool* cutShor
     return entries;
 }
 
-std::string PluginEntryName(bool machine, const std::string& valueName) {
-    return (machine ? "HKLM\\" : "HKCU\\") + valueName;
+std::string PluginEntryName(bool machine, const std::string& valueName, bool isolated) {
+    return (machine ? "HKLM\\" : "HKCU\\") + std::string(isolated ? "Isolated\\" : "") + valueName;
 }
 
 void WritePluginOutcome(const std::string& entry, const std::string& text, const std::string& outcome) {
@@ -214,7 +214,7 @@ void PrunePluginOutcomes(const std::vector<std::string>& keep) {
 }
 
 void ForgetPluginEntry(const std::string& entry) {
-    for (const char* path : {kPluginOutcomesKey, kPluginStartMarksKey}) {
+    for (const char* path : {kPluginOutcomesKey, kPluginStartMarksKey, kPluginCrashesKey}) {
         {
             unique_hkey key;
             if (RegOpenKeyExA(HKEY_CURRENT_USER, path, 0, KEY_SET_VALUE, key.put()) != ERROR_SUCCESS) continue;
@@ -233,6 +233,61 @@ bool PluginStartMarkLeft(const std::string& entry, const std::string& text) {
     return RegQueryValueExA(key.get(), entry.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(data), &size) ==
                ERROR_SUCCESS &&
            type == REG_SZ && text == data;
+}
+
+void SetPluginStartMark(const std::string& entry, const std::string& text) {
+    unique_hkey key;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, kPluginStartMarksKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.put(),
+                        nullptr) != ERROR_SUCCESS)
+        return;
+    RegSetValueExA(key.get(), entry.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                   static_cast<DWORD>(text.size() + 1));
+    // The client may end at once: the mark must outlive it.
+    RegFlushKey(key.get());
+}
+
+void ClearPluginStartMark(const std::string& entry) {
+    {
+        unique_hkey key;
+        if (RegOpenKeyExA(HKEY_CURRENT_USER, kPluginStartMarksKey, 0, KEY_SET_VALUE, key.put()) != ERROR_SUCCESS)
+            return;
+        RegDeleteValueA(key.get(), entry.c_str());
+    }
+    // The key goes with its last mark (writing the mark made it).
+    RemoveEmptyUserKeys(kPluginStartMarksKey);
+}
+
+CrashState ReadPluginCrash(const std::string& entry, const std::string& text) {
+    unique_hkey key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kPluginCrashesKey, 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS)
+        return CrashState::none;
+    char data[1100] = {};
+    DWORD size = sizeof data - 2, type = 0;
+    if (RegQueryValueExA(key.get(), entry.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(data), &size) !=
+            ERROR_SUCCESS ||
+        type != REG_MULTI_SZ || text != data)
+        return CrashState::none;
+    return strcmp(data + strlen(data) + 1, "skipped") == 0 ? CrashState::skipped : CrashState::isolated;
+}
+
+void WritePluginCrash(const std::string& entry, const std::string& text, CrashState state) {
+    if (state == CrashState::none) {
+        {
+            unique_hkey key;
+            if (RegOpenKeyExA(HKEY_CURRENT_USER, kPluginCrashesKey, 0, KEY_SET_VALUE, key.put()) == ERROR_SUCCESS)
+                RegDeleteValueA(key.get(), entry.c_str());
+        }
+        RemoveEmptyUserKeys(kPluginCrashesKey);
+        return;
+    }
+    unique_hkey key;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, kPluginCrashesKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.put(),
+                        nullptr) != ERROR_SUCCESS)
+        return;
+    const std::string data =
+        text + '\0' + (state == CrashState::skipped ? "skipped" : "isolated") + '\0' + '\0';
+    RegSetValueExA(key.get(), entry.c_str(), 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(data.data()),
+                   static_cast<DWORD>(data.size()));
 }
 
 std::string SystemErrorText(DWORD code) {

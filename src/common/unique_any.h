@@ -49,6 +49,8 @@ inline void Unhook(HHOOK h) { UnhookWindowsHookEx(h); }
 inline void DestroyWindowHandle(HWND w) { DestroyWindow(w); }
 inline void TaskMemFree(void* p) { CoTaskMemFree(p); }
 inline void DeleteDc(HDC dc) { DeleteDC(dc); }
+// Waits for a callback that is running to return.
+inline void UnregisterWaitBlocking(HANDLE wait) { UnregisterWaitEx(wait, INVALID_HANDLE_VALUE); }
 }  // namespace detail
 
 using unique_hkey = unique_any<HKEY, detail::CloseKey>;
@@ -61,5 +63,7 @@ using unique_hhook = unique_any<HHOOK, detail::Unhook>;
 using unique_hwnd = unique_any<HWND, detail::DestroyWindowHandle>;
 using unique_cotaskmem = unique_any<void*, detail::TaskMemFree>;
 using unique_hdc = unique_any<HDC, detail::DeleteDc>;
+// A RegisterWaitForSingleObject registration.
+using unique_wait = unique_any<HANDLE, detail::UnregisterWaitBlocking>;
 
 }  // namespace plume

@@ -18,6 +18,7 @@
 #include "ui/oe_menu.h"
 #include "ui/oe_menu_item.h"
 #include "ui/oe_toolbar.h"
+#include "ui/toolbar_registry.h"
 
 namespace plume {
 namespace {
@@ -182,7 +183,50 @@ void Collect(const ObjectRegistry<T>& registry, std::vector<com_ptr<IUnknown>>& 
         out.emplace_back(item->ConnectionPointIdentity());
     }
 }
+// The objects of `registry` that had a sink in process `pid`, and their keys.
+template <typename T>
+void CollectWithSinkIn(const ObjectRegistry<T>& registry, DWORD pid, std::vector<com_ptr<IUnknown>>& out,
+                       std::vector<LONG>* keys = nullptr) {
+    for (T* item : registry.items()) {
+        if (!item->HadSinkIn(pid)) continue;
+        out.emplace_back(static_cast<IDispatch*>(item));
+        out.emplace_back(item->ConnectionPointIdentity());
+        if (keys) keys->push_back(item->RegistryKey());
+    }
+}
 }  // namespace
+
+size_t PLUMEManager::DisconnectObjectsOfProcess(DWORD pid) {
+    std::vector<com_ptr<IUnknown>> objects;  // held while their stubs let go
+    std::vector<LONG> roots, toolbars, buttons, items;
+    {
+        cs_lock hold(registryLock_);
+        CollectWithSinkIn(roots_, pid, objects, &roots);
+        CollectWithSinkIn(msgWnds_, pid, objects);
+        CollectWithSinkIn(toolbars_, pid, objects, &toolbars);
+        CollectWithSinkIn(menus_, pid, objects);
+        CollectWithSinkIn(menuItems_, pid, objects, &items);
+        for (OEButton* button : buttons_.items())
+            if (button->HadSinkIn(pid)) toolbars.push_back(button->toolbarId());
+        CollectWithSinkIn(buttons_, pid, objects);
+    }
+    // The roots whose user interface goes with them.
+    for (LONG toolbarId : toolbars)
+        if (auto toolbar = OEToolbarRegistry::FindToolbar(toolbarId)) roots.push_back(toolbar->ownerId);
+    for (LONG itemId : items) {
+        MenuItemRecord record;
+        if (FindMenuItemRecord(itemId, &record)) roots.push_back(record.ownerId);
+    }
+    std::sort(roots.begin(), roots.end());
+    roots.erase(std::unique(roots.begin(), roots.end()), roots.end());
+    for (LONG owner : roots) {
+        if (owner < 0) continue;
+        OEToolbarRegistry::RemoveToolbarsOf(owner);
+        RemoveMenuItemsOf(owner);
+    }
+    for (auto& object : objects) CoDisconnectObject(object.get(), 0);
+    return objects.size() / 2;
+}
 
 void PLUMEManager::DisconnectAllObjects() {
     std::vector<com_ptr<IUnknown>> objects;  // held while their stubs let go

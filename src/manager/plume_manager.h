@@ -152,6 +152,11 @@ public:
     // Server thread: disconnects every registered object from its remote
     // clients, which releases the references they hold.
     void DisconnectAllObjects();
+    // Server thread: a client process has ended (Wine never releases what it
+    // held). Every object that had a sink in process `pid` is disconnected, and
+    // the toolbars and menu items of the roots those objects are or belong
+    // to are taken out of the client. Returns the number of objects.
+    size_t DisconnectObjectsOfProcess(DWORD pid);
     // The OEMsgWnd objects of message window `msgWndId`, held.
     std::vector<com_ptr<OEMsgWnd>> MsgWndsOf(LONG msgWndId);
     // Server thread: every OEMsgWnd bound to `record` lets go of it.

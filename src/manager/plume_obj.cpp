@@ -192,12 +192,14 @@ STDMETHODIMP PLUMEObj::GetNextMenuItemID(LONG* itemId) {
     });
 }
 
-STDMETHODIMP PLUMEObj::RemoveAllMenuItems() {
-    return Call("RemoveAllMenuItems", [&] {
-        PLUMEManager::Get(true)->RemoveMenuItemRecordsOf(plumeId_, [](LONG itemId) {
-            if (auto registry = OEMenuRegistry::Global(false)) registry->DestroyItem(itemId);
-        });
+void RemoveMenuItemsOf(LONG ownerId) {
+    PLUMEManager::Get(true)->RemoveMenuItemRecordsOf(ownerId, [](LONG itemId) {
+        if (auto registry = OEMenuRegistry::Global(false)) registry->DestroyItem(itemId);
     });
+}
+
+STDMETHODIMP PLUMEObj::RemoveAllMenuItems() {
+    return Call("RemoveAllMenuItems", [&] { RemoveMenuItemsOf(plumeId_); });
 }
 
 namespace {

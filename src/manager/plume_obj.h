@@ -84,4 +84,7 @@ private:
     LONG menuItemPos_ = 0;
 };
 
+// Takes every menu item that the root `ownerId` made out of the client's menus.
+void RemoveMenuItemsOf(LONG ownerId);
+
 }  // namespace plume

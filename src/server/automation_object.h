@@ -126,6 +126,7 @@ public:
     }
 
     size_t SinkCount() const { return connectionPoint_.ConnectionCount(); }
+    bool HadSinkIn(DWORD pid) const { return connectionPoint_.HadSinkIn(pid); }
     // The connection point's own COM identity (its stub is not the object's).
     IUnknown* ConnectionPointIdentity() { return static_cast<IConnectionPoint*>(&connectionPoint_); }
 

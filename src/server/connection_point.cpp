@@ -1,5 +1,7 @@
 #include "server/connection_point.h"
 
+#include <algorithm>
+
 #include <new>
 #include <vector>
 
@@ -53,7 +55,12 @@ STDMETHODIMP ConnectionPoint::Advise(IUnknown* sink, DWORD* cookie) {
         // The proxy of a sink of another process goes with this call, while
         // its client waits for the answer and so answers the release.
         std::shared_ptr<RemoteSink> remote = RemoteSink::For(events.get());
-        if (remote) events.reset();
+        if (remote) {
+            events.reset();
+            const DWORD pid = remote->ProcessId();
+            if (pid && std::find(sinkProcesses_.begin(), sinkProcesses_.end(), pid) == sinkProcesses_.end())
+                sinkProcesses_.push_back(pid);
+        }
         sinks_.emplace(nextCookie_, Connection{std::move(events), std::move(remote)});
     } catch (...) {
         return CONNECT_E_CANNOTCONNECT;
@@ -93,6 +100,10 @@ STDMETHODIMP ConnectionPoint::EnumConnections(IEnumConnections** out) {
     } catch (...) {
         return E_FAIL;
     }
+}
+
+bool ConnectionPoint::HadSinkIn(DWORD pid) const {
+    return std::find(sinkProcesses_.begin(), sinkProcesses_.end(), pid) != sinkProcesses_.end();
 }
 
 HRESULT ConnectionPoint::Fire(DISPID dispid, std::initializer_list<long> args,

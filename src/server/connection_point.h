@@ -7,6 +7,7 @@
 #include <initializer_list>
 #include <map>
 #include <memory>
+#include <vector>
 
 #include "com_ptr.h"
 #include "server/sink_delivery.h"
@@ -36,6 +37,9 @@ public:
 
     const IID& EventsIid() const { return eventsIid_; }
     size_t ConnectionCount() const { return sinks_.size(); }
+    // True when a sink of process `pid` (another process) was ever advised:
+    // one whose process died has been disconnected by the first event since.
+    bool HadSinkIn(DWORD pid) const;
 
     // Calls `dispid` on every sink in cookie order with `args` as VT_I4 values.
     // A sink may unadvise itself (or others) during its call. A sink of
@@ -59,6 +63,7 @@ private:
     IConnectionPointContainer* container_;
     IID eventsIid_;
     std::map<DWORD, Connection> sinks_;
+    std::vector<DWORD> sinkProcesses_;  // processes whose sinks were advised
     DWORD nextCookie_ = 1;
 };
 

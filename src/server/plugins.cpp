@@ -9,6 +9,7 @@
 #include "log.h"
 #include "plugin_outcomes.h"
 #include "proc_address.h"
+#include "server/isolated_host.h"
 #include "unique_any.h"
 
 namespace plume {
@@ -19,20 +20,13 @@ constexpr int kMaxPlugins = 1024;
 struct PluginEntry {
     void* handle;  // HMODULE (kind 0) or IUnknown* holding one reference (kind 1)
     int kind;
+    // The list entry and its text, for naming a fault in its code.
+    std::string entry;
+    std::string text;
 };
 
 PluginEntry g_plugins[kMaxPlugins];
 int g_pluginCount = 0;
-
-bool Append(void* handle, int kind) {
-    // The table is bounded; a plug-in past its end is not kept.
-    if (g_pluginCount >= kMaxPlugins) {
-        Log(0, "LoadPluginFromString: too many plug-ins.\n");
-        return false;
-    }
-    g_plugins[g_pluginCount++] = {handle, kind};
-    return true;
-}
 
 // Names the entry being loaded: the hive and value name when it comes from
 // a list (its outcome is then recorded), else its text.
@@ -46,37 +40,27 @@ std::string EntryName(const char* text) {
     return std::string(g_entryHive) + "\\" + g_entryName;
 }
 
+bool Append(void* handle, int kind, const char* text) {
+    // The table is bounded; a plug-in past its end is not kept.
+    if (g_pluginCount >= kMaxPlugins) {
+        Log(0, "LoadPluginFromString: too many plug-ins.\n");
+        return false;
+    }
+    g_plugins[g_pluginCount++] = {handle, kind, EntryName(text), text};
+    return true;
+}
+
 // A plug-in's start, marked in the registry while it runs. The mark's name
 // is the entry ("HKLM\\name"), its data the entry's text.
 class StartMark {
 public:
-    StartMark(const char* text) : name_(EntryName(text)), text_(text) {
-        unique_hkey key;
-        if (RegCreateKeyExA(HKEY_CURRENT_USER, kPluginStartMarksKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.put(),
-                            nullptr) != ERROR_SUCCESS)
-            return;
-        marked_ = RegSetValueExA(key.get(), name_.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
-                                 static_cast<DWORD>(text_.size() + 1)) == ERROR_SUCCESS;
-        RegFlushKey(key.get());
-    }
-    ~StartMark() {
-        if (!marked_) return;
-        unique_hkey key;
-        if (RegOpenKeyExA(HKEY_CURRENT_USER, kPluginStartMarksKey, 0, KEY_SET_VALUE | KEY_QUERY_VALUE, key.put()) !=
-            ERROR_SUCCESS)
-            return;
-        RegDeleteValueA(key.get(), name_.c_str());
-        key.reset();
-        // The key goes with its last mark (writing the mark made it).
-        RemoveEmptyUserKeys(kPluginStartMarksKey);
-    }
+    explicit StartMark(const char* text) : name_(EntryName(text)) { SetPluginStartMark(name_, text); }
+    ~StartMark() { ClearPluginStartMark(name_); }
     StartMark(const StartMark&) = delete;
     StartMark& operator=(const StartMark&) = delete;
 
 private:
     std::string name_;
-    std::string text_;
-    bool marked_ = false;
 };
 
 // Times a plug-in's start; names a slow one in the log and in its outcome.
@@ -128,7 +112,7 @@ bool StartLibrary(const char* text, DWORD* error) {
         *error = GetLastError();
         return false;
     }
-    if (!Append(module, 0)) {
+    if (!Append(module, 0, text)) {
         FreeLibrary(module);
         Record(text, "not loaded: the plug-in table is full (1024 entries)");
         return true;
@@ -151,12 +135,58 @@ void LoadPluginsFrom(HKEY root, const char* hive) {
     g_entryHive = nullptr;
 }
 
+// The isolated list's entries go to their hosts, started once the class
+// objects are registered.
+void QueueIsolatedList(bool machine) {
+    for (const ListedEntry& listed : ReadPluginList(machine, nullptr, nullptr, true)) {
+        if (!listed.isString || listed.text.empty()) continue;
+        const std::string entry = PluginEntryName(machine, listed.name, true);
+        g_entriesSeen.push_back(entry);
+        QueueIsolatedPlugin(entry, listed.text, false);
+    }
+}
+
+// An entry of the in-client list whose code ended the client last time
+// runs isolated from now on (said once, when it is moved); one that then
+// died in its host too often is skipped, as a crash in its start was.
+// False when the entry is to be started here.
+bool StartedElsewhere(const char* text) {
+    if (!g_entryHive || !g_entryName) return false;
+    const std::string entry = EntryName(text);
+    CrashState state = ReadPluginCrash(entry, text);
+    // A record of an earlier text of the entry goes.
+    if (state == CrashState::none) WritePluginCrash(entry, text, CrashState::none);
+    if (state == CrashState::none && PluginStartMarkLeft(entry, text)) {
+        Log(0, "LoadPluginFromString: %s ended the client last time; it runs isolated in a host process from now "
+               "on (mark \"%s\" under HKCU\\%s).\n",
+            text, entry.c_str(), kPluginStartMarksKey);
+        WritePluginCrash(entry, text, CrashState::isolated);
+        ClearPluginStartMark(entry);
+        state = CrashState::isolated;
+    }
+    if (state == CrashState::skipped) {
+        Log(0, "LoadPluginFromString: %s skipped: it ended the client, then its host too often.\n", text);
+        Record(text, "skipped: it ended the client, and then its isolated host too often; it is tried again once "
+                     "its entry changes");
+        return true;
+    }
+    if (state == CrashState::isolated) {
+        QueueIsolatedPlugin(entry, text, true);
+        return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 void LoadPlugins() {
+    // Hosts of an earlier start (none is running by now) are forgotten.
+    StopIsolatedHosts();
     g_entriesSeen.clear();
     LoadPluginsFrom(HKEY_LOCAL_MACHINE, "HKLM");
     LoadPluginsFrom(HKEY_CURRENT_USER, "HKCU");
+    QueueIsolatedList(true);
+    QueueIsolatedList(false);
     // Outcomes of entries no longer listed go.
     PrunePluginOutcomes(g_entriesSeen);
     g_entriesSeen.clear();
@@ -185,17 +215,7 @@ void LoadPluginsInKey(HKEY key) {
 }
 
 void LoadPluginFromString(const char* text) {
-    // A plug-in whose start the client did not survive last time is not
-    // started again until its entry changes or the mark is removed.
-    const std::string markName = EntryName(text);
-    if (PluginStartMarkLeft(markName, text)) {
-        Log(0, "LoadPluginFromString: %s skipped: the client ended during its start last time (mark \"%s\" under "
-               "HKCU\\%s).\n",
-            text, markName.c_str(), kPluginStartMarksKey);
-        Record(text, "skipped: the client ended during its start last time (a crash in its start?); it is tried "
-                     "again once its entry changes");
-        return;
-    }
+    if (StartedElsewhere(text)) return;
     StartMark mark(text);
     DWORD loadError = 0;
     if (StartLibrary(text, &loadError)) return;
@@ -220,7 +240,7 @@ void LoadPluginFromString(const char* text) {
         Record(text, "not created: CoCreateInstance failed with " + HrText(hr));
         return;
     }
-    if (!Append(object, 1)) {
+    if (!Append(object, 1, text)) {
         object->Release();
         Record(text, "not created: the plug-in table is full (1024 entries)");
         return;
@@ -239,5 +259,22 @@ void UnloadPlugins() {
 }
 
 int PluginCount() { return g_pluginCount; }
+
+bool PluginEntryOf(HMODULE module, std::string* entry, std::string* text) {
+    for (int i = 0; i < g_pluginCount; ++i) {
+        const PluginEntry& p = g_plugins[i];
+        // A COM plug-in's code is the module of its object's table.
+        HMODULE own = static_cast<HMODULE>(p.handle);
+        if (p.kind == 1 &&
+            !GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                                *static_cast<const char* const*>(p.handle), &own))
+            continue;
+        if (own != module) continue;
+        *entry = p.entry;
+        *text = p.text;
+        return true;
+    }
+    return false;
+}
 
 }  // namespace plume

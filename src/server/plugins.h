@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 #include "plugin_outcomes.h"
 
 namespace plume {
@@ -19,5 +21,8 @@ void LoadPluginFromString(const char* text);
 void UnloadPlugins();
 // Number of entries in the plug-in table.
 int PluginCount();
+// The list entry (and its text) of the plug-in whose code is `module`;
+// false when no plug-in of the table is.
+bool PluginEntryOf(HMODULE module, std::string* entry, std::string* text);
 
 }  // namespace plume

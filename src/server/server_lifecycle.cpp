@@ -15,6 +15,8 @@
 #include "server/class_objects.h"
 #include "server/sink_delivery.h"
 #include "server/init_object.h"
+#include "server/isolated_host.h"
+#include "server/plugin_faults.h"
 #include "server/module.h"
 #include "log.h"
 #include "pumping_wait.h"
@@ -175,12 +177,15 @@ void RunServer() {
     unique_handle shutdownEvent(CreateEventA(nullptr, TRUE, FALSE, "PLUME_SHUTDOWN_EVENT"));
     unique_handle initEvent(CreateEventA(nullptr, TRUE, FALSE, "PLUME_INIT_EVENT"));
     ResetEvent(shutdownEvent.get());
+    // Isolated plug-ins reach the objects from their hosts, as in-client ones do.
+    if (server.registered()) StartIsolatedHosts();
     SetEvent(initEvent.get());
 
     Log(4, "ServerProc: running.\n");
     if (server.registered()) RunServerLoop(manager);
     server.Revoke();
     Sleep(1000);
+    StopIsolatedHosts();
 
     shutdownEvent.reset();
     initEvent.reset();
@@ -215,6 +220,7 @@ void StartServer(HWND hostWindow) {
     if (g_serverThread || !IsHostProcess() || !hostWindow) return;
     g_hostWindow = hostWindow;
     OEToolbarRegistry::Reopen();
+    InstallPluginFaultRecorder();
     SetMsgWndUnbinder(PostUnbindMsgWnd);
     AttachPlugin(hostWindow, nullptr);
     HostNotifyCallbacks& cb = Callbacks();
@@ -348,6 +354,7 @@ void ShutdownServer(int endSession) {
     }
     CloseHandle(g_serverThread);
     g_serverThread = nullptr;
+    RemovePluginFaultRecorder();
 }
 
 }  // namespace plume

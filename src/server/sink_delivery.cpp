@@ -15,6 +15,7 @@ namespace plume {
 namespace {
 
 SinkDeliveryStats g_stats;
+std::atomic<void (*)(ULONGLONG)> g_hungObserver{nullptr};
 
 // Standard object references: "MEOW", flags, IID, then the STDOBJREF whose
 // OXID names the exporting apartment.
@@ -487,6 +488,7 @@ void RunBounded(const std::shared_ptr<Batch>& batch, DWORD boundMs) {
         InterlockedIncrement(&g_stats.timeouts);
         Log(0, "RemoteSink: a client did not answer event %ld within %lu ms; its events wait until it answers.\n",
             static_cast<long>(batch->dispid), static_cast<unsigned long>(boundMs));
+        if (auto observer = g_hungObserver.load()) observer(sinks[stuck]->apartment()->key());
         from = stuck + 1;
     }
 }
@@ -740,6 +742,10 @@ bool RemoteSink::IsGone(HRESULT hr) {
         return false;
     }
 }
+
+void SetHungApartmentObserver(void (*observer)(ULONGLONG apartment)) { g_hungObserver = observer; }
+
+DWORD RemoteSink::ProcessId() const { return apartment_ ? static_cast<DWORD>(apartment_->key() >> 32) : 0; }
 
 SinkDeliveryStats GetSinkDeliveryStats() {
     SinkDeliveryStats copy;

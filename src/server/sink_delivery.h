@@ -129,6 +129,8 @@ public:
     HRESULT MarshalOnDeliveryThread(IStream** out);
 
     const std::shared_ptr<SinkApartment>& apartment() const { return apartment_; }
+    // The process the sink lives in (from its apartment's OXID); 0 when unknown.
+    DWORD ProcessId() const;
 
 private:
     // The delivery threads' proxy, unmarshalled by the first call.
@@ -151,6 +153,10 @@ struct SinkDeliveryStats {
     LONG queuedReleases;  // releases of sinks not made yet (their apartment is busy or hung)
 };
 SinkDeliveryStats GetSinkDeliveryStats();
+
+// Told of each apartment taken for hung, by its OXID (the process id in the
+// high half), on the server thread; null: nobody.
+void SetHungApartmentObserver(void (*observer)(ULONGLONG apartment));
 
 // Ends the idle delivery threads (the server thread ends). Threads still in a
 // call end by themselves when it returns.

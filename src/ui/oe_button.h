@@ -17,6 +17,7 @@ public:
 
     // Key of the manager's registry.
     LONG RegistryKey() const;
+    LONG toolbarId() const { return toolbarId_; }
 
     // Makes the object stand for an existing button of `toolbarId`;
     // `hostSerial` as for OEToolbar::Bind.

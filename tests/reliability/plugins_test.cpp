@@ -2,7 +2,8 @@
 // file, a library without "InitializePlugin", one that crashes the client in
 // its start, a slow one, ProgIDs that do not exist or cannot be created and
 // an entry too long to read: the first start dies in the crashing plug-in,
-// the next comes up without it and the others work.
+// the next runs it isolated, where its host dies until it is given up on
+// (and skipped at later starts), and the others work.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -10,86 +11,55 @@
 
 #include "library_fixture.h"
 #include "registry_scope.h"
+#include "reliability_common.h"
 #include "reliability_summary.h"
 
 namespace plume::test {
 namespace {
 
-constexpr const wchar_t* kPlugins = L"SOFTWARE\\Vexlor\\PLUME\\Plugins";
-constexpr const wchar_t* kMarks = L"Software\\Vexlor\\PLUME\\PluginStartMarks";
-constexpr const wchar_t* kOutcomes = L"Software\\Vexlor\\PLUME\\PluginOutcomes";
 // A class whose ProgID is registered but whose server library is missing.
 constexpr const wchar_t* kBrokenProgId = L"PLUMETest.BrokenPlugin";
 constexpr const wchar_t* kBrokenClsid = L"{0C3F2A61-5B7E-4D28-9A14-6E8B3D5C7F20}";
 
 std::wstring InBin(const wchar_t* name) { return OwnFolder() + name; }
 
-bool SetString(HKEY root, const std::wstring& path, const std::wstring& name, const std::wstring& value) {
-    unique_hkey key;
-    if (RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.put(), nullptr) != ERROR_SUCCESS)
-        return false;
-    return RegSetValueExW(key.get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                          static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
-}
-
 // The start mark of an entry; empty when there is none.
-std::wstring MarkOf(const std::wstring& entry) {
-    unique_hkey key;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, kMarks, 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS) return L"";
-    wchar_t data[2048] = {};
-    DWORD size = sizeof data - sizeof(wchar_t);
-    if (RegQueryValueExW(key.get(), entry.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(data), &size) !=
-        ERROR_SUCCESS)
-        return L"";
-    return data;
-}
+std::wstring MarkOf(const std::wstring& entry) { return StringOf(HKEY_CURRENT_USER, kStartMarksKey, entry); }
 
 class TwelvePlugins : public testing::Test {
 protected:
     void SetUp() override {
         const std::wstring stamp = InBin(L"stamp_plugin.dll");
-        ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, kPlugins, L"RelMissing", L"C:\\nowhere\\missing_plugin.dll"));
-        ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, kPlugins, L"RelNoInit", L"shlwapi.dll"));
-        ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, kPlugins, L"RelCrash", InBin(L"crash_plugin.dll")));
-        ASSERT_TRUE(SetString(HKEY_CURRENT_USER, kPlugins, L"RelNoProgId", L"PLUME.NoSuchPlugin"));
-        ASSERT_TRUE(SetString(HKEY_CURRENT_USER, kPlugins, L"RelBrokenCom", kBrokenProgId));
-        ASSERT_TRUE(SetString(HKEY_CURRENT_USER, kPlugins, L"RelSlow", InBin(L"slow_plugin.dll")));
-        ASSERT_TRUE(SetString(HKEY_CURRENT_USER, kPlugins, L"RelStamp", stamp));
-        ASSERT_TRUE(SetString(HKEY_CURRENT_USER, kPlugins, L"RelStampAgain", stamp));
-        ASSERT_TRUE(SetString(HKEY_CURRENT_USER, kPlugins, L"RelEmpty", L""));
-        ASSERT_TRUE(SetString(HKEY_CURRENT_USER, kPlugins, L"RelVersion", L"version.dll"));
-        ASSERT_TRUE(SetString(HKEY_CURRENT_USER, kPlugins, std::wstring(300, L'n'), std::wstring(300, L'p')));
+        ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, kPluginsKey, L"RelMissing", L"C:\\nowhere\\missing_plugin.dll"));
+        ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, kPluginsKey, L"RelNoInit", L"shlwapi.dll"));
+        ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, kPluginsKey, L"RelCrash", InBin(L"crash_plugin.dll")));
+        ASSERT_TRUE(SetString(HKEY_CURRENT_USER, kPluginsKey, L"RelNoProgId", L"PLUME.NoSuchPlugin"));
+        ASSERT_TRUE(SetString(HKEY_CURRENT_USER, kPluginsKey, L"RelBrokenCom", kBrokenProgId));
+        ASSERT_TRUE(SetString(HKEY_CURRENT_USER, kPluginsKey, L"RelSlow", InBin(L"slow_plugin.dll")));
+        ASSERT_TRUE(SetString(HKEY_CURRENT_USER, kPluginsKey, L"RelStamp", stamp));
+        ASSERT_TRUE(SetString(HKEY_CURRENT_USER, kPluginsKey, L"RelStampAgain", stamp));
+        ASSERT_TRUE(SetString(HKEY_CURRENT_USER, kPluginsKey, L"RelEmpty", L""));
+        ASSERT_TRUE(SetString(HKEY_CURRENT_USER, kPluginsKey, L"RelVersion", L"version.dll"));
+        ASSERT_TRUE(SetString(HKEY_CURRENT_USER, kPluginsKey, std::wstring(300, L'n'), std::wstring(300, L'p')));
         {
             unique_hkey key;
             const DWORD seven = 7;
-            ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, kPlugins, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+            ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, kPluginsKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
                                                      key.put(), nullptr));
             RegSetValueExW(key.get(), L"RelNumber", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&seven), sizeof seven);
         }
         // Last: data longer than the library reads ends the list of its hive.
-        ASSERT_TRUE(SetString(HKEY_CURRENT_USER, kPlugins, L"RelTooLong", std::wstring(1100, L'x')));
+        ASSERT_TRUE(SetString(HKEY_CURRENT_USER, kPluginsKey, L"RelTooLong", std::wstring(1100, L'x')));
         ASSERT_TRUE(SetString(HKEY_CLASSES_ROOT, kBrokenProgId + std::wstring(L"\\CLSID"), L"", kBrokenClsid));
         ASSERT_TRUE(SetString(HKEY_CLASSES_ROOT, std::wstring(L"CLSID\\") + kBrokenClsid + L"\\InprocServer32", L"",
                               L"C:\\nowhere\\broken_plugin.dll"));
     }
-    void TearDown() override {
-        if (client_) {
-            EXPECT_TRUE(client_->Close(30000)) << "the client had to be ended by force";
-        }
-        client_.reset();
-    }
+    void TearDown() override { CloseClient(client_); }
 
-    // Starts the client with its output sent to a scratch file (Wine's
-    // report of the crash would read as a failure of this test; a NUL
-    // handle does not reach the output Wine writes it to) and waits until it
-    // ends; false when it is still running after `timeoutMs`.
+    // Starts the client with its output sent to a scratch file and waits
+    // until it ends; false when it is still running after `timeoutMs`.
     static bool RunUntilItEnds(DWORD timeoutMs) {
-        SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-        wchar_t folder[MAX_PATH], path[MAX_PATH];
-        GetTempPathW(MAX_PATH, folder);
-        GetTempFileNameW(folder, L"plm", 0, path);
-        unique_handle nowhere(CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                          &inherit, CREATE_ALWAYS, FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+        unique_handle nowhere = ScratchOutput();
         std::wstring command = L"\"" + InBin(ExecutableName(g_variant)) + L"\" /resetstore /nosave";
         STARTUPINFOW si = {sizeof si};
         si.dwFlags = STARTF_USESTDHANDLES;
@@ -124,12 +94,11 @@ protected:
     }
 
     // Declared first, so that they put the registry back last.
-    ScopedRegistryKey machineList_{HKEY_LOCAL_MACHINE, kPlugins};
-    ScopedRegistryKey userList_{HKEY_CURRENT_USER, kPlugins};
-    ScopedRegistryKeyValues machineValues_{HKEY_LOCAL_MACHINE, kPlugins};
-    ScopedRegistryKeyValues userValues_{HKEY_CURRENT_USER, kPlugins};
-    ScopedRegistryKeyValues marks_{HKEY_CURRENT_USER, kMarks};
-    ScopedRegistryKeyValues outcomes_{HKEY_CURRENT_USER, kOutcomes};
+    ScopedRegistryKey machineList_{HKEY_LOCAL_MACHINE, kPluginsKey};
+    ScopedRegistryKey userList_{HKEY_CURRENT_USER, kPluginsKey};
+    ScopedRegistryKeyValues machineValues_{HKEY_LOCAL_MACHINE, kPluginsKey};
+    ScopedRegistryKeyValues userValues_{HKEY_CURRENT_USER, kPluginsKey};
+    PluginStateScope pluginState_;
     ScopedRegistryKey brokenProgId_{HKEY_CLASSES_ROOT, kBrokenProgId};
     ScopedRegistryKey brokenClass_{HKEY_CLASSES_ROOT, std::wstring(L"CLSID\\") + kBrokenClsid};
     std::unique_ptr<StandinProcess> client_;
@@ -142,9 +111,9 @@ TEST_F(TwelvePlugins, ACrashInAStartIsSurvivedOnceAndTheOthersWork) {
     EXPECT_TRUE(RunUntilItEnds(30000)) << "the crashing plug-in did not end the client";
     EXPECT_EQ(crash, MarkOf(L"HKLM\\RelCrash"));
 
-    // The next start skips it, within the bounded time, and the others work:
-    // the stamp plug-in, listed after it, built its toolbar, and the library
-    // serves clients.
+    // The next start runs it isolated, within the bounded time, and the
+    // others work: the stamp plug-in, listed after it, built its toolbar, and
+    // the library serves clients.
     const ULONGLONG started = GetTickCount64();
     client_ = Start();
     ASSERT_TRUE(client_) << "the client did not come up after the crash";
@@ -156,7 +125,14 @@ TEST_F(TwelvePlugins, ACrashInAStartIsSurvivedOnceAndTheOthersWork) {
     com_ptr<IPLUMEObj> root;
     EXPECT_EQ(S_OK, CoCreateInstance(CLSID_PLUMEObj, nullptr, CLSCTX_LOCAL_SERVER, IID_IPLUMEObj, root.put_void()));
     root.reset();
-    EXPECT_EQ(crash, MarkOf(L"HKLM\\RelCrash")) << "the mark stays while the entry is unchanged";
+    EXPECT_EQ(L"", MarkOf(L"HKCU\\RelSlow")) << "a start that ended leaves no mark";
+    // Its host dies in each start; after the third death it is given up on
+    // for this run, and at later starts, while its entry is unchanged.
+    EXPECT_TRUE(StandinProcess::WaitFor(
+        [&] { return StringOf(HKEY_CURRENT_USER, kCrashesKey, L"HKLM\\RelCrash", 1) == L"skipped"; }, 20000))
+        << "crash state: " << StringOf(HKEY_CURRENT_USER, kCrashesKey, L"HKLM\\RelCrash", 1);
+    EXPECT_EQ(L"", MarkOf(L"HKLM\\RelCrash")) << "the mark became the crash record";
+    EXPECT_TRUE(ClientAlive(*client_));
 
     auto& summary = reliability::Summary::Get();
     summary.Add(reliability::kCasesTried, 13);  // entries listed

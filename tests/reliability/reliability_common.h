@@ -15,6 +15,7 @@
 
 #include "com_ptr.h"
 #include "e2e_common.h"
+#include "registry_scope.h"
 #include "standin_process.h"
 #include "unique_any.h"
 
@@ -111,6 +112,70 @@ inline bool ClientAlive(StandinProcess& client) {
 inline bool RootAnswers(IPLUMEObj* root) {
     LONG id = -2;
     return root && root->GetID(&id) == S_OK && id >= 0;
+}
+
+// A scratch file for a client's output, deleted when closed: Wine's report
+// of a crash a test provokes would read as a failure of the test (a NUL
+// handle does not reach the output Wine writes it to). Inheritable.
+inline unique_handle ScratchOutput() {
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    wchar_t folder[MAX_PATH], path[MAX_PATH];
+    GetTempPathW(MAX_PATH, folder);
+    GetTempFileNameW(folder, L"plm", 0, path);
+    return unique_handle(CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                                     CREATE_ALWAYS, FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+}
+
+// A string value written (with the keys above it); false when it cannot be.
+inline bool SetString(HKEY root, const std::wstring& path, const std::wstring& name, const std::wstring& value) {
+    unique_hkey key;
+    if (RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.put(), nullptr) != ERROR_SUCCESS)
+        return false;
+    return RegSetValueExW(key.get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                          static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+}
+
+// The strings of a string or multi-string value; empty when there is none.
+inline std::vector<std::wstring> StringsOf(HKEY root, const wchar_t* path, const std::wstring& name) {
+    unique_hkey key;
+    if (RegOpenKeyExW(root, path, 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS) return {};
+    wchar_t data[2048] = {};
+    DWORD size = sizeof data - 2 * sizeof(wchar_t);
+    if (RegQueryValueExW(key.get(), name.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(data), &size) !=
+        ERROR_SUCCESS)
+        return {};
+    std::vector<std::wstring> strings;
+    for (const wchar_t* at = data; *at || strings.empty(); at += wcslen(at) + 1) strings.emplace_back(at);
+    return strings;
+}
+// The n-th string of a value (a multi-string's: a plug-in's text, then its
+// outcome or crash state); empty when there is none.
+inline std::wstring StringOf(HKEY root, const wchar_t* path, const std::wstring& name, size_t n = 0) {
+    const std::vector<std::wstring> strings = StringsOf(root, path, name);
+    return n < strings.size() ? strings[n] : std::wstring();
+}
+
+// Our keys of the plug-in lists and of what became of their entries.
+inline const wchar_t* const kPluginsKey = L"SOFTWARE\\Vexlor\\PLUME\\Plugins";
+inline const wchar_t* const kIsolatedPluginsKey = L"SOFTWARE\\Vexlor\\PLUME\\IsolatedPlugins";
+inline const wchar_t* const kStartMarksKey = L"Software\\Vexlor\\PLUME\\PluginStartMarks";
+inline const wchar_t* const kOutcomesKey = L"Software\\Vexlor\\PLUME\\PluginOutcomes";
+inline const wchar_t* const kCrashesKey = L"Software\\Vexlor\\PLUME\\PluginCrashes";
+
+// What the library writes of its plug-ins (start marks, outcomes, crash
+// records), put back as it was when the scope goes.
+struct PluginStateScope {
+    ScopedRegistryKeyValues marks{HKEY_CURRENT_USER, kStartMarksKey};
+    ScopedRegistryKeyValues outcomes{HKEY_CURRENT_USER, kOutcomesKey};
+    ScopedRegistryKeyValues crashes{HKEY_CURRENT_USER, kCrashesKey};
+};
+
+// Closes a test's own client, expecting it to end by itself.
+inline void CloseClient(std::unique_ptr<StandinProcess>& client) {
+    if (client) {
+        EXPECT_TRUE(client->Close(30000)) << "the client had to be ended by force";
+    }
+    client.reset();
 }
 
 }  // namespace plume::test

@@ -33,6 +33,7 @@ const ClassKeys kClasses[] = {{"{12BAF159-264C-464B-9D58-C83B3781DD4C}", "PLUME.
 const char* const kTypeLib = "TypeLib\\{54B89298-879A-4086-B082-854D3EBFDCC3}";
 const char* const kScriptHelper = "PLUME.ScriptEvents";
 const wchar_t* const kPlugins = L"SOFTWARE\\Vexlor\\PLUME\\Plugins";
+const wchar_t* const kIsolated = L"SOFTWARE\\Vexlor\\PLUME\\IsolatedPlugins";
 const wchar_t* const kVexlor = L"SOFTWARE\\Vexlor";
 
 bool Exists(HKEY root, const std::string& path) {
@@ -44,11 +45,11 @@ std::string Default(const std::string& path) {
     LONG size = sizeof value;
     return RegQueryValueA(HKEY_CLASSES_ROOT, path.c_str(), value, &size) == ERROR_SUCCESS ? value : "";
 }
-std::string PluginValue(HKEY hive, const char* name) {
+std::string PluginValue(HKEY hive, const char* name, const char* list = "Plugins") {
     char value[1100] = "";
     DWORD size = sizeof value;
-    return RegGetValueA(hive, "SOFTWARE\\Vexlor\\PLUME\\Plugins", name, RRF_RT_REG_SZ, nullptr, value, &size) ==
-                   ERROR_SUCCESS
+    return RegGetValueA(hive, (std::string("SOFTWARE\\Vexlor\\PLUME\\") + list).c_str(), name, RRF_RT_REG_SZ,
+                        nullptr, value, &size) == ERROR_SUCCESS
                ? value
                : "";
 }
@@ -64,7 +65,8 @@ protected:
         ASSERT_FALSE(Exists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vexlor\\PLUME\\Plugins"));
     }
     void TearDown() override {
-        for (HKEY hive : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) RegDeleteTreeW(hive, kPlugins);
+        for (HKEY hive : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE})
+            for (const wchar_t* list : {kPlugins, kIsolated}) RegDeleteTreeW(hive, list);
         if (wasRegistered_) RunSetupTool("install");
         else RunSetupTool("uninstall --all");
     }
@@ -100,13 +102,27 @@ TEST_F(SetupTool, InstallRegistersEverythingAndUninstallLeavesNothingOfOurs) {
     EXPECT_EQ(0u, RunSetupTool("install"));
     EXPECT_EQ(plugin, PluginValue(HKEY_CURRENT_USER, "Stamper"));
 
+    // Listed isolated, an entry moves to the other list, and back; list says which.
+    for (const bool isolated : {true, false}) {
+        SCOPED_TRACE(isolated ? "isolated" : "in the client");
+        ASSERT_EQ(0u, RunSetupTool(std::string("install ") + (isolated ? "--isolated " : "") + "--plugin Stamper=\"" +
+                                   plugin + "\""));
+        EXPECT_EQ(isolated ? "" : plugin, PluginValue(HKEY_CURRENT_USER, "Stamper"));
+        EXPECT_EQ(isolated ? plugin : "", PluginValue(HKEY_CURRENT_USER, "Stamper", "IsolatedPlugins"));
+        std::string listed;
+        ASSERT_EQ(0u, RunSetupTool("list", &listed));
+        EXPECT_EQ(isolated, listed.find("Stamper = " + plugin + " [isolated]") != std::string::npos) << listed;
+    }
+
     // Unlisting plug-ins leaves the others listed and the library
     // registered, also once no plug-in is left: scripts and programs use it.
     ASSERT_EQ(0u, RunSetupTool("uninstall --machine --plugin Everyone"));
     EXPECT_EQ("", PluginValue(HKEY_LOCAL_MACHINE, "Everyone"));
     EXPECT_EQ(plugin, PluginValue(HKEY_CURRENT_USER, "Stamper"));
+    ASSERT_EQ(0u, RunSetupTool("install --isolated --plugin Alone=PLUME.ScriptEvents"));
     ASSERT_EQ(0u, RunSetupTool("uninstall --all-plugins"));
     EXPECT_FALSE(Exists(HKEY_CURRENT_USER, "SOFTWARE\\Vexlor\\PLUME\\Plugins"));
+    EXPECT_FALSE(Exists(HKEY_CURRENT_USER, "SOFTWARE\\Vexlor\\PLUME\\IsolatedPlugins"));
     EXPECT_TRUE(Exists(HKEY_CLASSES_ROOT, "PLUME.PLUMEObj"));
     EXPECT_TRUE(Exists(HKEY_CLASSES_ROOT, kScriptHelper));
 

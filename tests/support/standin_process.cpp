@@ -18,7 +18,7 @@ std::wstring OwnFolder() {
 }
 
 std::unique_ptr<StandinProcess> StandinProcess::Start(ClientVariant variant, const std::wstring& arguments,
-                                                      const std::wstring& folder, DWORD timeoutMs) {
+                                                      const std::wstring& folder, DWORD timeoutMs, HANDLE output) {
     std::unique_ptr<StandinProcess> p(new StandinProcess());
     p->variant_ = variant;
     std::wstring exe = folder + ExecutableName(variant);
@@ -26,7 +26,12 @@ std::unique_ptr<StandinProcess> StandinProcess::Start(ClientVariant variant, con
     STARTUPINFOW si{};
     si.cb = sizeof(si);
     PROCESS_INFORMATION pi{};
-    if (!CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &si, &pi))
+    if (output) {
+        si.dwFlags = STARTF_USESTDHANDLES;
+        si.hStdInput = si.hStdOutput = si.hStdError = output;
+    }
+    if (!CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, output != nullptr, 0, nullptr,
+                        folder.c_str(), &si, &pi))
         Fail(L"cannot start " + exe + L": error " + std::to_wstring(GetLastError()));
     CloseHandle(pi.hThread);
     p->process_ = pi.hProcess;

@@ -33,8 +33,11 @@ public:
     // Starts the client with `arguments` and waits (at most `timeoutMs`)
     // until its control object answers with the new process's id. Throws
     // std::runtime_error when the client does not come up.
+    // `output`, when given (inheritable), takes the client's standard
+    // output and errors: Wine's report of a crash the test provokes.
     static std::unique_ptr<StandinProcess> Start(ClientVariant variant, const std::wstring& arguments = L"/resetstore /nosave",
-                                                 const std::wstring& folder = OwnFolder(), DWORD timeoutMs = 20000);
+                                                 const std::wstring& folder = OwnFolder(), DWORD timeoutMs = 20000,
+                                                 HANDLE output = nullptr);
     ~StandinProcess();
     StandinProcess(const StandinProcess&) = delete;
     StandinProcess& operator=(const StandinProcess&) = delete;

@@ -9,6 +9,7 @@
 #include "proc_address.h"
 #include "log_lines.h"
 #include "plugin_outcomes.h"
+#include "server/isolated_host.h"
 #include "server/plugins.h"
 #include "registry_scope.h"
 #include "test_paths.h"
@@ -27,6 +28,7 @@ public:
 
 // The plug-in lists the library reads at start-up.
 constexpr const wchar_t* kPluginsPath = L"SOFTWARE\\Vexlor\\PLUME\\Plugins";
+constexpr const wchar_t* kCrashesPath = L"Software\\Vexlor\\PLUME\\PluginCrashes";
 
 // The outcomes a start records, put back as they were.
 class Outcomes : public plume::test::ScopedRegistryKeyValues {
@@ -79,7 +81,7 @@ TEST(Plugins, LibrariesAreInitialisedAndObjectsCreated) {
 // A start is marked in the registry while it runs and unmarked after; a
 // mark left by a start the client did not survive skips that entry, with one
 // log line, until the entry's text changes. A slow start is named.
-TEST(Plugins, AStartTheClientDidNotSurviveIsSkippedUntilItsEntryChanges) {
+TEST(Plugins, AnEntryTheClientDidNotSurviveRunsIsolatedUntilItsEntryChanges) {
     const std::string plugin = PluginPath();
     const std::wstring marksPath = L"Software\\Vexlor\\PLUME\\PluginStartMarks";
     TakePluginTrace();
@@ -102,15 +104,28 @@ TEST(Plugins, AStartTheClientDidNotSurviveIsSkippedUntilItsEntryChanges) {
         TakePluginTrace();
     }
     {
-        // The client died in this start last time.
+        // The client died in this plug-in last time: from now on it runs
+        // isolated, said once; the mark becomes its crash record.
         plume::test::ScopedRegistryKey marks(HKEY_CURRENT_USER, marksPath);
+        plume::test::ScopedRegistryKeyValues crashes(HKEY_CURRENT_USER, kCrashesPath);
         marks.SetString("HKCU\\a", plugin);
-        LogLines log;
+        const std::string moved = "LoadPluginFromString: " + plugin + " ended the client last time; it runs isolated";
+        for (const bool first : {true, false}) {
+            SCOPED_TRACE(first ? "the start after the crash" : "the next");
+            LogLines log;
+            plume::LoadPlugins();
+            EXPECT_EQ(0, plume::PluginCount());
+            EXPECT_EQ("", TakePluginTrace());
+            EXPECT_EQ(std::vector<std::string>{"HKCU\\a"}, plume::IsolatedEntries());
+            EXPECT_EQ(first, log.Has(moved));
+            EXPECT_FALSE(markExists());
+        }
+        // Its host died too often: skipped, as a start that ended the client was.
+        plume::WritePluginCrash("HKCU\\a", plugin, plume::CrashState::skipped);
         plume::LoadPlugins();
-        EXPECT_EQ(0, plume::PluginCount());
+        EXPECT_TRUE(plume::IsolatedEntries().empty());
         EXPECT_EQ("", TakePluginTrace());
-        EXPECT_TRUE(log.Has("LoadPluginFromString: " + plugin + " skipped: the client ended during its start"));
-        EXPECT_TRUE(markExists()) << "the mark stays until the entry changes";
+        LogLines log;
 
         // The entry changes (the same library, named another way): loaded,
         // the old mark replaced and cleared, and a slow start named.
@@ -126,6 +141,10 @@ TEST(Plugins, AStartTheClientDidNotSurviveIsSkippedUntilItsEntryChanges) {
         const std::string slow = log.Find("LoadPluginFromString: " + changed + " took ");
         EXPECT_NE(std::string::npos, slow.find("ms to start (longer than 1000 ms)")) << slow;
         EXPECT_FALSE(markExists());
+        EXPECT_TRUE(plume::IsolatedEntries().empty());
+        plume::unique_hkey record;
+        EXPECT_NE(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CURRENT_USER, kCrashesPath, 0, KEY_READ, record.put()))
+            << "the record of the old text went";
         plume::UnloadPlugins();
         TakePluginTrace();
     }
