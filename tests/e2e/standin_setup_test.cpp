@@ -5,13 +5,18 @@
 namespace plume::test {
 namespace {
 
-// The client started from a folder whose plumesrv.dll records its StartServer call.
+// The client started from a folder whose plumesrv.dll records its StartServer
+// call: a folder per variant, since the other variant's run may be using its
+// own copy meanwhile.
 class StandinLoader : public testing::Test {
 protected:
     void SetUp() override {
-        folder = OwnFolder() + L"fakelib\\";
-        for (const wchar_t* f : {L"msimn.exe", L"winmail.exe", L"msoe.dll", L"standin-seed.txt"})
-            ASSERT_TRUE(CopyFileW((OwnFolder() + f).c_str(), (folder + f).c_str(), FALSE)) << WideToUtf8(f);
+        folder = OwnFolder() + (IsWm() ? L"fakelib-wm\\" : L"fakelib-oe\\");
+        CreateDirectoryW(folder.c_str(), nullptr);
+        for (const wchar_t* f : {L"msimn.exe", L"winmail.exe", L"msoe.dll", L"standin-seed.txt", L"fakelib\\plumesrv.dll"}) {
+            const std::wstring from = OwnFolder() + f, name = from.substr(from.find_last_of(L'\\') + 1);
+            ASSERT_TRUE(CopyFileW(from.c_str(), (folder + name).c_str(), FALSE)) << WideToUtf8(f);
+        }
     }
     std::wstring folder;
 };

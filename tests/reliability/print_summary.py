@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Prints the reliability suite's summary: one table of every group's rows
-(reliability/<group>.tsv next to the test executables, lines "what<TAB>run<TAB>number"),
+(reliability/<group>@<run>.tsv next to the test executables, lines "what<TAB>run<TAB>number"),
 one column per run. Fails when a group reports a leak."""
 import os
 import sys
@@ -14,7 +14,7 @@ runs = []
 table = []  # (group, what) in order of appearance
 values = {}
 for name in sorted(f for f in os.listdir(folder) if f.endswith(".tsv")):
-    group = name[:-4]
+    group = name[:-4].split("@")[0]
     with open(os.path.join(folder, name), encoding="utf-8", errors="replace") as f:
         for line in f:
             parts = line.rstrip("\r\n").split("\t")

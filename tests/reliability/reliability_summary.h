@@ -1,6 +1,6 @@
 // Rows of the reliability suite's summary. Each group executable adds up
 // what it tried and found while it runs; at its end the rows are appended to
-// "reliability\<group>.tsv" next to the executable (build/bin), one line per
+// "reliability\<group>@<run>.tsv" next to the executable (build/bin), one line per
 // row: what, run (the client variant), number. The ctest test
 // "reliability_summary" (print_summary.py) prints all groups as one table.
 #pragma once
@@ -54,7 +54,7 @@ public:
         std::string folder(path, n);
         folder = folder.substr(0, folder.find_last_of("\\/") + 1) + "reliability";
         CreateDirectoryA(folder.c_str(), nullptr);
-        const std::string file = folder + "\\" + group_ + ".tsv";
+        const std::string file = folder + "\\" + group_ + "@" + run_ + ".tsv";  // runs may write at once
         FILE* out = std::fopen(file.c_str(), "ab");
         if (!out) return;
         for (const auto& r : rows_) std::fprintf(out, "%s\t%s\t%lld\n", r.first.c_str(), run_.c_str(), r.second);
