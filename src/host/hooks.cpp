@@ -7,6 +7,7 @@
 #include "entry_guard.h"
 #include "host/list_selection.h"
 #include "host/msg_wnd_list.h"
+#include "host/vex_message_list.h"
 #include "manager/callback_window.h"
 #include "log.h"
 #include "ui/menu_registry.h"
@@ -188,12 +189,23 @@ void OnWindowCreated(WPARAM wParam, LPARAM lParam) {
     }
 }
 
+// The client kept its main window through a close (its user said no): the
+// close steps are undone, so the next close runs them again; the tick
+// attaches the toolbars again.
+void ServeOnAfterCancelledClose(HWND hwnd, bool wasWatching) {
+    Log(2, "MainWndProc: the client kept its window after WM_CLOSE; serving on.\n");
+    RemovePropA(hwnd, "PLUME_MainWndDestroying");
+    if (!g_mainTimer) g_mainTimer = SetTimer(hwnd, 1, 100, nullptr);
+    if (wasWatching && g_state.callbacks.onStoreWatch) g_state.callbacks.onStoreWatch(0);
+}
+
 // True only while this library sends "PLUME_WM_CLOSE" to the main window:
 // the same message posted by another program changes nothing.
 bool g_sendingClose = false;
 
 LRESULT MainWndProcBody(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     const HostNotifyCallbacks& cb = g_state.callbacks;
+    if (message == Messages().tableLookup) return VexMessageList::RunSentLookup(lParam);
     switch (message) {
     case WM_DESTROY:
         g_state.mainWindow = nullptr;
@@ -204,16 +216,19 @@ LRESULT MainWndProcBody(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_SETTEXT:
         OnFolderNotification();
         break;
-    case WM_CLOSE:
+    case WM_CLOSE: {
         if (GetPropA(hwnd, "PLUME_MainWndDestroying") != reinterpret_cast<HANDLE>(1)) {
             SetPropA(hwnd, "PLUME_MainWndDestroying", reinterpret_cast<HANDLE>(1));
             g_sendingClose = true;
             CallWindowProcA(MainWndProc, hwnd, Messages().closeMainWindow, 0, 0);
             g_sendingClose = false;
         }
-        if (cb.onStoreWatch) cb.onStoreWatch(1);
+        const bool wasWatching = cb.onStoreWatch && cb.onStoreWatch(1);
         StopMainTimer();
-        break;
+        const LRESULT result = RouteCommand(g_state.previousMainProc, hwnd, message, wParam, lParam);
+        if (g_state.mainWindow == hwnd && IsWindow(hwnd)) ServeOnAfterCancelledClose(hwnd, wasWatching);
+        return result;
+    }
     case WM_ENDSESSION:
         if (wParam == 1) {
             WithMainHost([](OEToolbarHost& host) { host.Detach(); });

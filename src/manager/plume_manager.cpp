@@ -80,7 +80,6 @@ void PLUMEManager::DestroyInstance() {
 
 PLUMEManager::PLUMEManager()
     : msgWndClosedDone_(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
-      databaseChangeDone_(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
       folderChangeDone_(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {
     ResetEvent(WaitersReleased().get());
     g_manager = this;  // the callback window's creation may look for it

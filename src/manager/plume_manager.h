@@ -190,7 +190,6 @@ public:
 
     HWND callbackWindow() const { return callbackWindow_; }
     HANDLE msgWndClosedDone() const { return msgWndClosedDone_.get(); }
-    HANDLE databaseChangeDone() const { return databaseChangeDone_.get(); }
     HANDLE folderChangeDone() const { return folderChangeDone_.get(); }
     // Resets `event`, posts `message` to the callback window and waits, pumping,
     // until the raise operation sets it (or shutdown releases every waiter).
@@ -291,7 +290,8 @@ public:
     void CheckHeldSendPresses();
     size_t HeldSendPressCount() const { return heldSendPresses_.size(); }
     void RaiseOnNewMessageInOutbox(LONG msgId);
-    void RaiseOnDatabaseChange(LONG code, LONG folderId, LONG objectId, LONG newParentId);
+    // `done`, the committing thread's own event, is set on every path.
+    void RaiseOnDatabaseChange(LONG code, LONG folderId, LONG objectId, LONG newParentId, HANDLE done = nullptr);
 
 private:
     PLUMEManager();
@@ -342,7 +342,6 @@ private:
     LONG eventsInProgress_ = 0;
     critical_section gateLock_;
     unique_handle msgWndClosedDone_;
-    unique_handle databaseChangeDone_;
     unique_handle folderChangeDone_;
     critical_section registryLock_;
     critical_section storeLock_;
