@@ -72,6 +72,7 @@ TEST_F(Selection, WhatTheUserSelectsIsWhatTheListAndPreviewShowAndComMovesTheLis
     EXPECT_EQ((std::vector<long>{ids[0], ids[3]}), Enumerated());
     EXPECT_EQ(S_OK, root_->SetSelectedMessageID(987654)) << "an id the folder does not show changes nothing";
     EXPECT_EQ((std::vector<long>{0, 3}), Call(L"SelectedRows").Longs());
+    EXPECT_EQ(0, Call(L"WrongThreadCalls").Long()) << "the list's objects are used on their own thread";
 
     // An empty selection: -1, once.
     sink_->calls.clear();
