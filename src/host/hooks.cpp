@@ -9,6 +9,7 @@
 #include "host/msg_wnd_list.h"
 #include "host/vex_message_list.h"
 #include "manager/callback_window.h"
+#include "manager/plume_manager.h"
 #include "log.h"
 #include "ui/menu_registry.h"
 #include "ui/toolbar_registry.h"
@@ -101,7 +102,9 @@ void Tick() {
             if (HWND lv = FindChildWindow(g_state.messageView, ListViewClass())) g_state.listView = lv;
         }
     }
-    if (!g_state.settingSelection) PollSelection();
+    // A tick served inside a poster's wait would read a selection the client
+    // is still making (a read mark committed from the list's notification).
+    if (!g_state.settingSelection && !InPosterWait()) PollSelection();
 }
 
 }  // namespace

@@ -42,8 +42,14 @@ unique_handle& WaitersReleased() {
 // server thread reaching the client's controls) are served meanwhile; input
 // is taken and dropped, since a handler of the client's could re-enter the
 // code that waits.
+thread_local int g_posterWaits = 0;
+
 bool WaitPumping(HANDLE event, HANDLE alsoEnds, DWORD timeoutMs) {
     const HANDLE handles[2] = {event, alsoEnds};
+    ++g_posterWaits;
+    struct Leave {
+        ~Leave() { --g_posterWaits; }
+    } leave;
     // A close met here would run inside whatever the client was doing when
     // it posted (a commit of its store, say), and its wait for the server
     // thread would then wait for this very wait: it is served afterwards.
@@ -52,6 +58,8 @@ bool WaitPumping(HANDLE event, HANDLE alsoEnds, DWORD timeoutMs) {
 }
 
 }  // namespace
+
+bool InPosterWait() { return g_posterWaits > 0; }
 
 void PLUMEStoreListener::OnStoreChange(int, int, int, int, int, int, int) {}
 

@@ -33,6 +33,9 @@ namespace plume {
 // another apartment holds a delivery at most kSinkAnswerMs; this bounds the
 // sum, so that several hung clients cannot freeze the client either.
 constexpr DWORD kPosterWaitMs = 5000;
+// True while this thread waits for a delivery it posted: the client's code
+// that caused it (a list notification, say) is still running below the wait.
+bool InPosterWait();
 // A user's Send press reaches the client once every handler of it has
 // answered or is gone. One that gives no sign of life for this long (no
 // answer to its call, nor to a probe of its apartment) might have cancelled:
