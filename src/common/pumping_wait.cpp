@@ -3,16 +3,8 @@
 #include <algorithm>
 
 namespace plume {
-namespace {
-thread_local int t_waits = 0;
-}  // namespace
-
-pumping_wait::pumping_wait(input mode, UINT heldMessage) : mode_(mode), heldMessage_(heldMessage) { ++t_waits; }
-
-bool pumping_wait::active_on_this_thread() { return t_waits > 0; }
 
 pumping_wait::~pumping_wait() {
-    --t_waits;
     for (const MSG& msg : held_) PostMessageA(msg.hwnd, msg.message, msg.wParam, msg.lParam);
     if (quit_) PostQuitMessage(exitCode_);
 }

@@ -16,7 +16,8 @@ namespace plume {
 class pumping_wait {
 public:
     enum class input { dispatch, drop };
-    explicit pumping_wait(input mode = input::dispatch, UINT heldMessage = 0);
+    explicit pumping_wait(input mode = input::dispatch, UINT heldMessage = 0)
+        : mode_(mode), heldMessage_(heldMessage) {}
     ~pumping_wait();
     pumping_wait(const pumping_wait&) = delete;
     pumping_wait& operator=(const pumping_wait&) = delete;
@@ -31,10 +32,6 @@ public:
     bool quit_seen() const { return quit_; }
     // The held WM_QUIT is not posted again.
     void drop_quit() { quit_ = false; }
-
-    // True while a wait of this thread is alive: what this thread's messages
-    // then find may be the middle of whatever the waiter was doing.
-    static bool active_on_this_thread();
 
 private:
     void ServeQueued();

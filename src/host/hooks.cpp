@@ -7,9 +7,10 @@
 #include "entry_guard.h"
 #include "host/list_selection.h"
 #include "host/msg_wnd_list.h"
+#include "host/vex_message_list.h"
 #include "manager/callback_window.h"
+#include "manager/plume_manager.h"
 #include "log.h"
-#include "pumping_wait.h"
 #include "ui/menu_registry.h"
 #include "ui/toolbar_registry.h"
 
@@ -101,10 +102,9 @@ void Tick() {
             if (HWND lv = FindChildWindow(g_state.messageView, ListViewClass())) g_state.listView = lv;
         }
     }
-    // Not inside one of our waits on this thread: the client may be in the
-    // middle of changing the selection (a read mark committed from the list's
-    // notification), and the next tick sees where it ends.
-    if (!g_state.settingSelection && !pumping_wait::active_on_this_thread()) PollSelection();
+    // A tick served inside a poster's wait would read a selection the client
+    // is still making (a read mark committed from the list's notification).
+    if (!g_state.settingSelection && !InPosterWait()) PollSelection();
 }
 
 }  // namespace
@@ -192,12 +192,23 @@ void OnWindowCreated(WPARAM wParam, LPARAM lParam) {
     }
 }
 
+// The client kept its main window through a close (its user said no): the
+// close steps are undone, so the next close runs them again; the tick
+// attaches the toolbars again.
+void ServeOnAfterCancelledClose(HWND hwnd, bool wasWatching) {
+    Log(2, "MainWndProc: the client kept its window after WM_CLOSE; serving on.\n");
+    RemovePropA(hwnd, "PLUME_MainWndDestroying");
+    if (!g_mainTimer) g_mainTimer = SetTimer(hwnd, 1, 100, nullptr);
+    if (wasWatching && g_state.callbacks.onStoreWatch) g_state.callbacks.onStoreWatch(0);
+}
+
 // True only while this library sends "PLUME_WM_CLOSE" to the main window:
 // the same message posted by another program changes nothing.
 bool g_sendingClose = false;
 
 LRESULT MainWndProcBody(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     const HostNotifyCallbacks& cb = g_state.callbacks;
+    if (message == Messages().tableLookup) return VexMessageList::RunSentLookup(lParam);
     switch (message) {
     case WM_DESTROY:
         g_state.mainWindow = nullptr;
@@ -208,16 +219,19 @@ LRESULT MainWndProcBody(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_SETTEXT:
         OnFolderNotification();
         break;
-    case WM_CLOSE:
+    case WM_CLOSE: {
         if (GetPropA(hwnd, "PLUME_MainWndDestroying") != reinterpret_cast<HANDLE>(1)) {
             SetPropA(hwnd, "PLUME_MainWndDestroying", reinterpret_cast<HANDLE>(1));
             g_sendingClose = true;
             CallWindowProcA(MainWndProc, hwnd, Messages().closeMainWindow, 0, 0);
             g_sendingClose = false;
         }
-        if (cb.onStoreWatch) cb.onStoreWatch(1);
+        const bool wasWatching = cb.onStoreWatch && cb.onStoreWatch(1);
         StopMainTimer();
-        break;
+        const LRESULT result = RouteCommand(g_state.previousMainProc, hwnd, message, wParam, lParam);
+        if (g_state.mainWindow == hwnd && IsWindow(hwnd)) ServeOnAfterCancelledClose(hwnd, wasWatching);
+        return result;
+    }
     case WM_ENDSESSION:
         if (wParam == 1) {
             WithMainHost([](OEToolbarHost& host) { host.Detach(); });

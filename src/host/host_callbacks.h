@@ -16,7 +16,7 @@ struct HostNotifyCallbacks {
     // 1 when the press was reported (the window must not pass it on), 0 when
     // it could not be (no server yet): the client then handles it alone.
     int (*onMsgWndSendButton)(HWND window, int which) = nullptr;
-    void (*onStoreWatch)(int stop) = nullptr;
+    int (*onStoreWatch)(int stop) = nullptr;  // 1 when the store was watched before
     int (*onBusyCounter)(int op) = nullptr;  // 1 up, 2 down, 3 "above 0?"
 };
 

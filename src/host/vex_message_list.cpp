@@ -3,6 +3,9 @@
 #include <cstring>
 
 #include "client_variant.h"
+#include "host/hooks.h"
+#include "issued_pointers.h"
+#include "manager/callback_window.h"
 #include "manager/selection.h"
 #include "log.h"
 
@@ -51,6 +54,21 @@ HRESULT STDMETHODCALLTYPE MessageListHookOE(IUnknown* self, INT64 id, UINT_PTR a
 HRESULT STDMETHODCALLTYPE MessageListHookWM(IUnknown* self, INT64 id, UINT_PTR a3, UINT_PTR a4, UINT_PTR a5,
                                             UINT_PTR a6) {
     return CallOnAndBind(g_savedWM, self, id, a3, a4, a5, a6);
+}
+
+// A lookup carried to the filling thread; shared by the sender and the
+// window, so that whichever ends last frees it.
+struct SentLookup {
+    std::shared_ptr<VexMessageList> list;
+    bool byRow;
+    LONG value;
+    LONG result = -1;
+};
+using SentLookupHolder = std::shared_ptr<SentLookup>;
+
+issued_pointers& SentLookups() {
+    static issued_pointers* lookups = new issued_pointers;
+    return *lookups;
 }
 
 }  // namespace
@@ -119,6 +137,7 @@ void VexMessageList::SetMessageList(IUnknown* object) {
     cs_lock hold(bindingLock_);
     listObject_ = std::move(list);
     table_ = std::move(table);
+    fillThread_ = GetCurrentThreadId();
 }
 
 com_ptr<IUnknown> VexMessageList::Table() const {
@@ -126,31 +145,72 @@ com_ptr<IUnknown> VexMessageList::Table() const {
     return table_;
 }
 
-LONG VexMessageList::GetMessageIndex(LONG messageId) {
+LONG VexMessageList::GetMessageIndex(LONG messageId) { return Lookup(false, messageId); }
+
+LONG VexMessageList::GetMessageId(LONG row) { return Lookup(true, row); }
+
+LONG VexMessageList::LookupHere(bool byRow, LONG value) {
     com_ptr<IUnknown> table = Table();
     if (!table) return -1;
-    INT32 row = -1;
-    const INT64 id = static_cast<INT64>(static_cast<UINT32>(messageId));
-    HRESULT hr = Entry<GetRowIndexFn>(table.get(), kGetRowIndexSlot)(table.get(), id, &row);
+    HRESULT hr;
+    LONG result = -1;
+    if (byRow) {
+        INT64 id = -1;
+        hr = Entry<GetRowMessageIdFn>(table.get(), kGetRowMessageIdSlot)(table.get(), value, &id);
+        result = static_cast<LONG>(id);
+    } else {
+        INT32 row = -1;
+        const INT64 id = static_cast<INT64>(static_cast<UINT32>(value));
+        hr = Entry<GetRowIndexFn>(table.get(), kGetRowIndexSlot)(table.get(), id, &row);
+        result = row;
+    }
     if (FAILED(hr)) {
         if (logsFailures_)
-            Log(0, "VexMessageListOE::GetMessageIndex: GetRowIndex failed %08lx.\n", static_cast<unsigned long>(hr));
+            Log(0, byRow ? "VexMessageListOE::GetMessageId: GetRowMessageId failed %08lx.\n"
+                         : "VexMessageListOE::GetMessageIndex: GetRowIndex failed %08lx.\n",
+                static_cast<unsigned long>(hr));
         return -1;
     }
-    return row;
+    return result;
 }
 
-LONG VexMessageList::GetMessageId(LONG row) {
-    com_ptr<IUnknown> table = Table();
-    if (!table) return -1;
-    INT64 id = -1;
-    HRESULT hr = Entry<GetRowMessageIdFn>(table.get(), kGetRowMessageIdSlot)(table.get(), row, &id);
-    if (FAILED(hr)) {
-        if (logsFailures_)
-            Log(0, "VexMessageListOE::GetMessageId: GetRowMessageId failed %08lx.\n", static_cast<unsigned long>(hr));
+LONG VexMessageList::Lookup(bool byRow, LONG value) {
+    DWORD fillThread;
+    {
+        cs_lock hold(bindingLock_);
+        fillThread = fillThread_;
+    }
+    const HWND window = MainWindow();
+    std::shared_ptr<VexMessageList> self = weak_from_this().lock();
+    if (!fillThread || fillThread == GetCurrentThreadId() || !self || !window ||
+        GetWindowThreadProcessId(window, nullptr) != fillThread)
+        return LookupHere(byRow, value);
+    auto lookup = std::make_shared<SentLookup>(SentLookup{std::move(self), byRow, value});
+    auto* holder = new SentLookupHolder(lookup);
+    SentLookups().issue(holder);
+    DWORD_PTR answered = 0;
+    const bool sent = SendMessageTimeoutA(window, Messages().tableLookup, 0, reinterpret_cast<LPARAM>(holder),
+                                          SMTO_NORMAL, kTableLookupWaitMs, &answered) != 0;
+    if (SentLookups().redeem(holder)) {  // the window never took it
+        delete holder;
+        Log(0, "VexMessageList::Lookup: the client's thread did not take the lookup within %lu ms.\n",
+            static_cast<unsigned long>(kTableLookupWaitMs));
         return -1;
     }
-    return static_cast<LONG>(id);
+    if (!sent || !answered) {
+        Log(0, "VexMessageList::Lookup: no answer within %lu ms.\n", static_cast<unsigned long>(kTableLookupWaitMs));
+        return -1;
+    }
+    return lookup->result;
+}
+
+LRESULT VexMessageList::RunSentLookup(LPARAM lParam) {
+    auto* holder = reinterpret_cast<SentLookupHolder*>(lParam);
+    if (!SentLookups().redeem(holder)) return 0;
+    std::unique_ptr<SentLookupHolder> owned(holder);
+    SentLookup& lookup = **owned;
+    lookup.result = lookup.list->LookupHere(lookup.byRow, lookup.value);
+    return 1;
 }
 
 bool VexMessageList::IsEmpty() {

@@ -9,7 +9,10 @@
 // under the manager's storeLock, unhooked when destroyed. The patch is undone
 // only while the entry still holds our replacement.
 // Threads: the hook runs on whichever thread the client calls its method on
-// (the client UI thread); lookups run on either thread.
+// (the client UI thread); lookups run on either thread. The client's objects
+// may answer only the thread that filled them: a lookup from another thread
+// is sent to the main window ("PLUME.TableLookup") when that window belongs
+// to the filling thread, and waits for it at most kTableLookupWaitMs.
 #pragma once
 
 #include <windows.h>
@@ -26,7 +29,10 @@ namespace plume {
 using MessageListMethod = HRESULT(STDMETHODCALLTYPE*)(IUnknown* self, INT64 id, UINT_PTR a3, UINT_PTR a4,
                                                      UINT_PTR a5, UINT_PTR a6);
 
-class VexMessageList {
+// How long a lookup from another thread waits for the filling thread.
+constexpr DWORD kTableLookupWaitMs = 5000;
+
+class VexMessageList : public std::enable_shared_from_this<VexMessageList> {
 public:
     VexMessageList(const VexMessageList&) = delete;
     VexMessageList& operator=(const VexMessageList&) = delete;
@@ -48,12 +54,20 @@ public:
     bool hooked() const { return hooked_; }
     // The bound table with a reference of the caller's, or null.
     com_ptr<IUnknown> Table() const;
+    // The main window's side of a lookup sent from another thread.
+    static LRESULT RunSentLookup(LPARAM lParam);
 
 protected:
     VexMessageList(int tableSlot, bool logsFailures, MessageListMethod replacement, MessageListMethod* saved);
 
 private:
+    // A row (byRow) or a message id looked up on this thread; -1 when none.
+    LONG LookupHere(bool byRow, LONG value);
+    // On the filling thread, however the caller got here.
+    LONG Lookup(bool byRow, LONG value);
+
     bool hooked_ = false;
+    DWORD fillThread_ = 0;
     MessageListMethod savedEntry_ = nullptr;
     MessageListMethod replacement_;
     MessageListMethod* patchedSlot_ = nullptr;

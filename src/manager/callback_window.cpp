@@ -33,6 +33,7 @@ const RegisteredMessages& Messages() {
         RegisterWindowMessageA("PLUME.UnbindMsgWnd"),
         RegisterWindowMessageA("PLUME.SendPressAnswered"),
         RegisterWindowMessageA("PLUME.SendCycleCheck"),
+        RegisterWindowMessageA("PLUME.TableLookup"),
     };
     return messages;
 }
@@ -149,9 +150,11 @@ void DispatchToManager(PLUMEManager* manager, UINT message, WPARAM wParam, LPARA
     } else if (message == m.databaseChange) {
         Log(4, "PLUMEWndProc: DATABASE_TRANSACTION_CODE.\n");
         std::unique_ptr<TransactionRecord> record(ClaimRecord<TransactionRecord>(wParam));
-        if (record)
+        if (record) {
+            const unique_handle done(record->done);
             manager->RaiseOnDatabaseChange(record->transactionType, record->folderId, record->objectId,
-                                           record->newParentId);
+                                           record->newParentId, done.get());
+        }
     } else if (message == m.sendPressAnswered) {
         manager->OnSendPressAnswered(static_cast<UINT>(wParam));
     } else if (message == m.sendCycleCheck) {
@@ -276,11 +279,18 @@ void PostUnbindMsgWnd(OEPluginMsgWnd* record) {
 bool PostTransaction(const TransactionRecord& transaction, DWORD timeoutMs) {
     PLUMEManager* manager = PLUMEManager::Get(false);
     if (!manager) return false;
+    // Each committing thread waits for its own change: several may commit at
+    // once. The record holds its own handle of the event.
+    const unique_handle done(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     auto record = std::make_unique<TransactionRecord>(transaction);
+    if (!done || !DuplicateHandle(GetCurrentProcess(), done.get(), GetCurrentProcess(), &record->done, 0, FALSE,
+                                  DUPLICATE_SAME_ACCESS))
+        return false;
     PostedRecords().issue(record.get());
-    if (!manager->PostAndWait(manager->databaseChangeDone(), Messages().databaseChange,
-                              reinterpret_cast<WPARAM>(record.get()), 0, timeoutMs)) {
+    if (!manager->PostAndWait(done.get(), Messages().databaseChange, reinterpret_cast<WPARAM>(record.get()), 0,
+                              timeoutMs)) {
         PostedRecords().withdraw(record.get());
+        CloseHandle(record->done);
         return false;
     }
     record.release();

@@ -27,6 +27,7 @@ struct RegisteredMessages {
     UINT unbindMsgWnd;             // "PLUME.UnbindMsgWnd": lParam a record being removed
     UINT sendPressAnswered;        // "PLUME.SendPressAnswered": wParam a held press's number
     UINT sendCycleCheck;           // "PLUME.SendCycleCheck": wParam 1 also finishes earlier runs' copies
+    UINT tableLookup;              // "PLUME.TableLookup": lParam a lookup of the message table, sent to the main window
 };
 const RegisteredMessages& Messages();
 
@@ -44,12 +45,14 @@ struct ClickRecord {
     INT64 msgWndId;   // message window handle, or -1 for the main window
 };
 
-// wParam of store changes. Freed by the window procedure.
+// wParam of store changes. Freed by the window procedure, which sets and
+// closes `done` (the committing thread's event) once the change was raised.
 struct TransactionRecord {
     INT32 folderId;
     INT32 objectId;
     INT32 newParentId;
     INT32 transactionType;
+    HANDLE done = nullptr;
 };
 
 // lParam of a folder selection change; CoTaskMemAlloc'd, three int32:

@@ -28,7 +28,9 @@ namespace {
 class SetOnExit {
 public:
     explicit SetOnExit(HANDLE event) : event_(event) {}
-    ~SetOnExit() { SetEvent(event_); }
+    ~SetOnExit() {
+        if (event_) SetEvent(event_);
+    }
     SetOnExit(const SetOnExit&) = delete;
     SetOnExit& operator=(const SetOnExit&) = delete;
 
@@ -312,9 +314,9 @@ void PLUMEManager::RaiseOnNewMessageInOutbox(LONG msgId) {
     if (gate) ForEachRoot([&](PLUMEObj& root) { root.FireOnNewMessageInOutbox(msgId); });
 }
 
-void PLUMEManager::RaiseOnDatabaseChange(LONG code, LONG folderId, LONG objectId, LONG newParentId) {
+void PLUMEManager::RaiseOnDatabaseChange(LONG code, LONG folderId, LONG objectId, LONG newParentId, HANDLE done) {
     // The committing thread is released on every path, also with the gate closed.
-    SetOnExit done(databaseChangeDone_.get());
+    SetOnExit release(done);
     Log(0, "PLUMEManager::RaiseOnDatabaseChange: TransactionType = %d, folderId = %d, msgId = %d, parentId = %d .\n",
         static_cast<int>(code), static_cast<int>(folderId), static_cast<int>(objectId), static_cast<int>(newParentId));
     GateScope gate(this);

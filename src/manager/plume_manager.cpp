@@ -43,8 +43,14 @@ unique_handle& WaitersReleased() {
 // server thread reaching the client's controls) are served meanwhile; input
 // is taken and dropped, since a handler of the client's could re-enter the
 // code that waits.
+thread_local int g_posterWaits = 0;
+
 bool WaitPumping(HANDLE event, HANDLE alsoEnds, DWORD timeoutMs) {
     const HANDLE handles[2] = {event, alsoEnds};
+    ++g_posterWaits;
+    struct Leave {
+        ~Leave() { --g_posterWaits; }
+    } leave;
     // A close met here would run inside whatever the client was doing when
     // it posted (a commit of its store, say), and its wait for the server
     // thread would then wait for this very wait: it is served afterwards.
@@ -53,6 +59,8 @@ bool WaitPumping(HANDLE event, HANDLE alsoEnds, DWORD timeoutMs) {
 }
 
 }  // namespace
+
+bool InPosterWait() { return g_posterWaits > 0; }
 
 void PLUMEStoreListener::OnStoreChange(int, int, int, int, int, int, int) {}
 
@@ -81,7 +89,6 @@ void PLUMEManager::DestroyInstance() {
 
 PLUMEManager::PLUMEManager()
     : msgWndClosedDone_(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
-      databaseChangeDone_(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
       folderChangeDone_(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {
     ResetEvent(WaitersReleased().get());
     g_manager = this;  // the callback window's creation may look for it

@@ -33,6 +33,9 @@ namespace plume {
 // another apartment holds a delivery at most kSinkAnswerMs; this bounds the
 // sum, so that several hung clients cannot freeze the client either.
 constexpr DWORD kPosterWaitMs = 5000;
+// True while this thread waits for a delivery it posted: the client's code
+// that caused it (a list notification, say) is still running below the wait.
+bool InPosterWait();
 // A user's Send press reaches the client once every handler of it has
 // answered or is gone. One that gives no sign of life for this long (no
 // answer to its call, nor to a probe of its apartment) might have cancelled:
@@ -195,7 +198,6 @@ public:
 
     HWND callbackWindow() const { return callbackWindow_; }
     HANDLE msgWndClosedDone() const { return msgWndClosedDone_.get(); }
-    HANDLE databaseChangeDone() const { return databaseChangeDone_.get(); }
     HANDLE folderChangeDone() const { return folderChangeDone_.get(); }
     // Resets `event`, posts `message` to the callback window and waits, pumping,
     // until the raise operation sets it (or shutdown releases every waiter).
@@ -296,7 +298,8 @@ public:
     void CheckHeldSendPresses();
     size_t HeldSendPressCount() const { return heldSendPresses_.size(); }
     void RaiseOnNewMessageInOutbox(LONG msgId);
-    void RaiseOnDatabaseChange(LONG code, LONG folderId, LONG objectId, LONG newParentId);
+    // `done`, the committing thread's own event, is set on every path.
+    void RaiseOnDatabaseChange(LONG code, LONG folderId, LONG objectId, LONG newParentId, HANDLE done = nullptr);
 
 private:
     PLUMEManager();
@@ -347,7 +350,6 @@ private:
     LONG eventsInProgress_ = 0;
     critical_section gateLock_;
     unique_handle msgWndClosedDone_;
-    unique_handle databaseChangeDone_;
     unique_handle folderChangeDone_;
     critical_section registryLock_;
     critical_section storeLock_;

@@ -82,19 +82,18 @@ int OnMsgWndSendButton(HWND window, int which) {
 std::atomic<bool> g_storeNoticeWaiting{false};
 
 // Client UI thread: 0 when the client's store is ready, 1 when its main window closes.
-void OnStoreWatch(int stop) {
+int OnStoreWatch(int stop) {
     PLUMEManager* manager = PLUMEManager::Get(false);
     std::shared_ptr<PLUMEMessageStore> store;
     if (manager) {
         cs_lock hold(manager->storeLock());
         store = manager->messageStore;
     }
-    if (!store) {
-        g_storeNoticeWaiting = !stop;
-        return;
-    }
+    if (!store) return g_storeNoticeWaiting.exchange(!stop) ? 1 : 0;
+    const bool watched = store->enabled();
     if (stop) store->StopWatching();
     else store->StartWatching();
+    return watched ? 1 : 0;
 }
 
 // Hands a store notice kept while the library started on, once StartServer

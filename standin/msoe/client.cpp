@@ -61,6 +61,20 @@ bool ApplySwitch(ClientOptions& o, const std::wstring& a) {
     else if (_wcsicmp(a.c_str(), L"/folder:retitlefirst") == 0) o.fillBeforeRetitle = false;
     else if (_wcsicmp(a.c_str(), L"/readmark:atonce") == 0) o.readMarkAtOnce = true;
     else if (_wcsicmp(a.c_str(), L"/readmark:later") == 0) o.readMarkAtOnce = false;
+    else if (_wcsicmp(a.c_str(), L"/close:cancelonce") == 0) o.cancelClose = true;
+    else if (_wcsicmp(a.c_str(), L"/close:accept") == 0) o.cancelClose = false;
+    else if (_wcsicmp(a.c_str(), L"/table:anythread") == 0) o.tableAnyThread = true;
+    else if (_wcsicmp(a.c_str(), L"/table:ownthread") == 0) o.tableAnyThread = false;
+    else if (_wcsicmp(a.c_str(), L"/table:reused") == 0) o.tableReused = true;
+    else if (_wcsicmp(a.c_str(), L"/table:perfolder") == 0) o.tableReused = false;
+    else if (_wcsicmp(a.c_str(), L"/popups:rebuild") == 0) o.rebuildPopups = true;
+    else if (_wcsicmp(a.c_str(), L"/popups:keep") == 0) o.rebuildPopups = false;
+    else if (_wcsicmp(a.c_str(), L"/commits:parallel") == 0) o.parallelCommits = true;
+    else if (_wcsicmp(a.c_str(), L"/commits:onethread") == 0) o.parallelCommits = false;
+    else if (_wcsicmp(a.c_str(), L"/notify:inlock") == 0) o.notifyInLock = true;
+    else if (_wcsicmp(a.c_str(), L"/notify:outside") == 0) o.notifyInLock = false;
+    else if (_wcsicmp(a.c_str(), L"/treerecords:full") == 0) o.fullTreeRecords = true;
+    else if (_wcsicmp(a.c_str(), L"/treerecords:lean") == 0) o.fullTreeRecords = false;
     else if (_wcsnicmp(a.c_str(), L"/watch:", 7) == 0) {
         for (const wchar_t* p = a.c_str() + 7; *p;) {
             wchar_t* end = nullptr;
@@ -132,6 +146,10 @@ NoteWindow* Client::FindNote(HWND hwnd) const {
     return nullptr;
 }
 
+void Client::ActOnSwitches() {
+    if (options.cancelClose && main) PostMessageW(main->hwnd(), WM_CLOSE, 0, 0);
+}
+
 }  // namespace msoe
 
 using namespace msoe;
@@ -192,6 +210,7 @@ __declspec(dllexport) int MsoeRun() {
     if (!c.options.watch.empty()) WatchFromStart(c.main ? c.main->hwnd() : g_composeOnly ? g_composeOnly->hwnd() : nullptr, c.options.watch);
     if (c.main) c.main->Build();
     else if (g_composeOnly) g_composeOnly->Build();
+    c.ActOnSwitches();
     RegisterControlChannel();
     MSG msg;
     int code = 0;

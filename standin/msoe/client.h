@@ -37,6 +37,29 @@ struct ClientOptions {
     // /readmark:atonce: the message shown in the preview pane is marked read
     // inside the list's notification (by default once the selection settled).
     bool readMarkAtOnce = false;
+    // /close:cancelonce: the user asks to close the main window once it runs
+    // (or when the switch comes through the control channel) and says no; the
+    // window stays. Later closes go through (/close:accept, the default).
+    bool cancelClose = false;
+    // /table:anythread: the message-list and table objects answer every
+    // thread (by default only the thread that made them).
+    bool tableAnyThread = false;
+    // /table:reused: one message-list object for every folder (by default a
+    // new one for each folder the window shows).
+    bool tableReused = false;
+    // /popups:rebuild: the client empties a menu-bar pop-up and fills it
+    // again each time it opens (by default, /popups:keep, it keeps it).
+    bool rebuildPopups = false;
+    // /commits:parallel: a burst of worker commits runs on several threads at
+    // once (by default, /commits:onethread, on one).
+    bool parallelCommits = false;
+    // /notify:inlock: store listeners are called while the store holds its
+    // lock (by default, /notify:outside, after it is let go).
+    bool notifyInLock = false;
+    // /treerecords:full: folder tree records also carry the parent, the name
+    // and the kind at the store record's offsets (by default, /treerecords:lean,
+    // only the folder number at 16, the rest noise). For records made from then on.
+    bool fullTreeRecords = false;
 };
 
 ClientOptions ParseCommandLine(const wchar_t* commandLine);
@@ -66,6 +89,8 @@ public:
     // A top-level window of the client went away: quit when none is left.
     void WindowGone();
     NoteWindow* FindNote(HWND hwnd) const;
+    // What a switch makes the user do at once (a close they then cancel).
+    void ActOnSwitches();
 };
 
 }  // namespace msoe

@@ -550,6 +550,38 @@ bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
     return true;
 }
 
+constexpr long kParallelCommitters = 4;
+
+// Runs each work on a thread of its own, all at once; the largest result.
+long RunAtOnce(const std::vector<std::function<long()>>& works) {
+    struct Share {
+        std::function<long()> work;
+        long result;
+    };
+    std::vector<Share> shares;
+    for (const auto& w : works) shares.push_back({w, -1});
+    std::vector<plume::unique_handle> threads;
+    std::vector<HANDLE> handles;
+    for (Share& s : shares) {
+        threads.emplace_back(CreateThread(nullptr, 0, [](void* p) -> DWORD {
+            auto* share = static_cast<Share*>(p);
+            share->result = share->work();
+            return 0;
+        }, &s, 0, nullptr));
+        if (!threads.back()) Fail(L"CommitOnWorker: cannot start a thread", E_FAIL);
+        handles.push_back(threads.back().get());
+    }
+    // Bounded as the caller's own wait is; the caller fails the call first.
+    if (WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), TRUE, kBurstWaitMs) != WAIT_OBJECT_0) {
+        for (auto& t : threads) t.release();  // still running: their shares must outlive this call
+        new std::vector<Share>(std::move(shares));
+        return -1;
+    }
+    long last = -1;
+    for (const Share& s : shares) last = std::max(last, s.result);
+    return last;
+}
+
 // One store change, checked here and committed by the returned work.
 std::function<long()> StoreWork(const wchar_t* caller, const std::wstring& op, const Args& a) {
     const std::wstring who = caller;
@@ -587,21 +619,28 @@ std::function<long()> StoreWork(const wchar_t* caller, const std::wstring& op, c
         if (!store.GetMessage(id)) Fail(who + L": no message " + std::to_wstring(id));
         work = [id, p = static_cast<int>(a.Long(2))] { return Store::Instance().SetPriority(id, p) ? 1L : 0L; };
     } else if (op == L"burst") {
-        // `count` inserts one after the other, as a mail download commits them.
+        // `count` inserts one after the other, as a mail download commits
+        // them; with /commits:parallel shared by several threads at once.
         int64_t folder = a.Long(1);
         long count = a.Long(2);
         if (!store.GetFolder(folder)) Fail(who + L": no folder " + std::to_wstring(folder));
-        work = [folder, count] {
-            long last = -1;
-            for (long i = 0; i < count; ++i) {
-                Message m;
-                m.folderId = folder;
-                m.subject = L"Burst " + std::to_wstring(i + 1);
-                m.from = L"Worker Thread <worker@example.org>";
-                m.date = L"2024-05-02 08:00";
-                last = static_cast<long>(Store::Instance().InsertMessage(m));
-            }
-            return last;
+        const long threads = Client::Get().options.parallelCommits ? kParallelCommitters : 1;
+        work = [folder, count, threads] {
+            std::vector<std::function<long()>> shares;
+            for (long t = 0; t < threads; ++t)
+                shares.push_back([folder, count, threads, t] {
+                    long last = -1;
+                    for (long i = t; i < count; i += threads) {
+                        Message m;
+                        m.folderId = folder;
+                        m.subject = L"Burst " + std::to_wstring(i + 1);
+                        m.from = L"Worker Thread <worker@example.org>";
+                        m.date = L"2024-05-02 08:00";
+                        last = std::max(last, static_cast<long>(Store::Instance().InsertMessage(m)));
+                    }
+                    return last;
+                });
+            return threads == 1 ? shares[0]() : RunAtOnce(shares);
         };
     } else if (op == L"move") {
         int64_t id = a.Long(1), folder = a.Long(2);
@@ -905,6 +944,7 @@ std::vector<MethodEntry>& Methods() {
         // A switch of the command line, applied from now on.
         {L"Switch", [](Args& a) {
              if (!ApplySwitch(Client::Get().options, a.Str(0))) Fail(L"Switch: unknown switch", E_INVALIDARG);
+             Client::Get().ActOnSwitches();
              return Value::Bool(true);
          }},
         {L"Quit", [](Args&) {
@@ -1394,7 +1434,7 @@ std::vector<MethodEntry>& Methods() {
              return Value::Bool(true);
          }},
         {L"LiveObjects", [](Args&) { return Value::Long(LiveHtmlObjects() + LiveRecipientObjects()); }},
-        {L"WrongThreadCalls", [](Args&) { return Value::Long(WrongThreadHtmlCalls()); }},
+        {L"WrongThreadCalls", [](Args&) { return Value::Long(WrongThreadHtmlCalls() + WrongThreadMessageListCalls()); }},
     };
     return methods;
 }

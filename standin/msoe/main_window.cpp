@@ -226,6 +226,10 @@ void MainWindow::Layout() {
 
 LRESULT MainWindow::Handle(UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
+    case WM_INITMENUPOPUP:
+        if (Client::Get().options.rebuildPopups)
+            RebuildPopup(MenuSet::Main, menuBar_, reinterpret_cast<HMENU>(wp), IsWindowsMail());
+        return 0;
     case kMsgBuildWindows:
         Build();
         return 0;
@@ -279,6 +283,12 @@ LRESULT MainWindow::Handle(UINT msg, WPARAM wp, LPARAM lp) {
         if (listView_) SetFocus(listView_);
         return 0;
     case WM_CLOSE:
+        // The client asks first; a user who says no keeps the window.
+        if (Client::Get().options.cancelClose) {
+            Client::Get().options.cancelClose = false;
+            SetStatusText(L"Close cancelled");
+            return 0;
+        }
         DestroyWindow(hwnd_);
         return 0;
     case WM_DESTROY:
@@ -535,6 +545,12 @@ void MainWindow::FillList() {
     fillingList_ = true;
     SendMessageW(listView_, LVM_DELETEALLITEMS, 0, 0);
     rows_.clear();
+    // A new list object for a new folder, as the client's view makes one.
+    if (folder_ != listFolder_ && !Client::Get().options.tableReused) {
+        list_->Release();
+        list_ = NewMessageList();
+    }
+    listFolder_ = folder_;
     // The list object orders the rows; the view shows them in its order.
     FillMessageList(list_, folder_ > 0 ? folder_ : -1);
     // Opening the folder through the store, as the client does for the folder it shows.

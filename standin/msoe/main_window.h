@@ -96,6 +96,7 @@ private:
     std::map<int64_t, HTREEITEM> treeItems_;
     int64_t folder_ = -1;
     IUnknown* list_ = nullptr;  // the message-list object behind the list view
+    int64_t listFolder_ = -1;   // the folder it was made for
     std::vector<int64_t> rows_;
     bool folderChangePending_ = false;
     int64_t previewMessage_ = -1;

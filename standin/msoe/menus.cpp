@@ -1,6 +1,8 @@
 #include "menus.h"
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "commands.h"
 
@@ -171,36 +173,74 @@ const Entry kReadMenu[] = {
     {1, L"&About %s", kCmdAbout, 0},
 };
 
+std::wstring EntryText(const Entry& e, bool windowsMail) {
+    std::wstring text = e.text ? e.text : L"";
+    size_t pct = text.find(L"%s");
+    if (pct != std::wstring::npos) text.replace(pct, 2, windowsMail ? L"Windows Mail" : L"Outlook Express");
+    return text;
+}
+
+// Appends the items of the top-level pop-up entry at `first` (the entries
+// up to the next depth-0 one) to `popup`.
+template <size_t N>
+void AppendPopupItems(const Entry (&entries)[N], size_t first, HMENU popup, bool windowsMail) {
+    HMENU sub = nullptr;
+    for (size_t i = first + 1; i < N && entries[i].depth != 0; ++i) {
+        const Entry& e = entries[i];
+        std::wstring text = EntryText(e, windowsMail);
+        HMENU into = e.depth == 1 ? popup : sub;
+        if (!e.text) {
+            AppendMenuW(into, MF_SEPARATOR, 0, nullptr);
+        } else if (e.depth == 1 && e.command == 0) {
+            sub = CreatePopupMenu();
+            AppendMenuW(popup, MF_POPUP | MF_STRING, reinterpret_cast<UINT_PTR>(sub), text.c_str());
+        } else {
+            AppendMenuW(into, MF_STRING | e.flags, e.command, text.c_str());
+        }
+    }
+}
+
 template <size_t N>
 HMENU Build(const Entry (&entries)[N], bool windowsMail) {
     HMENU bar = CreateMenu();
-    HMENU popup = nullptr, sub = nullptr;
-    for (const Entry& e : entries) {
-        std::wstring text = e.text ? e.text : L"";
-        size_t pct = text.find(L"%s");
-        if (pct != std::wstring::npos) text.replace(pct, 2, windowsMail ? L"Windows Mail" : L"Outlook Express");
-        if (e.depth == 0) {
-            popup = CreatePopupMenu();
-            AppendMenuW(bar, MF_POPUP | MF_STRING, reinterpret_cast<UINT_PTR>(popup), text.c_str());
-            sub = nullptr;
-        } else if (e.depth == 1) {
-            if (!e.text) {
-                AppendMenuW(popup, MF_SEPARATOR, 0, nullptr);
-            } else if (e.command == 0) {
-                sub = CreatePopupMenu();
-                AppendMenuW(popup, MF_POPUP | MF_STRING, reinterpret_cast<UINT_PTR>(sub), text.c_str());
-            } else {
-                AppendMenuW(popup, MF_STRING | e.flags, e.command, text.c_str());
-            }
-        } else {
-            if (!e.text) AppendMenuW(sub, MF_SEPARATOR, 0, nullptr);
-            else AppendMenuW(sub, MF_STRING | e.flags, e.command, text.c_str());
-        }
+    for (size_t i = 0; i < N; ++i) {
+        if (entries[i].depth != 0) continue;
+        HMENU popup = CreatePopupMenu();
+        AppendMenuW(bar, MF_POPUP | MF_STRING, reinterpret_cast<UINT_PTR>(popup), EntryText(entries[i], windowsMail).c_str());
+        AppendPopupItems(entries, i, popup, windowsMail);
     }
     return bar;
 }
 
+// Empties the bar's pop-up `index` and fills it from the table again; the
+// check marks of its commands are kept.
+template <size_t N>
+void Rebuild(const Entry (&entries)[N], HMENU popup, int index, bool windowsMail) {
+    std::vector<std::pair<UINT, UINT>> states;
+    for (int i = 0; i < GetMenuItemCount(popup); ++i)
+        if (!GetSubMenu(popup, i)) states.push_back({GetMenuItemID(popup, i), GetMenuState(popup, i, MF_BYPOSITION)});
+    while (GetMenuItemCount(popup) > 0) DeleteMenu(popup, 0, MF_BYPOSITION);
+    for (size_t i = 0, top = 0; i < N; ++i) {
+        if (entries[i].depth != 0) continue;
+        if (static_cast<int>(top++) == index) AppendPopupItems(entries, i, popup, windowsMail);
+    }
+    for (const auto& [id, state] : states)
+        if (state & MF_CHECKED) CheckMenuItem(popup, id, MF_BYCOMMAND | MF_CHECKED);
+}
+
 }  // namespace
+
+void RebuildPopup(MenuSet set, HMENU bar, HMENU popup, bool windowsMail) {
+    int index = -1;
+    for (int i = 0; i < GetMenuItemCount(bar); ++i)
+        if (GetSubMenu(bar, i) == popup) index = i;
+    if (index < 0) return;  // a sub-menu: left as it is
+    switch (set) {
+    case MenuSet::Main: Rebuild(kMainMenu, popup, index, windowsMail); break;
+    case MenuSet::Compose: Rebuild(kComposeMenu, popup, index, windowsMail); break;
+    case MenuSet::Read: Rebuild(kReadMenu, popup, index, windowsMail); break;
+    }
+}
 
 HMENU CreateMenuBar(MenuSet set, bool windowsMail) {
     switch (set) {

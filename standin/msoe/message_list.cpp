@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "client.h"
 #include "store.h"
 #include "store_component.h"
 #include "sync.h"
@@ -20,6 +21,7 @@ namespace {
 using AnyFn = void (*)();
 
 volatile LONG g_live = 0;
+volatile LONG g_wrongThread = 0;
 volatile LONG g_tableFailing = 0;
 volatile LONG g_getTableFailing = 0;
 
@@ -35,16 +37,29 @@ struct Object {
     volatile LONG refs;
     std::shared_ptr<Rows> rows;
     IUnknown* table;  // lists only: their table, made on first request
+    DWORD thread;     // the thread that made it
 };
 
 Object* NewObject(const AnyFn* vtbl, std::shared_ptr<Rows> rows) {
     InterlockedIncrement(&g_live);
-    return new Object{vtbl, 1, std::move(rows), nullptr};
+    return new Object{vtbl, 1, std::move(rows), nullptr, GetCurrentThreadId()};
 }
 
-ULONG STDMETHODCALLTYPE AddRef(Object* self) { return InterlockedIncrement(&self->refs); }
+// The client's objects belong to the thread that made them (unless
+// /table:anythread): a call from another thread is counted and refused.
+bool FromOtherThread(const Object* self) {
+    if (Client::Get().options.tableAnyThread || GetCurrentThreadId() == self->thread) return false;
+    InterlockedIncrement(&g_wrongThread);
+    return true;
+}
+
+ULONG STDMETHODCALLTYPE AddRef(Object* self) {
+    FromOtherThread(self);
+    return InterlockedIncrement(&self->refs);
+}
 
 ULONG STDMETHODCALLTYPE Release(Object* self) {
+    FromOtherThread(self);
     LONG n = InterlockedDecrement(&self->refs);
     if (n == 0) {
         if (self->table) self->table->Release();
@@ -60,6 +75,7 @@ const IID& ListIid() { return IsWindowsMail() ? IID_MessageListWM : IID_MessageL
 
 HRESULT STDMETHODCALLTYPE ListQueryInterface(Object* self, REFIID iid, void** out) {
     if (!out) return E_POINTER;
+    if (FromOtherThread(self)) return RPC_E_WRONG_THREAD;
     *out = nullptr;
     if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, ListIid())) return E_NOINTERFACE;
     AddRef(self);
@@ -69,6 +85,7 @@ HRESULT STDMETHODCALLTYPE ListQueryInterface(Object* self, REFIID iid, void** ou
 
 HRESULT STDMETHODCALLTYPE TableQueryInterface(Object* self, REFIID iid, void** out) {
     if (!out) return E_POINTER;
+    if (FromOtherThread(self)) return RPC_E_WRONG_THREAD;
     *out = nullptr;
     if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_MessageTable)) return E_NOINTERFACE;
     AddRef(self);
@@ -79,6 +96,7 @@ HRESULT STDMETHODCALLTYPE TableQueryInterface(Object* self, REFIID iid, void** o
 // Slot 4: the rows of `folderId` in the list's order; -1 empties the list.
 HRESULT STDMETHODCALLTYPE Fill(Object* self, int64_t folderId, uintptr_t sortColumn, uintptr_t ascending,
                                uintptr_t reserved1, uintptr_t reserved2) {
+    if (FromOtherThread(self)) return RPC_E_WRONG_THREAD;
     if (reserved1 || reserved2 || sortColumn != kSortReceived || ascending > 1) return E_INVALIDARG;
     std::vector<Message> messages;
     if (folderId != -1) {
@@ -97,6 +115,7 @@ HRESULT STDMETHODCALLTYPE Fill(Object* self, int64_t folderId, uintptr_t sortCol
 
 HRESULT STDMETHODCALLTYPE GetRowMessageId(Object* self, int row, int64_t* id) {
     if (!id) return E_POINTER;
+    if (FromOtherThread(self)) return RPC_E_WRONG_THREAD;
     if (g_tableFailing) return E_FAIL;
     plume::cs_lock hold(self->rows->lock);
     if (row < 0 || static_cast<size_t>(row) >= self->rows->ids.size()) return E_INVALIDARG;
@@ -106,6 +125,7 @@ HRESULT STDMETHODCALLTYPE GetRowMessageId(Object* self, int row, int64_t* id) {
 
 HRESULT STDMETHODCALLTYPE GetRowIndex(Object* self, int64_t id, int* row) {
     if (!row) return E_POINTER;
+    if (FromOtherThread(self)) return RPC_E_WRONG_THREAD;
     if (g_tableFailing) return E_FAIL;
     plume::cs_lock hold(self->rows->lock);
     auto it = std::find(self->rows->ids.begin(), self->rows->ids.end(), id);
@@ -123,6 +143,7 @@ const AnyFn kTableVtbl[27] = {
 
 HRESULT STDMETHODCALLTYPE GetMessageTable(Object* self, IUnknown** table) {
     if (!table) return E_POINTER;
+    if (FromOtherThread(self)) return RPC_E_WRONG_THREAD;
     *table = nullptr;
     if (g_getTableFailing) return E_FAIL;
     if (!self->table) self->table = reinterpret_cast<IUnknown*>(NewObject(kTableVtbl, self->rows));
@@ -191,6 +212,7 @@ std::vector<int64_t> MessageListRows(IUnknown* list) {
 void SetMessageTableFailing(bool on) { InterlockedExchange(&g_tableFailing, on ? 1 : 0); }
 void SetGetMessageTableFailing(bool on) { InterlockedExchange(&g_getTableFailing, on ? 1 : 0); }
 long LiveMessageListObjects() { return g_live; }
+long WrongThreadMessageListCalls() { return g_wrongThread; }
 
 HRESULT MessageListClassObject(REFCLSID clsid, REFIID iid, void** out) {
     if (!out) return E_POINTER;

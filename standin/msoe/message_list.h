@@ -4,8 +4,8 @@
 // DllGetClassObject with {51A0B0D3-7AFE-4081-BF82-F87AE36373DD}. A list
 // object holds the rows of one folder; slot 4 fills it, slot 20 (OE) or 21
 // (WM) hands out its message table, whose slot 25 maps a row to a message
-// id and slot 26 a message id to a row. Objects are free-threaded: the
-// table is read from any thread while the client refills the list.
+// id and slot 26 a message id to a row. Objects answer only the thread that
+// made them (RPC_E_WRONG_THREAD), unless /table:anythread.
 #pragma once
 
 #include <objbase.h>
@@ -38,6 +38,9 @@ void SetMessageTableFailing(bool on);
 void SetGetMessageTableFailing(bool on);
 // Live list and table objects, for leak checks.
 long LiveMessageListObjects();
+// Calls and reference changes that reached a list or table object from a
+// thread other than its own.
+long WrongThreadMessageListCalls();
 
 HRESULT MessageListClassObject(REFCLSID clsid, REFIID iid, void** out);
 

@@ -465,6 +465,11 @@ void NoteWindow::OnCommand(UINT id) {
 
 LRESULT NoteWindow::Handle(UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
+    case WM_INITMENUPOPUP:
+        if (Client::Get().options.rebuildPopups && menuBar_)
+            RebuildPopup(init_.kind == NoteKind::Read ? MenuSet::Read : MenuSet::Compose, menuBar_,
+                         reinterpret_cast<HMENU>(wp), IsWindowsMail());
+        return 0;
     case WM_SIZE:
         Layout();
         return 0;

@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "bstr.h"
+#include "client.h"
 #include "unique_any.h"
 
 namespace msoe {
@@ -55,6 +56,13 @@ bool ParseInt(const std::string& text, int64_t* value) {
 }  // namespace
 
 void FolderRecord::Set(int64_t folderId, int64_t parent, const std::wstring& folderName, uint8_t kindByte) {
+    if (!Client::Get().options.fullTreeRecords) {
+        // Only the folder number is promised; every other byte is noise.
+        auto* bytes = reinterpret_cast<uint8_t*>(this);
+        for (size_t i = 0; i < sizeof *this; ++i) bytes[i] = static_cast<uint8_t>(i * 37 + 0x5A);
+        id = folderId;
+        return;
+    }
     *this = FolderRecord{};
     size = sizeof(FolderRecord);
     id = folderId;
@@ -65,6 +73,7 @@ void FolderRecord::Set(int64_t folderId, int64_t parent, const std::wstring& fol
 }
 
 void FolderRecord::SetName(const std::wstring& folderName) {
+    if (!Client::Get().options.fullTreeRecords) return;
     int n = WideCharToMultiByte(CP_ACP, 0, folderName.c_str(), -1, nameText, sizeof nameText - 1, nullptr, nullptr);
     nameText[n > 0 ? n - 1 : 0] = 0;
     name = nameText;
@@ -622,6 +631,10 @@ void Store::RefreshRecord(int64_t folderId) {
 }
 
 void Store::Notify(const StoreChange& change) {
+    // /notify:inlock: the listeners hear the change while the store is still
+    // locked, as a store that notifies inside its commit does.
+    std::optional<plume::cs_lock> inLock;
+    if (Client::Get().options.notifyInLock) inLock.emplace(lock_);
     std::vector<StoreListener*> listeners;
     {
         plume::cs_lock hold(listenersLock_);

@@ -1,6 +1,7 @@
 // The client's local message store: folders and messages in memory, loaded
 // from and saved to a text file. Every change is committed under the store's
-// lock and then told to the listeners on the committing thread, so store
+// lock and then told to the listeners on the committing thread (by default
+// after the lock is let go; /notify:inlock: before), so store
 // components that wrap this model can report transactions where they happen.
 #pragma once
 
@@ -27,10 +28,11 @@ constexpr uint8_t kLocalFolderKindByte = 3;
 // The body property that marks a message for deletion.
 constexpr char kDeletedMarkProperty[] = "X_PLUME_DELETED";
 
-// What a folder tree item's lParam points at, laid out as the store's folder
-// records are: the folder number at byte offset 16, the parent's at 24, the
-// 8-bit name at 32 and the kind byte at 101 (Outlook Express) or 109 (Windows
-// Mail). The layout must not change.
+// What a folder tree item's lParam points at. The client promises the folder
+// number at byte offset 16 only: by default every other byte is noise. With
+// /treerecords:full it is laid out as the store's folder records are: the
+// parent's number at 24, the 8-bit name at 32 and the kind byte at 101
+// (Outlook Express) or 109 (Windows Mail).
 struct FolderRecord {
     uint32_t size;         // sizeof(FolderRecord)
     uint32_t flags;
@@ -98,8 +100,8 @@ struct StoreChange {
 
 class StoreListener {
 public:
-    // Called after the change is committed, outside the store's lock, on the
-    // thread that committed it.
+    // Called after the change is committed, on the thread that committed it;
+    // outside the store's lock unless /notify:inlock.
     virtual void OnStoreChange(const StoreChange& change) = 0;
 
 protected:

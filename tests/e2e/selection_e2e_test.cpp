@@ -70,6 +70,7 @@ TEST_F(Selection, WhatTheUserSelectsIsWhatTheListAndPreviewShowAndComMovesTheLis
     EXPECT_EQ((std::vector<long>{0, 3}), Call(L"SelectedRows").Longs());
     Ticks();
     EXPECT_EQ((std::vector<long>{ids[0], ids[3]}), Enumerated());
+    EXPECT_EQ(0, Call(L"WrongThreadCalls").Long()) << "the list's objects are used on their own thread";
 
     // An empty selection empties the preview too.
     EXPECT_EQ(S_OK, root_->SetSelectedMessageID(-1));

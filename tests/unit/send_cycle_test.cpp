@@ -29,6 +29,7 @@
 
 using plume::com_ptr;
 using plume::PLUMEManager;
+using plume::unique_handle;
 using plume::test::Heard;
 using plume::test::HeardEvents;
 using plume::test::ScopedRegistryValue;
@@ -427,14 +428,15 @@ TEST_P(SendCycleTest, EveryStoreChangeReportsTheOutboxFirst) {
         if (call.dispid == root_event::kNewMessageInOutbox && call.args == std::vector<long>{44})
             m->RaiseOnDatabaseChange(kInsertMessage, c->outbox, 45, -1);
     };
-    m->RaiseOnDatabaseChange(kInsertMessage, c->outbox, 44, -1);
+    const unique_handle done(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    m->RaiseOnDatabaseChange(kInsertMessage, c->outbox, 44, -1, done.get());
     EXPECT_EQ((std::vector<Heard>{{"root", root_event::kNewMessageInOutbox, {44}},
                                   {"root", root_event::kDatabaseChange, {kInsertMessage, c->outbox, 45, -1}},
                                   {"root", root_event::kNewMessageInOutbox, {45}},
                                   {"root", root_event::kDatabaseChange, {kInsertMessage, c->outbox, 44, -1}}}),
               HeardEvents());
     EXPECT_EQ(45, m->lastOutboxMessageId) << "a stale id would hold the next send back";
-    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(m->databaseChangeDone(), 0));
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(done.get(), 0));
 }
 
 TEST_P(SendCycleTest, ADuringTransferSendIsParkedThenMovedToTheOutbox) {
@@ -544,9 +546,9 @@ TEST_P(SendCycleTest, AClosingClientSendsAsIfTheLibraryWereAbsent) {
     EXPECT_TRUE(Pending().empty());
     m->SendMessage(kSourceFolder, 7);
     EXPECT_TRUE(client.calls.empty()) << "nothing is copied while the client closes";
-    ResetEvent(m->databaseChangeDone());
-    m->RaiseOnDatabaseChange(kInsertMessage, c->outbox, 41, -1);
-    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(m->databaseChangeDone(), 0)) << "the committing thread goes on";
+    const unique_handle done(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    m->RaiseOnDatabaseChange(kInsertMessage, c->outbox, 41, -1, done.get());
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(done.get(), 0)) << "the committing thread goes on";
     EXPECT_TRUE(HeardEvents().empty());
 }
 

@@ -40,18 +40,14 @@ Case "compose"
     c.Pump 100
     note = c.NewMessage
     c.TypeText note, 1001, "Anna Berg <anna.berg@northwind.example>"
-    ' On Outlook Express the subject stamper marks every new message: the
-    ' user writes the subject after its mark (typed at once, the subject
-    ' could be read by the plug-in before and set after it).
-    If c.Variant <> "WM" Then
-        For i = 1 To 50
-            If Left(c.GetField(note, 1004), 7) = "[PLUME]" Then Exit For
-            c.Pump 100
-        Next
-        c.SetField note, 1004, c.GetField(note, 1004) & "Minutes of the offsite"
-    Else
-        c.TypeText note, 1004, "Minutes of the offsite"
-    End If
+    ' The subject stamper marks every new message: the user writes the
+    ' subject after its mark (typed at once, the subject could be read by
+    ' the plug-in before and set after it).
+    For i = 1 To 50
+        If Left(c.GetField(note, 1004), 7) = "[PLUME]" Then Exit For
+        c.Pump 100
+    Next
+    c.SetField note, 1004, c.GetField(note, 1004) & "Minutes of the offsite"
     c.TypeText note, 0, "Hi Anna," & vbCrLf & vbCrLf & "here are the minutes of the offsite." & vbCrLf & vbCrLf & "Jamie"
     c.ResolveNames note
     WScript.Echo "Composing """ & c.WindowText(note) & """ to " & c.GetField(note, 1001)
