@@ -35,15 +35,18 @@ rc=0
 # The reliability groups write their summary rows here (tests/reliability).
 summary="$PLUME_BUILD/bin/reliability"
 rm -rf "$summary"
-ctest --output-on-failure --timeout 300 -j "${#lanes[@]}" --resource-spec-file "$spec" "$@" || rc=$?
 # The library and its unit tests once more, built with UndefinedBehaviorSanitizer
 # in trap mode: a check that fails ends the program as a crash, which fails
-# the run. The stand-in's engine comes from the main build.
+# the run. The stand-in's engine comes from the main build. It is built while
+# the suites run (they mostly wait), at a lower priority than theirs.
 ubsan="$PLUME_BUILD/ubsan"
 if [ ! -f "$ubsan/build.ninja" ]; then
   cmake -S "$root" -B "$ubsan" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" -DPLUME_UBSAN=ON >/dev/null
 fi
-if cmake --build "$ubsan" --target plume_unit_tests >"$PLUME_BUILD/ubsan-build.log" 2>&1; then
+nice -n 10 cmake --build "$ubsan" --target plume_unit_tests >"$PLUME_BUILD/ubsan-build.log" 2>&1 &
+ubsan_build=$!
+ctest --output-on-failure --timeout 300 -j "${#lanes[@]}" --resource-spec-file "$spec" "$@" || rc=$?
+if wait "$ubsan_build"; then
   cp "$PLUME_BUILD/bin/msoe.dll" "$ubsan/bin/"
   # In a copy of the prefix: the self-registration tests register the library
   # they load, which here is the sanitizer build's.
