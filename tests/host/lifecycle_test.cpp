@@ -6,9 +6,9 @@
 #include <windows.h>
 #include <objbase.h>
 #include <plume.h>
+#include <plume_sandbox.h>
 
 #include <algorithm>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -56,18 +56,6 @@ struct NamedEvents {
 };
 
 bool Signalled(const plume::unique_handle& event) { return WaitForSingleObject(event.get(), 0) == WAIT_OBJECT_0; }
-
-// Dispatches this thread's messages until `done` or the time is up.
-bool PumpUntil(const std::function<bool()>& done, DWORD milliseconds = 10000) {
-    const DWORD start = GetTickCount();
-    while (!done()) {
-        if (GetTickCount() - start > milliseconds) return false;
-        MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
-    }
-    return true;
-}
 
 int g_seen413 = 0;
 
@@ -237,7 +225,7 @@ TEST_F(ServerLifecycle, StartupWaitKeepsMessage0x413AndConsumesAQuit) {
     EXPECT_EQ(0, g_seen413) << "not dispatched while StartServer waits";
     MSG msg;
     EXPECT_TRUE(PeekMessageA(&msg, main, WM_USER + 19, WM_USER + 19, PM_NOREMOVE)) << "still queued";
-    PumpUntil([] { return g_seen413 == 1; }, 1000);
+    plume_sandbox::WaitFor([] { return g_seen413 == 1; }, 1000);
     EXPECT_EQ(1, g_seen413);
     DestroyWindow(main);
     EXPECT_EQ(nullptr, plume::ServerThread());
@@ -247,7 +235,7 @@ TEST_F(ServerLifecycle, StartupWaitKeepsMessage0x413AndConsumesAQuit) {
     PostQuitMessage(7);
     plume::StartServer(again);
     EXPECT_FALSE(PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE));
-    PumpUntil([] { return plume::PLUMEManager::Get(false) != nullptr; });
+    plume_sandbox::WaitFor([] { return plume::PLUMEManager::Get(false) != nullptr; }, 10000);
     DestroyWindow(again);
 }
 
@@ -264,7 +252,7 @@ TEST_F(ServerLifecycle, MessageWindowsAreReportedAndKeepTheServerAlive) {
     ASSERT_NE(nullptr, plume::FindMsgWnd(note, false));
     MakeWindow("ME_DocHost", note);
     const LONG noteId = static_cast<LONG>(reinterpret_cast<INT_PTR>(note));
-    ASSERT_TRUE(PumpUntil([&] { return !sink->calls.empty(); }));
+    ASSERT_TRUE(plume_sandbox::WaitFor([&] { return !sink->calls.empty(); }, 10000));
     EXPECT_EQ(plume::test::client_numbers::root_event::kNewMsgWnd, sink->calls[0].dispid);
     EXPECT_EQ(std::vector<long>{noteId}, sink->calls[0].args);
 

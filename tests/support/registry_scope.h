@@ -59,8 +59,8 @@ public:
         RegDeleteValueW(key, name_.c_str());
         RegCloseKey(key);
     }
-    bool SetString(const std::wstring& value) {
-        return Set(REG_SZ, value.c_str(), static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+    bool SetString(const std::wstring& value, DWORD type = REG_SZ) {
+        return Set(type, value.c_str(), static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
     }
 
 private:

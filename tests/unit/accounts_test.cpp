@@ -26,11 +26,6 @@ const wchar_t kWmIam[] = L"Software\\Microsoft\\IAM";
 const wchar_t kWindowsMail[] = L"Software\\Microsoft\\Windows Mail";
 constexpr size_t kWideLimit = 2047, kAnsiLimit = 1023;
 
-void SetString(HKEY root, const wchar_t* path, const wchar_t* name, const std::wstring& value, DWORD type = REG_SZ) {
-    ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(root, path, name, type, value.c_str(),
-                                             static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))));
-}
-
 using plume::test::TempFolder;
 
 std::string Xml(const std::string& body) { return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<MessageAccount>" + body + "</MessageAccount>"; }
@@ -65,7 +60,10 @@ TEST(Accounts, OutlookExpressAccountWithAndWithoutIdentity) {
     ScopedRegistryKey identityAccount(
         HKEY_CURRENT_USER,
         L"Identities\\{plume-test-identity}\\Software\\Microsoft\\Internet Account Manager\\Accounts\\plume-test-0002");
-    SetString(HKEY_CURRENT_USER, kMachineIam, L"Default Mail Account", L"plume-test-0001");
+    ScopedRegistryValue identityDefault(
+        HKEY_CURRENT_USER, L"Identities\\{plume-test-identity}\\Software\\Microsoft\\Internet Account Manager",
+        L"Default Mail Account");
+    ASSERT_TRUE(machineDefault.SetString(L"plume-test-0001"));
     machineAccount.SetString("Account Name", "Machine account");
     identityAccount.SetString("Account Name", "Identity account");
 
@@ -77,21 +75,19 @@ TEST(Accounts, OutlookExpressAccountWithAndWithoutIdentity) {
     EXPECT_STREQ("Machine account", settings.accountName);
 
     // An identity without its own account manager key: still the machine user's.
-    SetString(HKEY_CURRENT_USER, kIdentities, L"Last User ID", L"{plume-test-missing}");
+    ASSERT_TRUE(lastUser.SetString(L"{plume-test-missing}"));
     ASSERT_EQ(1, plume::GetDefaultAccountSettings(settings));
     EXPECT_STREQ("Machine account", settings.accountName);
 
     // The identity's own key wins.
-    SetString(HKEY_CURRENT_USER, kIdentities, L"Last User ID", L"{plume-test-identity}");
-    SetString(HKEY_CURRENT_USER, L"Identities\\{plume-test-identity}\\Software\\Microsoft\\Internet Account Manager",
-              L"Default Mail Account", L"plume-test-0002");
+    ASSERT_TRUE(lastUser.SetString(L"{plume-test-identity}"));
+    ASSERT_TRUE(identityDefault.SetString(L"plume-test-0002"));
     ASSERT_EQ(1, plume::GetDefaultAccountSettings(settings));
     EXPECT_STREQ("plume-test-0002", settings.accountId);
     EXPECT_STREQ("Identity account", settings.accountName);
 
     // A default naming no account fails.
-    SetString(HKEY_CURRENT_USER, L"Identities\\{plume-test-identity}\\Software\\Microsoft\\Internet Account Manager",
-              L"Default Mail Account", L"plume-test-none");
+    ASSERT_TRUE(identityDefault.SetString(L"plume-test-none"));
     EXPECT_EQ(0, plume::GetDefaultAccountSettings(settings));
 }
 
@@ -106,7 +102,7 @@ TEST(Accounts, WindowsMailAccountFileUnderTheStoreRoot) {
     ScopedRegistryValue fileValue(HKEY_CURRENT_USER, kWmIam, L"Default Mail Account");
     ScopedRegistryValue rootValue(HKEY_CURRENT_USER, kWindowsMail, L"Store Root");
     ScopedRegistryValue variable(HKEY_CURRENT_USER, L"Environment", L"PLUME_TEST_STORE");
-    SetString(HKEY_CURRENT_USER, kWmIam, L"Default Mail Account", L"account{PLUME}.oeaccount");
+    ASSERT_TRUE(fileValue.SetString(L"account{PLUME}.oeaccount"));
 
     auto check = [&](const char* how) {
         auto info = std::make_unique<plume::WmAccountInfo>();
@@ -116,14 +112,14 @@ TEST(Accounts, WindowsMailAccountFileUnderTheStoreRoot) {
         EXPECT_STREQ(L"Ann Example", info->displayName) << how;
         EXPECT_STREQ("ann@example.org", info->emailAddress) << how;
     };
-    SetString(HKEY_CURRENT_USER, kWindowsMail, L"Store Root", std::wstring(root.begin(), root.end()));
+    ASSERT_TRUE(rootValue.SetString(std::wstring(root.begin(), root.end())));
     check("REG_SZ");
     // An expandable root is expanded before the folder is appended.
     SetEnvironmentVariableA("PLUME_TEST_STORE", temp.path().c_str());
-    SetString(HKEY_CURRENT_USER, kWindowsMail, L"Store Root", L"%PLUME_TEST_STORE%store\\", REG_EXPAND_SZ);
+    ASSERT_TRUE(rootValue.SetString(L"%PLUME_TEST_STORE%store\\", REG_EXPAND_SZ));
     check("REG_EXPAND_SZ");
     // The same text as a plain string is not expanded: no such folder.
-    SetString(HKEY_CURRENT_USER, kWindowsMail, L"Store Root", L"%PLUME_TEST_STORE%store\\");
+    ASSERT_TRUE(rootValue.SetString(L"%PLUME_TEST_STORE%store\\"));
     auto info = std::make_unique<plume::WmAccountInfo>();
     EXPECT_EQ(0, plume::GetWMAccountInfo(*info));
     SetEnvironmentVariableA("PLUME_TEST_STORE", nullptr);

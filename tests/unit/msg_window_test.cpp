@@ -102,13 +102,17 @@ TEST_F(MessageWindowTest, RecordsSubclassAndTearDownOnce) {
     EXPECT_EQ(0, plume::GetWndStyle(record)) << "its toolbar is not found yet";
     EXPECT_EQ(0, plume::GetWndStyle(nullptr));
 
-    // The first child's creation starts the timer; the first tick reports it.
+    // The first child's creation starts timer 1; its first tick reports the
+    // window and ends it. Later children do not start it again: the client's
+    // window would get a tick every 100 ms for the rest of its life.
     SendMessageA(note, WM_PARENTNOTIFY, MAKEWPARAM(WM_CREATE, 0), 0);
-    EXPECT_NE(0u, record->timer);
-    SendMessageA(note, WM_TIMER, record->timer, 0);
+    ASSERT_EQ(1u, record->timer) << "timer id 1";
+    SendMessageA(note, WM_TIMER, 1, 0);
     EXPECT_EQ(1, record->initialized);
     ASSERT_EQ(1u, reports_.lifecycle.size());
     EXPECT_EQ(std::make_pair(note, 1), reports_.lifecycle[0]);
+    SendMessageA(note, WM_PARENTNOTIFY, MAKEWPARAM(WM_CREATE, 0), 0);
+    EXPECT_EQ(0u, record->timer);
 
     // Destruction removes the record once, reports the close, then asks for shutdown.
     DestroyWindow(note);
@@ -258,19 +262,10 @@ void PumpAll() {
     while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
 }
 
-TEST_F(MessageWindowTest, TheStartUpTimerRunsOnceAndOthersPostsChangeNothing) {
+// Registered messages that another program may post with any parameters.
+TEST_F(MessageWindowTest, OthersPostsOfTheLibrarysMessagesChangeNothing) {
     HWND note = MakeNote();
     plume::OEPluginMsgWnd* record = plume::AddMsgWnd(note, false);
-    SendMessageA(note, WM_PARENTNOTIFY, MAKEWPARAM(WM_CREATE, 0), 0);
-    ASSERT_EQ(1u, record->timer) << "timer id 1";
-    SendMessageA(note, WM_TIMER, 1, 0);
-    EXPECT_EQ(0u, record->timer);
-    // Later children do not start it again: the client's window would get a
-    // tick every 100 ms for the rest of its life.
-    SendMessageA(note, WM_PARENTNOTIFY, MAKEWPARAM(WM_CREATE, 0), 0);
-    EXPECT_EQ(0u, record->timer);
-
-    // Registered messages that another program may post with any parameters.
     const plume::RegisteredMessages& m = plume::Messages();
     SendMessageW(editor_, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"kept"));
     EXPECT_EQ(1, SendMessageA(note, m.setBody, 0x1234, 0)) << "not taken for a text";

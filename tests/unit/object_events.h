@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 #include <plume.h>
+#include <plume_sandbox.h>
 
 #include <string>
 #include <vector>
@@ -38,17 +39,11 @@ inline void Pump() {
     while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
 }
 
-// Dispatches this thread's messages (timers too) until `done` or `ms` are up.
+// Dispatches this thread's messages (timers too) until `done` or `ms` are up:
+// the SDK's waits.
 template <typename F>
-bool PumpUntil(F done, DWORD ms) {
-    for (const ULONGLONG end = GetTickCount64() + ms; !done();) {
-        if (GetTickCount64() > end) return false;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-        Pump();
-    }
-    return true;
-}
-inline void PumpFor(DWORD ms) { PumpUntil([] { return false; }, ms); }
+bool PumpUntil(F done, DWORD ms) { return plume_sandbox::WaitFor(done, ms); }
+using plume_sandbox::PumpFor;
 
 // A root object made by its class object, as a client's creation is.
 inline com_ptr<IPLUMEObj> NewRoot() {

@@ -255,80 +255,63 @@ TEST_F(TypeLibTest, LibraryAttributesAndResource) {
     FreeLibrary(module);
 }
 
-TEST_F(TypeLibTest, IncomingInterfacesAreDispatchableAutomationButNotDual) {
-    for (const Interface& want : kIncoming) {
-        SCOPED_TRACE(want.name);
-        com_ptr<ITypeInfo> info = Find(want.iid);
-        ASSERT_TRUE(info);
-        EXPECT_EQ(want.name, Documentation(info.get(), MEMBERID_NIL));
-        EXPECT_EQ(std::string(want.name) + " interface", Documentation(info.get(), MEMBERID_NIL, true));
+// Incoming interfaces are dispatchable automation interfaces (not dual) on
+// IDispatch, their methods numbered and placed after IDispatch's seven;
+// event interfaces are dispinterfaces numbered from 1.
+TEST_F(TypeLibTest, InterfacesAndEventInterfaces) {
+    for (const bool events : {false, true}) {
+        for (const Interface& want : events ? kEvents : kIncoming) {
+            SCOPED_TRACE(want.name);
+            com_ptr<ITypeInfo> info = Find(want.iid);
+            ASSERT_TRUE(info);
+            EXPECT_EQ(want.name, Documentation(info.get(), MEMBERID_NIL));
+            EXPECT_EQ(std::string(want.name) + (events ? " Interface" : " interface"),
+                      Documentation(info.get(), MEMBERID_NIL, true));
+            TYPEATTR* attr = nullptr;
+            ASSERT_EQ(S_OK, info->GetTypeAttr(&attr));
+            EXPECT_EQ(events ? TKIND_DISPATCH : TKIND_INTERFACE, attr->typekind);
+            EXPECT_FALSE(attr->wTypeFlags & TYPEFLAG_FDUAL);
+            EXPECT_EQ(want.methods.size(), static_cast<size_t>(attr->cFuncs));
+            if (!events) {
+                EXPECT_TRUE(attr->wTypeFlags & TYPEFLAG_FOLEAUTOMATION);
+                EXPECT_TRUE(attr->wTypeFlags & TYPEFLAG_FDISPATCHABLE);
+                EXPECT_EQ(1, attr->cImplTypes);
+            }
+            const UINT funcs = attr->cFuncs;
+            info->ReleaseTypeAttr(attr);
 
-        TYPEATTR* attr = nullptr;
-        ASSERT_EQ(S_OK, info->GetTypeAttr(&attr));
-        EXPECT_EQ(TKIND_INTERFACE, attr->typekind);
-        EXPECT_TRUE(attr->wTypeFlags & TYPEFLAG_FOLEAUTOMATION);
-        EXPECT_TRUE(attr->wTypeFlags & TYPEFLAG_FDISPATCHABLE);
-        EXPECT_FALSE(attr->wTypeFlags & TYPEFLAG_FDUAL);
-        EXPECT_EQ(want.methods.size(), static_cast<size_t>(attr->cFuncs));
-        EXPECT_EQ(1, attr->cImplTypes);
-        const UINT funcs = attr->cFuncs;
-        info->ReleaseTypeAttr(attr);
+            if (!events) {
+                // Derived from IDispatch, which comes from stdole2.
+                HREFTYPE base = 0;
+                ASSERT_EQ(S_OK, info->GetRefTypeOfImplType(0, &base));
+                com_ptr<ITypeInfo> baseInfo;
+                ASSERT_EQ(S_OK, info->GetRefTypeInfo(base, baseInfo.put()));
+                EXPECT_EQ("IDispatch", Documentation(baseInfo.get(), MEMBERID_NIL));
+                com_ptr<ITypeLib> baseLib;
+                UINT index = 0;
+                ASSERT_EQ(S_OK, baseInfo->GetContainingTypeLib(baseLib.put(), &index));
+                BSTR libName = nullptr;
+                baseLib->GetDocumentation(-1, &libName, nullptr, nullptr, nullptr);
+                EXPECT_EQ("stdole", Narrow(libName));
+                SysFreeString(libName);
+            }
 
-        // Derived from IDispatch, which comes from stdole2.
-        HREFTYPE base = 0;
-        ASSERT_EQ(S_OK, info->GetRefTypeOfImplType(0, &base));
-        com_ptr<ITypeInfo> baseInfo;
-        ASSERT_EQ(S_OK, info->GetRefTypeInfo(base, baseInfo.put()));
-        EXPECT_EQ("IDispatch", Documentation(baseInfo.get(), MEMBERID_NIL));
-        com_ptr<ITypeLib> baseLib;
-        UINT index = 0;
-        ASSERT_EQ(S_OK, baseInfo->GetContainingTypeLib(baseLib.put(), &index));
-        BSTR libName = nullptr;
-        baseLib->GetDocumentation(-1, &libName, nullptr, nullptr, nullptr);
-        EXPECT_EQ("stdole", Narrow(libName));
-        SysFreeString(libName);
-
-        for (UINT n = 0; n < funcs && n < want.methods.size(); ++n) {
-            FUNCDESC* f = nullptr;
-            ASSERT_EQ(S_OK, info->GetFuncDesc(n, &f));
-            SCOPED_TRACE(want.methods[n].name);
-            EXPECT_EQ(want.methods[n].name, Documentation(info.get(), f->memid));
-            EXPECT_EQ(static_cast<MEMBERID>(0x60020000 + n), f->memid);
-            EXPECT_EQ(static_cast<SHORT>((7 + n) * sizeof(void*)), f->oVft);
-            EXPECT_EQ(FUNC_PUREVIRTUAL, f->funckind);
-            EXPECT_EQ(INVOKE_FUNC, f->invkind);
-            EXPECT_EQ(CC_STDCALL, f->callconv);
-            EXPECT_EQ(VT_HRESULT, f->elemdescFunc.tdesc.vt);
-            EXPECT_EQ(want.methods[n].params, Params(info.get(), *f));
-            info->ReleaseFuncDesc(f);
-        }
-    }
-}
-
-TEST_F(TypeLibTest, EventInterfacesAreDispinterfacesNumberedFromOne) {
-    for (const Interface& want : kEvents) {
-        SCOPED_TRACE(want.name);
-        com_ptr<ITypeInfo> info = Find(want.iid);
-        ASSERT_TRUE(info);
-        EXPECT_EQ(want.name, Documentation(info.get(), MEMBERID_NIL));
-        EXPECT_EQ(std::string(want.name) + " Interface", Documentation(info.get(), MEMBERID_NIL, true));
-        TYPEATTR* attr = nullptr;
-        ASSERT_EQ(S_OK, info->GetTypeAttr(&attr));
-        EXPECT_EQ(TKIND_DISPATCH, attr->typekind);
-        EXPECT_FALSE(attr->wTypeFlags & TYPEFLAG_FDUAL);
-        EXPECT_EQ(want.methods.size(), static_cast<size_t>(attr->cFuncs));
-        const UINT funcs = attr->cFuncs;
-        info->ReleaseTypeAttr(attr);
-
-        for (UINT n = 0; n < funcs && n < want.methods.size(); ++n) {
-            FUNCDESC* f = nullptr;
-            ASSERT_EQ(S_OK, info->GetFuncDesc(n, &f));
-            SCOPED_TRACE(want.methods[n].name);
-            EXPECT_EQ(static_cast<MEMBERID>(n + 1), f->memid);
-            EXPECT_EQ(want.methods[n].name, Documentation(info.get(), f->memid));
-            EXPECT_EQ(FUNC_DISPATCH, f->funckind);
-            EXPECT_EQ(want.methods[n].params, Params(info.get(), *f));
-            info->ReleaseFuncDesc(f);
+            for (UINT n = 0; n < funcs && n < want.methods.size(); ++n) {
+                FUNCDESC* f = nullptr;
+                ASSERT_EQ(S_OK, info->GetFuncDesc(n, &f));
+                SCOPED_TRACE(want.methods[n].name);
+                EXPECT_EQ(want.methods[n].name, Documentation(info.get(), f->memid));
+                EXPECT_EQ(static_cast<MEMBERID>(events ? n + 1 : 0x60020000 + n), f->memid);
+                EXPECT_EQ(events ? FUNC_DISPATCH : FUNC_PUREVIRTUAL, f->funckind);
+                if (!events) {
+                    EXPECT_EQ(static_cast<SHORT>((7 + n) * sizeof(void*)), f->oVft);
+                    EXPECT_EQ(INVOKE_FUNC, f->invkind);
+                    EXPECT_EQ(CC_STDCALL, f->callconv);
+                    EXPECT_EQ(VT_HRESULT, f->elemdescFunc.tdesc.vt);
+                }
+                EXPECT_EQ(want.methods[n].params, Params(info.get(), *f));
+                info->ReleaseFuncDesc(f);
+            }
         }
     }
 }
