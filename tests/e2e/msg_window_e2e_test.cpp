@@ -37,8 +37,10 @@ TEST_F(MessageWindows, ComposeWindowEnvelopeAndBodyRoundTrip) {
     EXPECT_EQ(L"Anna Berg <anna.berg@northwind.example>", Call(L"GetField", {H(note), kTo}).Str());
     EXPECT_EQ(subject, Text(w, &IOEMsgWnd::GetSubject));
     EXPECT_EQ(L"ops@example.org", Text(w, &IOEMsgWnd::GetCc));
-    // Recipients the client has resolved read back as their text.
+    // Recipients the client has resolved (embedded objects on Outlook
+    // Express) read back as their text.
     Call(L"ResolveNames", {H(note)});
+    EXPECT_EQ(IsWm() ? 0 : 1, Call(L"FieldObjects", {H(note), kTo}).Long());
     EXPECT_EQ(Call(L"GetField", {H(note), kTo}).Str(), Text(w, &IOEMsgWnd::GetTo));
 
     if (!Call(L"NoteInfo", {H(note)}).Array().at(2).Bool()) {

@@ -125,29 +125,5 @@ TEST_F(StandinBehaviour, SendingPutsTheMessageInTheOutboxAndStartsATransfer) {
     EXPECT_FALSE(Call(L"NoteInfo", {H(empty)}).Array()[4].Str().empty());
 }
 
-TEST_F(StandinBehaviour, ResolvedRecipientsAreObjectsOnOutlookExpressOnly) {
-    Call(L"SelectRows", {0});
-    HWND read = Call(L"OpenSelected").Hwnd();
-    long note = H(read);
-    long messageId = Call(L"Rows").Array()[0].Array()[0].Long();
-    std::wstring to = Call(L"MessageInfo", {messageId}).Array()[2].Str();
-    EXPECT_EQ(Call(L"GetField", {note, 1001}).Str(), to);
-    EXPECT_EQ(Call(L"FieldObjects", {note, 1001}).Long(), IsWm() ? 0 : 1);
-    std::wstring raw = Call(L"FieldRawText", {note, 1001}).Str();
-    if (IsWm()) {
-        EXPECT_EQ(raw, to);
-    } else {
-        EXPECT_EQ(raw, L"\xFFFC") << "an embedded object reads as U+FFFC";
-    }
-    // Typed names stay text until they are resolved (Check Names).
-    HWND compose = Call(L"NewMessage").Hwnd();
-    long c = H(compose);
-    Call(L"TypeText", {c, 1001, L"Anna Berg <anna.berg@northwind.example>; ben@contoso.example"});
-    EXPECT_EQ(Call(L"FieldObjects", {c, 1001}).Long(), 0);
-    Call(L"ResolveNames", {c});
-    EXPECT_EQ(Call(L"FieldObjects", {c, 1001}).Long(), IsWm() ? 0 : 2);
-    EXPECT_EQ(Call(L"GetField", {c, 1001}).Str(), L"Anna Berg <anna.berg@northwind.example>; ben@contoso.example");
-}
-
 }  // namespace
 }  // namespace plume::test
