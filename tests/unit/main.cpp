@@ -12,10 +12,14 @@ namespace {
 class TypeLibRegistration : public ::testing::Environment {
 public:
     void SetUp() override {
+        // Under the path as given: Wine's REGKIND_REGISTER writes a "\\?\" one,
+        // which would leave the prefix changed.
+        const std::wstring path = plume::test::LibraryPathW();
         ITypeLib* lib = nullptr;
-        HRESULT hr = LoadTypeLibEx(plume::test::LibraryPathW().c_str(), REGKIND_REGISTER, &lib);
-        ASSERT_EQ(S_OK, hr) << "registering the type library";
+        ASSERT_EQ(S_OK, LoadTypeLibEx(path.c_str(), REGKIND_NONE, &lib));
+        const HRESULT hr = RegisterTypeLib(lib, const_cast<wchar_t*>(path.c_str()), nullptr);
         lib->Release();
+        ASSERT_EQ(S_OK, hr) << "registering the type library";
         // The script helper, a COM class the plug-in tests load by ProgID.
         HMODULE helper = LoadLibraryW((plume::test::BinaryDirW() + L"plumescript.dll").c_str());
         ASSERT_NE(nullptr, helper);
