@@ -94,6 +94,17 @@ protected:
         return -1;
     }
     bool TransferBusy() { return Call(L"TransferState").Array()[0].Bool(); }
+    // A transfer started and held; `root` sends an Inbox message meanwhile,
+    // whose copy is parked in the holding folder.
+    StoredMessage ParkedDuringATransfer(IPLUMEObj* root, const std::wstring& subject) {
+        const StoredMessage source = InboxMessage(subject);
+        EXPECT_TRUE(Call(L"HoldTransfers", {1}).Bool());
+        EXPECT_TRUE(Call(L"StartSend").Bool());
+        EXPECT_TRUE(StandinProcess::WaitFor([&] { return TransferBusy(); }, 5000));
+        EXPECT_EQ(S_OK, root->SendMessage(InboxId(), source.id));
+        EXPECT_TRUE(AwaitSubject(HoldingId(), source.subject));
+        return source;
+    }
     long TransfersStarted() { return Call(L"TransferState").Array()[1].Long(); }
     std::vector<long> SendCommandParams() {
         std::vector<long> out;
@@ -152,13 +163,8 @@ TEST_F(Sending, SendMessageCopiesIntoTheOutboxStampedWithTheDefaultAccountAndThe
 }
 
 TEST_F(Sending, DuringATransferTheCopyIsParkedAndMovesToTheOutboxWhenTheTransferEnds) {
-    const StoredMessage source = InboxMessage(L"Parked while sending");
-    ASSERT_TRUE(Call(L"HoldTransfers", {1}).Bool());
-    ASSERT_TRUE(Call(L"StartSend").Bool());
-    ASSERT_TRUE(StandinProcess::WaitFor([&] { return TransferBusy(); }, 5000));
-
-    ASSERT_EQ(S_OK, root_->SendMessage(InboxId(), source.id));
-    ASSERT_TRUE(AwaitSubject(HoldingId(), source.subject));
+    const StoredMessage source = ParkedDuringATransfer(root_.get(), L"Parked while sending");
+    ASSERT_FALSE(HasFailure());
     EXPECT_TRUE(IdsWithSubject(OutboxId(), source.subject).empty());
 
     // The end of the transfer moves the parked copy into the Outbox.
@@ -194,12 +200,8 @@ TEST_F(Sending, ACopyParkedWhenTheClientClosesGoesOutAfterTheNextStart) {
     ASSERT_TRUE(Call(L"LibraryStarted").Bool());
     com_ptr<IPLUMEObj> root = CreateRoot();
     ASSERT_TRUE(root);
-    const StoredMessage source = InboxMessage(L"Parked at the close");
-    ASSERT_TRUE(Call(L"HoldTransfers", {1}).Bool());
-    ASSERT_TRUE(Call(L"StartSend").Bool());
-    ASSERT_TRUE(StandinProcess::WaitFor([&] { return TransferBusy(); }, 5000));
-    ASSERT_EQ(S_OK, root->SendMessage(InboxId(), source.id));
-    ASSERT_TRUE(AwaitSubject(HoldingId(), source.subject));
+    const StoredMessage source = ParkedDuringATransfer(root.get(), L"Parked at the close");
+    ASSERT_FALSE(HasFailure());
     root.reset();
     // The close takes its usual second, whatever the held transfer and the commit under way.
     ASSERT_TRUE(client->Close());
