@@ -239,6 +239,11 @@ void StartServer(HWND hostWindow) {
     // Opened before the server thread can set it: a named event lives only
     // while someone holds a handle to it.
     unique_handle initialized(CreateEventA(nullptr, TRUE, FALSE, "PLUME_PLUGINS_INITIALIZED_EVENT"));
+    // A start after an earlier one in this process (a new main window) counts
+    // its plug-ins afresh.
+    ResetEvent(initialized.get());
+    SetAwaitedPlugins(0);
+    SetReportedPlugins(0);
     const HMODULE module = HoldLibrary();
     g_serverThread = CreateThread(nullptr, 0, ServerProc, module, 0, &g_serverThreadId);
     if (!g_serverThread) {
