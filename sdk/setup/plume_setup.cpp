@@ -29,6 +29,7 @@
 
 #include "bstr.h"
 #include "plugin_outcomes.h"
+#include "registry_keys.h"
 #include "unique_any.h"
 
 namespace {
@@ -163,17 +164,6 @@ bool CheckPlugins(const Options& o) {
     return ok;
 }
 
-// Removes `path` under `hive` when it has neither values nor sub-keys.
-void RemoveIfEmpty(HKEY hive, const char* path) {
-    plume::unique_hkey key;
-    if (RegOpenKeyExA(hive, path, 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS) return;
-    DWORD subKeys = 0, values = 0;
-    RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, &values, nullptr, nullptr,
-                     nullptr, nullptr);
-    key.reset();
-    if (!subKeys && !values) RegDeleteKeyA(hive, path);
-}
-
 // Takes `name` out of one list, with its state: ERROR_SUCCESS, or
 // ERROR_FILE_NOT_FOUND when it was not there.
 LONG UnlistFrom(bool machine, bool isolated, const std::string& name) {
@@ -184,7 +174,7 @@ LONG UnlistFrom(bool machine, bool isolated, const std::string& name) {
     key.reset();
     // An unlisted plug-in's start mark, crash record and last outcome go with it.
     plume::ForgetPluginEntry(PluginEntryName(machine, name, isolated));
-    RemoveIfEmpty(Hive(machine), ListKey(isolated));
+    plume::RemoveKeyIfEmpty(Hive(machine), ListKey(isolated));
     return ERROR_SUCCESS;
 }
 
@@ -252,12 +242,12 @@ bool UnlistPlugins(bool machine, const std::vector<std::string>& named, bool all
 }
 
 // Keys of ours left empty go, from the inside out.
-void RemoveEmptyKeys() {
+void RemoveOurEmptyKeys() {
     for (bool machine : {false, true}) {
-        RemoveIfEmpty(Hive(machine), kPluginsKey);
-        RemoveIfEmpty(Hive(machine), kIsolatedPluginsKey);
-        RemoveIfEmpty(Hive(machine), "SOFTWARE\\Vexlor\\PLUME");
-        RemoveIfEmpty(Hive(machine), "SOFTWARE\\Vexlor");
+        plume::RemoveKeyIfEmpty(Hive(machine), kPluginsKey);
+        plume::RemoveKeyIfEmpty(Hive(machine), kIsolatedPluginsKey);
+        plume::RemoveKeyIfEmpty(Hive(machine), "SOFTWARE\\Vexlor\\PLUME");
+        plume::RemoveKeyIfEmpty(Hive(machine), "SOFTWARE\\Vexlor");
     }
 }
 
@@ -370,7 +360,7 @@ int main(int argc, char** argv) {
     if (!o.all) {
         // The library stays for the plug-ins that remain and for every other client.
         const bool ok = UnlistPlugins(o.machine, names, o.allPlugins);
-        RemoveEmptyKeys();
+        RemoveOurEmptyKeys();
         printf("the library stays registered (plume-setup uninstall --all removes it)\n");
         return ok ? 0 : 1;
     }
@@ -390,6 +380,6 @@ int main(int argc, char** argv) {
         else
             ok = RunRegsvr32(o.dir + library, true) && ok;
     }
-    RemoveEmptyKeys();
+    RemoveOurEmptyKeys();
     return ok ? 0 : 1;
 }
