@@ -56,13 +56,12 @@ HRESULT STDMETHODCALLTYPE MessageListHookWM(IUnknown* self, INT64 id, UINT_PTR a
     return CallOnAndBind(g_savedWM, self, id, a3, a4, a5, a6);
 }
 
-// A lookup carried to the filling thread; shared by the sender and the
-// window, so that whichever ends last frees it.
+// Lookups carried to the filling thread; shared by the sender and the
+// window, so that whichever ends last frees them. `values` become results.
 struct SentLookup {
     std::shared_ptr<VexMessageList> list;
     bool byRow;
-    LONG value;
-    LONG result = -1;
+    std::vector<LONG> values;
 };
 using SentLookupHolder = std::shared_ptr<SentLookup>;
 
@@ -145,9 +144,11 @@ com_ptr<IUnknown> VexMessageList::Table() const {
     return table_;
 }
 
-LONG VexMessageList::GetMessageIndex(LONG messageId) { return Lookup(false, messageId); }
+LONG VexMessageList::GetMessageIndex(LONG messageId) { return Lookup(false, {messageId}).front(); }
 
-LONG VexMessageList::GetMessageId(LONG row) { return Lookup(true, row); }
+LONG VexMessageList::GetMessageId(LONG row) { return Lookup(true, {row}).front(); }
+
+std::vector<LONG> VexMessageList::GetMessageIds(const std::vector<LONG>& rows) { return Lookup(true, rows); }
 
 LONG VexMessageList::LookupHere(bool byRow, LONG value) {
     com_ptr<IUnknown> table = Table();
@@ -174,7 +175,7 @@ LONG VexMessageList::LookupHere(bool byRow, LONG value) {
     return result;
 }
 
-LONG VexMessageList::Lookup(bool byRow, LONG value) {
+std::vector<LONG> VexMessageList::Lookup(bool byRow, std::vector<LONG> values) {
     DWORD fillThread;
     {
         cs_lock hold(bindingLock_);
@@ -183,9 +184,12 @@ LONG VexMessageList::Lookup(bool byRow, LONG value) {
     const HWND window = MainWindow();
     std::shared_ptr<VexMessageList> self = weak_from_this().lock();
     if (!fillThread || fillThread == GetCurrentThreadId() || !self || !window ||
-        GetWindowThreadProcessId(window, nullptr) != fillThread)
-        return LookupHere(byRow, value);
-    auto lookup = std::make_shared<SentLookup>(SentLookup{std::move(self), byRow, value});
+        GetWindowThreadProcessId(window, nullptr) != fillThread) {
+        for (LONG& value : values) value = LookupHere(byRow, value);
+        return values;
+    }
+    const size_t count = values.size();
+    auto lookup = std::make_shared<SentLookup>(SentLookup{std::move(self), byRow, std::move(values)});
     auto* holder = new SentLookupHolder(lookup);
     SentLookups().issue(holder);
     DWORD_PTR answered = 0;
@@ -195,13 +199,13 @@ LONG VexMessageList::Lookup(bool byRow, LONG value) {
         delete holder;
         Log(0, "VexMessageList::Lookup: the client's thread did not take the lookup within %lu ms.\n",
             static_cast<unsigned long>(kTableLookupWaitMs));
-        return -1;
+        return std::vector<LONG>(count, -1);
     }
     if (!sent || !answered) {
         Log(0, "VexMessageList::Lookup: no answer within %lu ms.\n", static_cast<unsigned long>(kTableLookupWaitMs));
-        return -1;
+        return std::vector<LONG>(count, -1);
     }
-    return lookup->result;
+    return lookup->values;
 }
 
 LRESULT VexMessageList::RunSentLookup(LPARAM lParam) {
@@ -209,7 +213,7 @@ LRESULT VexMessageList::RunSentLookup(LPARAM lParam) {
     if (!SentLookups().redeem(holder)) return 0;
     std::unique_ptr<SentLookupHolder> owned(holder);
     SentLookup& lookup = **owned;
-    lookup.result = lookup.list->LookupHere(lookup.byRow, lookup.value);
+    for (LONG& value : lookup.values) value = lookup.list->LookupHere(lookup.byRow, value);
     return 1;
 }
 

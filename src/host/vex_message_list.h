@@ -18,6 +18,7 @@
 #include <windows.h>
 
 #include <memory>
+#include <vector>
 
 #include "com_ptr.h"
 #include "sync.h"
@@ -46,8 +47,10 @@ public:
     virtual void Clear();
     virtual void SetMessageList(IUnknown* object);
     // The row of a message, -1 when not found; the message of a row, -1 when none.
-    virtual LONG GetMessageIndex(LONG messageId);
-    virtual LONG GetMessageId(LONG row);
+    LONG GetMessageIndex(LONG messageId);
+    LONG GetMessageId(LONG row);
+    // The messages of `rows`, in their order: one trip to the filling thread.
+    std::vector<LONG> GetMessageIds(const std::vector<LONG>& rows);
     // No list object or no table bound.
     virtual bool IsEmpty();
 
@@ -63,8 +66,9 @@ protected:
 private:
     // A row (byRow) or a message id looked up on this thread; -1 when none.
     LONG LookupHere(bool byRow, LONG value);
-    // On the filling thread, however the caller got here.
-    LONG Lookup(bool byRow, LONG value);
+    // On the filling thread, however the caller got here; -1 for each value
+    // not found or not answered in time.
+    std::vector<LONG> Lookup(bool byRow, std::vector<LONG> values);
 
     bool hooked_ = false;
     DWORD fillThread_ = 0;

@@ -173,28 +173,18 @@ void SetSelectedMessages(int count, const int* rows, int focusedRow, int) {
         return;
     }
     count = std::max(count, 0);
-    std::vector<LONG> ids(count);
-    bool focusedSelected = false;
-    for (int i = 0; i < count; ++i) {
-        LONG id = list->GetMessageId(rows[i]);
-        if (id == -1) {
-            Log(0, "SetSelectedMessages: Error GetRowMessageId\n");
-            cs_lock hold(manager->storeLock());
-            DropStoredSelection(manager);
-            return;
-        }
-        if (rows[i] == focusedRow) focusedSelected = true;
-        ids[i] = id;
+    std::vector<LONG> ids = list->GetMessageIds(std::vector<LONG>(rows, rows + count));
+    if (std::find(ids.begin(), ids.end(), -1) != ids.end()) {
+        Log(0, "SetSelectedMessages: Error GetRowMessageId\n");
+        cs_lock hold(manager->storeLock());
+        DropStoredSelection(manager);
+        return;
     }
-    if (count == 0 || focusedSelected) {
-        LONG current = -1;
-        if (count > 0) {
-            current = list->GetMessageId(focusedRow);
-            if (current == -1) {
-                Log(0, "SetSelectedMessages: Error GetRowMessageId\n");
-                return;
-            }
-        }
+    // The current message changes when the focus is on a selected row, or
+    // nothing is selected.
+    const int* focused = std::find(rows, rows + count, focusedRow);
+    if (count == 0 || focused != rows + count) {
+        const LONG current = count == 0 ? -1 : ids[focused - rows];
         if (current != manager->currentMessageId) {
             manager->currentMessageId = current;
             PostCurrentMessageChanged(current);
