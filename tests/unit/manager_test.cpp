@@ -22,9 +22,9 @@
 #include "object_events.h"
 #include "pumping_wait.h"
 #include "server/server_lifecycle.h"
-#include "ui/menu_registry.h"
 #include "ui/oe_menu.h"
 #include "variant_scope.h"
+#include "window_class.h"
 
 using plume::com_ptr;
 using plume::PLUMEManager;
@@ -136,25 +136,6 @@ TEST(Manager, MenuItemRecordsInheritTheirOwner) {
     EXPECT_EQ((std::vector<LONG>{50110, 50111, 50112}), manager->MenuItemIdsOf(17));
     manager->RemoveMenuItemRecord(50110);
     EXPECT_TRUE(manager->MenuItemIdsOf(17).empty()) << "a parent's record takes its sub-items' along";
-
-    // An item of a message window's own registry is heard there only, and
-    // its record goes with the window.
-    plume::OEMenuRegistry global(nullptr, 0);
-    auto own = global.NewCopy(OE_ALL_MSG_WND, reinterpret_cast<HWND>(static_cast<INT_PTR>(0x4242)));
-    manager->AddMenuItemRecord(50120, menu->RegistryKey(), -1, own);
-    manager->AddMenuItemRecord(50121, menu->RegistryKey(), -1, nullptr);
-    ASSERT_TRUE(manager->FindMenuItemRecord(50120, &record));
-    EXPECT_TRUE(record.HeardIn(0x4242));
-    EXPECT_FALSE(record.HeardIn(-1) || record.HeardIn(0x4343));
-    ASSERT_TRUE(manager->FindMenuItemRecord(50121, &record));
-    EXPECT_TRUE(record.HeardIn(-1) && record.HeardIn(0x4242));
-    own->Close();
-    EXPECT_EQ((std::vector<LONG>{50121}), manager->MenuItemIdsOf(17));
-    manager->RemoveMenuItemRecordsOf(17);
-    EXPECT_TRUE(manager->MenuItemIdsOf(17).empty());
-
-    LONG menuId = manager->TakeMenuId();
-    EXPECT_EQ(menuId + 1, manager->TakeMenuId());
 }
 
 TEST(CallbackWindow, DownloadNoticesReachEveryRootInOrder) {
@@ -282,11 +263,8 @@ LRESULT CALLBACK CountingProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPa
 // WM_QUIT ends the dispatching of posted messages (sent ones are still
 // served) and is posted again, once, when the waiter goes.
 TEST(PumpingWait, ServesMessagesAndKeepsAQuitForTheClientsLoop) {
-    WNDCLASSA wc{};
-    wc.lpfnWndProc = CountingProc;
-    wc.lpszClassName = "PlumeWaitTest";
-    RegisterClassA(&wc);
-    HWND window = CreateWindowA("PlumeWaitTest", "", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    HWND window = CreateWindowA(plume::test::WindowClass("PlumeWaitTest", CountingProc), "", 0, 0, 0, 10, 10, nullptr,
+                                nullptr, nullptr, nullptr);
     ASSERT_NE(nullptr, window);
     std::vector<UINT> seen;
     SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&seen));

@@ -23,6 +23,7 @@
 #include "sink_thread.h"
 #include "unique_any.h"
 #include "variant_scope.h"
+#include "window_class.h"
 
 namespace {
 
@@ -47,12 +48,8 @@ class MessageWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
         LoadLibraryA("msftedit.dll");
-        WNDCLASSA wc{};
-        wc.lpfnWndProc = DefWindowProcA;
-        for (const char* name : {"ATH_Note", "OE_Envelope", "ME_DocHost", "RichEdDoc Class"}) {
-            wc.lpszClassName = name;
-            RegisterClassA(&wc);
-        }
+        for (const char* name : {"ATH_Note", "OE_Envelope", "ME_DocHost", "RichEdDoc Class"})
+            plume::test::WindowClass(name);
         g_reports = &reports_;
         plume::HostNotifyCallbacks& cb = plume::Callbacks();
         cb.onMsgWndLifecycle = [](HWND w, int what) { g_reports->lifecycle.push_back({w, what}); };

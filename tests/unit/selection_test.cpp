@@ -24,6 +24,7 @@
 #include "test_paths.h"
 #include "ui/toolbar_registry.h"
 #include "unique_any.h"
+#include "window_class.h"
 
 using plume::com_ptr;
 using plume::PLUMEManager;
@@ -232,22 +233,14 @@ struct ClientWindows {
     ClientWindows() {
         INITCOMMONCONTROLSEX icc{sizeof icc, ICC_TREEVIEW_CLASSES | ICC_LISTVIEW_CLASSES};
         InitCommonControlsEx(&icc);
-        WNDCLASSA wc{};
-        wc.lpfnWndProc = ClientMain;
-        wc.lpszClassName = "ThorBrowserWndClass";
-        RegisterClassA(&wc);
-        wc.lpfnWndProc = DefWindowProcA;
-        wc.lpszClassName = "Outlook Express Message View";
-        RegisterClassA(&wc);
-        wc.lpszClassName = "Outlook Express Message List";
-        RegisterClassA(&wc);
-        main = CreateWindowA("ThorBrowserWndClass", "client", WS_OVERLAPPEDWINDOW, 0, 0, 800, 600, nullptr, nullptr,
-                             nullptr, nullptr);
+        using plume::test::WindowClass;
+        main = CreateWindowA(WindowClass("ThorBrowserWndClass", ClientMain), "client", WS_OVERLAPPEDWINDOW, 0, 0, 800,
+                             600, nullptr, nullptr, nullptr, nullptr);
         tree = CreateWindowA(WC_TREEVIEWA, "", WS_CHILD | WS_VISIBLE, 0, 0, 200, 600, main, nullptr, nullptr, nullptr);
-        HWND view = CreateWindowA("Outlook Express Message View", "", WS_CHILD | WS_VISIBLE, 200, 0, 600, 600, main,
-                                  nullptr, nullptr, nullptr);
-        HWND holder = CreateWindowA("Outlook Express Message List", "", WS_CHILD | WS_VISIBLE, 0, 0, 600, 300, view,
-                                    nullptr, nullptr, nullptr);
+        HWND view = CreateWindowA(WindowClass("Outlook Express Message View"), "", WS_CHILD | WS_VISIBLE, 200, 0, 600,
+                                  600, main, nullptr, nullptr, nullptr);
+        HWND holder = CreateWindowA(WindowClass("Outlook Express Message List"), "", WS_CHILD | WS_VISIBLE, 0, 0, 600,
+                                    300, view, nullptr, nullptr, nullptr);
         list = CreateWindowA(WC_LISTVIEWA, "", WS_CHILD | WS_VISIBLE | LVS_REPORT | LVS_SHOWSELALWAYS, 0, 0, 600, 300,
                              holder, nullptr, nullptr, nullptr);
         for (int i = 0; i < 6; ++i) {
@@ -320,11 +313,7 @@ struct Root {
             if (c.dispid == id) out.push_back(c.args.empty() ? 0 : c.args[0]);
         return out;
     }
-    LONG Get(HRESULT (STDMETHODCALLTYPE IPLUMEObj::*method)(LONG*)) {
-        LONG v = -99;
-        EXPECT_EQ(S_OK, (obj.get()->*method)(&v));
-        return v;
-    }
+    LONG Get(HRESULT (STDMETHODCALLTYPE IPLUMEObj::*method)(LONG*)) { return plume::test::Get(obj, method); }
 };
 
 void InstallCallbacks() {
@@ -426,9 +415,7 @@ TEST_F(SelectionTest, RowsBecomeOneEventPerChangeWithTheCurrentMessageFirst) {
     EXPECT_EQ((std::vector<DISPID>{root_event::kCurrentMessageChanged, root_event::kMessageSelectionChanged}), root.Events());
     EXPECT_EQ((std::vector<long>{-1}), root.ArgsOf(root_event::kCurrentMessageChanged));
     EXPECT_EQ(-1, root.Get(&IPLUMEObj::GetFirstSelectedMessageID));
-    LONG any = -1;
-    EXPECT_EQ(S_OK, root.obj->IsAnyMessageSelected(&any));
-    EXPECT_EQ(0, any);
+    EXPECT_EQ(0, root.Get(&IPLUMEObj::IsAnyMessageSelected));
 }
 
 TEST_F(SelectionTest, SettingMessagesOverComMovesTheListAndReportsAtOnce) {
@@ -453,13 +440,10 @@ TEST_F(SelectionTest, SettingMessagesOverComMovesTheListAndReportsAtOnce) {
     EXPECT_EQ(S_OK, root.obj->AddSelectedMessageID(9999));
     EXPECT_EQ((std::vector<int>{0, 3}), client_->Selected());
 
-    LONG any = 0;
-    EXPECT_EQ(S_OK, root.obj->IsAnyMessageSelected(&any));
-    EXPECT_EQ(1, any);
+    EXPECT_EQ(1, root.Get(&IPLUMEObj::IsAnyMessageSelected));
     EXPECT_EQ(S_OK, root.obj->SetSelectedMessageID(-1));
     EXPECT_TRUE(client_->Selected().empty());
-    EXPECT_EQ(S_OK, root.obj->IsAnyMessageSelected(&any));
-    EXPECT_EQ(0, any);
+    EXPECT_EQ(0, root.Get(&IPLUMEObj::IsAnyMessageSelected));
     client_->Tick();
     EXPECT_EQ(-1, root.Get(&IPLUMEObj::GetCurrentMessageID));
 }
@@ -519,20 +503,18 @@ TEST_F(SelectionTest, EveryRetitleReportsTheTreeFolderAndKindsDecide) {
 TEST_F(SelectionTest, SelectingFolderIdsWalksTheParentChain) {
     Root root;
     plume::test::LogLines log;
-    EXPECT_EQ(S_OK, root.obj->SetSelectedFolderID(100));
-    Pump();
-    EXPECT_EQ(client_->sub, client_->Caret());
-    EXPECT_EQ(100, root.Get(&IPLUMEObj::GetSelectedFolderID));
-    EXPECT_EQ(S_OK, root.obj->SetSelectedFolderID(1));
-    Pump();
-    EXPECT_EQ(client_->root, client_->Caret());
-    EXPECT_EQ(0, root.Get(&IPLUMEObj::GetSelectedFolderID));
-
-    // A chain that does not reach the root, and unknown folders: nothing moves.
-    EXPECT_EQ(S_OK, root.obj->SetSelectedFolderID(400));
-    EXPECT_EQ(S_OK, root.obj->SetSelectedFolderID(12345));
-    Pump();
-    EXPECT_EQ(client_->root, client_->Caret());
+    // A chain that does not reach the root (400), and unknown folders: nothing moves.
+    const struct {
+        LONG id;
+        HTREEITEM caret;
+        LONG selected;
+    } cases[] = {{100, client_->sub, 100}, {1, client_->root, 0}, {400, client_->root, 0}, {12345, client_->root, 0}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(S_OK, root.obj->SetSelectedFolderID(c.id));
+        Pump();
+        EXPECT_EQ(c.caret, client_->Caret()) << c.id;
+        EXPECT_EQ(c.selected, root.Get(&IPLUMEObj::GetSelectedFolderID)) << c.id;
+    }
     EXPECT_TRUE(log.Has("PLUMEManager::FindHTreeItem: Parent is null 400.\n"));
     EXPECT_EQ((std::vector<long>{100, 0}), root.ArgsOf(root_event::kFolderSelectionChanged));
 }

@@ -26,6 +26,7 @@
 #include "temp_folder.h"
 #include "store/message_store.h"
 #include "ui/toolbar_registry.h"
+#include "window_class.h"
 
 using plume::com_ptr;
 using plume::PLUMEManager;
@@ -266,12 +267,8 @@ protected:
             m->outboxFolder = com_ptr<IUnknown>::attach(NewStoreObj(g_pubFolder, c->outbox));
         }
         // The client's main window and its hidden send dialog.
-        WNDCLASSA wc{};
-        wc.lpfnWndProc = DefWindowProcA;
-        wc.lpszClassName = "Outlook Express Browser Class";
-        RegisterClassA(&wc);
-        main = CreateWindowA(wc.lpszClassName, "client", WS_OVERLAPPEDWINDOW, 0, 0, 300, 200, nullptr, nullptr,
-                             nullptr, nullptr);
+        main = CreateWindowA(plume::test::WindowClass("Outlook Express Browser Class"), "client", WS_OVERLAPPEDWINDOW,
+                             0, 0, 300, 200, nullptr, nullptr, nullptr, nullptr);
         plume::AttachPlugin(main, nullptr);
         dialog = CreateWindowExA(0, "#32770", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
         ASSERT_NE(nullptr, dialog);

@@ -377,11 +377,8 @@ TEST_F(ToolbarClassesTest, NothingTheLibraryThrowsLeavesTheClientsWindowProcedur
         ASSERT_TRUE(record);
         record->clickHandler = [](LONG, LONG, INT64) -> LRESULT { throw std::bad_alloc(); };
     }
-    WNDCLASSA wc{};
-    wc.lpfnWndProc = RecordingClientProc;
-    wc.lpszClassName = "PlumeThrowTest";
-    RegisterClassA(&wc);
-    HWND window = CreateWindowA("PlumeThrowTest", "", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    HWND window = CreateWindowA(test::WindowClass("PlumeThrowTest", RecordingClientProc), "", 0, 0, 0, 10, 10, nullptr,
+                                nullptr, nullptr, nullptr);
     std::vector<WPARAM> clientSaw;
     SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&clientSaw));
     ASSERT_TRUE(AddMsgWnd(window, true));

@@ -15,6 +15,7 @@
 #include "bitmap_file.h"
 #include "client_numbers.h"
 #include "variant_scope.h"
+#include "window_class.h"
 #include "ui/toolbar_registry.h"
 
 namespace plume::test {
@@ -60,20 +61,13 @@ struct ClientWindow {
     explicit ClientWindow(int rebarCount, bool withSend = false, bool routed = true) {
         INITCOMMONCONTROLSEX icc{sizeof icc, ICC_BAR_CLASSES | ICC_COOL_CLASSES};
         InitCommonControlsEx(&icc);
-        WNDCLASSA wc{};
-        wc.lpfnWndProc = ClientMainProc;
-        wc.lpszClassName = "PlumeTestClientMain";
-        RegisterClassA(&wc);
-        wc.lpfnWndProc = ContainerProc;
-        wc.lpszClassName = "SizableRebar";
-        RegisterClassA(&wc);
-        main = CreateWindowA("PlumeTestClientMain", "client", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 800, 600,
-                             nullptr, nullptr, nullptr, nullptr);
+        main = CreateWindowA(WindowClass("PlumeTestClientMain", ClientMainProc), "client",
+                             WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 800, 600, nullptr, nullptr, nullptr, nullptr);
         if (routed)
             PreviousMainProc() = reinterpret_cast<WNDPROC>(
                 SetWindowLongPtrA(main, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(RoutingProc)));
-        sizable = CreateWindowA("SizableRebar", "", WS_CHILD | WS_VISIBLE, 0, 0, 800, 120, main, nullptr, nullptr,
-                                nullptr);
+        sizable = CreateWindowA(WindowClass("SizableRebar", ContainerProc), "", WS_CHILD | WS_VISIBLE, 0, 0, 800, 120,
+                                main, nullptr, nullptr, nullptr);
         for (int i = 0; i < rebarCount; ++i)
             rebars.push_back(CreateWindowExA(0, REBARCLASSNAMEA, "", WS_CHILD | WS_VISIBLE | RBS_VARHEIGHT | CCS_NODIVIDER,
                                              0, 60 * i, 800, 60, sizable, nullptr, nullptr, nullptr));
