@@ -42,12 +42,7 @@ protected:
     void TearDown() override {
         OEToolbarRegistry::Destroy();
         OEToolbarRegistry::Reopen();  // the next test starts afresh
-        const UiResourceCounts now = LiveUiResources();
-        EXPECT_EQ(baseline_.toolbars, now.toolbars);
-        EXPECT_EQ(baseline_.buttons, now.buttons);
-        EXPECT_EQ(baseline_.imageLists, now.imageLists);
-        EXPECT_EQ(baseline_.bitmaps, now.bitmaps);
-        EXPECT_EQ(baseline_.menus, now.menus);
+        EXPECT_EQ(test::Counts(baseline_), test::Counts(LiveUiResources()));
     }
 
     OEToolbarHost& MainHost() { return OEToolbarRegistry::Get(true)->mainHost(); }
@@ -81,6 +76,11 @@ protected:
     }
     static LRESULT State(const OEPluginToolbar& tb, const ButtonPtr& b) {
         return tb.Send(TB_GETSTATE, b->commandId, 0);
+    }
+    template <typename Record>
+    static void Destroy(const std::shared_ptr<Record>& record) {
+        cs_lock hold(record->lock);
+        record->Destroy();
     }
 
     UiResourceCounts baseline_{};
@@ -172,30 +172,6 @@ TEST_F(ToolbarHostTest, WindowsMailPutsTheBandIntoTheSecondRebar) {
     EXPECT_EQ(std::vector<UINT>{101}, BandIds(single.rebars[0]));
 }
 
-TEST_F(ToolbarHostTest, ShowLargeButtonsAndTextRowsReachTheControls) {
-    test::VariantScope oe(false);
-    ClientWindow client(1);
-    ToolbarPtr tb = MainHost().NewToolbar();
-    tb->Show(false);
-    tb->SetMaxTextRows(0);
-    AddNamed(*tb, "A", red_);
-    MainHost().Attach(client.main, 1);
-    HWND rb = client.rebars[0];
-    EXPECT_FALSE(IsWindowVisible(tb->window));
-    EXPECT_EQ(static_cast<UINT>(RBBS_HIDDEN), BandInfo(rb, tb->id).fStyle & RBBS_HIDDEN);
-    EXPECT_EQ(0, SendMessageA(tb->window, TB_GETTEXTROWS, 0, 0));
-
-    tb->Show(true);
-    EXPECT_EQ(0u, BandInfo(rb, tb->id).fStyle & RBBS_HIDDEN);
-    EXPECT_TRUE(IsWindowVisible(tb->window));
-    tb->SetLargeButtons(false);
-    EXPECT_EQ(TBSTYLE_LIST, SendMessageA(tb->window, TB_GETSTYLE, 0, 0) & TBSTYLE_LIST);
-    tb->SetLargeButtons(true);
-    EXPECT_EQ(0, SendMessageA(tb->window, TB_GETSTYLE, 0, 0) & TBSTYLE_LIST);
-    tb->SetMaxTextRows(2);
-    EXPECT_EQ(2, SendMessageA(tb->window, TB_GETTEXTROWS, 0, 0));
-}
-
 TEST_F(ToolbarHostTest, PictureSizeAndMaskColourDecideTheImageLists) {
     test::VariantScope oe(false);
     ClientWindow client(1);
@@ -266,42 +242,43 @@ TEST_F(ToolbarHostTest, PictureSizeAndMaskColourDecideTheImageLists) {
     EXPECT_TRUE(IsWindow(huge->window));
     EXPECT_EQ(-1, SendMessageA(client.rebars[0], RB_IDTOINDEX, huge->id, 0));
     HWND hugeWindow = huge->window;
-    {
-        cs_lock hold(huge->lock);
-        huge->Destroy();
-    }
+    Destroy(huge);
     EXPECT_FALSE(IsWindow(hugeWindow));
 }
 
-// Tooltips are the control's: asked for after the window exists, too late.
-TEST_F(ToolbarHostTest, TooltipsNeedEnablingBeforeTheWindowExists) {
+// Each setter changes the real control at once; tooltips are the control's,
+// and asked for after the window exists, too late.
+TEST_F(ToolbarHostTest, ToolbarAndButtonSettersReachTheControls) {
     test::VariantScope oe(false);
     ClientWindow client(1);
-    ToolbarPtr tips = MainHost().NewToolbar(), none = MainHost().NewToolbar();
-    tips->EnableTooltips(true);
-    ButtonPtr b = AddNamed(*tips, "T", red_), c = AddNamed(*none, "N", red_);
+    ToolbarPtr tb = MainHost().NewToolbar(), none = MainHost().NewToolbar();
+    tb->Show(false);
+    tb->SetMaxTextRows(0);
+    tb->EnableTooltips(true);
+    ButtonPtr b = AddNamed(*tb, "Name", red_), parent = AddNamed(*tb, "Parent", red_), c = AddNamed(*none, "N", red_);
     MainHost().Attach(client.main, 1);
-    {
-        cs_lock hold(b->lock);
-        b->SetTooltip(std::string(2000, 'x'));
-    }
-    // Wine reads back at most 80 characters; the long text arrives intact as far as that.
-    const std::string longTip = test::TooltipText(tips->window, b->commandId);
-    EXPECT_TRUE(longTip.size() >= 80u && longTip == std::string(longTip.size(), 'x')) << longTip;
+    HWND w = tb->window, rb = client.rebars[0];
+    EXPECT_FALSE(IsWindowVisible(w));
+    EXPECT_EQ(static_cast<UINT>(RBBS_HIDDEN), BandInfo(rb, tb->id).fStyle & RBBS_HIDDEN);
+    EXPECT_EQ(0, SendMessageA(w, TB_GETTEXTROWS, 0, 0));
+    tb->Show(true);
+    EXPECT_EQ(0u, BandInfo(rb, tb->id).fStyle & RBBS_HIDDEN);
+    EXPECT_TRUE(IsWindowVisible(w));
+    tb->SetLargeButtons(false);
+    EXPECT_EQ(TBSTYLE_LIST, SendMessageA(w, TB_GETSTYLE, 0, 0) & TBSTYLE_LIST);
+    tb->SetLargeButtons(true);
+    EXPECT_EQ(0, SendMessageA(w, TB_GETSTYLE, 0, 0) & TBSTYLE_LIST);
+    tb->SetMaxTextRows(2);
+    EXPECT_EQ(2, SendMessageA(w, TB_GETTEXTROWS, 0, 0));
     none->EnableTooltips(true);
     EXPECT_FALSE(none->tooltips) << "too late: the window exists";
     EXPECT_EQ("<no tooltips>", test::TooltipText(none->window, c->commandId));
-}
 
-TEST_F(ToolbarHostTest, ButtonSettersChangeTheControl) {
-    test::VariantScope oe(false);
-    ClientWindow client(1);
-    ToolbarPtr tb = MainHost().NewToolbar();
-    ButtonPtr b = AddNamed(*tb, "Name", red_);
-    ButtonPtr parent = AddNamed(*tb, "Parent", red_);
-    MainHost().Attach(client.main, 1);
-    HWND w = tb->window;
     cs_lock hold(b->lock);
+    b->SetTooltip(std::string(2000, 'x'));
+    // Wine reads back at most 80 characters; the long text arrives intact as far as that.
+    const std::string longTip = test::TooltipText(w, b->commandId);
+    EXPECT_TRUE(longTip.size() >= 80u && longTip == std::string(longTip.size(), 'x')) << longTip;
 
     EXPECT_EQ(TBSTATE_ENABLED, State(*tb, b));
     b->SetEnabled(false);
@@ -392,10 +369,7 @@ TEST_F(ToolbarHostTest, ClicksTakeTheRoadOfOneClick) {
 
     // A button removed while its click is in flight is found no more.
     const LONG id = plain->commandId;
-    {
-        cs_lock hold(plain->lock);
-        plain->Destroy();
-    }
+    Destroy(plain);
     EXPECT_FALSE(LockedButtonRecord(id));
     EXPECT_TRUE(LockedButtonRecord(check->commandId));
     EXPECT_EQ(tb->id, LockedButtonRecord(check->commandId).toolbarId());
@@ -434,10 +408,7 @@ TEST_F(ToolbarHostTest, WrappingTheClientsToolbarAddsButtonsAndGuardsThem) {
     MainHost().Attach(client.main, 1);
     EXPECT_EQ("Mine", ButtonText(w, mine->commandId));
 
-    {
-        cs_lock hold(tb->lock);
-        tb->Destroy();
-    }
+    Destroy(tb);
     EXPECT_EQ(2, SendMessageA(w, TB_BUTTONCOUNT, 0, 0)) << "destroying the record takes its buttons away";
     MainHost().Detach();
     EXPECT_NE(reinterpret_cast<LONG_PTR>(OEToolbarHost::ClientToolbarProc), GetWindowLongPtrA(w, GWLP_WNDPROC));
@@ -572,8 +543,7 @@ TEST_F(ToolbarHostTest, ControlsBelongToTheClientThreadWhoeverAsks) {
     HWND w = tb->window;
     done = false;
     std::thread destroyer([&] {
-        cs_lock hold(tb->lock);
-        tb->Destroy();
+        Destroy(tb);
         done = true;
     });
     pumpUntil();
@@ -581,12 +551,6 @@ TEST_F(ToolbarHostTest, ControlsBelongToTheClientThreadWhoeverAsks) {
     EXPECT_FALSE(IsWindow(w));
     EXPECT_EQ(std::vector<UINT>{101}, BandIds(client.rebars[0]));
 }
-
-}  // namespace
-}  // namespace plume
-
-namespace plume {
-namespace {
 
 // The server thread changes buttons while the client thread attaches,
 // clicks and detaches: neither may wait for the other for ever.
@@ -606,10 +570,8 @@ TEST_F(ToolbarHostTest, ServerChangesWhileTheClientThreadAttachesAndClicks) {
                 b->SetShown(i % 2 == 0);
             }
             ButtonPtr sub = AddSub(fixed, "Sub");
-            cs_lock hold(b->lock);
-            b->Destroy();
-            cs_lock holdSub(sub->lock);
-            sub->Destroy();
+            Destroy(b);
+            Destroy(sub);
         }
         done = true;
     });
@@ -619,8 +581,7 @@ TEST_F(ToolbarHostTest, ServerChangesWhileTheClientThreadAttachesAndClicks) {
         MainHost().Attach(client.main, 1);
         ASSERT_TRUE(IsWindow(tb->window));
         test::ClickButton(tb->window, fixed->commandId);
-        MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+        test::Pump();
         MainHost().Detach();
         ++rounds;
         clientRunning = true;
