@@ -161,18 +161,15 @@ TEST(CallbackWindow, FolderChangeWaitsUntilRaisedAndResetsEnumerations) {
     PLUMEManager* manager = PLUMEManager::Get(true);
     Root root;
     manager->selectedMessageIds = {11, 12, 13};
-    LONG first = 0;
-    ASSERT_EQ(S_OK, root.obj->GetFirstSelectedMessageID(&first));
-    ASSERT_EQ(11, first);
+    ASSERT_EQ(11, plume::test::Get(root.obj, &IPLUMEObj::GetFirstSelectedMessageID));
     // Posting and waiting on the thread that owns the window: the wait itself
     // dispatches the message, so it returns once the event was raised.
     plume::PostFolderSelectionChanged(7);
     ASSERT_EQ(1u, root.sink->calls.size());
     EXPECT_EQ(root_event::kFolderSelectionChanged, root.sink->calls[0].dispid);
     EXPECT_EQ(std::vector<long>{7}, root.sink->calls[0].args);
-    LONG next = 0;
-    EXPECT_EQ(S_OK, root.obj->GetNextSelectedMessageID(&next));
-    EXPECT_EQ(-1, next) << "the enumeration was reset (12 would follow 11)";
+    EXPECT_EQ(-1, plume::test::Get(root.obj, &IPLUMEObj::GetNextSelectedMessageID))
+        << "the enumeration was reset (12 would follow 11)";
     manager->selectedMessageIds.clear();
 }
 
@@ -290,15 +287,10 @@ TEST(PumpingWait, ServesMessagesAndKeepsAQuitForTheClientsLoop) {
         EXPECT_EQ(0u, pump.wait(5000, reinterpret_cast<HANDLE>(0x7770)));
     }
     // The held message and the quit are queued again, the quit once and last.
-    std::vector<UINT> queued;
+    std::vector<std::pair<UINT, WPARAM>> queued;
     MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        queued.push_back(msg.message);
-        if (msg.message == WM_QUIT) {
-            EXPECT_EQ(3u, msg.wParam);
-        }
-    }
-    EXPECT_EQ((std::vector<UINT>{WM_USER + 6, WM_USER + 7, WM_QUIT}), queued);
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) queued.push_back({msg.message, msg.wParam});
+    EXPECT_EQ((std::vector<std::pair<UINT, WPARAM>>{{WM_USER + 6, 0}, {WM_USER + 7, 0}, {WM_QUIT, 3}}), queued);
     DestroyWindow(window);
 }
 
