@@ -135,7 +135,7 @@ TEST(MessageListBinder, LeavesAnEntryThatSomeoneElseReplacedAndReportsCreationFa
         auto binder = std::make_shared<TestBinder>(&list);
         ASSERT_EQ(S_OK, binder->SetHook());
         const AnyFn ours = plume::test::g_fakeListVtbl[kFillSlot];
-        const AnyFn theirs = reinterpret_cast<AnyFn>(plume::test::FakeOther);
+        const AnyFn theirs = reinterpret_cast<AnyFn>(&plume::test::FakeNotImpl<FakeList>);
         plume::WriteTableEntry(reinterpret_cast<plume::MessageListMethod*>(&plume::test::g_fakeListVtbl[kFillSlot]),
                                reinterpret_cast<plume::MessageListMethod>(theirs));
         binder->RemoveHook();
@@ -271,25 +271,13 @@ struct ClientWindows {
         ins.item.lParam = reinterpret_cast<LPARAM>(folders.back()->bytes);
         return reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&ins)));
     }
-    HTREEITEM Caret() const {
-        return reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
-    }
-    void Select(HTREEITEM item) { SendMessageA(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(item)); }
+    HTREEITEM Caret() const { return TreeView_GetSelection(tree); }
+    void Select(HTREEITEM item) { TreeView_SelectItem(tree, item); }
     // Rows as a user leaves them: these selected, `focused` focused.
     void Rows(std::vector<int> selected, int focused) {
-        LVITEMA none{};
-        none.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
-        SendMessageA(list, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&none));
-        for (int r : selected) {
-            LVITEMA st{};
-            st.stateMask = st.state = LVIS_SELECTED;
-            SendMessageA(list, LVM_SETITEMSTATE, r, reinterpret_cast<LPARAM>(&st));
-        }
-        if (focused >= 0) {
-            LVITEMA st{};
-            st.stateMask = st.state = LVIS_FOCUSED;
-            SendMessageA(list, LVM_SETITEMSTATE, focused, reinterpret_cast<LPARAM>(&st));
-        }
+        ListView_SetItemState(list, -1, 0, LVIS_SELECTED | LVIS_FOCUSED);
+        for (int r : selected) ListView_SetItemState(list, r, LVIS_SELECTED, LVIS_SELECTED);
+        if (focused >= 0) ListView_SetItemState(list, focused, LVIS_FOCUSED, LVIS_FOCUSED);
     }
     std::vector<int> Selected() const {
         std::vector<int> rows;
@@ -569,7 +557,7 @@ TEST_F(SelectionTest, AClientThatRetitlesInsideTheNotificationCannotDeadlockTheS
     EXPECT_TRUE(state.heldReleased) << "SetSelectedFolderID waited for the client's notification";
     EXPECT_EQ((std::vector<long>{100}), root.ArgsOf(root_event::kFolderSelectionChanged));
     EXPECT_FALSE(log.Has("PLUMEManager::PostAndWait: no answer")) << "the client's poster waited out its bound";
-    EXPECT_EQ(ui.sub, reinterpret_cast<HTREEITEM>(SendMessageA(ui.tree, TVM_GETNEXTITEM, TVGN_CARET, 0)));
+    EXPECT_EQ(ui.sub, TreeView_GetSelection(ui.tree));
     SetEvent(ui.stop);
     WaitForSingleObject(ui.thread, 10000);
     for (HANDLE h : {ui.thread, ui.ready, ui.stop}) CloseHandle(h);
