@@ -9,6 +9,7 @@
 
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "com_ptr.h"
@@ -507,49 +508,37 @@ TEST_F(SelectionTest, SelectingFolderIdsWalksTheParentChain) {
     EXPECT_EQ((std::vector<long>{100, 0}), root.ArgsOf(root_event::kFolderSelectionChanged));
 }
 
-// The client UI thread of the next test: the client's windows, hooked, on a
-// thread of their own that retitles inside the tree's notification.
-struct UiThread {
-    HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    HANDLE stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    HWND tree = nullptr;
-    HTREEITEM sub = nullptr;
-    HANDLE thread = nullptr;
-
-    static DWORD WINAPI Run(void* p) {
-        auto* self = static_cast<UiThread*>(p);
-        {
-            ClientWindows windows;
-            plume::AttachPlugin(windows.main, nullptr);
-            InstallCallbacks();
-            SetWindowTextA(windows.main, "client");
-            self->tree = windows.tree;
-            self->sub = windows.sub;
-            SetEvent(self->ready);
-            while (MsgWaitForMultipleObjects(1, &self->stop, FALSE, INFINITE, QS_ALLINPUT) != WAIT_OBJECT_0) Pump();
-            plume::Callbacks() = plume::HostNotifyCallbacks{};
-            plume::DetachHooks();
-        }
-        return 0;
-    }
-};
-
 // A client that retitles inside the tree's notification posts the folder
 // change and waits for this thread. SetSelectedFolderID does not wait for
 // the client's thread (the client's notification waits until the call has
 // returned), nor does the client's poster wait out its bound.
 TEST_F(SelectionTest, AClientThatRetitlesInsideTheNotificationCannotDeadlockTheServerThread) {
-    // This thread owns the callback window, as the server thread does.
+    // This thread owns the callback window, as the server thread does; the
+    // client's windows, hooked, live on a UI thread of their own.
     client_.reset();
     plume::DetachHooks();
     Root root;
-    UiThread ui;
-    plume::unique_handle returned(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    plume::unique_handle ready(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
+        stop(CreateEventA(nullptr, TRUE, FALSE, nullptr)), returned(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     ClientState state;  // retitles at once
     state.holdUntil = returned.get();
     g_client = &state;
-    ui.thread = CreateThread(nullptr, 0, UiThread::Run, &ui, 0, nullptr);
-    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(ui.ready, 10000));
+    HWND tree = nullptr;
+    HTREEITEM sub = nullptr;
+    std::thread ui([&] {
+        ClientWindows windows;
+        plume::AttachPlugin(windows.main, nullptr);
+        InstallCallbacks();
+        SetWindowTextA(windows.main, "client");
+        tree = windows.tree;
+        sub = windows.sub;
+        SetEvent(ready.get());
+        for (HANDLE h = stop.get(); MsgWaitForMultipleObjects(1, &h, FALSE, INFINITE, QS_ALLINPUT) != WAIT_OBJECT_0;)
+            Pump();
+        plume::Callbacks() = plume::HostNotifyCallbacks{};
+        plume::DetachHooks();
+    });
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(ready.get(), 10000));
     plume::test::LogLines log;
     EXPECT_EQ(S_OK, root.obj->SetSelectedFolderID(100));
     SetEvent(returned.get());
@@ -557,10 +546,9 @@ TEST_F(SelectionTest, AClientThatRetitlesInsideTheNotificationCannotDeadlockTheS
     EXPECT_TRUE(state.heldReleased) << "SetSelectedFolderID waited for the client's notification";
     EXPECT_EQ((std::vector<long>{100}), root.ArgsOf(root_event::kFolderSelectionChanged));
     EXPECT_FALSE(log.Has("PLUMEManager::PostAndWait: no answer")) << "the client's poster waited out its bound";
-    EXPECT_EQ(ui.sub, TreeView_GetSelection(ui.tree));
-    SetEvent(ui.stop);
-    WaitForSingleObject(ui.thread, 10000);
-    for (HANDLE h : {ui.thread, ui.ready, ui.stop}) CloseHandle(h);
+    EXPECT_EQ(sub, TreeView_GetSelection(tree));
+    SetEvent(stop.get());
+    ui.join();
 }
 
 }  // namespace
