@@ -316,8 +316,9 @@ TEST_F(TypeLibTest, InterfacesAndEventInterfaces) {
     }
 }
 
-// The SDK header's constants are the type library's DISPIDs, by name, and
-// every event has one: each interface's constants in the order of kEvents.
+// The SDK header's constants are the type library's DISPIDs (from 1 in the
+// order of kEvents, as InterfacesAndEventInterfaces checks), and every event
+// has one: each interface's constants in that order.
 TEST_F(TypeLibTest, TheSdkHeaderNamesEveryEventDispid) {
     namespace e = plume_events;
     const std::vector<std::vector<DISPID>> constants = {
@@ -334,17 +335,10 @@ TEST_F(TypeLibTest, TheSdkHeaderNamesEveryEventDispid) {
     };
     ASSERT_EQ(kEvents.size(), constants.size());
     for (size_t i = 0; i < kEvents.size(); ++i) {
-        com_ptr<ITypeInfo> info = Find(kEvents[i].iid);
-        ASSERT_TRUE(info);
         EXPECT_EQ(kEvents[i].methods.size(), constants[i].size()) << kEvents[i].name << ": an event without a constant";
-        for (size_t n = 0; n < constants[i].size() && n < kEvents[i].methods.size(); ++n) {
-            const std::string name = kEvents[i].methods[n].name;
-            std::wstring wide(name.begin(), name.end());
-            LPOLESTR names[] = {wide.data()};
-            MEMBERID id = MEMBERID_NIL;
-            EXPECT_EQ(S_OK, info->GetIDsOfNames(names, 1, &id)) << kEvents[i].name;
-            EXPECT_EQ(id, constants[i][n]) << kEvents[i].name << " " << name;
-        }
+        for (size_t n = 0; n < constants[i].size() && n < kEvents[i].methods.size(); ++n)
+            EXPECT_EQ(static_cast<DISPID>(n + 1), constants[i][n])
+                << kEvents[i].name << " " << kEvents[i].methods[n].name;
     }
 }
 
