@@ -242,7 +242,7 @@ TEST_F(ToolbarClassesTest, PicturesAndTheClientsOwnToolbar) {
     desc.bmp.hbitmap = CreateBitmap(16, 16, 1, 32, nullptr);
     com_ptr<IPictureDisp> picture;
     ASSERT_EQ(S_OK, OleCreatePictureIndirect(&desc, IID_IPictureDisp, TRUE, picture.put_void()));
-    auto images = [&] { return ImageList_GetImageCount(reinterpret_cast<HIMAGELIST>(SendMessageA(w, TB_GETIMAGELIST, 0, 0))); };
+    auto images = [&] { return ImageList_GetImageCount(test::Images(w)); };
     const int before = images();
     EXPECT_EQ(S_OK, pictured->SetPicture(picture.get()));
     EXPECT_EQ(before, images()) << "replaced in place";

@@ -121,6 +121,16 @@ inline std::vector<UINT> BandIds(HWND rebar) {
     return ids;
 }
 
+// The control's image list, and the size of its images.
+inline HIMAGELIST Images(HWND toolbar) {
+    return reinterpret_cast<HIMAGELIST>(SendMessageA(toolbar, TB_GETIMAGELIST, 0, 0));
+}
+inline std::pair<int, int> ImageSize(HWND toolbar) {
+    int w = 0, h = 0;
+    ImageList_GetIconSize(Images(toolbar), &w, &h);
+    return {w, h};
+}
+
 inline std::string ButtonText(HWND toolbar, int id) {
     char text[512] = {};
     if (SendMessageA(toolbar, TB_GETBUTTONTEXTA, id, reinterpret_cast<LPARAM>(text)) < 0) return "<none>";
