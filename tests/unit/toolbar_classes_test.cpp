@@ -336,13 +336,11 @@ TEST_F(ToolbarClassesTest, NoRecordLockIsHeldWhileAClickHandlerRuns) {
 }
 
 TEST_F(ToolbarClassesTest, ButtonsWhoseCommandIdWouldNotFitAreRefused) {
-    com_ptr<IPLUMEObj> root = NewRoot();
-    com_ptr<IOEToolbar> toolbar;
-    ASSERT_EQ(S_OK, root->CreateToolbar(toolbar.put()));
+    Attached();
     const LONG saved = SetNextButtonIdForTesting(test::client_numbers::kLastButtonId);
-    EXPECT_EQ(test::client_numbers::kLastButtonId, IdOf(Button(toolbar, L"Last"))) << "the last id a WM_COMMAND can carry";
+    EXPECT_EQ(test::client_numbers::kLastButtonId, IdOf(Button(toolbar_, L"Last"))) << "the last id a WM_COMMAND can carry";
     com_ptr<IOEButton> refused;
-    EXPECT_EQ(DISP_E_OVERFLOW, toolbar->CreateButton(bstr(L"Refused").get(), red_.get(), nullptr, refused.put()));
+    EXPECT_EQ(DISP_E_OVERFLOW, toolbar_->CreateButton(bstr(L"Refused").get(), red_.get(), nullptr, refused.put()));
     EXPECT_FALSE(refused);
     com_ptr<IErrorInfo> info;
     ASSERT_EQ(S_OK, GetErrorInfo(0, info.put()));
@@ -350,7 +348,6 @@ TEST_F(ToolbarClassesTest, ButtonsWhoseCommandIdWouldNotFitAreRefused) {
     info->GetDescription(description.put());
     EXPECT_NE(nullptr, wcsstr(description.get(), L"command identifier")) << "a clear error";
     SetNextButtonIdForTesting(saved);
-    EXPECT_EQ(S_OK, root->RemoveAllToolbars());
 }
 
 LRESULT CALLBACK RecordingClientProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
