@@ -580,9 +580,9 @@ TEST_F(ComPlumbingTest, LettingGoOfASinkThatStoppedAnsweringNeverWaitsForIt) {
     unadvised.Hang();
     dropped.Hang();
     std::atomic<bool> watchdogFired{false};
-    HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    const plume::unique_handle done(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     std::thread watchdog([&] {
-        if (WaitForSingleObject(done, 15000) == WAIT_TIMEOUT) {
+        if (WaitForSingleObject(done.get(), 15000) == WAIT_TIMEOUT) {
             watchdogFired = true;
             for (SinkThread* t : threads) t->Resume();
         }
@@ -591,9 +591,8 @@ TEST_F(ComPlumbingTest, LettingGoOfASinkThatStoppedAnsweringNeverWaitsForIt) {
     EXPECT_EQ(S_OK, cp->Unadvise(cookies[2]));
     cp.reset();
     EXPECT_FALSE(watchdogFired) << "letting go of a sink waited for its apartment";
-    SetEvent(done);
+    SetEvent(done.get());
     watchdog.join();
-    CloseHandle(done);
 
     for (SinkThread* t : threads) t->Resume();
     ASSERT_TRUE(PumpUntil([&] { return queued.sink()->calls.size() >= 1 && dropped.sink()->refs() == 1 &&

@@ -54,12 +54,11 @@ TEST(Identifiers, AFreshProcessStartsEveryKindWhereTheContractSaysAndNeverRepeat
         const BOOL started = CreateProcessW(exe, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
         SetEnvironmentVariableA("PLUME_TEST_FRESH_PROCESS", nullptr);
         ASSERT_TRUE(started);
+        const plume::unique_handle process(pi.hProcess), thread(pi.hThread);
         DWORD code = STILL_ACTIVE;
         EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(pi.hProcess, 60000));
         GetExitCodeProcess(pi.hProcess, &code);
         EXPECT_EQ(0u, code) << "the checks in the fresh process failed";
-        CloseHandle(pi.hThread);
-        CloseHandle(pi.hProcess);
         return;
     }
     using plume::test::IdOf;

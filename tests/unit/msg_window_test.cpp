@@ -411,14 +411,14 @@ TEST_F(MessageWindowTest, RemovalWaitsForHoldersWithoutSpinningAndThenUnbindsThe
     // thread does, and lets go only when asked to unbind.
     static HANDLE release;
     release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    HANDLE held = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    const plume::unique_handle held(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     std::thread holder([&] {
         plume::LockMsgWnd(record);
-        SetEvent(held);
+        SetEvent(held.get());
         WaitForSingleObject(release, 30000);
         plume::UnlockMsgWnd(record);
     });
-    WaitForSingleObject(held, 5000);
+    WaitForSingleObject(held.get(), 5000);
     static int unbinds;
     unbinds = 0;
     plume::SetMsgWndUnbinder([](plume::OEPluginMsgWnd*) {
@@ -444,7 +444,6 @@ TEST_F(MessageWindowTest, RemovalWaitsForHoldersWithoutSpinningAndThenUnbindsThe
     plume::SetMsgWndUnbinder(nullptr);
     plume::SetMsgWndUnbindGrace(plume::kMsgWndUnbindGraceMs);
     CloseHandle(release);
-    CloseHandle(held);
 }
 
 TEST(RebuildDocument, KeepsEverythingAroundTheBody) {

@@ -158,8 +158,8 @@ TEST(MessageListBinder, LeavesAnEntryThatSomeoneElseReplacedAndReportsCreationFa
 
 TEST(MessageListBinder, WindowsMailReachesTheClientClassThroughMsoeBesideTheExecutable) {
     // The binder lets go of the module; the client holds its own.
-    HMODULE msoe = LoadLibraryW((plume::test::BinaryDirW() + L"msoe.dll").c_str());
-    ASSERT_NE(nullptr, msoe);
+    const plume::unique_hmodule msoe(LoadLibraryW((plume::test::BinaryDirW() + L"msoe.dll").c_str()));
+    ASSERT_TRUE(msoe);
     BinderScope scope(nullptr);
     plume::VexMessageListWM binder;
     com_ptr<IUnknown> object;
@@ -182,10 +182,6 @@ TEST(MessageListBinder, WindowsMailReachesTheClientClassThroughMsoeBesideTheExec
     binder.Clear();
     binder.RemoveHook();
     EXPECT_EQ(original, table[kFillSlot]);
-    messageTable.reset();
-    again.reset();
-    object.reset();
-    FreeLibrary(msoe);
 }
 
 // ----------------------------------------------------------- the client's windows

@@ -209,19 +209,15 @@ TEST_F(ToolbarHostTest, PictureSizeAndMaskColourDecideTheImageLists) {
     // Draw each image on white: a transparent image leaves the white.
     auto drawn = [](const ToolbarPtr& tb, const ButtonPtr& b) {
         HDC screen = GetDC(nullptr);
-        HDC dc = CreateCompatibleDC(screen);
-        HBITMAP bmp = CreateCompatibleBitmap(screen, 16, 16);
+        const unique_hbitmap bmp(CreateCompatibleBitmap(screen, 16, 16));
+        const unique_hdc dc(CreateCompatibleDC(screen));  // goes first, with the bitmap still selected
         ReleaseDC(nullptr, screen);
-        HGDIOBJ old = SelectObject(dc, bmp);
+        SelectObject(dc.get(), bmp.get());
         RECT r{0, 0, 16, 16};
-        FillRect(dc, &r, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
-        ImageList_Draw(test::Images(tb->window), ButtonInfo(tb->window, b->commandId).iImage, dc, 0, 0,
+        FillRect(dc.get(), &r, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+        ImageList_Draw(test::Images(tb->window), ButtonInfo(tb->window, b->commandId).iImage, dc.get(), 0, 0,
                        ILD_TRANSPARENT);
-        COLORREF c = GetPixel(dc, 8, 8);
-        SelectObject(dc, old);
-        DeleteObject(bmp);
-        DeleteDC(dc);
-        return c;
+        return GetPixel(dc.get(), 8, 8);
     };
     EXPECT_EQ(RGB(255, 255, 255), drawn(masked, greenButton));
     EXPECT_EQ(RGB(255, 255, 255), drawn(plain, redButton)) << "255 is the default mask colour";

@@ -9,9 +9,12 @@
 
 #include <plume_events.h>
 
+#include "bstr.h"
 #include "com_ptr.h"
 #include "test_paths.h"
+#include "unique_any.h"
 
+using plume::bstr;
 using plume::com_ptr;
 
 namespace {
@@ -167,12 +170,9 @@ GUID ParseGuid(const char* text) {
 }
 
 std::string Documentation(ITypeInfo* info, MEMBERID id, bool helpString = false) {
-    BSTR name = nullptr, doc = nullptr;
-    info->GetDocumentation(id, &name, &doc, nullptr, nullptr);
-    std::string out = Narrow(helpString ? doc : name);
-    SysFreeString(name);
-    SysFreeString(doc);
-    return out;
+    bstr name, doc;
+    info->GetDocumentation(id, name.put(), doc.put(), nullptr, nullptr);
+    return Narrow((helpString ? doc : name).get());
 }
 
 std::string TypeName(ITypeInfo* info, const TYPEDESC& t) {
@@ -237,22 +237,20 @@ TEST_F(TypeLibTest, LibraryAttributesAndResource) {
     EXPECT_EQ(SYS_WIN32, attr->syskind);
     lib_->ReleaseTLibAttr(attr);
 
-    BSTR name = nullptr, doc = nullptr;
-    ASSERT_EQ(S_OK, lib_->GetDocumentation(-1, &name, &doc, nullptr, nullptr));
-    EXPECT_EQ("PLUME", Narrow(name));
-    EXPECT_EQ("Vexlor PLUME library", Narrow(doc));
-    SysFreeString(name);
-    SysFreeString(doc);
+    bstr name, doc;
+    ASSERT_EQ(S_OK, lib_->GetDocumentation(-1, name.put(), doc.put(), nullptr, nullptr));
+    EXPECT_EQ("PLUME", Narrow(name.get()));
+    EXPECT_EQ("Vexlor PLUME library", Narrow(doc.get()));
 
     // Six classes, twelve interfaces and two enumerations, nothing else.
     EXPECT_EQ(20u, lib_->GetTypeInfoCount());
 
     // Resource TYPELIB 1 in US English.
-    HMODULE module = LoadLibraryExW(plume::test::LibraryPathW().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-    ASSERT_NE(nullptr, module);
-    EXPECT_NE(nullptr, FindResourceExA(module, "TYPELIB", MAKEINTRESOURCEA(1),
+    const plume::unique_hmodule module(
+        LoadLibraryExW(plume::test::LibraryPathW().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+    ASSERT_TRUE(module);
+    EXPECT_NE(nullptr, FindResourceExA(module.get(), "TYPELIB", MAKEINTRESOURCEA(1),
                                        MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US)));
-    FreeLibrary(module);
 }
 
 // Incoming interfaces are dispatchable automation interfaces (not dual) on
@@ -290,10 +288,9 @@ TEST_F(TypeLibTest, InterfacesAndEventInterfaces) {
                 com_ptr<ITypeLib> baseLib;
                 UINT index = 0;
                 ASSERT_EQ(S_OK, baseInfo->GetContainingTypeLib(baseLib.put(), &index));
-                BSTR libName = nullptr;
-                baseLib->GetDocumentation(-1, &libName, nullptr, nullptr, nullptr);
-                EXPECT_EQ("stdole", Narrow(libName));
-                SysFreeString(libName);
+                bstr libName;
+                baseLib->GetDocumentation(-1, libName.put(), nullptr, nullptr, nullptr);
+                EXPECT_EQ("stdole", Narrow(libName.get()));
             }
 
             for (UINT n = 0; n < funcs && n < want.methods.size(); ++n) {
