@@ -241,11 +241,9 @@ struct ClientWindows {
         list = CreateWindowA(WC_LISTVIEWA, "", WS_CHILD | WS_VISIBLE | LVS_REPORT | LVS_SHOWSELALWAYS, 0, 0, 600, 300,
                              holder, nullptr, nullptr, nullptr);
         for (int i = 0; i < 6; ++i) {
-            LVITEMA item{};
-            item.mask = LVIF_TEXT;
-            item.iItem = i;
-            item.pszText = const_cast<char*>("row");
-            SendMessageA(list, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item));
+            LVITEMA row{};
+            row.iItem = i;
+            SendMessageA(list, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&row));
         }
         // The local folders under their root; another account's folder and
         // one that hangs nowhere beside it.

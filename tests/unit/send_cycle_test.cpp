@@ -248,9 +248,7 @@ protected:
         ASSERT_HRESULT_SUCCEEDED(factory->registered());
         m = plume::test::FreshManager();
         ASSERT_NE(nullptr, m);
-        std::shared_ptr<plume::PLUMEMessageStore> watcher;
-        if (c->wm) watcher = std::make_shared<plume::PLUMEMessageStoreWM>();
-        else watcher = std::make_shared<plume::PLUMEMessageStoreOE>();
+        const std::shared_ptr<plume::PLUMEMessageStore> watcher = plume::MakeMessageStore();  // the variant's
         ASSERT_HRESULT_SUCCEEDED(watcher->HookStoreClass());
         clientStore = plume::test::ClientTouchesStore(g_store);
         ASSERT_TRUE(watcher->IsStoreCaptured());
