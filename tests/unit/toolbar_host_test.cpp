@@ -36,10 +36,12 @@ protected:
         g_clicks.clear();
         test::ClientCommands().clear();
         baseline_ = LiveUiResources();
+        client_ = std::make_unique<ClientWindow>(1);
         red_ = test::WriteBitmapFile("plume_red.bmp", 16, 16, RGB(255, 0, 0));
         green_ = test::WriteBitmapFile("plume_green.bmp", 16, 16, RGB(0, 255, 0));
     }
     void TearDown() override {
+        client_.reset();
         OEToolbarRegistry::Destroy();
         OEToolbarRegistry::Reopen();  // the next test starts afresh
         EXPECT_EQ(test::Counts(baseline_), test::Counts(LiveUiResources()));
@@ -85,11 +87,11 @@ protected:
 
     UiResourceCounts baseline_{};
     std::string red_, green_;
+    test::VariantScope oe_{false};
+    std::unique_ptr<ClientWindow> client_;  // the main window, one rebar
 };
 
 TEST_F(ToolbarHostTest, MainWindowBandComesAndGoesWithAttachAndDetach) {
-    test::VariantScope oe(false);
-    ClientWindow client(1);
     ToolbarPtr tb = MainHost().NewToolbar();
     EXPECT_EQ(baseline_.toolbars + 1, LiveUiResources().toolbars) << "the record counter must move";
     ButtonPtr alpha = AddNamed(*tb, "Alpha", red_);
@@ -99,16 +101,16 @@ TEST_F(ToolbarHostTest, MainWindowBandComesAndGoesWithAttachAndDetach) {
 
     for (int round = 0; round < 3; ++round) {
         SCOPED_TRACE(round);
-        ASSERT_EQ(1, MainHost().Attach(client.main, 1));
+        ASSERT_EQ(1, MainHost().Attach(client_->main, 1));
         EXPECT_TRUE(MainHost().attached());
-        EXPECT_EQ(client.clientToolbar, MainHost().hostToolbar());
+        EXPECT_EQ(client_->clientToolbar, MainHost().hostToolbar());
         EXPECT_EQ(0, MainHost().kind());
-        EXPECT_EQ((std::vector<UINT>{101, static_cast<UINT>(tb->id)}), BandIds(client.rebars[0]));
+        EXPECT_EQ((std::vector<UINT>{101, static_cast<UINT>(tb->id)}), BandIds(client_->rebars[0]));
 
         HWND w = tb->window;
         ASSERT_TRUE(IsWindow(w));
-        EXPECT_EQ(client.rebars[0], GetParent(w));
-        const REBARBANDINFOA band = BandInfo(client.rebars[0], tb->id);
+        EXPECT_EQ(client_->rebars[0], GetParent(w));
+        const REBARBANDINFOA band = BandInfo(client_->rebars[0], tb->id);
         EXPECT_EQ(w, band.hwndChild);
         EXPECT_EQ(static_cast<UINT>(RBBS_BREAK | RBBS_CHILDEDGE | RBBS_USECHEVRON),
                   band.fStyle & (RBBS_BREAK | RBBS_CHILDEDGE | RBBS_USECHEVRON | RBBS_HIDDEN));
@@ -133,8 +135,8 @@ TEST_F(ToolbarHostTest, MainWindowBandComesAndGoesWithAttachAndDetach) {
         EXPECT_FALSE(MainHost().attached());
         EXPECT_FALSE(IsWindow(w));
         EXPECT_EQ(nullptr, tb->window);
-        EXPECT_EQ(std::vector<UINT>{101}, BandIds(client.rebars[0]));
-        EXPECT_EQ(reinterpret_cast<LONG_PTR>(test::ContainerProc), GetWindowLongPtrA(client.sizable, GWLP_WNDPROC));
+        EXPECT_EQ(std::vector<UINT>{101}, BandIds(client_->rebars[0]));
+        EXPECT_EQ(reinterpret_cast<LONG_PTR>(test::ContainerProc), GetWindowLongPtrA(client_->sizable, GWLP_WNDPROC));
         EXPECT_EQ(baseline_.imageLists, LiveUiResources().imageLists);
         EXPECT_EQ(3u, tb->Buttons().size()) << "buttons stay with the record";
     }
@@ -157,18 +159,15 @@ TEST_F(ToolbarHostTest, WindowsMailPutsTheBandIntoTheSecondRebar) {
         MainHost().Detach();
     }
     // Only one rebar: on Windows Mail there is no place for the band.
-    ClientWindow single(1);
     OEToolbarHost host;
     ToolbarPtr tb = host.NewToolbar();
-    host.Attach(single.main, 1);
+    host.Attach(client_->main, 1);
     EXPECT_FALSE(host.attached());
     EXPECT_EQ(nullptr, tb->window);
-    EXPECT_EQ(std::vector<UINT>{101}, BandIds(single.rebars[0]));
+    EXPECT_EQ(std::vector<UINT>{101}, BandIds(client_->rebars[0]));
 }
 
 TEST_F(ToolbarHostTest, PictureSizeAndMaskColourDecideTheImageLists) {
-    test::VariantScope oe(false);
-    ClientWindow client(1);
     LONG cx = 0, cy = 0;
 
     ToolbarPtr sized = MainHost().NewToolbar();
@@ -199,7 +198,7 @@ TEST_F(ToolbarHostTest, PictureSizeAndMaskColourDecideTheImageLists) {
     EXPECT_EQ(0, wrap->GetPictureSize(&cx, &cy));
     EXPECT_EQ(std::make_pair(-1L, -1L), std::make_pair(LONG(cx), LONG(cy)));
 
-    MainHost().Attach(client.main, 1);
+    MainHost().Attach(client_->main, 1);
     EXPECT_EQ(std::make_pair(24, 20), test::ImageSize(sized->window));
     EXPECT_EQ(std::make_pair(16, 16), test::ImageSize(zero->window));
     EXPECT_EQ(0, sized->SetPictureSize(32, 32)) << "the image list exists";
@@ -225,7 +224,7 @@ TEST_F(ToolbarHostTest, PictureSizeAndMaskColourDecideTheImageLists) {
 
     // A picture size no image list can have: the control stays without band.
     EXPECT_TRUE(IsWindow(huge->window));
-    EXPECT_EQ(-1, SendMessageA(client.rebars[0], RB_IDTOINDEX, huge->id, 0));
+    EXPECT_EQ(-1, SendMessageA(client_->rebars[0], RB_IDTOINDEX, huge->id, 0));
     HWND hugeWindow = huge->window;
     Destroy(huge);
     EXPECT_FALSE(IsWindow(hugeWindow));
@@ -234,15 +233,13 @@ TEST_F(ToolbarHostTest, PictureSizeAndMaskColourDecideTheImageLists) {
 // Each setter changes the real control at once; tooltips are the control's,
 // and asked for after the window exists, too late.
 TEST_F(ToolbarHostTest, ToolbarAndButtonSettersReachTheControls) {
-    test::VariantScope oe(false);
-    ClientWindow client(1);
     ToolbarPtr tb = MainHost().NewToolbar(), none = MainHost().NewToolbar();
     tb->Show(false);
     tb->SetMaxTextRows(0);
     tb->EnableTooltips(true);
     ButtonPtr b = AddNamed(*tb, "Name", red_), parent = AddNamed(*tb, "Parent", red_), c = AddNamed(*none, "N", red_);
-    MainHost().Attach(client.main, 1);
-    HWND w = tb->window, rb = client.rebars[0];
+    MainHost().Attach(client_->main, 1);
+    HWND w = tb->window, rb = client_->rebars[0];
     EXPECT_FALSE(IsWindowVisible(w));
     EXPECT_EQ(static_cast<UINT>(RBBS_HIDDEN), BandInfo(rb, tb->id).fStyle & RBBS_HIDDEN);
     EXPECT_EQ(0, SendMessageA(w, TB_GETTEXTROWS, 0, 0));
@@ -294,8 +291,6 @@ TEST_F(ToolbarHostTest, ToolbarAndButtonSettersReachTheControls) {
 }
 
 TEST_F(ToolbarHostTest, ClicksTakeTheRoadOfOneClick) {
-    test::VariantScope oe(false);
-    ClientWindow client(1);
     ToolbarPtr tb = MainHost().NewToolbar();
     ButtonPtr plain = AddNamed(*tb, "Plain", red_);
     ButtonPtr check = AddNamed(*tb, "Check", red_);
@@ -307,7 +302,7 @@ TEST_F(ToolbarHostTest, ClicksTakeTheRoadOfOneClick) {
     hiddenSub->hidden = true;
     ButtonPtr lonelyPopup = AddNamed(*tb, "Lonely", red_);
     lonelyPopup->popupStyle = true;
-    MainHost().Attach(client.main, 1);
+    MainHost().Attach(client_->main, 1);
     HWND w = tb->window;
 
     test::ClickButton(w, plain->commandId);
@@ -339,7 +334,7 @@ TEST_F(ToolbarHostTest, ClicksTakeTheRoadOfOneClick) {
     EXPECT_EQ(4u, g_clicks.size()) << "without sub-buttons a popup-style button clicks";
 
     // A chosen menu item comes back as WM_COMMAND through the rebar.
-    SendMessageA(client.rebars[0], WM_COMMAND, shown->commandId, 0);
+    SendMessageA(client_->rebars[0], WM_COMMAND, shown->commandId, 0);
     ASSERT_EQ(5u, g_clicks.size());
     EXPECT_EQ(tb->id, g_clicks[4].toolbarId);
     EXPECT_EQ(shown->commandId, g_clicks[4].buttonId);
@@ -356,24 +351,22 @@ TEST_F(ToolbarHostTest, ClicksTakeTheRoadOfOneClick) {
     const LONG id = plain->commandId;
     Destroy(plain);
     EXPECT_FALSE(LockedButtonRecord(id));
-    RouteCommand(DefWindowProcA, client.main, WM_COMMAND, id, 0);
+    RouteCommand(DefWindowProcA, client_->main, WM_COMMAND, id, 0);
     EXPECT_EQ(6u, g_clicks.size());
     EXPECT_EQ(3, SendMessageA(w, TB_BUTTONCOUNT, 0, 0));
 }
 
 TEST_F(ToolbarHostTest, WrappingTheClientsToolbarAddsButtonsAndGuardsThem) {
-    test::VariantScope oe(false);
-    ClientWindow client(1);
     HIMAGELIST clientList = ImageList_Create(16, 16, ILC_COLOR32 | ILC_MASK, 0, 4);
-    SendMessageA(client.clientToolbar, TB_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(clientList));
+    SendMessageA(client_->clientToolbar, TB_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(clientList));
     ToolbarPtr tb = MainHost().NewToolbar();
     tb->wrapsHostToolbar = true;
     ButtonPtr mine = AddNamed(*tb, "Mine", red_);
-    MainHost().Attach(client.main, 1);
-    HWND w = client.clientToolbar;
+    MainHost().Attach(client_->main, 1);
+    HWND w = client_->clientToolbar;
 
     EXPECT_EQ(w, tb->window);
-    EXPECT_EQ(std::vector<UINT>{101}, BandIds(client.rebars[0])) << "no band of its own";
+    EXPECT_EQ(std::vector<UINT>{101}, BandIds(client_->rebars[0])) << "no band of its own";
     EXPECT_EQ(3, SendMessageA(w, TB_BUTTONCOUNT, 0, 0));
     EXPECT_EQ("Mine", ButtonText(w, mine->commandId));
     EXPECT_EQ(1, ImageList_GetImageCount(clientList));
@@ -388,7 +381,7 @@ TEST_F(ToolbarHostTest, WrappingTheClientsToolbarAddsButtonsAndGuardsThem) {
 
     // The client rebuilds its toolbar's buttons; the next attach puts ours back.
     SendMessageA(w, TB_DELETEBUTTON, SendMessageA(w, TB_COMMANDTOINDEX, mine->commandId, 0), 0);
-    MainHost().Attach(client.main, 1);
+    MainHost().Attach(client_->main, 1);
     EXPECT_EQ("Mine", ButtonText(w, mine->commandId));
 
     Destroy(tb);
@@ -401,7 +394,6 @@ TEST_F(ToolbarHostTest, WrappingTheClientsToolbarAddsButtonsAndGuardsThem) {
 }
 
 TEST_F(ToolbarHostTest, MessageWindowsGetCopiesOfTheTemplatesTheirKindAsks) {
-    test::VariantScope oe(false);
     OEToolbarHost& templates = OEToolbarRegistry::Get(true)->msgWndTemplates();
     ToolbarPtr sendOnly = templates.NewToolbar();
     sendOnly->wndStyleMask = 2;  // OE_MSG_SEND_WND
@@ -453,27 +445,25 @@ TEST_F(ToolbarHostTest, MessageWindowsGetCopiesOfTheTemplatesTheirKindAsks) {
 }
 
 TEST_F(ToolbarHostTest, ChevronMenuListsTheClippedButtons) {
-    test::VariantScope oe(false);
-    ClientWindow client(1);
     ToolbarPtr tb = MainHost().NewToolbar();
     std::vector<ButtonPtr> buttons;
     for (int i = 0; i < 12; ++i) buttons.push_back(AddNamed(*tb, "Button " + std::to_string(i), red_));
     buttons[11]->hidden = true;
-    MainHost().Attach(client.main, 1);
-    MoveWindow(client.sizable, 0, 0, 160, 120, TRUE);
-    MoveWindow(client.rebars[0], 0, 0, 160, 60, TRUE);
+    MainHost().Attach(client_->main, 1);
+    MoveWindow(client_->sizable, 0, 0, 160, 120, TRUE);
+    MoveWindow(client_->rebars[0], 0, 0, 160, 60, TRUE);
     RECT band{};
-    SendMessageA(client.rebars[0], RB_GETRECT, SendMessageA(client.rebars[0], RB_IDTOINDEX, tb->id, 0),
+    SendMessageA(client_->rebars[0], RB_GETRECT, SendMessageA(client_->rebars[0], RB_IDTOINDEX, tb->id, 0),
                  reinterpret_cast<LPARAM>(&band));
     ASSERT_LT(band.right - band.left, 200) << "the band must be narrow for this test";
 
     test::MenuWatcher watcher;
     NMREBARCHEVRON chevron{};
-    chevron.hdr.hwndFrom = client.rebars[0];
+    chevron.hdr.hwndFrom = client_->rebars[0];
     chevron.hdr.code = RBN_CHEVRONPUSHED;
-    chevron.uBand = static_cast<UINT>(SendMessageA(client.rebars[0], RB_IDTOINDEX, tb->id, 0));
+    chevron.uBand = static_cast<UINT>(SendMessageA(client_->rebars[0], RB_IDTOINDEX, tb->id, 0));
     chevron.wID = tb->id;
-    EXPECT_EQ(0, SendMessageA(client.sizable, WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&chevron)));
+    EXPECT_EQ(0, SendMessageA(client_->sizable, WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&chevron)));
     ASSERT_EQ(1u, test::MenusSeen().size());
     const auto& items = test::MenusSeen()[0];
     ASSERT_FALSE(items.empty());
@@ -484,25 +474,21 @@ TEST_F(ToolbarHostTest, ChevronMenuListsTheClippedButtons) {
 }
 
 TEST_F(ToolbarHostTest, ManyButtonsComeAndGoWithoutLeaks) {
-    test::VariantScope oe(false);
-    ClientWindow client(1);
     ToolbarPtr tb = MainHost().NewToolbar();
-    MainHost().Attach(client.main, 1);
+    MainHost().Attach(client_->main, 1);
     constexpr int kButtons = 150;  // the image list grows many times
     for (int i = 0; i < kButtons; ++i) AddNamed(*tb, "B", red_);
     EXPECT_EQ(kButtons, SendMessageA(tb->window, TB_BUTTONCOUNT, 0, 0));
     EXPECT_EQ(kButtons, ImageList_GetImageCount(test::Images(tb->window)));
     EXPECT_EQ(baseline_.buttons + kButtons, LiveUiResources().buttons);
     OEToolbarRegistry::RemoveToolbarsOf(-1);
-    EXPECT_EQ(std::vector<UINT>{101}, BandIds(client.rebars[0]));
+    EXPECT_EQ(std::vector<UINT>{101}, BandIds(client_->rebars[0]));
     EXPECT_EQ(baseline_.buttons, LiveUiResources().buttons);
     EXPECT_EQ(baseline_.imageLists, LiveUiResources().imageLists);
 }
 
 TEST_F(ToolbarHostTest, ControlsBelongToTheClientThreadWhoeverAsks) {
-    test::VariantScope oe(false);
-    ClientWindow client(1);
-    MainHost().Attach(client.main, 1);
+    MainHost().Attach(client_->main, 1);
     ToolbarPtr tb;
     std::atomic<bool> done{false};
     auto pumpUntil = [&] { test::PumpUntil([&] { return done.load(); }, 30000); };
@@ -531,14 +517,12 @@ TEST_F(ToolbarHostTest, ControlsBelongToTheClientThreadWhoeverAsks) {
     pumpUntil();
     destroyer.join();
     EXPECT_FALSE(IsWindow(w));
-    EXPECT_EQ(std::vector<UINT>{101}, BandIds(client.rebars[0]));
+    EXPECT_EQ(std::vector<UINT>{101}, BandIds(client_->rebars[0]));
 }
 
 // The server thread changes buttons while the client thread attaches,
 // clicks and detaches: neither may wait for the other for ever.
 TEST_F(ToolbarHostTest, ServerChangesWhileTheClientThreadAttachesAndClicks) {
-    test::VariantScope oe(false);
-    ClientWindow client(1);
     ToolbarPtr tb = MainHost().NewToolbar();
     ButtonPtr fixed = AddNamed(*tb, "Fixed", red_);
     std::atomic<bool> done{false}, clientRunning{false};
@@ -560,7 +544,7 @@ TEST_F(ToolbarHostTest, ServerChangesWhileTheClientThreadAttachesAndClicks) {
     // The server starts once the client thread works: the rounds overlap.
     size_t rounds = 0;
     do {
-        MainHost().Attach(client.main, 1);
+        MainHost().Attach(client_->main, 1);
         ASSERT_TRUE(IsWindow(tb->window));
         test::ClickButton(tb->window, fixed->commandId);
         test::Pump();
@@ -573,7 +557,7 @@ TEST_F(ToolbarHostTest, ServerChangesWhileTheClientThreadAttachesAndClicks) {
     for (const Click& c : g_clicks) EXPECT_EQ(fixed->commandId, c.buttonId);
     EXPECT_EQ(1u, tb->Buttons().size());
     EXPECT_FALSE(fixed->HasSubButtons());
-    MainHost().Attach(client.main, 1);
+    MainHost().Attach(client_->main, 1);
     EXPECT_EQ(1, SendMessageA(tb->window, TB_BUTTONCOUNT, 0, 0));
 }
 
