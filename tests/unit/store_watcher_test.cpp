@@ -438,24 +438,22 @@ TEST(StoreWatcher, AStoreClassThatFailsLeavesAWatcherThatAnswersFailures) {
     ManagerWatcherAside aside;
     plume::test::FakeStoreClass factory(g_storeTable, E_OUTOFMEMORY);
     ASSERT_HRESULT_SUCCEEDED(factory.registered());
-    {
-        plume::PLUMEMessageStoreWM watcher;
-        EXPECT_EQ(E_OUTOFMEMORY, watcher.HookStoreClass());
-        EXPECT_FALSE(watcher.IsStoreCaptured());
-        IUnknown* store = reinterpret_cast<IUnknown*>(1);
-        EXPECT_EQ(E_FAIL, watcher.GetStore(&store));
-        EXPECT_EQ(nullptr, store);
-        EXPECT_EQ(0xFFFFFFFFu, watcher.GetLastMessageId(4));
-        IUnknown* folder = nullptr;
-        EXPECT_EQ(E_FAIL, watcher.OpenFolder(4, &folder));
-        // Watching starts (its window exists) but nothing registers.
-        watcher.StartWatching();
-        EXPECT_TRUE(watcher.enabled());
-        EXPECT_NE(nullptr, watcher.callbackWindow());
-        EXPECT_EQ(E_FAIL, watcher.RegisterMessageNotification(4));
-        watcher.StopWatching();
-        EXPECT_EQ(nullptr, watcher.callbackWindow());
-    }
+    plume::PLUMEMessageStoreWM watcher;
+    EXPECT_EQ(E_OUTOFMEMORY, watcher.HookStoreClass());
+    EXPECT_FALSE(watcher.IsStoreCaptured());
+    IUnknown* store = reinterpret_cast<IUnknown*>(1);
+    EXPECT_EQ(E_FAIL, watcher.GetStore(&store));
+    EXPECT_EQ(nullptr, store);
+    EXPECT_EQ(0xFFFFFFFFu, watcher.GetLastMessageId(4));
+    IUnknown* folder = nullptr;
+    EXPECT_EQ(E_FAIL, watcher.OpenFolder(4, &folder));
+    // Watching starts (its window exists) but nothing registers.
+    watcher.StartWatching();
+    EXPECT_TRUE(watcher.enabled());
+    EXPECT_NE(nullptr, watcher.callbackWindow());
+    EXPECT_EQ(E_FAIL, watcher.RegisterMessageNotification(4));
+    watcher.StopWatching();
+    EXPECT_EQ(nullptr, watcher.callbackWindow());
 }
 
 TEST(StoreWatcher, FolderKindsAndTheNullCallback) {

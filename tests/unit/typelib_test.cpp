@@ -156,12 +156,6 @@ const std::vector<Coclass> kClasses = {
     {"OEToolbar", "{12BAF145-264C-464B-9D58-C83B3781DD4C}", "IOEToolbar", "IOEToolbarEvents"},
 };
 
-std::string Narrow(const wchar_t* s) {
-    std::string out;
-    for (; s && *s; ++s) out += static_cast<char>(*s);
-    return out;
-}
-
 GUID ParseGuid(const char* text) {
     GUID g{};
     std::wstring w(text, text + strlen(text));
@@ -172,7 +166,7 @@ GUID ParseGuid(const char* text) {
 std::string Documentation(ITypeInfo* info, MEMBERID id, bool helpString = false) {
     bstr name, doc;
     info->GetDocumentation(id, name.put(), doc.put(), nullptr, nullptr);
-    return Narrow((helpString ? doc : name).get());
+    return plume::AnsiFromBstr((helpString ? doc : name).get());
 }
 
 std::string TypeName(ITypeInfo* info, const TYPEDESC& t) {
@@ -207,7 +201,7 @@ std::string Params(ITypeInfo* info, const FUNCDESC& f) {
         if (flags & PARAMFLAG_FRETVAL) out += "retval ";
         out += TypeName(info, e.tdesc) + " ";
         UINT n = static_cast<UINT>(i) + 1;
-        out += (n < got && names[n] && *names[n]) ? Narrow(names[n]) : "(unnamed)";
+        out += (n < got && names[n] && *names[n]) ? plume::AnsiFromBstr(names[n]) : "(unnamed)";
     }
     for (UINT k = 0; k < got; ++k) SysFreeString(names[k]);
     return out;
@@ -239,8 +233,8 @@ TEST_F(TypeLibTest, LibraryAttributesAndResource) {
 
     bstr name, doc;
     ASSERT_EQ(S_OK, lib_->GetDocumentation(-1, name.put(), doc.put(), nullptr, nullptr));
-    EXPECT_EQ("PLUME", Narrow(name.get()));
-    EXPECT_EQ("Vexlor PLUME library", Narrow(doc.get()));
+    EXPECT_EQ("PLUME", plume::AnsiFromBstr(name.get()));
+    EXPECT_EQ("Vexlor PLUME library", plume::AnsiFromBstr(doc.get()));
 
     // Six classes, twelve interfaces and two enumerations, nothing else.
     EXPECT_EQ(20u, lib_->GetTypeInfoCount());
@@ -290,7 +284,7 @@ TEST_F(TypeLibTest, InterfacesAndEventInterfaces) {
                 ASSERT_EQ(S_OK, baseInfo->GetContainingTypeLib(baseLib.put(), &index));
                 bstr libName;
                 baseLib->GetDocumentation(-1, libName.put(), nullptr, nullptr, nullptr);
-                EXPECT_EQ("stdole", Narrow(libName.get()));
+                EXPECT_EQ("stdole", plume::AnsiFromBstr(libName.get()));
             }
 
             for (UINT n = 0; n < funcs && n < want.methods.size(); ++n) {
