@@ -347,6 +347,9 @@ protected:
         test::UseOpenManager();
         test::HeardEvents().clear();
         g_clientCommands.clear();
+        // A registry an earlier test left took its ids above this test's floor,
+        // from a process whose many tests may have used them all up.
+        OEMenuRegistry::DestroyGlobal();
         objects_ = LiveObjectCount();
         OEMenuRegistry::Global(true);
     }
