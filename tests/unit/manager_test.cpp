@@ -229,21 +229,24 @@ TEST(CallbackWindow, ASinkThatFailsOrReleasesItsRootDoesNotStopDelivery) {
 }
 
 TEST(EventGate, NothingIsRaisedOnceShutdownBegins) {
-    PLUMEManager* manager = PLUMEManager::Get(true);
-    Root root;
-    ASSERT_TRUE(manager->EnterEvent());
-    EXPECT_EQ(1, manager->EventsInProgress());
-    manager->LeaveEvent();
-    EXPECT_EQ(0, manager->EventsInProgress());
+    {
+        PLUMEManager* manager = PLUMEManager::Get(true);
+        Root root;
+        ASSERT_TRUE(manager->EnterEvent());
+        EXPECT_EQ(1, manager->EventsInProgress());
+        manager->LeaveEvent();
+        EXPECT_EQ(0, manager->EventsInProgress());
 
-    manager->SetShuttingDown();
-    EXPECT_FALSE(manager->EnterEvent());
-    EXPECT_EQ(0, manager->EventsInProgress());
-    plume::PostMessageDownload(0);
-    // A poster waiting for a folder event is released rather than left hanging.
-    plume::PostFolderSelectionChanged(3);
-    Pump();
-    EXPECT_TRUE(root.sink->calls.empty());
+        manager->SetShuttingDown();
+        EXPECT_FALSE(manager->EnterEvent());
+        EXPECT_EQ(0, manager->EventsInProgress());
+        plume::PostMessageDownload(0);
+        // A poster waiting for a folder event is released rather than left hanging.
+        plume::PostFolderSelectionChanged(3);
+        Pump();
+        EXPECT_TRUE(root.sink->calls.empty());
+    }
+    plume::test::FreshManager();  // the next test's, with its gate open
 }
 
 LRESULT CALLBACK CountingProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
