@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "client_numbers.h"
+#include "fake_table_object.h"
 
 namespace plume::test {
 
@@ -16,8 +17,6 @@ using client_numbers::kFillSlot;
 using client_numbers::kRowIndexSlot;
 using client_numbers::kRowMessageIdSlot;
 using client_numbers::kTableSlotOE;
-
-using AnyFn = void (*)();
 
 struct FakeList {
     const AnyFn* vtbl;
@@ -36,14 +35,8 @@ struct FakeTable {
     FakeList* list;
 };
 
-inline ULONG STDMETHODCALLTYPE FakeListAddRef(FakeList* self) { return ++self->refs; }
+// The list lives on the test's stack: its last release frees nothing.
 inline ULONG STDMETHODCALLTYPE FakeListRelease(FakeList* self) { return --self->refs; }
-inline HRESULT STDMETHODCALLTYPE FakeListQI(FakeList* self, REFIID, void** out) {
-    ++self->refs;
-    *out = self;
-    return S_OK;
-}
-inline HRESULT STDMETHODCALLTYPE FakeOther(FakeList*) { return E_NOTIMPL; }
 inline HRESULT STDMETHODCALLTYPE FakeFill(FakeList* self, INT64 id, UINT_PTR a3, UINT_PTR a4, UINT_PTR a5,
                                           UINT_PTR a6) {
     self->lastFill = {static_cast<UINT_PTR>(id), a3, a4, a5, a6};
@@ -82,10 +75,8 @@ inline HRESULT STDMETHODCALLTYPE FakeGetTable(FakeList* self, FakeTable** out) {
 }
 
 inline void BuildFakeListTables() {
-    for (auto& e : g_fakeListVtbl) e = reinterpret_cast<AnyFn>(FakeOther);
-    for (auto& e : g_fakeTableVtbl) e = reinterpret_cast<AnyFn>(FakeOther);
-    g_fakeListVtbl[0] = reinterpret_cast<AnyFn>(FakeListQI);
-    g_fakeListVtbl[1] = reinterpret_cast<AnyFn>(FakeListAddRef);
+    FillFakeTable<FakeList>(g_fakeListVtbl, 22);
+    for (auto& e : g_fakeTableVtbl) e = reinterpret_cast<AnyFn>(&FakeNotImpl<FakeTable>);
     g_fakeListVtbl[2] = reinterpret_cast<AnyFn>(FakeListRelease);
     g_fakeListVtbl[kFillSlot] = reinterpret_cast<AnyFn>(FakeFill);
     g_fakeListVtbl[kTableSlotOE] = reinterpret_cast<AnyFn>(FakeGetTable);

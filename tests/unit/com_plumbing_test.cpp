@@ -209,8 +209,6 @@ TEST_F(ComPlumbingTest, LateBoundCallsGoThroughTheTypeLibrary) {
 }
 
 TEST_F(ComPlumbingTest, FailedCallsLeaveErrorInfoNamingTheMethod) {
-    com_ptr<IPLUMEObj> root = Create(CLSID_PLUMEObj).query<IPLUMEObj>(IID_IPLUMEObj);
-    EXPECT_EQ(E_POINTER, root->GetID(nullptr));
     // A failing method reached late-bound: the exception names the method.
     // (A menu item's name of more than 255 characters is refused.)
     com_ptr<IDispatch> item = Create(CLSID_OEMenuItem).query<IDispatch>(IID_IDispatch);
@@ -450,6 +448,15 @@ static void CallBackOnFirstCall(SinkThread& sink, RecordingSink* library) {
     };
 }
 
+// Advises `thread`'s sink on `cp` through its proxy, as another apartment's
+// sink is; its cookie, 0 when that failed.
+static DWORD AdviseProxy(plume::ConnectionPoint& cp, SinkThread& thread) {
+    com_ptr<IDispatch> proxy = thread.TakeProxy();
+    DWORD cookie = 0;
+    EXPECT_EQ(S_OK, proxy ? cp.Advise(proxy.get(), &cookie) : E_POINTER);
+    return cookie;
+}
+
 // A handler that calls back into the library, which raises another event
 // there and then: the inner event is delivered too (on a delivery thread of
 // its own) and nobody is taken for hung.
@@ -457,10 +464,7 @@ TEST_F(ComPlumbingTest, AnEventRaisedInsideAnotherSinksCallIsDeliveredToo) {
     CountingContainer container;
     plume::ConnectionPoint cp(&container, DIID_IOEToolbarEvents);
     SinkThread other(DIID_IOEToolbarEvents);
-    com_ptr<IDispatch> proxy = other.TakeProxy();
-    DWORD cookie = 0;
-    ASSERT_EQ(S_OK, cp.Advise(proxy.get(), &cookie));
-    proxy.reset();
+    ASSERT_NE(0u, AdviseProxy(cp, other));
 
     // What the handler calls: an object of this thread that raises the inner event.
     auto library = com_ptr<RecordingSink>::attach(new RecordingSink(DIID_IOEToolbarEvents));
@@ -494,9 +498,7 @@ TEST_F(ComPlumbingTest, SinksOfOtherApartmentsHearAnEventInOrderPastOneThatHangs
     plume::critical_section orderLock;
     std::vector<int> order;
     for (int i = 0; i < 3; ++i) {
-        com_ptr<IDispatch> proxy = threads[i]->TakeProxy();
-        ASSERT_TRUE(proxy);
-        ASSERT_EQ(S_OK, cp.Advise(proxy.get(), &cookies[i]));
+        ASSERT_NE(0u, cookies[i] = AdviseProxy(cp, *threads[i]));
         threads[i]->sink()->onCall = [&, i](const plume::test::SinkCall&) {
             plume::cs_lock hold(orderLock);
             order.push_back(i);
@@ -562,11 +564,7 @@ TEST_F(ComPlumbingTest, LettingGoOfASinkThatStoppedAnsweringNeverWaitsForIt) {
     SinkThread unadvised(DIID_IOEToolbarEvents), dropped(DIID_IOEToolbarEvents), queued(DIID_IOEToolbarEvents);
     SinkThread* threads[3] = {&unadvised, &dropped, &queued};
     DWORD cookies[3] = {};
-    for (int i = 0; i < 3; ++i) {
-        com_ptr<IDispatch> proxy = threads[i]->TakeProxy();
-        ASSERT_TRUE(proxy);
-        ASSERT_EQ(S_OK, cp->Advise(proxy.get(), &cookies[i]));
-    }
+    for (int i = 0; i < 3; ++i) ASSERT_NE(0u, cookies[i] = AdviseProxy(*cp, *threads[i]));
     const LONG queuedBefore = plume::GetSinkDeliveryStats().queuedReleases;
     const LONG idleRefs = unadvised.sink()->refs();
     EXPECT_GT(idleRefs, 1) << "the library holds the sink";
@@ -582,9 +580,9 @@ TEST_F(ComPlumbingTest, LettingGoOfASinkThatStoppedAnsweringNeverWaitsForIt) {
     unadvised.Hang();
     dropped.Hang();
     std::atomic<bool> watchdogFired{false};
-    HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    const plume::unique_handle done(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     std::thread watchdog([&] {
-        if (WaitForSingleObject(done, 15000) == WAIT_TIMEOUT) {
+        if (WaitForSingleObject(done.get(), 15000) == WAIT_TIMEOUT) {
             watchdogFired = true;
             for (SinkThread* t : threads) t->Resume();
         }
@@ -593,9 +591,8 @@ TEST_F(ComPlumbingTest, LettingGoOfASinkThatStoppedAnsweringNeverWaitsForIt) {
     EXPECT_EQ(S_OK, cp->Unadvise(cookies[2]));
     cp.reset();
     EXPECT_FALSE(watchdogFired) << "letting go of a sink waited for its apartment";
-    SetEvent(done);
+    SetEvent(done.get());
     watchdog.join();
-    CloseHandle(done);
 
     for (SinkThread* t : threads) t->Resume();
     ASSERT_TRUE(PumpUntil([&] { return queued.sink()->calls.size() >= 1 && dropped.sink()->refs() == 1 &&

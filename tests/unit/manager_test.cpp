@@ -22,9 +22,9 @@
 #include "object_events.h"
 #include "pumping_wait.h"
 #include "server/server_lifecycle.h"
-#include "ui/menu_registry.h"
 #include "ui/oe_menu.h"
 #include "variant_scope.h"
+#include "window_class.h"
 
 using plume::com_ptr;
 using plume::PLUMEManager;
@@ -54,12 +54,11 @@ TEST(Identifiers, AFreshProcessStartsEveryKindWhereTheContractSaysAndNeverRepeat
         const BOOL started = CreateProcessW(exe, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
         SetEnvironmentVariableA("PLUME_TEST_FRESH_PROCESS", nullptr);
         ASSERT_TRUE(started);
+        const plume::unique_handle process(pi.hProcess), thread(pi.hThread);
         DWORD code = STILL_ACTIVE;
         EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(pi.hProcess, 60000));
         GetExitCodeProcess(pi.hProcess, &code);
         EXPECT_EQ(0u, code) << "the checks in the fresh process failed";
-        CloseHandle(pi.hThread);
-        CloseHandle(pi.hProcess);
         return;
     }
     using plume::test::IdOf;
@@ -136,25 +135,6 @@ TEST(Manager, MenuItemRecordsInheritTheirOwner) {
     EXPECT_EQ((std::vector<LONG>{50110, 50111, 50112}), manager->MenuItemIdsOf(17));
     manager->RemoveMenuItemRecord(50110);
     EXPECT_TRUE(manager->MenuItemIdsOf(17).empty()) << "a parent's record takes its sub-items' along";
-
-    // An item of a message window's own registry is heard there only, and
-    // its record goes with the window.
-    plume::OEMenuRegistry global(nullptr, 0);
-    auto own = global.NewCopy(OE_ALL_MSG_WND, reinterpret_cast<HWND>(static_cast<INT_PTR>(0x4242)));
-    manager->AddMenuItemRecord(50120, menu->RegistryKey(), -1, own);
-    manager->AddMenuItemRecord(50121, menu->RegistryKey(), -1, nullptr);
-    ASSERT_TRUE(manager->FindMenuItemRecord(50120, &record));
-    EXPECT_TRUE(record.HeardIn(0x4242));
-    EXPECT_FALSE(record.HeardIn(-1) || record.HeardIn(0x4343));
-    ASSERT_TRUE(manager->FindMenuItemRecord(50121, &record));
-    EXPECT_TRUE(record.HeardIn(-1) && record.HeardIn(0x4242));
-    own->Close();
-    EXPECT_EQ((std::vector<LONG>{50121}), manager->MenuItemIdsOf(17));
-    manager->RemoveMenuItemRecordsOf(17);
-    EXPECT_TRUE(manager->MenuItemIdsOf(17).empty());
-
-    LONG menuId = manager->TakeMenuId();
-    EXPECT_EQ(menuId + 1, manager->TakeMenuId());
 }
 
 TEST(CallbackWindow, DownloadNoticesReachEveryRootInOrder) {
@@ -180,18 +160,15 @@ TEST(CallbackWindow, FolderChangeWaitsUntilRaisedAndResetsEnumerations) {
     PLUMEManager* manager = PLUMEManager::Get(true);
     Root root;
     manager->selectedMessageIds = {11, 12, 13};
-    LONG first = 0;
-    ASSERT_EQ(S_OK, root.obj->GetFirstSelectedMessageID(&first));
-    ASSERT_EQ(11, first);
+    ASSERT_EQ(11, plume::test::Get(root.obj, &IPLUMEObj::GetFirstSelectedMessageID));
     // Posting and waiting on the thread that owns the window: the wait itself
     // dispatches the message, so it returns once the event was raised.
     plume::PostFolderSelectionChanged(7);
     ASSERT_EQ(1u, root.sink->calls.size());
     EXPECT_EQ(root_event::kFolderSelectionChanged, root.sink->calls[0].dispid);
     EXPECT_EQ(std::vector<long>{7}, root.sink->calls[0].args);
-    LONG next = 0;
-    EXPECT_EQ(S_OK, root.obj->GetNextSelectedMessageID(&next));
-    EXPECT_EQ(-1, next) << "the enumeration was reset (12 would follow 11)";
+    EXPECT_EQ(-1, plume::test::Get(root.obj, &IPLUMEObj::GetNextSelectedMessageID))
+        << "the enumeration was reset (12 would follow 11)";
     manager->selectedMessageIds.clear();
 }
 
@@ -252,21 +229,24 @@ TEST(CallbackWindow, ASinkThatFailsOrReleasesItsRootDoesNotStopDelivery) {
 }
 
 TEST(EventGate, NothingIsRaisedOnceShutdownBegins) {
-    PLUMEManager* manager = PLUMEManager::Get(true);
-    Root root;
-    ASSERT_TRUE(manager->EnterEvent());
-    EXPECT_EQ(1, manager->EventsInProgress());
-    manager->LeaveEvent();
-    EXPECT_EQ(0, manager->EventsInProgress());
+    {
+        PLUMEManager* manager = PLUMEManager::Get(true);
+        Root root;
+        ASSERT_TRUE(manager->EnterEvent());
+        EXPECT_EQ(1, manager->EventsInProgress());
+        manager->LeaveEvent();
+        EXPECT_EQ(0, manager->EventsInProgress());
 
-    manager->SetShuttingDown();
-    EXPECT_FALSE(manager->EnterEvent());
-    EXPECT_EQ(0, manager->EventsInProgress());
-    plume::PostMessageDownload(0);
-    // A poster waiting for a folder event is released rather than left hanging.
-    plume::PostFolderSelectionChanged(3);
-    Pump();
-    EXPECT_TRUE(root.sink->calls.empty());
+        manager->SetShuttingDown();
+        EXPECT_FALSE(manager->EnterEvent());
+        EXPECT_EQ(0, manager->EventsInProgress());
+        plume::PostMessageDownload(0);
+        // A poster waiting for a folder event is released rather than left hanging.
+        plume::PostFolderSelectionChanged(3);
+        Pump();
+        EXPECT_TRUE(root.sink->calls.empty());
+    }
+    plume::test::FreshManager();  // the next test's, with its gate open
 }
 
 LRESULT CALLBACK CountingProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -282,11 +262,8 @@ LRESULT CALLBACK CountingProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPa
 // WM_QUIT ends the dispatching of posted messages (sent ones are still
 // served) and is posted again, once, when the waiter goes.
 TEST(PumpingWait, ServesMessagesAndKeepsAQuitForTheClientsLoop) {
-    WNDCLASSA wc{};
-    wc.lpfnWndProc = CountingProc;
-    wc.lpszClassName = "PlumeWaitTest";
-    RegisterClassA(&wc);
-    HWND window = CreateWindowA("PlumeWaitTest", "", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    HWND window = CreateWindowA(plume::test::WindowClass("PlumeWaitTest", CountingProc), "", 0, 0, 0, 10, 10, nullptr,
+                                nullptr, nullptr, nullptr);
     ASSERT_NE(nullptr, window);
     std::vector<UINT> seen;
     SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&seen));
@@ -312,15 +289,10 @@ TEST(PumpingWait, ServesMessagesAndKeepsAQuitForTheClientsLoop) {
         EXPECT_EQ(0u, pump.wait(5000, reinterpret_cast<HANDLE>(0x7770)));
     }
     // The held message and the quit are queued again, the quit once and last.
-    std::vector<UINT> queued;
+    std::vector<std::pair<UINT, WPARAM>> queued;
     MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        queued.push_back(msg.message);
-        if (msg.message == WM_QUIT) {
-            EXPECT_EQ(3u, msg.wParam);
-        }
-    }
-    EXPECT_EQ((std::vector<UINT>{WM_USER + 6, WM_USER + 7, WM_QUIT}), queued);
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) queued.push_back({msg.message, msg.wParam});
+    EXPECT_EQ((std::vector<std::pair<UINT, WPARAM>>{{WM_USER + 6, 0}, {WM_USER + 7, 0}, {WM_QUIT, 3}}), queued);
     DestroyWindow(window);
 }
 

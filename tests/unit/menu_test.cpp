@@ -25,6 +25,7 @@
 #include "ui/menu_registry.h"
 #include "ui/oe_menu_item.h"
 #include "ui/toolbar_registry.h"
+#include "window_class.h"
 
 namespace plume {
 namespace {
@@ -32,6 +33,7 @@ namespace {
 using test::Heard;
 using test::IdOf;
 using test::Listen;
+using test::NewRoot;
 using test::Pump;
 using namespace test::client_numbers;
 constexpr LONG kFirstItemId = kFirstMenuItemId, kIdsPerWindow = kMenuItemBlock;
@@ -345,6 +347,9 @@ protected:
         test::UseOpenManager();
         test::HeardEvents().clear();
         g_clientCommands.clear();
+        // A registry an earlier test left took its ids above this test's floor,
+        // from a process whose many tests may have used them all up.
+        OEMenuRegistry::DestroyGlobal();
         objects_ = LiveObjectCount();
         OEMenuRegistry::Global(true);
     }
@@ -359,20 +364,14 @@ protected:
         Pump();
         EXPECT_EQ(objects_, LiveObjectCount());
     }
-    static com_ptr<IPLUMEObj> NewRoot() { return test::NewRoot(); }
     static com_ptr<IOEMenuItem> NewItem(IOEMenu* menu, const wchar_t* name) {
         ::OEMenuItem* raw = nullptr;
         EXPECT_EQ(S_OK, menu->CreateItem(bstr(name).get(), &raw));
         return com_ptr<IOEMenuItem>::attach(reinterpret_cast<IOEMenuItem*>(raw));
     }
     HWND NewNote() {
-        WNDCLASSA wc{};
-        wc.lpfnWndProc = NoteProc;
-        wc.lpszClassName = "ATH_Note";
-        UnregisterClassA("ATH_Note", nullptr);
-        RegisterClassA(&wc);
-        note_ = CreateWindowA("ATH_Note", "Note", WS_OVERLAPPEDWINDOW, 0, 0, 300, 200, nullptr, nullptr, nullptr,
-                              nullptr);
+        note_ = CreateWindowA(test::WindowClass("ATH_Note", NoteProc), "Note", WS_OVERLAPPEDWINDOW, 0, 0, 300, 200,
+                              nullptr, nullptr, nullptr, nullptr);
         AddMsgWnd(note_, false);
         return note_;
     }
@@ -540,14 +539,18 @@ TEST_F(MenuClassesTest, MessageWindowsGetTheirItemsAndConsumeTheirChoices) {
               test::HeardEvents());
 
     // An item hears choices only where it lives and only from menus: the
-    // window's own item not from the main window, none from a control.
+    // window's own item not from the main window nor another, none from a control.
     test::HeardEvents().clear();
     auto s5 = Listen(ownItem, DIID_IOEMenuItemEvents, "own");
-    PostMenuItemClick(-1, 2, ownId);
+    for (INT64 elsewhere : {INT64(-1), INT64(w) + 1}) PostMenuItemClick(elsewhere, 2, ownId);
     SendMessageA(note, WM_COMMAND, MAKEWPARAM(sharedId, 0), reinterpret_cast<LPARAM>(note));
     Pump();
     EXPECT_TRUE(test::HeardEvents().empty());
     EXPECT_EQ((std::vector<WORD>{101, static_cast<WORD>(sharedId)}), g_clientCommands);
+    SendMessageA(note, WM_COMMAND, MAKEWPARAM(ownId, 0), 0);
+    Pump();
+    ASSERT_FALSE(test::HeardEvents().empty());
+    EXPECT_EQ((Heard{"own", click_event::kMsgWndClick, {w}}), test::HeardEvents().front()) << "heard in its window";
 
     // RemoveAllMenuItems reaches open windows: their copies and their own items.
     EXPECT_EQ(S_OK, root->RemoveAllMenuItems());

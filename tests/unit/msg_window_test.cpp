@@ -11,24 +11,19 @@
 
 #include "bstr.h"
 #include "client_numbers.h"
-#include "com_calls.h"
 #include "host/hooks.h"
 #include "host/msg_content.h"
 #include "host/msg_wnd_list.h"
-#include "com_ptr.h"
 #include "host/oe_msg_wnd.h"
 #include "manager/callback_window.h"
-#include "manager/plume_manager.h"
 #include "manager/plume_obj.h"
+#include "object_events.h"
 #include "pumping_wait.h"
 #include "recipient_object.h"
-#include "recording_sink.h"
 #include "sink_thread.h"
-#include "server/class_objects.h"
 #include "unique_any.h"
 #include "variant_scope.h"
-
-#include <plume.h>
+#include "window_class.h"
 
 namespace {
 
@@ -41,16 +36,20 @@ struct Reports {
 };
 Reports* g_reports = nullptr;
 
+// The window's own procedure under the library's subclass: what the client
+// itself got.
+std::vector<std::pair<WPARAM, LPARAM>> g_clientCommands;
+LRESULT CALLBACK ClientNoteProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_COMMAND) g_clientCommands.push_back({wParam, lParam});
+    return DefWindowProcA(hwnd, message, wParam, lParam);
+}
+
 class MessageWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
         LoadLibraryA("msftedit.dll");
-        WNDCLASSA wc{};
-        wc.lpfnWndProc = DefWindowProcA;
-        for (const char* name : {"ATH_Note", "OE_Envelope", "ME_DocHost", "RichEdDoc Class"}) {
-            wc.lpszClassName = name;
-            RegisterClassA(&wc);
-        }
+        for (const char* name : {"ATH_Note", "OE_Envelope", "ME_DocHost", "RichEdDoc Class"})
+            plume::test::WindowClass(name);
         g_reports = &reports_;
         plume::HostNotifyCallbacks& cb = plume::Callbacks();
         cb.onMsgWndLifecycle = [](HWND w, int what) { g_reports->lifecycle.push_back({w, what}); };
@@ -61,10 +60,13 @@ protected:
         g_reports = nullptr;
     }
 
-    // An "ATH_Note" with an envelope and a plain-text body editor.
-    HWND MakeNote() {
+    // An "ATH_Note" with an envelope and a plain-text body editor; its own
+    // procedure records the commands it gets when `recordCommands`.
+    HWND MakeNote(bool recordCommands = false) {
         HWND note = CreateWindowA("ATH_Note", "Note", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 600, 400, nullptr, nullptr,
                                   nullptr, nullptr);
+        if (recordCommands) SetWindowLongPtrA(note, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ClientNoteProc));
+        g_clientCommands.clear();
         HWND envelope = CreateWindowA("OE_Envelope", "", WS_CHILD | WS_VISIBLE, 0, 0, 600, 100, note, nullptr,
                                       nullptr, nullptr);
         for (int id : {kTo, kCc, kSubject, kBcc}) {
@@ -145,29 +147,6 @@ TEST_F(MessageWindowTest, KindsOfEmbeddedViews) {
     EXPECT_EQ(2u, reports_.lifecycle.size());
 }
 
-TEST_F(MessageWindowTest, EnvelopeFieldsRoundTripUnicodeText) {
-    plume::test::VariantScope wm(true);
-    HWND note = MakeNote();
-    plume::OEPluginMsgWnd* record = plume::AddMsgWnd(note, false);
-    const std::wstring subject = L"Отчёт за квартал — 四半期報告 " + std::wstring(2000, L'x');
-    EXPECT_NE(0, plume::SetEnvelopeField(record, kSubject, subject.c_str()));
-    EXPECT_EQ(subject, plume::GetEnvelopeField(record, kSubject).str());
-    EXPECT_NE(0, plume::SetEnvelopeField(record, kTo, L"ana@example.org; bo@example.org"));
-    HWND envelope = FindWindowExA(note, nullptr, "OE_Envelope", nullptr);
-    EXPECT_EQ(L"ana@example.org; bo@example.org", Text(GetDlgItem(envelope, kTo)));
-    EXPECT_TRUE(SendMessageA(GetDlgItem(envelope, kTo), EM_GETMODIFY, 0, 0));
-    // A null text empties the field.
-    plume::SetEnvelopeField(record, kTo, nullptr);
-    EXPECT_EQ(L"", Text(GetDlgItem(envelope, kTo)));
-    // Windows Mail reads a hidden Bcc line as none.
-    plume::SetEnvelopeField(record, kBcc, L"hidden@example.org");
-    EXPECT_EQ(nullptr, plume::GetEnvelopeField(record, kBcc).get());
-    // A control the window does not have.
-    EXPECT_EQ(0, plume::SetEnvelopeField(record, 1002, L"x"));
-    EXPECT_EQ(nullptr, plume::GetEnvelopeField(record, 1002).get());
-    DestroyWindow(note);
-}
-
 // Outlook Express shows resolved recipients as embedded objects; reading a
 // field spells each one out as the text its clipboard data offers.
 TEST_F(MessageWindowTest, OutlookExpressReadsRecipientObjectsAsTheirText) {
@@ -189,15 +168,13 @@ TEST_F(MessageWindowTest, OutlookExpressReadsRecipientObjectsAsTheirText) {
               plume::GetEnvelopeField(record, kTo).str())
         << "an object without text is left out";
 
-    // Outlook Express reads a hidden line too; an empty one reads as none.
-    plume::SetEnvelopeField(record, kBcc, L"hidden@example.org");
-    EXPECT_EQ(L"hidden@example.org", plume::GetEnvelopeField(record, kBcc).str());
-    EXPECT_EQ(nullptr, plume::GetEnvelopeField(record, kCc).get());
+    EXPECT_EQ(nullptr, plume::GetEnvelopeField(record, kCc).get()) << "an empty line reads as none";
     DestroyWindow(note);
     EXPECT_EQ(0, plume::test::g_liveRecipients) << "the library kept a reference on a recipient";
 }
 
-// The window object reaches each envelope line by the client's own number.
+// The window object reaches each envelope line by the client's own number,
+// with Unicode text of any length, marked as changed as a user's typing is.
 TEST_F(MessageWindowTest, TheWindowObjectUsesTheClientsEnvelopeControls) {
     struct Line {
         int id;
@@ -214,18 +191,28 @@ TEST_F(MessageWindowTest, TheWindowObjectUsesTheClientsEnvelopeControls) {
         HWND note = MakeNote();
         plume::OEPluginMsgWnd* record = plume::AddMsgWnd(note, false);
         HWND envelope = FindWindowExA(note, nullptr, "OE_Envelope", nullptr);
-        ShowWindow(GetDlgItem(envelope, kBcc), SW_SHOW);
         {
             plume::com_ptr<plume::OEMsgWnd> w = plume::MakeObject<plume::OEMsgWnd>();
             w->Bind(record->id());
+            // A hidden Bcc line: Outlook Express reads it, Windows Mail reads none.
+            EXPECT_EQ(S_OK, w->SetBcc(plume::bstr(L"hidden@example.org").get()));
+            EXPECT_EQ(windowsMail ? L"" : L"hidden@example.org", plume::test::Text(w.get(), &IOEMsgWnd::GetBcc));
+            ShowWindow(GetDlgItem(envelope, kBcc), SW_SHOW);
             for (const Line& line : lines) {
-                const std::wstring text = L"line " + std::to_wstring(line.id);
+                const std::wstring text = L"Отчёт — 四半期 " + std::to_wstring(line.id) + std::wstring(2000, L'x');
+                HWND control = GetDlgItem(envelope, line.id);
                 EXPECT_EQ(S_OK, (w.get()->*line.set)(plume::bstr(text).get()));
-                EXPECT_EQ(text, Text(GetDlgItem(envelope, line.id))) << line.id;
-                SendMessageW(GetDlgItem(envelope, line.id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"typed"));
+                EXPECT_EQ(text, Text(control)) << line.id;
+                EXPECT_TRUE(SendMessageA(control, EM_GETMODIFY, 0, 0)) << line.id;
+                SendMessageW(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"typed"));
                 EXPECT_EQ(L"typed", plume::test::Text(w.get(), line.get)) << line.id;
             }
+            EXPECT_EQ(S_OK, w->SetTo(nullptr));
+            EXPECT_EQ(L"", Text(GetDlgItem(envelope, kTo))) << "a null text empties the line";
         }
+        // A control the window does not have.
+        EXPECT_EQ(0, plume::SetEnvelopeField(record, 1002, L"x"));
+        EXPECT_EQ(nullptr, plume::GetEnvelopeField(record, 1002).get());
         DestroyWindow(note);
     }
 }
@@ -249,19 +236,6 @@ TEST_F(MessageWindowTest, PlainTextBodyThroughTheWindowsOwnThread) {
     DestroyWindow(note);
 }
 
-// The window's own procedure under the library's subclass: what the client
-// itself got.
-std::vector<std::pair<WPARAM, LPARAM>> g_clientCommands;
-LRESULT CALLBACK ClientNoteProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_COMMAND) g_clientCommands.push_back({wParam, lParam});
-    return DefWindowProcA(hwnd, message, wParam, lParam);
-}
-
-void PumpAll() {
-    MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
-}
-
 // Registered messages that another program may post with any parameters.
 TEST_F(MessageWindowTest, OthersPostsOfTheLibrarysMessagesChangeNothing) {
     HWND note = MakeNote();
@@ -280,10 +254,8 @@ TEST_F(MessageWindowTest, OthersPostsOfTheLibrarysMessagesChangeNothing) {
 
 TEST_F(MessageWindowTest, ASendPressIsNeverLost) {
     plume::PLUMEManager* manager = plume::PLUMEManager::Get(true);
-    HWND note = MakeNote();
-    SetWindowLongPtrA(note, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ClientNoteProc));
+    HWND note = MakeNote(true);
     plume::OEPluginMsgWnd* record = plume::AddMsgWnd(note, false);
-    g_clientCommands.clear();
 
     // Nobody could hear the press (no server yet): the client sends as usual.
     plume::Callbacks().onMsgWndSendButton = [](HWND, int) { return 0; };
@@ -303,12 +275,11 @@ TEST_F(MessageWindowTest, ASendPressIsNeverLost) {
     manager->RaiseOnSendButtonMsgWndClicked(note, 0);
     EXPECT_EQ(0, record->sendPending);
     EXPECT_EQ(40411, manager->sendButtonCommand) << "the next store change skips its replay";
-    PumpAll();
+    plume::test::Pump();
     EXPECT_EQ((std::vector<std::pair<WPARAM, LPARAM>>{{kSend, static_cast<LPARAM>(-1)}}), g_clientCommands);
 
     DestroyWindow(note);
-    plume::PLUMEManager::DestroyInstance();
-    plume::PLUMEManager::SetOwnerThread(GetCurrentThreadId());
+    plume::test::FreshManager();  // the next test's, with its event gate open
 }
 
 // Serves this thread (the server thread here) until no Send press is held.
@@ -342,15 +313,13 @@ TEST_F(MessageWindowTest, APressWaitsForHandlersThatAnswerLate) {
         SCOPED_TRACE(c.name);
         plume::PLUMEManager* manager = plume::PLUMEManager::Get(true);
         SilenceScope silence{plume::SetSendPressSilenceForTesting(c.silenceMs)};
-        HWND note = MakeNote();
-        SetWindowLongPtrA(note, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ClientNoteProc));
+        HWND note = MakeNote(true);
         plume::OEPluginMsgWnd* record = plume::AddMsgWnd(note, false);
         reports = 0;
         plume::Callbacks().onMsgWndSendButton = [](HWND, int) {
             ++reports;
             return 1;
         };
-        g_clientCommands.clear();
 
         plume::unique_handle letGo(CreateEventA(nullptr, TRUE, FALSE, nullptr));
         HRESULT cancelled = E_PENDING;
@@ -381,13 +350,13 @@ TEST_F(MessageWindowTest, APressWaitsForHandlersThatAnswerLate) {
             ASSERT_EQ(1, record->sendPending);
             manager->RaiseOnSendButtonMsgWndClicked(note, 0);
             EXPECT_EQ(1u, manager->HeldSendPressCount()) << "the handler did not answer within its bound";
-            PumpAll();
+            plume::test::Pump();
             EXPECT_TRUE(g_clientCommands.empty());
             // A second press while the first is held is swallowed.
             SendMessageA(note, WM_COMMAND, kSend, 0);
             EXPECT_EQ(1, reports);
             EXPECT_TRUE(ServeWhileHeld(manager, 20000));
-            PumpAll();
+            plume::test::Pump();
             EXPECT_TRUE(g_clientCommands.empty()) << "a press its handler may cancel went on";
             if (c.answers) {
                 EXPECT_EQ(S_OK, cancelled);
@@ -402,44 +371,34 @@ TEST_F(MessageWindowTest, APressWaitsForHandlersThatAnswerLate) {
                 plume::pumping_wait().wait(500);
                 manager->RaiseOnSendButtonMsgWndClicked(note, 0);
                 EXPECT_TRUE(ServeWhileHeld(manager, 20000));
-                PumpAll();
+                plume::test::Pump();
                 EXPECT_EQ((std::vector<std::pair<WPARAM, LPARAM>>{{kSend, static_cast<LPARAM>(-1)}}),
                           g_clientCommands);
             }
         }
         root.reset();
         DestroyWindow(note);
-        plume::PLUMEManager::DestroyInstance();
-        plume::PLUMEManager::SetOwnerThread(GetCurrentThreadId());
+        plume::test::FreshManager();
     }
 }
 
 TEST_F(MessageWindowTest, EveryObjectOfAWindowHearsItCloseAndCanBeLetGo) {
     HWND note = MakeNote();
     plume::OEPluginMsgWnd* record = plume::AddMsgWnd(note, false);
-    using Sink = plume::test::RecordingSink;
     plume::com_ptr<plume::OEMsgWnd> first = plume::MakeObject<plume::OEMsgWnd>(),
                                     second = plume::MakeObject<plume::OEMsgWnd>();
-    std::vector<plume::com_ptr<Sink>> sinks;
+    std::vector<plume::com_ptr<plume::test::RecordingSink>> sinks;
     for (auto* w : {first.get(), second.get()}) {
         w->Bind(record->id());
-        sinks.push_back(plume::com_ptr<Sink>::attach(new Sink(DIID_IOEMsgWndEvents)));
-        plume::com_ptr<IConnectionPoint> cp;
-        plume::com_ptr<IOEMsgWnd>(w).query<IConnectionPointContainer>(IID_IConnectionPointContainer)
-            ->FindConnectionPoint(DIID_IOEMsgWndEvents, cp.put());
-        DWORD cookie = 0;
-        ASSERT_EQ(S_OK, cp->Advise(sinks.back().get(), &cookie));
+        sinks.push_back(plume::test::Advise(static_cast<IOEMsgWnd*>(w), DIID_IOEMsgWndEvents));
+        ASSERT_TRUE(sinks.back());
     }
     plume::PLUMEManager::Get(true)->RaiseOnMsgWndClosed(record->id(), 0);
-    for (auto& sink : sinks) {
-        ASSERT_EQ(1u, sink->calls.size()) << "each object hears OnClose";
-        EXPECT_EQ(3, sink->calls[0].dispid);
-    }
+    for (auto& sink : sinks)
+        EXPECT_EQ(std::vector<DISPID>{msgwnd_event::kClose}, sink->Dispids()) << "each object hears OnClose";
     // A window being removed can take itself back from the objects.
     plume::PLUMEManager::Get(true)->UnbindMsgWnds(record);
-    LONG id = 0;
-    first->GetID(&id);
-    EXPECT_EQ(-1, id);
+    EXPECT_EQ(-1, plume::test::IdOf(first));
     EXPECT_FALSE(second->bound());
     DestroyWindow(note);
     EXPECT_EQ(0u, plume::MsgWndCount());
@@ -452,14 +411,14 @@ TEST_F(MessageWindowTest, RemovalWaitsForHoldersWithoutSpinningAndThenUnbindsThe
     // thread does, and lets go only when asked to unbind.
     static HANDLE release;
     release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    HANDLE held = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    const plume::unique_handle held(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     std::thread holder([&] {
         plume::LockMsgWnd(record);
-        SetEvent(held);
+        SetEvent(held.get());
         WaitForSingleObject(release, 30000);
         plume::UnlockMsgWnd(record);
     });
-    WaitForSingleObject(held, 5000);
+    WaitForSingleObject(held.get(), 5000);
     static int unbinds;
     unbinds = 0;
     plume::SetMsgWndUnbinder([](plume::OEPluginMsgWnd*) {
@@ -485,7 +444,6 @@ TEST_F(MessageWindowTest, RemovalWaitsForHoldersWithoutSpinningAndThenUnbindsThe
     plume::SetMsgWndUnbinder(nullptr);
     plume::SetMsgWndUnbindGrace(plume::kMsgWndUnbindGraceMs);
     CloseHandle(release);
-    CloseHandle(held);
 }
 
 TEST(RebuildDocument, KeepsEverythingAroundTheBody) {
@@ -499,10 +457,6 @@ TEST(RebuildDocument, KeepsEverythingAroundTheBody) {
     // The search is case-sensitive, as the document object writes upper case.
     EXPECT_EQ(L"<HTML><BODY>x</BODY></HTML>", plume::RebuildDocument(L"<html><body></body></html>", L"x"));
 }
-
-}  // namespace
-
-namespace {
 
 // An OEMsgWnd made through its class object is never bound: every call
 // succeeds with nothing.

@@ -18,20 +18,17 @@
 
 namespace plume::test {
 
-// The manager, made afresh when an earlier test closed its event gate for good.
-inline void UseOpenManager() {
-    if (PLUMEManager* m = PLUMEManager::Get(false); m && m->ShuttingDown()) {
-        PLUMEManager::DestroyInstance();
-        PLUMEManager::SetOwnerThread(GetCurrentThreadId());
-    }
-    PLUMEManager::Get(true);
-}
-
 // A manager made afresh, whatever earlier tests left.
 inline PLUMEManager* FreshManager() {
     PLUMEManager::DestroyInstance();
     PLUMEManager::SetOwnerThread(GetCurrentThreadId());
     return PLUMEManager::Get(true);
+}
+
+// The manager, made afresh when an earlier test closed its event gate for good.
+inline void UseOpenManager() {
+    if (PLUMEManager* m = PLUMEManager::Get(false); m && m->ShuttingDown()) FreshManager();
+    PLUMEManager::Get(true);
 }
 
 inline void Pump() {

@@ -9,6 +9,7 @@
 
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "com_ptr.h"
@@ -24,6 +25,7 @@
 #include "test_paths.h"
 #include "ui/toolbar_registry.h"
 #include "unique_any.h"
+#include "window_class.h"
 
 using plume::com_ptr;
 using plume::PLUMEManager;
@@ -134,7 +136,7 @@ TEST(MessageListBinder, LeavesAnEntryThatSomeoneElseReplacedAndReportsCreationFa
         auto binder = std::make_shared<TestBinder>(&list);
         ASSERT_EQ(S_OK, binder->SetHook());
         const AnyFn ours = plume::test::g_fakeListVtbl[kFillSlot];
-        const AnyFn theirs = reinterpret_cast<AnyFn>(plume::test::FakeOther);
+        const AnyFn theirs = reinterpret_cast<AnyFn>(&plume::test::FakeNotImpl<FakeList>);
         plume::WriteTableEntry(reinterpret_cast<plume::MessageListMethod*>(&plume::test::g_fakeListVtbl[kFillSlot]),
                                reinterpret_cast<plume::MessageListMethod>(theirs));
         binder->RemoveHook();
@@ -156,8 +158,8 @@ TEST(MessageListBinder, LeavesAnEntryThatSomeoneElseReplacedAndReportsCreationFa
 
 TEST(MessageListBinder, WindowsMailReachesTheClientClassThroughMsoeBesideTheExecutable) {
     // The binder lets go of the module; the client holds its own.
-    HMODULE msoe = LoadLibraryW((plume::test::BinaryDirW() + L"msoe.dll").c_str());
-    ASSERT_NE(nullptr, msoe);
+    const plume::unique_hmodule msoe(LoadLibraryW((plume::test::BinaryDirW() + L"msoe.dll").c_str()));
+    ASSERT_TRUE(msoe);
     BinderScope scope(nullptr);
     plume::VexMessageListWM binder;
     com_ptr<IUnknown> object;
@@ -180,10 +182,6 @@ TEST(MessageListBinder, WindowsMailReachesTheClientClassThroughMsoeBesideTheExec
     binder.Clear();
     binder.RemoveHook();
     EXPECT_EQ(original, table[kFillSlot]);
-    messageTable.reset();
-    again.reset();
-    object.reset();
-    FreeLibrary(msoe);
 }
 
 // ----------------------------------------------------------- the client's windows
@@ -232,30 +230,20 @@ struct ClientWindows {
     ClientWindows() {
         INITCOMMONCONTROLSEX icc{sizeof icc, ICC_TREEVIEW_CLASSES | ICC_LISTVIEW_CLASSES};
         InitCommonControlsEx(&icc);
-        WNDCLASSA wc{};
-        wc.lpfnWndProc = ClientMain;
-        wc.lpszClassName = "ThorBrowserWndClass";
-        RegisterClassA(&wc);
-        wc.lpfnWndProc = DefWindowProcA;
-        wc.lpszClassName = "Outlook Express Message View";
-        RegisterClassA(&wc);
-        wc.lpszClassName = "Outlook Express Message List";
-        RegisterClassA(&wc);
-        main = CreateWindowA("ThorBrowserWndClass", "client", WS_OVERLAPPEDWINDOW, 0, 0, 800, 600, nullptr, nullptr,
-                             nullptr, nullptr);
+        using plume::test::WindowClass;
+        main = CreateWindowA(WindowClass("ThorBrowserWndClass", ClientMain), "client", WS_OVERLAPPEDWINDOW, 0, 0, 800,
+                             600, nullptr, nullptr, nullptr, nullptr);
         tree = CreateWindowA(WC_TREEVIEWA, "", WS_CHILD | WS_VISIBLE, 0, 0, 200, 600, main, nullptr, nullptr, nullptr);
-        HWND view = CreateWindowA("Outlook Express Message View", "", WS_CHILD | WS_VISIBLE, 200, 0, 600, 600, main,
-                                  nullptr, nullptr, nullptr);
-        HWND holder = CreateWindowA("Outlook Express Message List", "", WS_CHILD | WS_VISIBLE, 0, 0, 600, 300, view,
-                                    nullptr, nullptr, nullptr);
+        HWND view = CreateWindowA(WindowClass("Outlook Express Message View"), "", WS_CHILD | WS_VISIBLE, 200, 0, 600,
+                                  600, main, nullptr, nullptr, nullptr);
+        HWND holder = CreateWindowA(WindowClass("Outlook Express Message List"), "", WS_CHILD | WS_VISIBLE, 0, 0, 600,
+                                    300, view, nullptr, nullptr, nullptr);
         list = CreateWindowA(WC_LISTVIEWA, "", WS_CHILD | WS_VISIBLE | LVS_REPORT | LVS_SHOWSELALWAYS, 0, 0, 600, 300,
                              holder, nullptr, nullptr, nullptr);
         for (int i = 0; i < 6; ++i) {
-            LVITEMA item{};
-            item.mask = LVIF_TEXT;
-            item.iItem = i;
-            item.pszText = const_cast<char*>("row");
-            SendMessageA(list, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item));
+            LVITEMA row{};
+            row.iItem = i;
+            SendMessageA(list, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&row));
         }
         // The local folders under their root; another account's folder and
         // one that hangs nowhere beside it.
@@ -278,25 +266,13 @@ struct ClientWindows {
         ins.item.lParam = reinterpret_cast<LPARAM>(folders.back()->bytes);
         return reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&ins)));
     }
-    HTREEITEM Caret() const {
-        return reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
-    }
-    void Select(HTREEITEM item) { SendMessageA(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(item)); }
+    HTREEITEM Caret() const { return TreeView_GetSelection(tree); }
+    void Select(HTREEITEM item) { TreeView_SelectItem(tree, item); }
     // Rows as a user leaves them: these selected, `focused` focused.
     void Rows(std::vector<int> selected, int focused) {
-        LVITEMA none{};
-        none.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
-        SendMessageA(list, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&none));
-        for (int r : selected) {
-            LVITEMA st{};
-            st.stateMask = st.state = LVIS_SELECTED;
-            SendMessageA(list, LVM_SETITEMSTATE, r, reinterpret_cast<LPARAM>(&st));
-        }
-        if (focused >= 0) {
-            LVITEMA st{};
-            st.stateMask = st.state = LVIS_FOCUSED;
-            SendMessageA(list, LVM_SETITEMSTATE, focused, reinterpret_cast<LPARAM>(&st));
-        }
+        ListView_SetItemState(list, -1, 0, LVIS_SELECTED | LVIS_FOCUSED);
+        for (int r : selected) ListView_SetItemState(list, r, LVIS_SELECTED, LVIS_SELECTED);
+        if (focused >= 0) ListView_SetItemState(list, focused, LVIS_FOCUSED, LVIS_FOCUSED);
     }
     std::vector<int> Selected() const {
         std::vector<int> rows;
@@ -320,11 +296,7 @@ struct Root {
             if (c.dispid == id) out.push_back(c.args.empty() ? 0 : c.args[0]);
         return out;
     }
-    LONG Get(HRESULT (STDMETHODCALLTYPE IPLUMEObj::*method)(LONG*)) {
-        LONG v = -99;
-        EXPECT_EQ(S_OK, (obj.get()->*method)(&v));
-        return v;
-    }
+    LONG Get(HRESULT (STDMETHODCALLTYPE IPLUMEObj::*method)(LONG*)) { return plume::test::Get(obj, method); }
 };
 
 void InstallCallbacks() {
@@ -426,9 +398,7 @@ TEST_F(SelectionTest, RowsBecomeOneEventPerChangeWithTheCurrentMessageFirst) {
     EXPECT_EQ((std::vector<DISPID>{root_event::kCurrentMessageChanged, root_event::kMessageSelectionChanged}), root.Events());
     EXPECT_EQ((std::vector<long>{-1}), root.ArgsOf(root_event::kCurrentMessageChanged));
     EXPECT_EQ(-1, root.Get(&IPLUMEObj::GetFirstSelectedMessageID));
-    LONG any = -1;
-    EXPECT_EQ(S_OK, root.obj->IsAnyMessageSelected(&any));
-    EXPECT_EQ(0, any);
+    EXPECT_EQ(0, root.Get(&IPLUMEObj::IsAnyMessageSelected));
 }
 
 TEST_F(SelectionTest, SettingMessagesOverComMovesTheListAndReportsAtOnce) {
@@ -453,13 +423,10 @@ TEST_F(SelectionTest, SettingMessagesOverComMovesTheListAndReportsAtOnce) {
     EXPECT_EQ(S_OK, root.obj->AddSelectedMessageID(9999));
     EXPECT_EQ((std::vector<int>{0, 3}), client_->Selected());
 
-    LONG any = 0;
-    EXPECT_EQ(S_OK, root.obj->IsAnyMessageSelected(&any));
-    EXPECT_EQ(1, any);
+    EXPECT_EQ(1, root.Get(&IPLUMEObj::IsAnyMessageSelected));
     EXPECT_EQ(S_OK, root.obj->SetSelectedMessageID(-1));
     EXPECT_TRUE(client_->Selected().empty());
-    EXPECT_EQ(S_OK, root.obj->IsAnyMessageSelected(&any));
-    EXPECT_EQ(0, any);
+    EXPECT_EQ(0, root.Get(&IPLUMEObj::IsAnyMessageSelected));
     client_->Tick();
     EXPECT_EQ(-1, root.Get(&IPLUMEObj::GetCurrentMessageID));
 }
@@ -519,67 +486,53 @@ TEST_F(SelectionTest, EveryRetitleReportsTheTreeFolderAndKindsDecide) {
 TEST_F(SelectionTest, SelectingFolderIdsWalksTheParentChain) {
     Root root;
     plume::test::LogLines log;
-    EXPECT_EQ(S_OK, root.obj->SetSelectedFolderID(100));
-    Pump();
-    EXPECT_EQ(client_->sub, client_->Caret());
-    EXPECT_EQ(100, root.Get(&IPLUMEObj::GetSelectedFolderID));
-    EXPECT_EQ(S_OK, root.obj->SetSelectedFolderID(1));
-    Pump();
-    EXPECT_EQ(client_->root, client_->Caret());
-    EXPECT_EQ(0, root.Get(&IPLUMEObj::GetSelectedFolderID));
-
-    // A chain that does not reach the root, and unknown folders: nothing moves.
-    EXPECT_EQ(S_OK, root.obj->SetSelectedFolderID(400));
-    EXPECT_EQ(S_OK, root.obj->SetSelectedFolderID(12345));
-    Pump();
-    EXPECT_EQ(client_->root, client_->Caret());
+    // A chain that does not reach the root (400), and unknown folders: nothing moves.
+    const struct {
+        LONG id;
+        HTREEITEM caret;
+        LONG selected;
+    } cases[] = {{100, client_->sub, 100}, {1, client_->root, 0}, {400, client_->root, 0}, {12345, client_->root, 0}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(S_OK, root.obj->SetSelectedFolderID(c.id));
+        Pump();
+        EXPECT_EQ(c.caret, client_->Caret()) << c.id;
+        EXPECT_EQ(c.selected, root.Get(&IPLUMEObj::GetSelectedFolderID)) << c.id;
+    }
     EXPECT_TRUE(log.Has("PLUMEManager::FindHTreeItem: Parent is null 400.\n"));
     EXPECT_EQ((std::vector<long>{100, 0}), root.ArgsOf(root_event::kFolderSelectionChanged));
 }
-
-// The client UI thread of the next test: the client's windows, hooked, on a
-// thread of their own that retitles inside the tree's notification.
-struct UiThread {
-    HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    HANDLE stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    HWND tree = nullptr;
-    HTREEITEM sub = nullptr;
-    HANDLE thread = nullptr;
-
-    static DWORD WINAPI Run(void* p) {
-        auto* self = static_cast<UiThread*>(p);
-        {
-            ClientWindows windows;
-            plume::AttachPlugin(windows.main, nullptr);
-            InstallCallbacks();
-            SetWindowTextA(windows.main, "client");
-            self->tree = windows.tree;
-            self->sub = windows.sub;
-            SetEvent(self->ready);
-            while (MsgWaitForMultipleObjects(1, &self->stop, FALSE, INFINITE, QS_ALLINPUT) != WAIT_OBJECT_0) Pump();
-            plume::Callbacks() = plume::HostNotifyCallbacks{};
-            plume::DetachHooks();
-        }
-        return 0;
-    }
-};
 
 // A client that retitles inside the tree's notification posts the folder
 // change and waits for this thread. SetSelectedFolderID does not wait for
 // the client's thread (the client's notification waits until the call has
 // returned), nor does the client's poster wait out its bound.
 TEST_F(SelectionTest, AClientThatRetitlesInsideTheNotificationCannotDeadlockTheServerThread) {
-    // This thread owns the callback window, as the server thread does.
+    // This thread owns the callback window, as the server thread does; the
+    // client's windows, hooked, live on a UI thread of their own.
     client_.reset();
     plume::DetachHooks();
     Root root;
-    UiThread ui;
-    plume::unique_handle returned(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    plume::unique_handle ready(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
+        stop(CreateEventA(nullptr, TRUE, FALSE, nullptr)), returned(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     ClientState state;  // retitles at once
     state.holdUntil = returned.get();
     g_client = &state;
-    ui.thread = CreateThread(nullptr, 0, UiThread::Run, &ui, 0, nullptr);
-    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(ui.ready, 10000));
+    HWND tree = nullptr;
+    HTREEITEM sub = nullptr;
+    std::thread ui([&] {
+        ClientWindows windows;
+        plume::AttachPlugin(windows.main, nullptr);
+        InstallCallbacks();
+        SetWindowTextA(windows.main, "client");
+        tree = windows.tree;
+        sub = windows.sub;
+        SetEvent(ready.get());
+        for (HANDLE h = stop.get(); MsgWaitForMultipleObjects(1, &h, FALSE, INFINITE, QS_ALLINPUT) != WAIT_OBJECT_0;)
+            Pump();
+        plume::Callbacks() = plume::HostNotifyCallbacks{};
+        plume::DetachHooks();
+    });
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(ready.get(), 10000));
     plume::test::LogLines log;
     EXPECT_EQ(S_OK, root.obj->SetSelectedFolderID(100));
     SetEvent(returned.get());
@@ -587,10 +540,9 @@ TEST_F(SelectionTest, AClientThatRetitlesInsideTheNotificationCannotDeadlockTheS
     EXPECT_TRUE(state.heldReleased) << "SetSelectedFolderID waited for the client's notification";
     EXPECT_EQ((std::vector<long>{100}), root.ArgsOf(root_event::kFolderSelectionChanged));
     EXPECT_FALSE(log.Has("PLUMEManager::PostAndWait: no answer")) << "the client's poster waited out its bound";
-    EXPECT_EQ(ui.sub, reinterpret_cast<HTREEITEM>(SendMessageA(ui.tree, TVM_GETNEXTITEM, TVGN_CARET, 0)));
-    SetEvent(ui.stop);
-    WaitForSingleObject(ui.thread, 10000);
-    for (HANDLE h : {ui.thread, ui.ready, ui.stop}) CloseHandle(h);
+    EXPECT_EQ(sub, TreeView_GetSelection(tree));
+    SetEvent(stop.get());
+    ui.join();
 }
 
 }  // namespace

@@ -54,9 +54,6 @@ struct FakeClient {
 };
 FakeClient* g;
 
-constexpr auto ObjAddRef = &plume::test::FakeAddRef<Obj>;
-constexpr auto ObjRelease = &plume::test::FakeRelease<Obj>;
-constexpr auto NotImpl = &plume::test::FakeNotImpl<Obj>;
 HRESULT STDMETHODCALLTYPE FreeRecord(Obj*, void*) {
     ++g->freed;
     return S_OK;
@@ -163,17 +160,7 @@ void BuildTables(const Contract& c) {
     g_folderTable[kCloseRowset] = reinterpret_cast<AnyFn>(&plume::test::FakeCloseRowset<Obj>);
 }
 
-struct Change {
-    int code, kind, folderId, objectId, a, b, c;
-    bool operator==(const Change& o) const {
-        return code == o.code && kind == o.kind && folderId == o.folderId && objectId == o.objectId && a == o.a &&
-               b == o.b && c == o.c;
-    }
-};
-std::ostream& operator<<(std::ostream& os, const Change& x) {
-    return os << "{" << x.code << "," << x.kind << "," << x.folderId << "," << x.objectId << "," << x.a << ","
-              << x.b << "," << x.c << "}";
-}
+using Change = std::array<int, 7>;  // code, kind, folder, object, three values
 
 class Listener final : public plume::PLUMEStoreListener {
 public:
@@ -222,7 +209,7 @@ protected:
     void TearDown() override {
         watcher->StopWatching();
         watcher.reset();
-        ObjRelease(clientStore);
+        plume::test::FakeRelease(clientStore);
         g = nullptr;
         aside.reset();
     }
@@ -281,7 +268,7 @@ protected:
 
 TEST_P(StoreWatcherTest, CaptureTakesTheStoreTheClientTouchesAndPutsAddRefBack) {
     // IsStoreCaptured undid the patch: the class's AddRef is the client's again.
-    EXPECT_EQ(reinterpret_cast<AnyFn>(ObjAddRef), g_storeTable[1]);
+    EXPECT_EQ(reinterpret_cast<AnyFn>(&plume::test::FakeAddRef<Obj>), g_storeTable[1]);
     IUnknown* store = nullptr;
     ASSERT_HRESULT_SUCCEEDED(watcher->GetStore(&store));
     EXPECT_EQ(reinterpret_cast<IUnknown*>(clientStore), store);
@@ -328,9 +315,8 @@ TEST_P(StoreWatcherTest, MessageTransactionsBecomeTheirCodes) {
     ASSERT_HRESULT_SUCCEEDED(Commit({{0, MessageRec(30, 3, false), MessageRec(30, 3, false)},
                                      {0, MessageRec(31, 3, false), MessageRec(31, 3, false)}},
                                     3));
-    ASSERT_EQ(2u, listener.changes.size());
-    EXPECT_EQ(30, listener.changes[0].objectId);
-    EXPECT_EQ(31, listener.changes[1].objectId);
+    EXPECT_EQ((std::vector<Change>{{kInsertMessage, 1, 3, 30, u, 30, u}, {kInsertMessage, 1, 3, 31, u, 31, u}}),
+              listener.changes);
 
     // Unreadable transactions and unknown folders raise nothing.
     listener.changes.clear();
@@ -438,7 +424,7 @@ TEST_P(StoreWatcherTest, UnhookLeavesEntriesThatSomeoneElseReplaced) {
     watcher->StartWatching();
     AnyFn ours = g_storeTable[client.c->storeOpenFolder];
     ASSERT_NE(reinterpret_cast<AnyFn>(OpenFolder), ours);
-    AnyFn theirs = reinterpret_cast<AnyFn>(NotImpl);
+    AnyFn theirs = reinterpret_cast<AnyFn>(&plume::test::FakeNotImpl<Obj>);
     g_storeTable[client.c->storeOpenFolder] = theirs;
     watcher->UnhookAll();
     EXPECT_EQ(theirs, g_storeTable[client.c->storeOpenFolder]);
@@ -452,24 +438,22 @@ TEST(StoreWatcher, AStoreClassThatFailsLeavesAWatcherThatAnswersFailures) {
     ManagerWatcherAside aside;
     plume::test::FakeStoreClass factory(g_storeTable, E_OUTOFMEMORY);
     ASSERT_HRESULT_SUCCEEDED(factory.registered());
-    {
-        plume::PLUMEMessageStoreWM watcher;
-        EXPECT_EQ(E_OUTOFMEMORY, watcher.HookStoreClass());
-        EXPECT_FALSE(watcher.IsStoreCaptured());
-        IUnknown* store = reinterpret_cast<IUnknown*>(1);
-        EXPECT_EQ(E_FAIL, watcher.GetStore(&store));
-        EXPECT_EQ(nullptr, store);
-        EXPECT_EQ(0xFFFFFFFFu, watcher.GetLastMessageId(4));
-        IUnknown* folder = nullptr;
-        EXPECT_EQ(E_FAIL, watcher.OpenFolder(4, &folder));
-        // Watching starts (its window exists) but nothing registers.
-        watcher.StartWatching();
-        EXPECT_TRUE(watcher.enabled());
-        EXPECT_NE(nullptr, watcher.callbackWindow());
-        EXPECT_EQ(E_FAIL, watcher.RegisterMessageNotification(4));
-        watcher.StopWatching();
-        EXPECT_EQ(nullptr, watcher.callbackWindow());
-    }
+    plume::PLUMEMessageStoreWM watcher;
+    EXPECT_EQ(E_OUTOFMEMORY, watcher.HookStoreClass());
+    EXPECT_FALSE(watcher.IsStoreCaptured());
+    IUnknown* store = reinterpret_cast<IUnknown*>(1);
+    EXPECT_EQ(E_FAIL, watcher.GetStore(&store));
+    EXPECT_EQ(nullptr, store);
+    EXPECT_EQ(0xFFFFFFFFu, watcher.GetLastMessageId(4));
+    IUnknown* folder = nullptr;
+    EXPECT_EQ(E_FAIL, watcher.OpenFolder(4, &folder));
+    // Watching starts (its window exists) but nothing registers.
+    watcher.StartWatching();
+    EXPECT_TRUE(watcher.enabled());
+    EXPECT_NE(nullptr, watcher.callbackWindow());
+    EXPECT_EQ(E_FAIL, watcher.RegisterMessageNotification(4));
+    watcher.StopWatching();
+    EXPECT_EQ(nullptr, watcher.callbackWindow());
 }
 
 TEST(StoreWatcher, FolderKindsAndTheNullCallback) {

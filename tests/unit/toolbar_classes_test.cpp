@@ -35,9 +35,7 @@ using namespace test::client_numbers;
 std::vector<Heard>& g_heard = test::HeardEvents();
 
 HWND HandleOf(const com_ptr<IOEToolbar>& t) {
-    LONG h = 0;
-    t->GetHandle(&h);
-    return reinterpret_cast<HWND>(static_cast<INT_PTR>(h));
+    return reinterpret_cast<HWND>(static_cast<INT_PTR>(test::Get(t, &IOEToolbar::GetHandle)));
 }
 template <typename Interface>
 com_ptr<Interface> Fresh() {
@@ -62,11 +60,7 @@ protected:
         OEToolbarRegistry::Reopen();  // the next test starts afresh
         Pump();
         EXPECT_EQ(objects_, LiveObjectCount());
-        const UiResourceCounts now = LiveUiResources();
-        EXPECT_EQ(resources_.toolbars, now.toolbars);
-        EXPECT_EQ(resources_.buttons, now.buttons);
-        EXPECT_EQ(resources_.imageLists, now.imageLists);
-        EXPECT_EQ(resources_.bitmaps, now.bitmaps);
+        EXPECT_EQ(test::Counts(resources_), test::Counts(LiveUiResources()));
     }
     // The client's main window, attached; a root and a toolbar of it.
     void Attached(int rebars = 1) {
@@ -153,9 +147,7 @@ TEST_F(ToolbarClassesTest, RootsEnumerateFindAndRemoveOnlyTheirOwnToolbars) {
     EXPECT_EQ(std::vector<LONG>{IdOf(b1)}, Enumerate(b.get(), &IPLUMEObj::GetFirstToolbarID, &IPLUMEObj::GetNextToolbarID));
     EXPECT_EQ(S_OK, a->GetToolbar(IdOf(aMsg), found.put()));
     EXPECT_FALSE(found) << "templates went too";
-    LONG color = 0;
-    EXPECT_EQ(S_OK, a1->GetMaskColor(&color));
-    EXPECT_EQ(static_cast<LONG>(0xFF000000), color) << "the record is gone";
+    EXPECT_EQ(static_cast<LONG>(0xFF000000), test::Get(a1, &IOEToolbar::GetMaskColor)) << "the record is gone";
     EXPECT_EQ(S_OK, a1->SetShown(0)) << "calls on a removed toolbar do nothing";
 
     // Destroy on an object that never had a record takes an id and leaves nothing.
@@ -189,9 +181,7 @@ TEST_F(ToolbarClassesTest, ButtonsEnumerateAndKeepWhatWasSetBeforeCreate) {
 
     com_ptr<IOEButton> sep, parent = Button(toolbar_, L"Parent"), s1, s2, s3, got;
     ASSERT_EQ(S_OK, toolbar_->CreateSeparator(sep.put()));
-    LONG flag = 0;
-    sep->IsSeparator(&flag);
-    EXPECT_EQ(1, flag);
+    EXPECT_EQ(1, test::Get(sep, &IOEButton::IsSeparator));
     ASSERT_EQ(S_OK, parent->CreateSubButton(bstr(L"One").get(), red_.get(), nullptr, s1.put()));
     ASSERT_EQ(S_OK, parent->CreateSubSeparator(s2.put()));
     ASSERT_EQ(S_OK, parent->CreateSubButton(bstr(L"Three").get(), nullptr, nullptr, s3.put()));
@@ -252,7 +242,7 @@ TEST_F(ToolbarClassesTest, PicturesAndTheClientsOwnToolbar) {
     desc.bmp.hbitmap = CreateBitmap(16, 16, 1, 32, nullptr);
     com_ptr<IPictureDisp> picture;
     ASSERT_EQ(S_OK, OleCreatePictureIndirect(&desc, IID_IPictureDisp, TRUE, picture.put_void()));
-    auto images = [&] { return ImageList_GetImageCount(reinterpret_cast<HIMAGELIST>(SendMessageA(w, TB_GETIMAGELIST, 0, 0))); };
+    auto images = [&] { return ImageList_GetImageCount(test::Images(w)); };
     const int before = images();
     EXPECT_EQ(S_OK, pictured->SetPicture(picture.get()));
     EXPECT_EQ(before, images()) << "replaced in place";
@@ -346,13 +336,11 @@ TEST_F(ToolbarClassesTest, NoRecordLockIsHeldWhileAClickHandlerRuns) {
 }
 
 TEST_F(ToolbarClassesTest, ButtonsWhoseCommandIdWouldNotFitAreRefused) {
-    com_ptr<IPLUMEObj> root = NewRoot();
-    com_ptr<IOEToolbar> toolbar;
-    ASSERT_EQ(S_OK, root->CreateToolbar(toolbar.put()));
+    Attached();
     const LONG saved = SetNextButtonIdForTesting(test::client_numbers::kLastButtonId);
-    EXPECT_EQ(test::client_numbers::kLastButtonId, IdOf(Button(toolbar, L"Last"))) << "the last id a WM_COMMAND can carry";
+    EXPECT_EQ(test::client_numbers::kLastButtonId, IdOf(Button(toolbar_, L"Last"))) << "the last id a WM_COMMAND can carry";
     com_ptr<IOEButton> refused;
-    EXPECT_EQ(DISP_E_OVERFLOW, toolbar->CreateButton(bstr(L"Refused").get(), red_.get(), nullptr, refused.put()));
+    EXPECT_EQ(DISP_E_OVERFLOW, toolbar_->CreateButton(bstr(L"Refused").get(), red_.get(), nullptr, refused.put()));
     EXPECT_FALSE(refused);
     com_ptr<IErrorInfo> info;
     ASSERT_EQ(S_OK, GetErrorInfo(0, info.put()));
@@ -360,7 +348,6 @@ TEST_F(ToolbarClassesTest, ButtonsWhoseCommandIdWouldNotFitAreRefused) {
     info->GetDescription(description.put());
     EXPECT_NE(nullptr, wcsstr(description.get(), L"command identifier")) << "a clear error";
     SetNextButtonIdForTesting(saved);
-    EXPECT_EQ(S_OK, root->RemoveAllToolbars());
 }
 
 LRESULT CALLBACK RecordingClientProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -377,11 +364,8 @@ TEST_F(ToolbarClassesTest, NothingTheLibraryThrowsLeavesTheClientsWindowProcedur
         ASSERT_TRUE(record);
         record->clickHandler = [](LONG, LONG, INT64) -> LRESULT { throw std::bad_alloc(); };
     }
-    WNDCLASSA wc{};
-    wc.lpfnWndProc = RecordingClientProc;
-    wc.lpszClassName = "PlumeThrowTest";
-    RegisterClassA(&wc);
-    HWND window = CreateWindowA("PlumeThrowTest", "", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    HWND window = CreateWindowA(test::WindowClass("PlumeThrowTest", RecordingClientProc), "", 0, 0, 0, 10, 10, nullptr,
+                                nullptr, nullptr, nullptr);
     std::vector<WPARAM> clientSaw;
     SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&clientSaw));
     ASSERT_TRUE(AddMsgWnd(window, true));

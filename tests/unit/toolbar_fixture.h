@@ -10,17 +10,17 @@
 
 #include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "bitmap_file.h"
 #include "client_numbers.h"
 #include "variant_scope.h"
+#include "window_class.h"
 #include "ui/toolbar_registry.h"
+#include "ui/ui_resources.h"
 
 namespace plume::test {
-
-constexpr int kClientBand = client_numbers::kClientToolbarBand;
-constexpr int kSendCommand = client_numbers::kSendCommand;
 
 // WM_COMMAND identifiers the client's window procedure received.
 inline std::vector<int>& ClientCommands() {
@@ -60,20 +60,13 @@ struct ClientWindow {
     explicit ClientWindow(int rebarCount, bool withSend = false, bool routed = true) {
         INITCOMMONCONTROLSEX icc{sizeof icc, ICC_BAR_CLASSES | ICC_COOL_CLASSES};
         InitCommonControlsEx(&icc);
-        WNDCLASSA wc{};
-        wc.lpfnWndProc = ClientMainProc;
-        wc.lpszClassName = "PlumeTestClientMain";
-        RegisterClassA(&wc);
-        wc.lpfnWndProc = ContainerProc;
-        wc.lpszClassName = "SizableRebar";
-        RegisterClassA(&wc);
-        main = CreateWindowA("PlumeTestClientMain", "client", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 800, 600,
-                             nullptr, nullptr, nullptr, nullptr);
+        main = CreateWindowA(WindowClass("PlumeTestClientMain", ClientMainProc), "client",
+                             WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 800, 600, nullptr, nullptr, nullptr, nullptr);
         if (routed)
             PreviousMainProc() = reinterpret_cast<WNDPROC>(
                 SetWindowLongPtrA(main, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(RoutingProc)));
-        sizable = CreateWindowA("SizableRebar", "", WS_CHILD | WS_VISIBLE, 0, 0, 800, 120, main, nullptr, nullptr,
-                                nullptr);
+        sizable = CreateWindowA(WindowClass("SizableRebar", ContainerProc), "", WS_CHILD | WS_VISIBLE, 0, 0, 800, 120,
+                                main, nullptr, nullptr, nullptr);
         for (int i = 0; i < rebarCount; ++i)
             rebars.push_back(CreateWindowExA(0, REBARCLASSNAMEA, "", WS_CHILD | WS_VISIBLE | RBS_VARHEIGHT | CCS_NODIVIDER,
                                              0, 60 * i, 800, 60, sizable, nullptr, nullptr, nullptr));
@@ -83,7 +76,7 @@ struct ClientWindow {
                                         CCS_NODIVIDER | CCS_NOPARENTALIGN, 0, 0, 400, 30, rb, nullptr, nullptr, nullptr);
         SendMessageA(clientToolbar, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
         std::vector<TBBUTTON> buttons;
-        for (int id : {40100, withSend ? kSendCommand : 40200}) {
+        for (int id : {40100, withSend ? client_numbers::kSendCommand : 40200}) {
             TBBUTTON b{};
             b.iBitmap = I_IMAGENONE;
             b.idCommand = id;
@@ -98,7 +91,7 @@ struct ClientWindow {
         band.fMask = RBBIM_CHILD | RBBIM_ID | RBBIM_CHILDSIZE | RBBIM_SIZE | RBBIM_STYLE;
         band.fStyle = RBBS_CHILDEDGE;
         band.hwndChild = clientToolbar;
-        band.wID = kClientBand;
+        band.wID = client_numbers::kClientToolbarBand;
         band.cyMinChild = 30;
         band.cx = 400;
         SendMessageA(rb, RB_INSERTBANDA, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&band));
@@ -107,6 +100,11 @@ struct ClientWindow {
     ClientWindow(const ClientWindow&) = delete;
     ClientWindow& operator=(const ClientWindow&) = delete;
 };
+
+// The library's counts of toolbars, buttons, image lists, bitmaps and menus.
+inline auto Counts(const UiResourceCounts& c) {
+    return std::make_tuple(c.toolbars, c.buttons, c.imageLists, c.bitmaps, c.menus);
+}
 
 // What a rebar and a toolbar control hold.
 inline REBARBANDINFOA BandAt(HWND rebar, LRESULT index) {
@@ -121,6 +119,16 @@ inline std::vector<UINT> BandIds(HWND rebar) {
     for (int i = 0, n = static_cast<int>(SendMessageA(rebar, RB_GETBANDCOUNT, 0, 0)); i < n; ++i)
         ids.push_back(BandAt(rebar, i).wID);
     return ids;
+}
+
+// The control's image list, and the size of its images.
+inline HIMAGELIST Images(HWND toolbar) {
+    return reinterpret_cast<HIMAGELIST>(SendMessageA(toolbar, TB_GETIMAGELIST, 0, 0));
+}
+inline std::pair<int, int> ImageSize(HWND toolbar) {
+    int w = 0, h = 0;
+    ImageList_GetIconSize(Images(toolbar), &w, &h);
+    return {w, h};
 }
 
 inline std::string ButtonText(HWND toolbar, int id) {
@@ -177,11 +185,8 @@ inline std::string WriteBitmapFile(const std::string& name, int w, int h, COLORR
 // the menu opens, and the menu is closed at once.
 struct MenuItemSeen {
     UINT id;
-    UINT state;
-    UINT type;
     std::string text;
     HBITMAP checkedBitmap;
-    HBITMAP uncheckedBitmap;
 };
 inline std::vector<std::vector<MenuItemSeen>>& MenusSeen() {
     static std::vector<std::vector<MenuItemSeen>> menus;
@@ -198,11 +203,11 @@ inline LRESULT CALLBACK WatchMenus(int code, WPARAM wParam, LPARAM lParam) {
         std::vector<MenuItemSeen> items;
         for (int i = 0, n = GetMenuItemCount(menu); i < n; ++i) {
             char text[300] = {};
-            MENUITEMINFOA info{sizeof info, MIIM_ID | MIIM_STATE | MIIM_FTYPE | MIIM_STRING | MIIM_CHECKMARKS};
+            MENUITEMINFOA info{sizeof info, MIIM_ID | MIIM_STRING | MIIM_CHECKMARKS};
             info.dwTypeData = text;
             info.cch = sizeof text;
             GetMenuItemInfoA(menu, i, TRUE, &info);
-            items.push_back({info.wID, info.fState, info.fType, text, info.hbmpChecked, info.hbmpUnchecked});
+            items.push_back({info.wID, text, info.hbmpChecked});
         }
         MenusSeen().push_back(items);
         SetTimer(nullptr, 0, 1, CloseMenuSoon);

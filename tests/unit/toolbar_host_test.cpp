@@ -36,18 +36,15 @@ protected:
         g_clicks.clear();
         test::ClientCommands().clear();
         baseline_ = LiveUiResources();
+        client_ = std::make_unique<ClientWindow>(1);
         red_ = test::WriteBitmapFile("plume_red.bmp", 16, 16, RGB(255, 0, 0));
         green_ = test::WriteBitmapFile("plume_green.bmp", 16, 16, RGB(0, 255, 0));
     }
     void TearDown() override {
+        client_.reset();
         OEToolbarRegistry::Destroy();
         OEToolbarRegistry::Reopen();  // the next test starts afresh
-        const UiResourceCounts now = LiveUiResources();
-        EXPECT_EQ(baseline_.toolbars, now.toolbars);
-        EXPECT_EQ(baseline_.buttons, now.buttons);
-        EXPECT_EQ(baseline_.imageLists, now.imageLists);
-        EXPECT_EQ(baseline_.bitmaps, now.bitmaps);
-        EXPECT_EQ(baseline_.menus, now.menus);
+        EXPECT_EQ(test::Counts(baseline_), test::Counts(LiveUiResources()));
     }
 
     OEToolbarHost& MainHost() { return OEToolbarRegistry::Get(true)->mainHost(); }
@@ -82,35 +79,38 @@ protected:
     static LRESULT State(const OEPluginToolbar& tb, const ButtonPtr& b) {
         return tb.Send(TB_GETSTATE, b->commandId, 0);
     }
+    template <typename Record>
+    static void Destroy(const std::shared_ptr<Record>& record) {
+        cs_lock hold(record->lock);
+        record->Destroy();
+    }
 
     UiResourceCounts baseline_{};
     std::string red_, green_;
+    test::VariantScope oe_{false};
+    std::unique_ptr<ClientWindow> client_;  // the main window, one rebar
 };
 
 TEST_F(ToolbarHostTest, MainWindowBandComesAndGoesWithAttachAndDetach) {
-    test::VariantScope oe(false);
-    ClientWindow client(1);
     ToolbarPtr tb = MainHost().NewToolbar();
     EXPECT_EQ(baseline_.toolbars + 1, LiveUiResources().toolbars) << "the record counter must move";
     ButtonPtr alpha = AddNamed(*tb, "Alpha", red_);
     ButtonPtr sep = AddSeparator(*tb);
     ButtonPtr beta = AddNamed(*tb, "Beta", "C:\\no\\such\\file.bmp");
-    EXPECT_EQ(alpha->commandId + 1, sep->commandId);
-    EXPECT_EQ(sep->commandId + 1, beta->commandId);
     EXPECT_EQ(nullptr, tb->window) << "no window before the host is attached";
 
     for (int round = 0; round < 3; ++round) {
         SCOPED_TRACE(round);
-        ASSERT_EQ(1, MainHost().Attach(client.main, 1));
+        ASSERT_EQ(1, MainHost().Attach(client_->main, 1));
         EXPECT_TRUE(MainHost().attached());
-        EXPECT_EQ(client.clientToolbar, MainHost().hostToolbar());
+        EXPECT_EQ(client_->clientToolbar, MainHost().hostToolbar());
         EXPECT_EQ(0, MainHost().kind());
-        EXPECT_EQ((std::vector<UINT>{101, static_cast<UINT>(tb->id)}), BandIds(client.rebars[0]));
+        EXPECT_EQ((std::vector<UINT>{101, static_cast<UINT>(tb->id)}), BandIds(client_->rebars[0]));
 
         HWND w = tb->window;
         ASSERT_TRUE(IsWindow(w));
-        EXPECT_EQ(client.rebars[0], GetParent(w));
-        const REBARBANDINFOA band = BandInfo(client.rebars[0], tb->id);
+        EXPECT_EQ(client_->rebars[0], GetParent(w));
+        const REBARBANDINFOA band = BandInfo(client_->rebars[0], tb->id);
         EXPECT_EQ(w, band.hwndChild);
         EXPECT_EQ(static_cast<UINT>(RBBS_BREAK | RBBS_CHILDEDGE | RBBS_USECHEVRON),
                   band.fStyle & (RBBS_BREAK | RBBS_CHILDEDGE | RBBS_USECHEVRON | RBBS_HIDDEN));
@@ -126,21 +126,17 @@ TEST_F(ToolbarHostTest, MainWindowBandComesAndGoesWithAttachAndDetach) {
         EXPECT_EQ(-1, ButtonInfo(w, beta->commandId).iImage) << "a missing file leaves the button without image";
         EXPECT_EQ(BTNS_SEP, ButtonInfo(w, sep->commandId).fsStyle & BTNS_SEP);
         EXPECT_EQ(BTNS_AUTOSIZE, ButtonInfo(w, alpha->commandId).fsStyle);
-        HIMAGELIST list = reinterpret_cast<HIMAGELIST>(SendMessageA(w, TB_GETIMAGELIST, 0, 0));
-        HIMAGELIST hot = reinterpret_cast<HIMAGELIST>(SendMessageA(w, TB_GETHOTIMAGELIST, 0, 0));
-        int cx = 0, cy = 0;
-        ImageList_GetIconSize(list, &cx, &cy);
-        EXPECT_EQ(std::make_pair(16, 16), std::make_pair(cx, cy));
-        EXPECT_EQ(1, ImageList_GetImageCount(list));
-        EXPECT_EQ(1, ImageList_GetImageCount(hot));
+        EXPECT_EQ(std::make_pair(16, 16), test::ImageSize(w));
+        EXPECT_EQ(1, ImageList_GetImageCount(test::Images(w)));
+        EXPECT_EQ(1, ImageList_GetImageCount(reinterpret_cast<HIMAGELIST>(SendMessageA(w, TB_GETHOTIMAGELIST, 0, 0))));
         EXPECT_EQ(baseline_.imageLists + 2, LiveUiResources().imageLists);
 
         MainHost().Detach();
         EXPECT_FALSE(MainHost().attached());
         EXPECT_FALSE(IsWindow(w));
         EXPECT_EQ(nullptr, tb->window);
-        EXPECT_EQ(std::vector<UINT>{101}, BandIds(client.rebars[0]));
-        EXPECT_EQ(reinterpret_cast<LONG_PTR>(test::ContainerProc), GetWindowLongPtrA(client.sizable, GWLP_WNDPROC));
+        EXPECT_EQ(std::vector<UINT>{101}, BandIds(client_->rebars[0]));
+        EXPECT_EQ(reinterpret_cast<LONG_PTR>(test::ContainerProc), GetWindowLongPtrA(client_->sizable, GWLP_WNDPROC));
         EXPECT_EQ(baseline_.imageLists, LiveUiResources().imageLists);
         EXPECT_EQ(3u, tb->Buttons().size()) << "buttons stay with the record";
     }
@@ -163,42 +159,15 @@ TEST_F(ToolbarHostTest, WindowsMailPutsTheBandIntoTheSecondRebar) {
         MainHost().Detach();
     }
     // Only one rebar: on Windows Mail there is no place for the band.
-    ClientWindow single(1);
     OEToolbarHost host;
     ToolbarPtr tb = host.NewToolbar();
-    host.Attach(single.main, 1);
+    host.Attach(client_->main, 1);
     EXPECT_FALSE(host.attached());
     EXPECT_EQ(nullptr, tb->window);
-    EXPECT_EQ(std::vector<UINT>{101}, BandIds(single.rebars[0]));
-}
-
-TEST_F(ToolbarHostTest, ShowLargeButtonsAndTextRowsReachTheControls) {
-    test::VariantScope oe(false);
-    ClientWindow client(1);
-    ToolbarPtr tb = MainHost().NewToolbar();
-    tb->Show(false);
-    tb->SetMaxTextRows(0);
-    AddNamed(*tb, "A", red_);
-    MainHost().Attach(client.main, 1);
-    HWND rb = client.rebars[0];
-    EXPECT_FALSE(IsWindowVisible(tb->window));
-    EXPECT_EQ(static_cast<UINT>(RBBS_HIDDEN), BandInfo(rb, tb->id).fStyle & RBBS_HIDDEN);
-    EXPECT_EQ(0, SendMessageA(tb->window, TB_GETTEXTROWS, 0, 0));
-
-    tb->Show(true);
-    EXPECT_EQ(0u, BandInfo(rb, tb->id).fStyle & RBBS_HIDDEN);
-    EXPECT_TRUE(IsWindowVisible(tb->window));
-    tb->SetLargeButtons(false);
-    EXPECT_EQ(TBSTYLE_LIST, SendMessageA(tb->window, TB_GETSTYLE, 0, 0) & TBSTYLE_LIST);
-    tb->SetLargeButtons(true);
-    EXPECT_EQ(0, SendMessageA(tb->window, TB_GETSTYLE, 0, 0) & TBSTYLE_LIST);
-    tb->SetMaxTextRows(2);
-    EXPECT_EQ(2, SendMessageA(tb->window, TB_GETTEXTROWS, 0, 0));
+    EXPECT_EQ(std::vector<UINT>{101}, BandIds(client_->rebars[0]));
 }
 
 TEST_F(ToolbarHostTest, PictureSizeAndMaskColourDecideTheImageLists) {
-    test::VariantScope oe(false);
-    ClientWindow client(1);
     LONG cx = 0, cy = 0;
 
     ToolbarPtr sized = MainHost().NewToolbar();
@@ -229,34 +198,25 @@ TEST_F(ToolbarHostTest, PictureSizeAndMaskColourDecideTheImageLists) {
     EXPECT_EQ(0, wrap->GetPictureSize(&cx, &cy));
     EXPECT_EQ(std::make_pair(-1L, -1L), std::make_pair(LONG(cx), LONG(cy)));
 
-    MainHost().Attach(client.main, 1);
-    auto iconSize = [](const ToolbarPtr& tb) {
-        int w = 0, h = 0;
-        ImageList_GetIconSize(reinterpret_cast<HIMAGELIST>(SendMessageA(tb->window, TB_GETIMAGELIST, 0, 0)), &w, &h);
-        return std::make_pair(w, h);
-    };
-    EXPECT_EQ(std::make_pair(24, 20), iconSize(sized));
-    EXPECT_EQ(std::make_pair(16, 16), iconSize(zero));
+    MainHost().Attach(client_->main, 1);
+    EXPECT_EQ(std::make_pair(24, 20), test::ImageSize(sized->window));
+    EXPECT_EQ(std::make_pair(16, 16), test::ImageSize(zero->window));
     EXPECT_EQ(0, sized->SetPictureSize(32, 32)) << "the image list exists";
     EXPECT_EQ(1, sized->GetPictureSize(&cx, &cy));
     EXPECT_EQ(24, cx);
 
     // Draw each image on white: a transparent image leaves the white.
     auto drawn = [](const ToolbarPtr& tb, const ButtonPtr& b) {
-        HIMAGELIST list = reinterpret_cast<HIMAGELIST>(SendMessageA(tb->window, TB_GETIMAGELIST, 0, 0));
         HDC screen = GetDC(nullptr);
-        HDC dc = CreateCompatibleDC(screen);
-        HBITMAP bmp = CreateCompatibleBitmap(screen, 16, 16);
+        const unique_hbitmap bmp(CreateCompatibleBitmap(screen, 16, 16));
+        const unique_hdc dc(CreateCompatibleDC(screen));  // goes first, with the bitmap still selected
         ReleaseDC(nullptr, screen);
-        HGDIOBJ old = SelectObject(dc, bmp);
+        SelectObject(dc.get(), bmp.get());
         RECT r{0, 0, 16, 16};
-        FillRect(dc, &r, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
-        ImageList_Draw(list, ButtonInfo(tb->window, b->commandId).iImage, dc, 0, 0, ILD_TRANSPARENT);
-        COLORREF c = GetPixel(dc, 8, 8);
-        SelectObject(dc, old);
-        DeleteObject(bmp);
-        DeleteDC(dc);
-        return c;
+        FillRect(dc.get(), &r, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+        ImageList_Draw(test::Images(tb->window), ButtonInfo(tb->window, b->commandId).iImage, dc.get(), 0, 0,
+                       ILD_TRANSPARENT);
+        return GetPixel(dc.get(), 8, 8);
     };
     EXPECT_EQ(RGB(255, 255, 255), drawn(masked, greenButton));
     EXPECT_EQ(RGB(255, 255, 255), drawn(plain, redButton)) << "255 is the default mask colour";
@@ -264,44 +224,43 @@ TEST_F(ToolbarHostTest, PictureSizeAndMaskColourDecideTheImageLists) {
 
     // A picture size no image list can have: the control stays without band.
     EXPECT_TRUE(IsWindow(huge->window));
-    EXPECT_EQ(-1, SendMessageA(client.rebars[0], RB_IDTOINDEX, huge->id, 0));
+    EXPECT_EQ(-1, SendMessageA(client_->rebars[0], RB_IDTOINDEX, huge->id, 0));
     HWND hugeWindow = huge->window;
-    {
-        cs_lock hold(huge->lock);
-        huge->Destroy();
-    }
+    Destroy(huge);
     EXPECT_FALSE(IsWindow(hugeWindow));
 }
 
-// Tooltips are the control's: asked for after the window exists, too late.
-TEST_F(ToolbarHostTest, TooltipsNeedEnablingBeforeTheWindowExists) {
-    test::VariantScope oe(false);
-    ClientWindow client(1);
-    ToolbarPtr tips = MainHost().NewToolbar(), none = MainHost().NewToolbar();
-    tips->EnableTooltips(true);
-    ButtonPtr b = AddNamed(*tips, "T", red_), c = AddNamed(*none, "N", red_);
-    MainHost().Attach(client.main, 1);
-    {
-        cs_lock hold(b->lock);
-        b->SetTooltip(std::string(2000, 'x'));
-    }
-    // Wine reads back at most 80 characters; the long text arrives intact as far as that.
-    const std::string longTip = test::TooltipText(tips->window, b->commandId);
-    EXPECT_TRUE(longTip.size() >= 80u && longTip == std::string(longTip.size(), 'x')) << longTip;
+// Each setter changes the real control at once; tooltips are the control's,
+// and asked for after the window exists, too late.
+TEST_F(ToolbarHostTest, ToolbarAndButtonSettersReachTheControls) {
+    ToolbarPtr tb = MainHost().NewToolbar(), none = MainHost().NewToolbar();
+    tb->Show(false);
+    tb->SetMaxTextRows(0);
+    tb->EnableTooltips(true);
+    ButtonPtr b = AddNamed(*tb, "Name", red_), parent = AddNamed(*tb, "Parent", red_), c = AddNamed(*none, "N", red_);
+    MainHost().Attach(client_->main, 1);
+    HWND w = tb->window, rb = client_->rebars[0];
+    EXPECT_FALSE(IsWindowVisible(w));
+    EXPECT_EQ(static_cast<UINT>(RBBS_HIDDEN), BandInfo(rb, tb->id).fStyle & RBBS_HIDDEN);
+    EXPECT_EQ(0, SendMessageA(w, TB_GETTEXTROWS, 0, 0));
+    tb->Show(true);
+    EXPECT_EQ(0u, BandInfo(rb, tb->id).fStyle & RBBS_HIDDEN);
+    EXPECT_TRUE(IsWindowVisible(w));
+    tb->SetLargeButtons(false);
+    EXPECT_EQ(TBSTYLE_LIST, SendMessageA(w, TB_GETSTYLE, 0, 0) & TBSTYLE_LIST);
+    tb->SetLargeButtons(true);
+    EXPECT_EQ(0, SendMessageA(w, TB_GETSTYLE, 0, 0) & TBSTYLE_LIST);
+    tb->SetMaxTextRows(2);
+    EXPECT_EQ(2, SendMessageA(w, TB_GETTEXTROWS, 0, 0));
     none->EnableTooltips(true);
     EXPECT_FALSE(none->tooltips) << "too late: the window exists";
     EXPECT_EQ("<no tooltips>", test::TooltipText(none->window, c->commandId));
-}
 
-TEST_F(ToolbarHostTest, ButtonSettersChangeTheControl) {
-    test::VariantScope oe(false);
-    ClientWindow client(1);
-    ToolbarPtr tb = MainHost().NewToolbar();
-    ButtonPtr b = AddNamed(*tb, "Name", red_);
-    ButtonPtr parent = AddNamed(*tb, "Parent", red_);
-    MainHost().Attach(client.main, 1);
-    HWND w = tb->window;
     cs_lock hold(b->lock);
+    b->SetTooltip(std::string(2000, 'x'));
+    // Wine reads back at most 80 characters; the long text arrives intact as far as that.
+    const std::string longTip = test::TooltipText(w, b->commandId);
+    EXPECT_TRUE(longTip.size() >= 80u && longTip == std::string(longTip.size(), 'x')) << longTip;
 
     EXPECT_EQ(TBSTATE_ENABLED, State(*tb, b));
     b->SetEnabled(false);
@@ -332,8 +291,6 @@ TEST_F(ToolbarHostTest, ButtonSettersChangeTheControl) {
 }
 
 TEST_F(ToolbarHostTest, ClicksTakeTheRoadOfOneClick) {
-    test::VariantScope oe(false);
-    ClientWindow client(1);
     ToolbarPtr tb = MainHost().NewToolbar();
     ButtonPtr plain = AddNamed(*tb, "Plain", red_);
     ButtonPtr check = AddNamed(*tb, "Check", red_);
@@ -345,7 +302,7 @@ TEST_F(ToolbarHostTest, ClicksTakeTheRoadOfOneClick) {
     hiddenSub->hidden = true;
     ButtonPtr lonelyPopup = AddNamed(*tb, "Lonely", red_);
     lonelyPopup->popupStyle = true;
-    MainHost().Attach(client.main, 1);
+    MainHost().Attach(client_->main, 1);
     HWND w = tb->window;
 
     test::ClickButton(w, plain->commandId);
@@ -377,7 +334,7 @@ TEST_F(ToolbarHostTest, ClicksTakeTheRoadOfOneClick) {
     EXPECT_EQ(4u, g_clicks.size()) << "without sub-buttons a popup-style button clicks";
 
     // A chosen menu item comes back as WM_COMMAND through the rebar.
-    SendMessageA(client.rebars[0], WM_COMMAND, shown->commandId, 0);
+    SendMessageA(client_->rebars[0], WM_COMMAND, shown->commandId, 0);
     ASSERT_EQ(5u, g_clicks.size());
     EXPECT_EQ(tb->id, g_clicks[4].toolbarId);
     EXPECT_EQ(shown->commandId, g_clicks[4].buttonId);
@@ -392,31 +349,24 @@ TEST_F(ToolbarHostTest, ClicksTakeTheRoadOfOneClick) {
 
     // A button removed while its click is in flight is found no more.
     const LONG id = plain->commandId;
-    {
-        cs_lock hold(plain->lock);
-        plain->Destroy();
-    }
+    Destroy(plain);
     EXPECT_FALSE(LockedButtonRecord(id));
-    EXPECT_TRUE(LockedButtonRecord(check->commandId));
-    EXPECT_EQ(tb->id, LockedButtonRecord(check->commandId).toolbarId());
-    RouteCommand(DefWindowProcA, client.main, WM_COMMAND, id, 0);
+    RouteCommand(DefWindowProcA, client_->main, WM_COMMAND, id, 0);
     EXPECT_EQ(6u, g_clicks.size());
     EXPECT_EQ(3, SendMessageA(w, TB_BUTTONCOUNT, 0, 0));
 }
 
 TEST_F(ToolbarHostTest, WrappingTheClientsToolbarAddsButtonsAndGuardsThem) {
-    test::VariantScope oe(false);
-    ClientWindow client(1);
     HIMAGELIST clientList = ImageList_Create(16, 16, ILC_COLOR32 | ILC_MASK, 0, 4);
-    SendMessageA(client.clientToolbar, TB_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(clientList));
+    SendMessageA(client_->clientToolbar, TB_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(clientList));
     ToolbarPtr tb = MainHost().NewToolbar();
     tb->wrapsHostToolbar = true;
     ButtonPtr mine = AddNamed(*tb, "Mine", red_);
-    MainHost().Attach(client.main, 1);
-    HWND w = client.clientToolbar;
+    MainHost().Attach(client_->main, 1);
+    HWND w = client_->clientToolbar;
 
     EXPECT_EQ(w, tb->window);
-    EXPECT_EQ(std::vector<UINT>{101}, BandIds(client.rebars[0])) << "no band of its own";
+    EXPECT_EQ(std::vector<UINT>{101}, BandIds(client_->rebars[0])) << "no band of its own";
     EXPECT_EQ(3, SendMessageA(w, TB_BUTTONCOUNT, 0, 0));
     EXPECT_EQ("Mine", ButtonText(w, mine->commandId));
     EXPECT_EQ(1, ImageList_GetImageCount(clientList));
@@ -431,13 +381,10 @@ TEST_F(ToolbarHostTest, WrappingTheClientsToolbarAddsButtonsAndGuardsThem) {
 
     // The client rebuilds its toolbar's buttons; the next attach puts ours back.
     SendMessageA(w, TB_DELETEBUTTON, SendMessageA(w, TB_COMMANDTOINDEX, mine->commandId, 0), 0);
-    MainHost().Attach(client.main, 1);
+    MainHost().Attach(client_->main, 1);
     EXPECT_EQ("Mine", ButtonText(w, mine->commandId));
 
-    {
-        cs_lock hold(tb->lock);
-        tb->Destroy();
-    }
+    Destroy(tb);
     EXPECT_EQ(2, SendMessageA(w, TB_BUTTONCOUNT, 0, 0)) << "destroying the record takes its buttons away";
     MainHost().Detach();
     EXPECT_NE(reinterpret_cast<LONG_PTR>(OEToolbarHost::ClientToolbarProc), GetWindowLongPtrA(w, GWLP_WNDPROC));
@@ -447,7 +394,6 @@ TEST_F(ToolbarHostTest, WrappingTheClientsToolbarAddsButtonsAndGuardsThem) {
 }
 
 TEST_F(ToolbarHostTest, MessageWindowsGetCopiesOfTheTemplatesTheirKindAsks) {
-    test::VariantScope oe(false);
     OEToolbarHost& templates = OEToolbarRegistry::Get(true)->msgWndTemplates();
     ToolbarPtr sendOnly = templates.NewToolbar();
     sendOnly->wndStyleMask = 2;  // OE_MSG_SEND_WND
@@ -499,27 +445,25 @@ TEST_F(ToolbarHostTest, MessageWindowsGetCopiesOfTheTemplatesTheirKindAsks) {
 }
 
 TEST_F(ToolbarHostTest, ChevronMenuListsTheClippedButtons) {
-    test::VariantScope oe(false);
-    ClientWindow client(1);
     ToolbarPtr tb = MainHost().NewToolbar();
     std::vector<ButtonPtr> buttons;
     for (int i = 0; i < 12; ++i) buttons.push_back(AddNamed(*tb, "Button " + std::to_string(i), red_));
     buttons[11]->hidden = true;
-    MainHost().Attach(client.main, 1);
-    MoveWindow(client.sizable, 0, 0, 160, 120, TRUE);
-    MoveWindow(client.rebars[0], 0, 0, 160, 60, TRUE);
+    MainHost().Attach(client_->main, 1);
+    MoveWindow(client_->sizable, 0, 0, 160, 120, TRUE);
+    MoveWindow(client_->rebars[0], 0, 0, 160, 60, TRUE);
     RECT band{};
-    SendMessageA(client.rebars[0], RB_GETRECT, SendMessageA(client.rebars[0], RB_IDTOINDEX, tb->id, 0),
+    SendMessageA(client_->rebars[0], RB_GETRECT, SendMessageA(client_->rebars[0], RB_IDTOINDEX, tb->id, 0),
                  reinterpret_cast<LPARAM>(&band));
     ASSERT_LT(band.right - band.left, 200) << "the band must be narrow for this test";
 
     test::MenuWatcher watcher;
     NMREBARCHEVRON chevron{};
-    chevron.hdr.hwndFrom = client.rebars[0];
+    chevron.hdr.hwndFrom = client_->rebars[0];
     chevron.hdr.code = RBN_CHEVRONPUSHED;
-    chevron.uBand = static_cast<UINT>(SendMessageA(client.rebars[0], RB_IDTOINDEX, tb->id, 0));
+    chevron.uBand = static_cast<UINT>(SendMessageA(client_->rebars[0], RB_IDTOINDEX, tb->id, 0));
     chevron.wID = tb->id;
-    EXPECT_EQ(0, SendMessageA(client.sizable, WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&chevron)));
+    EXPECT_EQ(0, SendMessageA(client_->sizable, WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&chevron)));
     ASSERT_EQ(1u, test::MenusSeen().size());
     const auto& items = test::MenusSeen()[0];
     ASSERT_FALSE(items.empty());
@@ -530,26 +474,21 @@ TEST_F(ToolbarHostTest, ChevronMenuListsTheClippedButtons) {
 }
 
 TEST_F(ToolbarHostTest, ManyButtonsComeAndGoWithoutLeaks) {
-    test::VariantScope oe(false);
-    ClientWindow client(1);
     ToolbarPtr tb = MainHost().NewToolbar();
-    MainHost().Attach(client.main, 1);
+    MainHost().Attach(client_->main, 1);
     constexpr int kButtons = 150;  // the image list grows many times
     for (int i = 0; i < kButtons; ++i) AddNamed(*tb, "B", red_);
     EXPECT_EQ(kButtons, SendMessageA(tb->window, TB_BUTTONCOUNT, 0, 0));
-    EXPECT_EQ(kButtons, ImageList_GetImageCount(
-                            reinterpret_cast<HIMAGELIST>(SendMessageA(tb->window, TB_GETIMAGELIST, 0, 0))));
+    EXPECT_EQ(kButtons, ImageList_GetImageCount(test::Images(tb->window)));
     EXPECT_EQ(baseline_.buttons + kButtons, LiveUiResources().buttons);
     OEToolbarRegistry::RemoveToolbarsOf(-1);
-    EXPECT_EQ(std::vector<UINT>{101}, BandIds(client.rebars[0]));
+    EXPECT_EQ(std::vector<UINT>{101}, BandIds(client_->rebars[0]));
     EXPECT_EQ(baseline_.buttons, LiveUiResources().buttons);
     EXPECT_EQ(baseline_.imageLists, LiveUiResources().imageLists);
 }
 
 TEST_F(ToolbarHostTest, ControlsBelongToTheClientThreadWhoeverAsks) {
-    test::VariantScope oe(false);
-    ClientWindow client(1);
-    MainHost().Attach(client.main, 1);
+    MainHost().Attach(client_->main, 1);
     ToolbarPtr tb;
     std::atomic<bool> done{false};
     auto pumpUntil = [&] { test::PumpUntil([&] { return done.load(); }, 30000); };
@@ -572,27 +511,18 @@ TEST_F(ToolbarHostTest, ControlsBelongToTheClientThreadWhoeverAsks) {
     HWND w = tb->window;
     done = false;
     std::thread destroyer([&] {
-        cs_lock hold(tb->lock);
-        tb->Destroy();
+        Destroy(tb);
         done = true;
     });
     pumpUntil();
     destroyer.join();
     EXPECT_FALSE(IsWindow(w));
-    EXPECT_EQ(std::vector<UINT>{101}, BandIds(client.rebars[0]));
+    EXPECT_EQ(std::vector<UINT>{101}, BandIds(client_->rebars[0]));
 }
-
-}  // namespace
-}  // namespace plume
-
-namespace plume {
-namespace {
 
 // The server thread changes buttons while the client thread attaches,
 // clicks and detaches: neither may wait for the other for ever.
 TEST_F(ToolbarHostTest, ServerChangesWhileTheClientThreadAttachesAndClicks) {
-    test::VariantScope oe(false);
-    ClientWindow client(1);
     ToolbarPtr tb = MainHost().NewToolbar();
     ButtonPtr fixed = AddNamed(*tb, "Fixed", red_);
     std::atomic<bool> done{false}, clientRunning{false};
@@ -606,21 +536,18 @@ TEST_F(ToolbarHostTest, ServerChangesWhileTheClientThreadAttachesAndClicks) {
                 b->SetShown(i % 2 == 0);
             }
             ButtonPtr sub = AddSub(fixed, "Sub");
-            cs_lock hold(b->lock);
-            b->Destroy();
-            cs_lock holdSub(sub->lock);
-            sub->Destroy();
+            Destroy(b);
+            Destroy(sub);
         }
         done = true;
     });
     // The server starts once the client thread works: the rounds overlap.
     size_t rounds = 0;
     do {
-        MainHost().Attach(client.main, 1);
+        MainHost().Attach(client_->main, 1);
         ASSERT_TRUE(IsWindow(tb->window));
         test::ClickButton(tb->window, fixed->commandId);
-        MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+        test::Pump();
         MainHost().Detach();
         ++rounds;
         clientRunning = true;
@@ -630,7 +557,7 @@ TEST_F(ToolbarHostTest, ServerChangesWhileTheClientThreadAttachesAndClicks) {
     for (const Click& c : g_clicks) EXPECT_EQ(fixed->commandId, c.buttonId);
     EXPECT_EQ(1u, tb->Buttons().size());
     EXPECT_FALSE(fixed->HasSubButtons());
-    MainHost().Attach(client.main, 1);
+    MainHost().Attach(client_->main, 1);
     EXPECT_EQ(1, SendMessageA(tb->window, TB_BUTTONCOUNT, 0, 0));
 }
 
