@@ -12,7 +12,7 @@
 // The selection example (plume_plugin.h) is tested by its own test, against
 // the sandbox (examples/plugin_test, run by build_against_sdk.sh).
 //
-//   example_plugin_tests.exe --variant=oe|wm --plugin=PATH-OF-stamp_plugin.dll --scripts=FOLDER
+//   example_plugin_tests.exe --variant=oe|wm --plugin=stamp_plugin.dll --scripts=FOLDER --client=watch_client.exe
 #include <gtest/gtest.h>
 #include <objbase.h>
 #include <windows.h>
@@ -23,11 +23,10 @@
 
 #include "standin_process.h"
 #include "sdk_tools.h"
-#include "unique_any.h"
 
 namespace {
 
-using plume::test::ProgramFolder;
+using plume::test::ProgramRun;
 using plume::test::RunProgram;
 using plume::test::RunSetupTool;
 
@@ -151,8 +150,7 @@ TEST_F(ExamplePlugin, ItsToolbarMenuItemAndSendHandlingWork) {
     client_.reset();
 }
 
-// The plug-in written on plume_plugin.h: its button is greyed while no
-// message is selected, and it goes at shutdown.
+// Listed by its ProgID (its class registered), the same plug-in starts and stamps.
 TEST_F(ExamplePlugin, ListedByProgIdItStartsTheSameWay) {
     ListAndStart(true);
     ASSERT_TRUE(StandinProcess::WaitFor([&] { return ButtonId(L"New mail") != 0; }, 15000));
@@ -162,57 +160,6 @@ TEST_F(ExamplePlugin, ListedByProgIdItStartsTheSameWay) {
     EXPECT_TRUE(client_->Close(30000)) << "the client had to be ended by force";
     client_.reset();
 }
-
-// A program run for the test, its output gathered in a file.
-class ProgramRun {
-public:
-    explicit ProgramRun(std::string command) {
-        char temp[MAX_PATH];
-        GetTempPathA(MAX_PATH, temp);
-        output_ = std::string(temp) + "plume_example_output.txt";
-        SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-        plume::unique_handle out(CreateFileA(output_.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                             &inherit, CREATE_ALWAYS, 0, nullptr));
-        STARTUPINFOA si = {sizeof si};
-        si.dwFlags = STARTF_USESTDHANDLES;
-        si.hStdOutput = si.hStdError = out.get();
-        PROCESS_INFORMATION pi = {};
-        if (CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &si,
-                           &pi)) {
-            process_.reset(pi.hProcess);
-            CloseHandle(pi.hThread);
-        }
-    }
-    ~ProgramRun() {
-        if (process_ && WaitForSingleObject(process_.get(), 30000) != WAIT_OBJECT_0) TerminateProcess(process_.get(), 1);
-        process_.reset();
-        // An ended process may hold its output a moment longer on Wine.
-        for (int i = 0; i < 50 && !DeleteFileA(output_.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND; ++i)
-            Sleep(100);
-    }
-    ProgramRun(const ProgramRun&) = delete;
-    ProgramRun& operator=(const ProgramRun&) = delete;
-
-    bool started() const { return process_.get() != nullptr; }
-    std::string Output() const {
-        plume::unique_handle in(CreateFileA(output_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                            OPEN_EXISTING, 0, nullptr));
-        std::string text;
-        char buffer[4096];
-        DWORD n = 0;
-        while (in.get() != INVALID_HANDLE_VALUE && ReadFile(in.get(), buffer, sizeof buffer, &n, nullptr) && n)
-            text.append(buffer, n);
-        return text;
-    }
-    bool Says(const std::string& text, DWORD ms = 10000) const {
-        return StandinProcess::WaitFor([&] { return Output().find(text) != std::string::npos; }, ms);
-    }
-    bool Ended(DWORD ms) const { return WaitForSingleObject(process_.get(), ms) == WAIT_OBJECT_0; }
-
-private:
-    std::string output_;
-    plume::unique_handle process_;
-};
 
 class ClientExamples : public testing::Test {
 protected:

@@ -1,8 +1,9 @@
-// What the kit's suites share: running a program to its end, and the SDK's
-// setup tool beside the test program.
+// What the kit's suites share: programs run for a test, their output
+// gathered, and the SDK's setup tool beside the test program.
 #pragma once
 
 #include <windows.h>
+#include <plume_sandbox.h>
 
 #include <string>
 
@@ -17,36 +18,73 @@ inline std::string ProgramFolder() {
     return s.substr(0, s.find_last_of("\\/") + 1);
 }
 
-// Runs a command line to its end (at most two minutes); its exit code.
-// With `output`, what it prints goes there.
-inline DWORD RunProgram(std::string command, std::string* output = nullptr) {
-    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    char folder[MAX_PATH], path[MAX_PATH];
-    unique_handle file;
-    STARTUPINFOA si = {sizeof si};
-    if (output) {
+// A program started for the test, what it prints gathered in a file of its
+// own; ended by force when it outlives the object by 30 s.
+class ProgramRun {
+public:
+    explicit ProgramRun(std::string command) {
+        char folder[MAX_PATH], path[MAX_PATH];
         GetTempPathA(MAX_PATH, folder);
         GetTempFileNameA(folder, "out", 0, path);
-        file.reset(CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                               CREATE_ALWAYS, FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+        output_ = path;
+        SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+        unique_handle out(CreateFileA(output_.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                                      CREATE_ALWAYS, 0, nullptr));
+        STARTUPINFOA si = {sizeof si};
         si.dwFlags = STARTF_USESTDHANDLES;
-        si.hStdInput = si.hStdOutput = si.hStdError = file.get();
+        si.hStdInput = si.hStdOutput = si.hStdError = out.get();
+        PROCESS_INFORMATION pi = {};
+        if (CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &si,
+                           &pi)) {
+            process_.reset(pi.hProcess);
+            CloseHandle(pi.hThread);
+        }
     }
-    PROCESS_INFORMATION pi = {};
-    if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, output != nullptr, CREATE_NO_WINDOW, nullptr,
-                        nullptr, &si, &pi))
-        return 999;
-    unique_handle process(pi.hProcess), thread(pi.hThread);
-    DWORD code = 998;
-    if (WaitForSingleObject(process.get(), 120000) == WAIT_OBJECT_0) GetExitCodeProcess(process.get(), &code);
-    if (output) {
-        output->assign(GetFileSize(file.get(), nullptr), '\0');
-        DWORD read = 0;
-        SetFilePointer(file.get(), 0, nullptr, FILE_BEGIN);
-        ReadFile(file.get(), output->data(), static_cast<DWORD>(output->size()), &read, nullptr);
-        output->resize(read);
+    ~ProgramRun() {
+        if (process_ && !Ended(30000)) TerminateProcess(process_.get(), 1);
+        process_.reset();
+        // An ended process may hold its output a moment longer on Wine.
+        for (int i = 0; i < 50 && !DeleteFileA(output_.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND; ++i)
+            Sleep(100);
     }
-    return code;
+    ProgramRun(const ProgramRun&) = delete;
+    ProgramRun& operator=(const ProgramRun&) = delete;
+
+    bool started() const { return process_.get() != nullptr; }
+    std::string Output() const {
+        unique_handle in(CreateFileA(output_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                     OPEN_EXISTING, 0, nullptr));
+        std::string text;
+        char buffer[4096];
+        DWORD n = 0;
+        while (in.get() != INVALID_HANDLE_VALUE && ReadFile(in.get(), buffer, sizeof buffer, &n, nullptr) && n)
+            text.append(buffer, n);
+        return text;
+    }
+    // Waits (pumping this thread's messages) until the output holds `text`.
+    bool Says(const std::string& text, DWORD ms = 10000) const {
+        return plume_sandbox::WaitFor([&] { return Output().find(text) != std::string::npos; }, ms);
+    }
+    bool Ended(DWORD ms) const { return WaitForSingleObject(process_.get(), ms) == WAIT_OBJECT_0; }
+    DWORD ExitCode() const {
+        DWORD code = STILL_ACTIVE;
+        GetExitCodeProcess(process_.get(), &code);
+        return code;
+    }
+
+private:
+    std::string output_;
+    unique_handle process_;
+};
+
+// Runs a command line to its end (at most two minutes); its exit code.
+// With `output`, what it printed.
+inline DWORD RunProgram(std::string command, std::string* output = nullptr) {
+    ProgramRun run(std::move(command));
+    if (!run.started()) return 999;
+    if (!run.Ended(120000)) return 998;
+    if (output) *output = run.Output();
+    return run.ExitCode();
 }
 
 inline DWORD RunSetupTool(const std::string& arguments, std::string* output = nullptr) {
