@@ -74,7 +74,6 @@ public:
     }
     ScopedStoreFile(const ScopedStoreFile&) = delete;
     ScopedStoreFile& operator=(const ScopedStoreFile&) = delete;
-    const std::wstring& path() const { return path_; }
 
 private:
     std::wstring path_;

@@ -285,7 +285,7 @@ TEST_F(Sending, APressWaitsForEveryHandlerThatMayStillCancelIt) {
         if (c.rogueMode) {
             rogue = std::make_unique<ClientProcess>(L"rogue_client.exe", c.rogueMode,
                                                     "PLUME_TEST_SEND_ROGUE_" + std::to_string(serial));
-            ASSERT_TRUE(rogue->ready());
+            ASSERT_TRUE(rogue->WaitReady());
         }
         HRESULT cancelled = E_PENDING;
         sink_->onCall = [&](const SinkCall& call) {

@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
@@ -46,7 +45,6 @@ public:
                                        timeoutMs) &&
                WaitForSingleObject(readyEvent_.get(), 0) == WAIT_OBJECT_0;
     }
-    bool ready() { return WaitReady(); }
     bool alive() const { return process_ && WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT; }
     bool WaitForExit(DWORD timeoutMs) {
         return StandinProcess::WaitFor([&] { return !alive(); }, timeoutMs);
@@ -95,7 +93,6 @@ public:
         std::sort(sorted.begin(), sorted.end());
         return sorted[std::min(sorted.size() - 1, static_cast<size_t>(p * sorted.size()))];
     }
-    size_t count() const { return samples_.size(); }
     int unanswered() const { return unanswered_; }
 
 private:

@@ -111,7 +111,7 @@ TEST_F(MisbehavingClients, AClientThatStopsAnsweringHoldsTheClientOnlyOnceAndBri
     for (const char* mode : {"nopump", "hang"}) {
         SCOPED_TRACE(mode);
         RogueClient rogue(mode, ++serial);
-        ASSERT_TRUE(rogue.ready());
+        ASSERT_TRUE(rogue.WaitReady());
         AttachWellBehavedClient();
         ResponsivenessProbe probe(main);
 
@@ -154,8 +154,8 @@ TEST_F(MisbehavingClients, AClientThatStopsAnsweringHoldsTheClientOnlyOnceAndBri
 TEST_F(MisbehavingClients, ClientsThatDieAreDisconnectedAndOthersGoOn) {
     RogueClient dying("die", 1);
     RogueClient holder("hold", 2);
-    ASSERT_TRUE(dying.ready());
-    ASSERT_TRUE(holder.ready());
+    ASSERT_TRUE(dying.WaitReady());
+    ASSERT_TRUE(holder.WaitReady());
     AttachWellBehavedClient();
     holder.Kill();
 
@@ -181,7 +181,7 @@ TEST_F(MisbehavingClients, ACloseWhoseDeliveryOutlastsTheWindowsWaitStillReaches
     std::vector<std::unique_ptr<RogueClient>> rogues;
     for (int i = 1; i <= 3; ++i) {
         rogues.push_back(std::make_unique<RogueClient>("nopump", i));
-        ASSERT_TRUE(rogues.back()->ready());
+        ASSERT_TRUE(rogues.back()->WaitReady());
     }
     AttachWellBehavedClient();
     Call(L"CloseNote", {H(note)});
@@ -213,9 +213,9 @@ TEST_F(MisbehavingClients, ClosingDoesNotWaitForHoldersThatAreGoneOrNeverAnswere
         RogueClient killed("hold", 2);
         std::unique_ptr<RogueClient> polite;
         if (c.knownToHang) polite = std::make_unique<RogueClient>("polite", 3);
-        ASSERT_TRUE(hung.ready());
-        ASSERT_TRUE(killed.ready());
-        ASSERT_TRUE(!polite || polite->ready());
+        ASSERT_TRUE(hung.WaitReady());
+        ASSERT_TRUE(killed.WaitReady());
+        ASSERT_TRUE(!polite || polite->WaitReady());
         if (c.knownToHang) Call(L"SelectFolder", {SentItemsId()});
         killed.Kill();
 

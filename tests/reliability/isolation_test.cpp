@@ -20,8 +20,6 @@
 namespace plume::test {
 namespace {
 
-std::wstring InBin(const wchar_t* name) { return OwnFolder() + name; }
-
 // A client that crashed leaves its class registrations in the session's COM
 // service (Wine's rpcss keeps them and answers the next activation with the
 // dead process; Windows drops them): the service is stopped, and COM starts
@@ -54,20 +52,8 @@ protected:
         ASSERT_TRUE(sink_);
     }
 
-    // Command identifiers of the plug-in's "Fault" buttons in the main
-    // window (a toolbar may go while they are read).
-    std::vector<long> FaultButtons() {
-        std::vector<long> found;
-        const long main = client_->Call(L"MainWindow").Long();
-        for (const Var& toolbar : client_->Call(L"Toolbars", {main}).Array()) {
-            Var buttons;
-            CallError error;
-            if (!client_->TryCall(L"ToolbarButtons", {toolbar.Long()}, &buttons, &error)) continue;
-            for (const Var& button : buttons.Array())
-                if (button.Array()[1].Str() == L"Fault") found.push_back(button.Array()[0].Long());
-        }
-        return found;
-    }
+    // Command identifiers of the plug-in's "Fault" buttons in the main window.
+    std::vector<long> FaultButtons() { return client_->ButtonIds(client_->Call(L"MainWindow").Hwnd(), L"Fault"); }
     // Waits for one "Fault" button other than `previous`; 0 when none comes.
     long NewFaultButton(long previous, DWORD ms) {
         long button = 0;
@@ -125,6 +111,7 @@ TEST_F(FaultyPlugins, IsolatedTheyEndOnlyTheirHostWhichComesBackUpToTheLimit) {
         const char* fault;
     } kinds[] = {{L"crash_click_plugin.dll", "crash"}, {L"hang_click_plugin.dll", "hang"}};
     long worstBackMs = 0;
+    auto outcome = [] { return StringOf(HKEY_CURRENT_USER, kOutcomesKey, L"HKCU\\Isolated\\RelFault", 1); };
     for (const auto& kind : kinds) {
         SCOPED_TRACE(kind.fault);
         ASSERT_TRUE(SetString(HKEY_CURRENT_USER, kIsolatedPluginsKey, L"RelFault", InBin(kind.library)));
@@ -138,8 +125,8 @@ TEST_F(FaultyPlugins, IsolatedTheyEndOnlyTheirHostWhichComesBackUpToTheLimit) {
             EXPECT_TRUE(OthersHear()) << "the client stopped answering or its events stopped";
             if (death == 3) break;
             button = NewFaultButton(button, 20000);
-            ASSERT_NE(0, button) << "the plug-in did not come back; buttons: " << FaultButtons().size() << "; outcome: "
-                                 << StringOf(HKEY_CURRENT_USER, kOutcomesKey, L"HKCU\\Isolated\\RelFault", 1);
+            ASSERT_NE(0, button) << "the plug-in did not come back; buttons: " << FaultButtons().size()
+                                 << "; outcome: " << outcome();
             worstBackMs = std::max(worstBackMs, static_cast<long>(GetTickCount64() - clicked));
             EXPECT_TRUE(OthersHear());
         }
@@ -147,12 +134,8 @@ TEST_F(FaultyPlugins, IsolatedTheyEndOnlyTheirHostWhichComesBackUpToTheLimit) {
         EXPECT_TRUE(StandinProcess::WaitFor([&] { return FaultButtons().empty(); }, 10000))
             << "the dead host's button stayed";
         EXPECT_TRUE(StandinProcess::WaitFor(
-            [&] {
-                return StringOf(HKEY_CURRENT_USER, kOutcomesKey, L"HKCU\\Isolated\\RelFault", 1).find(L"not started again") !=
-                       std::wstring::npos;
-            },
-            10000))
-            << "outcome: " << StringOf(HKEY_CURRENT_USER, kOutcomesKey, L"HKCU\\Isolated\\RelFault", 1);
+            [&] { return outcome().find(L"not started again") != std::wstring::npos; }, 10000))
+            << "outcome: " << outcome();
         EXPECT_TRUE(FaultButtons().empty()) << "it came back after the third death";
         EXPECT_TRUE(OthersHear());
         sink_.reset();

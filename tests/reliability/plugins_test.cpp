@@ -21,8 +21,6 @@ namespace {
 constexpr const wchar_t* kBrokenProgId = L"PLUMETest.BrokenPlugin";
 constexpr const wchar_t* kBrokenClsid = L"{0C3F2A61-5B7E-4D28-9A14-6E8B3D5C7F20}";
 
-std::wstring InBin(const wchar_t* name) { return OwnFolder() + name; }
-
 // The start mark of an entry; empty when there is none.
 std::wstring MarkOf(const std::wstring& entry) { return StringOf(HKEY_CURRENT_USER, kStartMarksKey, entry); }
 
@@ -41,13 +39,7 @@ protected:
         ASSERT_TRUE(SetString(HKEY_CURRENT_USER, kPluginsKey, L"RelEmpty", L""));
         ASSERT_TRUE(SetString(HKEY_CURRENT_USER, kPluginsKey, L"RelVersion", L"version.dll"));
         ASSERT_TRUE(SetString(HKEY_CURRENT_USER, kPluginsKey, std::wstring(300, L'n'), std::wstring(300, L'p')));
-        {
-            unique_hkey key;
-            const DWORD seven = 7;
-            ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, kPluginsKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                                                     key.put(), nullptr));
-            RegSetValueExW(key.get(), L"RelNumber", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&seven), sizeof seven);
-        }
+        userList_.SetDword("RelNumber", 7);
         // Last: data longer than the library reads ends the list of its hive.
         ASSERT_TRUE(SetString(HKEY_CURRENT_USER, kPluginsKey, L"RelTooLong", std::wstring(1100, L'x')));
         ASSERT_TRUE(SetString(HKEY_CLASSES_ROOT, kBrokenProgId + std::wstring(L"\\CLSID"), L"", kBrokenClsid));
@@ -82,16 +74,9 @@ protected:
             return nullptr;
         }
     }
-    // Toolbars of the main window that hold the stamp plug-in's "New mail"
-    // button: one, however often the plug-in is listed.
-    int StampToolbars() {
-        int found = 0;
-        const long main = client_->Call(L"MainWindow").Long();
-        for (const Var& toolbar : client_->Call(L"Toolbars", {main}).Array())
-            for (const Var& button : client_->Call(L"ToolbarButtons", {toolbar.Long()}).Array())
-                if (button.Array()[1].Str() == L"New mail") ++found;
-        return found;
-    }
+    // The stamp plug-in's "New mail" buttons in the main window: one,
+    // however often the plug-in is listed.
+    size_t StampButtons() { return client_->ButtonIds(client_->Call(L"MainWindow").Hwnd(), L"New mail").size(); }
 
     // Declared first, so that they put the registry back last.
     ScopedRegistryKey machineList_{HKEY_LOCAL_MACHINE, kPluginsKey};
@@ -120,8 +105,8 @@ TEST_F(TwelvePlugins, ACrashInAStartIsSurvivedOnceAndTheOthersWork) {
     const long startMs = static_cast<long>(GetTickCount64() - started);
     EXPECT_LT(startMs, 35000);
     EXPECT_TRUE(client_->Call(L"LibraryStarted").Bool());
-    EXPECT_TRUE(StandinProcess::WaitFor([&] { return StampToolbars() == 1; }, 15000))
-        << "stamp toolbars: " << StampToolbars();
+    EXPECT_TRUE(StandinProcess::WaitFor([&] { return StampButtons() == 1; }, 15000))
+        << "stamp buttons: " << StampButtons();
     com_ptr<IPLUMEObj> root;
     EXPECT_EQ(S_OK, CoCreateInstance(CLSID_PLUMEObj, nullptr, CLSCTX_LOCAL_SERVER, IID_IPLUMEObj, root.put_void()));
     root.reset();

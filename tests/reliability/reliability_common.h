@@ -114,6 +114,22 @@ inline bool RootAnswers(IPLUMEObj* root) {
     return root && root->GetID(&id) == S_OK && id >= 0;
 }
 
+// A compose window opened through `root` (its handle in `note`), and its
+// object once the library has seen it.
+inline com_ptr<IOEMsgWnd> ComposeWindow(StandinProcess& client, IPLUMEObj* root, HWND* note = nullptr) {
+    const size_t before = client.Call(L"MessageWindows").Array().size();
+    EXPECT_EQ(S_OK, root->ComposeMessage());
+    EXPECT_TRUE(StandinProcess::WaitFor([&] { return client.Call(L"MessageWindows").Array().size() > before; }));
+    const HWND window = client.Call(L"MessageWindows").Array().back().Hwnd();
+    if (note) *note = window;
+    com_ptr<IOEMsgWnd> w;
+    EXPECT_TRUE(StandinProcess::WaitFor([&] { return SUCCEEDED(root->GetMsgWnd(H(window), w.put())) && w; }));
+    return w;
+}
+
+// A program of the test's folder, by its full path.
+inline std::wstring InBin(const wchar_t* name) { return OwnFolder() + name; }
+
 // A scratch file for a client's output, deleted when closed: Wine's report
 // of a crash a test provokes would read as a failure of the test (a NUL
 // handle does not reach the output Wine writes it to). Inheritable.
@@ -135,24 +151,19 @@ inline bool SetString(HKEY root, const std::wstring& path, const std::wstring& n
                           static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
 }
 
-// The strings of a string or multi-string value; empty when there is none.
-inline std::vector<std::wstring> StringsOf(HKEY root, const wchar_t* path, const std::wstring& name) {
+// The n-th string of a string or multi-string value (a plug-in's text, then
+// its outcome or crash state); empty when there is none.
+inline std::wstring StringOf(HKEY root, const wchar_t* path, const std::wstring& name, size_t n = 0) {
     unique_hkey key;
-    if (RegOpenKeyExW(root, path, 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS) return {};
     wchar_t data[2048] = {};
     DWORD size = sizeof data - 2 * sizeof(wchar_t);
-    if (RegQueryValueExW(key.get(), name.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(data), &size) !=
-        ERROR_SUCCESS)
+    if (RegOpenKeyExW(root, path, 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS ||
+        RegQueryValueExW(key.get(), name.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(data), &size) !=
+            ERROR_SUCCESS)
         return {};
-    std::vector<std::wstring> strings;
-    for (const wchar_t* at = data; *at || strings.empty(); at += wcslen(at) + 1) strings.emplace_back(at);
-    return strings;
-}
-// The n-th string of a value (a multi-string's: a plug-in's text, then its
-// outcome or crash state); empty when there is none.
-inline std::wstring StringOf(HKEY root, const wchar_t* path, const std::wstring& name, size_t n = 0) {
-    const std::vector<std::wstring> strings = StringsOf(root, path, name);
-    return n < strings.size() ? strings[n] : std::wstring();
+    const wchar_t* at = data;
+    for (size_t i = 0; i < n && (*at || i == 0); ++i) at += wcslen(at) + 1;
+    return at;
 }
 
 // Our keys of the plug-in lists and of what became of their entries.

@@ -40,11 +40,6 @@ public:
         long long& row = Row(what);
         if (n > row) row = n;
     }
-    long long Value(const std::string& what) const {
-        for (const auto& r : rows_)
-            if (r.first == what) return r.second;
-        return 0;
-    }
 
     // Appends the rows to the group's file (the folder is made when missing).
     void Write() const {

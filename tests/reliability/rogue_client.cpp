@@ -17,8 +17,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "com_object.h"
 #include "com_ptr.h"
+#include "recording_sink.h"
 
 using plume::com_ptr;
 
@@ -29,34 +29,18 @@ enum class Mode { Hang, NoPump, Die, Hold, Polite, SendHang, SendDie };
 constexpr DISPID kOnSendButtonMsgWndClicked = 10;
 constexpr DWORD kAsksItsUserMs = 8000;
 
-class RogueSink final : public plume::ref_counted<IDispatch> {
-public:
-    explicit RogueSink(Mode mode) : mode_(mode) {}
-    STDMETHODIMP GetTypeInfoCount(UINT* n) override { *n = 0; return S_OK; }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    STDMETHODIMP Invoke(DISPID dispid, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
-        const bool send = dispid == kOnSendButtonMsgWndClicked;
-        if (mode_ == Mode::Hang || (mode_ == Mode::SendHang && send)) Sleep(INFINITE);
-        if (mode_ == Mode::SendDie && send) {
-            for (const DWORD start = GetTickCount(); GetTickCount() - start < kAsksItsUserMs;) {
-                MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
-                MSG msg;
-                while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
-            }
+// What the client does inside its handler of an event (`send`: a Send press).
+void Misbehave(Mode mode, bool send) {
+    if (mode == Mode::Hang || (mode == Mode::SendHang && send)) Sleep(INFINITE);
+    if (mode == Mode::SendDie && send) {
+        for (const DWORD start = GetTickCount(); GetTickCount() - start < kAsksItsUserMs;) {
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+            MSG msg;
+            while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
         }
-        if (mode_ == Mode::Die || (mode_ == Mode::SendDie && send)) TerminateProcess(GetCurrentProcess(), 3);
-        return S_OK;
     }
-
-private:
-    void* Cast(REFIID iid) override {
-        return IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) || IsEqualIID(iid, DIID_IPLUMEObjEvents)
-                   ? static_cast<IDispatch*>(this)
-                   : nullptr;
-    }
-    Mode mode_;
-};
+    if (mode == Mode::Die || (mode == Mode::SendDie && send)) TerminateProcess(GetCurrentProcess(), 3);
+}
 
 bool ParseMode(const char* text, Mode* mode) {
     static const struct { const char* name; Mode mode; } kModes[] = {
@@ -92,17 +76,14 @@ int main(int argc, char** argv) {
         toolbar->CreateButton(name, nullptr, nullptr, button.put());
         SysFreeString(name);
     }
-    com_ptr<IConnectionPointContainer> container;
-    com_ptr<IConnectionPoint> point;
-    DWORD cookie = 0;
-    auto sink = com_ptr<RogueSink>::attach(new RogueSink(mode));
-    hr = root->QueryInterface(IID_IConnectionPointContainer, container.put_void());
-    if (SUCCEEDED(hr)) hr = container->FindConnectionPoint(DIID_IPLUMEObjEvents, point.put());
-    if (SUCCEEDED(hr)) hr = point->Advise(sink.get(), &cookie);
-    if (FAILED(hr)) {
-        fprintf(stderr, "rogue_client: cannot advise (%08lx)\n", static_cast<unsigned long>(hr));
+    com_ptr<plume::test::RecordingSink> sink = plume::test::Advise(root.get(), DIID_IPLUMEObjEvents);
+    if (!sink) {
+        fprintf(stderr, "rogue_client: cannot advise\n");
         return 1;
     }
+    sink->onCall = [mode](const plume::test::SinkCall& call) {
+        Misbehave(mode, call.dispid == kOnSendButtonMsgWndClicked);
+    };
     HANDLE ready = OpenEventA(EVENT_MODIFY_STATE, FALSE, argv[2]);
     if (ready) {
         SetEvent(ready);
@@ -119,9 +100,10 @@ int main(int argc, char** argv) {
         MSG msg;
         while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
     }
-    point->Unadvise(cookie);
-    point.reset();
-    container.reset();
+    com_ptr<IConnectionPoint> point;
+    root.query<IConnectionPointContainer>(IID_IConnectionPointContainer)
+        ->FindConnectionPoint(DIID_IPLUMEObjEvents, point.put());
+    if (point) point->Unadvise(sink->cookie);
     button.reset();
     toolbar.reset();
     root.reset();

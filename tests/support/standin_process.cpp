@@ -2,8 +2,6 @@
 
 namespace plume::test {
 
-const CLSID kClsidStandinClient = {0x5e1d2c3b, 0x7a4f, 0x4c1e, {0x9b, 0x2d, 0x8f, 0x6a, 0x0c, 0x1e, 0x3d, 0x71}};
-
 using plume_sandbox::Fail;
 
 const wchar_t* ExecutableName(ClientVariant variant) {
@@ -20,7 +18,6 @@ std::wstring OwnFolder() {
 std::unique_ptr<StandinProcess> StandinProcess::Start(ClientVariant variant, const std::wstring& arguments,
                                                       const std::wstring& folder, DWORD timeoutMs, HANDLE output) {
     std::unique_ptr<StandinProcess> p(new StandinProcess());
-    p->variant_ = variant;
     std::wstring exe = folder + ExecutableName(variant);
     std::wstring commandLine = L"\"" + exe + L"\" " + arguments;
     STARTUPINFOW si{};
@@ -67,11 +64,20 @@ Var StandinProcess::Call(const wchar_t* method, const std::vector<Var>& args) {
     return result;
 }
 
+std::vector<long> StandinProcess::ButtonIds(HWND window, const std::wstring& label) {
+    std::vector<long> ids;
+    for (const Var& toolbar : Call(L"Toolbars", {static_cast<long>(reinterpret_cast<INT_PTR>(window))}).Array()) {
+        Var buttons;
+        if (!TryCall(L"ToolbarButtons", {toolbar.Long()}, &buttons, nullptr)) continue;
+        for (const Var& button : buttons.Array())
+            if (button.Array()[1].Str() == label) ids.push_back(button.Array()[0].Long());
+    }
+    return ids;
+}
+
 long StandinProcess::ButtonId(HWND window, const std::wstring& label) {
-    for (const Var& toolbar : Call(L"Toolbars", {static_cast<long>(reinterpret_cast<INT_PTR>(window))}).Array())
-        for (const Var& button : Call(L"ToolbarButtons", {toolbar.Long()}).Array())
-            if (button.Array()[1].Str() == label) return button.Array()[0].Long();
-    return 0;
+    const std::vector<long> ids = ButtonIds(window, label);
+    return ids.empty() ? 0 : ids[0];
 }
 
 std::vector<long> StandinProcess::MessagesWithSubject(long folder, const std::wstring& subject) {

@@ -20,8 +20,6 @@ const wchar_t* ExecutableName(ClientVariant variant);
 // Folder of the running executable, with a trailing backslash.
 std::wstring OwnFolder();
 
-// {5E1D2C3B-7A4F-4C1E-9B2D-8F6A0C1E3D71}: "PLUMEStandin.Client", for scripts.
-extern const CLSID kClsidStandinClient;
 // The control channel's values, errors and lookup, as the SDK's test library
 // has them.
 using plume_sandbox::CallError;
@@ -42,7 +40,6 @@ public:
     StandinProcess(const StandinProcess&) = delete;
     StandinProcess& operator=(const StandinProcess&) = delete;
 
-    ClientVariant variant() const { return variant_; }
     DWORD pid() const { return pid_; }
     HANDLE process() const { return process_; }
     IDispatch* control() const { return control_; }
@@ -53,8 +50,10 @@ public:
     // The same, giving the failure back instead of throwing.
     bool TryCall(const wchar_t* method, const std::vector<Var>& args, Var* result, CallError* error);
 
-    // The command of the button labelled `label` on any toolbar of `window`;
-    // 0 when there is none.
+    // The commands of the buttons labelled `label` on the toolbars of
+    // `window` (a toolbar that goes while they are read is passed over);
+    // ButtonId: the first, 0 when there is none.
+    std::vector<long> ButtonIds(HWND window, const std::wstring& label);
     long ButtonId(HWND window, const std::wstring& label);
     // The ids of the messages of `folder` with this subject, in the folder's order.
     std::vector<long> MessagesWithSubject(long folder, const std::wstring& subject);
@@ -76,7 +75,6 @@ public:
 
 private:
     StandinProcess() = default;
-    ClientVariant variant_ = ClientVariant::OutlookExpress;
     HANDLE process_ = nullptr;
     DWORD pid_ = 0;
     IDispatch* control_ = nullptr;
