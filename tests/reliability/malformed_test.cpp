@@ -8,6 +8,7 @@
 #include <windows.h>
 #include <plume.h>
 
+#include <algorithm>
 #include <climits>
 #include <random>
 #include <string>
@@ -27,7 +28,6 @@ using reliability::Summary;
 
 using namespace client_numbers;
 using namespace root_event;
-
 
 class Malformed : public testing::Test {
 protected:
@@ -59,6 +59,18 @@ protected:
         }
     }
 
+    // Waits until the root has heard `dispid` with arguments that begin with
+    // `args` since call number `since`.
+    bool HeardSince(size_t since, DISPID dispid, const std::vector<long>& args, DWORD ms = 5000) {
+        return StandinProcess::WaitFor([&] {
+            for (size_t i = since; i < sink_->calls.size(); ++i)
+                if (sink_->calls[i].dispid == dispid && sink_->calls[i].args.size() >= args.size() &&
+                    std::equal(args.begin(), args.end(), sink_->calls[i].args.begin()))
+                    return true;
+            return false;
+        }, ms);
+    }
+
     // The client runs, the library answers, and a folder change is still
     // heard: the proof that the client goes on working after a batch.
     void ExpectStillWorking(const std::string& after) {
@@ -68,24 +80,8 @@ protected:
         const long folder = client_->Call(L"SelectedFolder").Long() == 3 ? 2 : 3;
         const size_t before = sink_->calls.size();
         client_->Call(L"SelectFolder", {folder});
-        EXPECT_TRUE(StandinProcess::WaitFor([&] {
-            for (size_t i = before; i < sink_->calls.size(); ++i)
-                if (sink_->calls[i].dispid == kFolderSelectionChanged && sink_->calls[i].args == std::vector<long>{folder})
-                    return true;
-            return false;
-        })) << "no folder event after " << after << "; seed " << Seed();
-    }
-
-    HWND OpenCompose() {
-        const size_t before = client_->Call(L"MessageWindows").Array().size();
-        EXPECT_EQ(S_OK, root_->ComposeMessage());
-        EXPECT_TRUE(StandinProcess::WaitFor([&] { return client_->Call(L"MessageWindows").Array().size() > before; }));
-        return client_->Call(L"MessageWindows").Array().back().Hwnd();
-    }
-    com_ptr<IOEMsgWnd> MsgWndOf(HWND note) {
-        com_ptr<IOEMsgWnd> w;
-        EXPECT_TRUE(StandinProcess::WaitFor([&] { return SUCCEEDED(root_->GetMsgWnd(H(note), w.put())) && w; }));
-        return w;
+        EXPECT_TRUE(HeardSince(before, kFolderSelectionChanged, {folder}))
+            << "no folder event after " << after << "; seed " << Seed();
     }
 
     unsigned Next() { return static_cast<unsigned>(random_()); }
@@ -98,25 +94,6 @@ protected:
     DWORD cookie_ = 0;
     std::vector<long> idle_;
 };
-
-// The windows of the client's process with this class.
-std::vector<HWND> WindowsOfClass(DWORD pid, const wchar_t* className) {
-    struct Search {
-        DWORD pid;
-        const wchar_t* name;
-        std::vector<HWND> found;
-    } search{pid, className, {}};
-    EnumWindows(
-        [](HWND w, LPARAM p) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(p);
-            DWORD owner = 0;
-            GetWindowThreadProcessId(w, &owner);
-            if (owner == s->pid && ClassOf(w) == s->name) s->found.push_back(w);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
 
 // The first descendant of that class, any depth.
 HWND Descendant(HWND parent, const wchar_t* className) {
@@ -146,11 +123,14 @@ TEST_F(Malformed, RegisteredMessagesWithGarbageParameters) {
     ASSERT_EQ(S_OK, root_->CreateToolbar(toolbar.put()));
     LONG toolbarHandle = 0;
     ASSERT_TRUE(StandinProcess::WaitFor([&] { return toolbar->GetHandle(&toolbarHandle) == S_OK && toolbarHandle; }));
-    const HWND note = OpenCompose();
+    HWND note = nullptr;
+    ComposeWindow(*client_, root_.get(), &note);
     const HWND main = client_->Call(L"MainWindow").Hwnd();
-    const std::vector<HWND> callback = WindowsOfClass(client_->pid(), L"PLUME Callback Window sink");
-    ASSERT_EQ(1u, callback.size());
-    std::vector<HWND> targets = {callback[0], main, reinterpret_cast<HWND>(static_cast<INT_PTR>(toolbarHandle)), note};
+    const HWND callback = FindWindowW(L"PLUME Callback Window sink", nullptr);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(callback, &owner);
+    ASSERT_EQ(client_->pid(), owner) << "the callback window of the client's library";
+    std::vector<HWND> targets = {callback, main, reinterpret_cast<HWND>(static_cast<INT_PTR>(toolbarHandle)), note};
     for (HWND top : {main, note})
         for (const wchar_t* cls : {L"SizableRebar", L"ReBarWindow32"})
             if (HWND w = Descendant(top, cls)) targets.push_back(w);
@@ -236,8 +216,8 @@ struct TextField {
 TEST_F(Malformed, HostileBodiesAndEnvelopes) {
     const unsigned seed = Seed();
     SCOPED_TRACE("seed " + std::to_string(seed));
-    const HWND note = OpenCompose();
-    com_ptr<IOEMsgWnd> w = MsgWndOf(note);
+    HWND note = nullptr;
+    com_ptr<IOEMsgWnd> w = ComposeWindow(*client_, root_.get(), &note);
     ASSERT_TRUE(w);
     const TextField fields[] = {{"To", &IOEMsgWnd::SetTo, &IOEMsgWnd::GetTo},
                                 {"Cc", &IOEMsgWnd::SetCc, &IOEMsgWnd::GetCc},
@@ -296,12 +276,7 @@ TEST_F(Malformed, HostileBodiesAndEnvelopes) {
     // The window still closes and is heard closing.
     const size_t before = sink_->calls.size();
     client_->Call(L"CloseNote", {H(note)});
-    EXPECT_TRUE(StandinProcess::WaitFor([&] {
-        for (size_t i = before; i < sink_->calls.size(); ++i)
-            if (sink_->calls[i].dispid == kMsgWndClosed && !sink_->calls[i].args.empty() && sink_->calls[i].args[0] == H(note))
-                return true;
-        return false;
-    }, 10000));
+    EXPECT_TRUE(HeardSince(before, kMsgWndClosed, {H(note)}, 10000));
     w.reset();
     ExpectStillWorking("hostile texts");
     if (!HasFailure()) Summary::Get().Add(reliability::kFaultsSurvived, kRounds + 2);
@@ -369,13 +344,8 @@ TEST_F(Malformed, StoreChangesWithUnexpectedValues) {
     // A plain insert is still heard.
     const size_t before = sink_->calls.size();
     const long id = client_->Call(L"CommitOnWorker", {L"insert", inbox, L"after the storm"}).Long();
-    EXPECT_TRUE(StandinProcess::WaitFor([&] {
-        for (size_t i = before; i < sink_->calls.size(); ++i)
-            if (sink_->calls[i].dispid == kDatabaseChange && sink_->calls[i].args.size() == 4 &&
-                sink_->calls[i].args[0] == kInsertMessage && sink_->calls[i].args[2] == id)
-                return true;
-        return false;
-    }, 10000)) << "no insert event for message " << id;
+    EXPECT_TRUE(HeardSince(before, kDatabaseChange, {kInsertMessage, inbox, id}, 10000))
+        << "no insert event for message " << id;
     ExpectStillWorking("store changes");
     if (!HasFailure()) Summary::Get().Add(reliability::kFaultsSurvived, kRounds - refused);
     Summary::Get().Add("store changes refused by the client", refused);
