@@ -56,22 +56,17 @@ protected:
         EXPECT_GT(id, 0);
         return {id, subject};
     }
-    std::vector<std::wstring> AccountOf(long msgId) {
-        std::vector<std::wstring> out;
-        for (const Var& v : Call(L"MessageAccount", {msgId}).Array()) out.push_back(v.Str());
-        return out;
-    }
     void ExpectDefaultAccount(long msgId) {
-        auto account = AccountOf(msgId);
+        const std::vector<Var> account = Call(L"MessageAccount", {msgId}).Array();
         ASSERT_EQ(5u, account.size());
         if (IsWm()) {
-            EXPECT_EQ(kAccountName, account[1]);
-            EXPECT_EQ(kAccountFile, account[2]);
-            EXPECT_EQ(kDisplayName, account[3]);
-            EXPECT_EQ(kEmail, account[4]);
+            EXPECT_EQ(kAccountName, account[1].Str());
+            EXPECT_EQ(kAccountFile, account[2].Str());
+            EXPECT_EQ(kDisplayName, account[3].Str());
+            EXPECT_EQ(kEmail, account[4].Str());
         } else {
-            EXPECT_EQ(kAccountId, account[0]);
-            EXPECT_EQ(kAccountName, account[1]);
+            EXPECT_EQ(kAccountId, account[0].Str());
+            EXPECT_EQ(kAccountName, account[1].Str());
         }
     }
     std::vector<std::vector<long>> Changes() {
@@ -93,17 +88,27 @@ protected:
         }
         return -1;
     }
-    bool TransferBusy() { return Call(L"TransferState").Array()[0].Bool(); }
     // A transfer started and held; `root` sends an Inbox message meanwhile,
     // whose copy is parked in the holding folder.
     StoredMessage ParkedDuringATransfer(IPLUMEObj* root, const std::wstring& subject) {
         const StoredMessage source = InboxMessage(subject);
         EXPECT_TRUE(Call(L"HoldTransfers", {1}).Bool());
         EXPECT_TRUE(Call(L"StartSend").Bool());
-        EXPECT_TRUE(StandinProcess::WaitFor([&] { return TransferBusy(); }, 5000));
+        EXPECT_TRUE(StandinProcess::WaitFor([&] { return Call(L"TransferState").Array()[0].Bool(); }, 5000));
         EXPECT_EQ(S_OK, root->SendMessage(InboxId(), source.id));
         EXPECT_TRUE(AwaitSubject(HoldingId(), source.subject));
         return source;
+    }
+    // The user's Send/Receive: the message leaves the Outbox and is in Sent
+    // Items once; its id there.
+    long SentOnceBySendReceive(const std::wstring& subject) {
+        EXPECT_TRUE(Call(L"StartSend").Bool());
+        EXPECT_TRUE(AwaitSubject(SentItemsId(), subject));
+        EXPECT_TRUE(Call(L"WaitTransferIdle", {10000}).Bool());
+        EXPECT_TRUE(IdsWithSubject(OutboxId(), subject).empty());
+        const std::vector<long> sent = IdsWithSubject(SentItemsId(), subject);
+        EXPECT_EQ(1u, sent.size());
+        return sent.empty() ? -1 : sent[0];
     }
     long TransfersStarted() { return Call(L"TransferState").Array()[1].Long(); }
     std::vector<long> SendCommandParams() {
@@ -119,7 +124,11 @@ protected:
     }
 };
 
-TEST_F(Sending, SendMessageCopiesIntoTheOutboxStampedWithTheDefaultAccountAndTheCopyIsSentOnce) {
+// A plug-in's SendMessage: the copy goes into the Outbox, or into the holding
+// folder while a transfer runs and on into the Outbox when it ends; the
+// user's next Send/Receive sends each copy once. (That the copy's
+// announcement comes before its change is SendCycleTest.EveryStoreChangeReportsTheOutboxFirst's.)
+TEST_F(Sending, SendMessageCopiesIntoTheOutboxOrParksTheCopyDuringATransferAndEachIsSentOnce) {
     const StoredMessage source = InboxMessage(L"Quarterly figures");
     sink_->calls.clear();
     ASSERT_EQ(S_OK, root_->SendMessage(InboxId(), source.id));
@@ -130,25 +139,12 @@ TEST_F(Sending, SendMessageCopiesIntoTheOutboxStampedWithTheDefaultAccountAndThe
     EXPECT_NE(source.id, copy);
     EXPECT_EQ(std::vector<long>{source.id}, IdsWithSubject(InboxId(), source.subject));
     ExpectDefaultAccount(copy);
-
-    // Plug-ins hear the new Outbox message before the store change itself.
-    ASSERT_TRUE(WaitForEvent(sink_, kDatabaseChange));
-    const long announced = PositionOf(kNewMessageInOutbox, copy);
-    const long inserted = PositionOf(kDatabaseChange, kInsertMessage);
-    ASSERT_GE(announced, 0);
-    ASSERT_GE(inserted, 0);
-    EXPECT_LT(announced, inserted);
+    ASSERT_TRUE(WaitForCall(sink_, kDatabaseChange, {kInsertMessage, OutboxId(), copy, -1}));
     EXPECT_EQ(1u, CountChanges(kInsertMessage, OutboxId(), copy));
+    EXPECT_GE(PositionOf(kNewMessageInOutbox, copy), 0) << "plug-ins hear of the new Outbox message";
 
     // Send/Receive sends it once, with the account it was stamped with.
-    ASSERT_TRUE(Call(L"StartSend").Bool());
-    ASSERT_TRUE(AwaitSubject(SentItemsId(), source.subject));
-    ASSERT_TRUE(Call(L"WaitTransferIdle", {10000}).Bool());
-    EXPECT_TRUE(IdsWithSubject(OutboxId(), source.subject).empty());
-    const auto sent = IdsWithSubject(SentItemsId(), source.subject);
-    ASSERT_EQ(1u, sent.size());
-    ExpectDefaultAccount(sent[0]);
-    EXPECT_EQ(kAccountName, Call(L"SentWith", {sent[0]}).Str());
+    EXPECT_EQ(kAccountName, Call(L"SentWith", {SentOnceBySendReceive(source.subject)}).Str());
     EXPECT_TRUE(WaitForEvent(sink_, kDownloadFinished));
     EXPECT_EQ(1u, CallsOf(sink_, kDownloadStarted).size());
 
@@ -160,30 +156,21 @@ TEST_F(Sending, SendMessageCopiesIntoTheOutboxStampedWithTheDefaultAccountAndThe
     Call(L"Pump", {300});
     EXPECT_EQ(outbox, Call(L"Messages", {OutboxId()}).Array().size());
     EXPECT_EQ(1u, IdsWithSubject(InboxId(), source.subject).size());
-}
 
-TEST_F(Sending, DuringATransferTheCopyIsParkedAndMovesToTheOutboxWhenTheTransferEnds) {
-    const StoredMessage source = ParkedDuringATransfer(root_.get(), L"Parked while sending");
+    // During a transfer the copy is parked; the transfer's end moves it into
+    // the Outbox. Finished while still held: let go first, its own step
+    // timer could end it before the call.
+    const StoredMessage parked = ParkedDuringATransfer(root_.get(), L"Parked while sending");
     ASSERT_FALSE(HasFailure());
-    EXPECT_TRUE(IdsWithSubject(OutboxId(), source.subject).empty());
-
-    // The end of the transfer moves the parked copy into the Outbox.
-    // Finished while still held: let go first, its own step timer could end
-    // it before the call.
+    EXPECT_TRUE(IdsWithSubject(OutboxId(), parked.subject).empty());
     ASSERT_TRUE(Call(L"FinishTransfer").Bool());
     ASSERT_TRUE(Call(L"HoldTransfers", {0}).Bool());
-    ASSERT_TRUE(AwaitSubject(OutboxId(), source.subject));
-    EXPECT_TRUE(AwaitSubject(HoldingId(), source.subject, 0));
-    ExpectDefaultAccount(IdsWithSubject(OutboxId(), source.subject)[0]);
-    EXPECT_EQ(1u, IdsWithSubject(InboxId(), source.subject).size());
-
-    // The user's next Send/Receive sends the copy, once.
+    ASSERT_TRUE(AwaitSubject(OutboxId(), parked.subject));
+    EXPECT_TRUE(AwaitSubject(HoldingId(), parked.subject, 0));
+    ExpectDefaultAccount(IdsWithSubject(OutboxId(), parked.subject)[0]);
+    EXPECT_EQ(1u, IdsWithSubject(InboxId(), parked.subject).size());
     ASSERT_TRUE(Call(L"WaitTransferIdle", {10000}).Bool());
-    ASSERT_TRUE(Call(L"StartSend").Bool());
-    ASSERT_TRUE(AwaitSubject(SentItemsId(), source.subject));
-    ASSERT_TRUE(Call(L"WaitTransferIdle", {10000}).Bool());
-    EXPECT_EQ(1u, IdsWithSubject(SentItemsId(), source.subject).size());
-    EXPECT_TRUE(IdsWithSubject(OutboxId(), source.subject).empty());
+    SentOnceBySendReceive(parked.subject);
 }
 
 // A send the library accepted while a transfer ran reaches the Outbox also
@@ -353,9 +340,7 @@ TEST_F(Sending, SendMailImmediatelyAndWorkingOfflineDecideWhetherASendStarts) {
         if (!c.sent) {
             // It waits for Send/Receive (online); the library let it pass.
             offline.SetDword(0);
-            ASSERT_TRUE(Call(L"StartSend").Bool());
-            ASSERT_TRUE(AwaitSubject(SentItemsId(), subject));
-            ASSERT_TRUE(Call(L"WaitTransferIdle", {10000}).Bool());
+            SentOnceBySendReceive(subject);
         }
     }
 }
