@@ -110,7 +110,7 @@ TEST_F(MenuE2E, ItemsEnterTheClientsPopupWhenItOpensInPlaceAndState) {
     ASSERT_TRUE(StandinProcess::WaitFor([&] { return Notes().size() == 1; }));
 }
 
-TEST_F(MenuE2E, ChoicesRaiseEventsOnceInOrderForTheOwningRoot) {
+TEST_F(MenuE2E, ChoicesRaiseEventsOnceInOrderForTheOwningRootAlsoOfItemsChangedWhileOpen) {
     com_ptr<IPLUMEObj> second = CreateRoot();
     com_ptr<IOEMenu> edit = Menu(root_.get(), kEditMenu), theirs = Menu(second.get(), kEditMenu);
     com_ptr<IOEMenuItem> check = Item(edit.get(), L"PLUME Toggle"), parent = Item(edit.get(), L"PLUME More"), leaf;
@@ -145,10 +145,9 @@ TEST_F(MenuE2E, ChoicesRaiseEventsOnceInOrderForTheOwningRoot) {
     expected.push_back({"other", click_event::kClick, {}});
     expected.push_back({"second", root_event::kMenuItemClicked, {kEditMenu, otherId}});
     EXPECT_EQ(expected, heard_);
-}
 
-TEST_F(MenuE2E, RenamingAndRemovingWhileTheMenuIsOpen) {
-    com_ptr<IOEMenu> edit = Menu(root_.get(), kEditMenu);
+    // Renamed and removed while the menu is open; then chosen in the open
+    // menu through the keyboard.
     com_ptr<IOEMenuItem> renamed = Item(edit.get(), L"PLUME Old Name"), removed = Item(edit.get(), L"PLUME Going");
     HoldOpen(main, L"Edit");
     ASSERT_NE(nullptr, Find(Entries(Call(L"OpenMenuItems")), L"PLUME Old Name"));
@@ -165,12 +164,16 @@ TEST_F(MenuE2E, RenamingAndRemovingWhileTheMenuIsOpen) {
     EXPECT_EQ(nullptr, Find(reopened, L"PLUME Going"));
     EXPECT_NE(nullptr, Find(reopened, L"PLUME New & Name"));
 
-    // A choice made in an open menu through the keyboard.
-    Listen(renamed.get(), DIID_IOEMenuItemEvents, "item");
+    heard_.clear();
+    Listen(renamed.get(), DIID_IOEMenuItemEvents, "renamed");
     HoldOpen(main, L"Edit");
     EXPECT_EQ(IdOf(renamed), Call(L"SelectOpenItem", {L"PLUME New & Name"}).Long());
-    ASSERT_TRUE(WaitHeard(1));
-    EXPECT_EQ((std::vector<Heard>{{"item", click_event::kClick, {}}}), heard_);
+    ASSERT_TRUE(WaitHeard(3));
+    Settle();
+    EXPECT_EQ((std::vector<Heard>{{"renamed", click_event::kClick, {}},
+                                  {"menu", menu_event::kItemClicked, {IdOf(renamed)}},
+                                  {"root", root_event::kMenuItemClicked, {kEditMenu, IdOf(renamed)}}}),
+              heard_);
     EXPECT_EQ(0, Call(L"MenuState").Array()[1].Long()) << "the choice closed the menu";
 }
 

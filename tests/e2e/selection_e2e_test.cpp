@@ -43,7 +43,7 @@ protected:
 
 };
 
-TEST_F(Selection, WhatTheUserSelectsIsWhatTheListAndPreviewShowAndComMovesTheList) {
+TEST_F(Selection, WhatTheUserSelectsIsWhatTheListPreviewAndTreeShowAndComMovesThemAlsoPastADeletedFolder) {
     const std::vector<long> ids = RowIds();
     ASSERT_GE(ids.size(), 5u);
     // The start-up's own events first (the folder shown at start, and its
@@ -76,9 +76,8 @@ TEST_F(Selection, WhatTheUserSelectsIsWhatTheListAndPreviewShowAndComMovesTheLis
     EXPECT_EQ(S_OK, root_->SetSelectedMessageID(-1));
     EXPECT_TRUE(Call(L"SelectedRows").Longs().empty());
     ASSERT_TRUE(StandinProcess::WaitFor([&] { return Call(L"PreviewMessage").Long() == -1; }));
-}
 
-TEST_F(Selection, FoldersFollowTheUserTheTreeAndComAndADeletedOne) {
+    // Folders follow COM, the tree and a retitle.
     EXPECT_EQ(S_OK, root_->SetSelectedFolderID(OutboxId()));
     ASSERT_TRUE(WaitFolder(OutboxId()));
     EXPECT_EQ(OutboxId(), Call(L"SelectedFolder").Long());
