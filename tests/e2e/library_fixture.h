@@ -51,14 +51,12 @@ protected:
         StandinTest::TearDown();
     }
 
-    // An object of the running client.
-    template <typename Interface>
-    static com_ptr<Interface> New(const CLSID& clsid, const IID& iid) {
-        com_ptr<Interface> object;
-        EXPECT_EQ(S_OK, CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, iid, object.put_void()));
-        return object;
+    // A root object of the running client.
+    static com_ptr<IPLUMEObj> CreateRoot() {
+        com_ptr<IPLUMEObj> root;
+        EXPECT_EQ(S_OK, CoCreateInstance(CLSID_PLUMEObj, nullptr, CLSCTX_LOCAL_SERVER, IID_IPLUMEObj, root.put_void()));
+        return root;
     }
-    static com_ptr<IPLUMEObj> CreateRoot() { return New<IPLUMEObj>(CLSID_PLUMEObj, IID_IPLUMEObj); }
     static com_ptr<IOEMsgWnd> MsgWnd(IPLUMEObj* root, HWND window) {
         com_ptr<IOEMsgWnd> w;
         EXPECT_EQ(S_OK, root->GetMsgWnd(H(window), w.put()));

@@ -1,10 +1,7 @@
 // What the stand-in does where the library depends on the client's order of
 // things: the messages of a menu choice and of sending, as a real client
-// sends them, and resolved recipients as objects on Outlook Express. (The
-// windows, commands, records and store it offers the library suites reach
-// through the library.)
-#include <algorithm>
-
+// sends them. (The windows, commands, records and store it offers the
+// library suites reach through the library.)
 #include "e2e_common.h"
 
 namespace plume::test {
@@ -59,11 +56,7 @@ TEST_F(StandinBehaviour, MenuChoiceSendsTheMessagesOfAMenuBandPopup) {
     EXPECT_EQ(seen[7].wp, 40465u);
     ASSERT_EQ(Notes().size(), 1u);
 
-    // Reading a pop-up back happens inside the client.
-    bool open = false;
-    for (const Var& item : Call(L"MenuItems", {H(main), L"File"}).Array())
-        if (item.Array()[0].Long() == 40100) open = item.Array()[1].Str() == L"&Open\tCtrl+O";
-    EXPECT_TRUE(open);
+    // A message window's menu bar and its second send command.
     HWND note = Notes()[0];
     std::vector<Var> noteMenus = Call(L"MenuBar", {H(note)}).Array();
     ASSERT_FALSE(noteMenus.empty());
