@@ -7,7 +7,6 @@
 #include <sddl.h>
 
 #include <string>
-#include <vector>
 
 #include "registry_scope.h"
 #include "sdk_tools.h"
