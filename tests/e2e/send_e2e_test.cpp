@@ -182,6 +182,7 @@ TEST_F(Sending, ACopyParkedWhenTheClientClosesGoesOutAfterTheNextStart) {
                                                            : L"Software\\Vexlor\\PLUME\\ParkedSends\\OutlookExpress");
     root_.reset();
     sinks_.clear();
+    sink_ = nullptr;  // gone with them: the tear-down must not read it
     ASSERT_TRUE(client->Close());
     StartClient(L"/resetstore");  // this one saves its store
     ASSERT_TRUE(Call(L"LibraryStarted").Bool());
