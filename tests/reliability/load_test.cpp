@@ -21,10 +21,6 @@ namespace {
 
 constexpr int kClients = 20;
 constexpr DWORD kLoadMs = 25000;
-constexpr int kRootButtonClicked = root_event::kButtonClicked, kRootMenuItemClicked = root_event::kMenuItemClicked,
-              kRootFolderChanged = root_event::kFolderSelectionChanged, kRootDatabaseChange = root_event::kDatabaseChange;
-constexpr int kClick = click_event::kClick, kToolbarButtonClicked = toolbar_event::kButtonClicked;
-constexpr long kInsert = kInsertMessage;
 
 // One line of what a client heard: object, dispid, arguments.
 struct Heard {
@@ -130,17 +126,18 @@ TEST_F(UnderLoad, TwentyClientsHearEveryEventOnceInOrderAndTheClientKeepsAnsweri
         std::vector<long> heardFolders, heardInserts;
         std::map<std::string, int> counts;
         for (const Heard& h : report.heard) {
-            if (h.object == "root" && h.dispid == kRootFolderChanged) heardFolders.push_back(h.args.at(0));
-            if (h.object == "root" && h.dispid == kRootDatabaseChange && h.args.at(0) == kInsert &&
+            if (h.object == "root" && h.dispid == root_event::kFolderSelectionChanged)
+                heardFolders.push_back(h.args.at(0));
+            if (h.object == "root" && h.dispid == root_event::kDatabaseChange && h.args.at(0) == kInsertMessage &&
                 h.args.at(1) == InboxId())
                 heardInserts.push_back(h.args.at(2));
-            if (h.object == "root" && h.dispid == kRootButtonClicked && h.args.at(1) == buttons[i])
+            if (h.object == "root" && h.dispid == root_event::kButtonClicked && h.args.at(1) == buttons[i])
                 ++counts["root click"];
-            if (h.object == "root" && h.dispid == kRootMenuItemClicked) ++counts["root choice"];
-            if (h.object == "toolbar" && h.dispid == kToolbarButtonClicked && h.args.at(0) == buttons[i])
+            if (h.object == "root" && h.dispid == root_event::kMenuItemClicked) ++counts["root choice"];
+            if (h.object == "toolbar" && h.dispid == toolbar_event::kButtonClicked && h.args.at(0) == buttons[i])
                 ++counts["toolbar click"];
-            if (h.object == "button" && h.dispid == kClick) ++counts["button click"];
-            if (h.object == "item" && h.dispid == kClick) ++counts["item choice"];
+            if (h.object == "button" && h.dispid == click_event::kClick) ++counts["button click"];
+            if (h.object == "item" && h.dispid == click_event::kClick) ++counts["item choice"];
         }
         // Each once, in the order they happened.
         EXPECT_EQ(folders, heardFolders);
