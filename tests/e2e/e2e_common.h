@@ -80,16 +80,19 @@ private:
     bool existed_ = false;
 };
 
+// Closes a test's own client, expecting it to end by itself within `ms`.
+inline void CloseClient(std::unique_ptr<StandinProcess>& client, DWORD ms = 30000) {
+    if (client) {
+        EXPECT_TRUE(client->Close(ms)) << "the client had to be ended by force";
+    }
+    client.reset();
+}
+
 // A client of the variant under test, started fresh for each test.
 class StandinTest : public testing::Test {
 protected:
     void SetUp() override { StartClient(); }
-    void TearDown() override {
-        if (client) {
-            EXPECT_TRUE(client->Close()) << "the client had to be ended by force";
-        }
-        client.reset();
-    }
+    void TearDown() override { CloseClient(client, 10000); }
     // The stand-in alone: the library is not loaded (its own suites load it).
     void StartClient(const std::wstring& arguments = L"/resetstore /nosave /nolibrary") {
         client = StandinProcess::Start(g_variant, arguments + L" " + ClientSwitches());

@@ -181,12 +181,4 @@ struct PluginStateScope {
     ScopedRegistryKeyValues crashes{HKEY_CURRENT_USER, kCrashesKey};
 };
 
-// Closes a test's own client, expecting it to end by itself.
-inline void CloseClient(std::unique_ptr<StandinProcess>& client) {
-    if (client) {
-        EXPECT_TRUE(client->Close(30000)) << "the client had to be ended by force";
-    }
-    client.reset();
-}
-
 }  // namespace plume::test
