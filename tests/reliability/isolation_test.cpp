@@ -39,7 +39,10 @@ bool RestartComService() {
 
 class FaultyPlugins : public testing::Test {
 protected:
-    void TearDown() override {
+    void TearDown() override { Stop(); }
+
+    // Lets go of the client's objects and closes it (ended already or not).
+    void Stop() {
         sink_.reset();
         root_.reset();
         CloseClient(client_);
@@ -138,10 +141,7 @@ TEST_F(FaultyPlugins, IsolatedTheyEndOnlyTheirHostWhichComesBackUpToTheLimit) {
             << "outcome: " << outcome();
         EXPECT_TRUE(FaultButtons().empty()) << "it came back after the third death";
         EXPECT_TRUE(OthersHear());
-        sink_.reset();
-        root_.reset();
-        ASSERT_TRUE(client_->Close(30000));
-        client_.reset();
+        Stop();
     }
     auto& summary = reliability::Summary::Get();
     summary.Add(reliability::kCasesTried, 6);  // clicks
@@ -159,9 +159,7 @@ TEST_F(FaultyPlugins, InTheClientACrashEndsItAndTheNextStartRunsThePluginIsolate
     EXPECT_TRUE(ClickHeard(button));
     EXPECT_TRUE(client_->WaitForExit(30000)) << "the first click did not end the client";
     EXPECT_EQ(library, StringOf(HKEY_CURRENT_USER, kStartMarksKey, L"HKCU\\RelFault")) << "the crash was not laid to the plug-in";
-    sink_.reset();
-    root_.reset();
-    client_.reset();
+    Stop();
     ASSERT_TRUE(RestartComService());
 
     // The next start runs it isolated, and says so once; the same click is survived.
