@@ -46,6 +46,14 @@ const wchar_t* const kStampItem = L"Tools\\PLUME Stamp Subjects";
 
 long H(HWND w) { return static_cast<long>(reinterpret_cast<INT_PTR>(w)); }
 
+// A compose window with these recipients (none when empty) and subject.
+HWND Compose(StandinProcess& client, const std::wstring& to, const std::wstring& subject) {
+    HWND note = client.Call(L"NewMessage").Hwnd();
+    if (!to.empty()) client.Call(L"SetField", {H(note), kToField, to});
+    client.Call(L"SetField", {H(note), kSubjectField, subject});
+    return note;
+}
+
 class ExamplePlugin : public testing::Test {
 protected:
     void SetUp() override { ASSERT_FALSE(g_plugin.empty()) << "no --plugin given"; }
@@ -74,12 +82,6 @@ protected:
     bool Queued(const std::wstring& subject) {
         return !client_->MessagesWithSubject(Outbox(), subject).empty() ||
                !client_->MessagesWithSubject(kSentItems, subject).empty();
-    }
-    HWND Compose(const std::wstring& to, const std::wstring& subject) {
-        HWND note = Call(L"NewMessage").Hwnd();
-        if (!to.empty()) Call(L"SetField", {H(note), kToField, to});
-        Call(L"SetField", {H(note), kSubjectField, subject});
-        return note;
     }
     bool StampChecked() {
         for (const Var& entry : Call(L"MenuItems", {H(main_), L"Tools"}).Array()) {
@@ -113,13 +115,13 @@ TEST_F(ExamplePlugin, ItsToolbarMenuItemAndSendHandlingWork) {
     Call(L"CloseNote", {Call(L"MessageWindows").Array().back().Long()});
 
     // Send: stamped.
-    Call(L"SendNote", {H(Compose(L"Robin Park <robin.park@example.org>", L"Minutes"))});
+    Call(L"SendNote", {H(Compose(*client_, L"Robin Park <robin.park@example.org>", L"Minutes"))});
     EXPECT_TRUE(StandinProcess::WaitFor([&] { return Queued(L"[PLUME] Minutes"); }, 10000));
     EXPECT_FALSE(Queued(L"Minutes"));
 
     // Without recipients the plug-in keeps the press from the client: the
     // window stays, the client never refused it, nothing is queued.
-    HWND lonely = Compose(L"", L"Nobody");
+    HWND lonely = Compose(*client_, L"", L"Nobody");
     Call(L"SendNote", {H(lonely)});
     Call(L"Pump", {1000});
     EXPECT_TRUE(IsWindow(lonely));
@@ -131,7 +133,7 @@ TEST_F(ExamplePlugin, ItsToolbarMenuItemAndSendHandlingWork) {
     // The menu item turns stamping off.
     Call(L"ChooseMenuItem", {H(main_), kStampItem});
     ASSERT_TRUE(StandinProcess::WaitFor([&] { return !StampChecked(); }, 5000));
-    HWND plain = Compose(L"Robin Park <robin.park@example.org>", L"Plain");
+    HWND plain = Compose(*client_, L"Robin Park <robin.park@example.org>", L"Plain");
     Call(L"SendNote", {H(plain)});
     EXPECT_TRUE(StandinProcess::WaitFor([&] { return Queued(L"Plain"); }, 10000)) << [&] {
         std::wstring seen;
@@ -153,7 +155,7 @@ TEST_F(ExamplePlugin, ListedByProgIdItStartsTheSameWay) {
     ListAndStart(true);
     ASSERT_TRUE(StandinProcess::WaitFor([&] { return ButtonId(L"New mail") != 0; }, 15000));
     EXPECT_TRUE(StampChecked());
-    Call(L"SendNote", {H(Compose(L"Robin Park <robin.park@example.org>", L"By class"))});
+    Call(L"SendNote", {H(Compose(*client_, L"Robin Park <robin.park@example.org>", L"By class"))});
     EXPECT_TRUE(StandinProcess::WaitFor([&] { return Queued(L"[PLUME] By class"); }, 10000));
     EXPECT_TRUE(client_->Close(30000)) << "the client had to be ended by force";
     client_.reset();
@@ -191,9 +193,7 @@ TEST_F(ClientExamples, ScriptsAddAButtonAndAMenuItemAndHearTheirClicksAndTheSend
         EXPECT_TRUE(script.Says("clicked button " + std::to_string(button))) << script.Output();
         EXPECT_EQ(item, client_->Call(L"ChooseMenuItem", {H(main_), L"Tools\\Script Item"}).Long());
         EXPECT_TRUE(script.Says("chose item " + std::to_string(item))) << script.Output();
-        HWND note = client_->Call(L"NewMessage").Hwnd();
-        client_->Call(L"SetField", {H(note), kToField, L"Robin Park <robin.park@example.org>"});
-        client_->Call(L"SetField", {H(note), kSubjectField, L"From a script"});
+        HWND note = Compose(*client_, L"Robin Park <robin.park@example.org>", L"From a script");
         client_->Call(L"SendNote", {H(note)});
         EXPECT_TRUE(script.Says("send in window " + std::to_string(H(note)) + ": From a script")) << script.Output();
 
@@ -205,8 +205,7 @@ TEST_F(ClientExamples, ScriptsAddAButtonAndAMenuItemAndHearTheirClicksAndTheSend
 }
 
 TEST_F(ClientExamples, TheProgramListsMessageWindowsAndPrintsEvents) {
-    HWND note = client_->Call(L"NewMessage").Hwnd();
-    client_->Call(L"SetField", {H(note), kSubjectField, L"Watched"});
+    HWND note = Compose(*client_, L"", L"Watched");
     ProgramRun watcher("\"" + g_client + "\" 8");
     ASSERT_TRUE(watcher.started());
     ASSERT_TRUE(watcher.Says("listening", 15000)) << watcher.Output();
