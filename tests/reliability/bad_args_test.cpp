@@ -411,15 +411,18 @@ TEST_F(BadArguments, EveryMethodOfEveryInterface) {
     }
     ASSERT_TRUE(CountsReturnTo(client, idle)) << DescribeCounts(LibraryCounts(client)) << " (idle: " << DescribeCounts(idle) << ")";
 
-    // Private bytes move too: 8 MB written in the client show.
+    // Private bytes move too: 32 MB written in the client show. The client's
+    // own threads free and take memory meanwhile (a few MB seen), so only
+    // half of the block is asked for: still four times the leak bound below.
     {
+        constexpr SIZE_T kBlock = 32 << 20;
         const SIZE_T before = PrivateBytes(client);
-        void* block = VirtualAllocEx(client.process(), nullptr, 8 << 20, MEM_COMMIT, PAGE_READWRITE);
+        void* block = VirtualAllocEx(client.process(), nullptr, kBlock, MEM_COMMIT, PAGE_READWRITE);
         ASSERT_TRUE(block);
         // Written, so that the pages exist (Wine counts what the pages hold).
-        std::vector<char> fill(8 << 20, 'x');
+        std::vector<char> fill(kBlock, 'x');
         ASSERT_TRUE(WriteProcessMemory(client.process(), block, fill.data(), fill.size(), nullptr));
-        EXPECT_GE(PrivateBytes(client), before + (8 << 20)) << "private bytes " << before;
+        EXPECT_GE(PrivateBytes(client), before + kBlock / 2) << "private bytes " << before;
         VirtualFreeEx(client.process(), block, 0, MEM_RELEASE);
     }
 

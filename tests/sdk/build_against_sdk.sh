@@ -79,7 +79,9 @@ Else
   WScript.Echo "root object " & id
 End If
 Set root = Nothing
+Err.Clear
 CreateObject("PLUMEStandin.Client").Quit
+If Err.Number <> 0 Then WScript.Echo "the client was not asked to quit: " & Hex(Err.Number) & " " & Err.Description
 VBS
 for variant in oe wm; do
   "$sdk/bin/plume-sandbox" --variant $variant >"$work/sandbox.log" 2>&1 &
@@ -92,6 +94,8 @@ for variant in oe wm; do
   else
     echo "plume-sandbox --variant $variant did not serve a script client:" >&2
     cat "$work/sandbox.log" "$work/script.log" >&2
+    echo "Windows programs still running:" >&2
+    ps -eo pid,etime,args | grep -i '[.]exe' >&2 || true
     kill $sandbox 2>/dev/null || true
     rc=1
   fi
