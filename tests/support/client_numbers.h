@@ -50,6 +50,8 @@ constexpr long kDetailWnd = 1, kSendWnd = 2, kCurrentMsgWnd = 4, kEmptyMsgWnd = 
 // Store transactions (tagOE_DATABASE_TRANSACTION).
 constexpr long kInsertMessage = 257, kDeleteMessage = 260, kUnreadMessage = 264, kReadMessage = 272;
 constexpr long kInsertFolder = 513, kDeleteFolder = 516, kRenameFolder = 544, kMoveFolder = 576;
+// Updates that change nothing a client hears: the library drops them.
+constexpr long kUpdateMessage = 258, kUpdateFolder = 514;
 
 // DISPIDs of the event interfaces: from 1, in declaration order.
 namespace root_event {  // IPLUMEObjEvents

@@ -299,14 +299,14 @@ TEST_P(StoreWatcherTest, MessageTransactionsBecomeTheirCodes) {
     ASSERT_HRESULT_SUCCEEDED(Commit({MessageUpdate(26, 3, false, false)}, 3));
     const int u = 0x1, r = 0x81;
     std::vector<Change> expected = {
-        {257, 1, 3, 21, u, 21, u},
-        {260, 1, 3, 22, r, 22, r},
+        {kInsertMessage, 1, 3, 21, u, 21, u},
+        {kDeleteMessage, 1, 3, 22, r, 22, r},
         // valueB is the first record's flags: OE's old state, WM's new one.
-        {272, 1, 3, 23, wm ? r : u, 23, wm ? u : r},
-        {264, 1, 3, 24, wm ? u : r, 24, wm ? r : u},
-        // A kept read bit is 258 on OE (dropped later); WM reports the state.
-        {wm ? 272 : 258, 1, 3, 25, r, 25, r},
-        {wm ? 264 : 258, 1, 3, 26, u, 26, u},
+        {kReadMessage, 1, 3, 23, wm ? r : u, 23, wm ? u : r},
+        {kUnreadMessage, 1, 3, 24, wm ? u : r, 24, wm ? r : u},
+        // A kept read bit is an update on OE (dropped later); WM reports the state.
+        {wm ? kReadMessage : kUpdateMessage, 1, 3, 25, r, 25, r},
+        {wm ? kUnreadMessage : kUpdateMessage, 1, 3, 26, u, 26, u},
     };
     EXPECT_EQ(expected, listener.changes);
 
@@ -341,10 +341,10 @@ TEST_P(StoreWatcherTest, FolderTransactionsCarryTheOldParentAndTheNewOneOnlyForM
     std::string same = "one";
     ASSERT_HRESULT_SUCCEEDED(Commit({{1, FolderRec(7, 2, "one"), FolderRec(7, 2, same.c_str())}}, kStoreCookie));
     std::vector<Change> expected = {
-        {513, 1, 7, 1, 0, 1, 0},
-        {576, 1, 7, 1, 0, 2, 0},
-        {544, 1, 7, 2, 0, 2, 0},
-        {514, 1, 7, 2, 0, 2, 0},
+        {kInsertFolder, 1, 7, 1, 0, 1, 0},
+        {kMoveFolder, 1, 7, 1, 0, 2, 0},
+        {kRenameFolder, 1, 7, 2, 0, 2, 0},
+        {kUpdateFolder, 1, 7, 2, 0, 2, 0},
     };
     EXPECT_EQ(expected, listener.changes);
     // The new folder is watched from its creation on (the client's thread
@@ -359,7 +359,7 @@ TEST_P(StoreWatcherTest, FolderTransactionsCarryTheOldParentAndTheNewOneOnlyForM
     listener.changes.clear();
     // Even an update of a local folder that is gone is its deletion.
     ASSERT_HRESULT_SUCCEEDED(Commit({{1, FolderRec(8, 1, "one"), FolderRec(8, 1, "one")}}, kStoreCookie));
-    EXPECT_EQ((std::vector<Change>{{516, 1, 8, 1, 0, 1, 0}}), listener.changes);
+    EXPECT_EQ((std::vector<Change>{{kDeleteFolder, 1, 8, 1, 0, 1, 0}}), listener.changes);
     EXPECT_EQ(std::list<ULONG>{7}, watcher->RegisteredFolders());
 }
 

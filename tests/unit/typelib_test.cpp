@@ -10,6 +10,7 @@
 #include <plume_events.h>
 
 #include "bstr.h"
+#include "client_numbers.h"
 #include "com_ptr.h"
 #include "test_paths.h"
 #include "unique_any.h"
@@ -364,18 +365,21 @@ TEST_F(TypeLibTest, ClassesNameTheirDefaultAndSourceInterfaces) {
 }
 
 TEST_F(TypeLibTest, Enumerations) {
+    using namespace plume::test::client_numbers;
     struct Enum {
         const char* name;
         std::vector<std::pair<const char*, long>> values;
     };
     const std::vector<Enum> kEnums = {
         {"tagWNDSTYLE",
-         {{"OE_MSG_INVALID", 0}, {"OE_MSG_DETAIL_WND", 1}, {"OE_MSG_SEND_WND", 2}, {"OE_CURRENT_MSG_WND", 4},
-          {"OE_EMPTY_MSG_WND", 8}, {"OE_OTHER_WND", 16}, {"OE_ALL_MSG_WND", 23}}},
+         {{"OE_MSG_INVALID", 0}, {"OE_MSG_DETAIL_WND", kDetailWnd}, {"OE_MSG_SEND_WND", kSendWnd},
+          {"OE_CURRENT_MSG_WND", kCurrentMsgWnd}, {"OE_EMPTY_MSG_WND", kEmptyMsgWnd}, {"OE_OTHER_WND", kOtherWnd},
+          {"OE_ALL_MSG_WND", kAllMsgWnd}}},
         {"tagOE_DATABASE_TRANSACTION",
-         {{"OE_TR_INSERT_MESSAGE", 257}, {"OE_TR_DELETE_MESSAGE", 260}, {"OE_TR_UNREAD_MESSAGE", 264},
-          {"OE_TR_READ_MESSAGE", 272}, {"OE_TR_INSERT_FOLDER", 513}, {"OE_TR_DELETE_FOLDER", 516},
-          {"OE_TR_RENAME_FOLDER", 544}, {"OE_TR_MOVE_FOLDER", 576}}},
+         {{"OE_TR_INSERT_MESSAGE", kInsertMessage}, {"OE_TR_DELETE_MESSAGE", kDeleteMessage},
+          {"OE_TR_UNREAD_MESSAGE", kUnreadMessage}, {"OE_TR_READ_MESSAGE", kReadMessage},
+          {"OE_TR_INSERT_FOLDER", kInsertFolder}, {"OE_TR_DELETE_FOLDER", kDeleteFolder},
+          {"OE_TR_RENAME_FOLDER", kRenameFolder}, {"OE_TR_MOVE_FOLDER", kMoveFolder}}},
     };
     for (const Enum& want : kEnums) {
         SCOPED_TRACE(want.name);
