@@ -47,35 +47,50 @@ std::wstring UrlDecode(const std::wstring& s) {
 
 NoteWindow* g_composeOnly = nullptr;
 
+// Switches that set one option each.
+struct FlagSwitch {
+    const wchar_t* name;
+    bool ClientOptions::*option;
+    bool value;
+};
+const FlagSwitch kFlagSwitches[] = {
+    {L"/resetstore", &ClientOptions::resetStore, true},
+    {L"/nosave", &ClientOptions::noSave, true},
+    {L"/storenotice:early", &ClientOptions::earlyStoreNotice, true},
+    {L"/sending:endsfirst", &ClientOptions::sendingEndsFirst, true},
+    {L"/sending:endslast", &ClientOptions::sendingEndsFirst, false},
+    {L"/spooler:noopen", &ClientOptions::spoolerOpensFolders, false},
+    {L"/spooler:open", &ClientOptions::spoolerOpensFolders, true},
+    {L"/folder:fillfirst", &ClientOptions::fillBeforeRetitle, true},
+    {L"/folder:retitlefirst", &ClientOptions::fillBeforeRetitle, false},
+    {L"/readmark:atonce", &ClientOptions::readMarkAtOnce, true},
+    {L"/readmark:later", &ClientOptions::readMarkAtOnce, false},
+    {L"/close:cancelonce", &ClientOptions::cancelClose, true},
+    {L"/close:accept", &ClientOptions::cancelClose, false},
+    {L"/table:anythread", &ClientOptions::tableAnyThread, true},
+    {L"/table:ownthread", &ClientOptions::tableAnyThread, false},
+    {L"/table:reused", &ClientOptions::tableReused, true},
+    {L"/table:perfolder", &ClientOptions::tableReused, false},
+    {L"/popups:rebuild", &ClientOptions::rebuildPopups, true},
+    {L"/popups:keep", &ClientOptions::rebuildPopups, false},
+    {L"/commits:parallel", &ClientOptions::parallelCommits, true},
+    {L"/commits:onethread", &ClientOptions::parallelCommits, false},
+    {L"/notify:inlock", &ClientOptions::notifyInLock, true},
+    {L"/notify:outside", &ClientOptions::notifyInLock, false},
+    {L"/treerecords:full", &ClientOptions::fullTreeRecords, true},
+    {L"/treerecords:lean", &ClientOptions::fullTreeRecords, false},
+};
+
 }  // namespace
 
 bool ApplySwitch(ClientOptions& o, const std::wstring& a) {
-    if (_wcsicmp(a.c_str(), L"/resetstore") == 0) o.resetStore = true;
-    else if (_wcsicmp(a.c_str(), L"/nosave") == 0) o.noSave = true;
-    else if (_wcsicmp(a.c_str(), L"/storenotice:early") == 0) o.earlyStoreNotice = true;
-    else if (_wcsicmp(a.c_str(), L"/sending:endsfirst") == 0) o.sendingEndsFirst = true;
-    else if (_wcsicmp(a.c_str(), L"/sending:endslast") == 0) o.sendingEndsFirst = false;
-    else if (_wcsicmp(a.c_str(), L"/spooler:noopen") == 0) o.spoolerOpensFolders = false;
-    else if (_wcsicmp(a.c_str(), L"/spooler:open") == 0) o.spoolerOpensFolders = true;
-    else if (_wcsicmp(a.c_str(), L"/folder:fillfirst") == 0) o.fillBeforeRetitle = true;
-    else if (_wcsicmp(a.c_str(), L"/folder:retitlefirst") == 0) o.fillBeforeRetitle = false;
-    else if (_wcsicmp(a.c_str(), L"/readmark:atonce") == 0) o.readMarkAtOnce = true;
-    else if (_wcsicmp(a.c_str(), L"/readmark:later") == 0) o.readMarkAtOnce = false;
-    else if (_wcsicmp(a.c_str(), L"/close:cancelonce") == 0) o.cancelClose = true;
-    else if (_wcsicmp(a.c_str(), L"/close:accept") == 0) o.cancelClose = false;
-    else if (_wcsicmp(a.c_str(), L"/table:anythread") == 0) o.tableAnyThread = true;
-    else if (_wcsicmp(a.c_str(), L"/table:ownthread") == 0) o.tableAnyThread = false;
-    else if (_wcsicmp(a.c_str(), L"/table:reused") == 0) o.tableReused = true;
-    else if (_wcsicmp(a.c_str(), L"/table:perfolder") == 0) o.tableReused = false;
-    else if (_wcsicmp(a.c_str(), L"/popups:rebuild") == 0) o.rebuildPopups = true;
-    else if (_wcsicmp(a.c_str(), L"/popups:keep") == 0) o.rebuildPopups = false;
-    else if (_wcsicmp(a.c_str(), L"/commits:parallel") == 0) o.parallelCommits = true;
-    else if (_wcsicmp(a.c_str(), L"/commits:onethread") == 0) o.parallelCommits = false;
-    else if (_wcsicmp(a.c_str(), L"/notify:inlock") == 0) o.notifyInLock = true;
-    else if (_wcsicmp(a.c_str(), L"/notify:outside") == 0) o.notifyInLock = false;
-    else if (_wcsicmp(a.c_str(), L"/treerecords:full") == 0) o.fullTreeRecords = true;
-    else if (_wcsicmp(a.c_str(), L"/treerecords:lean") == 0) o.fullTreeRecords = false;
-    else if (_wcsnicmp(a.c_str(), L"/watch:", 7) == 0) {
+    for (const FlagSwitch& f : kFlagSwitches) {
+        if (_wcsicmp(a.c_str(), f.name) == 0) {
+            o.*f.option = f.value;
+            return true;
+        }
+    }
+    if (_wcsnicmp(a.c_str(), L"/watch:", 7) == 0) {
         for (const wchar_t* p = a.c_str() + 7; *p;) {
             wchar_t* end = nullptr;
             unsigned long n = wcstoul(p, &end, 0);
