@@ -35,6 +35,8 @@ rc=0
 # The reliability groups write their summary rows here (tests/reliability).
 summary="$PLUME_BUILD/bin/reliability"
 rm -rf "$summary"
+reruns="$PLUME_BUILD/wine-run-reruns.log"  # tools/wine-run.sh
+rm -f "$reruns"
 # The library and its unit tests once more, built with UndefinedBehaviorSanitizer
 # in trap mode: a check that fails ends the program as a crash, which fails
 # the run. The stand-in's engine comes from the main build. It is built while
@@ -70,6 +72,10 @@ fi
 # The reliability summary once more, after the long output of the whole run.
 if [ -d "$summary" ]; then
   python3 "$root/tests/reliability/print_summary.py" "$summary" || rc=1
+fi
+if [ -s "$reruns" ]; then
+  echo "Programs that Wine ended before they printed anything, each run once more:"
+  cat "$reruns"
 fi
 # The run ends by proving that the tests left the prefixes as they found them.
 for lane in "${lanes[@]}"; do
