@@ -353,6 +353,9 @@ protected:
             EXPECT_TRUE(hr == DISP_E_BADPARAMCOUNT || hr == DISP_E_PARAMNOTOPTIONAL)
                 << where << " (" << c.what << "): " << std::hex << std::showbase << hr;
         }
+        if (c.expect == Case::BadType) {
+            EXPECT_TRUE(FAILED(hr)) << where << " (" << c.what << "): a value of the wrong type was taken";
+        }
         if (FAILED(hr) && count) Summary::Get().Add(reliability::kFaultsSurvived);
         return hr;
     }
