@@ -96,6 +96,9 @@ for variant in oe wm; do
     cat "$work/sandbox.log" "$work/script.log" >&2
     echo "Windows programs still running:" >&2
     ps -eo pid,etime,args | grep -i '[.]exe' >&2 || true
+    echo "Where the client's threads are:" >&2
+    printf 'bt all\nquit\n' | timeout 60 wine winedbg 2>&1 |
+      awk '/^Backtracing for thread/ { keep = /msimn|winmail|plumeinit|plumehost/ } keep' >&2 || true
     kill $sandbox 2>/dev/null || true
     rc=1
   fi
