@@ -21,6 +21,7 @@
 #include "log.h"
 #include "pumping_wait.h"
 #include "server/plugins.h"
+#include "server/remote_unknown_pin.h"
 #include "store/message_store.h"
 #include "ui/toolbar_registry.h"
 #include "unique_any.h"
@@ -232,6 +233,7 @@ void StartServer(HWND hostWindow) {
     cb.onBusyCounter = OnBusyCounter;
     cb.onStoreWatch = OnStoreWatch;
 
+    KeepRemoteUnknownRegistered();
     // Without the counting object no plug-in is awaited.
     HRESULT hr = CreateInitObject();
     if (FAILED(hr)) Log(0, "StartServer: no plug-in counter %08lx.\n", static_cast<unsigned long>(hr));

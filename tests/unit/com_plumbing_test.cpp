@@ -22,6 +22,7 @@
 #include "server/automation_object.h"
 #include "server/class_objects.h"
 #include "server/connection_point.h"
+#include "server/remote_unknown_pin.h"
 #include "server/sink_delivery.h"
 #include "server/type_info_cache.h"
 #include "sync.h"
@@ -604,4 +605,33 @@ TEST_F(ComPlumbingTest, LettingGoOfASinkThatStoppedAnsweringNeverWaitsForIt) {
     std::vector<long> heard;
     for (const auto& call : queued.sink()->calls) heard.push_back(call.args.at(0));
     EXPECT_EQ((std::vector<long>{1}), heard) << "a call queued before Unadvise was made after it";
+}
+
+// An apartment that ends unregisters the remote IUnknown with the RPC runtime
+// when it was the last to export it, and Wine's runtime can then wait for
+// ever for a remote release that arrived at that moment. The registration is
+// held by an object marshalled in the multithreaded apartment, which must
+// outlive the helper thread that made it: a thread that never joined an
+// apartment then finds itself in it, and can export objects from it.
+TEST(RemoteUnknown, IsHeldByAMultithreadedApartmentThatOutlivesItsHelper) {
+    ASSERT_TRUE(plume::KeepRemoteUnknownRegistered());
+    EXPECT_TRUE(plume::KeepRemoteUnknownRegistered()) << "once per process, and the answer stays";
+    APTTYPE type = APTTYPE_CURRENT;
+    APTTYPEQUALIFIER qualifier = APTTYPEQUALIFIER_NONE;
+    HRESULT kind = E_FAIL, exported = E_FAIL;
+    std::thread([&] {
+        kind = CoGetApartmentType(&type, &qualifier);
+        com_ptr<IStream> stream, object;
+        if (SUCCEEDED(CreateStreamOnHGlobal(nullptr, TRUE, stream.put())) &&
+            SUCCEEDED(CreateStreamOnHGlobal(nullptr, TRUE, object.put())))
+            exported = CoMarshalInterface(stream.get(), IID_IUnknown, object.get(), MSHCTX_LOCAL, nullptr, MSHLFLAGS_NORMAL);
+        if (SUCCEEDED(exported)) {
+            stream->Seek(LARGE_INTEGER{}, STREAM_SEEK_SET, nullptr);
+            CoReleaseMarshalData(stream.get());
+        }
+    }).join();
+    EXPECT_EQ(S_OK, kind);
+    EXPECT_EQ(APTTYPE_MTA, type);
+    EXPECT_EQ(APTTYPEQUALIFIER_IMPLICIT_MTA, qualifier);
+    EXPECT_EQ(S_OK, exported);
 }
