@@ -18,6 +18,7 @@
 #include <string>
 
 #include "bstr.h"
+#include "com_apartment.h"
 #include "com_ptr.h"
 #include "fault_site.h"
 #include "plugin_outcomes.h"
@@ -116,7 +117,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     plume::unique_handle client(OpenProcess(SYNCHRONIZE, FALSE, clientPid));
     if (!client) return 2;
     plume::unique_handle shutdown(CreateEventA(nullptr, TRUE, FALSE, "PLUME_SHUTDOWN_EVENT"));
-    if (FAILED(CoInitialize(nullptr))) return 2;
+    const plume::com_apartment sta;
+    if (!sta.ok()) return 2;
     int code = 0;
     {
         plume::com_ptr<IUnknown> object;
@@ -125,7 +127,6 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
         else
             code = static_cast<int>(plume::kHostNotLoadedExitCode);
     }
-    CoUninitialize();
     // The plug-in's library is not unloaded: its threads may still run.
     return code;
 }

@@ -2,6 +2,7 @@
 
 #include <objbase.h>
 
+#include "com_apartment.h"
 #include "com_ptr.h"
 #include "log.h"
 #include "proc_address.h"
@@ -34,13 +35,13 @@ DWORD WINAPI PinProc(LPVOID) {
     auto increment = GetProcAs<IncrementMtaUsageFn>(GetModuleHandleA("ole32.dll"), "CoIncrementMTAUsage");
     void* cookie = nullptr;
     if (!increment || FAILED(increment(&cookie))) return 1;  // the apartment stays: the cookie is never given back
-    if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) return 1;
+    const com_apartment mta(COINIT_MULTITHREADED);
+    if (!mta.ok()) return 1;
     com_ptr<IStream> stream;
     HRESULT hr = CreateStreamOnHGlobal(nullptr, TRUE, stream.put());
     // Table-strong: the stub lives until its marshal data is released, which
     // is never.
     if (SUCCEEDED(hr)) hr = CoMarshalInterface(stream.get(), IID_IUnknown, &g_pin, MSHCTX_LOCAL, nullptr, MSHLFLAGS_TABLESTRONG);
-    CoUninitialize();
     return SUCCEEDED(hr) ? 0 : 1;
 }
 

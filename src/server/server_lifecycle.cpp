@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 
+#include "com_apartment.h"
 #include "client_variant.h"
 #include "host/hooks.h"
 #include "host/msg_wnd_list.h"
@@ -148,7 +149,8 @@ void RunServerLoop(PLUMEManager* manager) {
 }
 
 void RunServer() {
-    if (CoInitialize(nullptr) != S_OK) return;
+    const com_apartment sta;
+    if (sta.result() != S_OK) return;
     PLUMEManager::SetOwnerThread(GetCurrentThreadId());
     Log(4, "ServerProc: starting.\n");
     LoadPlugins();
@@ -192,7 +194,6 @@ void RunServer() {
     UnloadPlugins();
     PLUMEManager::DestroyInstance();
     StopSinkDelivery();
-    CoUninitialize();
 }
 
 // The thread holds a reference on the library, taken by StartServer: a

@@ -6,6 +6,7 @@
 #include <new>
 #include <utility>
 
+#include "com_apartment.h"
 #include "log.h"
 #include "server/module.h"
 #include "unique_any.h"
@@ -292,13 +293,14 @@ private:
     static DWORD WINAPI Entry(void* self) {
         auto* thread = static_cast<Invoker*>(self);
         const HMODULE module = thread->module_;
-        const HRESULT init = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-        try {
-            thread->Run();
-        } catch (...) {
-            Log(0, "RemoteSink: a delivery thread ended on an exception.\n");
+        {
+            const com_apartment mta(COINIT_MULTITHREADED);
+            try {
+                thread->Run();
+            } catch (...) {
+                Log(0, "RemoteSink: a delivery thread ended on an exception.\n");
+            }
         }
-        if (SUCCEEDED(init)) CoUninitialize();
         delete thread;
         if (module) FreeLibraryAndExitThread(module, 0);
         return 0;
@@ -579,15 +581,16 @@ struct ProbeWork {
 DWORD WINAPI ProbeEntry(void* param) {
     std::unique_ptr<ProbeWork> work(static_cast<ProbeWork*>(param));
     const HMODULE module = work->module;
-    const HRESULT init = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    try {
-        const HRESULT hr = work->sink->ProbeOnDeliveryThread();
-        work->answered(hr);
-    } catch (...) {
-        Log(0, "RemoteSink: a probe ended on an exception.\n");
+    {
+        const com_apartment mta(COINIT_MULTITHREADED);
+        try {
+            const HRESULT hr = work->sink->ProbeOnDeliveryThread();
+            work->answered(hr);
+        } catch (...) {
+            Log(0, "RemoteSink: a probe ended on an exception.\n");
+        }
+        work.reset();
     }
-    work.reset();
-    if (SUCCEEDED(init)) CoUninitialize();
     if (module) FreeLibraryAndExitThread(module, 0);
     return 0;
 }
